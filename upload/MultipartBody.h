@@ -1,0 +1,56 @@
+// The bytes of the multipart/form-data body: boundary, part texts, their wire encoding and the
+// declared length, which is computed from the very texts that are written.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "upload/UploadRequest.h"
+
+// Length of a boundary: 27 hyphens, 6 letters, 2 digits, 1 letter, "PL5".
+constexpr size_t BOUNDARY_LENGTH = 39;
+
+// A fresh boundary from the calling thread's pseudo-random generator, seeded with the current
+// time in whole seconds (so two boundaries made in the same second on one thread are equal).
+std::wstring MakeBoundary();
+
+// "\r\nContent-Disposition: form-data; name=\"NAME\"\r\n\r\nVALUE\r\n"
+std::wstring MakeFieldPartText(const std::wstring& strName, const std::wstring& strValue);
+
+// "\r\nContent-Disposition: form-data; name=\"FIELD\"; filename=\"PATH\"\r\nContent-Type: TYPE\r\n\r\n"
+std::wstring MakeFilePartHeader(const std::wstring& strFieldName, const std::wstring& strFilePath,
+                                const std::wstring& strContentType);
+
+// Text on the wire: UTF-8, or the calling thread's ANSI code page (characters it lacks become
+// its default character).
+std::string EncodeWireText(const std::wstring& strText, bool bUseUnicode);
+
+// Text from the wire: from UTF-8, or from the calling thread's ANSI code page.
+std::wstring DecodeWireText(const std::string& strBytes, bool bUseUnicode);
+
+// One run's body writer: the boundary and the encoding in force for the run.
+class CMultipartBody
+{
+public:
+    CMultipartBody(std::wstring strBoundary, bool bUseUnicode)
+        : m_strBoundary(std::move(strBoundary)), m_bUseUnicode(bUseUnicode)
+    {
+    }
+
+    // "--" + boundary + header, encoded.
+    std::string FilePartHeader(const UploadPart& part) const;
+    // "--" + boundary + part text, encoded.
+    std::string FieldPart(const PostField& field) const;
+    // "--" + boundary + "--\r\n", encoded.
+    std::string Closing() const;
+
+    // Every file part (header, nSize content bytes, CR LF), every field part and the closing
+    // delimiter, counted in 64 bits so that a body of 4 GiB or more can be recognised.
+    ULONGLONG ContentLength(const std::vector<UploadPart>& parts, const std::vector<PostField>& fields) const;
+
+    const std::wstring& Boundary() const { return m_strBoundary; }
+
+private:
+    std::wstring m_strBoundary;
+    bool m_bUseUnicode;
+};

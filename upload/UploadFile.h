@@ -1,0 +1,28 @@
+// A listed file opened for reading while its part is measured or sent. Other programs may go on
+// reading it; one that holds it open for writing is tolerated rather than failing the upload.
+#pragma once
+#include <windows.h>
+
+#include "upload/KernelHandle.h"
+
+class CUploadFile
+{
+public:
+    // Opens for reading, denying other writers; if another program already writes to the file,
+    // opens it again without that restriction. Returns false when no handle was obtained.
+    bool Open(const wchar_t* szPath);
+    void Close() { m_file.Close(); }
+    bool IsOpen() const { return m_file.IsValid(); }
+
+    // The file's length in bytes, 0 when it cannot be read.
+    ULONGLONG Size() const;
+
+    // Reads up to nLength bytes; returns how many were read (0 at the end or on failure).
+    DWORD Read(void* pBuffer, DWORD nLength);
+
+    // Size of the file at szPath, 0 when it cannot be opened.
+    static ULONGLONG Measure(const wchar_t* szPath);
+
+private:
+    CKernelHandle m_file;
+};

@@ -1,0 +1,164 @@
+#include "upload/UploadRequest.h"
+
+#include <map>
+#include <oleauto.h>
+#include <shlwapi.h>
+#include <wininet.h>
+
+#include "ptl/ComPtr.h"
+#include "upload/MultipartBody.h"
+#include "upload/UploadFile.h"
+
+namespace
+{
+const wchar_t DEFAULT_CONTENT_TYPE[] = L"application/octet-stream";
+
+// Reads one property of a script object by name, late-bound, as a property get.
+bool GetScriptProperty(IDispatch* pObject, const wchar_t* szName, PTL::CComVariant& varResult)
+{
+    LPOLESTR pszName = const_cast<LPOLESTR>(szName);
+    DISPID nDispId = DISPID_UNKNOWN;
+    if (FAILED(pObject->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_SYSTEM_DEFAULT, &nDispId)))
+        return false;
+    DISPPARAMS params = {};
+    varResult.Clear();
+    return SUCCEEDED(pObject->Invoke(nDispId, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_PROPERTYGET,
+                                     &params, &varResult, nullptr, nullptr));
+}
+
+const wchar_t* BstrText(BSTR bstr)
+{
+    return bstr ? bstr : L"";
+}
+} // namespace
+
+void CFormFields::Append(const wchar_t* szName, const wchar_t* szValue)
+{
+    PostField field;
+    field.szName = szName ? szName : L"";
+    field.szValue = szValue ? szValue : L"";
+    field.szPartText = MakeFieldPartText(field.szName, field.szValue);
+    m_fields.push_back(std::move(field));
+}
+
+void CFormFields::AppendPostData(const VARIANT& varName, const VARIANT& varValue)
+{
+    if (varName.vt == VT_BSTR)
+    {
+        if (varValue.vt != VT_BSTR || !varName.bstrVal)
+            return;
+        Append(varName.bstrVal, BstrText(varValue.bstrVal));
+        return;
+    }
+    if (varName.vt != VT_DISPATCH || varValue.vt != VT_DISPATCH || !varName.pdispVal || !varValue.pdispVal)
+        return;
+
+    IDispatch* pNames = varName.pdispVal;
+    IDispatch* pValues = varValue.pdispVal;
+    PTL::CComVariant varNameCount, varValueCount;
+    if (!GetScriptProperty(pNames, L"length", varNameCount) || !GetScriptProperty(pValues, L"length", varValueCount))
+        return;
+    if (VarCmp(&varNameCount, &varValueCount, LOCALE_SYSTEM_DEFAULT, 0) != static_cast<HRESULT>(VARCMP_EQ))
+        return;
+    if (FAILED(varNameCount.ChangeType(VT_I4)) || varNameCount.lVal < 1)
+        return;
+
+    // Every element is read, however long the arrays are.
+    const LONG nCount = varNameCount.lVal;
+    for (LONG i = 0; i < nCount; ++i)
+    {
+        const std::wstring strIndex = std::to_wstring(i);
+        PTL::CComVariant varElementName, varElementValue;
+        if (!GetScriptProperty(pNames, strIndex.c_str(), varElementName) ||
+            !GetScriptProperty(pValues, strIndex.c_str(), varElementValue))
+            continue;
+        if (varElementName.vt != VT_BSTR || varElementValue.vt != VT_BSTR)
+            continue;
+        Append(BstrText(varElementName.bstrVal), BstrText(varElementValue.bstrVal));
+    }
+}
+
+std::wstring GetContentType(const wchar_t* szPath)
+{
+    if (!szPath)
+        return DEFAULT_CONTENT_TYPE;
+    // The extension of the last path element, with its dot; PathFindExtension gives the empty
+    // text when the last element has no dot.
+    std::wstring strExtension = PathFindExtensionW(szPath);
+    if (strExtension.empty() || strExtension.size() > MAX_PATH - 1)
+        return DEFAULT_CONTENT_TYPE;
+
+    // Read access only: an ordinary user cannot open the merged HKEY_CLASSES_ROOT for writing,
+    // and asking for it would send every file as octet-stream.
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, strExtension.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return DEFAULT_CONTENT_TYPE;
+    WCHAR szType[MAX_CONTENT_TYPE + 1] = L"";
+    DWORD nType = 0;
+    DWORD nBytes = sizeof(szType) - sizeof(WCHAR);  // room to terminate a text stored without one
+    const LONG nResult = RegQueryValueExW(hKey, L"Content Type", nullptr, &nType,
+                                          reinterpret_cast<BYTE*>(szType), &nBytes);
+    RegCloseKey(hKey);
+    if (nResult != ERROR_SUCCESS || (nType != REG_SZ && nType != REG_EXPAND_SZ))
+        return DEFAULT_CONTENT_TYPE;
+    szType[nBytes / sizeof(WCHAR)] = L'\0';
+    if (!szType[0])
+        return DEFAULT_CONTENT_TYPE;
+    return szType;
+}
+
+UploadPart MakeUploadPart(const wchar_t* szFieldName, const wchar_t* szFilePath)
+{
+    UploadPart part;
+    part.szFieldName = szFieldName ? szFieldName : L"";
+    if (part.szFieldName.size() > MAX_FIELD_NAME)
+        part.szFieldName.resize(MAX_FIELD_NAME);
+    part.szFilePath = szFilePath ? szFilePath : L"";
+    part.szContentType = GetContentType(part.szFilePath.c_str());
+    part.nSize = CUploadFile::Measure(part.szFilePath.c_str());
+    part.szPartHeader = MakeFilePartHeader(part.szFieldName, part.szFilePath, part.szContentType);
+    return part;
+}
+
+std::wstring FormFieldName(const wchar_t* szInputName, unsigned nCounter, bool bArray, bool bFixed)
+{
+    std::wstring strName = szInputName ? szInputName : L"";
+    if (bFixed)
+        ;
+    else if (bArray)
+        strName += L"[]";
+    else
+        strName += std::to_wstring(nCounter);
+    if (strName.size() > MAX_FIELD_NAME)
+        strName.resize(MAX_FIELD_NAME);
+    return strName;
+}
+
+LONGLONG BuildUploadParts(const FileEntry* pEntries, size_t nCount, bool bInputTypeArray,
+                          bool bInputNameFixed, std::vector<UploadPart>& parts)
+{
+    parts.clear();
+    parts.reserve(nCount);
+    std::map<std::wstring, unsigned> counters;
+    LONGLONG nTotal = 0;
+    for (size_t i = 0; i < nCount; ++i)
+    {
+        const FileEntry& entry = pEntries[i];
+        unsigned& nCounter = counters.emplace(entry.szInputName, 1u).first->second;
+        const std::wstring strField = FormFieldName(entry.szInputName, nCounter, bInputTypeArray, bInputNameFixed);
+        parts.push_back(MakeUploadPart(strField.c_str(), entry.szFilePath));
+        nTotal += static_cast<LONG>(entry.nFileSize);
+        ++nCounter;
+    }
+    return nTotal;
+}
+
+std::wstring ResolveActionUrl(const wchar_t* szAction, const wchar_t* szPageUrl)
+{
+    WCHAR szUrl[INTERNET_MAX_URL_LENGTH + 1] = L"";
+    DWORD nLength = ARRAYSIZE(szUrl);
+    if (!InternetCombineUrlW(szPageUrl ? szPageUrl : L"", szAction ? szAction : L"", szUrl, &nLength,
+                             ICU_BROWSER_MODE))
+        return std::wstring();
+    return szUrl;
+}
