@@ -1,0 +1,120 @@
+// The module's exports: class objects, unloading, and self-registration.
+#include <windows.h>
+#include <comcat.h>
+#include <objsafe.h>
+#include <string>
+#include "control/PL5Ctrl.h"
+#include "ptl/ClassFactory.h"
+#include "ptl/Registrar.h"
+#include "resources/resource.h"
+
+namespace
+{
+const wchar_t APPID_TEXT[] = L"{CD46D855-4114-450F-A30A-1533D5A99195}";
+// OLEMISC_RECOMPOSEONRESIZE | CANTLINKINSIDE | INSIDEOUT | ACTIVATEWHENVISIBLE | SETCLIENTSITEFIRST
+const DWORD PL5_OLEMISC = 0x20191;
+
+PTL::RegistrarReplacements Replacements()
+{
+    return {
+        {L"MODULE", PTL::CModule::Path()},
+        {L"APPID", APPID_TEXT},
+        {L"OLEMISC", std::to_wstring(PL5_OLEMISC)},
+    };
+}
+
+HRESULT UpdateCategories(bool bRegister)
+{
+    PTL::CComPtr<ICatRegister> pCatRegister;
+    HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_ICatRegister, reinterpret_cast<void**>(&pCatRegister));
+    if (FAILED(hr))
+        return hr;
+    CATID catids[] = {CATID_SafeForScripting, CATID_SafeForInitializing};
+    hr = bRegister ? pCatRegister->RegisterClassImplCategories(CLSID_PL5Ctrl, 2, catids)
+                   : pCatRegister->UnRegisterClassImplCategories(CLSID_PL5Ctrl, 2, catids);
+    // Nothing to remove is not a failure of unregistration.
+    if (!bRegister && hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+        hr = S_OK;
+    return hr;
+}
+
+HRESULT RegisterTypeLibrary()
+{
+    PTL::CComPtr<ITypeLib> pTypeLib;
+    const std::wstring strPath = PTL::CModule::Path();
+    const HRESULT hr = LoadTypeLibEx(strPath.c_str(), REGKIND_NONE, &pTypeLib);
+    if (FAILED(hr))
+        return hr;
+    return RegisterTypeLib(pTypeLib, const_cast<OLECHAR*>(strPath.c_str()), nullptr);
+}
+
+HRESULT UnregisterTypeLibrary()
+{
+    PTL::CComPtr<ITypeLib> pTypeLib;
+    HRESULT hr = LoadTypeLibEx(PTL::CModule::Path().c_str(), REGKIND_NONE, &pTypeLib);
+    if (FAILED(hr))
+        return hr;
+    TLIBATTR* pAttr = nullptr;
+    hr = pTypeLib->GetLibAttr(&pAttr);
+    if (FAILED(hr))
+        return hr;
+    const TLIBATTR attr = *pAttr;
+    pTypeLib->ReleaseTLibAttr(pAttr);
+    hr = UnRegisterTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
+    // Already gone (the other architecture's unregistration may have removed the shared key).
+    if (hr == TYPE_E_REGISTRYACCESS || hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+        hr = S_OK;
+    return hr;
+}
+} // namespace
+
+extern "C" {
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (rclsid != CLSID_PL5Ctrl)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return PTL::GetClassFactory<CPL5Ctrl>(riid, ppv);
+}
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow()
+{
+    if (PTL::CModule::LockCount() != 0)
+        return S_FALSE;
+    PTL::CTypeLib::Release();
+    return S_OK;
+}
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer()
+{
+    const HINSTANCE hInstance = PTL::CModule::Instance();
+    HRESULT hr = PTL::CRegistrar::UpdateFromResource(hInstance, IDR_PL5_APPID, true, Replacements());
+    if (SUCCEEDED(hr))
+        hr = PTL::CRegistrar::UpdateFromResource(hInstance, IDR_PL5CTRL, true, Replacements());
+    if (SUCCEEDED(hr))
+        hr = UpdateCategories(true);
+    if (SUCCEEDED(hr))
+        hr = RegisterTypeLibrary();
+    return hr;
+}
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE DllUnregisterServer()
+{
+    const HINSTANCE hInstance = PTL::CModule::Instance();
+    HRESULT hrFirst = S_OK;
+    auto note = [&hrFirst](HRESULT hr) {
+        if (FAILED(hr) && SUCCEEDED(hrFirst))
+            hrFirst = hr;
+    };
+    note(UpdateCategories(false));
+    note(UnregisterTypeLibrary());
+    note(PTL::CRegistrar::UpdateFromResource(hInstance, IDR_PL5CTRL, false, Replacements()));
+    note(PTL::CRegistrar::UpdateFromResource(hInstance, IDR_PL5_APPID, false, Replacements()));
+    return hrFirst;
+}
+
+} // extern "C"

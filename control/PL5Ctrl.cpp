@@ -1,0 +1,440 @@
+#include "control/PL5Ctrl.h"
+#include <shellapi.h>
+#include <cstdlib>
+#include <memory>
+#include "lang/LangTable.h"
+
+namespace
+{
+const wchar_t NOTICE_CAPTION[] = L"알림";
+
+HRESULT GetFlag(bool b, VARIANT_BOOL* pVal)
+{
+    if (!pVal)
+        return E_POINTER;
+    *pVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+// A flag is set only by exactly VARIANT_TRUE; 1 or any other value clears it.
+bool FlagFrom(VARIANT_BOOL v) { return v == VARIANT_TRUE; }
+
+template <class N>
+HRESULT GetNumber(N n, N* pVal)
+{
+    if (!pVal)
+        return E_POINTER;
+    *pVal = n;
+    return S_OK;
+}
+
+HRESULT GetText(const std::wstring& str, BSTR* pVal)
+{
+    if (!pVal)
+        return E_POINTER;
+    *pVal = SysAllocStringLen(str.data(), static_cast<UINT>(str.size()));
+    return *pVal ? S_OK : E_OUTOFMEMORY;
+}
+
+std::wstring TextOf(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : std::wstring(); }
+
+ULONG ClampFileSize(ULONG n) { return n > CPL5Properties::MAX_FILE_SIZE_LIMIT ? CPL5Properties::MAX_FILE_SIZE_LIMIT : n; }
+
+bool StartsWithNoCase(const std::wstring& str, const wchar_t* szPrefix)
+{
+    const size_t n = wcslen(szPrefix);
+    return str.size() >= n && _wcsnicmp(str.c_str(), szPrefix, n) == 0;
+}
+
+// ShellExecute's own result codes, for when the shell did not set the thread's last error.
+DWORD ErrorFromShellResult(INT_PTR nResult)
+{
+    switch (nResult)
+    {
+    case SE_ERR_FNF: return ERROR_FILE_NOT_FOUND;
+    case SE_ERR_PNF: return ERROR_PATH_NOT_FOUND;
+    case SE_ERR_ACCESSDENIED: return ERROR_ACCESS_DENIED;
+    case SE_ERR_SHARE: return ERROR_SHARING_VIOLATION;
+    case SE_ERR_DLLNOTFOUND: return ERROR_DLL_NOT_FOUND;
+    case SE_ERR_NOASSOC:
+    case SE_ERR_ASSOCINCOMPLETE: return ERROR_NO_ASSOCIATION;
+    case SE_ERR_DDETIMEOUT:
+    case SE_ERR_DDEFAIL:
+    case SE_ERR_DDEBUSY: return ERROR_DDE_FAIL;
+    default: return ERROR_NOT_ENOUGH_MEMORY;  // 0, SE_ERR_OOM, ERROR_BAD_FORMAT's relatives
+    }
+}
+
+struct CLocalFree
+{
+    void operator()(void* p) const { LocalFree(p); }
+};
+
+// The system's text for an error, without the trailing line break.
+std::wstring SystemErrorText(DWORD dwError)
+{
+    const DWORD dwFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
+    wchar_t* pBuffer = nullptr;
+    DWORD n = FormatMessageW(dwFlags, nullptr, static_cast<DWORD>(HRESULT_FROM_WIN32(dwError)), 0,
+                             reinterpret_cast<wchar_t*>(&pBuffer), 0, nullptr);
+    if (n == 0)  // some systems know the text only under the plain error code
+        n = FormatMessageW(dwFlags, nullptr, dwError, 0, reinterpret_cast<wchar_t*>(&pBuffer), 0, nullptr);
+    std::unique_ptr<wchar_t, CLocalFree> owner(pBuffer);
+    std::wstring str = n ? std::wstring(pBuffer, n) : std::wstring();
+    while (!str.empty() && (str.back() == L'\n' || str.back() == L'\r'))
+        str.pop_back();
+    return str;
+}
+} // namespace
+
+CPL5Ctrl::CPL5Ctrl() : m_nIdVal(static_cast<ULONG>(rand()))
+{
+    PL5Lang::SetProgramTitle(L"Pelora");
+    // 300 x 200 pixels at 96 dpi, in HIMETRIC.
+    m_sizeExtent.cx = MulDiv(300, 2540, 96);
+    m_sizeExtent.cy = MulDiv(200, 2540, 96);
+}
+
+CPL5Ctrl::~CPL5Ctrl() = default;
+
+const QITAB* CPL5Ctrl::InterfaceTable()
+{
+    static const QITAB qit[] = {
+        QITABENT(CPL5Ctrl, IPL5Ctrl),
+        QITABENTMULTI(CPL5Ctrl, IDispatch, IPL5Ctrl),
+        QITABENT(CPL5Ctrl, IConnectionPointContainer),
+        QITABENT(CPL5Ctrl, IPersistStreamInit),
+        QITABENTMULTI(CPL5Ctrl, IPersist, IPersistStreamInit),
+        QITABENT(CPL5Ctrl, IPersistPropertyBag),
+        QITABENT(CPL5Ctrl, IProvideClassInfo2),
+        QITABENTMULTI(CPL5Ctrl, IProvideClassInfo, IProvideClassInfo2),
+        QITABENT(CPL5Ctrl, IObjectSafety),
+        {nullptr, 0},
+    };
+    return qit;
+}
+
+const PTL::PropMapEntry* CPL5Ctrl::PropertyMap()
+{
+    // The order is the order of loading: flags before InputType, Language before ProgramTitle.
+    static const PTL::PropMapEntry map[] = {
+        {L"_cx", 0, true, false},
+        {L"_cy", 0, false, true},
+        {L"Language", 3, false, false},
+        {L"ProgramTitle", 4, false, false},
+        {L"ChildMode", 5, false, false},
+        {L"SilentMode", 6, false, false},
+        {L"MaxFileCount", 101, false, false},
+        {L"MaxUnitFileSize", 102, false, false},
+        {L"MaxTotalFileSize", 103, false, false},
+        {L"Action", 104, false, false},
+        {L"InputName", 105, false, false},
+        {L"InputTypeArray", 106, false, false},
+        {L"InputNameFixed", 107, false, false},
+        {L"InputType", 108, false, false},
+        {L"UseUnicode", 109, false, false},
+        {L"MakeInlineResponse", 110, false, false},
+        {L"BkImgURL", 201, false, false},
+        {L"ListStyle", 202, false, false},
+        {L"ShowFullPath", 203, false, false},
+        {L"ShowStatus", 204, false, false},
+        {L"ItemWidth", 205, false, false},
+        {L"DialogListHeight", 206, false, false},
+        {L"Scrolling", 207, false, false},
+        {L"UseDragDrop", 301, false, false},
+        {L"UseDeleteKey", 302, false, false},
+        {L"UseContextMenu", 303, false, false},
+        {nullptr, 0, false, false},
+    };
+    return map;
+}
+
+PTL::CPersistTarget CPL5Ctrl::PersistTarget()
+{
+    return {static_cast<IPL5Ctrl*>(this), PropertyMap(), &m_sizeExtent, &m_bDirty};
+}
+
+// ---- properties ---------------------------------------------------------------------------
+
+STDMETHODIMP CPL5Ctrl::get_Language(BSTR* pVal) { return GetText(m_props.strLanguage, pVal); }
+STDMETHODIMP CPL5Ctrl::put_Language(BSTR newVal)
+{
+    // Only the first two characters count ("english" is "en"); a value without a pack stays
+    // stored while the texts that were active stay in force.
+    m_props.strLanguage = TextOf(newVal).substr(0, 2);
+    PL5Lang::LoadLanguage(m_props.strLanguage.c_str());
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_ProgramTitle(BSTR* pVal) { return GetText(PL5Lang::ProgramTitle(), pVal); }
+STDMETHODIMP CPL5Ctrl::put_ProgramTitle(BSTR newVal)
+{
+    // Process-wide; the message caption takes it at the next pack load.
+    PL5Lang::SetProgramTitle(TextOf(newVal).c_str());
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_ChildMode(VARIANT_BOOL* pVal) { return GetFlag(m_props.bChildMode, pVal); }
+STDMETHODIMP CPL5Ctrl::put_ChildMode(VARIANT_BOOL newVal)
+{
+    // The mode is fixed once the window exists: it decides how the window is built.
+    if (!m_bWindowCreated)
+        m_props.bChildMode = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_SilentMode(VARIANT_BOOL* pVal) { return GetFlag(m_props.bSilentMode, pVal); }
+STDMETHODIMP CPL5Ctrl::put_SilentMode(VARIANT_BOOL newVal)
+{
+    m_props.bSilentMode = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_MaxFileCount(ULONG* pVal) { return GetNumber(m_props.nMaxFileCount, pVal); }
+STDMETHODIMP CPL5Ctrl::put_MaxFileCount(ULONG newVal)
+{
+    m_props.nMaxFileCount = newVal;
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_MaxUnitFileSize(ULONG* pVal) { return GetNumber(m_props.nMaxUnitFileSize, pVal); }
+STDMETHODIMP CPL5Ctrl::put_MaxUnitFileSize(ULONG newVal)
+{
+    m_props.nMaxUnitFileSize = ClampFileSize(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_MaxTotalFileSize(ULONG* pVal) { return GetNumber(m_props.nMaxTotalFileSize, pVal); }
+STDMETHODIMP CPL5Ctrl::put_MaxTotalFileSize(ULONG newVal)
+{
+    m_props.nMaxTotalFileSize = ClampFileSize(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_Action(BSTR* pVal) { return GetText(m_props.strAction, pVal); }
+STDMETHODIMP CPL5Ctrl::put_Action(BSTR newVal)
+{
+    m_props.strAction = TextOf(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_InputName(BSTR* pVal) { return GetText(m_props.strInputName, pVal); }
+STDMETHODIMP CPL5Ctrl::put_InputName(BSTR newVal)
+{
+    m_props.strInputName = TextOf(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_InputTypeArray(VARIANT_BOOL* pVal) { return GetFlag(m_props.bInputTypeArray, pVal); }
+STDMETHODIMP CPL5Ctrl::put_InputTypeArray(VARIANT_BOOL newVal)
+{
+    // InputType, once given, decides the naming flags; a direct put no longer changes them.
+    if (m_props.strInputType.empty())
+        m_props.bInputTypeArray = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_InputNameFixed(VARIANT_BOOL* pVal) { return GetFlag(m_props.bInputNameFixed, pVal); }
+STDMETHODIMP CPL5Ctrl::put_InputNameFixed(VARIANT_BOOL newVal)
+{
+    if (m_props.strInputType.empty())
+        m_props.bInputNameFixed = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_InputType(BSTR* pVal) { return GetText(m_props.strInputType, pVal); }
+STDMETHODIMP CPL5Ctrl::put_InputType(BSTR newVal)
+{
+    m_props.strInputType = TextOf(newVal);
+    const wchar_t* sz = m_props.strInputType.c_str();
+    if (m_props.strInputType.empty())
+        return S_OK;
+    if (_wcsicmp(sz, L"fixed") == 0)
+        m_props.bInputNameFixed = true;  // takes precedence over the array flag, which keeps its value
+    else if (_wcsicmp(sz, L"array") == 0)
+    {
+        m_props.bInputNameFixed = false;
+        m_props.bInputTypeArray = true;
+    }
+    else if (_wcsicmp(sz, L"ordernum") == 0)
+    {
+        m_props.bInputNameFixed = false;
+        m_props.bInputTypeArray = false;
+    }
+    else
+        m_props.strInputName.clear();  // an unknown naming type leaves no usable base name
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_UseUnicode(VARIANT_BOOL* pVal) { return GetFlag(m_props.bUseUnicode, pVal); }
+STDMETHODIMP CPL5Ctrl::put_UseUnicode(VARIANT_BOOL newVal)
+{
+    m_props.bUseUnicode = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_MakeInlineResponse(VARIANT_BOOL* pVal) { return GetFlag(m_props.bMakeInlineResponse, pVal); }
+STDMETHODIMP CPL5Ctrl::put_MakeInlineResponse(VARIANT_BOOL newVal)
+{
+    m_props.bMakeInlineResponse = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_BkImgURL(BSTR* pVal) { return GetText(m_props.strBkImgURL, pVal); }
+STDMETHODIMP CPL5Ctrl::put_BkImgURL(BSTR newVal)
+{
+    m_props.strBkImgURL = TextOf(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_ListStyle(BSTR* pVal) { return GetText(m_props.strListStyle, pVal); }
+STDMETHODIMP CPL5Ctrl::put_ListStyle(BSTR newVal)
+{
+    m_props.strListStyle = TextOf(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_ShowFullPath(VARIANT_BOOL* pVal) { return GetFlag(m_props.bShowFullPath, pVal); }
+STDMETHODIMP CPL5Ctrl::put_ShowFullPath(VARIANT_BOOL newVal)
+{
+    m_props.bShowFullPath = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_ShowStatus(VARIANT_BOOL* pVal) { return GetFlag(m_props.bShowStatus, pVal); }
+STDMETHODIMP CPL5Ctrl::put_ShowStatus(VARIANT_BOOL newVal)
+{
+    m_props.bShowStatus = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_ItemWidth(SHORT* pVal) { return GetNumber(m_props.nItemWidth, pVal); }
+STDMETHODIMP CPL5Ctrl::put_ItemWidth(SHORT newVal)
+{
+    m_props.nItemWidth = newVal;
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_DialogListHeight(SHORT* pVal) { return GetNumber(m_props.nDialogListHeight, pVal); }
+STDMETHODIMP CPL5Ctrl::put_DialogListHeight(SHORT newVal)
+{
+    m_props.nDialogListHeight = newVal;
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_Scrolling(VARIANT_BOOL* pVal) { return GetFlag(m_props.bScrolling, pVal); }
+STDMETHODIMP CPL5Ctrl::put_Scrolling(VARIANT_BOOL newVal)
+{
+    m_props.bScrolling = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_UseDragDrop(VARIANT_BOOL* pVal) { return GetFlag(m_props.bUseDragDrop, pVal); }
+STDMETHODIMP CPL5Ctrl::put_UseDragDrop(VARIANT_BOOL newVal)
+{
+    m_props.bUseDragDrop = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_UseDeleteKey(VARIANT_BOOL* pVal) { return GetFlag(m_props.bUseDeleteKey, pVal); }
+STDMETHODIMP CPL5Ctrl::put_UseDeleteKey(VARIANT_BOOL newVal)
+{
+    m_props.bUseDeleteKey = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_UseContextMenu(VARIANT_BOOL* pVal) { return GetFlag(m_props.bUseContextMenu, pVal); }
+STDMETHODIMP CPL5Ctrl::put_UseContextMenu(VARIANT_BOOL newVal)
+{
+    m_props.bUseContextMenu = FlagFrom(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::get_IDVAL(ULONG* pVal) { return GetNumber(m_nIdVal, pVal); }
+
+// ---- the file list's getters (the list arrives with the file list model) -------------------
+
+STDMETHODIMP CPL5Ctrl::get_GetCount(LONG* pVal) { return GetNumber(0L, pVal); }
+STDMETHODIMP CPL5Ctrl::get_GetFileName(LONG, BSTR* pVal) { return GetText(std::wstring(), pVal); }
+STDMETHODIMP CPL5Ctrl::get_GetFileSize(LONG, LONG* pVal) { return pVal ? S_OK : E_POINTER; }
+STDMETHODIMP CPL5Ctrl::get_GetFileID(LONG, BSTR* pVal) { return GetText(std::wstring(), pVal); }
+STDMETHODIMP CPL5Ctrl::get_IsTempFile(LONG, VARIANT_BOOL* pVal) { return GetFlag(false, pVal); }
+STDMETHODIMP CPL5Ctrl::get_SelectState(LONG, VARIANT_BOOL* pVal) { return GetFlag(false, pVal); }
+STDMETHODIMP CPL5Ctrl::put_SelectState(LONG, VARIANT_BOOL) { return S_OK; }
+
+STDMETHODIMP CPL5Ctrl::put_SetStatusWidth(USHORT nIdx, SHORT newVal)
+{
+    if (nIdx < 3)
+        m_nStatusWidths[nIdx] = newVal;
+    return S_OK;
+}
+
+// ---- methods whose subsystems are not in this build yet: accepted, no effect ----------------
+
+STDMETHODIMP CPL5Ctrl::AppendDragDrop(VARIANT, BSTR) { return S_OK; }
+STDMETHODIMP CPL5Ctrl::ClearDragDrop() { return S_OK; }
+STDMETHODIMP CPL5Ctrl::AppendFilter(VARIANT, VARIANT) { return S_OK; }
+STDMETHODIMP CPL5Ctrl::ClearFilter() { return S_OK; }
+STDMETHODIMP CPL5Ctrl::AppendPostData(VARIANT, VARIANT) { return S_OK; }
+STDMETHODIMP CPL5Ctrl::ClearPostData() { return S_OK; }
+STDMETHODIMP CPL5Ctrl::OpenFile(BSTR) { return S_OK; }
+STDMETHODIMP CPL5Ctrl::AddFile(BSTR, BSTR) { return S_OK; }
+STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR, ULONG, BSTR) { return S_OK; }
+STDMETHODIMP CPL5Ctrl::SelectSingleFile(BSTR, BSTR, VARIANT* pVal)
+{
+    if (!pVal)
+        return E_POINTER;
+    VariantInit(pVal);
+    return S_OK;
+}
+STDMETHODIMP CPL5Ctrl::RemoveAllFiles() { return S_OK; }
+STDMETHODIMP CPL5Ctrl::RemoveSelectedFiles() { return S_OK; }
+STDMETHODIMP CPL5Ctrl::RemoveFromIndex(UINT) { return S_OK; }
+STDMETHODIMP CPL5Ctrl::MoveItem(LONG, LONG) { return S_OK; }
+STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal) { return GetText(std::wstring(), pVal); }
+STDMETHODIMP CPL5Ctrl::UploadCancel() { return S_OK; }
+
+// ---- ExcuteLocalFile ----------------------------------------------------------------------
+
+HWND CPL5Ctrl::MessageOwner() const { return m_hWnd; }
+
+bool CPL5Ctrl::MayExecute(const wchar_t* szPath) const
+{
+    // A page may only open web addresses and the files the user put into the list; anything
+    // else (a program, a UNC path, a document of the page's choosing) would let any page run
+    // code on the user's machine.
+    const std::wstring strPath = szPath ? szPath : L"";
+    return StartsWithNoCase(strPath, L"http://") || StartsWithNoCase(strPath, L"https://");
+}
+
+void CPL5Ctrl::ShowSystemMessage(DWORD dwError) const
+{
+    const std::wstring strText = SystemErrorText(dwError);
+    MessageBoxW(MessageOwner(), strText.c_str(), NOTICE_CAPTION, MB_ICONINFORMATION);
+}
+
+STDMETHODIMP CPL5Ctrl::ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal)
+{
+    if (!pVal)
+        return E_POINTER;
+    *pVal = VARIANT_FALSE;
+    const std::wstring strPath = TextOf(bstrFileName);
+    if (!MayExecute(strPath.c_str()))
+    {
+        ShowSystemMessage(ERROR_ACCESS_DENIED);
+        return S_OK;
+    }
+    SetLastError(ERROR_SUCCESS);
+    const INT_PTR nResult = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(MessageOwner(), L"open", strPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (nResult > 32)
+    {
+        *pVal = VARIANT_TRUE;
+        return S_OK;
+    }
+    DWORD dwError = GetLastError();
+    if (dwError == ERROR_SUCCESS)
+        dwError = ErrorFromShellResult(nResult);
+    ShowSystemMessage(dwError);
+    return S_OK;
+}

@@ -1,0 +1,163 @@
+// CPL5Ctrl: the control object a page creates for its OBJECT element. It is what script sees
+// (IPL5Ctrl), what the container persists (the property map), and the owner of everything else
+// the control has.
+#pragma once
+#include <windows.h>
+#include <ocidl.h>
+#include <objsafe.h>
+#include <string>
+#include "Pelora5_h.h"
+#include "control/PL5CtrlEvents.h"
+#include "ptl/ComObject.h"
+#include "ptl/ConnectionPoint.h"
+#include "ptl/ObjectSafety.h"
+#include "ptl/Persist.h"
+#include "ptl/ProvideClassInfo.h"
+#include "ptl/TypeLib.h"
+
+// Property values of one control, with their defaults.
+struct CPL5Properties
+{
+    static constexpr ULONG MAX_FILE_SIZE_LIMIT = 2147483648UL;
+
+    std::wstring strLanguage = L"ko";
+    bool bChildMode = false;
+    bool bSilentMode = false;
+    ULONG nMaxFileCount = 4294967295UL;  // no limit
+    ULONG nMaxUnitFileSize = MAX_FILE_SIZE_LIMIT;
+    ULONG nMaxTotalFileSize = MAX_FILE_SIZE_LIMIT;
+    std::wstring strAction;
+    std::wstring strInputName = L"file";
+    bool bInputTypeArray = false;
+    bool bInputNameFixed = false;
+    std::wstring strInputType;
+    bool bUseUnicode = false;
+    bool bMakeInlineResponse = false;
+    std::wstring strBkImgURL;
+    std::wstring strListStyle;
+    bool bShowFullPath = false;
+    bool bShowStatus = true;
+    SHORT nItemWidth = -1;         // automatic
+    SHORT nDialogListHeight = -1;  // the dialog template's own height
+    bool bScrolling = true;
+    bool bUseDragDrop = true;
+    bool bUseDeleteKey = true;
+    bool bUseContextMenu = true;
+};
+
+class CPL5Ctrl : public PTL::CComObjectRoot,
+                 public PTL::IDispatchImpl<IPL5Ctrl, &IID_IPL5Ctrl>,
+                 public PTL::IConnectionPointContainerImpl<CPL5Ctrl, &DIID__IPL5CtrlEvents>,
+                 public PTL::IPersistStreamInitImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
+                 public PTL::IPersistPropertyBagImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
+                 public PTL::IProvideClassInfo2Impl<&CLSID_PL5Ctrl, &DIID__IPL5CtrlEvents>,
+                 public PTL::IObjectSafetyImpl<CPL5Ctrl>,
+                 public CProxy_IPL5CtrlEvents<CPL5Ctrl>
+{
+public:
+    CPL5Ctrl();
+    ~CPL5Ctrl() override;
+    CPL5Ctrl(const CPL5Ctrl&) = delete;
+    CPL5Ctrl& operator=(const CPL5Ctrl&) = delete;
+
+    static const QITAB* InterfaceTable();
+    static const PTL::PropMapEntry* PropertyMap();
+    PTL::CPersistTarget PersistTarget();
+
+    const CPL5Properties& Properties() const { return m_props; }
+
+    // ---- IPL5Ctrl: properties ----
+    STDMETHODIMP get_Language(BSTR* pVal) override;
+    STDMETHODIMP put_Language(BSTR newVal) override;
+    STDMETHODIMP get_ProgramTitle(BSTR* pVal) override;
+    STDMETHODIMP put_ProgramTitle(BSTR newVal) override;
+    STDMETHODIMP get_ChildMode(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_ChildMode(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_SilentMode(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_SilentMode(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_MaxFileCount(ULONG* pVal) override;
+    STDMETHODIMP put_MaxFileCount(ULONG newVal) override;
+    STDMETHODIMP get_MaxUnitFileSize(ULONG* pVal) override;
+    STDMETHODIMP put_MaxUnitFileSize(ULONG newVal) override;
+    STDMETHODIMP get_MaxTotalFileSize(ULONG* pVal) override;
+    STDMETHODIMP put_MaxTotalFileSize(ULONG newVal) override;
+    STDMETHODIMP get_Action(BSTR* pVal) override;
+    STDMETHODIMP put_Action(BSTR newVal) override;
+    STDMETHODIMP get_InputName(BSTR* pVal) override;
+    STDMETHODIMP put_InputName(BSTR newVal) override;
+    STDMETHODIMP get_InputTypeArray(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_InputTypeArray(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_InputNameFixed(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_InputNameFixed(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_InputType(BSTR* pVal) override;
+    STDMETHODIMP put_InputType(BSTR newVal) override;
+    STDMETHODIMP get_UseUnicode(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_UseUnicode(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_MakeInlineResponse(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_MakeInlineResponse(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_BkImgURL(BSTR* pVal) override;
+    STDMETHODIMP put_BkImgURL(BSTR newVal) override;
+    STDMETHODIMP get_ListStyle(BSTR* pVal) override;
+    STDMETHODIMP put_ListStyle(BSTR newVal) override;
+    STDMETHODIMP get_ShowFullPath(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_ShowFullPath(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_ShowStatus(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_ShowStatus(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_ItemWidth(SHORT* pVal) override;
+    STDMETHODIMP put_ItemWidth(SHORT newVal) override;
+    STDMETHODIMP get_DialogListHeight(SHORT* pVal) override;
+    STDMETHODIMP put_DialogListHeight(SHORT newVal) override;
+    STDMETHODIMP get_Scrolling(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_Scrolling(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_UseDragDrop(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_UseDragDrop(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_UseDeleteKey(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_UseDeleteKey(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_UseContextMenu(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_UseContextMenu(VARIANT_BOOL newVal) override;
+
+    // ---- IPL5Ctrl: the file list's getters ----
+    STDMETHODIMP get_GetCount(LONG* pVal) override;
+    STDMETHODIMP get_GetFileName(LONG nItem, BSTR* pVal) override;
+    STDMETHODIMP get_GetFileSize(LONG nItem, LONG* pVal) override;
+    STDMETHODIMP get_GetFileID(LONG nItem, BSTR* pVal) override;
+    STDMETHODIMP get_IsTempFile(LONG nItem, VARIANT_BOOL* pVal) override;
+    STDMETHODIMP get_SelectState(LONG nIdx, VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_SelectState(LONG nIdx, VARIANT_BOOL newVal) override;
+    STDMETHODIMP put_SetStatusWidth(USHORT nIdx, SHORT newVal) override;
+
+    // ---- IPL5Ctrl: methods ----
+    STDMETHODIMP AppendDragDrop(VARIANT varTag, BSTR bstrInputName) override;
+    STDMETHODIMP ClearDragDrop() override;
+    STDMETHODIMP AppendFilter(VARIANT bstrName, VARIANT bstrExt) override;
+    STDMETHODIMP ClearFilter() override;
+    STDMETHODIMP AppendPostData(VARIANT varName, VARIANT varValue) override;
+    STDMETHODIMP ClearPostData() override;
+    STDMETHODIMP OpenFile(BSTR bstrInputName) override;
+    STDMETHODIMP AddFile(BSTR bstrFileName, BSTR bstrInputName) override;
+    STDMETHODIMP AddTempFile(BSTR bstrFileName, ULONG nFileSize, BSTR bstrFileID) override;
+    STDMETHODIMP SelectSingleFile(BSTR bstrFilterName, BSTR bstrFilterExt, VARIANT* pVal) override;
+    STDMETHODIMP RemoveAllFiles() override;
+    STDMETHODIMP RemoveSelectedFiles() override;
+    STDMETHODIMP RemoveFromIndex(UINT nItem) override;
+    STDMETHODIMP MoveItem(LONG nIdx, LONG nMoveTo) override;
+    STDMETHODIMP StartUpload(BSTR* pVal) override;
+    STDMETHODIMP UploadCancel() override;
+    STDMETHODIMP ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal) override;
+    STDMETHODIMP get_IDVAL(ULONG* pVal) override;
+
+private:
+    // The window that owns the control's message boxes: its own, else none yet.
+    HWND MessageOwner() const;
+    // Whether ExcuteLocalFile may hand this path to the shell.
+    bool MayExecute(const wchar_t* szPath) const;
+    void ShowSystemMessage(DWORD dwError) const;
+
+    CPL5Properties m_props;
+    ULONG m_nIdVal;
+    bool m_bWindowCreated = false;  // latch: set once at window creation, never cleared
+    SHORT m_nStatusWidths[3] = {180, 125, -1};
+    SIZEL m_sizeExtent;             // HIMETRIC
+    bool m_bDirty = false;
+    HWND m_hWnd = nullptr;
+};

@@ -1,0 +1,584 @@
+// The control object as script and containers see it: properties through IDispatch, the
+// property map through both persistence interfaces, events through the connection point, and
+// the safety interface. The control is made in-process from this program's own copy of the
+// module's code and type library.
+#include <windows.h>
+#include <ocidl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include "control/PL5Ctrl.h"
+#include "control/EventSink.h"
+#include "ptl/ClassFactory.h"
+
+using PTL::CComPtr;
+using PTL::CComVariant;
+
+namespace
+{
+CComPtr<IPL5Ctrl> NewControl()
+{
+    CComPtr<IPL5Ctrl> p;
+    EXPECT_EQ(S_OK, PTL::CComObject<CPL5Ctrl>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
+    return p;
+}
+
+CPL5Ctrl* Impl(IPL5Ctrl* p) { return static_cast<CPL5Ctrl*>(p); }
+
+CComVariant Get(IDispatch* p, DISPID dispid, WORD wFlags = DISPATCH_PROPERTYGET)
+{
+    CComVariant var;
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(S_OK, p->Invoke(dispid, IID_NULL, 0, wFlags, &none, &var, nullptr, nullptr)) << "dispid " << dispid;
+    return var;
+}
+
+HRESULT Put(IDispatch* p, DISPID dispid, const VARIANT& value)
+{
+    CComVariant var(value);
+    DISPID dispidPut = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {&var, &dispidPut, 1, 1};
+    return p->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
+}
+
+CComVariant Text(const wchar_t* sz) { return CComVariant(sz); }
+
+CComVariant Number(VARTYPE vt, LONG n)
+{
+    CComVariant var;
+    var.vt = vt;
+    var.lVal = 0;
+    if (vt == VT_BOOL)
+        var.boolVal = static_cast<VARIANT_BOOL>(n);
+    else if (vt == VT_I2)
+        var.iVal = static_cast<SHORT>(n);
+    else
+        var.lVal = n;
+    return var;
+}
+
+// The value as text, for comparing results of any type in one table.
+std::wstring Show(const VARIANT& var)
+{
+    CComVariant copy(var);
+    if (copy.vt == VT_BOOL)
+        return copy.boolVal == VARIANT_TRUE ? L"true" : copy.boolVal == VARIANT_FALSE ? L"false" : L"bool?";
+    if (FAILED(copy.ChangeType(VT_BSTR)))
+        return L"<unconvertible>";
+    return copy.bstrVal ? std::wstring(copy.bstrVal) : std::wstring();
+}
+
+std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
+} // namespace
+
+TEST(ControlProperties, DefaultsReadThroughDispatch)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    static const struct
+    {
+        DISPID dispid;
+        const wchar_t* szExpected;
+    } cases[] = {
+        {3, L"ko"},           {4, L"Pelora"},     {5, L"false"},       {6, L"false"},
+        {101, L"4294967295"}, {102, L"2147483648"}, {103, L"2147483648"}, {104, L""},
+        {105, L"file"},       {106, L"false"},    {107, L"false"},     {108, L""},
+        {109, L"false"},      {110, L"false"},    {201, L""},          {202, L""},
+        {203, L"false"},      {204, L"true"},     {205, L"-1"},        {206, L"-1"},
+        {207, L"true"},       {301, L"true"},     {302, L"true"},      {303, L"true"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Narrow(c.szExpected), Narrow(Show(Get(p, c.dispid)))) << "dispid " << c.dispid;
+}
+
+TEST(ControlProperties, PutRules)
+{
+    // Each case runs on a fresh control: a sequence of puts, then one get.
+    struct CPut
+    {
+        DISPID dispid;
+        CComVariant value;
+    };
+    const struct
+    {
+        const char* szName;
+        std::vector<CPut> puts;
+        DISPID dispidRead;
+        const wchar_t* szExpected;
+    } cases[] = {
+        {"bool 1 is not true", {{109, Number(VT_BOOL, 1)}}, 109, L"false"},
+        {"bool -1 is true", {{110, Number(VT_BOOL, -1)}}, 110, L"true"},
+        {"bool 0 clears a default true", {{204, Number(VT_BOOL, 0)}}, 204, L"false"},
+        {"bool 2 clears a default true", {{207, Number(VT_BOOL, 2)}}, 207, L"false"},
+        {"unit size clamps", {{102, Number(VT_UI4, static_cast<LONG>(0xFFFFFFFF))}}, 102, L"2147483648"},
+        {"unit size at the limit", {{102, Number(VT_UI4, static_cast<LONG>(0x80000000))}}, 102, L"2147483648"},
+        {"unit size below the limit", {{102, Number(VT_UI4, 0x7FFFFFFF)}}, 102, L"2147483647"},
+        {"total size clamps", {{103, Number(VT_UI4, static_cast<LONG>(0x80000001))}}, 103, L"2147483648"},
+        {"file count unclamped", {{101, Number(VT_UI4, 0)}}, 101, L"0"},
+        {"language keeps two characters", {{3, Text(L"english")}}, 3, L"en"},
+        {"language without a pack is stored", {{3, Text(L"jp")}}, 3, L"jp"},
+        {"language of one character", {{3, Text(L"k")}}, 3, L"k"},
+        {"array type sets the array flag", {{108, Text(L"ARRAY")}}, 106, L"true"},
+        {"array type blocks a later flag put", {{108, Text(L"array")}, {106, Number(VT_BOOL, 0)}}, 106, L"true"},
+        {"fixed type sets fixed", {{108, Text(L"Fixed")}}, 107, L"true"},
+        {"fixed type keeps the array flag", {{106, Number(VT_BOOL, -1)}, {108, Text(L"fixed")}}, 106, L"true"},
+        {"ordernum clears both", {{106, Number(VT_BOOL, -1)}, {107, Number(VT_BOOL, -1)}, {108, Text(L"ordernum")}}, 107, L"false"},
+        {"ordernum clears array", {{106, Number(VT_BOOL, -1)}, {108, Text(L"ordernum")}}, 106, L"false"},
+        {"flags free while the type is empty", {{108, Text(L"")}, {107, Number(VT_BOOL, -1)}}, 107, L"true"},
+        {"unknown type clears the input name", {{105, Text(L"upfile")}, {108, Text(L"other")}}, 105, L""},
+        {"unknown type leaves the flags", {{106, Number(VT_BOOL, -1)}, {108, Text(L"other")}}, 106, L"true"},
+        {"unknown type keeps blocking", {{108, Text(L"other")}, {107, Number(VT_BOOL, -1)}}, 107, L"false"},
+        {"empty program title", {{4, Text(L"")}}, 4, L""},
+        {"item width negative", {{205, Number(VT_I2, -5)}}, 205, L"-5"},
+        {"dialog list height", {{206, Number(VT_I2, 120)}}, 206, L"120"},
+    };
+    int i = 0;
+    for (const auto& c : cases)
+    {
+        CComPtr<IPL5Ctrl> p = NewControl();
+        for (const CPut& put : c.puts)
+            EXPECT_EQ(S_OK, Put(p, put.dispid, put.value)) << c.szName;
+        EXPECT_EQ(Narrow(c.szExpected), Narrow(Show(Get(p, c.dispidRead)))) << "case " << i << ": " << c.szName;
+        ++i;
+    }
+}
+
+TEST(ControlProperties, ProgramTitleIsProcessWideAndResetByEveryNewControl)
+{
+    CComPtr<IPL5Ctrl> pFirst = NewControl();
+    EXPECT_EQ(S_OK, Put(pFirst, 4, Text(L"Shop")));
+    CComPtr<IPL5Ctrl> pSecond = NewControl();
+    EXPECT_EQ("Pelora", Narrow(Show(Get(pFirst, 4))));
+    EXPECT_EQ(S_OK, Put(pSecond, 4, Text(L"Mail")));
+    EXPECT_EQ("Mail", Narrow(Show(Get(pFirst, 4))));
+}
+
+TEST(ControlProperties, IdValIsStableAndDiffersBetweenControls)
+{
+    CComPtr<IPL5Ctrl> pA = NewControl();
+    CComPtr<IPL5Ctrl> pB = NewControl();
+    ULONG nA1 = 0, nA2 = 0, nB = 0;
+    pA->get_IDVAL(&nA1);
+    pA->get_IDVAL(&nA2);
+    pB->get_IDVAL(&nB);
+    EXPECT_EQ(nA1, nA2);
+    EXPECT_NE(nA1, nB);
+    EXPECT_LE(nA1, 32767u);
+    // IDVAL is read-only for script.
+    EXPECT_NE(S_OK, Put(pA, 999, Number(VT_UI4, 5)));
+}
+
+TEST(ControlProperties, ChildModeLatchesOnceTheWindowExists)
+{
+    // Before the window exists script may set it (the window latch is covered where the window
+    // is built); reading back gives the stored value.
+    CComPtr<IPL5Ctrl> p = NewControl();
+    EXPECT_EQ(S_OK, Put(p, 5, Number(VT_BOOL, -1)));
+    EXPECT_EQ("true", Narrow(Show(Get(p, 5))));
+}
+
+TEST(ControlDispatch, MethodCallOnIndexedGetterAnswersAsGet)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    // ctl.GetCount() arrives as DISPATCH_METHOD alone from this platform's JScript.
+    CComVariant var = Get(p, 401, DISPATCH_METHOD);
+    EXPECT_EQ(VT_I4, var.vt);
+    EXPECT_EQ(0, var.lVal);
+    // ctl.GetFileName(0) with an argument.
+    CComVariant arg = Number(VT_I4, 0);
+    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    CComVariant result;
+    EXPECT_EQ(S_OK, p->Invoke(402, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr));
+    EXPECT_EQ(VT_BSTR, result.vt);
+    // Names resolve through the type library.
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"MaxUnitFileSize")};
+    DISPID dispid = 0;
+    EXPECT_EQ(S_OK, p->GetIDsOfNames(IID_NULL, names, 1, 0, &dispid));
+    EXPECT_EQ(102, dispid);
+}
+
+// ---- persistence ---------------------------------------------------------------------------
+
+namespace
+{
+// A property bag holding texts, as an object tag's PARAMs; it converts to the type asked for
+// and remembers the order of the reads.
+class CTextBag : public IPropertyBag
+{
+public:
+    std::vector<std::pair<std::wstring, std::wstring>> values;
+    std::vector<std::wstring> reads;
+    std::vector<std::pair<std::wstring, CComVariant>> written;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (riid == IID_IUnknown || riid == IID_IPropertyBag)
+        {
+            *ppv = this;
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Read(LPCOLESTR szName, VARIANT* pVar, IErrorLog*) override
+    {
+        reads.emplace_back(szName);
+        for (const auto& v : values)
+            if (_wcsicmp(v.first.c_str(), szName) == 0)
+            {
+                const VARTYPE vt = pVar->vt;
+                CComVariant text(v.second.c_str());
+                return VariantChangeType(pVar, &text, 0, vt == VT_EMPTY ? VT_BSTR : vt);
+            }
+        return E_INVALIDARG;
+    }
+    STDMETHODIMP Write(LPCOLESTR szName, VARIANT* pVar) override
+    {
+        written.emplace_back(szName, CComVariant(*pVar));
+        return S_OK;
+    }
+};
+} // namespace
+
+TEST(ControlPersistence, PropertyBagAppliesTagValuesInMapOrderThroughThePuts)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CComPtr<IPersistPropertyBag> pBag;
+    ASSERT_EQ(S_OK, p.QueryInterface(&pBag));
+    CTextBag bag;
+    bag.values = {
+        {L"InputType", L"ordernum"},         // applied after the flags, so it wins
+        {L"InputTypeArray", L"-1"},
+        {L"MaxUnitFileSize", L"4294967295"}, // clamped by the put
+        {L"Language", L"english"},
+        {L"ShowStatus", L"0"},
+        {L"ItemWidth", L"77"},
+        {L"MaxFileCount", L"not a number"},  // unconvertible: skipped, default stays
+        {L"_cx", L"1234"},
+    };
+    ASSERT_EQ(S_OK, pBag->Load(&bag, nullptr));
+    EXPECT_EQ("false", Narrow(Show(Get(p, 106))));
+    EXPECT_EQ("false", Narrow(Show(Get(p, 107))));
+    EXPECT_EQ("ordernum", Narrow(Show(Get(p, 108))));
+    EXPECT_EQ("2147483648", Narrow(Show(Get(p, 102))));
+    EXPECT_EQ("en", Narrow(Show(Get(p, 3))));
+    EXPECT_EQ("false", Narrow(Show(Get(p, 204))));
+    EXPECT_EQ("77", Narrow(Show(Get(p, 205))));
+    EXPECT_EQ("4294967295", Narrow(Show(Get(p, 101))));
+
+    const std::vector<std::wstring> expectedOrder = {
+        L"_cx", L"_cy", L"Language", L"ProgramTitle", L"ChildMode", L"SilentMode", L"MaxFileCount",
+        L"MaxUnitFileSize", L"MaxTotalFileSize", L"Action", L"InputName", L"InputTypeArray",
+        L"InputNameFixed", L"InputType", L"UseUnicode", L"MakeInlineResponse", L"BkImgURL", L"ListStyle",
+        L"ShowFullPath", L"ShowStatus", L"ItemWidth", L"DialogListHeight", L"Scrolling", L"UseDragDrop",
+        L"UseDeleteKey", L"UseContextMenu"};
+    ASSERT_EQ(expectedOrder.size(), bag.reads.size());
+    for (size_t i = 0; i < expectedOrder.size(); ++i)
+        EXPECT_EQ(Narrow(expectedOrder[i]), Narrow(bag.reads[i])) << "read " << i;
+
+    // Saving writes every entry with its current value; IDVAL is not among them.
+    CTextBag out;
+    ASSERT_EQ(S_OK, pBag->Save(&out, TRUE, TRUE));
+    ASSERT_EQ(expectedOrder.size(), out.written.size());
+    EXPECT_EQ(VT_UI4, out.written[0].second.vt);
+    EXPECT_EQ(1234u, out.written[0].second.ulVal);
+    EXPECT_EQ("2147483648", Narrow(Show(out.written[7].second)));
+}
+
+TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
+{
+    CComPtr<IPL5Ctrl> pSource = NewControl();
+    const struct
+    {
+        DISPID dispid;
+        CComVariant value;
+    } puts[] = {
+        {104, Text(L"upload.php?a=1")}, {105, Text(L"attach")},        {101, Number(VT_UI4, 7)},
+        {102, Number(VT_UI4, 1000)},    {109, Number(VT_BOOL, -1)},    {204, Number(VT_BOOL, 0)},
+        {205, Number(VT_I2, -3)},       {201, Text(L"http://x/bg.png")}, {106, Number(VT_BOOL, -1)},
+    };
+    for (const auto& put : puts)
+        ASSERT_EQ(S_OK, Put(pSource, put.dispid, put.value));
+
+    CComPtr<IStream> pStream;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pStream));
+    CComPtr<IPersistStreamInit> pSave;
+    ASSERT_EQ(S_OK, pSource.QueryInterface(&pSave));
+    ASSERT_EQ(S_OK, pSave->Save(pStream, TRUE));
+    EXPECT_EQ(S_FALSE, pSave->IsDirty());
+    ULARGE_INTEGER cbMax = {};
+    ASSERT_EQ(S_OK, pSave->GetSizeMax(&cbMax));
+    LARGE_INTEGER zero = {};
+    ULARGE_INTEGER cbWritten = {};
+    pStream->Seek(zero, STREAM_SEEK_CUR, &cbWritten);
+    EXPECT_EQ(cbMax.QuadPart, cbWritten.QuadPart);
+
+    CComPtr<IPL5Ctrl> pTarget = NewControl();
+    CComPtr<IPersistStreamInit> pLoad;
+    ASSERT_EQ(S_OK, pTarget.QueryInterface(&pLoad));
+    pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ASSERT_EQ(S_OK, pLoad->Load(pStream));
+    for (const auto& put : puts)
+        EXPECT_EQ(Narrow(Show(Get(pSource, put.dispid))), Narrow(Show(Get(pTarget, put.dispid))))
+            << "dispid " << put.dispid;
+
+    // A cut stream is refused rather than half-applied silently.
+    CComPtr<IStream> pShort;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pShort));
+    const BYTE header[] = {0x00, 0x01, 0x00, 0x00, 0x10};
+    pShort->Write(header, sizeof(header), nullptr);
+    pShort->Seek(zero, STREAM_SEEK_SET, nullptr);
+    EXPECT_TRUE(FAILED(pLoad->Load(pShort)));
+}
+
+TEST(ControlPersistence, InitNewMarksDirtyAndChangesNothing)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CComPtr<IPersistStreamInit> pInit;
+    ASSERT_EQ(S_OK, p.QueryInterface(&pInit));
+    EXPECT_EQ(S_FALSE, pInit->IsDirty());
+    EXPECT_EQ(S_OK, pInit->InitNew());
+    EXPECT_EQ(S_OK, pInit->IsDirty());
+    EXPECT_EQ("file", Narrow(Show(Get(p, 105))));
+    CLSID clsid = {};
+    EXPECT_EQ(S_OK, pInit->GetClassID(&clsid));
+    EXPECT_TRUE(clsid == CLSID_PL5Ctrl);
+}
+
+// ---- events ------------------------------------------------------------------------------
+
+namespace
+{
+DWORD Advise(IPL5Ctrl* p, IDispatch* pSink)
+{
+    CComPtr<IConnectionPointContainer> pContainer;
+    EXPECT_EQ(S_OK, p->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer)));
+    CComPtr<IConnectionPoint> pPoint;
+    EXPECT_EQ(S_OK, pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint));
+    DWORD dwCookie = 0;
+    EXPECT_EQ(S_OK, pPoint->Advise(pSink, &dwCookie));
+    return dwCookie;
+}
+
+void Unadvise(IPL5Ctrl* p, DWORD dwCookie)
+{
+    CComPtr<IConnectionPointContainer> pContainer;
+    p->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer));
+    CComPtr<IConnectionPoint> pPoint;
+    pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint);
+    EXPECT_EQ(S_OK, pPoint->Unadvise(dwCookie));
+}
+} // namespace
+
+TEST(ControlEvents, ArgumentsGoOutReversedWithTheirTypes)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CRecordingSink sink;
+    Advise(p, &sink);
+    Impl(p)->Fire_OnAddFile(L"C:\\a.txt", 0xFFFFFFF0u);
+    Impl(p)->Fire_OnBeforeDrop(L"C:\\b.txt", L"zone", nullptr);
+    Impl(p)->Fire_OnBeforeRemoveItem(3, nullptr);
+    Impl(p)->Fire_OnRemoveItems();
+    ASSERT_EQ(4u, sink.calls.size());
+
+    EXPECT_EQ(2, sink.calls[0].dispid);
+    ASSERT_EQ(2u, sink.calls[0].args.size());
+    EXPECT_EQ(VT_UI4, sink.calls[0].args[0].vt);  // size: the last declared argument comes first
+    EXPECT_EQ(0xFFFFFFF0u, sink.calls[0].args[0].ulVal);
+    EXPECT_EQ(VT_BSTR, sink.calls[0].args[1].vt);
+    EXPECT_STREQ(L"C:\\a.txt", sink.calls[0].args[1].bstrVal);
+    EXPECT_FALSE(sink.calls[0].bResultAsked);
+
+    EXPECT_EQ(8, sink.calls[1].dispid);
+    EXPECT_STREQ(L"zone", sink.calls[1].args[0].bstrVal);
+    EXPECT_STREQ(L"C:\\b.txt", sink.calls[1].args[1].bstrVal);
+
+    EXPECT_EQ(VT_UI4, sink.calls[2].args[0].vt);
+    EXPECT_EQ(3u, sink.calls[2].args[0].ulVal);
+    EXPECT_EQ(0u, sink.calls[3].args.size());
+}
+
+TEST(ControlEvents, VetoIsReadOnlyFromBooleanResultsAndTheLastOneWins)
+{
+    const struct
+    {
+        const char* szName;
+        VARTYPE vtFirst;
+        LONG nFirst;
+        VARTYPE vtSecond;
+        LONG nSecond;
+        VARIANT_BOOL vbExpected;
+    } cases[] = {
+        {"both silent", VT_EMPTY, 0, VT_EMPTY, 0, VARIANT_TRUE},
+        {"false then nothing", VT_BOOL, 0, VT_EMPTY, 0, VARIANT_FALSE},
+        {"false then true", VT_BOOL, 0, VT_BOOL, -1, VARIANT_TRUE},
+        {"true then false", VT_BOOL, -1, VT_BOOL, 0, VARIANT_FALSE},
+        {"number 0 is no veto", VT_I4, 0, VT_EMPTY, 0, VARIANT_TRUE},
+        {"false then number 0", VT_BOOL, 0, VT_I4, 0, VARIANT_FALSE},
+    };
+    int i = 0;
+    for (const auto& c : cases)
+    {
+        CComPtr<IPL5Ctrl> p = NewControl();
+        CRecordingSink first, second;
+        first.onCall = Returns(c.vtFirst, c.nFirst);
+        second.onCall = Returns(c.vtSecond, c.nSecond);
+        Advise(p, &first);
+        Advise(p, &second);
+        VARIANT_BOOL vb = VARIANT_TRUE;
+        Impl(p)->Fire_OnBeforeAddFile(L"x", &vb);
+        EXPECT_EQ(c.vbExpected, vb) << "case " << i << ": " << c.szName;
+        EXPECT_EQ(1u, first.calls.size()) << c.szName;
+        EXPECT_EQ(1u, second.calls.size()) << c.szName;
+        EXPECT_TRUE(first.calls[0].bResultAsked);
+        ++i;
+    }
+}
+
+TEST(ControlEvents, UploadCompleteReachesOnlyTheFirstOccupiedSlot)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CRecordingSink a, b, c;
+    const DWORD dwA = Advise(p, &a);
+    const DWORD dwB = Advise(p, &b);
+    Advise(p, &c);
+    EXPECT_NE(dwA, dwB);
+
+    Impl(p)->Fire_OnUploadComplete(L"answer");
+    Impl(p)->Fire_OnUploadCancel();
+    EXPECT_EQ(2u, a.calls.size());
+    EXPECT_EQ(1u, b.calls.size());
+    EXPECT_EQ(1u, c.calls.size());
+    EXPECT_EQ(11, b.calls[0].dispid);
+
+    Unadvise(p, dwA);
+    Impl(p)->Fire_OnUploadComplete(L"second");
+    ASSERT_EQ(2u, b.calls.size());
+    EXPECT_EQ(10, b.calls[1].dispid);
+    EXPECT_STREQ(L"second", b.calls[1].args[0].bstrVal);
+    EXPECT_EQ(1u, c.calls.size());
+
+    // The freed first slot is reused, and the cookie names it again.
+    CRecordingSink d;
+    EXPECT_EQ(dwA, Advise(p, &d));
+    Impl(p)->Fire_OnUploadComplete(L"third");
+    EXPECT_EQ(1u, d.calls.size());
+    EXPECT_EQ(2u, b.calls.size());
+}
+
+TEST(ControlEvents, ConnectionBookkeeping)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CComPtr<IConnectionPointContainer> pContainer;
+    ASSERT_EQ(S_OK, p.QueryInterface(&pContainer));
+    CComPtr<IConnectionPoint> pPoint;
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, pContainer->FindConnectionPoint(IID_IDispatch, &pPoint));
+    ASSERT_EQ(S_OK, pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint));
+
+    CRecordingSink a, b;
+    DWORD dwA = 0, dwB = 0;
+    ASSERT_EQ(S_OK, pPoint->Advise(&a, &dwA));
+    ASSERT_EQ(S_OK, pPoint->Advise(&b, &dwB));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, pPoint->Unadvise(dwB + 5));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, pPoint->Unadvise(0));
+
+    CComPtr<IEnumConnections> pEnum;
+    ASSERT_EQ(S_OK, pPoint->EnumConnections(&pEnum));
+    CONNECTDATA data[3] = {};
+    ULONG nFetched = 0;
+    EXPECT_EQ(S_FALSE, pEnum->Next(3, data, &nFetched));
+    ASSERT_EQ(2u, nFetched);
+    EXPECT_EQ(dwA, data[0].dwCookie);
+    EXPECT_EQ(dwB, data[1].dwCookie);
+    for (ULONG i = 0; i < nFetched; ++i)
+        data[i].pUnk->Release();
+
+    pEnum.Release();  // its snapshot holds references of its own
+    ASSERT_EQ(S_OK, pPoint->Unadvise(dwA));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, pPoint->Unadvise(dwA));
+    EXPECT_EQ(1u, a.RefCount());  // the connection's reference is gone
+
+    CComPtr<IEnumConnectionPoints> pPoints;
+    ASSERT_EQ(S_OK, pContainer->EnumConnectionPoints(&pPoints));
+    CComPtr<IConnectionPoint> pFound;
+    EXPECT_EQ(S_OK, pPoints->Next(1, &pFound, nullptr));
+    EXPECT_TRUE(pFound.Get() == pPoint.Get());
+    IID iid = {};
+    pFound->GetConnectionInterface(&iid);
+    EXPECT_TRUE(iid == DIID__IPL5CtrlEvents);
+
+    // A sink that does not speak the events interface cannot connect.
+    CComPtr<IStream> pNotASink;
+    CreateStreamOnHGlobal(nullptr, TRUE, &pNotASink);
+    DWORD dwBad = 0;
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, pPoint->Advise(pNotASink, &dwBad));
+}
+
+// ---- identity, safety and class information --------------------------------------------------
+
+TEST(ControlIdentity, ObjectSafetyMasks)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CComPtr<IObjectSafety> pSafety;
+    ASSERT_EQ(S_OK, p->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&pSafety)));
+    DWORD dwSupported = 9, dwEnabled = 9;
+    EXPECT_EQ(S_OK, pSafety->GetInterfaceSafetyOptions(IID_IDispatch, &dwSupported, &dwEnabled));
+    EXPECT_EQ(3u, dwSupported);
+    EXPECT_EQ(0u, dwEnabled);
+    EXPECT_EQ(E_FAIL, pSafety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4));
+    EXPECT_EQ(S_OK, pSafety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3));
+    pSafety->GetInterfaceSafetyOptions(IID_IDispatch, &dwSupported, &dwEnabled);
+    EXPECT_EQ(3u, dwEnabled);
+    EXPECT_EQ(S_OK, pSafety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 0));
+    pSafety->GetInterfaceSafetyOptions(IID_IDispatch, &dwSupported, &dwEnabled);
+    EXPECT_EQ(2u, dwEnabled);
+    EXPECT_EQ(E_NOINTERFACE, pSafety->GetInterfaceSafetyOptions(IID_IClassFactory, &dwSupported, &dwEnabled));
+    EXPECT_EQ(0u, dwSupported);
+    EXPECT_EQ(0u, dwEnabled);
+    EXPECT_EQ(E_NOINTERFACE, pSafety->SetInterfaceSafetyOptions(IID_IClassFactory, 3, 3));
+}
+
+TEST(ControlIdentity, ClassInfoNamesTheCoclassAndItsEvents)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CComPtr<IProvideClassInfo2> pInfo;
+    ASSERT_EQ(S_OK, p.QueryInterface(&pInfo));
+    GUID guid = {};
+    EXPECT_EQ(S_OK, pInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &guid));
+    EXPECT_TRUE(guid == DIID__IPL5CtrlEvents);
+    CComPtr<ITypeInfo> pTypeInfo;
+    ASSERT_EQ(S_OK, pInfo->GetClassInfo(&pTypeInfo));
+    TYPEATTR* pAttr = nullptr;
+    ASSERT_EQ(S_OK, pTypeInfo->GetTypeAttr(&pAttr));
+    EXPECT_TRUE(pAttr->guid == CLSID_PL5Ctrl);
+    EXPECT_EQ(TKIND_COCLASS, pAttr->typekind);
+    pTypeInfo->ReleaseTypeAttr(pAttr);
+
+    // Every interface of the object leads back to the same identity.
+    CComPtr<IUnknown> pFromDispatch, pFromSafety;
+    p->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pFromDispatch));
+    CComPtr<IPersist> pPersist;
+    ASSERT_EQ(S_OK, p.QueryInterface(&pPersist));
+    pPersist->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pFromSafety));
+    EXPECT_TRUE(pFromDispatch.Get() == pFromSafety.Get());
+}
+
+TEST(ControlIdentity, ObjectsKeepTheModuleLoaded)
+{
+    const LONG nBefore = PTL::CModule::LockCount();
+    {
+        CComPtr<IClassFactory> pFactory;
+        ASSERT_EQ(S_OK, PTL::GetClassFactory<CPL5Ctrl>(IID_IClassFactory, reinterpret_cast<void**>(&pFactory)));
+        EXPECT_EQ(nBefore, PTL::CModule::LockCount());
+        CComPtr<IUnknown> pObject;
+        ASSERT_EQ(S_OK, pFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&pObject)));
+        EXPECT_EQ(nBefore + 1, PTL::CModule::LockCount());
+        EXPECT_EQ(S_OK, pFactory->LockServer(TRUE));
+        EXPECT_EQ(nBefore + 2, PTL::CModule::LockCount());
+        EXPECT_EQ(S_OK, pFactory->LockServer(FALSE));
+        CComPtr<IUnknown> pAggregated;
+        EXPECT_EQ(CLASS_E_NOAGGREGATION,
+                  pFactory->CreateInstance(pObject, IID_IUnknown, reinterpret_cast<void**>(&pAggregated)));
+    }
+    EXPECT_EQ(nBefore, PTL::CModule::LockCount());
+}
