@@ -1,0 +1,70 @@
+#include "tools/host/ComUtil.h"
+
+#include <cstdio>
+
+namespace Host {
+
+std::string ToUtf8(const std::wstring& str)
+{
+    if (str.empty())
+        return std::string();
+    const int nLen = WideCharToMultiByte(CP_UTF8, 0, str.data(), int(str.size()), nullptr, 0, nullptr, nullptr);
+    std::string strOut(size_t(nLen), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, str.data(), int(str.size()), &strOut[0], nLen, nullptr, nullptr);
+    return strOut;
+}
+
+std::wstring FromUtf8(const std::string& str)
+{
+    if (str.empty())
+        return std::wstring();
+    const int nLen = MultiByteToWideChar(CP_UTF8, 0, str.data(), int(str.size()), nullptr, 0);
+    std::wstring strOut(size_t(nLen), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, str.data(), int(str.size()), &strOut[0], nLen);
+    return strOut;
+}
+
+std::wstring DescribeHResult(HRESULT hr)
+{
+    wchar_t szCode[16];
+    swprintf(szCode, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    std::wstring strOut = szCode;
+    LPWSTR pszMessage = nullptr;
+    const DWORD nLen = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        DWORD(hr), 0, reinterpret_cast<LPWSTR>(&pszMessage), 0, nullptr);
+    if (nLen && pszMessage) {
+        std::wstring strMessage(pszMessage, nLen);
+        while (!strMessage.empty() && (strMessage.back() == L'\n' || strMessage.back() == L'\r' ||
+                                       strMessage.back() == L' '))
+            strMessage.pop_back();
+        strOut += L" " + strMessage;
+    }
+    LocalFree(pszMessage);
+    return strOut;
+}
+
+bool VariantToText(const VARIANT& var, std::wstring& strOut)
+{
+    if (V_VT(&var) == VT_BSTR) {
+        strOut.assign(V_BSTR(&var) ? V_BSTR(&var) : L"", V_BSTR(&var) ? SysStringLen(V_BSTR(&var)) : 0);
+        return true;
+    }
+    CVariant converted;
+    if (FAILED(VariantChangeType(converted.Ptr(), const_cast<VARIANT*>(&var), 0, VT_BSTR)))
+        return false;
+    BSTR bstr = V_BSTR(converted.Ptr());
+    strOut.assign(bstr ? bstr : L"", bstr ? SysStringLen(bstr) : 0);
+    return true;
+}
+
+bool VariantToInt(const VARIANT& var, LONG& nOut)
+{
+    CVariant converted;
+    if (FAILED(VariantChangeType(converted.Ptr(), const_cast<VARIANT*>(&var), 0, VT_I4)))
+        return false;
+    nOut = V_I4(converted.Ptr());
+    return true;
+}
+
+}  // namespace Host

@@ -1,0 +1,96 @@
+// Watches the process for dialog windows and message boxes (window class "#32770") while a page
+// runs, records what the user would see in each, and answers it by the page's policy. It lives
+// in the host so that the control never needs a branch of its own for tests.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Host {
+
+// One thing the watcher does to a dialog. Written by pages as text:
+//   "press:Name"  click the button whose text is Name (no regard to case or '&'), or "press:#2"
+//                 the button with control id 2; a missing button is recorded and Esc pressed
+//   "escape"      press Esc          "enter"   press Enter          "close"   send WM_CLOSE
+//   "type:ID:Text" put Text into the control with id ID (decimal)
+//   "leave"       leave the dialog open; "leave:MS" wait MS milliseconds before the next step
+//                 (Esc when no step follows)
+struct CDialogStep {
+    enum EKind { Press, Escape, Enter, Close, Type, Leave };
+    EKind nKind = Escape;
+    std::wstring strText;  // Press: button name; Type: the text
+    int nId = -1;          // Press "#n" and Type: the control id
+    int nMilliseconds = -1;  // Leave: -1 for ever
+};
+using CDialogAnswer = std::vector<CDialogStep>;
+
+// Parses one step; false (with a reason) for text that is no step.
+bool ParseDialogStep(const std::wstring& strStep, CDialogStep& step, std::wstring& strError);
+std::wstring DescribeDialogStep(const CDialogStep& step);
+
+struct CDialogControl {
+    int nId = 0;
+    std::wstring strClass;
+    std::wstring strText;                // as last seen
+    std::vector<std::wstring> history;   // every distinct text it showed, in order
+    bool bVisible = false;
+};
+
+struct CDialogRecord {
+    std::wstring strCaption;
+    std::vector<CDialogControl> controls;  // in the order of the dialog's child windows
+    std::wstring strAnswer;                // what the watcher did, e.g. "press:OK"
+    bool bOpen = true;
+
+    std::vector<std::wstring> VisibleTexts(const wchar_t* pszClass) const;
+};
+
+class CDialogWatcher {
+public:
+    CDialogWatcher();
+    ~CDialogWatcher();
+    CDialogWatcher(const CDialogWatcher&) = delete;
+    CDialogWatcher& operator=(const CDialogWatcher&) = delete;
+
+    // The answer for every dialog that has no queued answer (initially: Esc).
+    void SetPolicy(CDialogAnswer answer);
+    // A one-time answer for the next dialog that appears; queued answers are used in order.
+    void QueueAnswer(CDialogAnswer answer);
+
+    std::vector<CDialogRecord> Records() const;
+    size_t Count() const;
+
+private:
+    struct CTracked {
+        HWND hWnd = nullptr;
+        size_t nRecord = 0;
+        CDialogAnswer answer;
+        size_t nNextStep = 0;
+        ULONGLONG nStepTime = 0;  // when the next step may run
+        bool bLeftOpen = false;
+    };
+
+    void Run();
+    void Poll();
+    void Snapshot(HWND hWnd, CDialogRecord& record) const;
+    void Step(CTracked& tracked);
+    void PressKey(HWND hDialog, WPARAM nKey) const;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_bStop = false;
+    CDialogAnswer m_policy;
+    std::deque<CDialogAnswer> m_queued;
+    std::vector<CDialogRecord> m_records;
+    std::vector<CTracked> m_tracked;  // touched by the watcher thread only
+    std::thread m_thread;             // last: starts after everything above exists
+};
+
+}  // namespace Host

@@ -1,0 +1,66 @@
+// Script-facing objects of the host: a base that dispatches by member name without a type
+// library, and two plain value objects (a list and a read-only record) through which the host
+// hands structured data to page script, the way a browser hands arrays and objects to a control.
+#pragma once
+
+#include "tools/host/ComUtil.h"
+
+#include <oaidl.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Host {
+
+// IDispatch by name: a derived class lists its members and implements InvokeMember. Names are
+// matched without regard to case. Failures that script should see as an exception are returned
+// through Fail (DISP_E_EXCEPTION with a description).
+class CDispatchObject : public CComObject<IDispatch> {
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* pnCount) override;
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
+    STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
+                        EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;
+
+protected:
+    // The member's dispatch id, or DISPID_UNKNOWN.
+    virtual DISPID FindMember(const std::wstring& strName) = 0;
+    virtual HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+                                 EXCEPINFO* pExcepInfo) = 0;
+
+    static HRESULT Fail(EXCEPINFO* pExcepInfo, const std::wstring& strMessage);
+    static bool SameName(const std::wstring& a, const wchar_t* b);
+};
+
+// A read-only list: "length", "Item(i)" and the indices "0", "1", ... as properties.
+class CValueList : public CDispatchObject {
+public:
+    explicit CValueList(std::vector<CVariant> values) : m_values(std::move(values)) {}
+    static ComPtr<IDispatch> FromTexts(const std::vector<std::wstring>& texts);
+
+protected:
+    DISPID FindMember(const std::wstring& strName) override;
+    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+                         EXCEPINFO* pExcepInfo) override;
+
+private:
+    std::vector<CVariant> m_values;
+};
+
+// A read-only record of named values.
+class CValueRecord : public CDispatchObject {
+public:
+    void Set(const std::wstring& strName, CVariant value);
+
+protected:
+    DISPID FindMember(const std::wstring& strName) override;
+    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+                         EXCEPINFO* pExcepInfo) override;
+
+private:
+    std::vector<std::pair<std::wstring, CVariant>> m_fields;
+};
+
+}  // namespace Host

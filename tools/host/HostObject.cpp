@@ -1,0 +1,222 @@
+#include "tools/host/HostObject.h"
+
+#include "tools/host/DialogWatcher.h"
+
+namespace Host {
+namespace {
+
+enum : DISPID {
+    DISPID_PRINT = 1,
+    DISPID_FAIL,
+    DISPID_EXIT,
+    DISPID_WAIT,
+    DISPID_PATH,
+    DISPID_ARCH,
+    DISPID_SET_POLICY,
+    DISPID_QUEUE_ANSWER,
+    DISPID_DIALOGS,
+    DISPID_WAIT_DIALOGS,
+};
+
+const struct {
+    const wchar_t* pszName;
+    DISPID nId;
+} g_members[] = {
+    {L"Print", DISPID_PRINT},
+    {L"Fail", DISPID_FAIL},
+    {L"Exit", DISPID_EXIT},
+    {L"Wait", DISPID_WAIT},
+    {L"Path", DISPID_PATH},
+    {L"Arch", DISPID_ARCH},
+    {L"SetDialogPolicy", DISPID_SET_POLICY},
+    {L"QueueDialogAnswer", DISPID_QUEUE_ANSWER},
+    {L"Dialogs", DISPID_DIALOGS},
+    {L"WaitForDialogs", DISPID_WAIT_DIALOGS},
+};
+
+}  // namespace
+
+bool CHostObject::PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done)
+{
+    const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(int(msg.wParam));
+                return false;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+            if (done())
+                return false;
+        }
+        if (done())
+            return false;
+        const ULONGLONG nNow = GetTickCount64();
+        if (nNow >= nEnd)
+            return true;
+        // Wake at least every 20 ms: the end of the page may come from another thread.
+        const DWORD nSlice = DWORD(std::min<ULONGLONG>(nEnd - nNow, 20));
+        MsgWaitForMultipleObjectsEx(0, nullptr, nSlice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+DISPID CHostObject::FindMember(const std::wstring& strName)
+{
+    for (const auto& member : g_members)
+        if (SameName(strName, member.pszName))
+            return member.nId;
+    return DISPID_UNKNOWN;
+}
+
+HRESULT CHostObject::Stop(EXCEPINFO* pExcepInfo)
+{
+    if (pExcepInfo) {
+        *pExcepInfo = EXCEPINFO();
+        pExcepInfo->bstrSource = SysAllocString(L"host");
+        pExcepInfo->bstrDescription = SysAllocString(L"the page has ended");
+        pExcepInfo->scode = HOST_E_PAGE_ENDED;
+        return DISP_E_EXCEPTION;
+    }
+    return HOST_E_PAGE_ENDED;
+}
+
+HRESULT CHostObject::ReadSteps(const std::vector<const VARIANT*>& args, std::vector<CDialogStep>& steps,
+                               EXCEPINFO* pExcepInfo)
+{
+    if (args.empty())
+        return Fail(pExcepInfo, L"a dialog answer needs at least one step");
+    for (const VARIANT* pArg : args) {
+        std::wstring strStep, strError;
+        CDialogStep step;
+        if (!VariantToText(*pArg, strStep) || !ParseDialogStep(strStep, step, strError))
+            return Fail(pExcepInfo, strError.empty() ? L"a dialog step is text" : strError);
+        steps.push_back(step);
+    }
+    return S_OK;
+}
+
+ComPtr<IDispatch> CHostObject::DialogList()
+{
+    std::vector<CVariant> records;
+    for (const auto& record : m_page.Watcher().Records()) {
+        std::vector<CVariant> controls;
+        for (const auto& control : record.controls) {
+            auto pControl = MakeComObject<CValueRecord>();
+            pControl->Set(L"Id", CVariant::FromInt(control.nId));
+            pControl->Set(L"Class", CVariant(control.strClass));
+            pControl->Set(L"Text", CVariant(control.strText));
+            pControl->Set(L"Texts", CVariant::FromDispatch(CValueList::FromTexts(control.history).Get()));
+            pControl->Set(L"Visible", CVariant::FromBool(control.bVisible));
+            controls.push_back(CVariant::FromDispatch(pControl.Get()));
+        }
+        std::wstring strText;
+        for (const auto& str : record.VisibleTexts(L"Static"))
+            strText += (strText.empty() ? L"" : L"\n") + str;
+        auto pRecord = MakeComObject<CValueRecord>();
+        pRecord->Set(L"Caption", CVariant(record.strCaption));
+        pRecord->Set(L"Text", CVariant(strText));
+        pRecord->Set(L"Buttons", CVariant::FromDispatch(CValueList::FromTexts(record.VisibleTexts(L"Button")).Get()));
+        auto pControls = MakeComObject<CValueList>(std::move(controls));
+        pRecord->Set(L"Controls", CVariant::FromDispatch(pControls.Get()));
+        pRecord->Set(L"Answer", CVariant(record.strAnswer));
+        pRecord->Set(L"Open", CVariant::FromBool(record.bOpen));
+        records.push_back(CVariant::FromDispatch(pRecord.Get()));
+    }
+    return MakeComObject<CValueList>(std::move(records));
+}
+
+HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>& args, CVariant& result,
+                                  EXCEPINFO* pExcepInfo)
+{
+    if (m_bDetached || m_page.Ending())
+        return Stop(pExcepInfo);
+
+    switch (nId) {
+    case DISPID_PRINT: {
+        std::wstring strLine;
+        for (size_t i = 0; i < args.size(); ++i) {
+            std::wstring str;
+            if (V_VT(args[i]) == VT_BOOL)
+                str = V_BOOL(args[i]) ? L"true" : L"false";  // as script itself would print it
+            else if (!VariantToText(*args[i], str))
+                str = L"[object]";
+            strLine += (i ? L" " : L"") + str;
+        }
+        m_page.Print(strLine);
+        return S_OK;
+    }
+    case DISPID_FAIL: {
+        std::wstring strMessage;
+        if (!args.empty())
+            VariantToText(*args[0], strMessage);
+        m_page.PrintError(L"FAIL: " + strMessage);
+        m_page.End(1);
+        return Stop(pExcepInfo);
+    }
+    case DISPID_EXIT: {
+        LONG nCode = 0;
+        if (!args.empty() && !VariantToInt(*args[0], nCode))
+            return Fail(pExcepInfo, L"Exit takes a number");
+        m_page.End(int(nCode));
+        return Stop(pExcepInfo);
+    }
+    case DISPID_WAIT: {
+        LONG nMilliseconds = 0;
+        if (args.empty() || !VariantToInt(*args[0], nMilliseconds) || nMilliseconds < 0)
+            return Fail(pExcepInfo, L"Wait takes a time in milliseconds");
+        if (!PumpMessages(DWORD(nMilliseconds), [this] { return m_page.Ending(); }))
+            return Stop(pExcepInfo);
+        return S_OK;
+    }
+    case DISPID_PATH: {
+        std::wstring strRelative;
+        if (!args.empty() && !VariantToText(*args[0], strRelative))
+            return Fail(pExcepInfo, L"Path takes a text");
+        for (auto& ch : strRelative)
+            if (ch == L'/')
+                ch = L'\\';
+        const std::wstring strJoined = m_page.PageFolder() + L"\\" + strRelative;
+        wchar_t szFull[MAX_PATH * 4];
+        const DWORD nLen = GetFullPathNameW(strJoined.c_str(), MAX_PATH * 4, szFull, nullptr);
+        if (nLen == 0 || nLen >= MAX_PATH * 4)
+            return Fail(pExcepInfo, L"no full path for " + strRelative);
+        result = CVariant(std::wstring(szFull, nLen));
+        return S_OK;
+    }
+    case DISPID_ARCH:
+        result = CVariant(sizeof(void*) == 8 ? L"x64" : L"x86");
+        return S_OK;
+    case DISPID_SET_POLICY:
+    case DISPID_QUEUE_ANSWER: {
+        std::vector<CDialogStep> steps;
+        const HRESULT hr = ReadSteps(args, steps, pExcepInfo);
+        if (FAILED(hr))
+            return hr;
+        if (nId == DISPID_SET_POLICY)
+            m_page.Watcher().SetPolicy(std::move(steps));
+        else
+            m_page.Watcher().QueueAnswer(std::move(steps));
+        return S_OK;
+    }
+    case DISPID_DIALOGS:
+        result = CVariant::FromDispatch(DialogList().Get());
+        return S_OK;
+    case DISPID_WAIT_DIALOGS: {
+        LONG nCount = 0, nMilliseconds = 0;
+        if (args.size() < 2 || !VariantToInt(*args[0], nCount) || !VariantToInt(*args[1], nMilliseconds) ||
+            nMilliseconds < 0)
+            return Fail(pExcepInfo, L"WaitForDialogs takes a count and a time in milliseconds");
+        CDialogWatcher& watcher = m_page.Watcher();
+        PumpMessages(DWORD(nMilliseconds), [&] { return m_page.Ending() || watcher.Count() >= size_t(nCount); });
+        if (m_page.Ending())
+            return Stop(pExcepInfo);
+        result = CVariant::FromBool(watcher.Count() >= size_t(nCount));
+        return S_OK;
+    }
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+}  // namespace Host

@@ -1,0 +1,63 @@
+// The "host" object of page script: what test pages and demos need from the host itself.
+//   host.Print(a, ...)            print the arguments, separated by spaces, as one line
+//   host.Fail(message)            print "FAIL: message" on stderr and end the page with code 1
+//   host.Exit([code])             end the page with the code (default 0)
+//   host.Wait(ms)                 wait while pumping messages (events keep arriving)
+//   host.Path(relative)           the Windows path of a file under the page's folder
+//   host.Arch                     "x64" or "x86"
+//   host.SetDialogPolicy(step, ...)   how every dialog is answered (default "escape")
+//   host.QueueDialogAnswer(step, ...) a one-time answer for the next dialog
+//   host.Dialogs                  the dialogs seen so far: list of records with Caption, Text,
+//                                 Buttons, Controls (Id, Class, Text, Texts, Visible), Answer, Open
+//   host.WaitForDialogs(n, ms)    wait (pumping) until n dialogs were seen; true if they were
+#pragma once
+
+#include "tools/host/DialogWatcher.h"
+#include "tools/host/DispatchObjects.h"
+
+#include <functional>
+
+namespace Host {
+
+// What the host object needs from the run of the page.
+class IPageControl {
+public:
+    virtual void Print(const std::wstring& strLine) = 0;
+    virtual void PrintError(const std::wstring& strLine) = 0;
+    virtual void End(int nExitCode) = 0;
+    virtual bool Ending() const = 0;
+    virtual std::wstring PageFolder() const = 0;
+    virtual CDialogWatcher& Watcher() = 0;
+
+protected:
+    ~IPageControl() = default;
+};
+
+class CHostObject : public CDispatchObject {
+public:
+    explicit CHostObject(IPageControl& page) : m_page(page) {}
+    void Detach() { m_bDetached = true; }
+
+    // Pumps messages until nMilliseconds have passed or the page ends; false when it ended.
+    static bool PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done);
+
+protected:
+    DISPID FindMember(const std::wstring& strName) override;
+    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+                         EXCEPINFO* pExcepInfo) override;
+
+private:
+    HRESULT Stop(EXCEPINFO* pExcepInfo);
+    HRESULT ReadSteps(const std::vector<const VARIANT*>& args, std::vector<CDialogStep>& steps,
+                      EXCEPINFO* pExcepInfo);
+    ComPtr<IDispatch> DialogList();
+
+    IPageControl& m_page;
+    bool m_bDetached = false;
+};
+
+// The error script sees when the page has ended (by Exit, Fail or an error elsewhere): it stops
+// the running script; the host does not report it.
+constexpr HRESULT HOST_E_PAGE_ENDED = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0E01);
+
+}  // namespace Host

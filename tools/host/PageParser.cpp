@@ -1,0 +1,450 @@
+// A small HTML reader for the host's pages. It knows only what it needs: comments, tags with
+// attributes, the raw-text elements (script, style, title, textarea, xmp), OBJECT with PARAM
+// children and SCRIPT blocks. Everything else is skipped the way a browser would skip markup it
+// does not render.
+#include "tools/host/PageModel.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <map>
+#include <set>
+
+namespace Host {
+namespace {
+
+std::wstring Lower(std::wstring str)
+{
+    for (auto& ch : str)
+        ch = wchar_t(std::towlower(ch));
+    return str;
+}
+
+std::wstring Trim(const std::wstring& str)
+{
+    size_t nBegin = 0, nEnd = str.size();
+    while (nBegin < nEnd && std::iswspace(str[nBegin]))
+        ++nBegin;
+    while (nEnd > nBegin && std::iswspace(str[nEnd - 1]))
+        --nEnd;
+    return str.substr(nBegin, nEnd - nBegin);
+}
+
+bool IsIdentifier(const std::wstring& str)
+{
+    if (str.empty())
+        return false;
+    for (size_t i = 0; i < str.size(); ++i) {
+        const wchar_t ch = str[i];
+        const bool bLetter = std::iswalpha(ch) || ch == L'_' || ch == L'$';
+        if (!bLetter && !(i > 0 && std::iswdigit(ch)))
+            return false;
+    }
+    return true;
+}
+
+void AppendCodePoint(std::wstring& strOut, unsigned long nCode)
+{
+    if (nCode == 0 || nCode > 0x10FFFF || (nCode >= 0xD800 && nCode <= 0xDFFF)) {
+        strOut += wchar_t(0xFFFD);
+    } else if (nCode >= 0x10000) {
+        nCode -= 0x10000;
+        strOut += wchar_t(0xD800 + (nCode >> 10));
+        strOut += wchar_t(0xDC00 + (nCode & 0x3FF));
+    } else {
+        strOut += wchar_t(nCode);
+    }
+}
+
+// Character references in attribute values, as a browser reads them. An unknown or unterminated
+// reference stays as written.
+std::wstring DecodeEntities(const std::wstring& str)
+{
+    static const std::map<std::wstring, wchar_t> named = {
+        {L"amp", L'&'}, {L"lt", L'<'}, {L"gt", L'>'}, {L"quot", L'"'}, {L"apos", L'\''}, {L"nbsp", wchar_t(0xA0)},
+    };
+    std::wstring strOut;
+    for (size_t i = 0; i < str.size();) {
+        if (str[i] != L'&') {
+            strOut += str[i++];
+            continue;
+        }
+        const size_t nSemi = str.find(L';', i + 1);
+        if (nSemi == std::wstring::npos || nSemi - i > 12) {
+            strOut += str[i++];
+            continue;
+        }
+        const std::wstring strRef = str.substr(i + 1, nSemi - i - 1);
+        bool bDone = false;
+        if (strRef.size() > 1 && strRef[0] == L'#') {
+            const bool bHex = strRef[1] == L'x' || strRef[1] == L'X';
+            const std::wstring strDigits = strRef.substr(bHex ? 2 : 1);
+            const bool bValid = !strDigits.empty() &&
+                                std::all_of(strDigits.begin(), strDigits.end(), [bHex](wchar_t ch) {
+                                    return bHex ? std::iswxdigit(ch) != 0 : std::iswdigit(ch) != 0;
+                                });
+            if (bValid) {
+                AppendCodePoint(strOut, std::wcstoul(strDigits.c_str(), nullptr, bHex ? 16 : 10));
+                bDone = true;
+            }
+        } else {
+            const auto it = named.find(strRef);
+            if (it != named.end()) {
+                strOut += it->second;
+                bDone = true;
+            }
+        }
+        if (bDone)
+            i = nSemi + 1;
+        else
+            strOut += str[i++];
+    }
+    return strOut;
+}
+
+// "clsid:8-4-4-4-12" (case does not matter) to "{8-4-4-4-12}" in capitals; empty if malformed.
+std::wstring ParseClassId(const std::wstring& strAttr)
+{
+    const std::wstring strValue = Trim(strAttr);
+    if (strValue.size() < 6 || Lower(strValue.substr(0, 6)) != L"clsid:")
+        return std::wstring();
+    std::wstring strGuid = Trim(strValue.substr(6));
+    if (strGuid.size() == 38 && strGuid.front() == L'{' && strGuid.back() == L'}')
+        strGuid = strGuid.substr(1, 36);
+    if (strGuid.size() != 36)
+        return std::wstring();
+    for (size_t i = 0; i < strGuid.size(); ++i) {
+        const bool bDash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (bDash ? strGuid[i] != L'-' : !std::iswxdigit(strGuid[i]))
+            return std::wstring();
+        strGuid[i] = wchar_t(std::towupper(strGuid[i]));
+    }
+    return L"{" + strGuid + L"}";
+}
+
+bool IsJScriptLanguage(const std::wstring& strLanguage, const std::wstring& strType)
+{
+    static const std::set<std::wstring> languages = {L"javascript", L"jscript", L"javascript1.1",
+                                                     L"javascript1.2", L"javascript1.3", L"ecmascript"};
+    static const std::set<std::wstring> types = {L"text/javascript", L"text/jscript", L"application/javascript",
+                                                 L"application/x-javascript", L"text/ecmascript"};
+    if (!strType.empty())
+        return types.count(Lower(Trim(strType))) != 0;
+    return strLanguage.empty() || languages.count(Lower(Trim(strLanguage))) != 0;
+}
+
+class CPageReader {
+public:
+    explicit CPageReader(const std::wstring& strText) : m_str(strText) {}
+
+    CPage Read()
+    {
+        while (m_nPos < m_str.size()) {
+            if (m_str[m_nPos] != L'<') {
+                Advance(1);
+            } else if (StartsWith(L"<!--")) {
+                const int nLine = m_nLine;
+                if (!SkipPast(L"-->", m_nPos + 4))
+                    throw CPageError(nLine, L"comment is not closed");
+            } else if (StartsWith(L"<!") || StartsWith(L"<?")) {
+                const int nLine = m_nLine;
+                if (!SkipPast(L">", m_nPos + 2))
+                    throw CPageError(nLine, L"declaration is not closed");
+            } else if (StartsWith(L"</") && m_nPos + 2 < m_str.size() && std::iswalpha(m_str[m_nPos + 2])) {
+                ReadEndTag();
+            } else if (m_nPos + 1 < m_str.size() && std::iswalpha(m_str[m_nPos + 1])) {
+                ReadStartTag();
+            } else {
+                Advance(1);  // a lone '<' in text
+            }
+        }
+        if (m_bInObject)
+            throw CPageError(m_page.objects.back().nLine, L"<object> is not closed");
+        CheckHandlers();
+        return std::move(m_page);
+    }
+
+private:
+    struct CTag {
+        std::wstring strName;  // lower case
+        std::map<std::wstring, std::wstring> attributes;  // names in lower case, values decoded
+        int nLine = 0;
+        bool Has(const wchar_t* pszName) const { return attributes.count(pszName) != 0; }
+        std::wstring Get(const wchar_t* pszName) const
+        {
+            const auto it = attributes.find(pszName);
+            return it == attributes.end() ? std::wstring() : it->second;
+        }
+    };
+
+    bool StartsWith(const wchar_t* psz) const { return m_str.compare(m_nPos, wcslen(psz), psz) == 0; }
+
+    void Advance(size_t nCount)
+    {
+        for (size_t i = 0; i < nCount && m_nPos < m_str.size(); ++i, ++m_nPos)
+            if (m_str[m_nPos] == L'\n')
+                ++m_nLine;
+    }
+
+    // Moves past the next occurrence of strEnd at or after nFrom; false if there is none.
+    bool SkipPast(const std::wstring& strEnd, size_t nFrom)
+    {
+        const size_t nFound = m_str.find(strEnd, nFrom);
+        if (nFound == std::wstring::npos)
+            return false;
+        Advance(nFound + strEnd.size() - m_nPos);
+        return true;
+    }
+
+    void SkipSpace()
+    {
+        while (m_nPos < m_str.size() && std::iswspace(m_str[m_nPos]))
+            Advance(1);
+    }
+
+    std::wstring ReadName()
+    {
+        const size_t nBegin = m_nPos;
+        while (m_nPos < m_str.size() && !std::iswspace(m_str[m_nPos]) && m_str[m_nPos] != L'>' &&
+               m_str[m_nPos] != L'/' && m_str[m_nPos] != L'=')
+            Advance(1);
+        return Lower(m_str.substr(nBegin, m_nPos - nBegin));
+    }
+
+    CTag ReadTag()
+    {
+        CTag tag;
+        tag.nLine = m_nLine;
+        Advance(1);  // '<'
+        tag.strName = ReadName();
+        for (;;) {
+            SkipSpace();
+            if (m_nPos >= m_str.size())
+                throw CPageError(tag.nLine, L"<" + tag.strName + L"> tag is not closed");
+            if (m_str[m_nPos] == L'>') {
+                Advance(1);
+                return tag;
+            }
+            if (m_str[m_nPos] == L'/') {
+                Advance(1);
+                continue;
+            }
+            const int nAttrLine = m_nLine;
+            std::wstring strName = ReadName();
+            if (strName.empty()) {  // a stray '=' or similar: skip it as a browser does
+                Advance(1);
+                continue;
+            }
+            std::wstring strValue;
+            SkipSpace();
+            if (m_nPos < m_str.size() && m_str[m_nPos] == L'=') {
+                Advance(1);
+                SkipSpace();
+                strValue = ReadAttributeValue(strName, nAttrLine);
+            }
+            tag.attributes.emplace(strName, DecodeEntities(strValue));  // the first of duplicates wins
+        }
+    }
+
+    std::wstring ReadAttributeValue(const std::wstring& strName, int nAttrLine)
+    {
+        if (m_nPos >= m_str.size())
+            return std::wstring();
+        const wchar_t chQuote = m_str[m_nPos];
+        if (chQuote == L'"' || chQuote == L'\'') {
+            const size_t nEnd = m_str.find(chQuote, m_nPos + 1);
+            if (nEnd == std::wstring::npos)
+                throw CPageError(nAttrLine, L"value of attribute '" + strName + L"' is not closed");
+            std::wstring strValue = m_str.substr(m_nPos + 1, nEnd - m_nPos - 1);
+            Advance(nEnd + 1 - m_nPos);
+            return strValue;
+        }
+        const size_t nBegin = m_nPos;
+        while (m_nPos < m_str.size() && !std::iswspace(m_str[m_nPos]) && m_str[m_nPos] != L'>')
+            Advance(1);
+        return m_str.substr(nBegin, m_nPos - nBegin);
+    }
+
+    // The raw text of a script or similar element up to its end tag; the reader is left after
+    // the end tag.
+    std::wstring ReadRawText(const CTag& tag)
+    {
+        const std::wstring strLower = Lower(m_str.substr(m_nPos));
+        const std::wstring strEnd = L"</" + tag.strName;
+        size_t nFound = 0;
+        for (;;) {
+            nFound = strLower.find(strEnd, nFound);
+            if (nFound == std::wstring::npos)
+                throw CPageError(tag.nLine, L"<" + tag.strName + L"> is not closed");
+            const size_t nAfter = nFound + strEnd.size();
+            if (nAfter >= strLower.size() || std::iswspace(strLower[nAfter]) || strLower[nAfter] == L'>' ||
+                strLower[nAfter] == L'/')
+                break;
+            nFound = nAfter;
+        }
+        std::wstring strText = m_str.substr(m_nPos, nFound);
+        Advance(nFound);
+        if (!SkipPast(L">", m_nPos))
+            throw CPageError(m_nLine, L"</" + tag.strName + L"> tag is not closed");
+        return strText;
+    }
+
+    void ReadEndTag()
+    {
+        const int nLine = m_nLine;
+        Advance(2);
+        const std::wstring strName = ReadName();
+        if (!SkipPast(L">", m_nPos))
+            throw CPageError(nLine, L"</" + strName + L"> tag is not closed");
+        if (strName == L"object") {
+            if (!m_bInObject)
+                throw CPageError(nLine, L"</object> without <object>");
+            m_bInObject = false;
+        }
+    }
+
+    void ReadStartTag()
+    {
+        const CTag tag = ReadTag();
+        if (tag.strName == L"script")
+            ReadScript(tag);
+        else if (tag.strName == L"style" || tag.strName == L"title" || tag.strName == L"textarea" ||
+                 tag.strName == L"xmp")
+            ReadRawText(tag);
+        else if (tag.strName == L"object")
+            ReadObject(tag);
+        else if (tag.strName == L"param")
+            ReadParam(tag);
+    }
+
+    void ReadObject(const CTag& tag)
+    {
+        if (m_bInObject)
+            throw CPageError(tag.nLine, L"<object> inside <object> is not supported");
+        CPageObject object;
+        object.nLine = tag.nLine;
+        object.strId = Trim(tag.Get(L"id"));
+        if (!tag.Has(L"classid"))
+            throw CPageError(tag.nLine, L"<object> without classid");
+        object.strClassId = ParseClassId(tag.Get(L"classid"));
+        if (object.strClassId.empty())
+            throw CPageError(tag.nLine, L"classid '" + tag.Get(L"classid") + L"' is not of the form CLSID:xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx");
+        if (!object.strId.empty()) {
+            if (!IsIdentifier(object.strId))
+                throw CPageError(tag.nLine, L"object id '" + object.strId + L"' is not a script name");
+            if (m_page.FindObject(object.strId))
+                throw CPageError(tag.nLine, L"a second object with id '" + object.strId + L"'");
+        }
+        object.strWidth = Trim(tag.Get(L"width"));
+        object.strHeight = Trim(tag.Get(L"height"));
+        m_page.elements.push_back({CPageElement::Object, m_page.objects.size()});
+        m_page.objects.push_back(std::move(object));
+        m_bInObject = true;
+    }
+
+    void ReadParam(const CTag& tag)
+    {
+        if (!m_bInObject)
+            throw CPageError(tag.nLine, L"<param> outside <object>");
+        if (!tag.Has(L"name") || Trim(tag.Get(L"name")).empty())
+            throw CPageError(tag.nLine, L"<param> without name");
+        m_page.objects.back().params.push_back({Trim(tag.Get(L"name")), tag.Get(L"value"), tag.nLine});
+    }
+
+    void ReadScript(const CTag& tag)
+    {
+        if (m_bInObject)
+            throw CPageError(tag.nLine, L"<script> inside <object>");
+        if (!IsJScriptLanguage(tag.Get(L"language"), tag.Get(L"type")))
+            throw CPageError(tag.nLine, L"script language '" + tag.Get(tag.Has(L"type") ? L"type" : L"language") +
+                                            L"' is not supported; only JScript runs here");
+        if (tag.Has(L"src"))
+            throw CPageError(tag.nLine, L"<script src> is not supported");
+        CPageScript script;
+        script.nLine = tag.nLine;
+        script.nTextLine = m_nLine;
+        if (tag.Has(L"for") || tag.Has(L"event")) {
+            script.strFor = Trim(tag.Get(L"for"));
+            if (script.strFor.empty() || Trim(tag.Get(L"event")).empty())
+                throw CPageError(tag.nLine, L"an event handler needs both for and event");
+            ParseEventAttribute(tag.nLine, Trim(tag.Get(L"event")), script);
+        }
+        script.strText = ReadRawText(tag);
+        m_page.elements.push_back({CPageElement::Script, m_page.scripts.size()});
+        m_page.scripts.push_back(std::move(script));
+    }
+
+    // "OnEvent(a, b)" or "OnEvent" into the event name and its parameter names.
+    static void ParseEventAttribute(int nLine, const std::wstring& strEvent, CPageScript& script)
+    {
+        const size_t nOpen = strEvent.find(L'(');
+        script.strEvent = Trim(strEvent.substr(0, nOpen));
+        bool bValid = IsIdentifier(script.strEvent);
+        if (bValid && nOpen != std::wstring::npos) {
+            bValid = strEvent.back() == L')';
+            const std::wstring strList = Trim(strEvent.substr(nOpen + 1, strEvent.size() - nOpen - 2));
+            size_t nBegin = 0;
+            while (bValid && !strList.empty()) {
+                const size_t nComma = strList.find(L',', nBegin);
+                const std::wstring strParam = Trim(strList.substr(nBegin, nComma - nBegin));
+                bValid = IsIdentifier(strParam);
+                script.params.push_back(strParam);
+                if (nComma == std::wstring::npos)
+                    break;
+                nBegin = nComma + 1;
+            }
+        }
+        if (!bValid)
+            throw CPageError(nLine, L"event '" + strEvent + L"' is not of the form Name(a, b)");
+    }
+
+    void CheckHandlers() const
+    {
+        for (const auto& script : m_page.scripts)
+            if (script.IsHandler() && !m_page.FindObject(script.strFor))
+                throw CPageError(script.nLine, L"event handler for '" + script.strFor + L"', which is no object of the page");
+    }
+
+    const std::wstring& m_str;
+    size_t m_nPos = 0;
+    int m_nLine = 1;
+    bool m_bInObject = false;
+    CPage m_page;
+};
+
+}  // namespace
+
+const CPageObject* CPage::FindObject(const std::wstring& strId) const
+{
+    for (const auto& object : objects)
+        if (!object.strId.empty() && object.strId == strId)
+            return &object;
+    return nullptr;
+}
+
+CPage ParsePage(const std::wstring& strText)
+{
+    return CPageReader(strText).Read();
+}
+
+std::wstring DecodePageBytes(const std::string& bytes)
+{
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)
+        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+    std::string strBody = bytes;
+    if (strBody.size() >= 3 && strBody.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        strBody.erase(0, 3);
+    for (UINT nCodePage : {UINT(CP_UTF8), UINT(CP_ACP)}) {
+        const DWORD nFlags = nCodePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+        const int nLen = MultiByteToWideChar(nCodePage, nFlags, strBody.data(), int(strBody.size()), nullptr, 0);
+        if (nLen <= 0 && !strBody.empty())
+            continue;
+        std::wstring strOut(size_t(nLen), L'\0');
+        MultiByteToWideChar(nCodePage, nFlags, strBody.data(), int(strBody.size()), &strOut[0], nLen);
+        return strOut;
+    }
+    return std::wstring();
+}
+
+}  // namespace Host

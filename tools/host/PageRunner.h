@@ -1,0 +1,100 @@
+// Runs one page: starts the script engine with the host's objects, compiles the event handlers,
+// then walks the page in document order, creating each object (loaded from its PARAMs, its
+// events advised to the page's handlers, named for script by its id) and running each script
+// block. The first script error or host failure ends the page with a message naming the line.
+#pragma once
+
+#include "tools/host/DialogWatcher.h"
+#include "tools/host/EventSink.h"
+#include "tools/host/HostObject.h"
+#include "tools/host/ObjectSite.h"
+#include "tools/host/PageModel.h"
+#include "tools/host/PageWindow.h"
+#include "tools/host/ScriptSite.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Host {
+
+// Exit codes of the host for its own outcomes; a page that ends itself chooses its own code
+// (by convention 0 for success and 1 for a failed check).
+namespace ExitCode {
+constexpr int Usage = 2;      // bad command line
+constexpr int Page = 3;       // the page cannot be read or is malformed
+constexpr int Script = 4;     // a script error
+constexpr int Object = 5;     // an object cannot be created, loaded or connected to its handlers
+constexpr int Timeout = 6;    // the page did not end in the time allowed
+constexpr int Internal = 7;   // the host itself cannot run (no script engine)
+}  // namespace ExitCode
+
+struct CRunOptions {
+    std::wstring strPageName;    // the page as named to the user, the prefix of every message
+    std::wstring strPageFolder;  // the Windows path of the page's folder, base of host.Path
+    CObjectFactory factory = CreateRegisteredObject;
+    std::function<void(const std::wstring&)> print;       // one line for standard output
+    std::function<void(const std::wstring&)> printError;  // one line for standard error
+};
+
+class CPageRunner : private IPageControl {
+public:
+    explicit CPageRunner(CRunOptions options);
+    ~CPageRunner();
+    CPageRunner(const CPageRunner&) = delete;
+    CPageRunner& operator=(const CPageRunner&) = delete;
+
+    // Runs the page's scripts and returns the exit code. The objects stay alive (and their
+    // events keep reaching the handlers) until Shutdown, so that a caller may go on pumping.
+    int Run(const CPage& page);
+    // Unhooks the events, closes the script engine and the objects. Idempotent.
+    void Shutdown();
+
+    IUnknown* Object(const std::wstring& strId) const;
+    CDialogWatcher& Watcher() override { return *m_pWatcher; }
+    bool Ending() const override { return m_bEnding; }
+
+private:
+    struct CHandler {
+        const CPageScript* pScript = nullptr;
+        std::wstring strFunction;
+        DISPID nFunction = DISPID_UNKNOWN;
+    };
+    struct CObjectEntry {
+        ComPtr<CObjectSite> pSite;
+        ComPtr<CEventSink> pSink;
+        std::unique_ptr<CEventConnection> pConnection;
+        std::map<DISPID, std::vector<size_t>> handlers;  // event dispid to indices in m_handlers
+    };
+
+    // IPageControl
+    void Print(const std::wstring& strLine) override;
+    void PrintError(const std::wstring& strLine) override;
+    void End(int nExitCode) override;
+    std::wstring PageFolder() const override { return m_options.strPageFolder; }
+
+    int Start();
+    int CompileHandlers(const CPage& page);
+    int CreateObject(const CPageObject& element);
+    int RunScript(const CPageScript& script, size_t nIndex);
+    int ReportScriptError();
+    int Report(int nLine, const std::wstring& strMessage, int nExitCode);
+    HRESULT OnEvent(size_t nObject, DISPID nId, DISPPARAMS* pParams, VARIANT* pResult);
+
+    CRunOptions m_options;
+    const CPage* m_pPage = nullptr;
+    std::unique_ptr<CDialogWatcher> m_pWatcher;
+    ComPtr<CScriptSite> m_pScript;
+    ComPtr<CHostObject> m_pHost;
+    ComPtr<CPageWindow> m_pWindow;
+    ComPtr<IDispatch> m_pGlobal;
+    std::vector<CHandler> m_handlers;
+    std::vector<CObjectEntry> m_objects;
+    bool m_bEnding = false;
+    bool m_bShutDown = false;
+    int m_nExitCode = 0;
+};
+
+}  // namespace Host

@@ -1,0 +1,166 @@
+#include "tools/host/ScriptSite.h"
+
+namespace Host {
+
+HRESULT CScriptSite::Start(const wchar_t* pszLanguage, std::wstring& strError)
+{
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(pszLanguage, &clsid);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&m_pEngine));
+    if (SUCCEEDED(hr))
+        hr = m_pEngine.As(&m_pParse);
+    if (SUCCEEDED(hr))
+        hr = m_pEngine->SetScriptSite(this);
+    if (SUCCEEDED(hr))
+        hr = m_pParse->InitNew();
+    if (SUCCEEDED(hr))
+        hr = m_pEngine->SetScriptState(SCRIPTSTATE_CONNECTED);
+    if (FAILED(hr))
+        strError = std::wstring(L"cannot start the ") + pszLanguage + L" engine: " + DescribeHResult(hr);
+    return hr;
+}
+
+HRESULT CScriptSite::AddItem(const std::wstring& strName, IUnknown* pObject, bool bGlobalMembers)
+{
+    m_items[strName] = pObject;
+    return m_pEngine->AddNamedItem(strName.c_str(),
+                                   SCRIPTITEM_ISVISIBLE | (bGlobalMembers ? SCRIPTITEM_GLOBALMEMBERS : 0));
+}
+
+HRESULT CScriptSite::Run(const std::wstring& strCode, DWORD nContext, ULONG nFirstLine)
+{
+    SetContextLine(nContext, nFirstLine);
+    EXCEPINFO info = {};
+    const HRESULT hr = m_pParse->ParseScriptText(strCode.c_str(), nullptr, nullptr, nullptr, nContext,
+                                                 nFirstLine - 1, SCRIPTTEXT_ISVISIBLE, nullptr, &info);
+    if (FAILED(hr) && !m_error.bSet && !m_bEnding) {
+        CScriptError error;
+        error.hr = info.scode ? info.scode : hr;
+        error.strText = info.bstrDescription ? info.bstrDescription : DescribeHResult(error.hr);
+        error.nContext = nContext;
+        KeepError(error);
+    }
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    return hr;
+}
+
+HRESULT CScriptSite::Global(ComPtr<IDispatch>& pGlobal)
+{
+    pGlobal.Reset();
+    return m_pEngine ? m_pEngine->GetScriptDispatch(nullptr, &pGlobal) : E_UNEXPECTED;
+}
+
+void CScriptSite::Close()
+{
+    if (m_pEngine)
+        m_pEngine->Close();
+    m_pParse.Reset();
+    m_pEngine.Reset();
+    m_items.clear();
+}
+
+void CScriptSite::KeepError(const CScriptError& error)
+{
+    if (m_error.bSet || m_bEnding)
+        return;
+    m_error = error;
+    m_error.bSet = true;
+}
+
+STDMETHODIMP CScriptSite::GetLCID(LCID* plcid)
+{
+    if (!plcid)
+        return E_POINTER;
+    *plcid = LOCALE_USER_DEFAULT;
+    return S_OK;
+}
+
+STDMETHODIMP CScriptSite::GetItemInfo(LPCOLESTR pstrName, DWORD dwReturnMask, IUnknown** ppiunkItem, ITypeInfo** ppti)
+{
+    if (ppiunkItem)
+        *ppiunkItem = nullptr;
+    if (ppti)
+        *ppti = nullptr;
+    if (!pstrName)
+        return E_POINTER;
+    const auto it = m_items.find(pstrName);
+    if (it == m_items.end())
+        return TYPE_E_ELEMENTNOTFOUND;
+    if (dwReturnMask & SCRIPTINFO_ITYPEINFO) {
+        if (!ppti)
+            return E_POINTER;
+        ComPtr<IDispatch> pDispatch;
+        if (FAILED(it->second.As(&pDispatch)) || FAILED(pDispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, ppti)))
+            *ppti = nullptr;
+        if (!*ppti && !(dwReturnMask & SCRIPTINFO_IUNKNOWN))
+            return TYPE_E_ELEMENTNOTFOUND;
+    }
+    if (dwReturnMask & SCRIPTINFO_IUNKNOWN) {
+        if (!ppiunkItem)
+            return E_POINTER;
+        *ppiunkItem = it->second.Get();
+        (*ppiunkItem)->AddRef();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CScriptSite::GetDocVersionString(BSTR* pbstrVersion)
+{
+    if (pbstrVersion)
+        *pbstrVersion = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CScriptSite::OnScriptError(IActiveScriptError* pError)
+{
+    if (!pError)
+        return E_POINTER;
+    try {
+        if (m_error.bSet || m_bEnding)
+            return S_OK;
+        CScriptError error;
+        EXCEPINFO info = {};
+        if (SUCCEEDED(pError->GetExceptionInfo(&info))) {
+            if (info.pfnDeferredFillIn)
+                info.pfnDeferredFillIn(&info);
+            error.hr = info.scode;
+            if (info.bstrDescription)
+                error.strText = info.bstrDescription;
+            if (error.strText.empty() && info.bstrSource)
+                error.strText = info.bstrSource;
+            SysFreeString(info.bstrSource);
+            SysFreeString(info.bstrDescription);
+            SysFreeString(info.bstrHelpFile);
+        }
+        if (error.strText.empty())
+            error.strText = DescribeHResult(error.hr);
+        DWORD nContext = 0;
+        ULONG nLine = 0;
+        LONG nColumn = -1;
+        if (SUCCEEDED(pError->GetSourcePosition(&nContext, &nLine, &nColumn))) {
+            error.nContext = nContext;
+            error.nLine = nLine + 1;  // the engine counts from the starting line we gave, from 0
+            error.nColumn = nColumn;
+        }
+        CBstr bstrLine;
+        if (SUCCEEDED(pError->GetSourceLineText(bstrLine.Out())))
+            error.strSourceLine = bstrLine.Str();
+        KeepError(error);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CScriptSite::GetWindow(HWND* phwnd)
+{
+    if (!phwnd)
+        return E_POINTER;
+    *phwnd = nullptr;  // no page window yet: the engine's boxes have no owner
+    return S_OK;
+}
+
+}  // namespace Host
