@@ -50,6 +50,17 @@ STDMETHODIMP CDispatchObject::Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISP
                 args.push_back(pArg);
             }
         }
+        if (IsMethod(nId) && !(wFlags & DISPATCH_METHOD)) {
+            // A method read as a property (typeof, a reference kept for later) is an object
+            // that calls the method when it is called, as a browser's methods are.
+            if (pResult) {
+                VariantInit(pResult);
+                auto pMethod = MakeComObject<CMethodObject>(this, nId);
+                V_VT(pResult) = VT_DISPATCH;
+                V_DISPATCH(pResult) = pMethod.Detach();
+            }
+            return S_OK;
+        }
         CVariant result;
         const HRESULT hr = InvokeMember(nId, wFlags, args, result, pExcepInfo);
         if (SUCCEEDED(hr) && pResult) {
@@ -78,6 +89,27 @@ HRESULT CDispatchObject::Fail(EXCEPINFO* pExcepInfo, const std::wstring& strMess
 bool CDispatchObject::SameName(const std::wstring& a, const wchar_t* b)
 {
     return CompareStringOrdinal(a.c_str(), int(a.size()), b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// ---- CMethodObject -----------------------------------------------------------------------------
+
+DISPID CMethodObject::FindMember(const std::wstring&)
+{
+    return DISPID_UNKNOWN;
+}
+
+HRESULT CMethodObject::InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args,
+                                    CVariant& result, EXCEPINFO* pExcepInfo)
+{
+    if (nId != DISPID_VALUE || !(wFlags & DISPATCH_METHOD))
+        return DISP_E_MEMBERNOTFOUND;
+    // The owner's Invoke takes the arguments last first, as they came.
+    std::vector<VARIANT> reversed;
+    for (auto it = args.rbegin(); it != args.rend(); ++it)
+        reversed.push_back(**it);
+    DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, UINT(reversed.size()), 0};
+    return m_pOwner->Invoke(m_nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Ptr(), pExcepInfo,
+                            nullptr);
 }
 
 // ---- CValueList --------------------------------------------------------------------------------

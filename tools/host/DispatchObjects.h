@@ -29,9 +29,27 @@ protected:
     virtual DISPID FindMember(const std::wstring& strName) = 0;
     virtual HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
                                  EXCEPINFO* pExcepInfo) = 0;
+    // Methods run only when called; reading one as a property (typeof, a reference without
+    // parentheses) must not show a box or end the page.
+    virtual bool IsMethod(DISPID) const { return false; }
 
     static HRESULT Fail(EXCEPINFO* pExcepInfo, const std::wstring& strMessage);
     static bool SameName(const std::wstring& a, const wchar_t* b);
+};
+
+// A method of a CDispatchObject taken as a value: calling it calls the method.
+class CMethodObject : public CDispatchObject {
+public:
+    CMethodObject(IDispatch* pOwner, DISPID nId) : m_pOwner(pOwner), m_nId(nId) {}
+
+protected:
+    DISPID FindMember(const std::wstring& strName) override;
+    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+                         EXCEPINFO* pExcepInfo) override;
+
+private:
+    ComPtr<IDispatch> m_pOwner;
+    DISPID m_nId;
 };
 
 // A read-only list: "length", "Item(i)" and the indices "0", "1", ... as properties.

@@ -70,6 +70,11 @@ DISPID CHostObject::FindMember(const std::wstring& strName)
     return DISPID_UNKNOWN;
 }
 
+bool CHostObject::IsMethod(DISPID nId) const
+{
+    return nId != DISPID_ARCH && nId != DISPID_DIALOGS;
+}
+
 HRESULT CHostObject::Stop(EXCEPINFO* pExcepInfo)
 {
     if (pExcepInfo) {

@@ -45,6 +45,7 @@ protected:
     DISPID FindMember(const std::wstring& strName) override;
     HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
                          EXCEPINFO* pExcepInfo) override;
+    bool IsMethod(DISPID nId) const override;
 
 private:
     HRESULT Stop(EXCEPINFO* pExcepInfo);

@@ -28,6 +28,7 @@ struct CPageScript {
     std::wstring strText;        // the script's source as written between the tags
     int nLine = 0;               // line of the <script
     int nTextLine = 0;           // line on which strText starts
+    int nTextColumn = 0;         // and its column there, from 0
     // Event handlers (<script for="id" event="OnEvent(a, b)">): both set, otherwise both empty.
     std::wstring strFor;
     std::wstring strEvent;               // event name without the parameter list

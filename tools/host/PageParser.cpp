@@ -182,9 +182,12 @@ private:
 
     void Advance(size_t nCount)
     {
-        for (size_t i = 0; i < nCount && m_nPos < m_str.size(); ++i, ++m_nPos)
-            if (m_str[m_nPos] == L'\n')
+        for (size_t i = 0; i < nCount && m_nPos < m_str.size(); ++i, ++m_nPos) {
+            if (m_str[m_nPos] == L'\n') {
                 ++m_nLine;
+                m_nLineStart = m_nPos + 1;
+            }
+        }
     }
 
     // Moves past the next occurrence of strEnd at or after nFrom; false if there is none.
@@ -364,6 +367,7 @@ private:
         CPageScript script;
         script.nLine = tag.nLine;
         script.nTextLine = m_nLine;
+        script.nTextColumn = int(m_nPos - m_nLineStart);
         if (tag.Has(L"for") || tag.Has(L"event")) {
             script.strFor = Trim(tag.Get(L"for"));
             if (script.strFor.empty() || Trim(tag.Get(L"event")).empty())
@@ -409,6 +413,7 @@ private:
     const std::wstring& m_str;
     size_t m_nPos = 0;
     int m_nLine = 1;
+    size_t m_nLineStart = 0;
     bool m_bInObject = false;
     CPage m_page;
 };

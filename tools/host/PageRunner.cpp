@@ -43,6 +43,7 @@ int CPageRunner::Report(int nLine, const std::wstring& strMessage, int nExitCode
 
 int CPageRunner::ReportScriptError()
 {
+    m_bErrorReported = true;
     const CScriptError& error = m_pScript->Error();
     std::wstring strWhere = m_options.strPageName + L":";
     if (error.nLine > 0)
@@ -94,8 +95,10 @@ int CPageRunner::CompileHandlers(const CPage& page)
         std::wstring strCode = L"function " + handler.strFunction + L"(";
         for (size_t n = 0; n < script.params.size(); ++n)
             strCode += (n ? L", " : L"") + script.params[n];
-        strCode += L") {" + script.strText + L"\n}";
-        m_pScript->Run(strCode, DWORD(i + 1), ULONG(script.nTextLine));
+        strCode += L") {";
+        const LONG nColumn = LONG(script.nTextColumn) - LONG(strCode.size());
+        strCode += script.strText + L"\n}";
+        m_pScript->Run(strCode, DWORD(i + 1), ULONG(script.nTextLine), nColumn);
         if (m_pScript->Error().bSet)
             return ReportScriptError();
         std::wstring strName = handler.strFunction;
@@ -161,7 +164,7 @@ int CPageRunner::CreateObject(const CPageObject& element)
 
 int CPageRunner::RunScript(const CPageScript& script, size_t nIndex)
 {
-    m_pScript->Run(script.strText, DWORD(nIndex + 1), ULONG(script.nTextLine));
+    m_pScript->Run(script.strText, DWORD(nIndex + 1), ULONG(script.nTextLine), LONG(script.nTextColumn));
     if (m_pScript->Error().bSet)
         return ReportScriptError();
     return 0;
@@ -180,12 +183,15 @@ int CPageRunner::Run(const CPage& page)
         else if (!page.scripts[element.nIndex].IsHandler())
             nResult = RunScript(page.scripts[element.nIndex], element.nIndex);
     }
-    // An error inside an event handler ends the page from within the control's call; it is
+    return nResult != 0 ? nResult : Result();
+}
+
+int CPageRunner::Result()
+{
+    // An error inside an event handler ends the page from within the object's call; it is
     // reported here, once the script that made the call has returned.
-    if (nResult == 0 && m_pScript && m_pScript->Error().bSet)
-        nResult = ReportScriptError();
-    if (nResult != 0)
-        return nResult;
+    if (m_pScript && m_pScript->Error().bSet && !m_bErrorReported)
+        return ReportScriptError();
     return m_bEnding ? m_nExitCode : 0;
 }
 

@@ -49,6 +49,8 @@ public:
     // Runs the page's scripts and returns the exit code. The objects stay alive (and their
     // events keep reaching the handlers) until Shutdown, so that a caller may go on pumping.
     int Run(const CPage& page);
+    // The exit code as things stand; reports an error that a handler met after Run returned.
+    int Result();
     // Unhooks the events, closes the script engine and the objects. Idempotent.
     void Shutdown();
 
@@ -94,6 +96,7 @@ private:
     std::vector<CObjectEntry> m_objects;
     bool m_bEnding = false;
     bool m_bShutDown = false;
+    bool m_bErrorReported = false;
     int m_nExitCode = 0;
 };
 

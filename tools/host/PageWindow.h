@@ -18,6 +18,7 @@ protected:
     DISPID FindMember(const std::wstring& strName) override;
     HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
                          EXCEPINFO* pExcepInfo) override;
+    bool IsMethod(DISPID) const override { return true; }
 
 private:
     HWND m_hOwner = nullptr;

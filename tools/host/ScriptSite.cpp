@@ -28,9 +28,9 @@ HRESULT CScriptSite::AddItem(const std::wstring& strName, IUnknown* pObject, boo
                                    SCRIPTITEM_ISVISIBLE | (bGlobalMembers ? SCRIPTITEM_GLOBALMEMBERS : 0));
 }
 
-HRESULT CScriptSite::Run(const std::wstring& strCode, DWORD nContext, ULONG nFirstLine)
+HRESULT CScriptSite::Run(const std::wstring& strCode, DWORD nContext, ULONG nFirstLine, LONG nFirstColumn)
 {
-    SetContextLine(nContext, nFirstLine);
+    m_contexts[nContext] = {nFirstLine, nFirstColumn};
     EXCEPINFO info = {};
     const HRESULT hr = m_pParse->ParseScriptText(strCode.c_str(), nullptr, nullptr, nullptr, nContext,
                                                  nFirstLine - 1, SCRIPTTEXT_ISVISIBLE, nullptr, &info);
@@ -144,6 +144,13 @@ STDMETHODIMP CScriptSite::OnScriptError(IActiveScriptError* pError)
             error.nContext = nContext;
             error.nLine = nLine + 1;  // the engine counts from the starting line we gave, from 0
             error.nColumn = nColumn;
+            // Columns on the first line count from the start of the code, not of the page's line.
+            const auto it = m_contexts.find(nContext);
+            if (it != m_contexts.end() && error.nLine == it->second.nFirstLine && nColumn >= 0) {
+                error.nColumn = nColumn + it->second.nFirstColumn;
+                if (error.nColumn < 0)
+                    error.nColumn = -1;
+            }
         }
         CBstr bstrLine;
         if (SUCCEEDED(pError->GetSourceLineText(bstrLine.Out())))

@@ -31,8 +31,10 @@ public:
     // Adds a named item; with bGlobalMembers its members are reachable without the item's name.
     HRESULT AddItem(const std::wstring& strName, IUnknown* pObject, bool bGlobalMembers);
     // Runs (or, for declarations, defines) script text whose first line is nFirstLine of the
-    // page (1-based). A failure is kept as the error unless one is kept already.
-    HRESULT Run(const std::wstring& strCode, DWORD nContext, ULONG nFirstLine);
+    // page (1-based) and whose first character stands at nFirstColumn of that line (from 0; less
+    // than 0 when the code starts with text of the host's own). A failure is kept as the error
+    // unless one is kept already.
+    HRESULT Run(const std::wstring& strCode, DWORD nContext, ULONG nFirstLine, LONG nFirstColumn);
     // The script's global object, through which the host calls script functions.
     HRESULT Global(ComPtr<IDispatch>& pGlobal);
     // Closes the engine, which drops its references to the site and the named items.
@@ -43,8 +45,6 @@ public:
     const CScriptError& Error() const { return m_error; }
     // Keeps an error that the host found itself (an exception returned by a script function).
     void KeepError(const CScriptError& error);
-    // The page's first line of each context (to turn the engine's lines into page lines).
-    void SetContextLine(DWORD nContext, ULONG nFirstLine) { m_firstLines[nContext] = nFirstLine; }
 
     // IActiveScriptSite
     STDMETHODIMP GetLCID(LCID* plcid) override;
@@ -64,7 +64,11 @@ private:
     ComPtr<IActiveScript> m_pEngine;
     ComPtr<IActiveScriptParse> m_pParse;
     std::map<std::wstring, ComPtr<IUnknown>> m_items;
-    std::map<DWORD, ULONG> m_firstLines;
+    struct CContext {
+        ULONG nFirstLine;
+        LONG nFirstColumn;
+    };
+    std::map<DWORD, CContext> m_contexts;
     CScriptError m_error;
     bool m_bEnding = false;
 };

@@ -1,0 +1,234 @@
+// Running pages: scripts in document order, events delivered to the handlers with their
+// arguments as sent and their return values as the object's result, and the page's end (its
+// own code, a script error with its line, an object that cannot be made or bound).
+#include "host/FakeControl.h"
+#include "tools/host/PageRunner.h"
+
+#include <gtest/gtest.h>
+
+#include "Pelora5_h.h"
+
+using namespace Host;
+using HostTest::CFakeControl;
+
+namespace {
+
+const wchar_t FAKE_OBJECT[] = L"<object id=\"ctl\" classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\"></object>\n";
+
+// A page run against a fake control, with the output kept.
+struct CPageFixture {
+    ComPtr<CFakeControl> pFake = MakeComObject<CFakeControl>();
+    std::vector<std::wstring> out, err;
+    std::unique_ptr<CPageRunner> pRunner;
+    CPage page;
+
+    int Run(const std::wstring& strPage)
+    {
+        page = ParsePage(strPage);
+        CRunOptions options;
+        options.strPageName = L"test.html";
+        options.strPageFolder = L"C:\\pages";
+        options.factory = [this](const CLSID& clsid, IUnknown** pp) {
+            if (!IsEqualCLSID(clsid, CLSID_PL5Ctrl))
+                return CreateRegisteredObject(clsid, pp);
+            *pp = static_cast<IDispatch*>(pFake.Get());
+            (*pp)->AddRef();
+            return S_OK;
+        };
+        options.print = [this](const std::wstring& str) { out.push_back(str); };
+        options.printError = [this](const std::wstring& str) { err.push_back(str); };
+        pRunner = std::make_unique<CPageRunner>(std::move(options));
+        return pRunner->Run(page);
+    }
+    std::wstring Errors() const
+    {
+        std::wstring str;
+        for (const auto& line : err)
+            str += line + L"\n";
+        return str;
+    }
+};
+
+std::string Narrow(const std::wstring& str)
+{
+    return ToUtf8(str);
+}
+
+CVariant UI4(ULONG n)
+{
+    CVariant var;
+    V_VT(var.Ptr()) = VT_UI4;
+    V_UI4(var.Ptr()) = n;
+    return var;
+}
+
+TEST(PageRunner, HandlerResultsReachTheObjectUnchanged)
+{
+    CPageFixture fixture;
+    const int nCode = fixture.Run(std::wstring(FAKE_OBJECT) +
+                                  L"<script for=ctl event=\"OnBeforeAddFile(name)\">\n"
+                                  L"  host.Print('add ' + name);\n"
+                                  L"  if (name == 'false') return false;\n"
+                                  L"  if (name == 'true') return true;\n"
+                                  L"  if (name == 'zero') return 0;\n"
+                                  L"  if (name == 'text') return 'no';\n"
+                                  L"</script>\n");
+    ASSERT_EQ(0, nCode) << Narrow(fixture.Errors());
+    EXPECT_EQ(1u, fixture.pFake->SinkCount());
+
+    const struct {
+        const wchar_t* pszName;
+        VARTYPE nType;
+        LONG nValue;  // VT_BOOL and VT_I4 values
+    } cases[] = {
+        {L"false", VT_BOOL, VARIANT_FALSE}, {L"true", VT_BOOL, VARIANT_TRUE}, {L"zero", VT_I4, 0},
+        {L"text", VT_BSTR, 0},              {L"other", VT_EMPTY, 0},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        HRESULT hr = E_FAIL;
+        const CVariant result = fixture.pFake->Fire(1, {CVariant(std::wstring(cases[i].pszName))}, &hr);
+        EXPECT_EQ(S_OK, hr) << "case " << i;
+        EXPECT_EQ(cases[i].nType, result.Type()) << "case " << i;
+        if (result.Type() == VT_BOOL) {
+            EXPECT_EQ(cases[i].nValue, V_BOOL(result.Ptr())) << "case " << i;
+        }
+        if (result.Type() == VT_I4) {
+            EXPECT_EQ(cases[i].nValue, V_I4(result.Ptr())) << "case " << i;
+        }
+        ASSERT_EQ(i + 1, fixture.out.size());
+        EXPECT_EQ(std::wstring(L"add ") + cases[i].pszName, fixture.out[i]) << "case " << i;
+    }
+}
+
+TEST(PageRunner, HandlersGetTheArgumentsInDeclaredOrder)
+{
+    CPageFixture fixture;
+    const int nCode = fixture.Run(std::wstring(FAKE_OBJECT) +
+                                  L"<script for=ctl event=\"OnBeforeDrop(file, input)\">host.Print(file + '|' + input)</script>\n"
+                                  L"<script for=ctl event=\"OnAddFile(name, size)\">host.Print(name, size, typeof size)</script>\n"
+                                  L"<script for=ctl event=\"OnRemoveItems()\">host.Print('removed', arguments.length)</script>\n"
+                                  L"<script for=ctl event=\"OnRemoveItems()\">host.Print('second handler')</script>\n"
+                                  L"<script for=ctl event=\"OnItemClick(n)\">host.Print('click', n)</script>\n");
+    ASSERT_EQ(0, nCode) << Narrow(fixture.Errors());
+
+    fixture.pFake->Fire(8, {CVariant(std::wstring(L"C:\\a b.txt")), CVariant(std::wstring(L"zone"))});
+    fixture.pFake->Fire(2, {CVariant(std::wstring(L"big.bin")), UI4(4000000000u)});  // a size past 2^31
+    fixture.pFake->Fire(3, {});
+    fixture.pFake->Fire(6, {UI4(7)});
+    fixture.pFake->Fire(10, {CVariant(std::wstring(L"no handler for this one"))});
+    const std::vector<std::wstring> expected = {
+        L"C:\\a b.txt|zone", L"big.bin 4000000000 number", L"removed 0", L"second handler", L"click 7",
+    };
+    EXPECT_EQ(expected, fixture.out);
+}
+
+TEST(PageRunner, ScriptsRunInDocumentOrderAndSeeObjectsCreatedBefore)
+{
+    CPageFixture fixture;
+    const int nCode = fixture.Run(
+        L"<script>host.Print(typeof dict, host.Arch == 'x64' || host.Arch == 'x86')</script>\n"
+        L"<object id=dict classid=\"clsid:EE09B103-97E0-11CF-978F-00A02463E06F\"></object>\n"
+        L"<script>dict.Add('k', 5); host.Print(typeof dict, dict.Item('k'), host.Path('sub/f.txt'))</script>\n"
+        L"<script>host.Exit(9); host.Print('after exit')</script>\n"
+        L"<script>host.Print('next block')</script>\n");
+    EXPECT_EQ(9, nCode) << Narrow(fixture.Errors());
+    const std::vector<std::wstring> expected = {L"undefined true", L"object 5 C:\\pages\\sub\\f.txt"};
+    EXPECT_EQ(expected, fixture.out);
+    EXPECT_TRUE(fixture.err.empty()) << Narrow(fixture.Errors());
+}
+
+TEST(PageRunner, FailuresEndThePageWithTheirLine)
+{
+    const struct {
+        std::wstring strPage;
+        int nCode;
+        const wchar_t* pszError;  // a part of the first error line
+    } cases[] = {
+        {L"<script>\n\n  undefinedName.call();\n</script>", ExitCode::Script, L"test.html:3:3: script error:"},
+        {L"\n<script>\nvar a = ;\n</script>", ExitCode::Script, L"test.html:3:"},
+        {L"<script>host.Print(1)</script>\n<script>\nthrow new Error('thrown by the page');</script>", ExitCode::Script,
+         L"test.html:3:"},
+        {L"<script>host.Fail('the check failed')</script>", 1, L"FAIL: the check failed"},
+        {std::wstring(FAKE_OBJECT) + L"\n<script for=ctl event=\"OnNoSuchEvent()\">x</script>", ExitCode::Object,
+         L"test.html:3: error: object 'ctl' has no event 'OnNoSuchEvent'"},
+        {L"<object id=dict classid=\"clsid:EE09B103-97E0-11CF-978F-00A02463E06F\"></object>\n"
+         L"<script for=dict event=\"OnX()\">x</script>",
+         ExitCode::Object, L"test.html:2: error: object 'dict' has no events"},
+        {L"\n<object id=none classid=\"clsid:00000000-1111-2222-3333-444444444444\"></object>", ExitCode::Object,
+         L"test.html:2: error: object 'none': cannot create"},
+        // (Where the engine places a syntax error inside a function varies: not asserted.)
+        {std::wstring(FAKE_OBJECT) + L"<script for=ctl event=\"OnUploadError()\">\n  return (;\n</script>",
+         ExitCode::Script, L": script error: "},
+        {L"<script>host.QueueDialogAnswer('push:OK')</script>", ExitCode::Script, L"test.html:1:"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        CPageFixture fixture;
+        EXPECT_EQ(cases[i].nCode, fixture.Run(cases[i].strPage)) << "case " << i;
+        ASSERT_FALSE(fixture.err.empty()) << "case " << i;
+        EXPECT_NE(std::wstring::npos, fixture.err[0].find(cases[i].pszError))
+            << "case " << i << ": " << Narrow(fixture.Errors());
+    }
+}
+
+TEST(PageRunner, AnErrorInAHandlerEndsThePage)
+{
+    CPageFixture fixture;
+    ASSERT_EQ(0, fixture.Run(std::wstring(FAKE_OBJECT) +
+                             L"<script for=ctl event=\"OnUploadError()\">\n"
+                             L"  host.Print('in handler');\n"
+                             L"  missingFunction();\n"
+                             L"</script>\n"
+                             L"<script for=ctl event=\"OnUploadCancel()\">host.Print('cancel')</script>\n"));
+    HRESULT hr = E_FAIL;
+    const CVariant result = fixture.pFake->Fire(12, {}, &hr);
+    EXPECT_EQ(VT_EMPTY, result.Type());
+    EXPECT_TRUE(fixture.pRunner->Ending());
+    EXPECT_EQ(ExitCode::Script, fixture.pRunner->Result());
+    ASSERT_FALSE(fixture.err.empty());
+    EXPECT_EQ(0u, fixture.err[0].find(L"test.html:4:3: script error: ")) << Narrow(fixture.Errors());
+    // Once the page has ended, no handler runs any more.
+    fixture.pFake->Fire(11, {});
+    const std::vector<std::wstring> expected = {L"in handler"};
+    EXPECT_EQ(expected, fixture.out);
+    fixture.pRunner->Shutdown();
+    EXPECT_EQ(0u, fixture.pFake->SinkCount());
+}
+
+TEST(PageRunner, ExitFromAHandlerStopsTheWaitingScript)
+{
+    CPageFixture fixture;
+    // The handler ends the page while the main script waits; nothing after the wait runs.
+    const std::wstring strPage = std::wstring(FAKE_OBJECT) +
+                                 L"<script for=ctl event=\"OnUploadComplete(text)\">host.Print(text); host.Exit(3)</script>\n"
+                                 L"<script>host.Wait(60000); host.Print('not reached')</script>\n";
+    // The event arrives from a message posted before the page runs, as an upload's end would.
+    struct CPoster {
+        ComPtr<CFakeControl> pFake;
+        static LRESULT CALLBACK Proc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
+        {
+            if (nMsg == WM_USER + 1) {
+                auto* pSelf = reinterpret_cast<CPoster*>(lParam);
+                pSelf->pFake->Fire(10, {CVariant(std::wstring(L"answer text"))});
+                return 0;
+            }
+            return DefWindowProcW(hWnd, nMsg, wParam, lParam);
+        }
+    } poster{fixture.pFake};
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = CPoster::Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"HostTestPoster";
+    RegisterClassW(&wc);
+    HWND hWnd = CreateWindowW(L"HostTestPoster", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(nullptr, hWnd);
+    PostMessageW(hWnd, WM_USER + 1, 0, reinterpret_cast<LPARAM>(&poster));
+    const int nCode = fixture.Run(strPage);
+    DestroyWindow(hWnd);
+    UnregisterClassW(L"HostTestPoster", wc.hInstance);
+    EXPECT_EQ(3, nCode) << Narrow(fixture.Errors());
+    const std::vector<std::wstring> expected = {L"answer text"};
+    EXPECT_EQ(expected, fixture.out);
+    EXPECT_TRUE(fixture.err.empty()) << Narrow(fixture.Errors());
+}
+
+}  // namespace
