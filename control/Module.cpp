@@ -23,20 +23,35 @@ PTL::RegistrarReplacements Replacements()
     };
 }
 
+bool ClassesKeyExists(const std::wstring& strPath)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, strPath.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(hKey);
+    return true;
+}
+
+std::wstring GuidText(REFGUID guid)
+{
+    wchar_t sz[40] = L"";
+    StringFromGUID2(guid, sz, 40);
+    return sz;
+}
+
 HRESULT UpdateCategories(bool bRegister)
 {
+    // Unregistering what is already gone is no failure.
+    if (!bRegister && !ClassesKeyExists(L"CLSID\\" + GuidText(CLSID_PL5Ctrl) + L"\\Implemented Categories"))
+        return S_OK;
     PTL::CComPtr<ICatRegister> pCatRegister;
     HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_ICatRegister, reinterpret_cast<void**>(&pCatRegister));
     if (FAILED(hr))
         return hr;
     CATID catids[] = {CATID_SafeForScripting, CATID_SafeForInitializing};
-    hr = bRegister ? pCatRegister->RegisterClassImplCategories(CLSID_PL5Ctrl, 2, catids)
-                   : pCatRegister->UnRegisterClassImplCategories(CLSID_PL5Ctrl, 2, catids);
-    // Nothing to remove is not a failure of unregistration.
-    if (!bRegister && hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
-        hr = S_OK;
-    return hr;
+    return bRegister ? pCatRegister->RegisterClassImplCategories(CLSID_PL5Ctrl, 2, catids)
+                     : pCatRegister->UnRegisterClassImplCategories(CLSID_PL5Ctrl, 2, catids);
 }
 
 HRESULT RegisterTypeLibrary()
@@ -61,11 +76,13 @@ HRESULT UnregisterTypeLibrary()
         return hr;
     const TLIBATTR attr = *pAttr;
     pTypeLib->ReleaseTLibAttr(pAttr);
-    hr = UnRegisterTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
-    // Already gone (the other architecture's unregistration may have removed the shared key).
-    if (hr == TYPE_E_REGISTRYACCESS || hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
-        hr = S_OK;
-    return hr;
+    // Already gone: nothing to do (the other architecture shares the library's key).
+    wchar_t szKey[128] = L"";
+    wsprintfW(szKey, L"TypeLib\\%s\\%u.%u\\%lx\\%s", GuidText(attr.guid).c_str(), attr.wMajorVerNum,
+              attr.wMinorVerNum, static_cast<unsigned long>(attr.lcid), attr.syskind == SYS_WIN64 ? L"win64" : L"win32");
+    if (!ClassesKeyExists(szKey))
+        return S_OK;
+    return UnRegisterTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
 }
 } // namespace
 
