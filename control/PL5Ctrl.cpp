@@ -2,49 +2,16 @@
 #include <shellapi.h>
 #include <cstdlib>
 #include <memory>
+#include "control/ScriptValues.h"
 #include "lang/LangTable.h"
+
+using namespace PL5Script;
 
 namespace
 {
 const wchar_t NOTICE_CAPTION[] = L"알림";
 
-HRESULT GetFlag(bool b, VARIANT_BOOL* pVal)
-{
-    if (!pVal)
-        return E_POINTER;
-    *pVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-}
-
-// A flag is set only by exactly VARIANT_TRUE; 1 or any other value clears it.
-bool FlagFrom(VARIANT_BOOL v) { return v == VARIANT_TRUE; }
-
-template <class N>
-HRESULT GetNumber(N n, N* pVal)
-{
-    if (!pVal)
-        return E_POINTER;
-    *pVal = n;
-    return S_OK;
-}
-
-HRESULT GetText(const std::wstring& str, BSTR* pVal)
-{
-    if (!pVal)
-        return E_POINTER;
-    *pVal = SysAllocStringLen(str.data(), static_cast<UINT>(str.size()));
-    return *pVal ? S_OK : E_OUTOFMEMORY;
-}
-
-std::wstring TextOf(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : std::wstring(); }
-
 ULONG ClampFileSize(ULONG n) { return n > CPL5Properties::MAX_FILE_SIZE_LIMIT ? CPL5Properties::MAX_FILE_SIZE_LIMIT : n; }
-
-bool StartsWithNoCase(const std::wstring& str, const wchar_t* szPrefix)
-{
-    const size_t n = wcslen(szPrefix);
-    return str.size() >= n && _wcsnicmp(str.c_str(), szPrefix, n) == 0;
-}
 
 // ShellExecute's own result codes, for when the shell did not set the thread's last error.
 DWORD ErrorFromShellResult(INT_PTR nResult)
@@ -352,16 +319,6 @@ STDMETHODIMP CPL5Ctrl::put_UseContextMenu(VARIANT_BOOL newVal)
 
 STDMETHODIMP CPL5Ctrl::get_IDVAL(ULONG* pVal) { return GetNumber(m_nIdVal, pVal); }
 
-// ---- the file list's getters (the list arrives with the file list model) -------------------
-
-STDMETHODIMP CPL5Ctrl::get_GetCount(LONG* pVal) { return GetNumber(0L, pVal); }
-STDMETHODIMP CPL5Ctrl::get_GetFileName(LONG, BSTR* pVal) { return GetText(std::wstring(), pVal); }
-STDMETHODIMP CPL5Ctrl::get_GetFileSize(LONG, LONG* pVal) { return pVal ? S_OK : E_POINTER; }
-STDMETHODIMP CPL5Ctrl::get_GetFileID(LONG, BSTR* pVal) { return GetText(std::wstring(), pVal); }
-STDMETHODIMP CPL5Ctrl::get_IsTempFile(LONG, VARIANT_BOOL* pVal) { return GetFlag(false, pVal); }
-STDMETHODIMP CPL5Ctrl::get_SelectState(LONG, VARIANT_BOOL* pVal) { return GetFlag(false, pVal); }
-STDMETHODIMP CPL5Ctrl::put_SelectState(LONG, VARIANT_BOOL) { return S_OK; }
-
 STDMETHODIMP CPL5Ctrl::put_SetStatusWidth(USHORT nIdx, SHORT newVal)
 {
     if (nIdx < 3)
@@ -369,43 +326,9 @@ STDMETHODIMP CPL5Ctrl::put_SetStatusWidth(USHORT nIdx, SHORT newVal)
     return S_OK;
 }
 
-// ---- methods whose subsystems are not in this build yet: accepted, no effect ----------------
-
-STDMETHODIMP CPL5Ctrl::AppendDragDrop(VARIANT, BSTR) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::ClearDragDrop() { return S_OK; }
-STDMETHODIMP CPL5Ctrl::AppendFilter(VARIANT, VARIANT) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::ClearFilter() { return S_OK; }
-STDMETHODIMP CPL5Ctrl::AppendPostData(VARIANT, VARIANT) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::ClearPostData() { return S_OK; }
-STDMETHODIMP CPL5Ctrl::OpenFile(BSTR) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::AddFile(BSTR, BSTR) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR, ULONG, BSTR) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::SelectSingleFile(BSTR, BSTR, VARIANT* pVal)
-{
-    if (!pVal)
-        return E_POINTER;
-    VariantInit(pVal);
-    return S_OK;
-}
-STDMETHODIMP CPL5Ctrl::RemoveAllFiles() { return S_OK; }
-STDMETHODIMP CPL5Ctrl::RemoveSelectedFiles() { return S_OK; }
-STDMETHODIMP CPL5Ctrl::RemoveFromIndex(UINT) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::MoveItem(LONG, LONG) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal) { return GetText(std::wstring(), pVal); }
-STDMETHODIMP CPL5Ctrl::UploadCancel() { return S_OK; }
-
 // ---- ExcuteLocalFile ----------------------------------------------------------------------
 
 HWND CPL5Ctrl::MessageOwner() const { return m_hWnd; }
-
-bool CPL5Ctrl::MayExecute(const wchar_t* szPath) const
-{
-    // A page may only open web addresses and the files the user put into the list; anything
-    // else (a program, a UNC path, a document of the page's choosing) would let any page run
-    // code on the user's machine.
-    const std::wstring strPath = szPath ? szPath : L"";
-    return StartsWithNoCase(strPath, L"http://") || StartsWithNoCase(strPath, L"https://");
-}
 
 void CPL5Ctrl::ShowSystemMessage(DWORD dwError) const
 {
