@@ -6,8 +6,10 @@
 #include <ocidl.h>
 #include <objsafe.h>
 #include <string>
+#include <vector>
 #include "Pelora5_h.h"
 #include "control/PL5CtrlEvents.h"
+#include "filelist/FileEntry.h"
 #include "ptl/ComObject.h"
 #include "ptl/ConnectionPoint.h"
 #include "ptl/ObjectSafety.h"
@@ -65,6 +67,9 @@ public:
     PTL::CPersistTarget PersistTarget();
 
     const CPL5Properties& Properties() const { return m_props; }
+
+    // A copy of the listed files in list order, for an upload to take.
+    std::vector<FileEntry> ListedFiles() const;
 
     // ---- IPL5Ctrl: properties ----
     STDMETHODIMP get_Language(BSTR* pVal) override;

@@ -4,6 +4,8 @@
 
 using namespace PL5Script;
 
+std::vector<FileEntry> CPL5Ctrl::ListedFiles() const { return {}; }
+
 STDMETHODIMP CPL5Ctrl::get_GetCount(LONG* pVal) { return GetNumber(0L, pVal); }
 STDMETHODIMP CPL5Ctrl::get_GetFileName(LONG, BSTR* pVal) { return GetText(std::wstring(), pVal); }
 STDMETHODIMP CPL5Ctrl::get_GetFileSize(LONG, LONG* pVal) { return pVal ? S_OK : E_POINTER; }
