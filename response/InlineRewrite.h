@@ -1,0 +1,30 @@
+// Rewriting an upload's HTML answer into a self-contained text: external scripts and style
+// sheets are fetched and placed inline, a base element makes relative addresses resolve against
+// the upload target, and the body's onload handler is repeated as a script at the end.
+//
+// The searches are literal and case-sensitive ("<script ", "</script>", "src=", "<link ",
+// "href=", "<body ", "onload="), so tags in capitals or without the blank are left alone.
+// Fetched text is inserted as data: it is never searched again, which keeps the rewriting finite
+// whatever the resources contain.
+#pragma once
+#include <functional>
+#include <string>
+
+// Fetches one absolute http(s) address; the body as text, or empty when the fetch failed.
+using UrlTextFetcher = std::function<std::wstring(const std::wstring& strUrl)>;
+
+// Rewrites szResponse in place with the given fetcher. An empty answer is left as it is.
+// Addresses are resolved against szActionUrl; those that do not resolve to http or https are
+// never handed to the fetcher and their tags stay unchanged, as after a failed fetch.
+void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl,
+                   const UrlTextFetcher& fetch);
+
+// The upload worker's form: fetches through FetchUrlText with the upload target as the only
+// origin that receives credentials, within a time and size budget for the whole answer.
+void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl);
+
+// An attribute value as taken from a tag (up to the nearer blank or ">", one pair of enclosing
+// quote characters removed) combined with the base address in browser mode. False when
+// combining fails or the result is not http or https.
+bool ResolveResourceUrl(const std::wstring& strBase, const std::wstring& strValue,
+                        std::wstring& strUrl);

@@ -1,0 +1,171 @@
+#include "response/UrlFetch.h"
+
+#include <wininet.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ptl/InternetHandle.h"
+#include "ptl/InternetUrl.h"
+
+namespace
+{
+const wchar_t szFetchAgent[] = L"Marlune";
+const DWORD nReadBlock = 16384;
+
+// A request opened by address rather than through a connection.
+class CUrlFile : public PTL::CHttpFile
+{
+public:
+    bool OpenUrl(HINTERNET hSession, const std::wstring& strUrl, DWORD nFlags)
+    {
+        HINTERNET hFile = InternetOpenUrlW(hSession, strUrl.c_str(), nullptr, 0, nFlags, 0);
+        if (!hFile)
+            return false;
+        Attach(hFile);
+        return true;
+    }
+};
+
+DWORD RemainingMs(const CFetchLimits& limits)
+{
+    if (limits.nDeadlineTick == 0)
+        return limits.nTimeoutMs;
+    const ULONGLONG nNow = GetTickCount64();
+    if (nNow >= limits.nDeadlineTick)
+        return 0;
+    return static_cast<DWORD>(std::min<ULONGLONG>(limits.nTimeoutMs, limits.nDeadlineTick - nNow));
+}
+
+bool IsRedirect(DWORD nStatus)
+{
+    return nStatus == 301 || nStatus == 302 || nStatus == 303 || nStatus == 307 || nStatus == 308;
+}
+
+// The Location of a redirect answer resolved against the address that gave it, or empty.
+std::wstring RedirectTarget(const CUrlFile& file, const std::wstring& strFrom)
+{
+    std::vector<WCHAR> location(2085, L'\0');
+    DWORD nLength = static_cast<DWORD>(location.size() * sizeof(WCHAR));
+    if (!file.QueryInfo(HTTP_QUERY_LOCATION, location.data(), &nLength) || location[0] == L'\0')
+        return std::wstring();
+    location.back() = L'\0';
+    WCHAR szTarget[2085];
+    DWORD nTarget = ARRAYSIZE(szTarget);
+    if (!InternetCombineUrlW(strFrom.c_str(), location.data(), szTarget, &nTarget, ICU_BROWSER_MODE))
+        return std::wstring();
+    return szTarget;
+}
+
+// Reads the body block by block into bytes; false when a limit is hit.
+bool ReadBody(const CUrlFile& file, const CFetchLimits& limits, std::string& bytes)
+{
+    std::vector<char> block(nReadBlock);
+    for (;;)
+    {
+        if (limits.nDeadlineTick != 0 && GetTickCount64() >= limits.nDeadlineTick)
+            return false;
+        DWORD nAvailable = 0;
+        if (!InternetQueryDataAvailable(file, &nAvailable, 0, 0))
+            return true;
+        DWORD nRead = 0;
+        const DWORD nWant = std::min<DWORD>(nAvailable, nReadBlock);
+        if (!InternetReadFile(file, block.data(), nWant, &nRead) || nRead == 0)
+            return true;
+        const size_t nText = std::find(block.data(), block.data() + nRead, '\0') - block.data();
+        if (bytes.size() + nText > limits.nMaxBytes)
+            return false;
+        bytes.append(block.data(), nText);
+    }
+}
+
+std::wstring DecodeThreadAnsi(const std::string& bytes)
+{
+    if (bytes.empty())
+        return std::wstring();
+    const int nChars = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(),
+                                           static_cast<int>(bytes.size()), nullptr, 0);
+    if (nChars <= 0)
+        return std::wstring();
+    std::wstring strText(static_cast<size_t>(nChars), L'\0');
+    MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &strText[0], nChars);
+    return strText;
+}
+
+std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
+{
+    PTL::CInternetSession session;
+    session.Open(szFetchAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+
+    std::wstring strCurrent = strUrl;
+    for (int nHop = 0;; ++nHop)
+    {
+        if (!IsHttpUrl(strCurrent))
+            return std::wstring();
+        DWORD nTimeout = RemainingMs(limits);
+        if (nTimeout == 0)
+            return std::wstring();
+        session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, &nTimeout, sizeof(nTimeout));
+        session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, &nTimeout, sizeof(nTimeout));
+        session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, &nTimeout, sizeof(nTimeout));
+
+        DWORD nFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+        if (!IsSameOrigin(strCurrent, limits.strCredentialOrigin))
+            nFlags |= INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+
+        CUrlFile file;
+        if (!file.OpenUrl(session, strCurrent, nFlags))
+            return std::wstring();
+        DWORD nStatus = 0;
+        file.QueryInfo(HTTP_QUERY_STATUS_CODE, nStatus);
+        if (nStatus == 404)
+            return std::wstring();
+        if (IsRedirect(nStatus))
+        {
+            std::wstring strTarget = RedirectTarget(file, strCurrent);
+            if (!strTarget.empty())
+            {
+                if (nHop >= limits.nMaxRedirects)
+                    return std::wstring();
+                strCurrent = strTarget;
+                continue;
+            }
+        }
+        std::string bytes;
+        if (!ReadBody(file, limits, bytes))
+            return std::wstring();
+        return DecodeThreadAnsi(bytes);
+    }
+}
+} // namespace
+
+bool IsHttpUrl(const std::wstring& strUrl)
+{
+    return _wcsnicmp(strUrl.c_str(), L"http://", 7) == 0 || _wcsnicmp(strUrl.c_str(), L"https://", 8) == 0;
+}
+
+bool IsSameOrigin(const std::wstring& strUrl, const std::wstring& strOther)
+{
+    if (!IsHttpUrl(strUrl) || !IsHttpUrl(strOther))
+        return false;
+    PTL::CUrlComponents a, b;
+    if (!PTL::CrackUrl(strUrl.c_str(), a) || !PTL::CrackUrl(strOther.c_str(), b))
+        return false;
+    return a.nScheme == b.nScheme && a.nPort == b.nPort && _wcsicmp(a.szHostName, b.szHostName) == 0;
+}
+
+std::wstring FetchUrlText(const std::wstring& strUrl, const CFetchLimits& limits)
+{
+    try
+    {
+        return Fetch(strUrl, limits);
+    }
+    catch (const PTL::CInternetException&)
+    {
+        return std::wstring();
+    }
+    catch (const std::bad_alloc&)
+    {
+        return std::wstring();
+    }
+}
