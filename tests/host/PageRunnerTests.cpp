@@ -128,11 +128,12 @@ TEST(PageRunner, ScriptsRunInDocumentOrderAndSeeObjectsCreatedBefore)
     const int nCode = fixture.Run(
         L"<script>host.Print(typeof dict, host.Arch == 'x64' || host.Arch == 'x86')</script>\n"
         L"<object id=dict classid=\"clsid:EE09B103-97E0-11CF-978F-00A02463E06F\"></object>\n"
-        L"<script>dict.Add('k', 5); host.Print(typeof dict, dict.Item('k'), host.Path('sub/f.txt'))</script>\n"
+        L"<script>dict.Add('k', 5); host.SetProperty(dict, 'Item', 'k', 6);\n"
+        L"host.Print(typeof dict, dict.Item('k'), host.Path('sub/f.txt'))</script>\n"
         L"<script>host.Exit(9); host.Print('after exit')</script>\n"
         L"<script>host.Print('next block')</script>\n");
     EXPECT_EQ(9, nCode) << Narrow(fixture.Errors());
-    const std::vector<std::wstring> expected = {L"undefined true", L"object 5 C:\\pages\\sub\\f.txt"};
+    const std::vector<std::wstring> expected = {L"undefined true", L"object 6 C:\\pages\\sub\\f.txt"};
     EXPECT_EQ(expected, fixture.out);
     EXPECT_TRUE(fixture.err.empty()) << Narrow(fixture.Errors());
 }

@@ -196,7 +196,12 @@ void CDialogWatcher::QueueAnswer(CDialogAnswer answer)
 std::vector<CDialogRecord> CDialogWatcher::Records() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_records;
+    std::vector<CDialogRecord> records = m_records;
+    // A box closed since the watcher last looked is closed for the reader too.
+    for (auto& record : records)
+        if (record.bOpen && (!IsWindow(record.hWnd) || !IsWindowVisible(record.hWnd)))
+            record.bOpen = false;
+    return records;
 }
 
 size_t CDialogWatcher::Count() const
@@ -233,6 +238,7 @@ void CDialogWatcher::Poll()
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_records[it->nRecord].bOpen = false;
+        m_records[it->nRecord].hWnd = nullptr;
         it = m_tracked.erase(it);
     }
 
@@ -252,6 +258,7 @@ void CDialogWatcher::Poll()
                 tracked.answer = m_policy;
             }
             tracked.nStepTime = GetTickCount64();
+            record.hWnd = hWnd;
             m_records.push_back(std::move(record));
             m_tracked.push_back(std::move(tracked));
             continue;

@@ -48,6 +48,7 @@ struct CDialogRecord {
     std::vector<CDialogControl> controls;  // in the order of the dialog's child windows
     std::wstring strAnswer;                // what the watcher did, e.g. "press:OK"
     bool bOpen = true;
+    HWND hWnd = nullptr;  // while open
 
     std::vector<std::wstring> VisibleTexts(const wchar_t* pszClass) const;
 };

@@ -16,6 +16,7 @@ enum : DISPID {
     DISPID_QUEUE_ANSWER,
     DISPID_DIALOGS,
     DISPID_WAIT_DIALOGS,
+    DISPID_SET_PROPERTY,
 };
 
 const struct {
@@ -32,6 +33,7 @@ const struct {
     {L"QueueDialogAnswer", DISPID_QUEUE_ANSWER},
     {L"Dialogs", DISPID_DIALOGS},
     {L"WaitForDialogs", DISPID_WAIT_DIALOGS},
+    {L"SetProperty", DISPID_SET_PROPERTY},
 };
 
 }  // namespace
@@ -220,8 +222,38 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         result = CVariant::FromBool(watcher.Count() >= size_t(nCount));
         return S_OK;
     }
+    case DISPID_SET_PROPERTY:
+        return SetProperty(args, pExcepInfo);
     }
     return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT CHostObject::SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo)
+{
+    std::wstring strName;
+    if (args.size() < 3 || V_VT(args[0]) != VT_DISPATCH || !V_DISPATCH(args[0]) || !VariantToText(*args[1], strName))
+        return Fail(pExcepInfo, L"SetProperty takes an object, a property name, its indices and the value");
+    IDispatch* pObject = V_DISPATCH(args[0]);
+    LPOLESTR pszName = &strName[0];
+    DISPID nId = DISPID_UNKNOWN;
+    HRESULT hr = pObject->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &nId);
+    if (FAILED(hr))
+        return Fail(pExcepInfo, L"the object has no property " + strName);
+    // The value is the named DISPID_PROPERTYPUT argument; all arguments go last first.
+    std::vector<VARIANT> reversed;
+    for (size_t i = args.size(); i > 2; --i)
+        reversed.push_back(*args[i - 1]);
+    DISPID nPut = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {reversed.data(), &nPut, UINT(reversed.size()), 1};
+    EXCEPINFO info = {};
+    hr = pObject->Invoke(nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &info, nullptr);
+    std::wstring strReason = info.bstrDescription ? info.bstrDescription : DescribeHResult(hr);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    if (FAILED(hr))
+        return Fail(pExcepInfo, L"putting " + strName + L" failed: " + strReason);
+    return S_OK;
 }
 
 }  // namespace Host

@@ -10,6 +10,9 @@
 //   host.Dialogs                  the dialogs seen so far: list of records with Caption, Text,
 //                                 Buttons, Controls (Id, Class, Text, Texts, Visible), Answer, Open
 //   host.WaitForDialogs(n, ms)    wait (pumping) until n dialogs were seen; true if they were
+//   host.SetProperty(object, name, index..., value)
+//                                 put an indexed property, which JScript cannot write itself
+//                                 (obj.SelectState(0) = true is VBScript only)
 #pragma once
 
 #include "tools/host/DialogWatcher.h"
@@ -52,6 +55,7 @@ private:
     HRESULT ReadSteps(const std::vector<const VARIANT*>& args, std::vector<CDialogStep>& steps,
                       EXCEPINFO* pExcepInfo);
     ComPtr<IDispatch> DialogList();
+    HRESULT SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo);
 
     IPageControl& m_page;
     bool m_bDetached = false;
