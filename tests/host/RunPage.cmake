@@ -1,7 +1,7 @@
 # Runs one page through the host and checks the exit code and the output against the test's
 # expectations (see pl5_page_test).
 separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
-execute_process(COMMAND ${emulator} ${HOST} --timeout 120 ${PAGE}
+execute_process(COMMAND ${emulator} ${HOST} --timeout 120 ${PAGE} INPUT_FILE /dev/null
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}")
 if(NOT err STREQUAL "")
