@@ -13,20 +13,6 @@ namespace
 const wchar_t szFetchAgent[] = L"Marlune";
 const DWORD nReadBlock = 16384;
 
-// A request opened by address rather than through a connection.
-class CUrlFile : public PTL::CHttpFile
-{
-public:
-    bool OpenUrl(HINTERNET hSession, const std::wstring& strUrl, DWORD nFlags)
-    {
-        HINTERNET hFile = InternetOpenUrlW(hSession, strUrl.c_str(), nullptr, 0, nFlags, 0);
-        if (!hFile)
-            return false;
-        Attach(hFile);
-        return true;
-    }
-};
-
 DWORD RemainingMs(const CFetchLimits& limits)
 {
     if (limits.nDeadlineTick == 0)
@@ -43,7 +29,7 @@ bool IsRedirect(DWORD nStatus)
 }
 
 // The Location of a redirect answer resolved against the address that gave it, or empty.
-std::wstring RedirectTarget(const CUrlFile& file, const std::wstring& strFrom)
+std::wstring RedirectTarget(const PTL::CHttpFile& file, const std::wstring& strFrom)
 {
     std::vector<WCHAR> location(2085, L'\0');
     DWORD nLength = static_cast<DWORD>(location.size() * sizeof(WCHAR));
@@ -58,7 +44,7 @@ std::wstring RedirectTarget(const CUrlFile& file, const std::wstring& strFrom)
 }
 
 // Reads the body block by block into bytes; false when a limit is hit.
-bool ReadBody(const CUrlFile& file, const CFetchLimits& limits, std::string& bytes)
+bool ReadBody(const PTL::CHttpFile& file, const CFetchLimits& limits, std::string& bytes)
 {
     std::vector<char> block(nReadBlock);
     for (;;)
@@ -92,6 +78,34 @@ std::wstring DecodeThreadAnsi(const std::string& bytes)
     return strText;
 }
 
+void SetTimeouts(PTL::CInternetHandle& handle, DWORD nTimeout)
+{
+    handle.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, &nTimeout, sizeof(nTimeout));
+    handle.SetOption(INTERNET_OPTION_SEND_TIMEOUT, &nTimeout, sizeof(nTimeout));
+    handle.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, &nTimeout, sizeof(nTimeout));
+}
+
+// Sends a GET of an http(s) address. The request is built through a connection rather than by
+// address in one call because only then do the time-outs reach the request on every platform.
+bool SendGet(HINTERNET hSession, const std::wstring& strUrl, DWORD nFlags, DWORD nTimeout,
+             PTL::CHttpConnection& connection, PTL::CHttpFile& file)
+{
+    PTL::CUrlComponents parts;
+    if (!PTL::CrackUrl(strUrl.c_str(), parts) ||
+        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
+        return false;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+        nFlags |= INTERNET_FLAG_SECURE;
+    connection.Connect(hSession, parts.szHostName, parts.nPort, parts.szUserName[0] ? parts.szUserName : nullptr,
+                       parts.szPassword[0] ? parts.szPassword : nullptr, INTERNET_SERVICE_HTTP, 0);
+    SetTimeouts(connection, nTimeout);
+    const std::wstring strObject = std::wstring(parts.szUrlPath) + parts.szExtraInfo;
+    const wchar_t* aAccept[] = {L"*/*", nullptr};
+    file.OpenRequest(connection, L"GET", strObject.c_str(), nullptr, nullptr, aAccept, nFlags);
+    SetTimeouts(file, nTimeout);
+    return HttpSendRequestW(file, nullptr, 0, nullptr, 0) != FALSE;
+}
+
 std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
 {
     PTL::CInternetSession session;
@@ -102,19 +116,17 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
     {
         if (!IsHttpUrl(strCurrent))
             return std::wstring();
-        DWORD nTimeout = RemainingMs(limits);
+        const DWORD nTimeout = RemainingMs(limits);
         if (nTimeout == 0)
             return std::wstring();
-        session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, &nTimeout, sizeof(nTimeout));
-        session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, &nTimeout, sizeof(nTimeout));
-        session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, &nTimeout, sizeof(nTimeout));
 
         DWORD nFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
         if (!IsSameOrigin(strCurrent, limits.strCredentialOrigin))
             nFlags |= INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
 
-        CUrlFile file;
-        if (!file.OpenUrl(session, strCurrent, nFlags))
+        PTL::CHttpConnection connection;
+        PTL::CHttpFile file;
+        if (!SendGet(session, strCurrent, nFlags, nTimeout, connection, file))
             return std::wstring();
         DWORD nStatus = 0;
         file.QueryInfo(HTTP_QUERY_STATUS_CODE, nStatus);
