@@ -97,6 +97,13 @@ HRESULT ReadValue(IStream* pStream, VARIANT* pVar)
     pVar->lVal = 0;
     return ReadExact(pStream, &pVar->lVal, cb);
 }
+bool IsExtent(const PropMapEntry& entry) { return entry.bExtentX || entry.bExtentY; }
+
+// The extent dimension an entry stands for.
+LONG& ExtentOf(const CPersistTarget& target, const PropMapEntry& entry)
+{
+    return entry.bExtentX ? target.pExtent->cx : target.pExtent->cy;
+}
 } // namespace
 
 HRESULT GetProperty(IDispatch* pDispatch, DISPID dispid, VARIANT* pValue)
@@ -121,14 +128,14 @@ HRESULT LoadFromPropertyBag(const CPersistTarget& target, IPropertyBag* pBag, IE
     for (const PropMapEntry* p = target.pMap; p->szName; ++p)
     {
         CComVariant var;
-        if (p->bExtentX || p->bExtentY)
+        if (IsExtent(*p))
         {
             var.vt = VT_UI4;
             if (FAILED(pBag->Read(p->szName, &var, pErrorLog)))
                 continue;
             if (var.vt != VT_UI4 && FAILED(var.ChangeType(VT_UI4)))
                 continue;
-            (p->bExtentX ? target.pExtent->cx : target.pExtent->cy) = static_cast<LONG>(var.ulVal);
+            ExtentOf(target, *p) = static_cast<LONG>(var.ulVal);
             continue;
         }
         // Ask the bag for the type the property has now, so the tag's text is converted to it.
@@ -155,10 +162,10 @@ HRESULT SaveToPropertyBag(const CPersistTarget& target, IPropertyBag* pBag)
     for (const PropMapEntry* p = target.pMap; p->szName; ++p)
     {
         CComVariant var;
-        if (p->bExtentX || p->bExtentY)
+        if (IsExtent(*p))
         {
             var.vt = VT_UI4;
-            var.ulVal = static_cast<ULONG>(p->bExtentX ? target.pExtent->cx : target.pExtent->cy);
+            var.ulVal = static_cast<ULONG>(ExtentOf(target, *p));
         }
         else
         {
@@ -180,9 +187,9 @@ HRESULT SaveToStream(const CPersistTarget& target, IStream* pStream)
     HRESULT hr = WriteExact(pStream, &STREAM_VERSION, sizeof(STREAM_VERSION));
     for (const PropMapEntry* p = target.pMap; SUCCEEDED(hr) && p->szName; ++p)
     {
-        if (p->bExtentX || p->bExtentY)
+        if (IsExtent(*p))
         {
-            const ULONG n = static_cast<ULONG>(p->bExtentX ? target.pExtent->cx : target.pExtent->cy);
+            const ULONG n = static_cast<ULONG>(ExtentOf(target, *p));
             hr = WriteExact(pStream, &n, sizeof(n));
             continue;
         }
@@ -206,13 +213,13 @@ HRESULT LoadFromStream(const CPersistTarget& target, IStream* pStream)
         return E_FAIL;
     for (const PropMapEntry* p = target.pMap; p->szName; ++p)
     {
-        if (p->bExtentX || p->bExtentY)
+        if (IsExtent(*p))
         {
             ULONG n = 0;
             hr = ReadExact(pStream, &n, sizeof(n));
             if (FAILED(hr))
                 return hr;
-            (p->bExtentX ? target.pExtent->cx : target.pExtent->cy) = static_cast<LONG>(n);
+            ExtentOf(target, *p) = static_cast<LONG>(n);
             continue;
         }
         CComVariant var;
@@ -233,7 +240,7 @@ HRESULT StreamSizeMax(const CPersistTarget& target, ULARGE_INTEGER* pcbSize)
     ULONGLONG cb = sizeof(DWORD);
     for (const PropMapEntry* p = target.pMap; p->szName; ++p)
     {
-        if (p->bExtentX || p->bExtentY)
+        if (IsExtent(*p))
         {
             cb += sizeof(ULONG);
             continue;
