@@ -7,6 +7,9 @@ namespace Host {
 namespace {
 
 constexpr DWORD POLL_MS = 20;
+// A dialog is answered only after it has been up this long, so that its record holds what it
+// shows once initialised rather than a window caught half-built.
+constexpr ULONGLONG SETTLE_MS = 60;
 constexpr UINT TEXT_TIMEOUT_MS = 500;
 
 bool SameText(const std::wstring& a, const std::wstring& b)
@@ -257,7 +260,7 @@ void CDialogWatcher::Poll()
             } else {
                 tracked.answer = m_policy;
             }
-            tracked.nStepTime = GetTickCount64();
+            tracked.nStepTime = GetTickCount64() + SETTLE_MS;
             record.hWnd = hWnd;
             m_records.push_back(std::move(record));
             m_tracked.push_back(std::move(tracked));
@@ -312,12 +315,14 @@ void CDialogWatcher::Step(CTracked& tracked)
         // Nothing (more) to do: a dialog whose answer ended with a timed wait gets Esc.
         const bool bTimedLeave = !tracked.answer.empty() && tracked.answer.back().nKind == CDialogStep::Leave;
         if (bTimedLeave) {
-            PressKey(tracked.hWnd, VK_ESCAPE);
             Note(L"escape");
+            PressKey(tracked.hWnd, VK_ESCAPE);
         }
         tracked.bLeftOpen = true;
         return;
     }
+    // Each step is written into the record before it is done: the dialog may be gone, and
+    // its record read, the moment the step takes effect.
     const CDialogStep& step = tracked.answer[tracked.nNextStep++];
     tracked.nStepTime = GetTickCount64();
     switch (step.nKind) {
@@ -334,26 +339,26 @@ void CDialogWatcher::Step(CTracked& tracked)
             }
         }
         if (hButton && IsWindowEnabled(hButton)) {
-            PostMessageW(hButton, BM_CLICK, 0, 0);
             Note(DescribeDialogStep(step));
+            PostMessageW(hButton, BM_CLICK, 0, 0);
         } else {
-            PressKey(tracked.hWnd, VK_ESCAPE);
             Note(std::wstring(hButton ? L"disabled button " : L"no button ") + DescribeDialogStep(step).substr(6) +
                  L", escape");
+            PressKey(tracked.hWnd, VK_ESCAPE);
         }
         break;
     }
     case CDialogStep::Escape:
-        PressKey(tracked.hWnd, VK_ESCAPE);
         Note(DescribeDialogStep(step));
+        PressKey(tracked.hWnd, VK_ESCAPE);
         break;
     case CDialogStep::Enter:
-        PressKey(tracked.hWnd, VK_RETURN);
         Note(DescribeDialogStep(step));
+        PressKey(tracked.hWnd, VK_RETURN);
         break;
     case CDialogStep::Close:
-        PostMessageW(tracked.hWnd, WM_CLOSE, 0, 0);
         Note(DescribeDialogStep(step));
+        PostMessageW(tracked.hWnd, WM_CLOSE, 0, 0);
         break;
     case CDialogStep::Type: {
         HWND hControl = nullptr;
@@ -368,11 +373,10 @@ void CDialogWatcher::Step(CTracked& tracked)
         break;
     }
     case CDialogStep::Leave:
-        if (step.nMilliseconds < 0) {
+        if (step.nMilliseconds < 0)
             tracked.bLeftOpen = true;
-        } else {
+        else
             tracked.nStepTime += ULONGLONG(step.nMilliseconds);
-        }
         Note(DescribeDialogStep(step));
         break;
     }
