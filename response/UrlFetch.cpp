@@ -2,6 +2,7 @@
 
 #include <wininet.h>
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -43,31 +44,34 @@ std::wstring RedirectTarget(const PTL::CHttpFile& file, const std::wstring& strF
     return szTarget;
 }
 
-// Reads the body block by block into bytes; false when a limit is hit.
+// Reads the body block by block into bytes, each block up to its first zero byte. False when a
+// limit is hit or a read fails: a body cut short is not used.
 bool ReadBody(const PTL::CHttpFile& file, const CFetchLimits& limits, std::string& bytes)
 {
     std::vector<char> block(nReadBlock);
+    size_t nReceived = 0;  // counts the zero bytes too, so a body of zeros is bounded as well
     for (;;)
     {
         if (limits.nDeadlineTick != 0 && GetTickCount64() >= limits.nDeadlineTick)
             return false;
         DWORD nAvailable = 0;
         if (!InternetQueryDataAvailable(file, &nAvailable, 0, 0))
-            return true;
-        DWORD nRead = 0;
-        const DWORD nWant = std::min<DWORD>(nAvailable, nReadBlock);
-        if (!InternetReadFile(file, block.data(), nWant, &nRead) || nRead == 0)
-            return true;
-        const size_t nText = std::find(block.data(), block.data() + nRead, '\0') - block.data();
-        if (bytes.size() + nText > limits.nMaxBytes)
             return false;
-        bytes.append(block.data(), nText);
+        DWORD nRead = 0;
+        if (!InternetReadFile(file, block.data(), std::min<DWORD>(nAvailable, nReadBlock), &nRead))
+            return false;
+        if (nRead == 0)
+            return true;
+        nReceived += nRead;
+        if (nReceived > limits.nMaxBytes)
+            return false;
+        bytes.append(block.data(), std::find(block.data(), block.data() + nRead, '\0'));
     }
 }
 
 std::wstring DecodeThreadAnsi(const std::string& bytes)
 {
-    if (bytes.empty())
+    if (bytes.empty() || bytes.size() > INT_MAX)
         return std::wstring();
     const int nChars = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(),
                                            static_cast<int>(bytes.size()), nullptr, 0);
