@@ -232,4 +232,13 @@ TEST(PageRunner, ExitFromAHandlerStopsTheWaitingScript)
     EXPECT_TRUE(fixture.err.empty()) << Narrow(fixture.Errors());
 }
 
+TEST(PageRunner, AQuitMessageEndsAWaitingPageWithItsCode)
+{
+    CPageFixture fixture;
+    PostQuitMessage(6);
+    EXPECT_EQ(6, fixture.Run(L"<script>host.Wait(60000); host.Print('not reached')</script>"));
+    EXPECT_TRUE(fixture.out.empty());
+    EXPECT_TRUE(fixture.err.empty()) << Narrow(fixture.Errors());
+}
+
 }  // namespace

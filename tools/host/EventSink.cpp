@@ -64,26 +64,6 @@ DISPID FindEventId(ITypeInfo* pTypeInfo, const std::wstring& strEvent)
     return nId;
 }
 
-STDMETHODIMP CEventSink::GetTypeInfoCount(UINT* pnCount)
-{
-    if (!pnCount)
-        return E_POINTER;
-    *pnCount = 0;
-    return S_OK;
-}
-
-STDMETHODIMP CEventSink::GetTypeInfo(UINT, LCID, ITypeInfo** ppInfo)
-{
-    if (ppInfo)
-        *ppInfo = nullptr;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-{
-    return E_NOTIMPL;
-}
-
 STDMETHODIMP CEventSink::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult,
                                 EXCEPINFO*, UINT*)
 {

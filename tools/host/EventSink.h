@@ -2,7 +2,7 @@
 // source dispinterface, handing every call to the page's handlers with its arguments as sent.
 #pragma once
 
-#include "tools/host/ComUtil.h"
+#include "tools/host/DispatchObjects.h"
 
 #include <oaidl.h>
 #include <ocidl.h>
@@ -20,7 +20,7 @@ HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, ComPtr<ITypeInfo>& pTypeI
 // An event's dispatch id in the source interface, or DISPID_UNKNOWN.
 DISPID FindEventId(ITypeInfo* pTypeInfo, const std::wstring& strEvent);
 
-class CEventSink : public CComObject<IDispatch> {
+class CEventSink : public CDispatchObject {
 public:
     // The callback receives the event's dispid, the arguments exactly as the object sent them
     // and the object's result VARIANT (null when it asks for none).
@@ -32,13 +32,16 @@ public:
     // longer reach a page that has ended.
     void Detach() { m_handler = nullptr; }
 
-    STDMETHODIMP GetTypeInfoCount(UINT* pnCount) override;
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
+    // Every call goes to the handler as it came, without the unpacking of CDispatchObject.
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                         EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;
 
 protected:
+    DISPID FindMember(const std::wstring&) override { return DISPID_UNKNOWN; }
+    HRESULT InvokeMember(DISPID, WORD, const std::vector<const VARIANT*>&, CVariant&, EXCEPINFO*) override
+    {
+        return DISP_E_MEMBERNOTFOUND;
+    }
     void* QueryOtherInterface(REFIID riid) override
     {
         return IsEqualIID(riid, m_iid) ? static_cast<IDispatch*>(this) : nullptr;

@@ -38,14 +38,15 @@ const struct {
 
 }  // namespace
 
-bool CHostObject::PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done)
+bool CHostObject::PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done, int* pnQuitCode)
 {
+    *pnQuitCode = -1;
     const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
     for (;;) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
-                PostQuitMessage(int(msg.wParam));
+                *pnQuitCode = int(msg.wParam);
                 return false;
             }
             TranslateMessage(&msg);
@@ -173,9 +174,11 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         LONG nMilliseconds = 0;
         if (args.empty() || !VariantToInt(*args[0], nMilliseconds) || nMilliseconds < 0)
             return Fail(pExcepInfo, L"Wait takes a time in milliseconds");
-        if (!PumpMessages(DWORD(nMilliseconds), [this] { return m_page.Ending(); }))
-            return Stop(pExcepInfo);
-        return S_OK;
+        int nQuitCode = -1;
+        const bool bTimeUp = PumpMessages(DWORD(nMilliseconds), [this] { return m_page.Ending(); }, &nQuitCode);
+        if (nQuitCode >= 0)
+            m_page.End(nQuitCode);  // the thread was told to quit: so is the page
+        return bTimeUp ? S_OK : Stop(pExcepInfo);
     }
     case DISPID_PATH: {
         std::wstring strRelative;
@@ -216,7 +219,11 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
             nMilliseconds < 0)
             return Fail(pExcepInfo, L"WaitForDialogs takes a count and a time in milliseconds");
         CDialogWatcher& watcher = m_page.Watcher();
-        PumpMessages(DWORD(nMilliseconds), [&] { return m_page.Ending() || watcher.Count() >= size_t(nCount); });
+        int nQuitCode = -1;
+        PumpMessages(DWORD(nMilliseconds), [&] { return m_page.Ending() || watcher.Count() >= size_t(nCount); },
+                     &nQuitCode);
+        if (nQuitCode >= 0)
+            m_page.End(nQuitCode);
         if (m_page.Ending())
             return Stop(pExcepInfo);
         result = CVariant::FromBool(watcher.Count() >= size_t(nCount));

@@ -41,8 +41,9 @@ public:
     explicit CHostObject(IPageControl& page) : m_page(page) {}
     void Detach() { m_bDetached = true; }
 
-    // Pumps messages until nMilliseconds have passed or the page ends; false when it ended.
-    static bool PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done);
+    // Pumps messages until nMilliseconds have passed (true), or until done() or a WM_QUIT
+    // (false; *pnQuitCode then holds the quit's code, otherwise -1).
+    static bool PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done, int* pnQuitCode);
 
 protected:
     DISPID FindMember(const std::wstring& strName) override;
