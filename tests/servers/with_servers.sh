@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Runs a command with the upload test servers on 127.0.0.1 and stops them afterwards, however
+# the command ends:
+#   the recording server (plain and TLS, self-signed certificate made for this run)
+#     -> PL5_RECORD_PORT, PL5_RECORD_TLS_PORT
+#   PHP's built-in server with the receiving script -> PL5_PHP_PORT
+# With PL5_KOREAN_LOCALE=1 a ko_KR.UTF-8 locale is generated into a private LOCPATH (once) and
+# the command runs under it, so Wine takes code page 949 as the ANSI code page.
+set -u
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/pl5-servers.XXXXXX")
+PIDS=()
+
+cleanup() {
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+wait_for_file() {
+    for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.05; done
+    echo "with_servers: $2 did not start" >&2
+    exit 1
+}
+
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
+    -keyout "$WORK/key.pem" -out "$WORK/cert.pem" >/dev/null 2>&1 || { echo "with_servers: openssl failed" >&2; exit 1; }
+
+python3 "$HERE/record_server.py" --port-file "$WORK/record.port" --tls-port-file "$WORK/tls.port" \
+    --cert "$WORK/cert.pem" --key "$WORK/key.pem" >"$WORK/record.log" 2>&1 &
+PIDS+=($!)
+wait_for_file "$WORK/tls.port" "the recording server"
+export PL5_RECORD_PORT=$(cat "$WORK/record.port") PL5_RECORD_TLS_PORT=$(cat "$WORK/tls.port")
+
+# The built-in server takes a port of our choosing; retry on the rare clash with another process.
+for _ in 1 2 3 4 5; do
+    port=$(free_port)
+    php -d upload_max_filesize=256M -d post_max_size=256M -d max_file_uploads=1000 \
+        -d max_input_vars=10000 -S "127.0.0.1:$port" "$HERE/receive.php" >"$WORK/php.log" 2>&1 &
+    pid=$!
+    for _ in $(seq 100); do
+        python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        PIDS+=("$pid")
+        export PL5_PHP_PORT=$port
+        break
+    fi
+done
+[ -n "${PL5_PHP_PORT:-}" ] || { echo "with_servers: php -S did not start" >&2; exit 1; }
+
+if [ "${PL5_KOREAN_LOCALE:-0}" = 1 ]; then
+    LOCPATH=${PL5_LOCPATH:-$WORK/locale}
+    if [ ! -d "$LOCPATH/ko_KR.UTF-8" ]; then
+        mkdir -p "$LOCPATH"
+        localedef -i ko_KR -f UTF-8 "$LOCPATH/ko_KR.UTF-8" >/dev/null 2>&1 ||
+            { echo "with_servers: localedef ko_KR.UTF-8 failed" >&2; exit 1; }
+    fi
+    export LOCPATH LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8
+fi
+
+"$@"
+exit $?

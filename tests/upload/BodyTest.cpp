@@ -1,0 +1,135 @@
+// The multipart body byte for byte: part texts, order, encodings and the declared length.
+#include <gtest/gtest.h>
+
+#include <cwctype>
+
+#include "upload/MultipartBody.h"
+
+namespace
+{
+const wchar_t BOUNDARY[] = L"---------------------------abcdef12gPL5";
+
+UploadPart Part(const wchar_t* szField, const wchar_t* szPath, const wchar_t* szType, ULONGLONG nSize)
+{
+    UploadPart part;
+    part.szFieldName = szField;
+    part.szFilePath = szPath;
+    part.szContentType = szType;
+    part.nSize = nSize;
+    part.szPartHeader = MakeFilePartHeader(part.szFieldName, part.szFilePath, part.szContentType);
+    return part;
+}
+} // namespace
+
+TEST(MultipartBody, GoldenPartsAndLength)
+{
+    const CMultipartBody body(BOUNDARY, true);
+    CFormFields fields;
+    fields.Append(L"a", L"1");
+    const std::vector<UploadPart> parts = {Part(L"file1", L"C:\\a.txt", L"text/plain", 5)};
+
+    const std::string strHeader = body.FilePartHeader(parts[0]);
+    EXPECT_EQ("-----------------------------abcdef12gPL5\r\n"
+              "Content-Disposition: form-data; name=\"file1\"; filename=\"C:\\a.txt\"\r\n"
+              "Content-Type: text/plain\r\n"
+              "\r\n",
+              strHeader);
+    EXPECT_EQ(138u, strHeader.size());
+
+    const std::string strField = body.FieldPart(fields.Fields()[0]);
+    EXPECT_EQ("-----------------------------abcdef12gPL5\r\n"
+              "Content-Disposition: form-data; name=\"a\"\r\n"
+              "\r\n"
+              "1\r\n",
+              strField);
+    EXPECT_EQ(90u, strField.size());
+
+    EXPECT_EQ("-----------------------------abcdef12gPL5--\r\n", body.Closing());
+    EXPECT_EQ(45u, body.Closing().size());
+
+    EXPECT_EQ(280u, body.ContentLength(parts, fields.Fields()));
+    EXPECT_EQ(45u, body.ContentLength({}, {}));
+}
+
+TEST(MultipartBody, TextsGoInUnchanged)
+{
+    // Quotes, commas, semicolons and line breaks are neither escaped nor folded.
+    static const struct
+    {
+        const wchar_t* szName;
+        const wchar_t* szValue;
+        const char* szExpected;
+    } cases[] = {
+        {L"say \"hi\"", L"x", "\r\nContent-Disposition: form-data; name=\"say \"hi\"\"\r\n\r\nx\r\n"},
+        {L"a,b;c", L"", "\r\nContent-Disposition: form-data; name=\"a,b;c\"\r\n\r\n\r\n"},
+        {L"", L"line1\r\nline2", "\r\nContent-Disposition: form-data; name=\"\"\r\n\r\nline1\r\nline2\r\n"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        CFormFields fields;
+        fields.Append(cases[i].szName, cases[i].szValue);
+        EXPECT_EQ(std::string("-----------------------------abcdef12gPL5") + cases[i].szExpected,
+                  CMultipartBody(BOUNDARY, false).FieldPart(fields.Fields()[0]))
+            << "case " << i;
+    }
+    // A null value counts as empty.
+    CFormFields fields;
+    fields.Append(L"n", nullptr);
+    EXPECT_EQ(L"", fields.Fields()[0].szValue);
+}
+
+TEST(MultipartBody, EncodingDecidesBytesAndLength)
+{
+    // U+D55C U+AE00 (two Hangul syllables), U+00E9, and a character outside the BMP.
+    const std::wstring strName = L"\xD55C\xAE00.txt";
+    const std::vector<UploadPart> parts = {Part(L"f\xE9", strName.c_str(), L"text/plain", 3)};
+    CFormFields fields;
+    fields.Append(L"k", L"\xD83D\xDE00");
+
+    const CMultipartBody utf8(BOUNDARY, true);
+    const std::string strHeader = utf8.FilePartHeader(parts[0]);
+    EXPECT_NE(std::string::npos, strHeader.find("name=\"f\xC3\xA9\"; filename=\"\xED\x95\x9C\xEA\xB8\x80.txt\""));
+    // A surrogate pair is one four-byte sequence, in field parts as in file headers.
+    EXPECT_NE(std::string::npos, utf8.FieldPart(fields.Fields()[0]).find("\r\n\xF0\x9F\x98\x80\r\n"));
+    EXPECT_EQ(strHeader.size() + 3 + 2 + utf8.FieldPart(fields.Fields()[0]).size() + 45,
+              utf8.ContentLength(parts, fields.Fields()));
+
+    // The thread's ANSI code page: whatever it makes of the texts, the length counts those bytes.
+    const CMultipartBody ansi(BOUNDARY, false);
+    const std::string strAnsiHeader = ansi.FilePartHeader(parts[0]);
+    EXPECT_EQ(EncodeWireText(L"--" + std::wstring(BOUNDARY) + parts[0].szPartHeader, false), strAnsiHeader);
+    EXPECT_EQ(strAnsiHeader.size() + 3 + 2 + ansi.FieldPart(fields.Fields()[0]).size() + 45,
+              ansi.ContentLength(parts, fields.Fields()));
+    if (GetACP() == 949)
+        EXPECT_NE(std::string::npos, strAnsiHeader.find("filename=\"\xC7\xD1\xB1\xDB.txt\""));
+}
+
+TEST(MultipartBody, LengthBeyondFourGiBIsNotWrapped)
+{
+    const CMultipartBody body(BOUNDARY, true);
+    const std::vector<UploadPart> parts = {Part(L"f", L"big", L"x/y", 0xFFFFFFF0ull)};
+    EXPECT_GT(body.ContentLength(parts, {}), 0xFFFFFFFFull);
+}
+
+TEST(MultipartBody, BoundaryForm)
+{
+    for (int n = 0; n < 20; ++n)
+    {
+        const std::wstring strBoundary = MakeBoundary();
+        ASSERT_EQ(BOUNDARY_LENGTH, strBoundary.size());
+        EXPECT_EQ(std::wstring(27, L'-'), strBoundary.substr(0, 27));
+        for (size_t i = 27; i < 33; ++i)
+            EXPECT_TRUE(iswalpha(strBoundary[i]) && strBoundary[i] < 128) << strBoundary.c_str();
+        EXPECT_TRUE(iswdigit(strBoundary[33]) && iswdigit(strBoundary[34]));
+        EXPECT_TRUE(iswalpha(strBoundary[35]) && strBoundary[35] < 128);
+        EXPECT_EQ(L"PL5", strBoundary.substr(36));
+    }
+}
+
+TEST(MultipartBody, DecodeAnswer)
+{
+    EXPECT_EQ(L"caf\xE9", DecodeWireText("caf\xC3\xA9", true));
+    EXPECT_EQ(L"", DecodeWireText("", true));
+    // Decoding round-trips what the same code page encoded.
+    EXPECT_EQ(L"plain text", DecodeWireText(EncodeWireText(L"plain text", false), false));
+}

@@ -1,0 +1,36 @@
+// The servers the upload tests talk to, started on 127.0.0.1 by tests/servers/with_servers.sh:
+// the recording server (plain and TLS) and PHP's built-in server with the receiving script.
+#pragma once
+#include <windows.h>
+#include <string>
+
+int RecordPort();
+int RecordTlsPort();
+int PhpPort();
+bool ServersAvailable();
+
+std::wstring RecordUrl(const std::wstring& strPath);
+std::wstring RecordTlsUrl(const std::wstring& strPath);
+std::wstring PhpUrl(const std::wstring& strPath);
+
+// One request as the recording server received it.
+struct CRecordedRequest
+{
+    std::string strHead;  // request line and headers, with the blank line
+    std::string strBody;
+
+    std::string RequestLine() const;
+    // The value of the first header of that name (case-insensitive), or "" when there is none.
+    std::string Header(const std::string& strName) const;
+    bool HasHeader(const std::string& strName) const;
+};
+
+namespace RecordServer
+{
+// Forgets recorded requests and scripted answers.
+void Reset();
+// Answers for the next requests, as a JSON list (see record_server.py).
+void Script(const std::string& strJson);
+int Count();
+CRecordedRequest Request(int nIndex);
+} // namespace RecordServer

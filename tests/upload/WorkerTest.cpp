@@ -1,0 +1,577 @@
+// The upload worker against real servers on 127.0.0.1: the recording server checks the bytes
+// and plays faults, PHP's receiver parses the same uploads independently.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include "tests/upload/RecordingDialog.h"
+#include "tests/upload/TestServers.h"
+#include "tests/upload/UploadTestFiles.h"
+#include "upload/UploadRequest.h"
+
+namespace
+{
+const wchar_t PAGE_URL[] = L"http://127.0.0.1/pages/form.html";
+
+std::string Utf8(const std::wstring& str)
+{
+    std::string strOut(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
+    strOut.pop_back();
+    return strOut;
+}
+
+std::string Narrow(const std::wstring& str, UINT nCodePage)
+{
+    if (nCodePage == CP_UTF8)
+        return Utf8(str);
+    std::string strOut(static_cast<size_t>(WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
+    strOut.pop_back();
+    return strOut;
+}
+
+// What the body must be, written out independently of the product's body code.
+struct CExpectedFile
+{
+    std::string strField, strPath, strType, strContent;
+};
+std::string ExpectedBody(const std::string& strBoundary, const std::vector<CExpectedFile>& files,
+                         const std::vector<std::pair<std::string, std::string>>& fields)
+{
+    std::string strBody;
+    for (const CExpectedFile& file : files)
+        strBody += "--" + strBoundary + "\r\nContent-Disposition: form-data; name=\"" + file.strField +
+                   "\"; filename=\"" + file.strPath + "\"\r\nContent-Type: " + file.strType + "\r\n\r\n" +
+                   file.strContent + "\r\n";
+    for (const auto& field : fields)
+        strBody += "--" + strBoundary + "\r\nContent-Disposition: form-data; name=\"" + field.first + "\"\r\n\r\n" +
+                   field.second + "\r\n";
+    return strBody + "--" + strBoundary + "--\r\n";
+}
+
+std::string BoundaryOf(const CRecordedRequest& request)
+{
+    const std::string strType = request.Header("Content-Type");
+    const std::string strPrefix = "multipart/form-data; boundary=";
+    return strType.compare(0, strPrefix.size(), strPrefix) == 0 ? strType.substr(strPrefix.size()) : std::string();
+}
+
+// A port on which nothing listens.
+int ClosedPort()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int nLength = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
+    closesocket(s);
+    return ntohs(address.sin_port);
+}
+
+class UploadWorker : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!ServersAvailable())
+            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
+        RecordServer::Reset();
+        m_types.Add(L".pl5txt", L"text/plain");
+        m_types.Add(L".pl5img", L"image/x-pl5");
+    }
+
+    // Lists a new file with that content under the input name.
+    std::wstring List(const std::wstring& strName, const std::string& strContent, const wchar_t* szInput = L"file")
+    {
+        const std::wstring strPath = m_dir.WriteFile(strName, strContent);
+        FileEntry entry = {};
+        CopyField(entry.szFilePath, strPath.c_str());
+        CopyField(entry.szInputName, szInput);
+        entry.nFileSize = static_cast<ULONG>(strContent.size());
+        m_entries.push_back(entry);
+        return strPath;
+    }
+
+    void Prepare(CRecordingDlg& dlg, const std::wstring& strAction, bool bArray = false, bool bFixed = false)
+    {
+        dlg.szPageUrl = PAGE_URL;
+        dlg.szActionUrl = strAction;
+        BuildUploadParts(m_entries, bArray, bFixed, dlg.UploadParts);
+    }
+
+    CTempDir m_dir;
+    CContentTypeKeys m_types;
+    std::vector<FileEntry> m_entries;
+};
+} // namespace
+
+TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
+{
+    const std::string strBig = PatternBytes(120000, 1);
+    const std::wstring strBig16 = List(L"big.pl5img", strBig, L"pic");
+    const std::wstring strSmall16 = List(L"small.pl5txt", "hello", L"pic");
+    CRecordingDlg dlg;
+    // Fields appended before the files were listed still go after them.
+    dlg.FormFields.Append(L"a", L"1");
+    dlg.FormFields.Append(L"say \"hi\"", L"x,y");
+    Prepare(dlg, RecordUrl(L"/up/load.php?x=1&y=2"));
+    dlg.Run();
+
+    EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
+    ASSERT_EQ(1, RecordServer::Count());
+    const CRecordedRequest request = RecordServer::Request(0);
+    EXPECT_EQ("POST /up/load.php?x=1&y=2 HTTP/1.0", request.RequestLine());
+    const std::string strBoundary = BoundaryOf(request);
+    ASSERT_EQ(39u, strBoundary.size()) << request.strHead;
+    const std::string strExpected =
+        ExpectedBody(strBoundary,
+                     {{"pic1", Utf8(strBig16), "image/x-pl5", strBig}, {"pic2", Utf8(strSmall16), "text/plain", "hello"}},
+                     {{"a", "1"}, {"say \"hi\"", "x,y"}});
+    EXPECT_TRUE(strExpected == request.strBody) << "body differs; got " << request.strBody.size() << " bytes, expected "
+                                                << strExpected.size();
+    EXPECT_EQ(std::to_string(strExpected.size()), request.Header("Content-Length"));
+    EXPECT_EQ(L"received " + std::to_wstring(strExpected.size()) + L" bytes", dlg.szResponse);
+
+    static const struct
+    {
+        const char* szName;
+        const char* szValue;
+    } headers[] = {
+        {"User-Agent", "Pelora5"},
+        {"Referer", "http://127.0.0.1/pages/form.html"},
+        {"Accept-Encoding", "gzip, deflate"},
+        {"Accept", "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+                   "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword,, */*"},
+    };
+    for (size_t i = 0; i < std::size(headers); ++i)
+        EXPECT_EQ(headers[i].szValue, request.Header(headers[i].szName)) << "header " << headers[i].szName;
+
+    const std::vector<std::string> expectedCalls = {
+        "status 502", "status 503", "attempt", "status 504",
+        "status 505", "begin 0", "status 506", "progress 51200", "progress 51200", "progress 17600", "end 0",
+        "status 505", "begin 1", "status 506", "progress 5", "end 1",
+        "status 507", "wait", "status 507", "status 508", "status 509", "status 510",
+    };
+    EXPECT_EQ(expectedCalls, dlg.calls);
+    EXPECT_EQ((std::vector<LONG>{UPLOAD_STATE_DONE, UPLOAD_STATE_DONE}), dlg.states);
+}
+
+TEST_F(UploadWorker, EmptyRequestIsTheClosingDelimiterOnly)
+{
+    CRecordingDlg dlg;
+    Prepare(dlg, RecordUrl(L"/empty"));
+    dlg.Run();
+    EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
+    const CRecordedRequest request = RecordServer::Request(0);
+    EXPECT_EQ("--" + BoundaryOf(request) + "--\r\n", request.strBody);
+    EXPECT_EQ("45", request.Header("Content-Length"));
+    EXPECT_EQ(0, dlg.Count("begin 0"));
+    EXPECT_EQ(0, dlg.nProgressCalls.load());
+}
+
+TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
+{
+    const std::string strDoc1 = PatternBytes(70000, 2), strImg = PatternBytes(3, 3), strDoc2;
+    List(L"d1.pl5txt", strDoc1, L"doc");
+    List(L"i1.pl5img", strImg, L"img");
+    List(L"d2.bin", strDoc2, L"doc");
+
+    static const struct
+    {
+        bool bArray;
+        bool bFixed;
+        const char* szExpected;
+    } cases[] = {
+        {false, false,
+         "files: 3\n"
+         "  doc1: name=\"d1.pl5txt\" full_path=\"\" type=\"text/plain\" size=70000 md5=* error=0\n"
+         "  img1: name=\"i1.pl5img\" full_path=\"\" type=\"image/x-pl5\" size=3 md5=* error=0\n"
+         "  doc2: name=\"d2.bin\" full_path=\"\" type=\"application/octet-stream\" size=0 md5=* error=0\n"},
+        {true, false,
+         "files: 3\n"
+         "  doc[0]: name=\"d1.pl5txt\" full_path=\"\" type=\"text/plain\" size=70000 md5=* error=0\n"
+         "  doc[1]: name=\"d2.bin\" full_path=\"\" type=\"application/octet-stream\" size=0 md5=* error=0\n"
+         "  img[0]: name=\"i1.pl5img\" full_path=\"\" type=\"image/x-pl5\" size=3 md5=* error=0\n"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        CRecordingDlg dlg;
+        dlg.bUseUnicode = true;
+        dlg.FormFields.Append(L"title", L"two docs");
+        dlg.FormFields.Append(L"title", L"again");
+        Prepare(dlg, PhpUrl(L"/receive?case=" + std::to_wstring(i)), cases[i].bArray, cases[i].bFixed);
+        // Fields stay for every later upload of the same request.
+        for (int nRun = 0; nRun < 2; ++nRun)
+        {
+            dlg.Run();
+            ASSERT_STREQ("received", OutcomeName(dlg.Outcome())) << "case " << i;
+            std::string strAnswer = Utf8(dlg.szResponse);
+            // Paths and checksums vary with the machine; compare the rest.
+            std::string strNormalised;
+            for (size_t nLine = 0, nNext; nLine < strAnswer.size(); nLine = nNext + 1)
+            {
+                nNext = strAnswer.find('\n', nLine);
+                if (nNext == std::string::npos)
+                    nNext = strAnswer.size();
+                std::string strLine = strAnswer.substr(nLine, nNext - nLine);
+                const size_t nPath = strLine.find("full_path=\"");
+                if (nPath != std::string::npos)
+                    strLine.erase(nPath + 11, strLine.find('"', nPath + 11) - (nPath + 11));
+                const size_t nMd5 = strLine.find("md5=");
+                if (nMd5 != std::string::npos)
+                    strLine.replace(nMd5 + 4, strLine.find(' ', nMd5) - (nMd5 + 4), "*");
+                strNormalised += strLine + "\n";
+            }
+            EXPECT_NE(std::string::npos, strNormalised.find(cases[i].szExpected)) << "case " << i << "\n" << strAnswer;
+            EXPECT_NE(std::string::npos, strNormalised.find("fields: 1\n  title = \"again\"\n"))
+                << "case " << i << " run " << nRun << "\n" << strAnswer;
+        }
+    }
+    // The checksums themselves, for the numbered upload.
+    CRecordingDlg dlg;
+    Prepare(dlg, PhpUrl(L"/receive"));
+    dlg.Run();
+    const std::string strAnswer = Utf8(dlg.szResponse);
+    EXPECT_NE(std::string::npos, strAnswer.find("size=0 md5=d41d8cd98f00b204e9800998ecf8427e")) << strAnswer;
+    EXPECT_NE(std::string::npos, strAnswer.find("fields: 0")) << strAnswer;
+}
+
+TEST_F(UploadWorker, FixedNameSendsEveryFileUnderIt)
+{
+    List(L"a.pl5txt", "aaa");
+    List(L"b.pl5txt", "bb");
+    CRecordingDlg dlg;
+    Prepare(dlg, RecordUrl(L"/fixed"), false, true);
+    dlg.Run();
+    const std::string strBody = RecordServer::Request(0).strBody;
+    size_t nParts = 0;
+    for (size_t n = strBody.find("name=\"file\"; filename="); n != std::string::npos;
+         n = strBody.find("name=\"file\"; filename=", n + 1))
+        ++nParts;
+    EXPECT_EQ(2u, nParts);
+}
+
+TEST_F(UploadWorker, OutcomesOfAnswersAndFaults)
+{
+    const std::string strLarge = PatternBytes(3 * 1024 * 1024, 4);
+    static const struct
+    {
+        const char* szScript;
+        bool bLargeFile;
+        const char* szOutcome;
+        int nRequests;
+        const wchar_t* szResponse;   // null: not checked
+        const wchar_t* szLocation;   // relative to the recording server when it starts with "/"
+    } cases[] = {
+        {R"([{"status":200,"body":"fine"}])", false, "received", 1, L"fine", L""},
+        {R"([{"status":404,"body":"not here"}])", false, "received", 1, L"not here", L""},
+        {R"([{"status":500,"body":"<h1>boom</h1>"}])", false, "received", 1, L"<h1>boom</h1>", L""},
+        {R"([{"status":401,"headers":[["WWW-Authenticate","Basic realm=\"pl5\""]],"body":"who"},
+            {"status":200,"body":"second"}])", false, "received", 2, L"second", L""},
+        {R"([{"status":302,"headers":[["Location","/next?a=1"]]}])", false, "redirected", 1, nullptr, L"/next?a=1"},
+        {R"([{"status":303,"headers":[["Location","http://example.test/done"]]}])", false, "redirected", 1, nullptr,
+         L"http://example.test/done"},
+        {R"([{"status":307,"headers":[["Location","again"]]}])", false, "redirected", 1, nullptr, L"/up/again"},
+        {R"([{"status":301,"headers":[["Location","/moved"]]}])", false, "redirected", 1, nullptr, L"/moved"},
+        {R"([{"status":308,"headers":[["Location","/kept"]]}])", false, "redirected", 1, nullptr, L"/kept"},
+        {R"([{"status":302,"body":"nowhere"}])", false, "received", 1, L"nowhere", L""},
+        {R"([{"status":200,"body_hex":"6265666f7265006166746572"}])", false, "received", 1, L"before", L""},
+        {R"([{"status":200,"headers":[["Content-Encoding","gzip"]],
+              "body_hex":"1f8b08000000000002034bcecf2d284a2d2e4e4d5148cc2b2e4f2d02002ef374fc11000000"}])",
+         false, "received", 1, L"compressed answer", L""},
+        {R"([{"fault":"reset","after":1000}])", true, "failed", 1, L"", L""},
+        {R"([{"fault":"reset"}])", false, "failed", 1, L"", L""},
+        {R"([{"fault":"close"}])", false, "failed", 1, L"", L""},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        RecordServer::Reset();
+        RecordServer::Script(cases[i].szScript);
+        m_entries.clear();
+        List(L"f" + std::to_wstring(i) + L".pl5txt", cases[i].bLargeFile ? strLarge : std::string("content"));
+        CRecordingDlg dlg;
+        Prepare(dlg, RecordUrl(L"/up/x.php"));
+        dlg.Run();
+
+        EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << i;
+        EXPECT_EQ(cases[i].nRequests, RecordServer::Count()) << "case " << i;
+        if (cases[i].szResponse)
+            EXPECT_EQ(cases[i].szResponse, dlg.szResponse) << "case " << i;
+        const std::wstring strLocation =
+            cases[i].szLocation[0] == L'/' ? RecordUrl(cases[i].szLocation) : cases[i].szLocation;
+        EXPECT_EQ(strLocation, dlg.szLocation) << "case " << i;
+        EXPECT_EQ(strcmp(cases[i].szOutcome, "failed") == 0 ? 1 : 0, dlg.Count("status 512")) << "case " << i;
+        // Every request carried its whole body, also the one repeated after 401.
+        for (int n = 0; n < RecordServer::Count() && strcmp(cases[i].szOutcome, "failed") != 0; ++n)
+        {
+            const CRecordedRequest request = RecordServer::Request(n);
+            EXPECT_EQ(request.Header("Content-Length"), std::to_string(request.strBody.size())) << "case " << i;
+            EXPECT_EQ("POST /up/x.php HTTP/1.0", request.RequestLine()) << "case " << i;
+        }
+    }
+}
+
+TEST_F(UploadWorker, UnauthorizedOnEveryAttemptEndsFailedAfterTwoRuns)
+{
+    RecordServer::Script(R"([{"status":401},{"status":401},{"status":401},{"status":401},
+                             {"status":401},{"status":401},{"status":401},{"status":401},
+                             {"status":200,"body":"too late"}])");
+    List(L"x.pl5txt", "data");
+    CRecordingDlg dlg;
+    Prepare(dlg, RecordUrl(L"/auth"));
+    dlg.Run();
+    EXPECT_STREQ("failed", OutcomeName(dlg.Outcome()));
+    EXPECT_EQ(8, RecordServer::Count());
+    EXPECT_EQ(8, dlg.Count("attempt"));
+    EXPECT_EQ(2, dlg.Count("status 502"));  // two runs, each opening its own session
+}
+
+TEST_F(UploadWorker, UnreachableServerFailsWithoutSendingFiles)
+{
+    List(L"x.pl5txt", "data");
+    CRecordingDlg dlg;
+    Prepare(dlg, L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/up");
+    dlg.Run();
+    EXPECT_STREQ("failed", OutcomeName(dlg.Outcome()));
+    EXPECT_EQ(0, dlg.Count("begin 0"));
+    ASSERT_FALSE(dlg.statuses.empty());
+    EXPECT_EQ(512u, dlg.statuses.back());
+    EXPECT_FALSE(dlg.bRunning);
+}
+
+TEST_F(UploadWorker, FilesChangedAfterListing)
+{
+    const std::string strContent = PatternBytes(150000, 5);
+    static const struct
+    {
+        const char* szChange;
+        const char* szOutcome;
+    } cases[] = {
+        {"shrink", "failed"},
+        {"remove", "failed"},
+        {"grow", "received"},  // the bytes counted when listed are sent, no more
+        {"empty-gone", "received"},  // counted as empty and gone: header and line end only
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        RecordServer::Reset();
+        m_entries.clear();
+        const std::string strChange = cases[i].szChange;
+        const std::wstring strPath =
+            List(L"c" + std::to_wstring(i) + L".pl5txt", strChange == "empty-gone" ? std::string() : strContent);
+        CRecordingDlg dlg;
+        Prepare(dlg, RecordUrl(L"/changed"));
+        if (strChange == "shrink")
+            m_dir.WriteFile(L"c" + std::to_wstring(i) + L".pl5txt", strContent.substr(0, 100000));
+        else if (strChange == "grow")
+            m_dir.WriteFile(L"c" + std::to_wstring(i) + L".pl5txt", strContent + "more");
+        else
+            DeleteFileW(strPath.c_str());
+        dlg.Run();
+
+        EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << i;
+        if (strcmp(cases[i].szOutcome, "received") == 0)
+        {
+            const CRecordedRequest request = RecordServer::Request(0);
+            const std::string strSent = strChange == "grow" ? strContent : std::string();
+            EXPECT_EQ(ExpectedBody(BoundaryOf(request), {{"file1", Utf8(strPath), "text/plain", strSent}}, {}),
+                      request.strBody)
+                << "case " << i;
+        }
+        else
+        {
+            EXPECT_EQ(0, dlg.Count("end 0")) << "case " << i;
+            EXPECT_EQ(512u, dlg.statuses.back()) << "case " << i;
+        }
+    }
+}
+
+TEST_F(UploadWorker, HttpsWithSelfSignedCertificate)
+{
+    const std::string strContent = PatternBytes(60000, 6);
+    const std::wstring strPath = List(L"s.pl5txt", strContent);
+    CRecordingDlg dlg;
+    dlg.FormFields.Append(L"k", L"v");
+    Prepare(dlg, RecordTlsUrl(L"/secure?q=1"));
+    dlg.Run();
+    ASSERT_STREQ("received", OutcomeName(dlg.Outcome()));
+    const CRecordedRequest request = RecordServer::Request(0);
+    EXPECT_EQ("POST /secure?q=1 HTTP/1.0", request.RequestLine());
+    EXPECT_TRUE(ExpectedBody(BoundaryOf(request), {{"file1", Utf8(strPath), "text/plain", strContent}}, {{"k", "v"}}) ==
+                request.strBody);
+}
+
+TEST_F(UploadWorker, CancelBeforeTheSecondOfThreeFiles)
+{
+    List(L"1.pl5txt", PatternBytes(80000, 7));
+    List(L"2.pl5txt", PatternBytes(80000, 8));
+    List(L"3.pl5txt", PatternBytes(80000, 9));
+    CRecordingDlg dlg;
+    dlg.onCall = [](CRecordingDlg& d, const std::string& strCall) {
+        if (strCall == "begin 1")
+            d.bStopRequested = true;
+    };
+    Prepare(dlg, RecordUrl(L"/cancel"));
+    dlg.Run();
+
+    EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome()));
+    EXPECT_EQ((std::vector<LONG>{UPLOAD_STATE_DONE, UPLOAD_STATE_SENDING, UPLOAD_STATE_WAITING}), dlg.states);
+    EXPECT_EQ(511u, dlg.statuses.back());
+    EXPECT_EQ(2, dlg.Count("progress 51200") + dlg.Count("progress 28800"));  // the first file only
+    EXPECT_EQ(1, dlg.Count("attempt"));
+    EXPECT_EQ(0, dlg.Count("end 1"));
+}
+
+TEST_F(UploadWorker, PauseHoldsTheWorkerBetweenChunks)
+{
+    List(L"p.pl5txt", PatternBytes(5 * 51200, 10));
+    CRecordingDlg dlg;
+    CKernelHandle evPaused(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    dlg.onCall = [&evPaused](CRecordingDlg& d, const std::string& strCall) {
+        if (strCall == "progress 51200" && d.nProgressCalls == 1)
+        {
+            d.PauseWorker();
+            SetEvent(evPaused.Get());
+        }
+    };
+    Prepare(dlg, RecordUrl(L"/pause"));
+    dlg.states.assign(1, UPLOAD_STATE_WAITING);
+    ASSERT_TRUE(dlg.StartWorker());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evPaused.Get(), 20000));
+    Sleep(300);
+    EXPECT_EQ(1, dlg.nProgressCalls.load());
+    EXPECT_TRUE(dlg.bRunning);
+    dlg.ResumeWorker();
+    dlg.JoinWorker();
+    EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
+    EXPECT_EQ(5, dlg.nProgressCalls.load());
+}
+
+TEST_F(UploadWorker, DialogWindowGetsWaitTimerAndClose)
+{
+    struct CWindowLog
+    {
+        int nWaitTicks = 0;
+        int nRefreshTicksAfterClose = 0;
+        bool bClosed = false;
+    };
+    static CWindowLog* s_pLog = nullptr;
+    CWindowLog log;
+    s_pLog = &log;
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = [](HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (nMsg == WM_TIMER && wParam == PTL::UPLOAD_TIMER_WAIT)
+            ++s_pLog->nWaitTicks;
+        else if (nMsg == WM_TIMER && wParam == PTL::UPLOAD_TIMER_REFRESH && s_pLog->bClosed)
+            ++s_pLog->nRefreshTicksAfterClose;
+        else if (nMsg == WM_CLOSE)
+        {
+            s_pLog->bClosed = true;
+            return 0;
+        }
+        return DefWindowProcW(hWnd, nMsg, wParam, lParam);
+    };
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"PL5UploadTestWindow";
+    RegisterClassW(&wc);
+    HWND hWnd = CreateWindowW(wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_TRUE(hWnd != nullptr);
+
+    RecordServer::Script(R"([{"status":200,"body":"slow","delay":1.6}])");
+    List(L"w.pl5txt", "wait for me");
+    CRecordingDlg dlg;
+    dlg.m_hWnd = hWnd;
+    Prepare(dlg, RecordUrl(L"/slow"));
+    dlg.states.assign(1, UPLOAD_STATE_WAITING);
+    SetTimer(hWnd, PTL::UPLOAD_TIMER_REFRESH, 50, nullptr);  // as the dialog does before starting
+    ASSERT_TRUE(dlg.StartWorker());
+    const DWORD nStart = GetTickCount();
+    MSG msg;
+    while (!log.bClosed && GetTickCount() - nStart < 30000)
+    {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    dlg.JoinWorker();
+    // Killed timers never tick again.
+    const int nWaitTicks = log.nWaitTicks;
+    const DWORD nAfter = GetTickCount();
+    while (GetTickCount() - nAfter < 700)
+    {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    DestroyWindow(hWnd);
+    UnregisterClassW(wc.lpszClassName, wc.hInstance);
+    s_pLog = nullptr;
+
+    EXPECT_TRUE(log.bClosed);
+    EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
+    EXPECT_GE(nWaitTicks, 1);
+    EXPECT_EQ(nWaitTicks, log.nWaitTicks);
+    EXPECT_EQ(0, log.nRefreshTicksAfterClose);
+}
+
+TEST_F(UploadWorker, Utf8AnswerWithAnsiDecoding)
+{
+    RecordServer::Script(R"([{"status":200,"body":"caf\u00e9"},{"status":200,"body":"caf\u00e9"}])");
+    CRecordingDlg dlg;
+    Prepare(dlg, RecordUrl(L"/answer"));
+    dlg.bUseUnicode = true;
+    dlg.Run();
+    EXPECT_EQ(L"caf\xE9", dlg.szResponse);
+    dlg.bUseUnicode = false;
+    dlg.Run();
+    // Decoded in the ANSI code page, the two UTF-8 bytes become other characters.
+    WCHAR szExpected[16] = L"";
+    MultiByteToWideChar(CP_ACP, 0, "caf\xC3\xA9", -1, szExpected, ARRAYSIZE(szExpected));
+    EXPECT_EQ(szExpected, dlg.szResponse);
+    EXPECT_NE(L"caf\xE9", dlg.szResponse);
+}
+
+// The Korean cases need code page 949 and a Unix locale that can name such files; the test
+// program runs them separately under a generated ko_KR.UTF-8 locale.
+TEST_F(UploadWorker, KoreanFileNames)
+{
+    ASSERT_EQ(949u, GetACP()) << "run under the ko_KR.UTF-8 locale (PL5_KOREAN_LOCALE=1)";
+    const std::wstring strName = L"\xD55C\xAE00 \xBB38\xC11C.pl5txt";  // "Korean document"
+    const std::string strContent = PatternBytes(20000, 11);
+    const std::wstring strPath = List(strName, strContent);
+    const std::wstring strValue = L"\xAC12";
+
+    for (const bool bUnicode : {true, false})
+    {
+        const UINT nCodePage = bUnicode ? CP_UTF8 : 949;
+        // The recording server sees the bytes of the chosen encoding, declared exactly.
+        RecordServer::Reset();
+        CRecordingDlg dlg;
+        dlg.bUseUnicode = bUnicode;
+        dlg.FormFields.Append(L"memo", strValue.c_str());
+        Prepare(dlg, RecordUrl(L"/korean"));
+        dlg.Run();
+        ASSERT_STREQ("received", OutcomeName(dlg.Outcome())) << "unicode " << bUnicode;
+        const CRecordedRequest request = RecordServer::Request(0);
+        EXPECT_TRUE(ExpectedBody(BoundaryOf(request), {{"file1", Narrow(strPath, nCodePage), "text/plain", strContent}},
+                                 {{"memo", Narrow(strValue, nCodePage)}}) == request.strBody)
+            << "unicode " << bUnicode;
+        EXPECT_EQ(std::to_string(request.strBody.size()), request.Header("Content-Length"));
+
+        // PHP echoes the names back in the same encoding, which the worker decodes again.
+        CRecordingDlg php;
+        php.bUseUnicode = bUnicode;
+        php.FormFields.Append(L"memo", strValue.c_str());
+        Prepare(php, PhpUrl(L"/korean"));
+        php.Run();
+        ASSERT_STREQ("received", OutcomeName(php.Outcome()));
+        EXPECT_NE(std::wstring::npos, php.szResponse.find(L"name=\"" + strName + L"\"")) << "unicode " << bUnicode;
+        EXPECT_NE(std::wstring::npos, php.szResponse.find(L"size=20000")) << "unicode " << bUnicode;
+        EXPECT_NE(std::wstring::npos, php.szResponse.find(L"memo = \"" + strValue + L"\"")) << "unicode " << bUnicode;
+    }
+}
