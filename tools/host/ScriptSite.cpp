@@ -86,7 +86,12 @@ STDMETHODIMP CScriptSite::GetItemInfo(LPCOLESTR pstrName, DWORD dwReturnMask, IU
         *ppti = nullptr;
     if (!pstrName)
         return E_POINTER;
-    const auto it = m_items.find(pstrName);
+    std::map<std::wstring, ComPtr<IUnknown>>::const_iterator it;
+    try {
+        it = m_items.find(pstrName);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     if (it == m_items.end())
         return TYPE_E_ELEMENTNOTFOUND;
     if (dwReturnMask & SCRIPTINFO_ITYPEINFO) {
