@@ -1,6 +1,7 @@
 #include "lang/LangTestUtil.h"
 
 #include <stdexcept>
+#include <string>
 
 #include "reloc_fixture.h"
 
@@ -57,49 +58,10 @@ size_t SectionHeaderOffset(const std::vector<BYTE>& image, const char* szName)
 {
     const IMAGE_FILE_HEADER file = Get<IMAGE_FILE_HEADER>(image, NtOffset(image) + sizeof(DWORD));
     const size_t nTable = OptionalHeaderOffset(image) + file.SizeOfOptionalHeader;
-    for (UINT i = 0; i < file.NumberOfSections; ++i)
-    {
-        const size_t nOffset = nTable + i * sizeof(IMAGE_SECTION_HEADER);
-        const IMAGE_SECTION_HEADER section = Get<IMAGE_SECTION_HEADER>(image, nOffset);
-        if (std::strncmp(reinterpret_cast<const char*>(section.Name), szName, 8) == 0)
-            return nOffset;
-    }
+    for (size_t n = nTable; n < nTable + file.NumberOfSections * sizeof(IMAGE_SECTION_HEADER);
+         n += sizeof(IMAGE_SECTION_HEADER))
+        if (std::strncmp(reinterpret_cast<const char*>(image.data() + n), szName, 8) == 0)
+            return n;
     throw std::runtime_error(std::string("no section ") + szName);
-}
-
-IMAGE_SECTION_HEADER Section(const std::vector<BYTE>& image, const char* szName)
-{
-    return Get<IMAGE_SECTION_HEADER>(image, SectionHeaderOffset(image, szName));
-}
-
-size_t RvaToOffset(const std::vector<BYTE>& image, DWORD nRva)
-{
-    const IMAGE_FILE_HEADER file = Get<IMAGE_FILE_HEADER>(image, NtOffset(image) + sizeof(DWORD));
-    const size_t nTable = OptionalHeaderOffset(image) + file.SizeOfOptionalHeader;
-    for (UINT i = 0; i < file.NumberOfSections; ++i)
-    {
-        const IMAGE_SECTION_HEADER section =
-            Get<IMAGE_SECTION_HEADER>(image, nTable + i * sizeof(IMAGE_SECTION_HEADER));
-        if (nRva >= section.VirtualAddress && nRva < section.VirtualAddress + section.SizeOfRawData)
-            return section.PointerToRawData + (nRva - section.VirtualAddress);
-    }
-    throw std::runtime_error("rva outside the raw sections");
-}
-
-std::string Narrow(const std::wstring& str)
-{
-    std::string strOut;
-    for (wchar_t c : str)
-    {
-        if (c >= 0x20 && c < 0x7F)
-            strOut += static_cast<char>(c);
-        else
-        {
-            char sz[12];
-            wsprintfA(sz, "\\u%04X", static_cast<unsigned>(c));
-            strOut += sz;
-        }
-    }
-    return strOut;
 }
 } // namespace PL5Test

@@ -1,9 +1,8 @@
-// Helpers shared by the language pack and loader tests: the raw images, a few PE offsets in
-// them, and views of the process's address space.
+// Helpers shared by the language pack and loader tests: the raw images, header offsets in them,
+// and views of the process's address space.
 #pragma once
 #include <windows.h>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace PL5Test
@@ -17,12 +16,9 @@ std::vector<BYTE> RelocFixture();
 size_t CountAllocations();
 bool IsFree(const void* p);
 
-// Offsets in a raw image, for tests that corrupt one field.
 size_t NtOffset(const std::vector<BYTE>& image);
 size_t OptionalHeaderOffset(const std::vector<BYTE>& image);
 size_t SectionHeaderOffset(const std::vector<BYTE>& image, const char* szName);
-IMAGE_SECTION_HEADER Section(const std::vector<BYTE>& image, const char* szName);
-size_t RvaToOffset(const std::vector<BYTE>& image, DWORD nRva);
 
 template <typename T>
 T Get(const std::vector<BYTE>& image, size_t nOffset)
@@ -37,6 +33,4 @@ void Put(std::vector<BYTE>& image, size_t nOffset, T value)
 {
     std::memcpy(image.data() + nOffset, &value, sizeof(T));
 }
-
-std::string Narrow(const std::wstring& str);
 } // namespace PL5Test
