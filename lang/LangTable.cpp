@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <commctrl.h>
-#include <new>
 
 #include "lang/LangIds.h"
 #include "lang/ResourceReader.h"
@@ -16,10 +15,21 @@ namespace
 {
 const wchar_t szPackTag[] = L"PELORA5";
 
-CLangTable g_table;
-std::wstring g_strCaption;
-std::wstring g_strProgramTitle = L"Pelora";
-std::atomic<long> g_nUploads{0};
+// Process-wide state, made on first use so that no other module-level object can reach it
+// before it exists.
+struct CLangState
+{
+    CLangTable table;
+    std::wstring strCaption;
+    std::wstring strProgramTitle = L"Pelora";
+    std::atomic<long> nUploads{0};
+};
+
+CLangState& State()
+{
+    static CLangState s_state;
+    return s_state;
+}
 
 HMODULE ThisModule()
 {
@@ -64,7 +74,7 @@ CLangTable Activate(CLangTable& scratch)
 
 bool LoadLanguageCore(const wchar_t* szCode)
 {
-    if (g_nUploads.load() > 0)
+    if (State().nUploads.load() > 0)
         return false;
     std::wstring strCode = szCode ? szCode : L"";
     if (strCode.size() > 2)
@@ -84,11 +94,11 @@ bool LoadLanguageCore(const wchar_t* szCode)
     std::wstring strCaption;
     if (const std::wstring* pCaption = FindString(active, IDS_MESSAGE_CAPTION))
         strCaption = *pCaption;
-    if (!g_strProgramTitle.empty())
-        strCaption += L" - " + g_strProgramTitle;
+    if (!State().strProgramTitle.empty())
+        strCaption += L" - " + State().strProgramTitle;
 
-    std::swap(g_table, active);
-    g_strCaption.swap(strCaption);
+    std::swap(State().table, active);
+    State().strCaption.swap(strCaption);
     return true;
 }
 } // namespace
@@ -105,8 +115,9 @@ bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivate
     {
         bLoaded = LoadLanguageCore(szCode);
     }
-    catch (const std::bad_alloc&)
+    catch (...)
     {
+        // Out of memory while reading or copying: the active table was not touched.
         return false;
     }
     if (bLoaded && fnActivated)
@@ -125,47 +136,50 @@ bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivate
 
 std::wstring GetString(UINT nId)
 {
-    const std::wstring* pText = FindString(g_table, nId);
+    const std::wstring* pText = FindString(State().table, nId);
     return pText ? *pText : std::wstring();
 }
 
 const CLangBlock* FindMenu(UINT nId)
 {
-    const auto it = g_table.menus.find(nId);
-    return it == g_table.menus.end() ? nullptr : &it->second;
+    const auto& menus = State().table.menus;
+    const auto it = menus.find(nId);
+    return it == menus.end() ? nullptr : &it->second;
 }
 
 const CLangBlock* FindDialog(UINT nId)
 {
-    const auto it = g_table.dialogs.find(nId);
-    return it == g_table.dialogs.end() ? nullptr : &it->second;
+    const auto& dialogs = State().table.dialogs;
+    const auto it = dialogs.find(nId);
+    return it == dialogs.end() ? nullptr : &it->second;
 }
 
 std::wstring MessageCaption()
 {
-    return g_strCaption;
+    return State().strCaption;
 }
 
 void SetProgramTitle(const wchar_t* szTitle)
 {
-    g_strProgramTitle = szTitle ? szTitle : L"";
+    State().strProgramTitle = szTitle ? szTitle : L"";
 }
 
 std::wstring ProgramTitle()
 {
-    return g_strProgramTitle;
+    return State().strProgramTitle;
 }
 
 void BeginUpload()
 {
-    ++g_nUploads;
+    ++State().nUploads;
 }
 
 void EndUpload()
 {
     // An unmatched call must not leave the counter negative and the table unguarded later.
-    long n = g_nUploads.load();
-    while (n > 0 && !g_nUploads.compare_exchange_weak(n, n - 1))
+    std::atomic<long>& nUploads = State().nUploads;
+    long n = nUploads.load();
+    while (n > 0 && !nUploads.compare_exchange_weak(n, n - 1))
     {
     }
 }
