@@ -10,6 +10,8 @@
 #include "Pelora5_h.h"
 #include "control/PL5CtrlEvents.h"
 #include "filelist/FileEntry.h"
+#include "progress/UploadDlg.h"
+#include "ptl/ComPtr.h"
 #include "ptl/ComObject.h"
 #include "ptl/ConnectionPoint.h"
 #include "ptl/ObjectSafety.h"
@@ -165,4 +167,26 @@ private:
     SIZEL m_sizeExtent;             // HIMETRIC
     bool m_bDirty = false;
     HWND m_hWnd = nullptr;
+
+    // ---- upload ----
+    // Members and helpers of StartUpload, UploadCancel, AppendPostData and ClearPostData
+    // (control/PL5CtrlUpload.cpp).
+    //
+    // The progress dialog with the upload's state, request description and worker, for the
+    // control's whole life.
+    CUploadDlg m_uploadDlg;
+    // The hosting page's address (the base of Action) and its document (a redirect answer sends
+    // the page there); empty until the control is connected to its page.
+    std::wstring m_strPageUrl;
+    PTL::CComPtr<IDispatch> m_pPageDocument;
+    // A modal upload is being prepared or run: StartUpload does nothing meanwhile.
+    bool m_bUploadActive = false;
+
+    // The caption suffix of the progress dialog for the current program title.
+    static std::wstring UploadTitleSuffix();
+    // Sends the page to a redirect answer's address; nothing without a document.
+    void NavigatePage(const std::wstring& strUrl);
+    // Child mode: the control window's handler of WM_UPLOAD_COMPLETE, _CANCEL and _ERROR
+    // fires the matching event; the message's result is 0.
+    LRESULT OnUploadReport(UINT uMsg);
 };

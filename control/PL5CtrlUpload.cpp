@@ -1,11 +1,156 @@
-// The control's upload methods: the extra form fields, starting and cancelling an upload.
+// The control's upload methods: the extra form fields, starting an upload and handing its
+// outcome back to the page, and cancelling a child-mode upload.
 #include "control/PL5Ctrl.h"
+
+#include <mshtml.h>
+
+#include <new>
+
 #include "control/ScriptValues.h"
+#include "lang/LangTable.h"
+#include "upload/UploadRequest.h"
 
 using namespace PL5Script;
 
-// Not built yet: accepted, no effect.
-STDMETHODIMP CPL5Ctrl::AppendPostData(VARIANT, VARIANT) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::ClearPostData() { return S_OK; }
-STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal) { return GetText(std::wstring(), pVal); }
-STDMETHODIMP CPL5Ctrl::UploadCancel() { return S_OK; }
+namespace
+{
+// Clears a flag when the scope ends, however it ends.
+class CFlagScope
+{
+public:
+    explicit CFlagScope(bool& b) : m_b(b) { m_b = true; }
+    ~CFlagScope() { m_b = false; }
+    CFlagScope(const CFlagScope&) = delete;
+    CFlagScope& operator=(const CFlagScope&) = delete;
+
+private:
+    bool& m_b;
+};
+} // namespace
+
+STDMETHODIMP CPL5Ctrl::AppendPostData(VARIANT varName, VARIANT varValue)
+{
+    try
+    {
+        m_uploadDlg.FormFields.AppendPostData(varName, varValue);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // Fields appended before the failure stay; script learns nothing, as for any refusal.
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::ClearPostData()
+{
+    m_uploadDlg.FormFields.ClearPostData();
+    return S_OK;
+}
+
+std::wstring CPL5Ctrl::UploadTitleSuffix()
+{
+    const std::wstring strTitle = PL5Lang::ProgramTitle();
+    return strTitle.empty() ? std::wstring() : L" - " + strTitle;
+}
+
+STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
+{
+    // Written only for a complete outcome; an [out] string starts as none.
+    if (pVal)
+        *pVal = nullptr;
+    if (m_bUploadActive || m_uploadDlg.bRunning)
+        return S_OK;
+
+    EUploadOutcome nOutcome = EUploadOutcome::Error;
+    std::wstring strResponse, strLocation;
+    try
+    {
+        const std::wstring strAction = ResolveActionUrl(m_props.strAction.c_str(), m_strPageUrl.c_str());
+        m_uploadDlg.bUseUnicode = m_props.bUseUnicode;
+        m_uploadDlg.bMakeInline = m_props.bMakeInlineResponse;
+        if (m_uploadDlg.IsChild())
+        {
+            // The outcome arrives later, through OnUploadReport.
+            m_uploadDlg.StartChildUpload(m_strPageUrl, strAction);
+            return S_OK;
+        }
+
+        CFlagScope active(m_bUploadActive);
+        m_uploadDlg.bSilent = m_props.bSilentMode;
+        m_uploadDlg.nListHeight = m_props.nDialogListHeight;
+        m_uploadDlg.strTitle = UploadTitleSuffix();
+        // The dialog works on a copy: the control's own list is never changed by an upload.
+        m_uploadDlg.PrepareUpload(ListedFiles(), m_props.bInputTypeArray, m_props.bInputNameFixed, m_strPageUrl,
+                                  strAction);
+        // Without a dialog no worker ran and the flags still describe an earlier upload.
+        if (m_uploadDlg.DoModal(MessageOwner()))
+        {
+            nOutcome = m_uploadDlg.Outcome();
+            strResponse = m_uploadDlg.szResponse;
+            strLocation = m_uploadDlg.szLocation;
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        nOutcome = EUploadOutcome::Error;
+    }
+
+    // Delivered from copies: a handler may start the next upload, which rebuilds the state.
+    switch (nOutcome)
+    {
+    case EUploadOutcome::Redirect:
+        NavigatePage(strLocation);
+        break;
+    case EUploadOutcome::Complete:
+        Fire_OnUploadComplete(strResponse.c_str());
+        if (pVal)
+            GetText(strResponse, pVal);
+        break;
+    case EUploadOutcome::Cancel:
+        Fire_OnUploadCancel();
+        break;
+    case EUploadOutcome::Error:
+        Fire_OnUploadError();
+        break;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::UploadCancel()
+{
+    // Only an embedded upload can be stopped from script; a modal one has its own question.
+    if (m_uploadDlg.IsChild() && m_uploadDlg.bRunning)
+        m_uploadDlg.bStopRequested = true;
+    return S_OK;
+}
+
+void CPL5Ctrl::NavigatePage(const std::wstring& strUrl)
+{
+    if (!m_pPageDocument)
+        return;
+    PTL::CComPtr<IHTMLDocument2> pDocument;
+    if (FAILED(m_pPageDocument.QueryInterface(&pDocument)) || !pDocument)
+        return;
+    PTL::CComBSTR bstrUrl(strUrl.data(), static_cast<UINT>(strUrl.size()));
+    if (bstrUrl.Get())
+        pDocument->put_URL(bstrUrl);
+}
+
+LRESULT CPL5Ctrl::OnUploadReport(UINT uMsg)
+{
+    try
+    {
+        const std::wstring strResponse = m_uploadDlg.szResponse;
+        if (uMsg == WM_UPLOAD_COMPLETE)
+            Fire_OnUploadComplete(strResponse.c_str());
+        else if (uMsg == WM_UPLOAD_CANCEL)
+            Fire_OnUploadCancel();
+        else if (uMsg == WM_UPLOAD_ERROR)
+            Fire_OnUploadError();
+    }
+    catch (const std::bad_alloc&)
+    {
+        Fire_OnUploadError();
+    }
+    return 0;
+}
