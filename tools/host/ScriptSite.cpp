@@ -39,6 +39,7 @@ HRESULT CScriptSite::Run(const std::wstring& strCode, DWORD nContext, ULONG nFir
         error.hr = info.scode ? info.scode : hr;
         error.strText = info.bstrDescription ? info.bstrDescription : DescribeHResult(error.hr);
         error.nContext = nContext;
+        error.nLine = nFirstLine;  // the engine named no line: the block's first
         KeepError(error);
     }
     SysFreeString(info.bstrSource);
