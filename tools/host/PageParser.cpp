@@ -273,21 +273,21 @@ private:
     // the end tag.
     std::wstring ReadRawText(const CTag& tag)
     {
-        const std::wstring strLower = Lower(m_str.substr(m_nPos));
         const std::wstring strEnd = L"</" + tag.strName;
-        size_t nFound = 0;
-        for (;;) {
-            nFound = strLower.find(strEnd, nFound);
+        size_t nFound = m_nPos;
+        for (;; ++nFound) {
+            nFound = m_str.find(L"</", nFound);
             if (nFound == std::wstring::npos)
                 throw CPageError(tag.nLine, L"<" + tag.strName + L"> is not closed");
             const size_t nAfter = nFound + strEnd.size();
-            if (nAfter >= strLower.size() || std::iswspace(strLower[nAfter]) || strLower[nAfter] == L'>' ||
-                strLower[nAfter] == L'/')
+            if (nAfter > m_str.size() || Lower(m_str.substr(nFound, strEnd.size())) != strEnd)
+                continue;
+            if (nAfter == m_str.size() || std::iswspace(m_str[nAfter]) || m_str[nAfter] == L'>' ||
+                m_str[nAfter] == L'/')
                 break;
-            nFound = nAfter;
         }
-        std::wstring strText = m_str.substr(m_nPos, nFound);
-        Advance(nFound);
+        std::wstring strText = m_str.substr(m_nPos, nFound - m_nPos);
+        Advance(nFound - m_nPos);
         if (!SkipPast(L">", m_nPos))
             throw CPageError(m_nLine, L"</" + tag.strName + L"> tag is not closed");
         return strText;
