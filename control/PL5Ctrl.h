@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <objsafe.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include "Pelora5_h.h"
@@ -12,6 +13,8 @@
 #include "filelist/FileEntry.h"
 #include "progress/UploadDlg.h"
 #include "ptl/ComPtr.h"
+#include "filelist/FilterList.h"
+#include "filelist/MainListCtrl.h"
 #include "ptl/ComObject.h"
 #include "ptl/ConnectionPoint.h"
 #include "ptl/ObjectSafety.h"
@@ -159,6 +162,41 @@ private:
     // Whether ExcuteLocalFile may hand this path to the shell.
     bool MayExecute(const wchar_t* szPath) const;
     void ShowSystemMessage(DWORD dwError) const;
+
+    // ---- file list ------------------------------------------------------------------------
+public:
+    // What later parts of the control connect to the file list. A hook left empty does
+    // nothing: the list works the same before the control has a window.
+    struct CFileListHooks
+    {
+        std::function<void()> fnRefreshStatus;      // status bar texts and their page mirrors
+        std::function<void()> fnRefreshBackground;  // the list's picture, shown while it is empty
+        std::function<bool()> fnUploadRunning;      // an upload of this control is under way
+        // Child mode: the embedded dialog's upload list, the request's file part, the grand total.
+        std::function<void(const FileEntry&)> fnChildModeAdd;
+    };
+    CFileListHooks& FileListHooks() { return m_fileHooks; }
+    CMainListCtrl& MainList() { return m_list; }
+    ULONG ListedTotal() const { return m_nListedTotal; }
+
+    // The batch add behind the file dialog, AddFile and drops: measures the paths, asks the
+    // page, applies the limits with their messages, lists what is left and tells the page.
+    // bChosenByUser: the paths come from the user (dialog, drop), not from script. False only
+    // when the count or the total limit refused the whole batch.
+    bool AddFiles(const std::vector<std::wstring>& paths, const std::wstring& strInputName, bool bChosenByUser);
+    // The refresh after every change of the list: status texts, then the background.
+    void AfterListChange();
+
+private:
+    void ShowListMessage(const std::wstring& strText) const;
+    std::wstring EffectiveInputName(BSTR bstrInputName) const;
+    bool UploadRunningInChildMode() const;
+
+    CMainListCtrl m_list;
+    ULONG m_nListedTotal = 0;  // sum of the entries' sizes
+    CFilterList m_filters;
+    CFileListHooks m_fileHooks;
+    // ---- end of file list -----------------------------------------------------------------
 
     CPL5Properties m_props;
     ULONG m_nIdVal;
