@@ -94,14 +94,17 @@ TEST(MultipartBody, EncodingDecidesBytesAndLength)
     EXPECT_EQ(strHeader.size() + 3 + 2 + utf8.FieldPart(fields.Fields()[0]).size() + 45,
               utf8.ContentLength(parts, fields.Fields()));
 
-    // The thread's ANSI code page: whatever it makes of the texts, the length counts those bytes.
+    // The thread's ANSI code page (here one without Hangul; code page 949 is covered by the
+    // worker's Korean test): a missing character becomes the default one, and the length counts
+    // the bytes as they come out.
     const CMultipartBody ansi(BOUNDARY, false);
     const std::string strAnsiHeader = ansi.FilePartHeader(parts[0]);
-    EXPECT_EQ(EncodeWireText(L"--" + std::wstring(BOUNDARY) + parts[0].szPartHeader, false), strAnsiHeader);
+    if (GetACP() != 949)
+    {
+        EXPECT_NE(std::string::npos, strAnsiHeader.find("filename=\"??.txt\"")) << strAnsiHeader;
+    }
     EXPECT_EQ(strAnsiHeader.size() + 3 + 2 + ansi.FieldPart(fields.Fields()[0]).size() + 45,
               ansi.ContentLength(parts, fields.Fields()));
-    if (GetACP() == 949)
-        EXPECT_NE(std::string::npos, strAnsiHeader.find("filename=\"\xC7\xD1\xB1\xDB.txt\""));
 }
 
 TEST(MultipartBody, LengthBeyondFourGiBIsNotWrapped)

@@ -1,7 +1,7 @@
-#include "tests/upload/TestServers.h"
-
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include "tests/upload/TestServers.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -1,8 +1,8 @@
 // The upload worker against real servers on 127.0.0.1: the recording server checks the bytes
 // and plays faults, PHP's receiver parses the same uploads independently.
-#include <gtest/gtest.h>
-
 #include <winsock2.h>
+
+#include <gtest/gtest.h>
 
 #include "tests/upload/RecordingDialog.h"
 #include "tests/upload/TestServers.h"
@@ -71,6 +71,29 @@ int ClosedPort()
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
     closesocket(s);
     return ntohs(address.sin_port);
+}
+
+// What a dialog window receives from the worker: its timers and the closing message.
+struct CWindowLog
+{
+    int nWaitTicks = 0;
+    int nRefreshTicksAfterClose = 0;
+    bool bClosed = false;
+};
+CWindowLog* s_pWindowLog = nullptr;
+
+LRESULT CALLBACK LoggingWindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (nMsg == WM_TIMER && wParam == PTL::UPLOAD_TIMER_WAIT)
+        ++s_pWindowLog->nWaitTicks;
+    else if (nMsg == WM_TIMER && wParam == PTL::UPLOAD_TIMER_REFRESH && s_pWindowLog->bClosed)
+        ++s_pWindowLog->nRefreshTicksAfterClose;
+    else if (nMsg == WM_CLOSE)
+    {
+        s_pWindowLog->bClosed = true;
+        return 0;
+    }
+    return DefWindowProcW(hWnd, nMsg, wParam, lParam);
 }
 
 class UploadWorker : public testing::Test
@@ -301,7 +324,9 @@ TEST_F(UploadWorker, OutcomesOfAnswersAndFaults)
         EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << i;
         EXPECT_EQ(cases[i].nRequests, RecordServer::Count()) << "case " << i;
         if (cases[i].szResponse)
+        {
             EXPECT_EQ(cases[i].szResponse, dlg.szResponse) << "case " << i;
+        }
         const std::wstring strLocation =
             cases[i].szLocation[0] == L'/' ? RecordUrl(cases[i].szLocation) : cases[i].szLocation;
         EXPECT_EQ(strLocation, dlg.szLocation) << "case " << i;
@@ -454,28 +479,10 @@ TEST_F(UploadWorker, PauseHoldsTheWorkerBetweenChunks)
 
 TEST_F(UploadWorker, DialogWindowGetsWaitTimerAndClose)
 {
-    struct CWindowLog
-    {
-        int nWaitTicks = 0;
-        int nRefreshTicksAfterClose = 0;
-        bool bClosed = false;
-    };
-    static CWindowLog* s_pLog = nullptr;
     CWindowLog log;
-    s_pLog = &log;
+    s_pWindowLog = &log;
     WNDCLASSW wc = {};
-    wc.lpfnWndProc = [](HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (nMsg == WM_TIMER && wParam == PTL::UPLOAD_TIMER_WAIT)
-            ++s_pLog->nWaitTicks;
-        else if (nMsg == WM_TIMER && wParam == PTL::UPLOAD_TIMER_REFRESH && s_pLog->bClosed)
-            ++s_pLog->nRefreshTicksAfterClose;
-        else if (nMsg == WM_CLOSE)
-        {
-            s_pLog->bClosed = true;
-            return 0;
-        }
-        return DefWindowProcW(hWnd, nMsg, wParam, lParam);
-    };
+    wc.lpfnWndProc = LoggingWindowProc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"PL5UploadTestWindow";
     RegisterClassW(&wc);
@@ -510,7 +517,7 @@ TEST_F(UploadWorker, DialogWindowGetsWaitTimerAndClose)
     }
     DestroyWindow(hWnd);
     UnregisterClassW(wc.lpszClassName, wc.hInstance);
-    s_pLog = nullptr;
+    s_pWindowLog = nullptr;
 
     EXPECT_TRUE(log.bClosed);
     EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));

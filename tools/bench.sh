@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Upload benchmark: one 256 MB file and 500 small files, sent to a receiver on 127.0.0.1 that
+# reads and discards, alternately by the control's upload worker (x64 and x86) and by curl -F.
+# Prints the throughput ratio control/curl and the peak memory of the uploading process.
+# ./run bench calls it after building both architectures, with WINEPREFIX exported.
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${PL5_BUILD:-$ROOT/build}
+ROUNDS=${PL5_BENCH_ROUNDS:-3}
+DATA=$BUILD/bench-data
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/pl5-bench.XXXXXX")
+SERVER_PID=
+
+cleanup() {
+    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null && wait "$SERVER_PID" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# ---- the files (made once, deterministic) ----------------------------------------------------
+if [ ! -f "$DATA/.complete" ]; then
+    echo "bench: making the file set in $DATA"
+    rm -rf "$DATA"
+    mkdir -p "$DATA/small"
+    python3 - "$DATA" <<'EOF'
+import os, random, sys
+data = sys.argv[1]
+rng = random.Random(5)
+block = rng.randbytes(1 << 20)
+with open(os.path.join(data, "big.bin"), "wb") as f:
+    for i in range(256):
+        f.write(block[i:] + block[:i])
+for i in range(500):
+    size = rng.randint(1, 64 * 1024)
+    with open(os.path.join(data, "small", "s%03d.bin" % i), "wb") as f:
+        f.write(rng.randbytes(size))
+EOF
+    touch "$DATA/.complete"
+fi
+FILES=("$DATA/big.bin")
+for f in "$DATA"/small/s*.bin; do FILES+=("$f"); done
+TOTAL=0
+for f in "${FILES[@]}"; do TOTAL=$((TOTAL + $(stat -c %s "$f"))); done
+
+# The worker reads Windows paths: Wine's Z: drive is the Unix root.
+LIST=$WORK/files.txt
+for f in "${FILES[@]}"; do printf 'Z:%s\n' "${f//\//\\}"; done >"$LIST"
+CURL_ARGS=()
+n=1
+for f in "${FILES[@]}"; do CURL_ARGS+=(-F "file$n=@$f"); n=$((n + 1)); done
+CURL_ARGS+=(-F "bench=pelora5")
+
+# ---- the receiver ----------------------------------------------------------------------------
+python3 "$ROOT/tests/servers/record_server.py" --discard --port-file "$WORK/port" >"$WORK/server.log" 2>&1 &
+SERVER_PID=$!
+for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
+PORT=$(cat "$WORK/port")
+URL=http://127.0.0.1:$PORT/bench
+
+echo "bench: ${#FILES[@]} files, $TOTAL content bytes, $ROUNDS rounds, receiver on port $PORT"
+
+run_control() {  # $1 = arch; prints "seconds body_bytes peak"
+    local exe=$BUILD/$1/pl5_bench.exe runner=wine line
+    [ "$1" = x64 ] && runner=/usr/lib/wine/wine64
+    line=$("$runner" "$exe" "$URL" "$(winepath -w "$LIST" 2>/dev/null)" 2>/dev/null | tr -d '\r' | grep '^outcome=') || true
+    case "$line" in
+        outcome=received*) ;;
+        *) echo "bench: the $1 upload failed: ${line:-no output}" >&2; return 1 ;;
+    esac
+    sed -E 's/.*body_bytes=([0-9]+) seconds=([0-9.]+) peak_working_set=([0-9]+).*/\2 \1 \3/' <<<"$line"
+}
+
+run_curl() {  # prints "seconds body_bytes peak"
+    local out
+    out=$(/usr/bin/time -f 'peak_kb=%M' curl -s -o /dev/null -H 'Expect:' -w '%{time_total} %{size_upload}\n' \
+        "${CURL_ARGS[@]}" "$URL" 2>"$WORK/curl.time")
+    echo "$out $(( $(sed -n 's/^peak_kb=//p' "$WORK/curl.time") * 1024 ))"
+}
+
+declare -A SECONDS_OF BYTES_OF PEAK_OF
+ARCHES=()
+for arch in x64 x86; do [ -f "$BUILD/$arch/pl5_bench.exe" ] && ARCHES+=("$arch"); done
+[ ${#ARCHES[@]} -gt 0 ] || { echo "bench: no pl5_bench.exe under $BUILD" >&2; exit 1; }
+
+for round in $(seq "$ROUNDS"); do
+    for who in "${ARCHES[@]}" curl; do
+        if [ "$who" = curl ]; then result=$(run_curl); else result=$(run_control "$who"); fi
+        read -r s b p <<<"$result"
+        SECONDS_OF[$who]="${SECONDS_OF[$who]:-} $s"
+        BYTES_OF[$who]=$b
+        [ "${PEAK_OF[$who]:-0}" -ge "$p" ] || PEAK_OF[$who]=$p
+        printf 'bench: round %d %-4s %8.3f s  %6.1f MB/s\n' "$round" "$who" "$s" \
+            "$(python3 -c "print($b / $s / 1e6)")"
+    done
+done
+
+python3 - "${ARCHES[@]}" <<EOF
+import statistics, sys
+seconds = {$(for w in "${ARCHES[@]}" curl; do printf '"%s": [%s], ' "$w" "$(sed 's/^ //; s/ /, /g' <<<"${SECONDS_OF[$w]}")"; done)}
+body = {$(for w in "${ARCHES[@]}" curl; do printf '"%s": %s, ' "$w" "${BYTES_OF[$w]}"; done)}
+peak = {$(for w in "${ARCHES[@]}" curl; do printf '"%s": %s, ' "$w" "${PEAK_OF[$w]}"; done)}
+rate = {w: body[w] / statistics.median(s) for w, s in seconds.items()}
+print("bench: median throughput: " + ", ".join("%s %.1f MB/s" % (w, r / 1e6) for w, r in rate.items()))
+for arch in sys.argv[1:]:
+    print("bench: throughput ratio control(%s)/curl = %.2f; peak memory of the uploading process %.1f MB (curl %.1f MB)"
+          % (arch, rate[arch] / rate["curl"], peak[arch] / 2**20, peak["curl"] / 2**20))
+EOF
