@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Upload benchmark: one 256 MB file and 500 small files, sent to a receiver on 127.0.0.1 that
-# reads and discards, alternately by the control's upload worker (x64 and x86) and by curl -F.
-# Prints the throughput ratio control/curl and the peak memory of the uploading process.
-# ./run bench calls it after building both architectures, with WINEPREFIX exported.
+# reads and discards, in alternation by
+#   control-<arch>  the registered control in a page run by the page host (AddFile, StartUpload
+#                   with SilentMode), timed by the page around StartUpload;
+#   worker-<arch>   the upload worker alone (tools/bench/pl5_bench.exe), without dialog or page;
+#   curl            curl -F with the same files.
+# Prints the throughput ratio against curl and the peak memory of each uploading process.
+# ./run bench calls it after building both architectures and registering the DLLs, with
+# WINEPREFIX exported and a display running.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${PL5_BUILD:-$ROOT/build}
@@ -59,13 +64,45 @@ URL=http://127.0.0.1:$PORT/bench
 
 echo "bench: ${#FILES[@]} files, $TOTAL content bytes, $ROUNDS rounds, receiver on port $PORT"
 
+# The page for the control: every file added by script, then one upload in silent mode.
+PAGE=$WORK/bench.html
+{
+    echo '<html><body>'
+    echo '<object id="up" classid="clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5" width="400" height="300">'
+    echo '<param name="Language" value="en"><param name="SilentMode" value="true"><param name="UseUnicode" value="true">'
+    echo '</object>'
+    echo '<script>'
+    echo "up.Action = \"$URL\";"
+    echo 'up.AppendPostData("bench", "pelora5");'
+    while read -r f; do printf 'up.AddFile("%s");\n' "${f//\\/\\\\}"; done <"$LIST"
+    echo 'var t0 = new Date().getTime();'
+    echo 'var answer = up.StartUpload();'
+    echo 'host.Print("files", up.GetCount(), "ms", new Date().getTime() - t0, "answer", answer);'
+    echo 'host.Exit(0);'
+    echo '</script></body></html>'
+} >"$PAGE"
+
+runner_of() { if [ "$1" = x64 ]; then echo /usr/lib/wine/wine64; else echo wine; fi; }
+
 run_control() {  # $1 = arch; prints "seconds body_bytes peak"
-    local exe=$BUILD/$1/pl5_bench.exe runner=wine line
-    [ "$1" = x64 ] && runner=/usr/lib/wine/wine64
-    line=$("$runner" "$exe" "$URL" "$(winepath -w "$LIST" 2>/dev/null)" 2>/dev/null | tr -d '\r' | grep '^outcome=') || true
+    local line
+    line=$(/usr/bin/time -f 'peak_kb=%M' -o "$WORK/control.time" "$(runner_of "$1")" "$BUILD/$1/host.exe" \
+        --timeout 600 "$(winepath -w "$PAGE" 2>/dev/null)" 2>/dev/null </dev/null | tr -d '\r' | grep '^files ') || true
+    case "$line" in
+        *"answer received "*) ;;
+        *) echo "bench: the upload through the $1 control failed: ${line:-no output}" >&2; return 1 ;;
+    esac
+    sed -E 's/.* ms ([0-9]+) answer received ([0-9]+) bytes.*/\1 \2/' <<<"$line" |
+        awk -v peak="$(sed -n 's/^peak_kb=//p' "$WORK/control.time")" '{ printf "%.3f %s %d\n", $1 / 1000, $2, peak * 1024 }'
+}
+
+run_worker() {  # $1 = arch; prints "seconds body_bytes peak"
+    local line
+    line=$("$(runner_of "$1")" "$BUILD/$1/pl5_bench.exe" "$URL" "$(winepath -w "$LIST" 2>/dev/null)" 2>/dev/null </dev/null |
+        tr -d '\r' | grep '^outcome=') || true
     case "$line" in
         outcome=received*) ;;
-        *) echo "bench: the $1 upload failed: ${line:-no output}" >&2; return 1 ;;
+        *) echo "bench: the $1 worker upload failed: ${line:-no output}" >&2; return 1 ;;
     esac
     sed -E 's/.*body_bytes=([0-9]+) seconds=([0-9.]+) peak_working_set=([0-9]+).*/\2 \1 \3/' <<<"$line"
 }
@@ -78,30 +115,38 @@ run_curl() {  # prints "seconds body_bytes peak"
 }
 
 declare -A SECONDS_OF BYTES_OF PEAK_OF
-ARCHES=()
-for arch in x64 x86; do [ -f "$BUILD/$arch/pl5_bench.exe" ] && ARCHES+=("$arch"); done
-[ ${#ARCHES[@]} -gt 0 ] || { echo "bench: no pl5_bench.exe under $BUILD" >&2; exit 1; }
+CLIENTS=()
+for arch in x64 x86; do
+    [ -f "$BUILD/$arch/host.exe" ] && [ -f "$BUILD/$arch/Pelora5.dll" ] && CLIENTS+=("control-$arch")
+    [ -f "$BUILD/$arch/pl5_bench.exe" ] && CLIENTS+=("worker-$arch")
+done
+[ ${#CLIENTS[@]} -gt 0 ] || { echo "bench: nothing to measure under $BUILD" >&2; exit 1; }
 
 for round in $(seq "$ROUNDS"); do
-    for who in "${ARCHES[@]}" curl; do
-        if [ "$who" = curl ]; then result=$(run_curl); else result=$(run_control "$who"); fi
+    for who in "${CLIENTS[@]}" curl; do
+        case "$who" in
+            curl) result=$(run_curl) ;;
+            control-*) result=$(run_control "${who#control-}") ;;
+            worker-*) result=$(run_worker "${who#worker-}") ;;
+        esac
         read -r s b p <<<"$result"
         SECONDS_OF[$who]="${SECONDS_OF[$who]:-} $s"
         BYTES_OF[$who]=$b
         [ "${PEAK_OF[$who]:-0}" -ge "$p" ] || PEAK_OF[$who]=$p
-        printf 'bench: round %d %-4s %8.3f s  %6.1f MB/s\n' "$round" "$who" "$s" \
+        printf 'bench: round %d %-11s %8.3f s  %6.1f MB/s\n' "$round" "$who" "$s" \
             "$(python3 -c "print($b / $s / 1e6)")"
     done
 done
 
-python3 - "${ARCHES[@]}" <<EOF
+python3 - "${CLIENTS[@]}" <<EOF
 import statistics, sys
-seconds = {$(for w in "${ARCHES[@]}" curl; do printf '"%s": [%s], ' "$w" "$(sed 's/^ //; s/ /, /g' <<<"${SECONDS_OF[$w]}")"; done)}
-body = {$(for w in "${ARCHES[@]}" curl; do printf '"%s": %s, ' "$w" "${BYTES_OF[$w]}"; done)}
-peak = {$(for w in "${ARCHES[@]}" curl; do printf '"%s": %s, ' "$w" "${PEAK_OF[$w]}"; done)}
+seconds = {$(for w in "${CLIENTS[@]}" curl; do printf '"%s": [%s], ' "$w" "$(sed 's/^ //; s/ /, /g' <<<"${SECONDS_OF[$w]}")"; done)}
+body = {$(for w in "${CLIENTS[@]}" curl; do printf '"%s": %s, ' "$w" "${BYTES_OF[$w]}"; done)}
+peak = {$(for w in "${CLIENTS[@]}" curl; do printf '"%s": %s, ' "$w" "${PEAK_OF[$w]}"; done)}
 rate = {w: body[w] / statistics.median(s) for w, s in seconds.items()}
 print("bench: median throughput: " + ", ".join("%s %.1f MB/s" % (w, r / 1e6) for w, r in rate.items()))
-for arch in sys.argv[1:]:
-    print("bench: throughput ratio control(%s)/curl = %.2f; peak memory of the uploading process %.1f MB (curl %.1f MB)"
-          % (arch, rate[arch] / rate["curl"], peak[arch] / 2**20, peak["curl"] / 2**20))
+print("bench: peak memory of curl %.1f MB" % (peak["curl"] / 2**20))
+for who in sys.argv[1:]:
+    print("bench: throughput ratio %s/curl = %.2f; peak memory of the uploading process %.1f MB"
+          % (who, rate[who] / rate["curl"], peak[who] / 2**20))
 EOF
