@@ -102,10 +102,19 @@ public:
         if (bRunning)
             return false;
         JoinWorker();
-        m_runFields = FormFields.Fields();
-        m_runParts = UploadParts;
-        m_strRunPageUrl = szPageUrl;
-        m_strRunActionUrl = szActionUrl;
+        // Called from window procedures and COM methods: nothing may be thrown from here.
+        try
+        {
+            m_runFields = FormFields.Fields();
+            m_runParts = UploadParts;
+            m_strRunPageUrl = szPageUrl;
+            m_strRunActionUrl = szActionUrl;
+        }
+        catch (...)
+        {
+            MarkNotStarted();
+            return false;
+        }
         m_bRunUnicode = bUseUnicode;
         m_bRunInline = bMakeInline;
         m_nRuns = 0;
@@ -119,8 +128,8 @@ public:
         if (!hNew)
         {
             bRunning = false;
-            bFailed = true;
             PL5Lang::EndUpload();
+            MarkNotStarted();
             return false;
         }
         hThread.Reset(reinterpret_cast<HANDLE>(hNew));
@@ -513,6 +522,15 @@ protected:
     static bool IsRedirectStatus(DWORD nStatus)
     {
         return nStatus == 301 || nStatus == 302 || nStatus == 303 || nStatus == 307 || nStatus == 308;
+    }
+
+    // A run that could not start is failed; nothing of an earlier run's outcome may remain.
+    void MarkNotStarted()
+    {
+        bCompleted = false;
+        bRedirected = false;
+        bCancelled = false;
+        bFailed = true;
     }
 
     void WaitWhilePaused() { WaitForSingleObject(m_evRunnable.Get(), INFINITE); }

@@ -107,13 +107,6 @@ TEST(MultipartBody, EncodingDecidesBytesAndLength)
               ansi.ContentLength(parts, fields.Fields()));
 }
 
-TEST(MultipartBody, LengthBeyondFourGiBIsNotWrapped)
-{
-    const CMultipartBody body(BOUNDARY, true);
-    const std::vector<UploadPart> parts = {Part(L"f", L"big", L"x/y", 0xFFFFFFF0ull)};
-    EXPECT_GT(body.ContentLength(parts, {}), 0xFFFFFFFFull);
-}
-
 TEST(MultipartBody, BoundaryForm)
 {
     for (int n = 0; n < 20; ++n)
@@ -127,12 +120,4 @@ TEST(MultipartBody, BoundaryForm)
         EXPECT_TRUE(iswalpha(strBoundary[35]) && strBoundary[35] < 128);
         EXPECT_EQ(L"PL5", strBoundary.substr(36));
     }
-}
-
-TEST(MultipartBody, DecodeAnswer)
-{
-    EXPECT_EQ(L"caf\xE9", DecodeWireText("caf\xC3\xA9", true));
-    EXPECT_EQ(L"", DecodeWireText("", true));
-    // Decoding round-trips what the same code page encoded.
-    EXPECT_EQ(L"plain text", DecodeWireText(EncodeWireText(L"plain text", false), false));
 }

@@ -179,14 +179,6 @@ TEST(RequestModel, LongFieldNamesAreCut)
     EXPECT_EQ(str127, parts[0].szFieldName);
 }
 
-TEST(RequestModel, AllFilesTotalTakesSizesAsSigned32)
-{
-    std::vector<FileEntry> entries = {Entry(L"a", L"f", 100), Entry(L"b", L"f", 300),
-                                      Entry(L"c", L"f", 0x80000000u)};
-    std::vector<UploadPart> parts;
-    EXPECT_EQ(400LL - 2147483648LL, BuildUploadParts(entries, false, false, parts));
-}
-
 TEST(RequestModel, AppendPostData)
 {
     using A = CFakeScriptArray;
