@@ -1,0 +1,482 @@
+// The progress dialog run as StartUpload runs it, against real servers on 127.0.0.1 (PHP's
+// receiver, directly and behind a throttling proxy, and the recording server), while a second
+// thread looks at it and presses its keys as a user would.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <wincrypt.h>
+#include <shlwapi.h>
+
+#include <cstdlib>
+#include <algorithm>
+#include <regex>
+#include <thread>
+
+#include "progress/UploadDlg.h"  // before LangIds.h, whose macros name the worker's status ids
+#include "filelist/Format.h"
+#include "lang/LangIds.h"
+#include "lang/LangTable.h"
+#include "tests/progress/DialogDriver.h"
+#include "tests/upload/TestServers.h"
+#include "tests/upload/UploadTestFiles.h"
+
+namespace
+{
+std::string Utf8(const std::wstring& str)
+{
+    std::string strOut(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
+    strOut.pop_back();
+    return strOut;
+}
+
+std::string Md5Hex(const std::string& strBytes)
+{
+    HCRYPTPROV hProvider = 0;
+    HCRYPTHASH hHash = 0;
+    std::string strHex;
+    if (CryptAcquireContextW(&hProvider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+    {
+        if (CryptCreateHash(hProvider, CALG_MD5, 0, 0, &hHash))
+        {
+            BYTE digest[16];
+            DWORD nLength = sizeof(digest);
+            if (CryptHashData(hHash, reinterpret_cast<const BYTE*>(strBytes.data()), static_cast<DWORD>(strBytes.size()), 0) &&
+                CryptGetHashParam(hHash, HP_HASHVAL, digest, &nLength, 0))
+            {
+                static const char HEX[] = "0123456789abcdef";
+                for (BYTE b : digest)
+                    strHex += {HEX[b >> 4], HEX[b & 15]};
+            }
+            CryptDestroyHash(hHash);
+        }
+        CryptReleaseContext(hProvider, 0);
+    }
+    return strHex;
+}
+
+int SlowPort()
+{
+    const char* sz = getenv("PL5_SLOW_PORT");
+    return sz ? atoi(sz) : 0;
+}
+
+std::wstring SlowUrl()
+{
+    return L"http://127.0.0.1:" + std::to_wstring(SlowPort()) + L"/receive.php";
+}
+
+// A port on which nothing listens.
+int ClosedPort()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int nLength = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
+    closesocket(s);
+    return ntohs(address.sin_port);
+}
+
+// What the user saw of one dialog; filled on the driver's thread, checked on the test's.
+struct CSeen
+{
+    bool bFound = false;
+    std::wstring strCaption;
+    RECT rcDialog = {}, rcList = {}, rcPowered = {};
+    bool bPoweredShown = false;
+    std::vector<std::wstring> columns, cells;
+    std::wstring strQuestion, strQuestionCaption;
+    bool bBoxAppeared = false;
+};
+
+class UploadDialog : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!ServersAvailable() || !SlowPort())
+            GTEST_SKIP() << "run through tests/servers/with_servers.sh and tests/progress/with_throttle.sh";
+        PL5Lang::SetProgramTitle(L"Pelora");
+        ASSERT_TRUE(PL5Lang::LoadLanguage(L"en"));
+        RecordServer::Reset();
+    }
+
+    void List(const std::wstring& strName, const std::string& strContent)
+    {
+        const std::wstring strPath = m_dir.WriteFile(strName, strContent);
+        FileEntry entry = {};
+        CopyField(entry.szFilePath, strPath.c_str());
+        CopyField(entry.szInputName, L"file");
+        entry.nFileSize = static_cast<ULONG>(strContent.size());
+        CopyField(entry.szFileSize, FormatSizeText(entry.nFileSize, 2).c_str());
+        m_files.push_back(entry);
+        m_contents.push_back(strContent);
+    }
+
+    // Runs one modal upload while fnDriver watches from a second thread; returns the wall time.
+    double Run(CUploadDlg& dlg, const std::wstring& strAction, const std::function<void()>& fnDriver)
+    {
+        dlg.PrepareUpload(m_files, false, false, L"http://127.0.0.1/page.html", strAction);
+        LARGE_INTEGER liStart, liEnd, liFrequency;
+        QueryPerformanceFrequency(&liFrequency);
+        QueryPerformanceCounter(&liStart);
+        std::thread driver(fnDriver);
+        const bool bRan = dlg.DoModal(nullptr);
+        QueryPerformanceCounter(&liEnd);
+        driver.join();
+        EXPECT_TRUE(bRan);
+        return static_cast<double>(liEnd.QuadPart - liStart.QuadPart) / static_cast<double>(liFrequency.QuadPart);
+    }
+
+    std::vector<LONG> States(const CUploadDlg& dlg) const
+    {
+        std::vector<LONG> states;
+        for (const FileEntry& entry : dlg.UploadList().Entries())
+            states.push_back(static_cast<LONG>(entry.nUploadState));
+        return states;
+    }
+
+    std::string Line(size_t i) const
+    {
+        return "  file" + std::to_string(i + 1) + ": name=\"" +
+               Utf8(PathFindFileNameW(m_files[i].szFilePath)) + "\" full_path=\"[^\"]*\" type=\"[^\"]+\" size=" + std::to_string(m_contents[i].size()) + " md5=" + Md5Hex(m_contents[i]) + " error=0\n";
+    }
+
+    CTempDir m_dir;
+    std::vector<FileEntry> m_files;
+    std::vector<std::string> m_contents;
+};
+} // namespace
+
+TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
+{
+    List(L"a.txt", "first file");
+    List(L"big.bin", PatternBytes(3 * 1024 * 1024, 7));
+    List(L"c.txt", "third");
+    CUploadDlg dlg;
+    dlg.strTitle = L" - Pelora";
+    dlg.FormFields.Append(L"note", L"hello");
+    CSeen seen;
+    std::wstring strRateDuring;
+    const double dWall = Run(dlg, SlowUrl(), [&] {
+        const HWND hDlg = Driver::WaitForProgressDialog(10000);
+        if (!(seen.bFound = hDlg != nullptr))
+            return;
+        seen.strCaption = Driver::TextOf(hDlg);
+        seen.bPoweredShown = Driver::IsShown(hDlg, IDC_POWERED_BY);
+        for (int i = 0; i < 3; ++i)
+            seen.columns.push_back(Driver::ColumnTitle(hDlg, i));
+        // While the big file is on its way: the counter, its name, the rows' states.
+        Driver::WaitUntil([&] {
+            return Driver::Text(hDlg, IDC_FILE_COUNT) == L"2 / 3" && Driver::ListCell(hDlg, 0, 2) == L"Done";
+        }, 10000);
+        seen.cells.push_back(Driver::Text(hDlg, IDC_CURRENT_FILE));
+        for (int nRow = 0; nRow < 3; ++nRow)
+            for (int nColumn = 0; nColumn < 3; ++nColumn)
+                seen.cells.push_back(Driver::ListCell(hDlg, nRow, nColumn));
+        Driver::WaitUntil([&] { return Driver::Text(hDlg, IDC_TRANSFER_RATE) != L"0.00KB"; }, 5000);
+        strRateDuring = Driver::Text(hDlg, IDC_TRANSFER_RATE);
+    });
+
+    ASSERT_TRUE(seen.bFound);
+    EXPECT_EQ(L" File Upload - Pelora", seen.strCaption);
+    EXPECT_TRUE(seen.bPoweredShown);
+    EXPECT_EQ((std::vector<std::wstring>{L"Name", L"Size", L"Status"}), seen.columns);
+    EXPECT_EQ((std::vector<std::wstring>{L"big.bin",                            // current file
+                                         L"a.txt", L"0.00KB", L"Done",          // (10 bytes)
+                                         L"big.bin", L"3.00MB", L"Upload",
+                                         L"c.txt", L"0.00KB", L"Wait"}),
+              seen.cells);
+    EXPECT_TRUE(std::regex_match(Utf8(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB"))) << Utf8(strRateDuring);
+
+    ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
+    EXPECT_TRUE(std::regex_search(Utf8(dlg.szResponse),
+                                  std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) + "fields: 1\n  note = \"hello\"\n")))
+        << Utf8(dlg.szResponse);
+    EXPECT_EQ((std::vector<LONG>{2, 2, 2}), States(dlg));
+    const LONGLONG nTotal = 10 + 3 * 1024 * 1024 + 5;
+    EXPECT_EQ(nTotal, dlg.Progress().nTotalSent.load());
+    EXPECT_EQ(100, dlg.Progress().nTotalPercent.load());
+    // Rate: the whole upload at the proxy's pace, measured over the time actually spent.
+    EXPECT_GT(dlg.Progress().dElapsedSec.load(), 0.0);
+    EXPECT_LE(dlg.Progress().dElapsedSec.load(), dWall);
+}
+
+TEST_F(UploadDialog, SilentOrFieldOnlyUploadsRunWithoutASize)
+{
+    const struct
+    {
+        bool bSilent, bFiles;
+    } cases[] = {{true, true}, {false, false}, {true, false}};
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i)
+    {
+        m_files.clear();
+        m_contents.clear();
+        if (cases[i].bFiles)
+            List(L"s" + std::to_wstring(i) + L".txt", "silent content");
+        // The answer comes after a second, so the dialog is there to be found meanwhile.
+        RecordServer::Script("[{\"delay\": 1.0, \"body\": \"stored\"}]");
+        CUploadDlg dlg;
+        dlg.bSilent = cases[i].bSilent;
+        dlg.strTitle = L" - Pelora";
+        dlg.FormFields.Append(L"k", L"v");
+        RECT rc = {-1, -1, -1, -1};
+        bool bFound = false;
+        Run(dlg, RecordUrl(L"/silent"), [&] {
+            // A zero-sized dialog is still a window of the process; look for it among all.
+            Driver::WaitUntil([&] {
+                HWND h = nullptr;
+                while ((h = FindWindowExW(nullptr, h, L"#32770", nullptr)) != nullptr)
+                {
+                    DWORD nProcess = 0;
+                    GetWindowThreadProcessId(h, &nProcess);
+                    // Shown, that is initialised: its size is final.
+                    if (nProcess == GetCurrentProcessId() && GetDlgItem(h, IDC_UPLOAD_LIST) && IsWindowVisible(h))
+                    {
+                        bFound = true;
+                        rc = Driver::WindowRect(h);
+                        return true;
+                    }
+                }
+                return false;
+            }, 5000);
+        });
+        EXPECT_TRUE(bFound) << "case " << i;
+        EXPECT_EQ(0, rc.right - rc.left) << "case " << i;
+        EXPECT_EQ(0, rc.bottom - rc.top) << "case " << i;
+        EXPECT_EQ(EUploadOutcome::Complete, dlg.Outcome()) << "case " << i;
+        EXPECT_EQ(L"stored", dlg.szResponse) << "case " << i;
+    }
+}
+
+TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)
+{
+    List(L"w.txt", "waiting");
+    RecordServer::Script("[{\"delay\": 6.8, \"body\": \"late\"}]");
+    CUploadDlg dlg;
+    dlg.strTitle = L" - Pelora";
+    std::vector<std::wstring> status;
+    bool bBox = false;
+    Run(dlg, RecordUrl(L"/wait"), [&] {
+        const HWND hDlg = Driver::WaitForProgressDialog(10000);
+        if (!hDlg)
+            return;
+        // Esc once the file is out and the fields go (status 507, one blank in English).
+        Driver::WaitUntil([&] { return Driver::Text(hDlg, IDC_STATUS_TEXT) == L" "; }, 10000);
+        Driver::PressKey(hDlg, VK_ESCAPE);
+        bBox = Driver::WaitForMessageBox(hDlg, 1000) != nullptr;
+        status = Driver::TextHistory(hDlg, IDC_STATUS_TEXT, [&] { return !IsWindowVisible(hDlg); });
+    });
+    EXPECT_FALSE(bBox) << "no question unless file content is being sent";
+    EXPECT_EQ(EUploadOutcome::Complete, dlg.Outcome());
+    EXPECT_EQ(L"late", dlg.szResponse);
+    // From 5.5 s into the wait the blank of string 507 alternates with nothing.
+    const std::vector<std::wstring> blink = {L" ", L"", L" "};
+    EXPECT_NE(std::search(status.begin(), status.end(), blink.begin(), blink.end()), status.end())
+        << "status texts seen: " << status.size();
+}
+
+TEST_F(UploadDialog, EscapeWhileSendingAsksAndNoGoesOn)
+{
+    const std::string strBig = PatternBytes(6 * 1024 * 1024, 3);
+    List(L"big.bin", strBig);
+    CUploadDlg dlg;
+    dlg.strTitle = L" - Pelora";
+    CSeen seen;
+    const DWORD QUESTION_MS = 2500;
+    const double dWall = Run(dlg, SlowUrl(), [&] {
+        const HWND hDlg = Driver::WaitForProgressDialog(10000);
+        if (!hDlg)
+            return;
+        Driver::WaitUntil([&] { return dlg.Progress().nFileSent.load() > 0; }, 10000);
+        Driver::PressKey(hDlg, VK_ESCAPE);
+        const HWND hBox = Driver::WaitForMessageBox(hDlg, 5000);
+        if (!(seen.bBoxAppeared = hBox != nullptr))
+            return;
+        seen.strQuestionCaption = Driver::TextOf(hBox);
+        seen.strQuestion = Driver::MessageText(hBox);
+        Sleep(QUESTION_MS);
+        Driver::PressButton(hBox, IDNO);
+    });
+    ASSERT_TRUE(seen.bBoxAppeared);
+    EXPECT_EQ(L"Alert - Pelora", seen.strQuestionCaption);
+    EXPECT_EQ(L"Are you sure to cancel transfer?", seen.strQuestion);
+    ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
+    EXPECT_TRUE(std::regex_search(Utf8(dlg.szResponse), std::regex(Line(0)))) << Utf8(dlg.szResponse);
+    // The rate's time leaves the question out (had it counted, the elapsed time would be close
+    // to the whole run).
+    EXPECT_LT(dlg.Progress().dElapsedSec.load(), dWall - QUESTION_MS / 2000.0);
+}
+
+TEST_F(UploadDialog, EscapeWhileSendingAndYesCancels)
+{
+    List(L"done.txt", "sent before");
+    List(L"big.bin", PatternBytes(6 * 1024 * 1024, 5));
+    List(L"never.txt", "not reached");
+    CUploadDlg dlg;
+    dlg.strTitle = L" - Pelora";
+    bool bBox = false;
+    Run(dlg, SlowUrl(), [&] {
+        const HWND hDlg = Driver::WaitForProgressDialog(10000);
+        if (!hDlg)
+            return;
+        Driver::WaitUntil([&] { return dlg.Progress().nFileSent.load() > 0 && Driver::Text(hDlg, IDC_FILE_COUNT) == L"2 / 3"; },
+                          10000);
+        Driver::PressKey(hDlg, VK_ESCAPE);
+        const HWND hBox = Driver::WaitForMessageBox(hDlg, 5000);
+        if (!(bBox = hBox != nullptr))
+            return;
+        Driver::PressButton(hBox, IDYES);
+        // More close requests while the worker is stopping: the dialog neither asks again nor
+        // blocks on a worker that still updates it.
+        Driver::WaitUntil([&] { return !IsWindow(hBox); }, 5000);
+        for (int i = 0; i < 5 && IsWindow(hDlg); ++i)
+        {
+            Driver::PressKey(hDlg, VK_ESCAPE);
+            PostMessageW(hDlg, WM_CLOSE, 0, 0);
+        }
+        bBox = Driver::WaitForMessageBox(hDlg, 300) == nullptr;
+    });
+    ASSERT_TRUE(bBox) << "one question, and none after the answer";
+    EXPECT_EQ(EUploadOutcome::Cancel, dlg.Outcome());
+    // Sent, interrupted, never begun.
+    EXPECT_EQ((std::vector<LONG>{2, 1, 0}), States(dlg));
+    EXPECT_LT(dlg.Progress().nTotalSent.load(), 11 + 6 * 1024 * 1024);
+}
+
+TEST_F(UploadDialog, UnreachableServerEndsInError)
+{
+    List(L"lost.txt", "nowhere to go");
+    CUploadDlg dlg;
+    Run(dlg, L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/receive.php", [] {});
+    EXPECT_EQ(EUploadOutcome::Error, dlg.Outcome());
+    EXPECT_TRUE(dlg.szResponse.empty());
+    EXPECT_FALSE(dlg.HasWorker());
+}
+
+TEST_F(UploadDialog, TitleAndListHeightShapeTheDialog)
+{
+    List(L"shape.txt", "layout");
+    auto measure = [&](const std::wstring& strSuffix, SHORT nListHeight) {
+        RecordServer::Script("[{\"delay\": 1.0}]");
+        CUploadDlg dlg;
+        dlg.strTitle = strSuffix;
+        dlg.nListHeight = nListHeight;
+        CSeen seen;
+        Run(dlg, RecordUrl(L"/shape"), [&] {
+            const HWND hDlg = Driver::WaitForProgressDialog(10000);
+            if (!(seen.bFound = hDlg != nullptr))
+                return;
+            seen.strCaption = Driver::TextOf(hDlg);
+            seen.rcDialog = Driver::WindowRect(hDlg);
+            seen.rcList = Driver::WindowRect(GetDlgItem(hDlg, IDC_UPLOAD_LIST));
+            seen.rcPowered = Driver::WindowRect(GetDlgItem(hDlg, IDC_POWERED_BY));
+            seen.bPoweredShown = Driver::IsShown(hDlg, IDC_POWERED_BY);
+        });
+        return seen;
+    };
+    const CSeen base = measure(L" - Pelora", -1);
+    ASSERT_TRUE(base.bFound);
+    const int nGap = base.rcPowered.bottom - base.rcList.bottom;
+    const int nListHeight = Driver::Height(base.rcList);
+    ASSERT_GT(nGap, 0);
+
+    const struct
+    {
+        const wchar_t* szSuffix;
+        SHORT nListHeight;
+        const wchar_t* szCaption;
+        bool bPowered;
+        int nDialogChange, nListHeightSeen;
+    } cases[] = {
+        {L" - Other", -1, L" File Upload - Other", false, -nGap, nListHeight},
+        {L"", -1, L" File Upload", false, -nGap, nListHeight},
+        {L" - Pelora", 300, L" File Upload - Pelora", true, 300 - nListHeight, 300},
+        {L" - Other", 60, L" File Upload - Other", false, 60 - nListHeight - nGap, 60},
+    };
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i)
+    {
+        const CSeen seen = measure(cases[i].szSuffix, cases[i].nListHeight);
+        ASSERT_TRUE(seen.bFound) << "case " << i;
+        EXPECT_EQ(cases[i].szCaption, seen.strCaption) << "case " << i;
+        EXPECT_EQ(cases[i].bPowered, seen.bPoweredShown) << "case " << i;
+        EXPECT_EQ(cases[i].nDialogChange, Driver::Height(seen.rcDialog) - Driver::Height(base.rcDialog)) << "case " << i;
+        EXPECT_EQ(cases[i].nListHeightSeen, Driver::Height(seen.rcList)) << "case " << i;
+        // The label keeps its place below the list, shown or not.
+        EXPECT_EQ(nGap, seen.rcPowered.bottom - seen.rcList.bottom) << "case " << i;
+    }
+}
+
+namespace
+{
+// Pumps the thread's messages until one of the child dialog's reports reaches hParent.
+UINT WaitForReport(HWND hParent, DWORD nMilliseconds)
+{
+    const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
+    while (GetTickCount64() < nEnd)
+    {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
+            if (msg.hwnd == hParent && msg.message >= WM_UPLOAD_COMPLETE && msg.message <= WM_UPLOAD_ERROR)
+                return msg.message;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return 0;
+}
+} // namespace
+
+TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
+{
+    const HWND hParent = CreateWindowExW(0, L"Static", L"control", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+                                         nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hParent);
+    {
+        CUploadDlg dlg;
+        const HWND hChild = dlg.Create(hParent);
+        ASSERT_NE(nullptr, hChild);
+        EXPECT_TRUE(dlg.IsChild());
+        const LONG_PTR nStyle = GetWindowLongPtrW(hChild, GWL_STYLE);
+        EXPECT_EQ(WS_CHILD, nStyle & (WS_CHILD | WS_POPUP | WS_CAPTION));
+
+        List(L"one.txt", "first");
+        List(L"two.bin", PatternBytes(4 * 1024 * 1024, 9));
+        for (const FileEntry& entry : m_files)
+            dlg.AppendFile(entry);
+        EXPECT_EQ(2u, dlg.UploadParts.size());
+
+        // Two uploads in a row: each starts from "Wait" and zero and ends with its report.
+        for (int nRun = 0; nRun < 2; ++nRun)
+        {
+            ASSERT_TRUE(dlg.StartChildUpload(L"http://127.0.0.1/page.html", PhpUrl(L"/receive.php"))) << "run " << nRun;
+            EXPECT_EQ((std::vector<LONG>{0, 0}), States(dlg)) << "run " << nRun;
+            EXPECT_FALSE(dlg.StartChildUpload(L"", PhpUrl(L"/receive.php"))) << "a second start while one runs";
+            EXPECT_EQ(WM_UPLOAD_COMPLETE, WaitForReport(hParent, 30000)) << "run " << nRun;
+            EXPECT_EQ((std::vector<LONG>{2, 2}), States(dlg)) << "run " << nRun;
+            // Every part is named "file" in child mode; PHP keeps the last of equal names.
+            EXPECT_NE(std::string::npos, Utf8(dlg.szResponse).find("  file: name=\"two.bin\"")) << Utf8(dlg.szResponse);
+        }
+
+        // A stop request while the big file goes out (what UploadCancel does).
+        ASSERT_TRUE(dlg.StartChildUpload(L"", SlowUrl()));
+        EXPECT_TRUE(Driver::WaitUntil([&] {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&msg);
+            return dlg.Progress().nFileSent.load() > 0 && dlg.UploadList().Entries()[1].nUploadState == 1;
+        }, 10000));
+        dlg.bStopRequested = true;
+        EXPECT_EQ(WM_UPLOAD_CANCEL, WaitForReport(hParent, 30000));
+        EXPECT_EQ((std::vector<LONG>{2, 1}), States(dlg));
+        EXPECT_TRUE(IsWindow(hChild)) << "the child dialog stays with its last texts";
+    }
+    DestroyWindow(hParent);
+}
