@@ -81,6 +81,7 @@ void CUploadProgress::BeginFile(LONGLONG nSize)
 {
     nFileTotal = nSize;
     nFileSent = 0;
+    nFilePercent = 0;
 }
 
 void CUploadProgress::Add(DWORD nBytes, LONGLONG liNow)

@@ -50,11 +50,15 @@ public:
     void Reset(LONGLONG nTotal);
     // The sending time runs from now; time before (a cancel question) does not count.
     void StartClock(LONGLONG liNow);
-    // A file begins: its size, nothing of it sent yet.
+    // A file begins: its size, nothing of it sent yet (0%, not the last file's percentage).
     void BeginFile(LONGLONG nSize);
     // A new attempt sends every file again: the overall bytes count from zero, while the rate
     // keeps averaging over all attempts.
-    void ResetTotalSent() { nTotalSent = 0; }
+    void ResetTotalSent()
+    {
+        nTotalSent = 0;
+        nTotalPercent = 0;
+    }
     // One chunk of file content was written: counters, sending time, rate and percentages.
     void Add(DWORD nBytes, LONGLONG liNow);
 
