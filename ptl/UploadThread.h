@@ -315,6 +315,8 @@ protected:
                 nAttempt = UPLOAD_MAX_ATTEMPTS - 2;
             }
             KillDialogTimer(UPLOAD_TIMER_WAIT);
+            // An attempt that broke off inside the file parts is no longer sending them.
+            bSendingFiles = false;
             request.QueryInfo(HTTP_QUERY_STATUS_CODE, nStatus);
             if (nStatus == 401)
             {

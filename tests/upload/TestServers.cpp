@@ -57,6 +57,21 @@ int RecordTlsPort() { return PortFromEnvironment("PL5_RECORD_TLS_PORT"); }
 int PhpPort() { return PortFromEnvironment("PL5_PHP_PORT"); }
 bool ServersAvailable() { return RecordPort() && RecordTlsPort() && PhpPort(); }
 
+int ClosedPort()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int nLength = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
+    closesocket(s);
+    return ntohs(address.sin_port);
+}
+
 std::wstring RecordUrl(const std::wstring& strPath) { return Url(L"http", RecordPort(), strPath); }
 std::wstring RecordTlsUrl(const std::wstring& strPath) { return Url(L"https", RecordTlsPort(), strPath); }
 std::wstring PhpUrl(const std::wstring& strPath) { return Url(L"http", PhpPort(), strPath); }

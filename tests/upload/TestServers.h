@@ -8,6 +8,8 @@ int RecordPort();
 int RecordTlsPort();
 int PhpPort();
 bool ServersAvailable();
+// A port on 127.0.0.1 on which nothing listens.
+int ClosedPort();
 
 std::wstring RecordUrl(const std::wstring& strPath);
 std::wstring RecordTlsUrl(const std::wstring& strPath);

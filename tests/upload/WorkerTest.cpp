@@ -1,7 +1,5 @@
 // The upload worker against real servers on 127.0.0.1: the recording server checks the bytes
 // and plays faults, PHP's receiver parses the same uploads independently.
-#include <winsock2.h>
-
 #include <gtest/gtest.h>
 
 #include "tests/upload/RecordingDialog.h"
@@ -55,22 +53,6 @@ std::string BoundaryOf(const CRecordedRequest& request)
     const std::string strType = request.Header("Content-Type");
     const std::string strPrefix = "multipart/form-data; boundary=";
     return strType.compare(0, strPrefix.size(), strPrefix) == 0 ? strType.substr(strPrefix.size()) : std::string();
-}
-
-// A port on which nothing listens.
-int ClosedPort()
-{
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int nLength = sizeof(address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &nLength);
-    closesocket(s);
-    return ntohs(address.sin_port);
 }
 
 // What a dialog window receives from the worker: its timers and the closing message.
