@@ -1,106 +1,6 @@
-// The file dialogs worked as a user works them: navigate by typing the folder, type quoted
-// names, press Open or Cancel; and what the dialog offers (filters, the pack's panel).
-#include "filelist/FileDialogUser.h"
+// The file dialogs worked as a user works them: type the folder to go there, type quoted
+// names, press Open or Cancel; and what the dialog offers: filters, the pack's panel, resizing.
 #include "filelist/FileListTestSupport.h"
-
-using PTL::CComBSTR;
-using PTL::CComPtr;
-using PTL::CComVariant;
-
-namespace
-{
-bool Contains(const std::vector<std::wstring>& texts, const wchar_t* sz)
-{
-    for (const std::wstring& s : texts)
-        if (s == sz)
-            return true;
-    return false;
-}
-} // namespace
-
-TEST(OpenFile, TypedNamesAreListedInOrderAsFolderPlusName)
-{
-    CTempFolder folder;
-    folder.File(L"a.txt", 10);
-    folder.File(L"b.txt", 20);
-    folder.File(L"c.txt", 30);
-    const struct
-    {
-        const wchar_t* szTyped;
-        std::vector<std::wstring> expected;
-    } cases[] = {
-        {L"\"c.txt\" \"a.txt\" \"b.txt\"", {L"c.txt", L"a.txt", L"b.txt"}},
-        {L"b.txt", {L"b.txt"}},
-    };
-    int i = 0;
-    for (const auto& c : cases)
-    {
-        CRecordingSink sink;
-        CComPtr<IPL5Ctrl> p = NewControl(&sink);
-        CFileDialogUser user({folder.Path(), c.szTyped}, false);
-        EXPECT_EQ(S_OK, p->OpenFile(CComBSTR(L"")));
-        EXPECT_FALSE(user.Seen().bLeftOpen) << "case " << i;
-        EXPECT_EQ(c.expected, Names(p)) << "case " << i;
-        for (LONG n = 0; n < static_cast<LONG>(c.expected.size()); ++n)
-        {
-            CComBSTR bstr;
-            p->get_GetFileName(n, &bstr);
-            EXPECT_EQ(folder.Path() + L"\\" + c.expected[n], std::wstring(bstr.Get())) << "case " << i;
-        }
-        ++i;
-    }
-}
-
-TEST(OpenFile, CancelAddsNothingAndSaysNothing)
-{
-    CRecordingSink sink;
-    CComPtr<IPL5Ctrl> p = NewControl(&sink);
-    CDialogWatcher watcher(PressOkInBoxes);
-    CFileDialogUser user({}, true);
-    EXPECT_EQ(S_OK, p->OpenFile(nullptr));
-    EXPECT_TRUE(user.Seen().bFound);
-    EXPECT_TRUE(Names(p).empty());
-    EXPECT_TRUE(sink.calls.empty());
-    EXPECT_EQ(1u, watcher.Seen().size());  // the file dialog alone
-}
-
-TEST(OpenFile, OffersThePanelTheFiltersAndResizing)
-{
-    const struct
-    {
-        const wchar_t* szLanguage;
-        std::vector<std::pair<CComVariant, CComVariant>> appended;
-        std::vector<std::wstring> expected;
-    } cases[] = {
-        {L"en", {}, {L"All files"}},
-        {L"ko", {}, {L"\uBAA8\uB4E0 \uD30C\uC77C"}},
-        {L"en", {{CComVariant(L"Text"), CComVariant(L"*.txt")}, {CComVariant(L"Pictures"), CComVariant(L"*.png;*.jpg")}},
-         {L"Text", L"Pictures"}},
-        {L"en", {{CComVariant(L"Text"), CComVariant()}}, {L"All files"}},  // not two strings: nothing
-    };
-    int i = 0;
-    for (const auto& c : cases)
-    {
-        CComPtr<IPL5Ctrl> p = NewControl(nullptr, c.szLanguage);
-        for (const auto& pair : c.appended)
-            p->AppendFilter(pair.first, pair.second);
-        CFileDialogUser user({}, true);
-        p->OpenFile(nullptr);
-        const CSeenFileDialog& seen = user.Seen();
-        EXPECT_EQ(c.expected, seen.filters) << "case " << i;
-        EXPECT_TRUE(seen.bResizable) << "case " << i;
-        if (i == 0)
-            EXPECT_TRUE(Contains(seen.texts, L"Multiple files can be selected")) << Narrow(seen.texts[0]);
-        ++i;
-    }
-    // ClearFilter brings the catch-all back.
-    CComPtr<IPL5Ctrl> p = NewControl();
-    p->AppendFilter(CComVariant(L"Text"), CComVariant(L"*.txt"));
-    p->ClearFilter();
-    CFileDialogUser user({}, true);
-    p->OpenFile(nullptr);
-    EXPECT_EQ(std::vector<std::wstring>{L"All files"}, user.Seen().filters);
-}
 
 namespace
 {
@@ -109,17 +9,9 @@ class CScriptArray : public IDispatch
 {
 public:
     explicit CScriptArray(std::vector<CComVariant> elements) : m_elements(std::move(elements)) {}
-    CComVariant AsArgument()
-    {
-        CComVariant var;
-        var.vt = VT_DISPATCH;
-        var.pdispVal = this;
-        AddRef();
-        return var;
-    }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
-        *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
+        *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? this : nullptr;
         return *ppv ? S_OK : E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
@@ -128,65 +20,117 @@ public:
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* pId) override
     {
-        const std::wstring strName = names[0];
         for (size_t i = 0; i < m_elements.size(); ++i)
-            if (strName == std::to_wstring(i))
+            if (names[0] == std::to_wstring(i))
                 return *pId = static_cast<DISPID>(i), S_OK;
-        return strName == L"length" ? (*pId = 1000000, S_OK) : DISP_E_UNKNOWNNAME;
+        return names[0] == std::wstring(L"length") ? (*pId = -5, S_OK) : DISP_E_UNKNOWNNAME;
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD wFlags, DISPPARAMS*, VARIANT* pResult, EXCEPINFO*, UINT*) override
     {
-        if (wFlags != DISPATCH_PROPERTYGET || !pResult)
+        if (wFlags != DISPATCH_PROPERTYGET)
             return DISP_E_MEMBERNOTFOUND;
-        if (id == 1000000)
+        if (id == -5)
             return pResult->vt = VT_I4, pResult->lVal = static_cast<LONG>(m_elements.size()), S_OK;
         return VariantCopy(pResult, &m_elements.at(static_cast<size_t>(id)));
+    }
+    CComVariant AsArgument()
+    {
+        CComVariant var;
+        var.vt = VT_DISPATCH;
+        var.pdispVal = this;
+        return var;
     }
 
 private:
     std::vector<CComVariant> m_elements;
 };
 
-CComVariant Number(LONG n)
+std::vector<CComVariant> Texts(std::vector<const wchar_t*> texts)
 {
-    CComVariant var;
-    var.vt = VT_I4;
-    var.lVal = n;
-    return var;
+    std::vector<CComVariant> vars;
+    for (const wchar_t* sz : texts)
+        vars.emplace_back(sz);
+    return vars;
 }
 } // namespace
 
-TEST(AppendFilter, ArraysArePairedElementByElement)
+TEST(OpenFile, TypedNamesArriveAsFolderPlusNameInTheDialogsOrder)
 {
-    std::vector<CComVariant> many, manyPatterns;
-    std::vector<std::wstring> manyExpected;
-    for (int n = 0; n < 1005; ++n)  // every element counts, also past a thousand
-    {
-        many.emplace_back((L"F" + std::to_wstring(n)).c_str());
-        manyPatterns.emplace_back(L"*.f");
-        manyExpected.push_back(L"F" + std::to_wstring(n));
-    }
+    CTempFolder folder;
+    for (const wchar_t* sz : {L"a.txt", L"b.txt", L"c.txt"})
+        folder.File(sz, 10);
     const struct
     {
+        const wchar_t* szTyped;  // null: Cancel
+        std::vector<std::wstring> expected;
+    } cases[] = {{L"\"c.txt\" \"a.txt\" \"b.txt\"", {L"c.txt", L"a.txt", L"b.txt"}}, {L"b.txt", {L"b.txt"}}, {nullptr, {}}};
+    for (const auto& c : cases)
+    {
+        CDialogWatcher watcher(PressOkInBoxes);
+        CRecordingSink sink;
+        CComPtr<IPL5Ctrl> p = NewControl(&sink);
+        CFileDialogUser user(c.szTyped ? std::vector<std::wstring>{folder.Path(), c.szTyped} : std::vector<std::wstring>{},
+                             !c.szTyped);
+        EXPECT_EQ(S_OK, p->OpenFile(nullptr));
+        EXPECT_FALSE(user.Seen().bLeftOpen);
+        EXPECT_EQ(c.expected, Names(p));
+        EXPECT_EQ(c.expected.size() * 2, sink.calls.size());
+        EXPECT_EQ(1u, watcher.Seen().size());  // the file dialog, no message
+        for (LONG n = 0; n < static_cast<LONG>(c.expected.size()); ++n)
+        {
+            CComBSTR bstr;
+            p->get_GetFileName(n, &bstr);
+            EXPECT_EQ(folder.Path() + L"\\" + c.expected[n], bstr.Get());
+        }
+    }
+}
+
+TEST(OpenFile, OffersThePanelResizingAndThePagesFilters)
+{
+    std::vector<const wchar_t*> many;
+    std::vector<std::wstring> manyNames;
+    for (int n = 0; n < 1005; ++n)  // every element counts, also past a thousand
+        manyNames.push_back(L"F" + std::to_wstring(n));
+    for (const std::wstring& s : manyNames)
+        many.push_back(s.c_str());
+    const struct
+    {
+        const wchar_t* szLanguage;
         std::vector<CComVariant> names, patterns;
+        bool bArrays;
         std::vector<std::wstring> expected;
     } cases[] = {
-        {{CComVariant(L"Text"), CComVariant(L"Pictures")}, {CComVariant(L"*.txt"), CComVariant(L"*.png")},
-         {L"Text", L"Pictures"}},
-        {{CComVariant(L"Text"), Number(7)}, {CComVariant(L"*.txt"), CComVariant(L"*.png")}, {L"Text"}},
-        {{CComVariant(L"A"), CComVariant(L"B")}, {CComVariant(L"*.a"), CComVariant(L"*.b"), CComVariant(L"*.c")},
-         {L"All files"}},
-        {many, manyPatterns, manyExpected},
+        {L"en", {}, {}, false, {L"All files"}},
+        {L"ko", {}, {}, false, {L"모든 파일"}},
+        {L"en", Texts({L"Text"}), Texts({L"*.txt"}), false, {L"Text"}},
+        {L"en", Texts({L"Text"}), {CComVariant()}, false, {L"All files"}},
+        {L"en", Texts({L"Text", L"Pictures"}), Texts({L"*.txt", L"*.png;*.jpg"}), true, {L"Text", L"Pictures"}},
+        {L"en", Texts({L"A", L"B"}), Texts({L"*.a", L"*.b", L"*.c"}), true, {L"All files"}},  // lengths differ
+        {L"en", {CComVariant(L"A"), CComVariant()}, Texts({L"*.a", L"*.b"}), true, {L"A"}},   // B is no string
+        {L"en", Texts(many), Texts(std::vector<const wchar_t*>(many.size(), L"*.f")), true, manyNames},
     };
     int i = 0;
     for (const auto& c : cases)
     {
+        CComPtr<IPL5Ctrl> p = NewControl(nullptr, c.szLanguage);
         CScriptArray names(c.names), patterns(c.patterns);
-        CComPtr<IPL5Ctrl> p = NewControl();
-        EXPECT_EQ(S_OK, p->AppendFilter(names.AsArgument(), patterns.AsArgument()));
+        if (c.bArrays)
+            p->AppendFilter(names.AsArgument(), patterns.AsArgument());
+        else if (!c.names.empty())
+            p->AppendFilter(c.names[0], c.patterns[0]);
         CFileDialogUser user({}, true);
         p->OpenFile(nullptr);
-        EXPECT_EQ(c.expected, user.Seen().filters) << "case " << i++;
+        const CSeenFileDialog& seen = user.Seen();
+        EXPECT_EQ(c.expected, seen.filters) << "case " << i;
+        EXPECT_TRUE(seen.bResizable);
+        EXPECT_NE(seen.texts.end(), std::find(seen.texts.begin(), seen.texts.end(),
+                                              c.szLanguage[0] == L'e' ? L"Multiple files can be selected"
+                                                                      : L"여러개의 파일을 동시에 선택할 수 있습니다."));
+        p->ClearFilter();  // brings the catch-all back
+        CFileDialogUser again({}, true);
+        p->OpenFile(nullptr);
+        EXPECT_EQ(1u, again.Seen().filters.size());
+        ++i;
     }
 }
 
@@ -196,12 +140,11 @@ TEST(OpenFile, OneBatchMeetsTheLimitsTogether)
     folder.File(L"small.txt", 100);
     folder.File(L"veto.txt", 200);
     folder.File(L"big.bin", 5000);
-    const wchar_t szAll[] = L"\"small.txt\" \"veto.txt\" \"big.bin\"";
     const struct
     {
         ULONG nMaxUnit, nMaxTotal, nMaxCount;
         std::vector<std::wstring> expectedNames;
-        const wchar_t* szExpectedBox;  // null: no box
+        const wchar_t* szExpectedBox;
     } cases[] = {
         // The oversize file is reported once, after the page was asked about the others.
         {1000, 2147483648UL, 4294967295UL, {L"small.txt"},
@@ -215,30 +158,28 @@ TEST(OpenFile, OneBatchMeetsTheLimitsTogether)
          L"Too many files selected :\n\n  Maximum possible number: 0\n  Already selected files: 0\n  Still "
          L"selectable files: 0\n  Current selected files: 2"},
     };
-    int i = 0;
     for (const auto& c : cases)
     {
         CDialogWatcher watcher(PressOkInBoxes);
         CRecordingSink sink;
-        size_t nBoxesWhenAsked = 99;
-        sink.onCall = [&](DISPID, VARIANT* pResult) {
-            nBoxesWhenAsked = watcher.Seen().size() - 1;  // the file dialog is the first seen
+        size_t nBoxesWhenAsked = 0;
+        sink.onCall = [&](DISPID, VARIANT* pResult) {  // vetoes veto.txt
+            nBoxesWhenAsked += watcher.Seen().size() - 1;  // the file dialog is always there
             pResult->vt = VT_BOOL;
-            pResult->boolVal = nBoxesWhenAsked == 0 && sink.calls.size() == 2 ? VARIANT_FALSE : VARIANT_TRUE;
+            pResult->boolVal = sink.calls.size() == 2 ? VARIANT_FALSE : VARIANT_TRUE;
         };
         CComPtr<IPL5Ctrl> p = NewControl(&sink);
         p->put_MaxUnitFileSize(c.nMaxUnit);
         p->put_MaxTotalFileSize(c.nMaxTotal);
         p->put_MaxFileCount(c.nMaxCount);
-        CFileDialogUser user({folder.Path(), szAll}, false);
+        CFileDialogUser user({folder.Path(), L"\"small.txt\" \"veto.txt\" \"big.bin\""}, false);
         p->OpenFile(nullptr);
-        EXPECT_EQ(0u, nBoxesWhenAsked) << "case " << i;
-        EXPECT_EQ(c.expectedNames, Names(p)) << "case " << i;
+        EXPECT_EQ(0u, nBoxesWhenAsked);
+        EXPECT_EQ(c.expectedNames, Names(p));
         const std::vector<CSeenDialog> seen = watcher.Seen();
-        ASSERT_EQ(2u, seen.size()) << "case " << i;
-        EXPECT_EQ(L"Alert - Pelora", seen[1].strCaption) << "case " << i;
-        EXPECT_EQ(Narrow(c.szExpectedBox), Narrow(seen[1].MessageText())) << "case " << i;
-        ++i;
+        ASSERT_EQ(2u, seen.size());
+        EXPECT_EQ(L"Alert - Pelora", seen[1].strCaption);
+        EXPECT_EQ(c.szExpectedBox, seen[1].MessageText());
     }
 }
 
@@ -246,11 +187,11 @@ TEST(OpenFile, ASelectionLongerThanTheFirstBufferArrivesWhole)
 {
     CTempFolder folder;
     std::wstring strTyped;
-    for (int n = 0; n < 60; ++n)  // about 12,000 characters of names
+    for (int n = 100; n < 160; ++n)  // about 12,000 characters of names
     {
-        const std::wstring strName = std::wstring(190, L'x') + std::to_wstring(100 + n) + L".txt";
-        folder.File(strName, 1);
+        const std::wstring strName = std::wstring(190, L'x') + std::to_wstring(n) + L".txt";
         strTyped += L"\"" + strName + L"\" ";
+        folder.File(strName, 1);
     }
     CComPtr<IPL5Ctrl> p = NewControl();
     CFileDialogUser user({folder.Path(), strTyped}, false);
@@ -265,27 +206,15 @@ TEST(SelectSingleFile, GivesTheChosenPathAndLeavesTheList)
 {
     CTempFolder folder;
     const std::wstring strFile = folder.File(L"one.txt", 1);
-    const struct
-    {
-        const wchar_t *szName, *szExt;
-        bool bCancel;
-        std::vector<std::wstring> expectedFilters;
-    } cases[] = {
-        {L"Text", L"*.txt", false, {L"Text"}},
-        {L"Text", L"", true, {L"All files"}},
-    };
-    int i = 0;
-    for (const auto& c : cases)
+    for (bool bCancel : {false, true})
     {
         CComPtr<IPL5Ctrl> p = NewControl();
-        CFileDialogUser user(c.bCancel ? std::vector<std::wstring>{} : std::vector<std::wstring>{strFile}, c.bCancel);
+        CFileDialogUser user(std::vector<std::wstring>(bCancel ? 0 : 1, strFile), bCancel);
         CComVariant result;
-        EXPECT_EQ(S_OK, p->SelectSingleFile(CComBSTR(c.szName), CComBSTR(c.szExt), &result));
-        EXPECT_EQ(c.expectedFilters, user.Seen().filters) << "case " << i;
-        EXPECT_EQ(c.bCancel ? VT_EMPTY : VT_BSTR, result.vt) << "case " << i;
-        if (!c.bCancel && result.vt == VT_BSTR)
-            EXPECT_EQ(strFile, std::wstring(result.bstrVal)) << "case " << i;
-        EXPECT_TRUE(Names(p).empty()) << "case " << i;
-        ++i;
+        EXPECT_EQ(S_OK, p->SelectSingleFile(CComBSTR(L"Text"), CComBSTR(bCancel ? L"" : L"*.txt"), &result));
+        EXPECT_EQ(std::vector<std::wstring>{bCancel ? L"All files" : L"Text"}, user.Seen().filters);
+        EXPECT_EQ(bCancel ? VT_EMPTY : VT_BSTR, result.vt);
+        EXPECT_EQ(bCancel ? L"" : strFile, result.vt == VT_BSTR ? result.bstrVal : L"");
+        EXPECT_TRUE(Names(p).empty());
     }
 }

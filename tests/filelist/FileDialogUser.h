@@ -1,134 +1,88 @@
-// Works the file dialog of this process as a user would, from its own thread: waits for the
-// dialog, notes what it offers (filters, panel texts, style), then for each step types a text
-// into the file name box and presses Open, and at the end presses Open once more or Cancel.
+// Works this process's file dialog as a user would, from its own thread: waits for it, notes
+// its file type entries, texts and frame, types each step into the file name box and presses
+// Open; at the end (or if it is still open) presses Cancel.
 #pragma once
 #include <windows.h>
 #include <dlgs.h>
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
 struct CSeenFileDialog
 {
-    bool bFound = false;
-    std::vector<std::wstring> filters;  // the file type box's entries
-    std::vector<std::wstring> texts;    // every window text inside the dialog, panel included
-    bool bResizable = false;
-    bool bLeftOpen = false;  // still open after the last step: it was cancelled to end the test
+    std::vector<std::wstring> filters, texts;
+    bool bResizable = false, bLeftOpen = false;
 };
 
 class CFileDialogUser
 {
 public:
-    // steps: texts typed in turn, each followed by Open; bCancel presses Cancel after them.
     CFileDialogUser(std::vector<std::wstring> steps, bool bCancel)
         : m_steps(std::move(steps)), m_bCancel(bCancel), m_thread([this] { Run(); })
     {
     }
-    ~CFileDialogUser() { Finish(); }
-    CFileDialogUser(const CFileDialogUser&) = delete;
-    CFileDialogUser& operator=(const CFileDialogUser&) = delete;
-
-    // Waits for the user to be done; the dialog's method has returned by then.
+    ~CFileDialogUser() { Seen(); }
     const CSeenFileDialog& Seen()
-    {
-        Finish();
-        return m_seen;
-    }
-
-    // A file dialog of this process that is open now: the file dialog found, or null.
-    static HWND FindOpen()
-    {
-        HWND hFound = nullptr;
-        EnumWindows(
-            [](HWND hWnd, LPARAM lParam) -> BOOL {
-                DWORD dwPid = 0;
-                GetWindowThreadProcessId(hWnd, &dwPid);
-                wchar_t szClass[16] = L"";
-                GetClassNameW(hWnd, szClass, 16);
-                if (dwPid == GetCurrentProcessId() && IsWindowVisible(hWnd) && wcscmp(szClass, L"#32770") == 0 &&
-                    (GetDlgItem(hWnd, cmb13) || GetDlgItem(hWnd, edt1)))
-                {
-                    *reinterpret_cast<HWND*>(lParam) = hWnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&hFound));
-        return hFound;
-    }
-
-private:
-    void Finish()
     {
         if (m_thread.joinable())
             m_thread.join();
+        return m_seen;
     }
 
-    static std::wstring Text(HWND hWnd)
+private:
+    static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
+    {
+        DWORD dwPid = 0;
+        GetWindowThreadProcessId(hWnd, &dwPid);
+        wchar_t szClass[16] = L"";
+        GetClassNameW(hWnd, szClass, 16);
+        if (dwPid == GetCurrentProcessId() && IsWindowVisible(hWnd) && !wcscmp(szClass, L"#32770") && GetDlgItem(hWnd, cmb1))
+            *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return TRUE;
+    }
+    static BOOL CALLBACK NoteText(HWND hWnd, LPARAM lParam)
     {
         std::vector<wchar_t> text(GetWindowTextLengthW(hWnd) + 1, L'\0');
         GetWindowTextW(hWnd, text.data(), static_cast<int>(text.size()));
-        return text.data();
+        reinterpret_cast<std::vector<std::wstring>*>(lParam)->push_back(text.data());
+        return TRUE;
     }
-
-    // The edit window a user types the name into: the box itself or the edit inside it.
+    // Where a user types the name: the edit inside the name box (or inside its inner combo).
     static HWND NameEdit(HWND hDialog)
     {
-        HWND hBox = GetDlgItem(hDialog, cmb13);
-        if (!hBox)
-            return GetDlgItem(hDialog, edt1);
-        HWND hEdit = FindWindowExW(hBox, nullptr, L"Edit", nullptr);
-        if (!hEdit)  // an extended combo holds a combo that holds the edit
-            if (HWND hInner = FindWindowExW(hBox, nullptr, L"ComboBox", nullptr))
-                hEdit = FindWindowExW(hInner, nullptr, L"Edit", nullptr);
+        HWND hBox = GetDlgItem(hDialog, cmb13) ? GetDlgItem(hDialog, cmb13) : GetDlgItem(hDialog, edt1);
+        HWND hInner = FindWindowExW(hBox, nullptr, L"ComboBox", nullptr);
+        HWND hEdit = FindWindowExW(hInner ? hInner : hBox, nullptr, L"Edit", nullptr);
         return hEdit ? hEdit : hBox;
-    }
-
-    void Note(HWND hDialog)
-    {
-        m_seen.bFound = true;
-        m_seen.bResizable = (GetWindowLongW(hDialog, GWL_STYLE) & WS_THICKFRAME) != 0;
-        HWND hTypes = GetDlgItem(hDialog, cmb1);
-        const LRESULT nTypes = hTypes ? SendMessageW(hTypes, CB_GETCOUNT, 0, 0) : 0;
-        for (LRESULT i = 0; i < nTypes; ++i)
-        {
-            std::vector<wchar_t> text(SendMessageW(hTypes, CB_GETLBTEXTLEN, i, 0) + 1, L'\0');
-            SendMessageW(hTypes, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-            m_seen.filters.push_back(text.data());
-        }
-        EnumChildWindows(
-            hDialog,
-            [](HWND hWnd, LPARAM lParam) -> BOOL {
-                reinterpret_cast<std::vector<std::wstring>*>(lParam)->push_back(Text(hWnd));
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&m_seen.texts));
     }
 
     void Run()
     {
         HWND hDialog = nullptr;
         for (int i = 0; i < 200 && !hDialog; ++i, Sleep(50))
-            hDialog = FindOpen();
+            EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&hDialog));
         if (!hDialog)
             return;
         Sleep(300);  // let the dialog finish filling itself
-        Note(hDialog);
+        m_seen.bResizable = (GetWindowLongW(hDialog, GWL_STYLE) & WS_THICKFRAME) != 0;
+        HWND hTypes = GetDlgItem(hDialog, cmb1);
+        for (LRESULT i = 0, n = SendMessageW(hTypes, CB_GETCOUNT, 0, 0); i < n; ++i)
+        {
+            std::vector<wchar_t> text(SendMessageW(hTypes, CB_GETLBTEXTLEN, i, 0) + 1, L'\0');
+            SendMessageW(hTypes, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+            m_seen.filters.push_back(text.data());
+        }
+        EnumChildWindows(hDialog, NoteText, reinterpret_cast<LPARAM>(&m_seen.texts));
         for (const std::wstring& strStep : m_steps)
         {
             SendMessageW(NameEdit(hDialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(strStep.c_str()));
             PostMessageW(GetDlgItem(hDialog, IDOK), BM_CLICK, 0, 0);
             Sleep(300);
-            if (!IsWindow(hDialog))
-                return;
         }
         for (int i = 0; i < 60 && !m_bCancel && IsWindow(hDialog); ++i)
             Sleep(50);
         m_seen.bLeftOpen = !m_bCancel && IsWindow(hDialog);
-        if (IsWindow(hDialog))
-            PostMessageW(GetDlgItem(hDialog, IDCANCEL), BM_CLICK, 0, 0);
+        PostMessageW(GetDlgItem(hDialog, IDCANCEL), BM_CLICK, 0, 0);
         for (int i = 0; i < 200 && IsWindow(hDialog); ++i)
             Sleep(50);
     }

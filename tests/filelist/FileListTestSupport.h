@@ -1,15 +1,21 @@
 // What the file list's COM tests share: real files in a private temp folder, a control made
-// through COM with a recording event sink, and the answers a user gives to message boxes.
+// through COM with a recording event sink, and a user who presses OK in message boxes.
 #pragma once
 #include <windows.h>
 #include <ocidl.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 #include "Pelora5_h.h"
 #include "common/DialogWatcher.h"
 #include "control/EventSink.h"
+#include "filelist/FileDialogUser.h"
 #include "ptl/ComPtr.h"
+
+using PTL::CComBSTR;
+using PTL::CComPtr;
+using PTL::CComVariant;
 
 class CTempFolder
 {
@@ -19,83 +25,65 @@ public:
         wchar_t szTemp[MAX_PATH] = L"";
         GetTempPathW(MAX_PATH, szTemp);
         static int s_nFolder = 0;
-        m_strPath = std::wstring(szTemp) + L"pl5files" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                    std::to_wstring(++s_nFolder);
+        m_strPath = szTemp + (L"pl5list" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++s_nFolder));
         CreateDirectoryW(m_strPath.c_str(), nullptr);
     }
     ~CTempFolder()
     {
-        for (const std::wstring& strFile : m_files)
-            DeleteFileW(strFile.c_str());
-        for (auto it = m_folders.rbegin(); it != m_folders.rend(); ++it)
-            RemoveDirectoryW(it->c_str());
+        for (auto it = m_made.rbegin(); it != m_made.rend(); ++it)
+            DeleteFileW(it->c_str()) || RemoveDirectoryW(it->c_str());
         RemoveDirectoryW(m_strPath.c_str());
     }
-    CTempFolder(const CTempFolder&) = delete;
-    CTempFolder& operator=(const CTempFolder&) = delete;
-
     const std::wstring& Path() const { return m_strPath; }
 
-    // A file of nSize bytes (sparse where the file system allows, so large sizes cost nothing).
+    // A file of nSize bytes; the file system keeps large ones sparse.
     std::wstring File(const std::wstring& strName, ULONGLONG nSize)
     {
         const std::wstring strPath = m_strPath + L"\\" + strName;
-        HANDLE h = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        EXPECT_NE(INVALID_HANDLE_VALUE, h);
-        DWORD dwDone = 0;
-        DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &dwDone, nullptr);
+        HANDLE h = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         LARGE_INTEGER li;
         li.QuadPart = static_cast<LONGLONG>(nSize);
-        SetFilePointerEx(h, li, nullptr, FILE_BEGIN);
-        SetEndOfFile(h);
-        CloseHandle(h);
-        m_files.push_back(strPath);
+        EXPECT_TRUE(SetFilePointerEx(h, li, nullptr, FILE_BEGIN) && SetEndOfFile(h) && CloseHandle(h));
+        m_made.push_back(strPath);
         return strPath;
     }
     std::wstring Folder(const std::wstring& strName)
     {
-        const std::wstring strPath = m_strPath + L"\\" + strName;
-        CreateDirectoryW(strPath.c_str(), nullptr);
-        m_folders.push_back(strPath);
-        return strPath;
+        m_made.push_back(m_strPath + L"\\" + strName);
+        CreateDirectoryW(m_made.back().c_str(), nullptr);
+        return m_made.back();
     }
 
 private:
     std::wstring m_strPath;
-    std::vector<std::wstring> m_files, m_folders;
+    std::vector<std::wstring> m_made;
 };
 
-// A new control through COM with the given pack loaded and the sink connected. The sink must
-// outlive the control.
-inline PTL::CComPtr<IPL5Ctrl> NewControl(CRecordingSink* pSink = nullptr, const wchar_t* szLanguage = L"en")
+// A new control with a pack loaded and the sink (which must outlive it) connected.
+inline CComPtr<IPL5Ctrl> NewControl(CRecordingSink* pSink = nullptr, const wchar_t* szLanguage = L"en")
 {
-    PTL::CComPtr<IPL5Ctrl> p;
-    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IPL5Ctrl,
-                                     reinterpret_cast<void**>(&p)));
-    if (!p)
-        return p;
-    p->put_Language(PTL::CComBSTR(szLanguage));
-    if (pSink)
-    {
-        PTL::CComPtr<IConnectionPointContainer> pContainer;
-        PTL::CComPtr<IConnectionPoint> pPoint;
-        DWORD dwCookie = 0;
-        EXPECT_EQ(S_OK, p.QueryInterface(&pContainer));
-        EXPECT_EQ(S_OK, pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint));
+    CComPtr<IPL5Ctrl> p;
+    CComPtr<IConnectionPointContainer> pContainer;
+    CComPtr<IConnectionPoint> pPoint;
+    DWORD dwCookie = 0;
+    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
+    p->put_Language(CComBSTR(szLanguage));
+    if (pSink && SUCCEEDED(p.QueryInterface(&pContainer)) &&
+        SUCCEEDED(pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint)))
         EXPECT_EQ(S_OK, pPoint->Advise(pSink, &dwCookie));
-    }
     return p;
 }
 
-// Presses OK in every message box; leaves file dialogs to whoever works them.
+// Presses OK in message boxes and leaves file dialogs (they have a file type box) alone.
 inline int PressOkInBoxes(const CSeenDialog& dialog)
 {
     for (const CSeenControl& control : dialog.controls)
-        if (control.nId == 0x047c || control.nId == 0x0480)
+        if (control.nId == 0x0470)
             return 0;
     return IDOK;
 }
 
+// The file name parts of the listed paths, in list order.
 inline std::vector<std::wstring> Names(IPL5Ctrl* p)
 {
     LONG nCount = 0;
@@ -103,25 +91,10 @@ inline std::vector<std::wstring> Names(IPL5Ctrl* p)
     std::vector<std::wstring> names;
     for (LONG i = 0; i < nCount; ++i)
     {
-        PTL::CComBSTR bstr;
+        CComBSTR bstr;
         p->get_GetFileName(i, &bstr);
-        const std::wstring strPath = bstr.Get() ? bstr.Get() : L"";
+        const std::wstring strPath = bstr.Get();
         names.push_back(strPath.substr(strPath.find_last_of(L'\\') + 1));
     }
     return names;
-}
-
-inline std::string Narrow(const std::wstring& s)
-{
-    std::string out;
-    for (wchar_t ch : s)
-        if (ch < 128)
-            out += static_cast<char>(ch);
-        else
-        {
-            char sz[12];
-            snprintf(sz, sizeof(sz), "\\u%04x", static_cast<unsigned>(ch));
-            out += sz;
-        }
-    return out;
 }
