@@ -57,7 +57,7 @@ int RecordTlsPort() { return PortFromEnvironment("PL5_RECORD_TLS_PORT"); }
 int PhpPort() { return PortFromEnvironment("PL5_PHP_PORT"); }
 bool ServersAvailable() { return RecordPort() && RecordTlsPort() && PhpPort(); }
 
-int ClosedPort()
+int UnusedPort()
 {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);

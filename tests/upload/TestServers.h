@@ -9,7 +9,7 @@ int RecordTlsPort();
 int PhpPort();
 bool ServersAvailable();
 // A port on 127.0.0.1 on which nothing listens.
-int ClosedPort();
+int UnusedPort();
 
 std::wstring RecordUrl(const std::wstring& strPath);
 std::wstring RecordTlsUrl(const std::wstring& strPath);

@@ -327,7 +327,7 @@ TEST_F(UploadWorker, NoServerFailsWithoutSendingFiles)
 {
     List(L"x.pl5txt", "data");
     // Nothing listening, an address that could not be resolved (empty), one that is no address.
-    const std::wstring addresses[] = {L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/up", L"",
+    const std::wstring addresses[] = {L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/up", L"",
                                       L"no address at all"};
     for (size_t i = 0; i < std::size(addresses); ++i)
     {
