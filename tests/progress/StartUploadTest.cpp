@@ -114,3 +114,28 @@ TEST_F(StartUpload, SecondStartWhileTheDialogRunsDoesNothing)
     EXPECT_EQ(1u, sink.calls.size());
     g_pNested = nullptr;
 }
+
+TEST_F(StartUpload, InlineResponseReachesResultAndEvent)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CRecordingSink sink;
+    Advise(p, &sink);
+    SetText(p, &IPL5Ctrl::put_Language, L"en");
+    SetText(p, &IPL5Ctrl::put_Action, RecordUrl(L"/form/post"));
+    ASSERT_EQ(S_OK, p->put_MakeInlineResponse(VARIANT_TRUE));
+    // The answer names a script; its text, fetched from the same server, ends up inside.
+    RecordServer::Script(
+        "[{\"headers\": [[\"Content-Type\", \"text/html\"]], "
+        "\"body\": \"<html><head><script src=\\\"app.js\\\"></script></head><body>done</body></html>\"}, "
+        "{\"body\": \"var nInlined = 1;\"}]");
+    BSTR bstr = nullptr;
+    EXPECT_EQ(S_OK, p->StartUpload(&bstr));
+    PTL::CComBSTR result;
+    *&result = bstr;
+    ASSERT_NE(nullptr, result.Get());
+    const std::wstring strResult = result.Get();
+    EXPECT_NE(std::wstring::npos, strResult.find(L"var nInlined = 1;")) << strResult;
+    ASSERT_EQ(1u, sink.calls.size());
+    EXPECT_EQ(strResult, sink.calls[0].args[0].bstrVal);
+    EXPECT_EQ("GET /form/app.js HTTP/1.1", RecordServer::Request(1).RequestLine());
+}
