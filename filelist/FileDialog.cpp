@@ -176,7 +176,7 @@ UINT_PTR CALLBACK CFileDialogEx::HookProc(HWND hChild, UINT uMsg, WPARAM wParam,
     {
         auto* pThis = reinterpret_cast<CFileDialogEx*>(GetWindowLongPtrW(hChild, DWLP_USER));
         const auto* pHeader = reinterpret_cast<const NMHDR*>(lParam);
-        if (pThis && pHeader && (pHeader->code == CDN_SELCHANGE || pHeader->code == CDN_FILEOK))
+        if (pThis && pHeader && pHeader->code == CDN_SELCHANGE)
             pThis->FitSelection(GetParent(hChild));
         return 0;  // every notification keeps its default answer
     }
