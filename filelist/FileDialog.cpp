@@ -1,6 +1,7 @@
 #include "filelist/FileDialog.h"
 #include <commctrl.h>
 #include <dlgs.h>
+#include <algorithm>
 #include <cstring>
 #include "lang/LangTable.h"
 
@@ -83,7 +84,7 @@ void CGlobalTemplate::Reset(const PL5Lang::CLangBlock* pBlock)
 
 CFileDialogEx::CFileDialogEx(bool bOpen, DWORD dwFlags, const std::wstring& strFilter, HWND hOwner,
                              const PL5Lang::CLangBlock* pTemplate)
-    : m_bOpen(bOpen), m_ofn(), m_buffer(INITIAL_BUFFER, L'\0'), m_strFilter(strFilter)
+    : m_bOpen(bOpen), m_ofn(), m_buffer(INITIAL_BUFFER + GUARD, L'\0'), m_strFilter(strFilter)
 {
     m_ofn.lStructSize = sizeof(m_ofn);
     m_ofn.hwndOwner = hOwner;
@@ -106,7 +107,7 @@ INT_PTR CFileDialogEx::DoModal()
 {
     m_buffer.assign(m_buffer.size(), L'\0');
     m_ofn.lpstrFile = m_buffer.data();
-    m_ofn.nMaxFile = static_cast<DWORD>(m_buffer.size());
+    m_ofn.nMaxFile = static_cast<DWORD>(m_buffer.size() - GUARD);
     m_pLive = nullptr;
     const BOOL bChosen = m_bOpen ? GetOpenFileNameW(&m_ofn) : GetSaveFileNameW(&m_ofn);
     m_pLive = nullptr;
@@ -116,7 +117,8 @@ INT_PTR CFileDialogEx::DoModal()
         m_buffer[0] = L'\0';
         return IDCANCEL;
     }
-    m_buffer.back() = L'\0';
+    // The guard stays two NULs whatever the dialog wrote, so a full buffer still ends a list.
+    std::fill(m_buffer.end() - GUARD, m_buffer.end(), L'\0');
     return IDOK;
 }
 
@@ -144,14 +146,14 @@ void CFileDialogEx::FitSelection(HWND hDialog)
             nNames = nTyped / 2 + 1;  // the text could not be read: assume the most names it can hold
     }
     const size_t nNeeded = nFolderChars * (nNames + 1) + nTyped + 2;
-    if (nNeeded <= m_buffer.size())
+    if (nNeeded + GUARD <= m_buffer.size())
         return;
-    m_buffer.resize(nNeeded, L'\0');
+    m_buffer.resize(nNeeded + GUARD, L'\0');
     for (OPENFILENAMEW* pOfn : {&m_ofn, m_pLive})
         if (pOfn)
         {
             pOfn->lpstrFile = m_buffer.data();
-            pOfn->nMaxFile = static_cast<DWORD>(m_buffer.size());
+            pOfn->nMaxFile = static_cast<DWORD>(m_buffer.size() - GUARD);
         }
 }
 

@@ -45,7 +45,7 @@ private:
 class CFileDialogEx
 {
 public:
-    static constexpr DWORD INITIAL_BUFFER = 10240;  // characters
+    static constexpr DWORD INITIAL_BUFFER = 10240;  // characters the dialog may fill at first
 
     // Always explorer style with the hook and resizing; pTemplate (may be null) becomes the
     // child panel when dwFlags asks for a template handle.
@@ -65,6 +65,8 @@ private:
                                                UINT_PTR uId, DWORD_PTR dwRef);
     // Makes the result buffer large enough for what the dialog would return now.
     void FitSelection(HWND hDialog);
+
+    static constexpr size_t GUARD = 2;  // NULs behind what the dialog may fill
 
     bool m_bOpen;
     OPENFILENAMEW m_ofn;
