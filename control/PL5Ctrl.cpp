@@ -129,7 +129,8 @@ STDMETHODIMP CPL5Ctrl::put_Language(BSTR newVal)
     // Only the first two characters count ("english" is "en"); a value without a pack stays
     // stored while the texts that were active stay in force.
     m_props.strLanguage = TextOf(newVal).substr(0, 2);
-    PL5Lang::LoadLanguage(m_props.strLanguage.c_str());
+    // The texts of the list and the status change with the pack.
+    PL5Lang::LoadLanguage(m_props.strLanguage.c_str(), [this] { AfterListChange(); });
     return S_OK;
 }
 
@@ -265,6 +266,8 @@ STDMETHODIMP CPL5Ctrl::get_ShowFullPath(VARIANT_BOOL* pVal) { return GetFlag(m_p
 STDMETHODIMP CPL5Ctrl::put_ShowFullPath(VARIANT_BOOL newVal)
 {
     m_props.bShowFullPath = FlagFrom(newVal);
+    m_list.SetShowFullPath(m_props.bShowFullPath);
+    m_list.Invalidate(true);
     return S_OK;
 }
 
