@@ -21,6 +21,7 @@
 #include <process.h>
 
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -61,6 +62,7 @@ enum : UINT_PTR
 };
 
 constexpr DWORD UPLOAD_CHUNK_SIZE = 51200;
+constexpr DWORD UPLOAD_HEAD_ROOM = 8192;  // queued part texts sent together with a chunk
 constexpr int UPLOAD_MAX_ATTEMPTS = 4;
 
 template <class TDialog>
@@ -351,6 +353,7 @@ protected:
 
     void StartRequest(const CMultipartBody& body)
     {
+        m_strPending.clear();
         const ULONGLONG nLength = body.ContentLength(m_runParts, m_runFields);
         if (nLength > MAXDWORD)
             throw EBodyError();
@@ -395,17 +398,22 @@ protected:
         SetStatus(IDS_UPLOAD_CONNECTED);
     }
 
+    // Part headers, line ends, fields and the closing delimiter are queued and go out with the
+    // next chunk of file content or at the end, so that a small file costs one network write
+    // instead of three; the bytes on the wire are the same.
     void SendFileParts(const CMultipartBody& body)
     {
         bSendingFiles = true;
-        std::vector<BYTE> buffer(UPLOAD_CHUNK_SIZE);
+        // The content buffer, with room in front of it for the queued bytes.
+        std::vector<BYTE> buffer(UPLOAD_HEAD_ROOM + UPLOAD_CHUNK_SIZE);
+        BYTE* const pChunk = buffer.data() + UPLOAD_HEAD_ROOM;
         for (size_t i = 0; i < m_runParts.size(); ++i)
         {
             const UploadPart& part = m_runParts[i];
             SetStatus(IDS_UPLOAD_PREPARING_FILES);
             const std::string strHeader = body.FilePartHeader(part);
             Dlg().BeginFile(static_cast<int>(i));
-            Write(strHeader.data(), static_cast<DWORD>(strHeader.size()));
+            Queue(strHeader);
 
             CUploadFile file;
             const bool bOpen = file.Open(part.szFilePath.c_str());
@@ -421,9 +429,14 @@ protected:
                         break;
                     // The declared length counted nSize bytes; a file that now ends sooner
                     // cannot be sent truthfully.
-                    if (file.Read(buffer.data(), nChunk) != nChunk)
+                    if (file.Read(pChunk, nChunk) != nChunk)
                         throw EBodyError();
-                    Write(buffer.data(), nChunk);
+                    if (m_strPending.size() > UPLOAD_HEAD_ROOM)
+                        Flush();
+                    const DWORD nQueued = static_cast<DWORD>(m_strPending.size());
+                    memcpy(pChunk - nQueued, m_strPending.data(), nQueued);
+                    m_strPending.clear();
+                    Write(pChunk - nQueued, nQueued + nChunk);
                     Dlg().AddProgress(nChunk);
                     nRemaining -= nChunk;
                 }
@@ -437,7 +450,7 @@ protected:
                 throw EBodyError();
             }
             Dlg().EndFile(static_cast<int>(i));
-            Write("\r\n", 2);
+            Queue("\r\n");
         }
     }
 
@@ -446,16 +459,27 @@ protected:
         bSendingFiles = false;
         SetStatus(IDS_UPLOAD_WAITING);
         for (const PostField& field : m_runFields)
-        {
-            const std::string strPart = body.FieldPart(field);
-            Write(strPart.data(), static_cast<DWORD>(strPart.size()));
-        }
+            Queue(body.FieldPart(field));
     }
 
     void SendClosing(const CMultipartBody& body)
     {
-        const std::string strClosing = body.Closing();
-        Write(strClosing.data(), static_cast<DWORD>(strClosing.size()));
+        Queue(body.Closing());
+        Flush();
+    }
+
+    void Queue(const std::string& strBytes)
+    {
+        m_strPending += strBytes;
+        if (m_strPending.size() >= UPLOAD_CHUNK_SIZE)
+            Flush();
+    }
+
+    void Flush()
+    {
+        if (!m_strPending.empty())
+            Write(m_strPending.data(), static_cast<DWORD>(m_strPending.size()));
+        m_strPending.clear();
     }
 
     // Writes every byte, continuing after partial writes.
@@ -570,6 +594,7 @@ private:
     bool m_bRunUnicode = false;
     bool m_bRunInline = false;
     int m_nRuns = 0;
+    std::string m_strPending;  // bytes queued for the next write
     CUrlComponents m_url = {};
 };
 } // namespace PTL

@@ -17,7 +17,10 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/pl5-bench.XXXXXX")
 SERVER_PID=
 
 cleanup() {
-    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null && wait "$SERVER_PID" 2>/dev/null
+    if [ -n "$SERVER_PID" ]; then
+        kill "$SERVER_PID" 2>/dev/null || true
+        wait "$SERVER_PID" 2>/dev/null || true
+    fi
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -104,7 +107,7 @@ run_worker() {  # $1 = arch; prints "seconds body_bytes peak"
         outcome=received*) ;;
         *) echo "bench: the $1 worker upload failed: ${line:-no output}" >&2; return 1 ;;
     esac
-    sed -E 's/.*body_bytes=([0-9]+) seconds=([0-9.]+) peak_working_set=([0-9]+).*/\2 \1 \3/' <<<"$line"
+    sed -E 's/.*body_bytes=([0-9]+) seconds=([0-9.]+) .*peak_working_set=([0-9]+).*/\2 \1 \3/' <<<"$line"
 }
 
 run_curl() {  # prints "seconds body_bytes peak"
