@@ -11,8 +11,9 @@ Control requests, sent by the tests to the plain port:
 
 An answer is a JSON object with any of:
   status (default 200), reason, headers ([[name, value], ...]), body (text, sent as UTF-8),
-  body_hex (bytes), delay (seconds to wait before answering), fault: "reset" (after reading `after` body bytes, default all, the
-  connection is reset without an answer) or "close" (closed normally without an answer).
+  body_hex (bytes), delay (seconds to wait before answering), fault: "reset" (after reading
+  `after` body bytes, default all, the connection is reset without an answer) or "close"
+  (closed normally without an answer).
 Without a scripted answer the server answers 200 with "received N bytes".
 
 With --discard the server records nothing and only counts the bytes it reads (benchmark).
