@@ -55,87 +55,76 @@ protected:
         if (!ServersAvailable())
             GTEST_SKIP() << "run through tests/servers/with_servers.sh";
         RecordServer::Reset();
+        m_p = NewControl();
+        Advise(m_p, &m_sink);
+        SetText(m_p, &IPL5Ctrl::put_Language, L"en");
     }
+
+    // StartUpload to the recording server's path; the result, or none.
+    std::wstring Upload(const std::wstring& strPath, bool* pbResult = nullptr)
+    {
+        SetText(m_p, &IPL5Ctrl::put_Action, RecordUrl(strPath));
+        PTL::CComBSTR result;
+        EXPECT_EQ(S_OK, m_p->StartUpload(&result));
+        if (pbResult)
+            *pbResult = result.Get() != nullptr;
+        return result.Get() ? std::wstring(result.Get()) : std::wstring();
+    }
+
+    CComPtr<IPL5Ctrl> m_p;
+    CRecordingSink m_sink;
 };
 
 TEST_F(StartUpload, RedirectAnswerGivesNoEventAndNoResult)
 {
-    CComPtr<IPL5Ctrl> p = NewControl();
-    CRecordingSink sink;
-    Advise(p, &sink);
-    SetText(p, &IPL5Ctrl::put_Language, L"en");
-    SetText(p, &IPL5Ctrl::put_Action, RecordUrl(L"/post"));
     PTL::CComBSTR bstrName(L"k"), bstrValue(L"v");
     VARIANT varName, varValue;
     varName.vt = varValue.vt = VT_BSTR;
     varName.bstrVal = bstrName;
     varValue.bstrVal = bstrValue;
-    ASSERT_EQ(S_OK, p->AppendPostData(varName, varValue));
+    ASSERT_EQ(S_OK, m_p->AppendPostData(varName, varValue));
 
     // The page is sent on (here: it has no document, so nothing happens) and told nothing.
     RecordServer::Script("[{\"status\": 302, \"headers\": [[\"Location\", \"/next.html\"]], \"body\": \"moved\"}]");
-    BSTR bstr = nullptr;
-    EXPECT_EQ(S_OK, p->StartUpload(&bstr));
-    EXPECT_EQ(nullptr, bstr);
-    EXPECT_TRUE(sink.calls.empty()) << "first event " << sink.calls[0].dispid;
+    bool bResult = true;
+    Upload(L"/post", &bResult);
+    EXPECT_FALSE(bResult);
+    EXPECT_TRUE(m_sink.calls.empty()) << "first event " << m_sink.calls[0].dispid;
     ASSERT_EQ(1, RecordServer::Count());
 
     // The next answer is an ordinary one: result and event, with the field sent again.
-    EXPECT_EQ(S_OK, p->StartUpload(&bstr));
-    PTL::CComBSTR result;
-    *&result = bstr;
-    ASSERT_NE(nullptr, result.Get());
-    EXPECT_EQ(0, wcsncmp(result.Get(), L"received ", 9)) << result.Get();
-    ASSERT_EQ(1u, sink.calls.size());
-    EXPECT_EQ(10, sink.calls[0].dispid);
-    EXPECT_STREQ(result.Get(), sink.calls[0].args[0].bstrVal);
+    const std::wstring strResult = Upload(L"/post");
+    EXPECT_EQ(0u, strResult.find(L"received ")) << strResult;
+    ASSERT_EQ(1u, m_sink.calls.size());
+    EXPECT_EQ(10, m_sink.calls[0].dispid);
+    EXPECT_EQ(strResult, m_sink.calls[0].args[0].bstrVal);
     EXPECT_NE(std::string::npos, RecordServer::Request(1).strBody.find("name=\"k\"\r\n\r\nv\r\n"));
 }
 
 TEST_F(StartUpload, SecondStartWhileTheDialogRunsDoesNothing)
 {
-    CComPtr<IPL5Ctrl> p = NewControl();
-    CRecordingSink sink;
-    Advise(p, &sink);
-    SetText(p, &IPL5Ctrl::put_Language, L"en");
-    SetText(p, &IPL5Ctrl::put_Action, RecordUrl(L"/slow"));
     RecordServer::Script("[{\"delay\": 1.0, \"body\": \"first\"}]");
-
-    g_pNested = p;
+    g_pNested = m_p;
     SetTimer(nullptr, 0, 300, OnTimer);
-    BSTR bstr = nullptr;
-    EXPECT_EQ(S_OK, p->StartUpload(&bstr));
-    PTL::CComBSTR result;
-    *&result = bstr;
-    EXPECT_STREQ(L"first", result.Get());
+    EXPECT_EQ(L"first", Upload(L"/slow"));
     EXPECT_EQ(S_OK, g_hrNested);
     EXPECT_EQ(nullptr, g_bstrNested) << "the nested call returned no result";
     EXPECT_EQ(1, RecordServer::Count()) << "only one request was made";
-    EXPECT_EQ(1u, sink.calls.size());
+    EXPECT_EQ(1u, m_sink.calls.size());
     g_pNested = nullptr;
 }
 
 TEST_F(StartUpload, InlineResponseReachesResultAndEvent)
 {
-    CComPtr<IPL5Ctrl> p = NewControl();
-    CRecordingSink sink;
-    Advise(p, &sink);
-    SetText(p, &IPL5Ctrl::put_Language, L"en");
-    SetText(p, &IPL5Ctrl::put_Action, RecordUrl(L"/form/post"));
-    ASSERT_EQ(S_OK, p->put_MakeInlineResponse(VARIANT_TRUE));
+    ASSERT_EQ(S_OK, m_p->put_MakeInlineResponse(VARIANT_TRUE));
     // The answer names a script; its text, fetched from the same server, ends up inside.
     RecordServer::Script(
         "[{\"headers\": [[\"Content-Type\", \"text/html\"]], "
         "\"body\": \"<html><head><script src=\\\"app.js\\\"></script></head><body>done</body></html>\"}, "
         "{\"body\": \"var nInlined = 1;\"}]");
-    BSTR bstr = nullptr;
-    EXPECT_EQ(S_OK, p->StartUpload(&bstr));
-    PTL::CComBSTR result;
-    *&result = bstr;
-    ASSERT_NE(nullptr, result.Get());
-    const std::wstring strResult = result.Get();
+    const std::wstring strResult = Upload(L"/form/post");
     EXPECT_NE(std::wstring::npos, strResult.find(L"var nInlined = 1;")) << strResult;
-    ASSERT_EQ(1u, sink.calls.size());
-    EXPECT_EQ(strResult, sink.calls[0].args[0].bstrVal);
+    ASSERT_EQ(1u, m_sink.calls.size());
+    EXPECT_EQ(strResult, m_sink.calls[0].args[0].bstrVal);
     EXPECT_EQ("GET /form/app.js HTTP/1.1", RecordServer::Request(1).RequestLine());
 }
