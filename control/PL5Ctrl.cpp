@@ -60,6 +60,13 @@ CPL5Ctrl::CPL5Ctrl() : m_nIdVal(static_cast<ULONG>(rand()))
     // 300 x 200 pixels at 96 dpi, in HIMETRIC.
     m_sizeExtent.cx = MulDiv(300, 2540, 96);
     m_sizeExtent.cy = MulDiv(200, 2540, 96);
+    // The list asks whether an upload runs, and in child mode hands each new entry to the
+    // embedded dialog.
+    m_fileHooks.fnUploadRunning = [this] { return m_uploadDlg.bRunning.load(); };
+    m_fileHooks.fnChildModeAdd = [this](const FileEntry& entry) {
+        if (m_uploadDlg.IsChild())
+            m_uploadDlg.AppendFile(entry);
+    };
 }
 
 CPL5Ctrl::~CPL5Ctrl() = default;
@@ -139,6 +146,7 @@ STDMETHODIMP CPL5Ctrl::put_ProgramTitle(BSTR newVal)
 {
     // Process-wide; the message caption takes it at the next pack load.
     PL5Lang::SetProgramTitle(TextOf(newVal).c_str());
+    m_uploadDlg.SetTitle(UploadTitleSuffix());
     return S_OK;
 }
 
@@ -289,6 +297,7 @@ STDMETHODIMP CPL5Ctrl::get_DialogListHeight(SHORT* pVal) { return GetNumber(m_pr
 STDMETHODIMP CPL5Ctrl::put_DialogListHeight(SHORT newVal)
 {
     m_props.nDialogListHeight = newVal;
+    m_uploadDlg.SetListHeight(newVal);
     return S_OK;
 }
 

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "ptl/InternetException.h"
 #include "ptl/InternetHandle.h"
@@ -37,21 +38,6 @@
 
 namespace PTL
 {
-// Status line texts shown by the worker (language string ids).
-enum : UINT
-{
-    IDS_UPLOAD_PREPARING = 502,
-    IDS_UPLOAD_CONNECTING = 503,
-    IDS_UPLOAD_CONNECTED = 504,
-    IDS_UPLOAD_PREPARING_FILES = 505,
-    IDS_UPLOAD_TRANSFERRING = 506,
-    IDS_UPLOAD_WAITING = 507,
-    IDS_UPLOAD_ASKING_RESULT = 508,
-    IDS_UPLOAD_PROCESSING_RESULT = 509,
-    IDS_UPLOAD_COMPLETE = 510,
-    IDS_UPLOAD_CANCELLED = 511,
-    IDS_UPLOAD_FAILED = 512,
-};
 
 // Timers on the dialog window: progress texts (started by whoever starts the worker) and the
 // wait blink while the answer is awaited.
@@ -341,9 +327,9 @@ protected:
 
     void OpenSession()
     {
-        SetStatus(IDS_UPLOAD_PREPARING);
+        SetStatus(IDS_STAGE_PREPARING);
         CrackUrl(m_strRunActionUrl.c_str(), m_url);
-        SetStatus(IDS_UPLOAD_CONNECTING);
+        SetStatus(IDS_STAGE_CONNECTING);
         session.Open(L"Pelora5", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         if (!m_url.szHostName[0])
             throw CInternetException(nullptr, L"Failed to connect to server (%ls:%u)", m_url.szHostName,
@@ -395,7 +381,7 @@ protected:
         buffers.dwBufferTotal = static_cast<DWORD>(nLength);
         if (!HttpSendRequestExW(request, &buffers, nullptr, 0, 0))
             throw CInternetException(request, L"Failed to send http request(Ex)");
-        SetStatus(IDS_UPLOAD_CONNECTED);
+        SetStatus(IDS_STAGE_CONNECTED);
     }
 
     // Part headers, line ends, fields and the closing delimiter are queued and go out with the
@@ -410,14 +396,14 @@ protected:
         for (size_t i = 0; i < m_runParts.size(); ++i)
         {
             const UploadPart& part = m_runParts[i];
-            SetStatus(IDS_UPLOAD_PREPARING_FILES);
+            SetStatus(IDS_STAGE_PREPARE_FILES);
             const std::string strHeader = body.FilePartHeader(part);
             Dlg().BeginFile(static_cast<int>(i));
             Queue(strHeader);
 
             CUploadFile file;
             const bool bOpen = file.Open(part.szFilePath.c_str());
-            SetStatus(IDS_UPLOAD_TRANSFERRING);
+            SetStatus(IDS_STAGE_SENDING);
             if (bOpen)
             {
                 ULONGLONG nRemaining = part.nSize;
@@ -457,7 +443,7 @@ protected:
     void SendFormFields(const CMultipartBody& body)
     {
         bSendingFiles = false;
-        SetStatus(IDS_UPLOAD_WAITING);
+        SetStatus(IDS_STAGE_PROCESSING);
         for (const PostField& field : m_runFields)
             Queue(body.FieldPart(field));
     }
@@ -500,10 +486,10 @@ protected:
 
     void ReadResponse()
     {
-        SetStatus(IDS_UPLOAD_WAITING);
+        SetStatus(IDS_STAGE_PROCESSING);
         szResponse.clear();
         strRawResponse.clear();
-        SetStatus(IDS_UPLOAD_ASKING_RESULT);
+        SetStatus(IDS_STAGE_ASKING);
         for (;;)
         {
             DWORD nAvailable = 0;
@@ -519,12 +505,12 @@ protected:
             block[nRead] = '\0';
             strRawResponse.append(block.data());
         }
-        SetStatus(IDS_UPLOAD_PROCESSING_RESULT);
+        SetStatus(IDS_STAGE_RESULT);
         szResponse = DecodeWireText(strRawResponse, m_bRunUnicode);
         if (m_bRunInline && !szResponse.empty())
             Dlg().MakeInlineResponse(szResponse);
         bCompleted = true;
-        SetStatus(IDS_UPLOAD_COMPLETE);
+        SetStatus(IDS_STAGE_DONE);
     }
 
     // A redirect answer carries a Location; it becomes szLocation, resolved against the action.

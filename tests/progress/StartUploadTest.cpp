@@ -117,14 +117,30 @@ TEST_F(StartUpload, SecondStartWhileTheDialogRunsDoesNothing)
 TEST_F(StartUpload, InlineResponseReachesResultAndEvent)
 {
     ASSERT_EQ(S_OK, m_p->put_MakeInlineResponse(VARIANT_TRUE));
-    // The answer names a script; its text, fetched from the same server, ends up inside.
+    // The answer names a script and a style sheet on the same server, a script the server does
+    // not have, and a script of another origin (PHP's receiver on its own port).
+    const std::string strOther = "http://127.0.0.1:" + std::to_string(PhpPort()) + "/receive.php";
     RecordServer::Script(
-        "[{\"headers\": [[\"Content-Type\", \"text/html\"]], "
-        "\"body\": \"<html><head><script src=\\\"app.js\\\"></script></head><body>done</body></html>\"}, "
-        "{\"body\": \"var nInlined = 1;\"}]");
+        "[{\"headers\": [[\"Content-Type\", \"text/html\"]], \"body\": \"<html><head>"
+        "<script src=\\\"app.js\\\"></script><script src=\\\"missing.js\\\"></script>"
+        "<script src=\\\"" + strOther + "\\\"></script>"
+        "<link rel=\\\"stylesheet\\\" href=\\\"site.css\\\"></head><body>done</body></html>\"}, "
+        "{\"body\": \"var nInlined = 1;\"}, "
+        "{\"status\": 404, \"body\": \"not here\"}, "
+        "{\"body\": \"body { color: navy }\"}]");
     const std::wstring strResult = Upload(L"/form/post");
+
     EXPECT_NE(std::wstring::npos, strResult.find(L"var nInlined = 1;")) << strResult;
+    EXPECT_NE(std::wstring::npos, strResult.find(L"body { color: navy }")) << strResult;
+    EXPECT_EQ(std::wstring::npos, strResult.find(L"<link")) << "the style sheet became a style element";
+    EXPECT_EQ(std::wstring::npos, strResult.find(L"not here")) << "a 404 resource inlines nothing";
+    EXPECT_NE(std::wstring::npos, strResult.find(L"files: 0")) << "the other origin's text was inlined";
+    EXPECT_NE(std::wstring::npos, strResult.find(L"<base ")) << strResult;
+
     ASSERT_EQ(1u, m_sink.calls.size());
     EXPECT_EQ(strResult, m_sink.calls[0].args[0].bstrVal);
+    ASSERT_EQ(4, RecordServer::Count());
     EXPECT_EQ("GET /form/app.js HTTP/1.1", RecordServer::Request(1).RequestLine());
+    EXPECT_EQ("GET /form/missing.js HTTP/1.1", RecordServer::Request(2).RequestLine());
+    EXPECT_EQ("GET /form/site.css HTTP/1.1", RecordServer::Request(3).RequestLine());
 }

@@ -10,7 +10,7 @@
 #include <regex>
 #include <thread>
 
-#include "progress/UploadDlg.h"  // before LangIds.h, whose macros name the worker's status ids
+#include "progress/UploadDlg.h"
 #include "filelist/Format.h"
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"

@@ -249,6 +249,10 @@ void CDialogWatcher::Poll()
         auto it = std::find_if(m_tracked.begin(), m_tracked.end(), [hWnd](const CTracked& t) { return t.hWnd == hWnd; });
         CDialogRecord record;
         Snapshot(hWnd, record);
+        // A dialog hidden while it was read (it is closing) shows every control as hidden: keep
+        // what the user saw last instead.
+        if (it != m_tracked.end() && !IsWindowVisible(hWnd))
+            continue;
         std::lock_guard<std::mutex> lock(m_mutex);
         if (it == m_tracked.end()) {
             CTracked tracked;
