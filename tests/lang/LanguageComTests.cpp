@@ -1,0 +1,107 @@
+// Language switching as a page sees it, through the registered control: the texts and the
+// caption of a refusal message box follow Language puts, a code without a pack changes nothing,
+// and the caption takes a new program title only at the next pack load.
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <string>
+#include "Pelora5_h.h"
+#include "common/DialogWatcher.h"
+#include "ptl/ComPtr.h"
+
+using PTL::CComBSTR;
+using PTL::CComPtr;
+
+namespace
+{
+// A one-byte file refused by MaxUnitFileSize 0: the refusal box is what the user reads.
+class CRefusal
+{
+public:
+    CRefusal()
+    {
+        wchar_t szDir[MAX_PATH] = L"";
+        GetTempPathW(MAX_PATH, szDir);
+        m_strPath = std::wstring(szDir) + L"pl5_language_" + std::to_wstring(GetCurrentProcessId()) + L".bin";
+        HANDLE h = CreateFileW(m_strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n = 0;
+        WriteFile(h, "x", 1, &n, nullptr);
+        CloseHandle(h);
+    }
+    ~CRefusal() { DeleteFileW(m_strPath.c_str()); }
+    CRefusal(const CRefusal&) = delete;
+    CRefusal& operator=(const CRefusal&) = delete;
+
+    // Offers the file and returns the box the user saw.
+    CSeenDialog Show(IPL5Ctrl* p) const
+    {
+        CDialogWatcher watcher([](const CSeenDialog&) { return IDOK; });
+        EXPECT_EQ(S_OK, p->AddFile(CComBSTR(m_strPath.c_str()), nullptr));
+        const std::vector<CSeenDialog> seen = watcher.Seen();
+        EXPECT_EQ(1u, seen.size());
+        return seen.empty() ? CSeenDialog() : seen[0];
+    }
+
+private:
+    std::wstring m_strPath;
+};
+
+std::wstring Language(IPL5Ctrl* p)
+{
+    CComBSTR bstr;
+    p->get_Language(&bstr);
+    return bstr.Get() ? std::wstring(bstr.Get()) : std::wstring();
+}
+
+std::string Utf8(const std::wstring& s)
+{
+    std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
+    out.pop_back();
+    return out;
+}
+} // namespace
+
+// One test, in order: the process starts without any pack, and that state cannot come back.
+TEST(LanguageThroughCom, TextsFollowThePacksAndTheTitleWaitsForTheNextLoad)
+{
+    CComPtr<IPL5Ctrl> p;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IPL5Ctrl,
+                                     reinterpret_cast<void**>(&p)));
+    ASSERT_EQ(S_OK, p->put_MaxUnitFileSize(0));
+    const CRefusal refusal;
+    const std::wstring strKoreanStart = L"제한된 파일 용량이 초과됩니다.";
+    const std::wstring strEnglishStart = L"Too large file selected.";
+
+    // Never loaded: no texts at all (the default "ko" is only stored until a put or a window).
+    CSeenDialog box = refusal.Show(p);
+    EXPECT_EQ("", Utf8(box.strCaption));
+    EXPECT_EQ("", Utf8(box.MessageText()));
+
+    ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"KO")));
+    box = refusal.Show(p);
+    EXPECT_EQ("알림 - Pelora", Utf8(box.strCaption));
+    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << Utf8(box.MessageText());
+
+    // A code without a pack is stored; the Korean texts stay.
+    ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"jp")));
+    EXPECT_EQ("jp", Utf8(Language(p)));
+    box = refusal.Show(p);
+    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << Utf8(box.MessageText());
+
+    // The caption keeps the old title until a pack is loaded again.
+    ASSERT_EQ(S_OK, p->put_ProgramTitle(CComBSTR(L"Shop")));
+    box = refusal.Show(p);
+    EXPECT_EQ("알림 - Pelora", Utf8(box.strCaption));
+
+    ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"english")));
+    EXPECT_EQ("en", Utf8(Language(p)));
+    box = refusal.Show(p);
+    EXPECT_EQ("Alert - Shop", Utf8(box.strCaption));
+    EXPECT_EQ(0u, box.MessageText().find(strEnglishStart)) << Utf8(box.MessageText());
+
+    // An empty title leaves the bare caption.
+    ASSERT_EQ(S_OK, p->put_ProgramTitle(CComBSTR(L"")));
+    ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"ko")));
+    box = refusal.Show(p);
+    EXPECT_EQ("알림", Utf8(box.strCaption));
+}
