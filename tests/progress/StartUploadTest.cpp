@@ -8,6 +8,7 @@
 #include "control/EventSink.h"
 #include "ptl/ClassFactory.h"
 #include "tests/upload/TestServers.h"
+#include "tests/upload/UploadTestFiles.h"
 
 using PTL::CComPtr;
 
@@ -143,4 +144,33 @@ TEST_F(StartUpload, InlineResponseReachesResultAndEvent)
     EXPECT_EQ("GET /form/app.js HTTP/1.1", RecordServer::Request(1).RequestLine());
     EXPECT_EQ("GET /form/missing.js HTTP/1.1", RecordServer::Request(2).RequestLine());
     EXPECT_EQ("GET /form/site.css HTTP/1.1", RecordServer::Request(3).RequestLine());
+}
+
+TEST_F(StartUpload, HundredUploadsInARowLeaveNoHandlesBehind)
+{
+    // Every upload opens internet handles, a thread, a dialog and its timers and the file; none
+    // of them may outlive its upload.
+    const CTempDir dir;
+    const std::wstring strFile = dir.WriteFile(L"each.bin", PatternBytes(70000, 3));
+    ASSERT_EQ(S_OK, m_p->put_SilentMode(VARIANT_TRUE));
+    ASSERT_EQ(S_OK, m_p->AddFile(PTL::CComBSTR(strFile.c_str()), nullptr));
+    auto handles = [] {
+        DWORD n = 0;
+        GetProcessHandleCount(GetCurrentProcess(), &n);
+        return n;
+    };
+    for (int i = 0; i < 3; ++i)  // first uses load libraries and caches
+        Upload(L"/warm");
+    const DWORD nBefore = handles();
+    const DWORD nUserBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    const DWORD nGdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(0u, Upload(L"/again").find(L"received ")) << "upload " << i;
+    EXPECT_LE(handles(), nBefore + 4) << "before: " << nBefore;
+    EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), nUserBefore + 2);
+    EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), nGdiBefore + 2);
+    size_t nCompleted = 0;
+    for (const auto& call : m_sink.calls)
+        nCompleted += call.dispid == 10;
+    EXPECT_EQ(103u, nCompleted);
 }
