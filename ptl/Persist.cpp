@@ -121,6 +121,19 @@ HRESULT PutProperty(IDispatch* pDispatch, DISPID dispid, VARIANT* pValue)
                              nullptr, nullptr, nullptr);
 }
 
+namespace
+{
+// What an entry saves: the extent dimension, or the property's current value.
+HRESULT EntryValue(const CPersistTarget& target, const PropMapEntry& entry, VARIANT* pVar)
+{
+    if (!IsExtent(entry))
+        return GetProperty(target.pDispatch, entry.dispid, pVar);
+    pVar->vt = VT_UI4;
+    pVar->ulVal = static_cast<ULONG>(ExtentOf(target, entry));
+    return S_OK;
+}
+} // namespace
+
 HRESULT LoadFromPropertyBag(const CPersistTarget& target, IPropertyBag* pBag, IErrorLog* pErrorLog)
 {
     if (!pBag)
@@ -162,18 +175,9 @@ HRESULT SaveToPropertyBag(const CPersistTarget& target, IPropertyBag* pBag)
     for (const PropMapEntry* p = target.pMap; p->szName; ++p)
     {
         CComVariant var;
-        if (IsExtent(*p))
-        {
-            var.vt = VT_UI4;
-            var.ulVal = static_cast<ULONG>(ExtentOf(target, *p));
-        }
-        else
-        {
-            const HRESULT hr = GetProperty(target.pDispatch, p->dispid, &var);
-            if (FAILED(hr))
-                return hr;
-        }
-        const HRESULT hr = pBag->Write(p->szName, &var);
+        HRESULT hr = EntryValue(target, *p, &var);
+        if (SUCCEEDED(hr))
+            hr = pBag->Write(p->szName, &var);
         if (FAILED(hr))
             return hr;
     }
@@ -187,16 +191,11 @@ HRESULT SaveToStream(const CPersistTarget& target, IStream* pStream)
     HRESULT hr = WriteExact(pStream, &STREAM_VERSION, sizeof(STREAM_VERSION));
     for (const PropMapEntry* p = target.pMap; SUCCEEDED(hr) && p->szName; ++p)
     {
-        if (IsExtent(*p))
-        {
-            const ULONG n = static_cast<ULONG>(ExtentOf(target, *p));
-            hr = WriteExact(pStream, &n, sizeof(n));
-            continue;
-        }
+        // The extent goes out as a bare number, properties with their type.
         CComVariant var;
-        hr = GetProperty(target.pDispatch, p->dispid, &var);
+        hr = EntryValue(target, *p, &var);
         if (SUCCEEDED(hr))
-            hr = WriteValue(pStream, var);
+            hr = IsExtent(*p) ? WriteExact(pStream, &var.ulVal, sizeof(ULONG)) : WriteValue(pStream, var);
     }
     return hr;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include "control/PL5Ctrl.h"
 #include "control/EventSink.h"
+#include "common/InProcessControl.h"
 #include "ptl/ClassFactory.h"
 
 using PTL::CComPtr;
@@ -15,12 +16,7 @@ using PTL::CComVariant;
 
 namespace
 {
-CComPtr<IPL5Ctrl> NewControl()
-{
-    CComPtr<IPL5Ctrl> p;
-    EXPECT_EQ(S_OK, PTL::CComObject<CPL5Ctrl>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
-    return p;
-}
+CComPtr<IPL5Ctrl> NewControl() { return NewInProcessControl(); }
 
 CPL5Ctrl* Impl(IPL5Ctrl* p) { return static_cast<CPL5Ctrl*>(p); }
 
@@ -349,25 +345,8 @@ TEST(ControlPersistence, InitNewMarksDirtyAndChangesNothing)
 
 namespace
 {
-DWORD Advise(IPL5Ctrl* p, IDispatch* pSink)
-{
-    CComPtr<IConnectionPointContainer> pContainer;
-    EXPECT_EQ(S_OK, p->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer)));
-    CComPtr<IConnectionPoint> pPoint;
-    EXPECT_EQ(S_OK, pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint));
-    DWORD dwCookie = 0;
-    EXPECT_EQ(S_OK, pPoint->Advise(pSink, &dwCookie));
-    return dwCookie;
-}
-
-void Unadvise(IPL5Ctrl* p, DWORD dwCookie)
-{
-    CComPtr<IConnectionPointContainer> pContainer;
-    p->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer));
-    CComPtr<IConnectionPoint> pPoint;
-    pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint);
-    EXPECT_EQ(S_OK, pPoint->Unadvise(dwCookie));
-}
+DWORD Advise(IPL5Ctrl* p, IDispatch* pSink) { return AdviseSink(p, pSink); }
+void Unadvise(IPL5Ctrl* p, DWORD dwCookie) { UnadviseSink(p, dwCookie); }
 } // namespace
 
 TEST(ControlEvents, ArgumentsGoOutReversedWithTheirTypes)

@@ -6,6 +6,7 @@
 
 #include "control/PL5Ctrl.h"
 #include "control/EventSink.h"
+#include "common/InProcessControl.h"
 #include "ptl/ClassFactory.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
@@ -14,23 +15,6 @@ using PTL::CComPtr;
 
 namespace
 {
-CComPtr<IPL5Ctrl> NewControl()
-{
-    CComPtr<IPL5Ctrl> p;
-    EXPECT_EQ(S_OK, PTL::CComObject<CPL5Ctrl>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
-    return p;
-}
-
-void Advise(IPL5Ctrl* p, IDispatch* pSink)
-{
-    CComPtr<IConnectionPointContainer> pContainer;
-    ASSERT_EQ(S_OK, p->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer)));
-    CComPtr<IConnectionPoint> pPoint;
-    ASSERT_EQ(S_OK, pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint));
-    DWORD dwCookie = 0;
-    ASSERT_EQ(S_OK, pPoint->Advise(pSink, &dwCookie));
-}
-
 void SetText(IPL5Ctrl* p, HRESULT (STDMETHODCALLTYPE IPL5Ctrl::*put)(BSTR), const std::wstring& str)
 {
     PTL::CComBSTR bstr(str.c_str());
@@ -56,8 +40,8 @@ protected:
         if (!ServersAvailable())
             GTEST_SKIP() << "run through tests/servers/with_servers.sh";
         RecordServer::Reset();
-        m_p = NewControl();
-        Advise(m_p, &m_sink);
+        m_p = NewInProcessControl();
+        AdviseSink(m_p, &m_sink);
         SetText(m_p, &IPL5Ctrl::put_Language, L"en");
     }
 

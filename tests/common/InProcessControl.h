@@ -1,0 +1,41 @@
+// The control made in-process from this program's own copy of the module's code, and event
+// sinks connected to it through its connection point.
+#pragma once
+#include <windows.h>
+#include <gtest/gtest.h>
+#include "control/PL5Ctrl.h"
+#include "ptl/ComPtr.h"
+
+inline PTL::CComPtr<IPL5Ctrl> NewInProcessControl()
+{
+    PTL::CComPtr<IPL5Ctrl> p;
+    EXPECT_EQ(S_OK, PTL::CComObject<CPL5Ctrl>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
+    return p;
+}
+
+inline PTL::CComPtr<IConnectionPoint> EventPoint(IPL5Ctrl* p)
+{
+    PTL::CComPtr<IConnectionPointContainer> pContainer;
+    EXPECT_EQ(S_OK, p->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer)));
+    PTL::CComPtr<IConnectionPoint> pPoint;
+    if (pContainer)
+        EXPECT_EQ(S_OK, pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint));
+    return pPoint;
+}
+
+// Connects a sink; returns its cookie.
+inline DWORD AdviseSink(IPL5Ctrl* p, IDispatch* pSink)
+{
+    DWORD dwCookie = 0;
+    PTL::CComPtr<IConnectionPoint> pPoint = EventPoint(p);
+    if (pPoint)
+        EXPECT_EQ(S_OK, pPoint->Advise(pSink, &dwCookie));
+    return dwCookie;
+}
+
+inline void UnadviseSink(IPL5Ctrl* p, DWORD dwCookie)
+{
+    PTL::CComPtr<IConnectionPoint> pPoint = EventPoint(p);
+    if (pPoint)
+        EXPECT_EQ(S_OK, pPoint->Unadvise(dwCookie));
+}
