@@ -6,8 +6,14 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
 #include <string>
 
+#include "lang/LangIds.h"
+#include "lang/LangTable.h"
+#include "progress/LabelFit.h"
+#include "tests/common/DialogWatcher.h"
 #include "tests/common/InProcessControl.h"
 
 namespace
@@ -90,7 +96,9 @@ public:
 class CActiveControl
 {
 public:
-    explicit CActiveControl(const RECT& rcPos = {10, 10, 310, 210}, bool bChildMode = false)
+    // fnBefore runs between the client site and the activation, where the tag's PARAMs load.
+    explicit CActiveControl(const RECT& rcPos = {10, 10, 310, 210},
+                            const std::function<void(CPL5Ctrl&)>& fnBefore = nullptr)
         : m_hFrame(CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
                                    700, 500, nullptr, nullptr, nullptr, nullptr)),
           site(m_hFrame)
@@ -98,9 +106,9 @@ public:
         site.rcPos = rcPos;
         pControl = NewInProcessControl();
         pControl.QueryInterface(&pOleObject);
-        if (bChildMode)
-            pControl->put_ChildMode(VARIANT_TRUE);
         pOleObject->SetClientSite(&site);
+        if (fnBefore)
+            fnBefore(*static_cast<CPL5Ctrl*>(pControl.Get()));
         hrActivate = pOleObject->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site, 0, m_hFrame, &rcPos);
         PTL::CComPtr<IOleWindow> pWindow;
         pControl.QueryInterface(&pWindow);
@@ -142,6 +150,25 @@ public:
 };
 
 PTL::CComBSTR Bstr(const wchar_t* sz) { return PTL::CComBSTR(sz); }
+
+void ChildMode(CPL5Ctrl& control) { control.put_ChildMode(VARIANT_TRUE); }
+
+// A drop target that takes nothing; only its registration matters here.
+class CNoDropTarget : public IDropTarget
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = (riid == IID_IUnknown || riid == IID_IDropTarget) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP DragEnter(IDataObject*, DWORD, POINTL, DWORD* pdwEffect) override { return *pdwEffect = 0, S_OK; }
+    STDMETHODIMP DragOver(DWORD, POINTL, DWORD* pdwEffect) override { return *pdwEffect = 0, S_OK; }
+    STDMETHODIMP DragLeave() override { return S_OK; }
+    STDMETHODIMP Drop(IDataObject*, DWORD, POINTL, DWORD* pdwEffect) override { return *pdwEffect = 0, S_OK; }
+};
 
 TEST(InPlace, ActivationMakesTheWindowAndDeactivationTakesItDown)
 {
@@ -257,7 +284,7 @@ TEST(InPlace, AutomaticFirstColumnWidth)
 
 TEST(InPlace, ChildModeDialogCoversTheControl)
 {
-    CActiveControl active({0, 0, 420, 380}, true);
+    CActiveControl active({0, 0, 420, 380}, ChildMode);
     ASSERT_TRUE(IsWindow(active.hWnd));
     HWND hDialog = nullptr;
     for (HWND h = GetWindow(active.hWnd, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
@@ -279,6 +306,34 @@ TEST(InPlace, ChildModeDialogCoversTheControl)
     EXPECT_EQ(300, rcDialog.bottom);
 }
 
+TEST(InPlace, NoProgressLabelIsCut)
+{
+    for (const wchar_t* szLanguage : {L"en", L"ko"})
+    {
+        CActiveControl active({0, 0, 420, 380}, [szLanguage](CPL5Ctrl& control) {
+            control.put_Language(Bstr(szLanguage));
+            control.put_ChildMode(VARIANT_TRUE);
+        });
+        const HWND hDialog = GetWindow(active.hWnd, GW_CHILD);
+        ASSERT_TRUE(GetDlgItem(hDialog, 1201));
+        // Each label is as wide as its text in the dialog's font.
+        int nLabels = 0;
+        for (HWND h = GetWindow(hDialog, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+        {
+            wchar_t szText[64] = L"", szClass[16] = L"";
+            GetWindowTextW(h, szText, 64);
+            GetClassNameW(h, szClass, 16);
+            if (GetDlgCtrlID(h) != -1 || !szText[0] || _wcsicmp(szClass, L"Static") != 0)
+                continue;
+            ++nLabels;
+            RECT rc;
+            GetClientRect(h, &rc);
+            EXPECT_LE(TextWidthInDialogFont(hDialog, h), rc.right) << szLanguage << " " << nLabels;
+        }
+        EXPECT_EQ(6, nLabels) << szLanguage;
+    }
+}
+
 TEST(InPlace, KeysOfferedByTheContainer)
 {
     CActiveControl active;
@@ -297,5 +352,108 @@ TEST(InPlace, KeysOfferedByTheContainer)
         MSG msg = {active.List(), key.uMsg, key.nKey, 0, 0, {0, 0}};
         EXPECT_EQ(key.hrExpected, pActive->TranslateAccelerator(&msg)) << key.nKey;
     }
+}
+TEST(InPlace, TeardownRevokesExactlyTheDropTargetsRegistered)
+{
+    OleInitialize(nullptr);
+    CNoDropTarget target, probe, pages;
+    // The page window has a target of its own; the control takes it over only with UseDragDrop
+    // outside child mode, and it is not given back.
+    const struct
+    {
+        bool bUseDragDrop;
+        bool bChildMode;
+        bool bPageKeepsItsOwn;
+        bool bControlTaken;
+    } cases[] = {{true, false, false, true}, {false, false, true, true}, {true, true, true, false}};
+    for (const auto& c : cases)
+    {
+        CActiveControl active({0, 0, 300, 200}, [&](CPL5Ctrl& control) {
+            RegisterDragDrop(control.ContainerWindow(), &pages);
+            control.WindowHooks().fnDropTarget = [&target] { return PTL::CComPtr<IDropTarget>(&target); };
+            control.put_UseDragDrop(c.bUseDragDrop ? VARIANT_TRUE : VARIANT_FALSE);
+            if (c.bChildMode)
+                control.put_ChildMode(VARIANT_TRUE);
+        });
+        const HWND hPage = active.m_hFrame, hWnd = active.hWnd;
+        auto taken = [&probe](HWND h) {
+            const HRESULT hr = RegisterDragDrop(h, &probe);
+            if (SUCCEEDED(hr))
+                RevokeDragDrop(h);
+            return hr == DRAGDROP_E_ALREADYREGISTERED;
+        };
+        EXPECT_TRUE(taken(hPage)) << c.bUseDragDrop << c.bChildMode;
+        EXPECT_EQ(c.bControlTaken, taken(hWnd)) << c.bUseDragDrop << c.bChildMode;
+        // A page that changes the flag meanwhile changes nothing at teardown.
+        active.pControl->put_UseDragDrop(c.bUseDragDrop ? VARIANT_FALSE : VARIANT_TRUE);
+        PTL::CComPtr<IOleInPlaceObject> pInPlace;
+        active.pControl.QueryInterface(&pInPlace);
+        pInPlace->InPlaceDeactivate();
+        EXPECT_EQ(c.bPageKeepsItsOwn, taken(hPage)) << c.bUseDragDrop << c.bChildMode;
+        RevokeDragDrop(hPage);
+    }
+    OleUninitialize();
+}
+
+TEST(InPlace, MessagesAreOwnedByTheContainerBeforeTheWindowExists)
+{
+    const HWND hFrame = CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
+                                        nullptr, nullptr, nullptr, nullptr);
+    CTestSite site(hFrame);
+    PTL::CComPtr<IPL5Ctrl> pControl = NewInProcessControl();
+    PTL::CComPtr<IOleObject> pOleObject;
+    pControl.QueryInterface(&pOleObject);
+    pOleObject->SetClientSite(&site);
+    HWND hOwner = reinterpret_cast<HWND>(-1);
+    {
+        CDialogWatcher watcher([&hOwner](const CSeenDialog& dialog) {
+            hOwner = GetWindow(FindWindowW(L"#32770", dialog.strCaption.c_str()), GW_OWNER);
+            return IDOK;
+        });
+        VARIANT_BOOL vbDone = VARIANT_TRUE;
+        pControl->ExcuteLocalFile(Bstr(L"C:\\not listed.txt"), &vbDone);
+        EXPECT_EQ(VARIANT_FALSE, vbDone);
+    }
+    EXPECT_EQ(hFrame, hOwner);
+    pOleObject->SetClientSite(nullptr);
+    DestroyWindow(hFrame);
+}
+
+TEST(InPlace, LiveControlsNeverShareAnInstanceNumber)
+{
+    // Two thousand draws from 32768 values collide almost surely; live controls must not.
+    std::vector<PTL::CComPtr<IPL5Ctrl>> controls;
+    std::set<ULONG> numbers;
+    for (int i = 0; i < 2000; ++i)
+    {
+        controls.push_back(NewInProcessControl());
+        ULONG n = 0;
+        controls.back()->get_IDVAL(&n);
+        EXPECT_LE(n, 32767u);
+        numbers.insert(n);
+    }
+    EXPECT_EQ(controls.size(), numbers.size());
+}
+
+TEST(InPlace, HundredActivationsLeaveNothingBehind)
+{
+    auto counts = [] {
+        DWORD nHandles = 0;
+        GetProcessHandleCount(GetCurrentProcess(), &nHandles);
+        return std::vector<DWORD>{GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS),
+                                  GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), nHandles};
+    };
+    { CActiveControl warmUp; }  // classes, image lists and the pack are made once
+    const std::vector<DWORD> before = counts();
+    for (int i = 0; i < 100; ++i)
+    {
+        CActiveControl active({0, 0, 300, 200}, i % 2 ? ChildMode : nullptr);
+        ASSERT_TRUE(IsWindow(active.hWnd)) << i;
+    }
+    const std::vector<DWORD> after = counts();
+    const char* names[] = {"USER objects", "GDI objects", "handles"};
+    for (size_t i = 0; i < before.size(); ++i)
+        EXPECT_LE(after[i], before[i] + 5) << names[i];  // a few for caches the system fills late
+    EXPECT_EQ(0, PTL::CModule::LockCount());
 }
 } // namespace
