@@ -220,6 +220,26 @@ TEST(InPlace, ActivationMakesTheWindowAndDeactivationTakesItDown)
     EXPECT_EQ(1, active.site.nInPlaceDeactivations);
 }
 
+TEST(InPlace, DefaultPicturesAreInTheModule)
+{
+    const struct
+    {
+        int nId;
+        LONG nWidth, nHeight;
+    } pictures[] = {{205, 129, 74}, {207, 102, 61}};
+    for (const auto& picture : pictures)
+    {
+        const HBITMAP hBitmap = static_cast<HBITMAP>(
+            LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture.nId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        ASSERT_TRUE(hBitmap) << picture.nId;
+        BITMAP info = {};
+        GetObjectW(hBitmap, sizeof(info), &info);
+        EXPECT_EQ(picture.nWidth, info.bmWidth) << picture.nId;
+        EXPECT_EQ(picture.nHeight, info.bmHeight) << picture.nId;
+        DeleteObject(hBitmap);
+    }
+}
+
 TEST(InPlace, PropertiesActOnTheWindow)
 {
     CActiveControl active;
