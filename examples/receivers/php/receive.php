@@ -1,0 +1,120 @@
+<?php
+// Receiver for the Pelora5 upload control, for PHP servers.
+//
+// Stores every uploaded file under UPLOAD_DIR with a safe name and answers with a short plain text
+// that the page can show: one line per stored file ("stored SIZE SHA256 NAME") and per field
+// ("field NAME = VALUE"). Run it with PHP's built-in server, or place it under any PHP server:
+//
+//   PL5_UPLOAD_DIR=/srv/uploads php -S 127.0.0.1:8080 receive.php
+//
+// The size limits that count are PHP's own (upload_max_filesize, post_max_size); MAX_FILE_SIZE
+// below refuses larger files even where those are set higher.
+header('Content-Type: text/plain; charset=utf-8');
+
+const MAX_FILE_SIZE = 64 * 1024 * 1024;
+$uploadDir = getenv('PL5_UPLOAD_DIR') ?: __DIR__ . '/uploads';
+// The control sends names in UTF-8 when the page sets UseUnicode; otherwise in the sender's ANSI
+// code page, which this receiver takes to be Korean (CP949) for names that are not UTF-8.
+$legacyCharset = getenv('PL5_LEGACY_CHARSET') ?: 'CP949';
+
+function utf8_name(string $name, string $legacy): string
+{
+    if (preg_match('//u', $name) === 1) {
+        return $name;
+    }
+    $converted = @iconv($legacy, 'UTF-8//IGNORE', $name);
+    return $converted === false ? '' : $converted;
+}
+
+// The last part of the client's path (either separator), without control characters and the
+// characters that file systems or shells give a meaning; never empty, never "." or "..".
+function safe_name(string $name): string
+{
+    $name = preg_replace('/^.*[\\\\\\/]/u', '', $name);
+    $name = preg_replace('/[\x00-\x1f\x7f<>:"|?*]/u', '_', $name);
+    $name = trim($name, " .");
+    if ($name === '') {
+        $name = 'file';
+    }
+    return cut_text($name, 200);
+}
+
+// At most $length characters, never cut inside one.
+function cut_text(string $text, int $length): string
+{
+    return preg_match('/^.{0,' . $length . '}/us', $text, $m) ? $m[0] : $text;
+}
+
+// A name that is not taken yet in the folder: "a.txt", then "a (2).txt", "a (3).txt", ...
+function unused_path(string $dir, string $name): string
+{
+    $dot = strrpos($name, '.');
+    $stem = $dot > 0 ? substr($name, 0, $dot) : $name;
+    $ext = $dot > 0 ? substr($name, $dot) : '';
+    for ($n = 1; ; $n++) {
+        $path = $dir . '/' . ($n === 1 ? $name : "$stem ($n)$ext");
+        $handle = @fopen($path, 'x');
+        if ($handle !== false) {
+            fclose($handle);
+            return $path;
+        }
+    }
+}
+
+// $_FILES groups "name[]" inputs into arrays; this gives one entry per file either way.
+function each_file(array $files): array
+{
+    $list = [];
+    foreach ($files as $input => $info) {
+        if (!is_array($info['name'])) {
+            $list[] = [$input, $info];
+            continue;
+        }
+        foreach ($info['name'] as $key => $unused) {
+            $entry = [];
+            foreach ($info as $field => $values) {
+                $entry[$field] = $values[$key];
+            }
+            $list[] = [$input . '[' . $key . ']', $entry];
+        }
+    }
+    return $list;
+}
+
+if ($_SERVER['REQUEST_METHOD'] !== 'POST') {
+    http_response_code(405);
+    echo "error: send the files with POST\n";
+    exit;
+}
+if (!is_dir($uploadDir) && !mkdir($uploadDir, 0750, true)) {
+    http_response_code(500);
+    echo "error: no upload folder\n";
+    exit;
+}
+
+$lines = [];
+$failed = false;
+foreach (each_file($_FILES) as [$input, $info]) {
+    $name = safe_name(utf8_name($info['name'], $legacyCharset));
+    if ($info['error'] !== UPLOAD_ERR_OK || $info['size'] > MAX_FILE_SIZE) {
+        $failed = true;
+        $reason = $info['error'] === UPLOAD_ERR_OK ? 'too large' : 'error ' . $info['error'];
+        $lines[] = "refused $name ($reason)";
+        continue;
+    }
+    $path = unused_path($uploadDir, $name);
+    if (!move_uploaded_file($info['tmp_name'], $path)) {
+        $failed = true;
+        $lines[] = "refused $name (not stored)";
+        continue;
+    }
+    $lines[] = sprintf('stored %d %s %s', filesize($path), hash_file('sha256', $path), basename($path));
+}
+foreach ($_POST as $field => $value) {
+    $text = is_array($value) ? implode(',', $value) : $value;
+    $lines[] = 'field ' . utf8_name((string)$field, $legacyCharset) . ' = ' . utf8_name($text, $legacyCharset);
+}
+if ($failed) {
+    http_response_code(400);
+}
+echo implode("\n", $lines), "\n";
