@@ -97,6 +97,31 @@ def sign(path, cert, key, password, timestamp):
     os.replace(signed, path)
 
 
+def build_msi(msi, folder, arch, version, sites, verify):
+    # wixl takes file sources only relative to the folder it runs in.
+    with tempfile.TemporaryDirectory() as work:
+        shutil.copy2(os.path.join(folder, "Pelora5.dll"), work)
+        shutil.copy2(os.path.join(HERE, "SiteList.js"), work)
+        subprocess.run(["wixl", "-a", arch, "-o", msi, "-D", "Version=" + version, "-D", "Arch=" + arch,
+                        "-D", "AllowedSites=" + ";".join(sites),
+                        "-D", "VerifyCertificates=" + ("1" if verify else "0"),
+                        os.path.join(HERE, "Pelora5.wxs")], cwd=work, check=False)
+    if not os.path.isfile(msi):
+        fail("wixl made no " + msi)
+    queries = [
+        # wixl makes script actions deferred and runs them after everything; this one changes the
+        # installer's own Registry table, so it must run at once, after costing.
+        "UPDATE `CustomAction` SET `Type` = 5 WHERE `Action` = 'SplitAllowedSites'",
+        "UPDATE `InstallExecuteSequence` SET `Sequence` = 1010 WHERE `Action` = 'SplitAllowedSites'",
+        "UPDATE `Component` SET `Condition` = 'ALLOWEDSITES' WHERE `Component` = 'SitePolicy'",
+        "UPDATE `Component` SET `Condition` = 'VERIFYCERTIFICATES = \"1\"' WHERE `Component` = 'CertificatePolicy'",
+        "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;ALLOWEDSITES;VERIFYCERTIFICATES'"
+        " WHERE `Property` = 'SecureCustomProperties'",
+    ]
+    for query in queries:
+        run(["msibuild", msi, "-q", query], "msibuild")
+
+
 def package_arch(arch, build, dist, sites, verify, signing):
     dll = os.path.join(build, arch, "Pelora5.dll")
     if not os.path.isfile(dll):
@@ -124,13 +149,7 @@ def package_arch(arch, build, dist, sites, verify, signing):
              os.path.join(work, "Pelora5.dll")], "gcab")
 
     msi = os.path.join(out, "Pelora5.msi")
-    run(["wixl", "-a", arch, "-o", msi,
-         "-D", "Version=" + text,
-         "-D", "Arch=" + arch,
-         "-D", "SourceDll=" + os.path.join(out, "Pelora5.dll"),
-         "-D", "AllowedSites=" + ";".join(sites),
-         "-D", "VerifyCertificates=" + ("1" if verify else "0"),
-         os.path.join(HERE, "Pelora5.wxs")], "wixl")
+    build_msi(msi, out, arch, text, sites, verify)
     if signing:
         sign(cab, *signing)
         sign(msi, *signing)
