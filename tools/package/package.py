@@ -102,12 +102,14 @@ def build_msi(msi, folder, arch, version, sites, verify):
     with tempfile.TemporaryDirectory() as work:
         shutil.copy2(os.path.join(folder, "Pelora5.dll"), work)
         shutil.copy2(os.path.join(HERE, "SiteList.js"), work)
-        subprocess.run(["wixl", "-a", arch, "-o", msi, "-D", "Version=" + version, "-D", "Arch=" + arch,
+        result = subprocess.run(["wixl", "-a", arch, "-o", msi, "-D", "Version=" + version, "-D", "Arch=" + arch,
                         "-D", "AllowedSites=" + ";".join(sites),
                         "-D", "VerifyCertificates=" + ("1" if verify else "0"),
-                        os.path.join(HERE, "Pelora5.wxs")], cwd=work, check=False)
-    if not os.path.isfile(msi):
-        fail("wixl made no " + msi)
+                        os.path.join(HERE, "Pelora5.wxs")], cwd=work,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    # wixl's exit status is 0 also when it wrote nothing.
+    if result.returncode != 0 or not os.path.isfile(msi):
+        fail("wixl made no %s:\n%s" % (msi, result.stdout))
     queries = [
         # wixl makes script actions deferred and runs them after everything; this one changes the
         # installer's own Registry table, so it must run at once, after costing.
@@ -178,7 +180,7 @@ def main():
 
     sites = split_sites(options.sites)
     for arch in options.arch or ["x64", "x86"]:
-        package_arch(arch, options.build, options.dist, sites, options.verify_certificates, signing)
+        package_arch(arch, os.path.abspath(options.build), os.path.abspath(options.dist), sites, options.verify_certificates, signing)
 
 
 if __name__ == "__main__":
