@@ -8,6 +8,7 @@
 //   npm ci && PL5_UPLOAD_DIR=/srv/uploads PORT=8080 node receive.js
 'use strict';
 const busboy = require('busboy');
+const iconv = require('iconv-lite');
 const crypto = require('crypto');
 const fs = require('fs');
 const http = require('http');
@@ -17,16 +18,19 @@ const folder = process.env.PL5_UPLOAD_DIR || path.join(__dirname, 'uploads');
 const maxFile = Number(process.env.PL5_MAX_FILE || 64 * 1024 * 1024);
 // Names and values arrive in UTF-8 when the page sets UseUnicode, otherwise in the sender's ANSI
 // code page (taken to be Korean unless PL5_LEGACY_CHARSET says otherwise).
-const legacy = new TextDecoder(process.env.PL5_LEGACY_CHARSET || 'euc-kr');
+const legacy = process.env.PL5_LEGACY_CHARSET || 'cp949';
 const utf8 = new TextDecoder('utf-8', { fatal: true });
 
 // busboy is asked for latin1, which keeps every byte as one character; this decodes the bytes.
-function textOf(latin1) {
+// A text in the legacy code page marks the request, so that the answer goes back in it too: the
+// control reads the answer in the code page it sent with.
+function textOf(latin1, request) {
   const bytes = Buffer.from(latin1, 'latin1');
   try {
     return utf8.decode(bytes);
   } catch (e) {
-    return legacy.decode(bytes);
+    request.legacy = true;
+    return iconv.decode(bytes, legacy);
   }
 }
 
@@ -54,9 +58,9 @@ function unusedPath(name) {
   }
 }
 
-function answer(res, status, text) {
-  res.writeHead(status, { 'Content-Type': 'text/plain; charset=utf-8', Connection: 'close' });
-  res.end(text);
+function answer(res, status, text, charset = 'utf-8') {
+  res.writeHead(status, { 'Content-Type': `text/plain; charset=${charset}`, Connection: 'close' });
+  res.end(charset === 'utf-8' ? text : iconv.encode(text, charset));
 }
 
 function receive(req, res) {
@@ -68,15 +72,16 @@ function receive(req, res) {
   } catch (e) {
     return answer(res, 400, 'error: send the files as multipart/form-data\n');
   }
+  const request = { legacy: false };
   const lines = [];
   const stored = [];
   const writes = [];
   let refused = null;
 
-  parser.on('field', (name, value) => lines.push(`field ${textOf(name)} = ${textOf(value)}`));
+  parser.on('field', (name, value) => lines.push(`field ${textOf(name, request)} = ${textOf(value, request)}`));
   parser.on('file', (field, stream, info) => {
     if (refused || !info.filename) return stream.resume();
-    const target = unusedPath(safeName(textOf(info.filename)));
+    const target = unusedPath(safeName(textOf(info.filename, request)));
     stored.push(target);
     const hash = crypto.createHash('sha256');
     let size = 0;
@@ -101,7 +106,7 @@ function receive(req, res) {
   parser.on('close', () => {
     Promise.all(writes).then(() => {
       if (refused) return fail(413, refused);
-      answer(res, 200, lines.join('\n') + '\n');
+      answer(res, 200, lines.join('\n') + '\n', request.legacy ? legacy : 'utf-8');
     }, (e) => fail(500, e.message));
   });
   req.pipe(parser);

@@ -9,19 +9,23 @@
 //
 // The size limits that count are PHP's own (upload_max_filesize, post_max_size); MAX_FILE_SIZE
 // below refuses larger files even where those are set higher.
-header('Content-Type: text/plain; charset=utf-8');
-
 const MAX_FILE_SIZE = 64 * 1024 * 1024;
 $uploadDir = getenv('PL5_UPLOAD_DIR') ?: __DIR__ . '/uploads';
 // The control sends names in UTF-8 when the page sets UseUnicode; otherwise in the sender's ANSI
 // code page, which this receiver takes to be Korean (CP949) for names that are not UTF-8.
 $legacyCharset = getenv('PL5_LEGACY_CHARSET') ?: 'CP949';
 
+// Set when a name came in the legacy code page: the answer then goes back in it too, because the
+// control reads the answer in the code page it sent with.
+$legacySeen = false;
+
 function utf8_name(string $name, string $legacy): string
 {
+    global $legacySeen;
     if (preg_match('//u', $name) === 1) {
         return $name;
     }
+    $legacySeen = true;
     $converted = @iconv($legacy, 'UTF-8//IGNORE', $name);
     return $converted === false ? '' : $converted;
 }
@@ -81,14 +85,26 @@ function each_file(array $files): array
     return $list;
 }
 
+function answer(int $status, array $lines): void
+{
+    global $legacySeen, $legacyCharset;
+    $text = implode("\n", $lines) . "\n";
+    http_response_code($status);
+    if ($legacySeen) {
+        header('Content-Type: text/plain; charset=' . $legacyCharset);
+        echo iconv('UTF-8', $legacyCharset . '//IGNORE', $text);
+    } else {
+        header('Content-Type: text/plain; charset=utf-8');
+        echo $text;
+    }
+}
+
 if ($_SERVER['REQUEST_METHOD'] !== 'POST') {
-    http_response_code(405);
-    echo "error: send the files with POST\n";
+    answer(405, ['error: send the files with POST']);
     exit;
 }
 if (!is_dir($uploadDir) && !mkdir($uploadDir, 0750, true)) {
-    http_response_code(500);
-    echo "error: no upload folder\n";
+    answer(500, ['error: no upload folder']);
     exit;
 }
 
@@ -114,7 +130,4 @@ foreach ($_POST as $field => $value) {
     $text = is_array($value) ? implode(',', $value) : $value;
     $lines[] = 'field ' . utf8_name((string)$field, $legacyCharset) . ' = ' . utf8_name($text, $legacyCharset);
 }
-if ($failed) {
-    http_response_code(400);
-}
-echo implode("\n", $lines), "\n";
+answer($failed ? 400 : 200, $lines);

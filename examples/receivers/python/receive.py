@@ -20,13 +20,14 @@ import tempfile
 from multipart.multipart import MultipartParser, parse_options_header
 
 
-def text_of(raw, legacy):
+def text_of(raw, upload):
     """Names and values arrive in UTF-8 when the page sets UseUnicode, otherwise in the sender's
     ANSI code page (taken to be Korean unless --legacy-charset says otherwise)."""
     try:
         return raw.decode("utf-8")
     except UnicodeDecodeError:
-        return raw.decode(legacy, errors="replace")
+        upload.legacy_seen = True
+        return raw.decode(upload.legacy, errors="replace")
 
 
 def safe_name(name):
@@ -64,6 +65,9 @@ class Upload:
         self.header_field = self.header_value = b""
         self.headers = {}
         self.part = None
+        # Set when a text came in the legacy code page: the answer then goes back in it too,
+        # because the control reads the answer in the code page it sent with.
+        self.legacy_seen = False
 
     def callbacks(self):
         return {
@@ -88,7 +92,7 @@ class Upload:
 
     def headers_finished(self):
         _, options = parse_options_header(self.headers.get(b"content-disposition", b""))
-        name = text_of(options.get(b"name", b""), self.legacy)
+        name = text_of(options.get(b"name", b""), self)
         if b"filename" in options:
             handle = tempfile.NamedTemporaryFile(dir=self.folder, prefix=".part-", delete=False)
             self.part = {"field": name, "filename": options[b"filename"], "file": handle,
@@ -110,13 +114,13 @@ class Upload:
     def part_end(self):
         part = self.part
         if "file" not in part:
-            self.lines.append("field %s = %s" % (part["field"], text_of(part["value"], self.legacy)))
+            self.lines.append("field %s = %s" % (part["field"], text_of(part["value"], self)))
             return
         part["file"].close()
         if not part["filename"]:
             os.unlink(part["file"].name)  # an empty file input of a form
             return
-        path = unused_path(self.folder, safe_name(text_of(part["filename"], self.legacy)))
+        path = unused_path(self.folder, safe_name(text_of(part["filename"], self)))
         os.replace(part["file"].name, path)
         self.stored.append(path)
         self.lines.append("stored %d %s %s" % (part["size"], part["sha256"].hexdigest(),
@@ -131,10 +135,10 @@ class Upload:
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
-    def answer(self, status, text):
-        body = text.encode("utf-8")
+    def answer(self, status, text, charset="utf-8"):
+        body = text.encode(charset, errors="replace")
         self.send_response(status)
-        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Type", "text/plain; charset=" + charset)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
@@ -166,7 +170,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except Exception as error:  # a malformed body: nothing of it is kept
             upload.discard()
             return self.answer(400, "error: %s\n" % error)
-        self.answer(200, "\n".join(upload.lines) + "\n")
+        self.answer(200, "\n".join(upload.lines) + "\n",
+                    upload.legacy if upload.legacy_seen else "utf-8")
 
     def log_message(self, format, *args):
         sys.stderr.write("receive.py: " + (format % args) + "\n")
