@@ -42,7 +42,7 @@ for line in "Pelora5.dll=Pelora5.dll" "$platform=thiscab" "clsid={$clsid}" "File
 done
 grep -q VerifyCertificates <<<"$inf" && fail "the INF writes a certificate policy nobody asked for"
 
-props=$(msiinfo export "$dist/Pelora5.msi" Property)
+props=$(msiinfo export "$dist/Pelora5.msi" Property | tr -d '\r')
 grep -qP "^ProductVersion\t$VERSION$" <<<"$props" || fail "MSI version: $(grep ProductVersion <<<"$props")"
 grep -qP "^ALLOWEDSITES\tuploads.example.com;\*.example.org$" <<<"$props" || fail "MSI sites default"
 

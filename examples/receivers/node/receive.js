@@ -21,7 +21,8 @@ const maxFile = Number(process.env.PL5_MAX_FILE || 64 * 1024 * 1024);
 const legacy = process.env.PL5_LEGACY_CHARSET || 'cp949';
 const utf8 = new TextDecoder('utf-8', { fatal: true });
 
-// busboy is asked for latin1, which keeps every byte as one character; this decodes the bytes.
+// busboy is asked for latin1, which keeps every byte as one character, and for the client's name
+// as sent (safeName below takes what is safe of it); this decodes the bytes.
 // A text in the legacy code page marks the request, so that the answer goes back in it too: the
 // control reads the answer in the code page it sent with.
 function textOf(latin1, request) {
@@ -67,7 +68,7 @@ function receive(req, res) {
   if (req.method !== 'POST') return answer(res, 405, 'error: send the files with POST\n');
   let parser;
   try {
-    parser = busboy({ headers: req.headers, defParamCharset: 'latin1', defCharset: 'latin1',
+    parser = busboy({ headers: req.headers, defParamCharset: 'latin1', defCharset: 'latin1', preservePath: true,
                       limits: { fileSize: maxFile } });
   } catch (e) {
     return answer(res, 400, 'error: send the files as multipart/form-data\n');
