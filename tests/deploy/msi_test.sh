@@ -23,7 +23,11 @@ KEYS=("HKCR\\CLSID\\$CLSID" 'HKCR\Pelora5.PL5Ctrl' 'HKCR\Pelora5.PL5Ctrl.1'
       'HKCR\TypeLib\{798247F5-EA72-4E5E-89D3-97753CD4D50D}' 'HKCR\Interface\{DFCFBBD4-3016-4B60-8B78-C81788E7DA4C}'
       'HKCR\Interface\{4428CB79-B869-4EDC-BBD4-8393DCFFE615}' 'HKCR\AppID\{CD46D855-4114-450F-A30A-1533D5A99195}'
       'HKCR\AppID\Pelora5.DLL')
-reg_query() { wine reg query "$@" "$VIEW" 2>/dev/null; }
+reg_query() {  # reg's lines end in CR LF
+    local out
+    out=$(wine reg query "$@" "$VIEW" 2>/dev/null) || return 1
+    printf '%s\n' "${out//$'\r'/}"
+}
 
 /usr/bin/python3 "$ROOT/tools/package/package.py" --build "$BUILD" --dist "$WORK/dist" --arch "$ARCH" >/dev/null ||
     fail "package"

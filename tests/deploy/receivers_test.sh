@@ -51,6 +51,18 @@ for i in 0 1 2; do
         cmp -s "$WORK/h" "$folder/$stored" || fail "${receivers[$i]}: $hostile is not in its folder as $stored"
     done
 done
+# A file above the receivers' limit is refused with 413, and nothing of that request is kept.
+head -c $((PL5_RECEIVER_MAX_FILE + 1)) /dev/zero >"$WORK/big"
+for i in 0 1 2; do
+    folder=$PL5_RECEIVER_DIR/${receivers[$i]}
+    before=$(ls -A "$folder" | wc -l)
+    status=$(curl -s -o "$WORK/answer" -w '%{http_code}' -F "a=@$WORK/h;filename=small.txt" \
+             -F "b=@$WORK/big;filename=big.bin" "http://127.0.0.1:${ports[$i]}")
+    [ "$status" = 413 ] && grep -q '^error: ' "$WORK/answer" ||
+        fail "${receivers[$i]} answered $status to a file above the limit: $(cat "$WORK/answer")"
+    [ "$(ls -A "$folder" | wc -l)" = "$before" ] || fail "${receivers[$i]} kept part of a refused upload"
+done
+
 for outside in "$PL5_RECEIVER_DIR" "$(dirname "$PL5_RECEIVER_DIR")"; do
     [ ! -e "$outside/x" ] && [ ! -e "$outside/y" ] || fail "a hostile name left its upload folder"
 done

@@ -7,9 +7,9 @@
 //
 //   PL5_UPLOAD_DIR=/srv/uploads php -S 127.0.0.1:8080 receive.php
 //
-// The size limits that count are PHP's own (upload_max_filesize, post_max_size); MAX_FILE_SIZE
-// below refuses larger files even where those are set higher.
-const MAX_FILE_SIZE = 64 * 1024 * 1024;
+// The size limits that count are PHP's own (upload_max_filesize, post_max_size); PL5_MAX_FILE
+// (bytes, 64 MB unless set) refuses larger files even where those are set higher.
+$maxFile = (int)(getenv('PL5_MAX_FILE') ?: 64 * 1024 * 1024);
 $uploadDir = getenv('PL5_UPLOAD_DIR') ?: __DIR__ . '/uploads';
 // The control sends names in UTF-8 when the page sets UseUnicode; otherwise in the sender's ANSI
 // code page, which this receiver takes to be Korean (CP949) for names that are not UTF-8.
@@ -47,6 +47,15 @@ function safe_name(string $name): string
 function cut_text(string $text, int $length): string
 {
     return preg_match('/^.{0,' . $length . '}/us', $text, $m) ? $m[0] : $text;
+}
+
+// A php.ini size ("64M") in bytes.
+function ini_size(string $name): int
+{
+    $text = trim((string)ini_get($name));
+    $units = ['k' => 1024, 'm' => 1024 ** 2, 'g' => 1024 ** 3];
+    $unit = strtolower(substr($text, -1));
+    return (int)$text * ($units[$unit] ?? 1);
 }
 
 // A name that is not taken yet in the folder: "a.txt", then "a (2).txt", "a (3).txt", ...
@@ -108,21 +117,35 @@ if (!is_dir($uploadDir) && !mkdir($uploadDir, 0750, true)) {
     exit;
 }
 
-$lines = [];
-$failed = false;
+// PHP drops the whole body of a request above post_max_size, leaving both arrays empty.
+if (empty($_FILES) && empty($_POST) && (int)($_SERVER['CONTENT_LENGTH'] ?? 0) > 0) {
+    answer(413, ['error: the upload is larger than the server accepts']);
+    exit;
+}
+// Nothing is kept of a request with a refused file; PHP removes its temporary files itself.
+$files = [];
 foreach (each_file($_FILES) as [$input, $info]) {
-    $name = safe_name(utf8_name($info['name'], $legacyCharset));
-    if ($info['error'] !== UPLOAD_ERR_OK || $info['size'] > MAX_FILE_SIZE) {
-        $failed = true;
-        $reason = $info['error'] === UPLOAD_ERR_OK ? 'too large' : 'error ' . $info['error'];
-        $lines[] = "refused $name ($reason)";
-        continue;
+    if ($info['error'] === UPLOAD_ERR_NO_FILE) {
+        continue;  // an empty file input of a form
     }
-    $path = unused_path($uploadDir, $name);
+    if (in_array($info['error'], [UPLOAD_ERR_INI_SIZE, UPLOAD_ERR_FORM_SIZE], true) || $info['size'] > $maxFile) {
+        answer(413, ['error: a file is larger than ' . min($maxFile, ini_size('upload_max_filesize')) . ' bytes']);
+        exit;
+    }
+    if ($info['error'] !== UPLOAD_ERR_OK) {
+        answer(400, ['error: a file did not arrive whole (' . $info['error'] . ')']);
+        exit;
+    }
+    $files[] = $info;
+}
+
+$lines = [];
+foreach ($files as $info) {
+    $path = unused_path($uploadDir, safe_name(utf8_name($info['name'], $legacyCharset)));
     if (!move_uploaded_file($info['tmp_name'], $path)) {
-        $failed = true;
-        $lines[] = "refused $name (not stored)";
-        continue;
+        unlink($path);
+        answer(500, ['error: a file could not be stored']);
+        exit;
     }
     $lines[] = sprintf('stored %d %s %s', filesize($path), hash_file('sha256', $path), basename($path));
 }
@@ -130,4 +153,4 @@ foreach ($_POST as $field => $value) {
     $text = is_array($value) ? implode(',', $value) : $value;
     $lines[] = 'field ' . utf8_name((string)$field, $legacyCharset) . ' = ' . utf8_name($text, $legacyCharset);
 }
-answer($failed ? 400 : 200, $lines);
+answer(200, $lines);

@@ -165,7 +165,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             parser.finalize()
         except TooLarge:
             upload.discard()
-            self.close_connection = True
+            # The rest of the body is read and dropped, so the client is still listening when
+            # the answer comes (the request's length was checked against --max-request).
+            while left > 0:
+                chunk = self.rfile.read(min(left, 65536))
+                if not chunk:
+                    break
+                left -= len(chunk)
             return self.answer(413, "error: a file is larger than %d bytes\n" % options.max_file)
         except Exception as error:  # a malformed body: nothing of it is kept
             upload.discard()
