@@ -115,8 +115,10 @@ def build_msi(msi, folder, arch, version, sites, verify):
         # installer's own Registry table, so it must run at once, after costing.
         "UPDATE `CustomAction` SET `Type` = 5 WHERE `Action` = 'SplitAllowedSites'",
         "UPDATE `InstallExecuteSequence` SET `Sequence` = 1010 WHERE `Action` = 'SplitAllowedSites'",
-        "UPDATE `Component` SET `Condition` = 'ALLOWEDSITES' WHERE `Component` = 'SitePolicy'",
-        "UPDATE `Component` SET `Condition` = 'VERIFYCERTIFICATES = \"1\"' WHERE `Component` = 'CertificatePolicy'",
+        # An uninstall does not repeat the install's properties; the policy values go with it.
+        "UPDATE `Component` SET `Condition` = 'ALLOWEDSITES OR REMOVE~=\"ALL\"' WHERE `Component` = 'SitePolicy'",
+        "UPDATE `Component` SET `Condition` = 'VERIFYCERTIFICATES = \"1\" OR REMOVE~=\"ALL\"'"
+        " WHERE `Component` = 'CertificatePolicy'",
         "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;ALLOWEDSITES;VERIFYCERTIFICATES'"
         " WHERE `Property` = 'SecureCustomProperties'",
     ]
