@@ -46,12 +46,9 @@ props=$(msiinfo export "$dist/Pelora5.msi" Property | tr -d '\r')
 grep -qP "^ProductVersion\t$VERSION$" <<<"$props" || fail "MSI version: $(grep ProductVersion <<<"$props")"
 grep -qP "^ALLOWEDSITES\tuploads.example.com;\*.example.org$" <<<"$props" || fail "MSI sites default"
 
-# Unsigned: said on the command's output; no signature in the files, no policy in the INF.
-env -u PL5_SIGN_CERT -u PL5_SIGN_KEY "${PACKAGE[@]}" --dist "$WORK/plain" >"$WORK/out" 2>&1 ||
-    { cat "$WORK/out"; fail "unsigned package"; }
-grep -q "NOT signed" "$WORK/out" && grep -q "$ARCH $VERSION: .* UNSIGNED$" "$WORK/out" ||
-    { cat "$WORK/out"; fail "the unsigned run does not say so"; }
-osslsigncode verify -in "$WORK/plain/$ARCH/Pelora5.msi" >/dev/null 2>&1 && fail "the unsigned MSI has a signature"
+# Unsigned: said on the command's output; no policy in the INF without sites.
+env -u PL5_SIGN_CERT -u PL5_SIGN_KEY "${PACKAGE[@]}" --dist "$WORK/plain" >"$WORK/out" 2>&1 &&
+    grep -q "$ARCH $VERSION: .* UNSIGNED$" "$WORK/out" || { cat "$WORK/out"; fail "the unsigned run does not say so"; }
 gcab -x -C "$WORK/plain" "$WORK/plain/$ARCH/Pelora5.cab" && ! grep -q Policies "$WORK/plain/Pelora5.inf" ||
     fail "the INF without sites writes a policy"
 
