@@ -34,7 +34,7 @@ listing=$(gcab -l "$dist/Pelora5.cab" | awk '{print $1}' | sort | tr '\n' ' ')
 mkdir "$WORK/cab" && gcab -x -C "$WORK/cab" "$dist/Pelora5.cab" || fail "gcab -x"
 cmp -s "$WORK/cab/Pelora5.dll" "$dist/Pelora5.dll" || fail "the cabinet's DLL is not the signed DLL"
 inf=$(tr -d '\r' <"$WORK/cab/Pelora5.inf")
-case $ARCH in x64) platform=file-win64-x64 ;; x86) platform=file-win32-x86 ;; esac
+case $ARCH in x64) platform=file-win32-x64 ;; x86) platform=file-win32-x86 ;; esac
 for line in "Pelora5.dll=Pelora5.dll" "$platform=thiscab" "clsid={$clsid}" "FileVersion=${VERSION//./,}" \
             "RegisterServer=yes" \
             'HKLM,"SOFTWARE\Policies\Pelora5","AllowedSites",0x00010000,"uploads.example.com","*.example.org"'; do

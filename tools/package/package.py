@@ -18,9 +18,10 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 CLSID = "{7E2A99B8-B972-44DB-9201-9A443A38EFD5}"
 POLICY_KEY = r"SOFTWARE\Policies\Pelora5"
-# PE machine field of each architecture, and the processor name of the INF's file entry.
+# PE machine field of each architecture, and the platform keys of the INF's file entry (for the
+# 64-bit image under both keys used for it; a browser reads the one of its platform).
 MACHINES = {"x64": 0x8664, "x86": 0x014C}
-INF_PLATFORMS = {"x64": "file-win64-x64", "x86": "file-win32-x86"}
+INF_PLATFORMS = {"x64": ["file-win32-x64", "file-win64-x64"], "x86": ["file-win32-x86"]}
 
 
 def fail(message):
@@ -60,7 +61,7 @@ def inf_text(arch, version, sites, verify):
         "Pelora5.dll=Pelora5.dll",
         "",
         "[Pelora5.dll]",
-        INF_PLATFORMS[arch] + "=thiscab",
+    ] + [key + "=thiscab" for key in INF_PLATFORMS[arch]] + [
         "clsid=" + CLSID,
         "FileVersion=" + ",".join(map(str, version)),
         "RegisterServer=yes",
