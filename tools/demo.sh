@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The demonstration behind ./run demo: uploads a set of sample files and fields from a page in
-# the page host through the registered control, with the progress dialog on screen, to PHP's
-# receiving script on 127.0.0.1; saves a screenshot of the dialog while the upload runs and
+# the page host through the registered control, with the progress dialog on screen, to the example
+# PHP receiver (examples/receivers/php, storing under build/demo/received) on 127.0.0.1; saves a screenshot of the dialog while the upload runs and
 # prints the answer as the page received it.
 #
 # ./run demo calls it after building both architectures into $BUILD, with the Wine session
@@ -60,8 +60,8 @@ PY
 
 # ---- the receiver, and the slow way to it ----------------------------------------------------
 PHP_PORT=$(free_port)
-php -d upload_max_filesize=256M -d post_max_size=256M -S "127.0.0.1:$PHP_PORT" \
-    "$ROOT/tests/servers/receive.php" >"$DEMO/php.log" 2>&1 &
+PL5_UPLOAD_DIR=$DEMO/received php -d upload_max_filesize=256M -d post_max_size=256M -S "127.0.0.1:$PHP_PORT" \
+    "$ROOT/examples/receivers/php/receive.php" >"$DEMO/php.log" 2>&1 &
 PIDS+=($!)
 wait_for_port "$PHP_PORT" || { echo "demo: PHP's built-in server did not start" >&2; exit 1; }
 python3 "$ROOT/tests/progress/throttle_proxy.py" --target "$PHP_PORT" --rate "$RATE" \
@@ -77,7 +77,7 @@ export PL5_DEMO_FILES
 PAGE_SHOT=$BUILD/demo-page.png
 rm -f "$PAGE_SHOT"
 export PL5_DEMO_PAGE_SHOT=$(winepath -w "$PAGE_SHOT")
-echo "demo: receiver tests/servers/receive.php on 127.0.0.1:$PHP_PORT, reached at 127.0.0.1:$PL5_DEMO_PORT ($RATE bytes/s)"
+echo "demo: receiver examples/receivers/php/receive.php on 127.0.0.1:$PHP_PORT, reached at 127.0.0.1:$PL5_DEMO_PORT ($RATE bytes/s)"
 
 # ---- the page, and a picture of the dialog while it uploads -----------------------------------
 "$WINE" "$HOST" --timeout 300 "$ROOT/tools/demo/upload_demo.html" >"$DEMO/page.out" 2>"$DEMO/page.err" &

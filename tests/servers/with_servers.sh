@@ -4,6 +4,10 @@
 #   the recording server (plain and TLS, self-signed certificate made for this run)
 #     -> PL5_RECORD_PORT, PL5_RECORD_TLS_PORT
 #   PHP's built-in server with the receiving script -> PL5_PHP_PORT
+# With PL5_EXAMPLE_RECEIVERS=1 also the receivers of examples/receivers, each storing under its
+# own folder below PL5_RECEIVER_DIR (made for this run unless given) and refusing files above
+# PL5_RECEIVER_MAX_FILE bytes (1 MB unless given):
+#     -> PL5_RECEIVER_PHP_PORT, PL5_RECEIVER_NODE_PORT, PL5_RECEIVER_PYTHON_PORT
 # With PL5_KOREAN_LOCALE=1 a ko_KR.UTF-8 locale is generated into a private LOCPATH (once) and
 # the command runs under it, so Wine takes code page 949 as the ANSI code page.
 set -u
@@ -56,6 +60,34 @@ for _ in 1 2 3 4 5; do
     fi
 done
 [ -n "${PL5_PHP_PORT:-}" ] || { echo "with_servers: php -S did not start" >&2; exit 1; }
+
+if [ "${PL5_EXAMPLE_RECEIVERS:-0}" = 1 ]; then
+    RECEIVERS=$(cd "$HERE/../../examples/receivers" && pwd)
+    export PL5_RECEIVER_DIR=${PL5_RECEIVER_DIR:-$WORK/received} PL5_RECEIVER_MAX_FILE=${PL5_RECEIVER_MAX_FILE:-1048576}
+    mkdir -p "$PL5_RECEIVER_DIR"/{php,node,python}
+    port=$(free_port)
+    PL5_UPLOAD_DIR=$PL5_RECEIVER_DIR/php PL5_MAX_FILE=$PL5_RECEIVER_MAX_FILE php -S "127.0.0.1:$port" "$RECEIVERS/php/receive.php" >"$WORK/rphp.log" 2>&1 &
+    PIDS+=($!)
+    export PL5_RECEIVER_PHP_PORT=$port
+    # The Node receiver's packages come from the npm registry, as its users install them.
+    if [ ! -d "$RECEIVERS/node/node_modules" ]; then
+        (cd "$RECEIVERS/node" && npm ci --no-audit --no-fund >/dev/null 2>&1) ||
+            { echo "with_servers: npm ci failed" >&2; exit 1; }
+    fi
+    PORT=0 PL5_PORT_FILE=$WORK/rnode.port PL5_UPLOAD_DIR=$PL5_RECEIVER_DIR/node PL5_MAX_FILE=$PL5_RECEIVER_MAX_FILE \
+        node "$RECEIVERS/node/receive.js" >"$WORK/rnode.log" 2>&1 &
+    PIDS+=($!)
+    /usr/bin/python3 "$RECEIVERS/python/receive.py" --port 0 --port-file "$WORK/rpython.port" \
+        --folder "$PL5_RECEIVER_DIR/python" --max-file "$PL5_RECEIVER_MAX_FILE" >"$WORK/rpython.log" 2>&1 &
+    PIDS+=($!)
+    wait_for_file "$WORK/rnode.port" "the Node receiver"
+    wait_for_file "$WORK/rpython.port" "the Python receiver"
+    export PL5_RECEIVER_NODE_PORT=$(cat "$WORK/rnode.port") PL5_RECEIVER_PYTHON_PORT=$(cat "$WORK/rpython.port")
+    for _ in $(seq 100); do
+        python3 -c "import socket; socket.create_connection(('127.0.0.1', $PL5_RECEIVER_PHP_PORT), 0.2)" 2>/dev/null && break
+        sleep 0.05
+    done
+fi
 
 if [ "${PL5_KOREAN_LOCALE:-0}" = 1 ]; then
     LOCPATH=${PL5_LOCPATH:-$WORK/locale}

@@ -50,6 +50,7 @@ struct CPageScript {
     int nLine = 0;               // line of the <script
     int nTextLine = 0;           // line on which strText starts
     int nTextColumn = 0;         // and its column there, from 0
+    std::wstring strLanguage = L"JScript";  // the engine that runs it: "JScript" or "VBScript"
     // Event handlers (<script for="id" event="OnEvent(a, b)">): both set, otherwise both empty.
     std::wstring strFor;
     std::wstring strEvent;               // event name without the parameter list

@@ -158,15 +158,20 @@ std::wstring ParseClassId(const std::wstring& strAttr)
     return L"{" + strGuid + L"}";
 }
 
-bool IsJScriptLanguage(const std::wstring& strLanguage, const std::wstring& strType)
+// The engine of a script block by its type or language attribute: "JScript" (also without
+// either), "VBScript", or empty for a language no engine here runs.
+std::wstring ScriptLanguage(const std::wstring& strLanguage, const std::wstring& strType)
 {
     static const std::set<std::wstring> languages = {L"javascript", L"jscript", L"javascript1.1",
                                                      L"javascript1.2", L"javascript1.3", L"ecmascript"};
     static const std::set<std::wstring> types = {L"text/javascript", L"text/jscript", L"application/javascript",
                                                  L"application/x-javascript", L"text/ecmascript"};
-    if (!strType.empty())
-        return types.count(Lower(Trim(strType))) != 0;
-    return strLanguage.empty() || languages.count(Lower(Trim(strLanguage))) != 0;
+    if (!strType.empty()) {
+        const std::wstring strLower = Lower(Trim(strType));
+        return types.count(strLower) ? L"JScript" : strLower == L"text/vbscript" ? L"VBScript" : L"";
+    }
+    const std::wstring strLower = Lower(Trim(strLanguage));
+    return strLower.empty() || languages.count(strLower) ? L"JScript" : strLower == L"vbscript" ? L"VBScript" : L"";
 }
 
 class CPageReader {
@@ -465,12 +470,13 @@ private:
     {
         if (m_bInObject)
             throw CPageError(tag.nLine, L"<script> inside <object>");
-        if (!IsJScriptLanguage(tag.Get(L"language"), tag.Get(L"type")))
+        CPageScript script;
+        script.strLanguage = ScriptLanguage(tag.Get(L"language"), tag.Get(L"type"));
+        if (script.strLanguage.empty())
             throw CPageError(tag.nLine, L"script language '" + tag.Get(tag.Has(L"type") ? L"type" : L"language") +
-                                            L"' is not supported; only JScript runs here");
+                                            L"' is not supported; only JScript and VBScript run here");
         if (tag.Has(L"src"))
             throw CPageError(tag.nLine, L"<script src> is not supported");
-        CPageScript script;
         script.nLine = tag.nLine;
         script.nTextLine = m_nLine;
         script.nTextColumn = int(m_nPos - m_nLineStart);

@@ -30,8 +30,8 @@ void CPageRunner::End(int nExitCode)
         return;
     m_bEnding = true;
     m_nExitCode = nExitCode;
-    if (m_pScript)
-        m_pScript->SetEnding();
+    for (auto& engine : m_engines)
+        engine.pSite->SetEnding();
 }
 
 int CPageRunner::Report(int nLine, const std::wstring& strMessage, int nExitCode)
@@ -44,7 +44,7 @@ int CPageRunner::Report(int nLine, const std::wstring& strMessage, int nExitCode
 int CPageRunner::ReportScriptError()
 {
     m_bErrorReported = true;
-    const CScriptError& error = m_pScript->Error();
+    const CScriptError& error = FailedEngine() ? FailedEngine()->Error() : CScriptError();
     std::wstring strWhere = m_options.strPageName + L":";
     if (error.nLine > 0)
         strWhere += std::to_wstring(error.nLine) + L":";
@@ -86,22 +86,17 @@ int CPageRunner::Start(const CPage& page)
     };
     m_pFrame = MakeComObject<CPageFrame>(m_view.Window());
 
-    m_pScript = MakeComObject<CScriptSite>();
-    std::wstring strError;
-    if (FAILED(m_pScript->Start(L"JScript", strError))) {
-        PrintError(m_options.strPageName + L": error: " + strError);
-        return ExitCode::Internal;
-    }
+    size_t nEngine = 0;
+    if (const int nResult = Engine(L"JScript", nEngine))
+        return nResult;
     m_pHost = MakeComObject<CHostObject>(static_cast<IPageControl&>(*this));
     m_pWindow = MakeComObject<CPageWindow>();
     m_pWindow->SetOwner(m_view.Window());
     m_pWindow->SetDocument(pDocumentDispatch.Get());
     m_pWindow->SetScroll([this](POINT pt) { m_view.ScrollTo(pt); });
-    HRESULT hr = m_pScript->AddItem(L"host", m_pHost.Get(), false);
+    HRESULT hr = AddItem(L"host", m_pHost.Get(), false);
     if (SUCCEEDED(hr))
-        hr = m_pScript->AddItem(L"window", m_pWindow.Get(), true);
-    if (SUCCEEDED(hr))
-        hr = m_pScript->Global(m_pGlobal);
+        hr = AddItem(L"window", m_pWindow.Get(), true);
     if (FAILED(hr)) {
         PrintError(m_options.strPageName + L": error: the script engine refuses the host's objects: " +
                    DescribeHResult(hr));
@@ -110,8 +105,54 @@ int CPageRunner::Start(const CPage& page)
     return 0;
 }
 
+int CPageRunner::Engine(const std::wstring& strLanguage, size_t& nEngine)
+{
+    for (nEngine = 0; nEngine < m_engines.size(); ++nEngine)
+        if (m_engines[nEngine].strLanguage == strLanguage)
+            return 0;
+    CEngine engine{strLanguage, MakeComObject<CScriptSite>(), nullptr};
+    std::wstring strError;
+    HRESULT hr = engine.pSite->Start(strLanguage.c_str(), strError);
+    if (FAILED(hr)) {
+        PrintError(m_options.strPageName + L": error: " + strError);
+        return ExitCode::Internal;
+    }
+    for (size_t i = 0; SUCCEEDED(hr) && i < m_items.size(); ++i)
+        hr = engine.pSite->AddItem(m_items[i].strName, m_items[i].pObject, m_items[i].bGlobalMembers);
+    if (SUCCEEDED(hr))
+        hr = engine.pSite->Global(engine.pGlobal);
+    if (FAILED(hr)) {
+        engine.pSite->Close();
+        PrintError(m_options.strPageName + L": error: the " + strLanguage + L" engine refuses the page's objects: " +
+                   DescribeHResult(hr));
+        return ExitCode::Internal;
+    }
+    if (m_bEnding)
+        engine.pSite->SetEnding();
+    m_engines.push_back(std::move(engine));
+    return 0;
+}
+
+HRESULT CPageRunner::AddItem(const std::wstring& strName, IUnknown* pObject, bool bGlobalMembers)
+{
+    m_items.push_back({strName, pObject, bGlobalMembers});
+    HRESULT hr = S_OK;
+    for (size_t i = 0; SUCCEEDED(hr) && i < m_engines.size(); ++i)
+        hr = m_engines[i].pSite->AddItem(strName, pObject, bGlobalMembers);
+    return hr;
+}
+
+CScriptSite* CPageRunner::FailedEngine() const
+{
+    for (const auto& engine : m_engines)
+        if (engine.pSite->Error().bSet)
+            return engine.pSite.Get();
+    return nullptr;
+}
+
 // Each handler becomes a script function whose header stands on the line where the handler's
-// text begins, so that the engine's line numbers are the page's.
+// text begins, so that the engine's line numbers are the page's (VBScript: on the line before,
+// as its procedures need a line of their own).
 int CPageRunner::CompileHandlers(const CPage& page)
 {
     for (size_t i = 0; i < page.scripts.size(); ++i) {
@@ -120,19 +161,30 @@ int CPageRunner::CompileHandlers(const CPage& page)
             continue;
         CHandler handler;
         handler.pScript = &script;
-        handler.strFunction = L"__hostHandler" + std::to_wstring(m_handlers.size());
-        std::wstring strCode = L"function " + handler.strFunction + L"(";
+        if (const int nResult = Engine(script.strLanguage, handler.nEngine))
+            return nResult;
+        const CEngine& engine = m_engines[handler.nEngine];
+        const bool bVBScript = script.strLanguage == L"VBScript";
+        // VBScript names begin with a letter.
+        handler.strFunction = (bVBScript ? L"HostHandler_" : L"__hostHandler") + std::to_wstring(m_handlers.size());
+        std::wstring strCode = (bVBScript ? L"Function " : L"function ") + handler.strFunction + L"(";
         for (size_t n = 0; n < script.params.size(); ++n)
             strCode += (n ? L", " : L"") + script.params[n];
-        strCode += L") {";
-        const LONG nColumn = LONG(script.nTextColumn) - LONG(strCode.size());
-        strCode += script.strText + L"\n}";
-        m_pScript->Run(strCode, DWORD(i + 1), ULONG(script.nTextLine), nColumn);
-        if (m_pScript->Error().bSet)
+        if (bVBScript) {
+            strCode += L")\n" + script.strText + L"\nEnd Function";
+            engine.pSite->Run(strCode, DWORD(i + 1), ULONG(script.nTextLine - 1), -1);
+        } else {
+            strCode += L") {";
+            const LONG nColumn = LONG(script.nTextColumn) - LONG(strCode.size());
+            strCode += script.strText + L"\n}";
+            engine.pSite->Run(strCode, DWORD(i + 1), ULONG(script.nTextLine), nColumn);
+        }
+        if (engine.pSite->Error().bSet)
             return ReportScriptError();
         std::wstring strName = handler.strFunction;
         LPOLESTR pszName = &strName[0];
-        const HRESULT hr = m_pGlobal->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &handler.nFunction);
+        const HRESULT hr =
+            engine.pGlobal->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &handler.nFunction);
         if (FAILED(hr))
             return Report(script.nLine, L"the handler did not compile to a function: " + DescribeHResult(hr),
                           ExitCode::Script);
@@ -191,6 +243,7 @@ int CPageRunner::CreateObject(const CPageObject& element)
         object.handlers[nEvent].push_back(i);
     }
     if (SUCCEEDED(hrSource)) {
+        object.pEvents = pEvents;
         object.pSink = MakeComObject<CEventSink>(iid, [this, nObject](DISPID nId, DISPPARAMS* pParams, VARIANT* pResult) {
             return OnEvent(nObject, nId, pParams, pResult);
         });
@@ -201,7 +254,7 @@ int CPageRunner::CreateObject(const CPageObject& element)
                           ExitCode::Object);
     }
     if (!element.strId.empty()) {
-        const HRESULT hr = m_pScript->AddItem(element.strId, pObject, false);
+        const HRESULT hr = AddItem(element.strId, pObject, false);
         if (FAILED(hr))
             return Report(element.nLine, strName + L": the script engine refuses the name: " + DescribeHResult(hr),
                           ExitCode::Object);
@@ -211,8 +264,12 @@ int CPageRunner::CreateObject(const CPageObject& element)
 
 int CPageRunner::RunScript(const CPageScript& script, size_t nIndex)
 {
-    m_pScript->Run(script.strText, DWORD(nIndex + 1), ULONG(script.nTextLine), LONG(script.nTextColumn));
-    if (m_pScript->Error().bSet)
+    size_t nEngine = 0;
+    if (const int nResult = Engine(script.strLanguage, nEngine))
+        return nResult;
+    m_engines[nEngine].pSite->Run(script.strText, DWORD(nIndex + 1), ULONG(script.nTextLine),
+                                  LONG(script.nTextColumn));
+    if (m_engines[nEngine].pSite->Error().bSet)
         return ReportScriptError();
     return 0;
 }
@@ -237,55 +294,82 @@ int CPageRunner::Result()
 {
     // An error inside an event handler ends the page from within the object's call; it is
     // reported here, once the script that made the call has returned.
-    if (m_pScript && m_pScript->Error().bSet && !m_bErrorReported)
+    if (FailedEngine() && !m_bErrorReported)
         return ReportScriptError();
     return m_bEnding ? m_nExitCode : 0;
 }
 
+// An event goes to the page's <script for= event=> handlers of the object, then, as a browser
+// binds them by name, to a VBScript procedure named after the object and the event
+// ("Sub Uploader_OnAddFile(name, size)"). The last handler's value is the event's result.
 HRESULT CPageRunner::OnEvent(size_t nObject, DISPID nId, DISPPARAMS* pParams, VARIANT* pResult)
 {
     if (m_bEnding || m_bShutDown || nObject >= m_objects.size())
-        return S_OK;
-    const auto it = m_objects[nObject].handlers.find(nId);
-    if (it == m_objects[nObject].handlers.end())
         return S_OK;
     DISPPARAMS params = {};
     if (pParams) {
         params.rgvarg = pParams->rgvarg;
         params.cArgs = pParams->cArgs;
     }
-    const std::vector<size_t> handlers = it->second;  // a handler may end the page meanwhile
     CVariant result;
-    for (size_t nHandler : handlers) {
-        if (m_bEnding)
-            break;
-        const CHandler& handler = m_handlers[nHandler];
-        result.Clear();
-        EXCEPINFO info = {};
-        UINT nArgError = 0;
-        const HRESULT hr = m_pGlobal->Invoke(handler.nFunction, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                             &params, result.Ptr(), &info, &nArgError);
-        if (FAILED(hr) && info.pfnDeferredFillIn)
-            info.pfnDeferredFillIn(&info);
-        if (FAILED(hr) && !m_bEnding) {
-            // The engine reports most errors to the site itself, with their line; what it only
-            // returns is reported at the handler's line.
-            CScriptError error;
-            error.hr = info.scode ? info.scode : hr;
-            error.strText = info.bstrDescription ? info.bstrDescription : DescribeHResult(error.hr);
-            error.nLine = ULONG(handler.pScript->nLine);
-            m_pScript->KeepError(error);
-            End(ExitCode::Script);
+    const auto it = m_objects[nObject].handlers.find(nId);
+    if (it != m_objects[nObject].handlers.end()) {
+        const std::vector<size_t> handlers = it->second;  // a handler may end the page meanwhile
+        for (size_t nHandler : handlers) {
+            const CHandler& handler = m_handlers[nHandler];
+            if (m_bEnding || !InvokeHandler(handler.nEngine, handler.nFunction, handler.pScript->nLine, params, result))
+                return S_OK;
         }
-        SysFreeString(info.bstrSource);
-        SysFreeString(info.bstrDescription);
-        SysFreeString(info.bstrHelpFile);
-        if (FAILED(hr))
+    }
+    const CObjectEntry& object = m_objects[nObject];
+    BSTR bstrEvent = nullptr;
+    UINT nNames = 0;
+    size_t nEngine = m_engines.size();
+    for (size_t i = 0; i < m_engines.size(); ++i)
+        if (m_engines[i].strLanguage == L"VBScript")
+            nEngine = i;
+    if (nEngine < m_engines.size() && !object.pSite->Element().strId.empty() && object.pEvents &&
+        SUCCEEDED(object.pEvents->GetNames(nId, &bstrEvent, 1, &nNames)) && nNames == 1) {
+        std::wstring strName = object.pSite->Element().strId + L"_" + bstrEvent;
+        SysFreeString(bstrEvent);
+        LPOLESTR pszName = &strName[0];
+        DISPID nFunction = DISPID_UNKNOWN;
+        if (SUCCEEDED(m_engines[nEngine].pGlobal->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT,
+                                                                &nFunction)) &&
+            !InvokeHandler(nEngine, nFunction, object.pSite->Element().nLine, params, result))
             return S_OK;
     }
     if (pResult)
         result.DetachTo(pResult);
     return S_OK;
+}
+
+// Calls one handler; false when it failed, which ends the page with its error.
+bool CPageRunner::InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DISPPARAMS& params, CVariant& result)
+{
+    if (m_bEnding)
+        return false;
+    result.Clear();
+    EXCEPINFO info = {};
+    UINT nArgError = 0;
+    const HRESULT hr = m_engines[nEngine].pGlobal->Invoke(nFunction, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                                          &params, result.Ptr(), &info, &nArgError);
+    if (FAILED(hr) && info.pfnDeferredFillIn)
+        info.pfnDeferredFillIn(&info);
+    if (FAILED(hr) && !m_bEnding) {
+        // The engine reports most errors to the site itself, with their line; what it only
+        // returns is reported at the handler's line.
+        CScriptError error;
+        error.hr = info.scode ? info.scode : hr;
+        error.strText = info.bstrDescription ? info.bstrDescription : DescribeHResult(error.hr);
+        error.nLine = ULONG(nLine);
+        m_engines[nEngine].pSite->KeepError(error);
+        End(ExitCode::Script);
+    }
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    return SUCCEEDED(hr);
 }
 
 IUnknown* CPageRunner::Object(const std::wstring& strId) const
@@ -349,9 +433,11 @@ int CPageRunner::Shutdown()
     }
     if (m_pHost)
         m_pHost->Detach();
-    m_pGlobal.Reset();
-    if (m_pScript)
-        m_pScript->Close();
+    for (auto& engine : m_engines) {
+        engine.pGlobal.Reset();
+        engine.pSite->Close();
+    }
+    m_items.clear();
     if (m_pWindow)
         m_pWindow->Detach();
     if (m_pState)
@@ -365,6 +451,7 @@ int CPageRunner::Shutdown()
             continue;
         it->pConnection.reset();
         it->pSink.Reset();
+        it->pEvents.Reset();
         const ULONG nLeft = it->pSite->Close();
         if (nLeft != 0) {
             const CPageObject& element = it->pSite->Element();

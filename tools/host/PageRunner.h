@@ -69,8 +69,21 @@ public:
     bool Ending() const override { return m_bEnding; }
 
 private:
+    // One engine per script language of the page, as in a browser: JScript from the start,
+    // VBScript from the page's first VBScript block. Both see the same named items.
+    struct CEngine {
+        std::wstring strLanguage;
+        ComPtr<CScriptSite> pSite;
+        ComPtr<IDispatch> pGlobal;
+    };
+    struct CNamedItem {
+        std::wstring strName;
+        IUnknown* pObject;  // owned by the host object, the window or the object's site
+        bool bGlobalMembers;
+    };
     struct CHandler {
         const CPageScript* pScript = nullptr;
+        size_t nEngine = 0;
         std::wstring strFunction;
         DISPID nFunction = DISPID_UNKNOWN;
     };
@@ -78,6 +91,7 @@ private:
         ComPtr<CObjectSite> pSite;
         ComPtr<CEventSink> pSink;
         std::unique_ptr<CEventConnection> pConnection;
+        ComPtr<ITypeInfo> pEvents;                       // the event interface, for names
         std::map<DISPID, std::vector<size_t>> handlers;  // event dispid to indices in m_handlers
     };
 
@@ -92,6 +106,12 @@ private:
     bool PreTranslate(MSG& msg) override;
 
     int Start(const CPage& page);
+    // The engine of a language, started (with every named item so far) on first use; ExitCode
+    // Internal when the system has no such engine.
+    int Engine(const std::wstring& strLanguage, size_t& nEngine);
+    HRESULT AddItem(const std::wstring& strName, IUnknown* pObject, bool bGlobalMembers);
+    CScriptSite* FailedEngine() const;
+    bool InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DISPPARAMS& params, CVariant& result);
     int CompileHandlers(const CPage& page);
     int CreateObject(const CPageObject& element);
     int RunScript(const CPageScript& script, size_t nIndex);
@@ -107,10 +127,10 @@ private:
     ComPtr<CHtmlDocument> m_pDocument;
     ComPtr<CWebBrowser> m_pBrowser;
     ComPtr<CPageFrame> m_pFrame;
-    ComPtr<CScriptSite> m_pScript;
+    std::vector<CEngine> m_engines;
+    std::vector<CNamedItem> m_items;
     ComPtr<CHostObject> m_pHost;
     ComPtr<CPageWindow> m_pWindow;
-    ComPtr<IDispatch> m_pGlobal;
     std::vector<CHandler> m_handlers;
     std::vector<CObjectEntry> m_objects;
     bool m_bEnding = false;
