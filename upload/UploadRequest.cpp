@@ -7,7 +7,8 @@
 
 #include "ptl/ComPtr.h"
 #include "upload/MultipartBody.h"
-#include "upload/UploadFile.h"
+#include "filelist/FileMeasure.h"
+#include "ptl/KernelHandle.h"
 
 namespace
 {
@@ -90,7 +91,7 @@ std::wstring GetContentType(const wchar_t* szPath)
 
     // Read access only: an ordinary user cannot open the merged HKEY_CLASSES_ROOT for writing,
     // and asking for it would send every file as octet-stream.
-    HKEY hKey = nullptr;
+    PTL::CRegKeyHandle hKey;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, strExtension.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
         return DEFAULT_CONTENT_TYPE;
     WCHAR szType[MAX_CONTENT_TYPE + 1] = L"";
@@ -98,7 +99,6 @@ std::wstring GetContentType(const wchar_t* szPath)
     DWORD nBytes = sizeof(szType) - sizeof(WCHAR);  // room to terminate a text stored without one
     const LONG nResult = RegQueryValueExW(hKey, L"Content Type", nullptr, &nType,
                                           reinterpret_cast<BYTE*>(szType), &nBytes);
-    RegCloseKey(hKey);
     if (nResult != ERROR_SUCCESS || (nType != REG_SZ && nType != REG_EXPAND_SZ))
         return DEFAULT_CONTENT_TYPE;
     szType[nBytes / sizeof(WCHAR)] = L'\0';
@@ -115,7 +115,9 @@ UploadPart MakeUploadPart(const wchar_t* szFieldName, const wchar_t* szFilePath)
         part.szFieldName.resize(MAX_FIELD_NAME);
     part.szFilePath = szFilePath ? szFilePath : L"";
     part.szContentType = GetContentType(part.szFilePath.c_str());
-    part.nSize = CUploadFile::Measure(part.szFilePath.c_str());
+    // A file that cannot be measured now is sent as empty.
+    if (!MeasureFile(part.szFilePath.c_str(), part.nSize))
+        part.nSize = 0;
     part.szPartHeader = MakeFilePartHeader(part.szFieldName, part.szFilePath, part.szContentType);
     return part;
 }

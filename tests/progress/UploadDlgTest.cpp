@@ -395,7 +395,8 @@ TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
         EXPECT_EQ(WS_CHILD, nStyle & (WS_CHILD | WS_POPUP | WS_CAPTION));
 
         List(L"one.txt", "first");
-        List(L"two.bin", PatternBytes(4 * 1024 * 1024, 9));
+        // Large enough to outlast what the system buffers of a throttled connection take in at once.
+        List(L"two.bin", PatternBytes(12 * 1024 * 1024, 9));
         for (const FileEntry& entry : m_files)
             dlg.AppendFile(entry);
         EXPECT_EQ(2u, dlg.UploadParts.size());

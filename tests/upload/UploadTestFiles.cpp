@@ -2,7 +2,9 @@
 
 #include <shellapi.h>
 
-#include "upload/KernelHandle.h"
+#include "ptl/KernelHandle.h"
+
+using PTL::CKernelHandle;
 
 CTempDir::CTempDir()
 {

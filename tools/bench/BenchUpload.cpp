@@ -1,5 +1,5 @@
 // Uploads the files named in a list (one path per line, UTF-8) to an address through the upload
-// worker and prints one line: outcome, body bytes, seconds and the process's peak working set.
+// engine alone and prints one line: outcome, body bytes, seconds and the process's peak working set.
 //   pl5_bench.exe <address> <list file>
 #include <windows.h>
 #include <psapi.h>
@@ -9,30 +9,25 @@
 #include <string>
 #include <vector>
 
-#include "ptl/UploadThread.h"
+#include "upload/UploadEngine.h"
 #include "upload/UploadRequest.h"
 
 namespace
 {
 // The dialog's part in a run, without a window: counts the content bytes.
-class CBenchDlg : public PTL::CUploadThread<CBenchDlg>
+class CBenchObserver : public IUploadObserver
 {
 public:
-    ~CBenchDlg()
-    {
-        bStopRequested = true;
-        ResumeWorker();
-        JoinWorker();
-    }
-    HWND m_hWnd = nullptr;
     ULONGLONG nContentBytes = 0;
 
-    void SetStatusText(UINT) {}
-    void ResetTotalSent() { nContentBytes = 0; }
-    void BeginFile(int) {}
-    void AddProgress(DWORD nBytes) { nContentBytes += nBytes; }
-    void EndFile(int) {}
-    void ResetWaitTicks() {}
+    void OnStatus(UINT) override {}
+    void OnAttempt() override { nContentBytes = 0; }
+    void OnBeginFile(size_t) override {}
+    void OnProgress(DWORD nBytes) override { nContentBytes += nBytes; }
+    void OnEndFile(size_t) override {}
+    void OnWaitBegin() override {}
+    void OnWaitEnd() override {}
+    void OnFinished() override {}
 };
 
 std::wstring Wide(const std::string& str)
@@ -69,40 +64,42 @@ int wmain(int argc, wchar_t** argv)
         entries.push_back(entry);
     }
 
-    CBenchDlg dlg;
-    dlg.szActionUrl = argv[1];
-    dlg.szPageUrl = L"http://127.0.0.1/bench.html";
-    dlg.bUseUnicode = true;
-    dlg.FormFields.Append(L"bench", L"pelora5");
+    CBenchObserver observer;
+    CUploadEngine engine(observer);
+    CUploadState& state = engine.State();
+    state.szActionUrl = argv[1];
+    state.szPageUrl = L"http://127.0.0.1/bench.html";
+    state.bUseUnicode = true;
+    state.FormFields.Append(L"bench", L"pelora5");
 
     LARGE_INTEGER liFrequency, liStart, liBuilt, liEnd;
     QueryPerformanceFrequency(&liFrequency);
     QueryPerformanceCounter(&liStart);
-    BuildUploadParts(entries, false, false, dlg.UploadParts);
+    BuildUploadParts(entries, false, false, state.UploadParts);
     QueryPerformanceCounter(&liBuilt);
-    if (!dlg.StartWorker())
+    if (!engine.Start())
     {
         fprintf(stderr, "pl5_bench: the worker did not start\n");
         return 1;
     }
-    dlg.JoinWorker();
+    engine.Join();
     QueryPerformanceCounter(&liEnd);
 
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
 
-    const bool bOk = dlg.bCompleted && !dlg.bFailed && !dlg.bCancelled;
+    const bool bOk = state.bCompleted && !state.bFailed && !state.bCancelled;
     // The receiver answers "received N bytes": the body length as it arrived.
     const std::wstring strPrefix = L"received ";
-    const ULONGLONG nBody = dlg.szResponse.compare(0, strPrefix.size(), strPrefix) == 0
-                                ? _wcstoui64(dlg.szResponse.c_str() + strPrefix.size(), nullptr, 10)
+    const ULONGLONG nBody = state.szResponse.compare(0, strPrefix.size(), strPrefix) == 0
+                                ? _wcstoui64(state.szResponse.c_str() + strPrefix.size(), nullptr, 10)
                                 : 0;
     const double dFrequency = static_cast<double>(liFrequency.QuadPart);
     // seconds: the whole upload as StartUpload does it; of that, prepare_seconds built the parts.
     printf("outcome=%s files=%u content_bytes=%llu body_bytes=%llu seconds=%.3f prepare_seconds=%.3f "
            "peak_working_set=%llu\n",
-           bOk ? "received" : "failed", static_cast<unsigned>(entries.size()), dlg.nContentBytes, nBody,
+           bOk ? "received" : "failed", static_cast<unsigned>(entries.size()), observer.nContentBytes, nBody,
            static_cast<double>(liEnd.QuadPart - liStart.QuadPart) / dFrequency,
            static_cast<double>(liBuilt.QuadPart - liStart.QuadPart) / dFrequency,
            static_cast<unsigned long long>(counters.PeakWorkingSetSize));
