@@ -213,10 +213,12 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, co
     AppendOnload(answer);
 }
 
-void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel)
+void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel,
+                   DWORD nTimeoutMs)
 {
     CFetchLimits limits;
     limits.pCancel = pCancel;
+    limits.nTimeoutMs = nTimeoutMs;
     limits.strCredentialOrigin = szActionUrl;
     limits.nDeadlineTick = GetTickCount64() + nRewriteBudgetMs;
     size_t nCharsLeft = nRewriteBudgetChars;

@@ -91,6 +91,9 @@ public:
         m_strActionUrl = S.szActionUrl;
         m_bUnicode = S.bUseUnicode;
         m_bInline = S.bMakeInline;
+        m_nConnectMs = S.nConnectTimeoutMs;
+        m_nSendMs = S.nSendTimeoutMs;
+        m_nReceiveMs = S.nReceiveTimeoutMs;
         m_cancel.Add(m_session);
         m_cancel.Add(m_connection);
         m_cancel.Add(m_request);
@@ -101,13 +104,16 @@ public:
     void Pause() { ResetEvent(m_evRunnable.Get()); }
     void Resume() { SetEvent(m_evRunnable.Get()); }
 
-    void Cancel()
+    // True when the network was cut too: the caller then also ends the blocked call.
+    bool Cancel()
     {
         S.bStopRequested = true;
-        // A write blocked on a server that no longer reads would not reach the next chunk.
-        if (S.bSendingFiles)
-            m_cancel.Cancel();
         Resume();
+        // A write blocked on a server that no longer reads would not reach the next chunk.
+        if (!S.bSendingFiles)
+            return false;
+        m_cancel.Cancel();
+        return true;
     }
 
     void Abort()
@@ -179,6 +185,9 @@ private:
     std::wstring m_strActionUrl;
     bool m_bUnicode = false;
     bool m_bInline = false;
+    DWORD m_nConnectMs = 0;
+    DWORD m_nSendMs = 0;
+    DWORD m_nReceiveMs = 0;
 
     PTL::CInternetCancel m_cancel;
     PTL::CInternetSession m_session;
@@ -416,13 +425,13 @@ void CUploadRun::OpenSession()
     m_session.Open(L"Pelora5", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     ThrowIfCancelled(m_session, L"Failed to open an internet session");
     // Every stage has an end even where a stop cannot reach a blocked call.
-    m_session.SetTimeouts(UPLOAD_CONNECT_TIMEOUT_MS, UPLOAD_SEND_TIMEOUT_MS, UPLOAD_RECEIVE_TIMEOUT_MS);
+    m_session.SetTimeouts(m_nConnectMs, m_nSendMs, m_nReceiveMs);
     if (!m_url.szHostName[0])
         throw PTL::CInternetException(nullptr, L"Failed to connect to server (%ls:%u)", m_url.szHostName,
                                       static_cast<unsigned>(m_url.nPort));
     m_connection.Connect(m_session, m_url.szHostName, m_url.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0);
     ThrowIfCancelled(m_connection, L"Failed to connect to server (%ls:%u)");
-    m_connection.SetTimeouts(UPLOAD_CONNECT_TIMEOUT_MS, UPLOAD_SEND_TIMEOUT_MS, UPLOAD_RECEIVE_TIMEOUT_MS);
+    m_connection.SetTimeouts(m_nConnectMs, m_nSendMs, m_nReceiveMs);
 }
 
 void CUploadRun::StartRequest(const CMultipartBody& body)
@@ -448,7 +457,7 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
     m_request.OpenRequest(m_connection, L"POST", strObject.c_str(), L"HTTP/1.0",
                           m_strPageUrl.empty() ? nullptr : m_strPageUrl.c_str(), ACCEPT_TYPES, nFlags);
     ThrowIfCancelled(m_request, L"Failed to open http request (%ls %ls)");
-    m_request.SetTimeouts(UPLOAD_CONNECT_TIMEOUT_MS, UPLOAD_SEND_TIMEOUT_MS, UPLOAD_RECEIVE_TIMEOUT_MS);
+    m_request.SetTimeouts(m_nConnectMs, m_nSendMs, m_nReceiveMs);
     if (bSecure)
     {
         DWORD nSecurity = SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA |
@@ -600,7 +609,7 @@ void CUploadRun::ReadResponse()
     if (m_bInline && !S.szResponse.empty())
     {
         m_nStage = EUploadStage::Inline;
-        RewriteInline(S.szResponse, m_strActionUrl, &m_cancel);
+        RewriteInline(S.szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000));
         if (m_cancel.IsCancelled())
             throw ECancel();
     }
@@ -721,10 +730,13 @@ void CUploadEngine::Join()
 
 void CUploadEngine::Cancel()
 {
-    if (m_pRun)
-        m_pRun->Cancel();
-    else
+    if (!m_pRun)
+    {
         m_pState->bStopRequested = true;
+        return;
+    }
+    if (m_pRun->Cancel() && m_hThread.IsValid())
+        CancelSynchronousIo(m_hThread.Get());
 }
 
 bool CUploadEngine::Abort(DWORD nWaitMs)
@@ -732,8 +744,24 @@ bool CUploadEngine::Abort(DWORD nWaitMs)
     if (!m_pRun)
         return true;
     m_pRun->Abort();
-    if (m_hThread.IsValid() && !PTL::WaitServingSentMessages(m_hThread.Get(), nWaitMs))
-        return false;
+    if (m_hThread.IsValid())
+    {
+        // Closed handles end a blocked call where the platform's internet library checks them;
+        // where it does not, the call is still a wait on a socket of the worker's own, which
+        // cancelling the worker's pending synchronous I/O ends. The worker may step into one
+        // more call before it sees the stop, so this repeats until it has ended.
+        const ULONGLONG nEnd = GetTickCount64() + nWaitMs;
+        for (;;)
+        {
+            CancelSynchronousIo(m_hThread.Get());
+            const ULONGLONG nNow = GetTickCount64();
+            const DWORD nSlice = nNow >= nEnd ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(nEnd - nNow, 50));
+            if (PTL::WaitServingSentMessages(m_hThread.Get(), nSlice))
+                break;
+            if (nSlice == 0)
+                return false;
+        }
+    }
     Join();
     return true;
 }

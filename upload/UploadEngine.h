@@ -8,11 +8,11 @@
 // blocks of at least UPLOAD_WRITE_BLOCK bytes: a write call costs about the same whatever its
 // size, so fewer and larger writes are what makes the transfer fast.
 //
-// Stopping: Abort (and the destructor) closes the internet handles from the calling thread,
-// which ends a connect, write or read that blocks on them; the session has explicit time-outs
-// in case a platform does not end the call. A worker that still has not ended when the bound
-// runs out is left to finish on its own: it holds its own state and a reference to its module,
-// and makes no further observer calls.
+// Stopping: Abort (and the destructor) closes the internet handles from the calling thread and
+// cancels the worker's pending I/O, which ends a connect, write or read that blocks on them
+// where the platform allows it; the session has explicit time-outs for where it does not. A
+// worker that still has not ended when the bound runs out is left to finish on its own at its
+// time-out: it holds its own state and a reference to its module, and calls no observer.
 #pragma once
 #include <windows.h>
 
@@ -76,6 +76,9 @@ struct CUploadState
     std::vector<UploadPart> UploadParts;
     bool bUseUnicode = false;
     bool bMakeInline = false;
+    DWORD nConnectTimeoutMs = UPLOAD_CONNECT_TIMEOUT_MS;
+    DWORD nSendTimeoutMs = UPLOAD_SEND_TIMEOUT_MS;
+    DWORD nReceiveTimeoutMs = UPLOAD_RECEIVE_TIMEOUT_MS;
 
     std::atomic<bool> bRunning{false};
     std::atomic<bool> bStopRequested{false};

@@ -82,3 +82,12 @@ void CContentTypeKeys::AddKeyOnly(const wchar_t* szExtension)
         m_keys.push_back(szExtension);
     }
 }
+
+FileEntry ListedFile(const std::wstring& strPath, const wchar_t* szInputName, size_t nSize)
+{
+    FileEntry entry = {};
+    CopyField(entry.szFilePath, strPath.c_str());
+    CopyField(entry.szInputName, szInputName);
+    entry.nFileSize = static_cast<ULONG>(nSize);
+    return entry;
+}
