@@ -2,6 +2,8 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "upload/UploadRequest.h"
@@ -11,9 +13,7 @@ namespace
 // Posted by the worker so that the dialog's thread changes the list, the texts and the timers.
 enum : UINT
 {
-    WM_PL5_BEGIN_FILE = WM_APP + 0x51,
-    WM_PL5_END_FILE = WM_APP + 0x52,
-    WM_PL5_STATUS = WM_APP + 0x53,
+    WM_PL5_NEWS = WM_APP + 0x51,  // files begun or ended, a new stage
     WM_PL5_WAIT = WM_APP + 0x54,  // wParam 1: the answer is awaited, 0: it came
 };
 
@@ -214,6 +214,9 @@ void CUploadDlg::StartRun()
     m_fileSizes.clear();
     for (const FileEntry& entry : m_list.Entries())
         m_fileSizes.push_back(static_cast<LONGLONG>(entry.nFileSize));
+    m_nFilesBegun = m_nFilesEnded = m_nShownBegun = m_nShownEnded = 0;
+    m_nStatusId = m_nShownStatus = 0;
+    m_bNewsPosted = false;
     if (!m_bLangHeld)
     {
         PL5Lang::BeginUpload();
@@ -272,14 +275,8 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         if (LOWORD(wParam) == IDOK)
             return TRUE;  // Enter does nothing
         return ReflectNotifications(uMsg, wParam, lParam, lResult);
-    case WM_PL5_BEGIN_FILE:
-        ShowBeginFile(static_cast<size_t>(wParam));
-        return TRUE;
-    case WM_PL5_END_FILE:
-        ShowEndFile(static_cast<size_t>(wParam));
-        return TRUE;
-    case WM_PL5_STATUS:
-        SetItemText(IDC_STATUS_TEXT, PL5Lang::GetString(static_cast<UINT>(wParam)));
+    case WM_PL5_NEWS:
+        ShowWorkerNews();
         return TRUE;
     case WM_PL5_WAIT:
         if (wParam)
@@ -422,16 +419,24 @@ void CUploadDlg::Post(UINT nMsg, WPARAM wParam)
         PostMessageW(hWnd, nMsg, wParam, 0);
 }
 
+void CUploadDlg::PostNews()
+{
+    if (!m_bNewsPosted.exchange(true))
+        Post(WM_PL5_NEWS, 0);
+}
+
 void CUploadDlg::OnStatus(UINT nStatusId)
 {
-    Post(WM_PL5_STATUS, nStatusId);
+    m_nStatusId = nStatusId;
+    PostNews();
 }
 
 void CUploadDlg::OnBeginFile(size_t nIndex)
 {
     // The counters first, on this thread, so that the chunks that follow count for this file.
     m_progress.BeginFile(nIndex < m_fileSizes.size() ? m_fileSizes[nIndex] : 0);
-    Post(WM_PL5_BEGIN_FILE, nIndex);
+    m_nFilesBegun = nIndex + 1;
+    PostNews();
 }
 
 void CUploadDlg::OnProgress(DWORD nBytes)
@@ -441,7 +446,8 @@ void CUploadDlg::OnProgress(DWORD nBytes)
 
 void CUploadDlg::OnEndFile(size_t nIndex)
 {
-    Post(WM_PL5_END_FILE, nIndex);
+    m_nFilesEnded = nIndex + 1;
+    PostNews();
 }
 
 void CUploadDlg::OnWaitBegin()
@@ -459,27 +465,39 @@ void CUploadDlg::OnFinished()
     Post(WM_CLOSE, 0);
 }
 
-void CUploadDlg::ShowBeginFile(size_t nIndex)
+void CUploadDlg::ShowWorkerNews()
 {
-    if (nIndex >= m_list.Count())
+    // Cleared first: news that comes while this runs posts the next message.
+    m_bNewsPosted = false;
+    const UINT nStatus = m_nStatusId;
+    if (nStatus != m_nShownStatus)
+    {
+        m_nShownStatus = nStatus;
+        SetItemText(IDC_STATUS_TEXT, PL5Lang::GetString(nStatus));
+    }
+    const size_t nCount = m_list.Count();
+    const size_t nBegun = std::min(m_nFilesBegun.load(), nCount);
+    const size_t nEnded = std::min(m_nFilesEnded.load(), nCount);
+    if (nBegun < m_nShownBegun)
+        m_nShownBegun = m_nShownEnded = 0;  // a new attempt sends every file again
+    if (nBegun == m_nShownBegun && nEnded == m_nShownEnded)
         return;
-    const FileEntry& entry = m_list.Entries()[nIndex];
-    m_list.SetState(nIndex, UPLOAD_STATE_SENDING);
-    SetItemText(IDC_CURRENT_FILE, PathFindFileNameW(entry.szFilePath));
+    for (size_t i = m_nShownBegun; i < nBegun; ++i)
+        m_list.SetState(i, i < nEnded ? UPLOAD_STATE_DONE : UPLOAD_STATE_SENDING);
+    for (size_t i = m_nShownEnded; i < nEnded && i < m_nShownBegun; ++i)
+        m_list.SetState(i, UPLOAD_STATE_DONE);
+    const size_t nFirst = std::min(m_nShownBegun, m_nShownEnded);
+    for (size_t i = nFirst; i < std::max(nBegun, nEnded); ++i)
+        m_list.RedrawItem(i);
+    if (nBegun != m_nShownBegun && nBegun > 0)
+    {
+        SetItemText(IDC_CURRENT_FILE, PathFindFileNameW(m_list.Entries()[nBegun - 1].szFilePath));
+        SetItemText(IDC_FILE_COUNT, std::to_wstring(nBegun) + L" / " + std::to_wstring(nCount));
+    }
+    m_nShownBegun = nBegun;
+    m_nShownEnded = nEnded;
     RefreshProgressTexts();
     ShowBars();
-    m_list.RedrawItem(nIndex);
-    SetItemText(IDC_FILE_COUNT, std::to_wstring(nIndex + 1) + L" / " + std::to_wstring(m_list.Count()));
-}
-
-void CUploadDlg::ShowEndFile(size_t nIndex)
-{
-    if (nIndex >= m_list.Count())
-        return;
-    m_list.SetState(nIndex, UPLOAD_STATE_DONE);
-    RefreshProgressTexts();
-    ShowBars();
-    m_list.RedrawItem(nIndex);
 }
 
 void CUploadDlg::ShowBars()

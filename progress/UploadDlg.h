@@ -128,8 +128,7 @@ private:
     void OnCloseRequest();
     void AskToCancel();
     void OnWaitTick();
-    void ShowBeginFile(size_t nIndex);
-    void ShowEndFile(size_t nIndex);
+    void ShowWorkerNews();
     void ShowBars();
     void FinishRun();
     void StartRun();
@@ -149,6 +148,7 @@ private:
     void OnWaitEnd() override;
     void OnFinished() override;
     void Post(UINT nMsg, WPARAM wParam);
+    void PostNews();
 
     std::vector<DWORD> m_childTemplate;  // restyled copy of template 102 for child mode
     CUploadListCtrl m_list;
@@ -157,6 +157,15 @@ private:
     std::wstring m_strBaseCaption;       // the template's caption, before any suffix
     std::atomic<int> nWaitTicks{0};      // ticks of the wait blink (timer 10)
     std::vector<LONGLONG> m_fileSizes;   // the listed sizes, taken for the worker at the start
+    // What the worker has reached, for the dialog's thread to show: files begun and ended (as
+    // counts) and the stage's text. One message at a time is on its way, however fast files go.
+    std::atomic<size_t> m_nFilesBegun{0};
+    std::atomic<size_t> m_nFilesEnded{0};
+    std::atomic<UINT> m_nStatusId{0};
+    std::atomic<bool> m_bNewsPosted{false};
+    size_t m_nShownBegun = 0;
+    size_t m_nShownEnded = 0;
+    UINT m_nShownStatus = 0;
     int m_nFileBarPos = -1;              // positions last given to the bars
     int m_nTotalBarPos = -1;
     bool m_bLangHeld = false;            // the language table is kept for a run

@@ -153,7 +153,7 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
                                   std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) + "fields: 1\n  note = \"hello\"\n")))
         << Utf8(dlg.szResponse);
     EXPECT_EQ((std::vector<LONG>{2, 2, 2}), States(dlg));
-    const LONGLONG nTotal = 10 + 3 * 1024 * 1024 + 5;
+    const LONGLONG nTotal = 10 + 10 * 1024 * 1024 + 5;
     EXPECT_EQ(nTotal, dlg.Progress().nTotalSent.load());
     EXPECT_EQ(100, dlg.Progress().nTotalPercent.load());
     // Rate: the whole upload at the proxy's pace, measured over the time actually spent.

@@ -229,10 +229,10 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         bool bUserCancel;       // the user's Yes rather than the control going away
     } cases[] = {
         {"connecting", nullptr, false, "status 503", false},
-        {"sending", R"([{"fault":"stall","after":100000}])", false, "progress 51200", true},
-        {"sending", R"([{"fault":"stall","after":100000}])", false, "progress 51200", false},
-        {"waiting", R"([{"delay":60}])", false, "wait", false},
-        {"reading", R"([{"fault":"stall_answer"}])", false, "status 508", false},
+        {"sending", R"([{"fault":"stall","after":100000,"seconds":8}])", false, "progress 51200", true},
+        {"sending", R"([{"fault":"stall","after":100000,"seconds":8}])", false, "progress 51200", false},
+        {"waiting", R"([{"delay":8}])", false, "wait", false},
+        {"reading", R"([{"fault":"stall_answer","seconds":8}])", false, "status 508", false},
         {"inline", nullptr, true, "status 509", false},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -241,7 +241,7 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         std::wstring strAction = RecordUrl(L"/stall");
         if (cases[i].bInline)
             RecordServer::Script(R"([{"status":200,"body":"<html><script src=\"/never.js\"></script></html>"},
-                                     {"delay":60}])");
+                                     {"delay":8}])");
         else if (cases[i].szScript)
             RecordServer::Script(cases[i].szScript);
         else
