@@ -101,8 +101,16 @@ public:
 
     static unsigned __stdcall ThreadProc(void* pParam);
 
-    void Pause() { ResetEvent(m_evRunnable.Get()); }
-    void Resume() { SetEvent(m_evRunnable.Get()); }
+    void Pause()
+    {
+        ResetEvent(m_evRunnable.Get());
+        m_bPaused = true;
+    }
+    void Resume()
+    {
+        SetEvent(m_evRunnable.Get());
+        m_bPaused = false;
+    }
 
     // True when the network was cut too: the caller then also ends the blocked call.
     bool Cancel()
@@ -176,6 +184,9 @@ private:
     std::atomic<int> m_nInCall{0};
     std::atomic<bool> m_bAbort{false};
     PTL::CKernelHandle m_evRunnable;  // signalled while the worker may go on
+    // Looked at before every chunk; only when it is set does the worker wait for the event,
+    // since a wait is a call into the system even when the event is signalled.
+    std::atomic<bool> m_bPaused{false};
     CUploadState& S;
 
     // The request as it stood at the start.
@@ -504,7 +515,8 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
             ULONGLONG nRemaining = part.nSize;
             for (;;)
             {
-                WaitForSingleObject(m_evRunnable.Get(), INFINITE);
+                if (m_bPaused)
+                    WaitForSingleObject(m_evRunnable.Get(), INFINITE);
                 const DWORD nChunk = static_cast<DWORD>(nRemaining < UPLOAD_CHUNK_SIZE ? nRemaining : UPLOAD_CHUNK_SIZE);
                 if (nChunk == 0 || S.bStopRequested)
                     break;
