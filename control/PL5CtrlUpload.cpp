@@ -123,7 +123,7 @@ STDMETHODIMP CPL5Ctrl::UploadCancel()
 {
     // Only an embedded upload can be stopped from script; a modal one has its own question.
     if (m_uploadDlg.IsChild() && m_uploadDlg.bRunning)
-        m_uploadDlg.bStopRequested = true;
+        m_uploadDlg.Cancel();
     return S_OK;
 }
 

@@ -3,18 +3,19 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
-#include "response/InlineRewrite.h"
 #include "upload/UploadRequest.h"
 
 namespace
 {
-// Sent by the worker so that the dialog's thread changes the list and the texts for a file.
+// Posted by the worker so that the dialog's thread changes the list, the texts and the timers.
 enum : UINT
 {
-    WM_PL5_BEGIN_FILE = WM_APP + 0x51,
-    WM_PL5_END_FILE = WM_APP + 0x52,
+    WM_PL5_NEWS = WM_APP + 0x51,  // files begun or ended, a new stage
+    WM_PL5_WAIT = WM_APP + 0x54,  // wParam 1: the answer is awaited, 0: it came
 };
 
 const UINT REFRESH_MS = 500;
@@ -39,10 +40,8 @@ CUploadDlg::CUploadDlg() : m_progress(TicksPerSecond()) {}
 
 CUploadDlg::~CUploadDlg()
 {
-    // The worker uses this object: stop it, cut it off from the window (its messages then fail
-    // at once) and wait for it, serving any message it is sending meanwhile.
-    bStopRequested = true;
-    ResumeWorker();
+    // The worker reports to this object: cut it off from the window, then end it at whatever
+    // stage it is, within the engine's bound.
     const HWND hWnd = m_hWnd.exchange(nullptr);
     if (hWnd && IsWindow(hWnd))
     {
@@ -50,7 +49,7 @@ CUploadDlg::~CUploadDlg()
         m_list.Detach();
         ::DestroyWindow(hWnd);
     }
-    WaitForWorker();
+    StopWorker();
 }
 
 LONGLONG CUploadDlg::Now()
@@ -126,8 +125,8 @@ void CUploadDlg::ResizeDialogBy(int nDelta)
 void CUploadDlg::PrepareUpload(const std::vector<FileEntry>& files, bool bInputTypeArray, bool bInputNameFixed,
                                const std::wstring& strPageUrl, const std::wstring& strActionUrl)
 {
-    szPageUrl = strPageUrl;
-    szActionUrl = strActionUrl;
+    m_engine.State().szPageUrl = strPageUrl;
+    m_engine.State().szActionUrl = strActionUrl;
     m_list.SetEntries(files);
     ::BuildUploadParts(files, bInputTypeArray, bInputNameFixed, UploadParts);
     ResetProgress();
@@ -145,22 +144,18 @@ bool CUploadDlg::DoModal(HWND hOwner)
     PL5Lang::EndUpload();
     // A dialog that ended before its worker (its window was taken down from outside) must
     // leave no worker behind.
-    if (HasWorker())
-    {
-        bStopRequested = true;
-        ResumeWorker();
-        WaitForWorker();
-    }
+    StopWorker();
     return nResult != -1 && nResult != 0;
 }
 
 EUploadOutcome CUploadDlg::Outcome() const
 {
-    if (bRedirected)
+    const CUploadState& s = m_engine.State();
+    if (s.bRedirected)
         return EUploadOutcome::Redirect;
-    if (bCompleted && !bCancelled && !bFailed)
+    if (s.bCompleted && !s.bCancelled && !s.bFailed)
         return EUploadOutcome::Complete;
-    if (bCancelled && !bCompleted && !bFailed)
+    if (s.bCancelled && !s.bCompleted && !s.bFailed)
         return EUploadOutcome::Cancel;
     return EUploadOutcome::Error;
 }
@@ -191,8 +186,8 @@ bool CUploadDlg::StartChildUpload(const std::wstring& strPageUrl, const std::wst
 {
     if (bRunning || !IsChild() || m_bRunPending)
         return false;
-    szPageUrl = strPageUrl;
-    szActionUrl = strActionUrl;
+    m_engine.State().szPageUrl = strPageUrl;
+    m_engine.State().szActionUrl = strActionUrl;
     ResetProgress();
     m_list.RedrawAll();
     StartRun();
@@ -202,9 +197,10 @@ bool CUploadDlg::StartChildUpload(const std::wstring& strPageUrl, const std::wst
 UINT CUploadDlg::ChildReport() const
 {
     // A redirect is complete here: the page stays, the event tells it the upload arrived.
-    if (bCompleted && !bCancelled && !bFailed)
+    const CUploadState& s = m_engine.State();
+    if (s.bCompleted && !s.bCancelled && !s.bFailed)
         return WM_UPLOAD_COMPLETE;
-    if (bCancelled && !bCompleted && !bFailed)
+    if (s.bCancelled && !s.bCompleted && !s.bFailed)
         return WM_UPLOAD_CANCEL;
     return WM_UPLOAD_ERROR;
 }
@@ -212,31 +208,38 @@ UINT CUploadDlg::ChildReport() const
 void CUploadDlg::StartRun()
 {
     const HWND hWnd = m_hWnd;
-    SetTimer(hWnd, PTL::UPLOAD_TIMER_REFRESH, REFRESH_MS, nullptr);
+    SetTimer(hWnd, UPLOAD_TIMER_REFRESH, REFRESH_MS, nullptr);
     StartClock();
     m_bRunPending = true;
-    if (!StartWorker())
+    // The worker reads the sizes while script may list more files in child mode.
+    m_fileSizes.clear();
+    for (const FileEntry& entry : m_list.Entries())
+        m_fileSizes.push_back(static_cast<LONGLONG>(entry.nFileSize));
+    m_nFilesBegun = m_nFilesEnded = m_nShownBegun = m_nShownEnded = 0;
+    m_nStatusId = m_nShownStatus = 0;
+    m_bNewsPosted = false;
+    if (!m_bLangHeld)
+    {
+        PL5Lang::BeginUpload();
+        m_bLangHeld = true;
+    }
+    if (!m_engine.Start())
     {
         // No thread: the run ends at once, as failed, through the usual close.
-        KillTimer(hWnd, PTL::UPLOAD_TIMER_REFRESH);
+        KillTimer(hWnd, UPLOAD_TIMER_REFRESH);
         PostMessageW(hWnd, WM_CLOSE, 0, 0);
     }
 }
 
-void CUploadDlg::WaitForWorker()
+void CUploadDlg::StopWorker()
 {
-    const HANDLE hWorker = hThread.Get();
-    if (hWorker)
+    if (m_engine.HasWorker() && !m_engine.Abort())
+        m_engine.Abandon();
+    if (m_bLangHeld)
     {
-        // Serve messages the worker is sending (to a window of this thread) while waiting, so a
-        // worker caught inside such a call can still finish.
-        while (MsgWaitForMultipleObjects(1, &hWorker, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1)
-        {
-            MSG msg;
-            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
+        PL5Lang::EndUpload();
+        m_bLangHeld = false;
     }
-    JoinWorker();
 }
 
 // ---- window --------------------------------------------------------------------------------
@@ -251,9 +254,12 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         lResult = TRUE;
         return TRUE;
     case WM_TIMER:
-        if (wParam == PTL::UPLOAD_TIMER_REFRESH)
+        if (wParam == UPLOAD_TIMER_REFRESH)
+        {
             RefreshProgressTexts();
-        else if (wParam == PTL::UPLOAD_TIMER_WAIT)
+            ShowBars();
+        }
+        else if (wParam == UPLOAD_TIMER_WAIT)
             OnWaitTick();
         else
             return FALSE;
@@ -270,11 +276,17 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         if (LOWORD(wParam) == IDOK)
             return TRUE;  // Enter does nothing
         return ReflectNotifications(uMsg, wParam, lParam, lResult);
-    case WM_PL5_BEGIN_FILE:
-        OnBeginFile(static_cast<size_t>(wParam));
+    case WM_PL5_NEWS:
+        ShowWorkerNews();
         return TRUE;
-    case WM_PL5_END_FILE:
-        OnEndFile(static_cast<size_t>(wParam));
+    case WM_PL5_WAIT:
+        if (wParam)
+        {
+            nWaitTicks = 0;
+            SetTimer(m_hWnd, UPLOAD_TIMER_WAIT, REFRESH_MS, nullptr);
+        }
+        else
+            KillTimer(m_hWnd, UPLOAD_TIMER_WAIT);
         return TRUE;
     case WM_DESTROY:
         m_list.Detach();
@@ -325,7 +337,8 @@ void CUploadDlg::OnCloseRequest()
     {
         // The worker may still send to this window, so it is never waited for here. Only while
         // file content goes out can the user stop it; the worker's own WM_CLOSE ends the dialog.
-        if (!m_bAsking && !bStopRequested && !bCompleted && !bRedirected && bSendingFiles)
+        const CUploadState& state = m_engine.State();
+        if (!m_bAsking && !state.bStopRequested && !state.bCompleted && !state.bRedirected && state.bSendingFiles)
             AskToCancel();
         return;
     }
@@ -344,15 +357,15 @@ void CUploadDlg::AskToCancel()
     m_bAsking = true;
     // The worker stops at its next chunk boundary, where it holds nothing this thread needs;
     // messages it sends before it gets there are served by the question's own message loop.
-    PauseWorker();
+    m_engine.Pause();
     RefreshProgressTexts();
     const int nAnswer = MessageBoxW(m_hWnd, PL5Lang::GetString(IDS_CANCEL_QUESTION).c_str(),
                                     PL5Lang::MessageCaption().c_str(), MB_YESNO | MB_ICONQUESTION);
     if (nAnswer == IDYES && bRunning)
-        bStopRequested = true;
+        m_engine.Cancel();
     // The time the question was open is no sending time.
     StartClock();
-    ResumeWorker();
+    m_engine.Resume();
     m_bAsking = false;
     if (m_bCloseDeferred)
     {
@@ -365,10 +378,18 @@ void CUploadDlg::FinishRun()
 {
     m_bRunPending = false;
     const HWND hWnd = m_hWnd;
-    KillTimer(hWnd, PTL::UPLOAD_TIMER_REFRESH);
-    KillTimer(hWnd, PTL::UPLOAD_TIMER_WAIT);
-    // bRunning is clear: the worker only kills its timer and posts WM_CLOSE before it ends.
-    WaitForWorker();
+    KillTimer(hWnd, UPLOAD_TIMER_REFRESH);
+    KillTimer(hWnd, UPLOAD_TIMER_WAIT);
+    // bRunning is clear: the worker only posts WM_CLOSE before it ends.
+    m_engine.Join();
+    if (m_bLangHeld)
+    {
+        PL5Lang::EndUpload();
+        m_bLangHeld = false;
+    }
+    // The final figures, which the timer may not have shown.
+    RefreshProgressTexts();
+    ShowBars();
     if (IsModeless())
         PostMessageW(GetParent(hWnd), ChildReport(), 0, 0);
     else
@@ -393,67 +414,112 @@ void CUploadDlg::SetItemText(int nId, const std::wstring& strText)
 
 // ---- worker calls ----------------------------------------------------------------------------
 
-void CUploadDlg::SetStatusText(UINT nId)
-{
-    if (m_hWnd.load())
-        SetItemText(IDC_STATUS_TEXT, PL5Lang::GetString(nId));
-}
-
-void CUploadDlg::BeginFile(int nIndex)
+void CUploadDlg::Post(UINT nMsg, WPARAM wParam)
 {
     const HWND hWnd = m_hWnd;
-    if (hWnd && nIndex >= 0)
-        SendMessageW(hWnd, WM_PL5_BEGIN_FILE, static_cast<WPARAM>(nIndex), 0);
+    if (hWnd)
+        PostMessageW(hWnd, nMsg, wParam, 0);
 }
 
-void CUploadDlg::EndFile(int nIndex)
+void CUploadDlg::PostNews()
 {
-    const HWND hWnd = m_hWnd;
-    if (hWnd && nIndex >= 0)
-        SendMessageW(hWnd, WM_PL5_END_FILE, static_cast<WPARAM>(nIndex), 0);
+    if (!m_bNewsPosted.exchange(true))
+        Post(WM_PL5_NEWS, 0);
 }
 
-void CUploadDlg::AddProgress(DWORD nBytes)
+void CUploadDlg::OnStatus(UINT nStatusId)
+{
+    m_nStatusId = nStatusId;
+    PostNews();
+}
+
+void CUploadDlg::OnBeginFile(size_t nIndex)
+{
+    // The counters first, on this thread, so that the chunks that follow count for this file.
+    m_progress.BeginFile(nIndex < m_fileSizes.size() ? m_fileSizes[nIndex] : 0);
+    m_nFilesBegun = nIndex + 1;
+    PostNews();
+}
+
+void CUploadDlg::OnProgress(DWORD nBytes)
 {
     m_progress.Add(nBytes, Now());
+}
+
+void CUploadDlg::OnEndFile(size_t nIndex)
+{
+    m_nFilesEnded = nIndex + 1;
+    PostNews();
+}
+
+void CUploadDlg::OnWaitBegin()
+{
+    Post(WM_PL5_WAIT, 1);
+}
+
+void CUploadDlg::OnWaitEnd()
+{
+    Post(WM_PL5_WAIT, 0);
+}
+
+void CUploadDlg::OnFinished()
+{
+    Post(WM_CLOSE, 0);
+}
+
+void CUploadDlg::ShowWorkerNews()
+{
+    // Cleared first: news that comes while this runs posts the next message.
+    m_bNewsPosted = false;
+    const UINT nStatus = m_nStatusId;
+    if (nStatus != m_nShownStatus)
+    {
+        m_nShownStatus = nStatus;
+        SetItemText(IDC_STATUS_TEXT, PL5Lang::GetString(nStatus));
+    }
+    const size_t nCount = m_list.Count();
+    const size_t nBegun = std::min(m_nFilesBegun.load(), nCount);
+    const size_t nEnded = std::min(m_nFilesEnded.load(), nCount);
+    if (nBegun < m_nShownBegun)
+        m_nShownBegun = m_nShownEnded = 0;  // a new attempt sends every file again
+    if (nBegun == m_nShownBegun && nEnded == m_nShownEnded)
+        return;
+    for (size_t i = m_nShownBegun; i < nBegun; ++i)
+        m_list.SetState(i, i < nEnded ? UPLOAD_STATE_DONE : UPLOAD_STATE_SENDING);
+    for (size_t i = m_nShownEnded; i < nEnded && i < m_nShownBegun; ++i)
+        m_list.SetState(i, UPLOAD_STATE_DONE);
+    const size_t nFirst = std::min(m_nShownBegun, m_nShownEnded);
+    for (size_t i = nFirst; i < std::max(nBegun, nEnded); ++i)
+        m_list.RedrawItem(i);
+    if (nBegun != m_nShownBegun && nBegun > 0)
+    {
+        SetItemText(IDC_CURRENT_FILE, PathFindFileNameW(m_list.Entries()[nBegun - 1].szFilePath));
+        SetItemText(IDC_FILE_COUNT, std::to_wstring(nBegun) + L" / " + std::to_wstring(nCount));
+    }
+    m_nShownBegun = nBegun;
+    m_nShownEnded = nEnded;
+    RefreshProgressTexts();
+    ShowBars();
+}
+
+void CUploadDlg::ShowBars()
+{
     const HWND hWnd = m_hWnd;
     if (!hWnd)
         return;
     // A bar is only told a position it does not show yet.
     const int nFile = m_progress.nFilePercent;
-    if (m_nFileBarPos.exchange(nFile) != nFile)
+    if (nFile != m_nFileBarPos)
+    {
+        m_nFileBarPos = nFile;
         SendDlgItemMessageW(hWnd, IDC_FILE_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(nFile), 0);
+    }
     const int nTotal = m_progress.nTotalPercent;
-    if (m_nTotalBarPos.exchange(nTotal) != nTotal)
+    if (nTotal != m_nTotalBarPos)
+    {
+        m_nTotalBarPos = nTotal;
         SendDlgItemMessageW(hWnd, IDC_TOTAL_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(nTotal), 0);
-}
-
-void CUploadDlg::MakeInlineResponse(std::wstring& strResponse)
-{
-    RewriteInline(strResponse, szActionUrl);
-}
-
-void CUploadDlg::OnBeginFile(size_t nIndex)
-{
-    if (nIndex >= m_list.Count())
-        return;
-    const FileEntry& entry = m_list.Entries()[nIndex];
-    m_list.SetState(nIndex, UPLOAD_STATE_SENDING);
-    SetItemText(IDC_CURRENT_FILE, PathFindFileNameW(entry.szFilePath));
-    // The listed size is unsigned: a file of 2 GiB or more keeps its true size.
-    m_progress.BeginFile(static_cast<LONGLONG>(entry.nFileSize));
-    RefreshProgressTexts();
-    m_list.RedrawItem(nIndex);
-    SetItemText(IDC_FILE_COUNT, std::to_wstring(nIndex + 1) + L" / " + std::to_wstring(m_list.Count()));
-}
-
-void CUploadDlg::OnEndFile(size_t nIndex)
-{
-    if (nIndex >= m_list.Count())
-        return;
-    m_list.SetState(nIndex, UPLOAD_STATE_DONE);
-    RefreshProgressTexts();
-    m_list.RedrawItem(nIndex);
+    }
 }
 
 // ---- progress ----------------------------------------------------------------------------------

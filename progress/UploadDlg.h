@@ -1,6 +1,6 @@
 // CUploadDlg: the window that shows and controls one upload (current file, rate, per-file and
-// overall progress with time left, file counter, status line, the list of the upload's files)
-// and the upload's state and worker, which it inherits. The control owns one for its life.
+// overall progress with time left, file counter, status line, the list of the upload's files).
+// It holds the upload engine and observes it. The control owns one for its life.
 //
 // Modal: StartUpload prepares the upload (PrepareUpload) and runs the dialog (DoModal); the
 // dialog's initialisation starts the worker and the dialog ends when the worker has ended.
@@ -9,10 +9,9 @@
 // WM_USER+2 (cancel) or WM_USER+3 (error).
 //
 // Threads: the window and the upload list belong to the dialog's thread. The worker writes the
-// progress counters (atomics) and asks the dialog's thread, by sent messages, to change the
-// list and the texts; RefreshProgressTexts therefore runs on the dialog's thread only. The
-// dialog never waits for a worker that may still send it a message: it waits only after the
-// worker has cleared bRunning, and serves sent messages while it waits.
+// progress counters (atomics) and posts the changes of the list, the status line and the wait
+// timer to the dialog's thread; it never waits for that thread, so a chunk costs no message.
+// The refresh timer reads the counters and moves the bars and texts.
 #pragma once
 #include <windows.h>
 
@@ -24,7 +23,7 @@
 #include "progress/Progress.h"
 #include "progress/UploadListCtrl.h"
 #include "ptl/TemplateDialog.h"
-#include "ptl/UploadThread.h"
+#include "upload/UploadEngine.h"
 
 // Reports of a child-mode upload's end to the control window.
 enum : UINT
@@ -43,14 +42,36 @@ enum class EUploadOutcome
     Error,
 };
 
-class CUploadDlg : public PTL::CTemplateDialogImpl<CUploadDlg>, public PTL::CUploadThread<CUploadDlg>
+// Timers on the dialog window: progress texts and bars, and the wait blink while the answer is
+// awaited.
+enum : UINT_PTR
 {
+    UPLOAD_TIMER_REFRESH = 1,
+    UPLOAD_TIMER_WAIT = 10,
+};
+
+class CUploadDlg : public PTL::CTemplateDialogImpl<CUploadDlg>, private IUploadObserver
+{
+    // First member: the names below refer into its state, and the destructor stops it before
+    // anything it reports to goes.
+    CUploadEngine m_engine{*this};
+
 public:
     // The caption suffix of the default program title, the one that keeps "Powered by" shown.
     static constexpr const wchar_t* DEFAULT_TITLE_SUFFIX = L" - Pelora";
 
     CUploadDlg();
     ~CUploadDlg();
+
+    // ---- the request and the outcome, as the control and the page see them ----
+    CFormFields& FormFields = m_engine.State().FormFields;
+    std::vector<UploadPart>& UploadParts = m_engine.State().UploadParts;
+    bool& bUseUnicode = m_engine.State().bUseUnicode;
+    bool& bMakeInline = m_engine.State().bMakeInline;
+    const std::atomic<bool>& bRunning = m_engine.State().bRunning;
+    std::atomic<bool>& bStopRequested = m_engine.State().bStopRequested;
+    const std::wstring& szResponse = m_engine.State().szResponse;
+    const std::wstring& szLocation = m_engine.State().szLocation;
 
     // ---- settings, copied in by the control ----
     bool bSilent = false;      // SilentMode at the start of a modal upload
@@ -86,15 +107,10 @@ public:
     bool StartChildUpload(const std::wstring& strPageUrl, const std::wstring& strActionUrl);
     // Which of WM_UPLOAD_COMPLETE, _CANCEL or _ERROR reports the last child-mode upload.
     UINT ChildReport() const;
-
-    // ---- called by the worker, on its thread ----
-    void SetStatusText(UINT nId);
-    void ResetTotalSent() { m_progress.ResetTotalSent(); }
-    void BeginFile(int nIndex);
-    void AddProgress(DWORD nBytes);
-    void EndFile(int nIndex);
-    void ResetWaitTicks() { nWaitTicks = 0; }
-    void MakeInlineResponse(std::wstring& strResponse);
+    // Stops a child-mode upload without a question (script's UploadCancel): before the next
+    // chunk, or at once when a write blocks; the end is reported as usual.
+    void Cancel() { m_engine.Cancel(); }
+    bool HasWorker() const { return m_engine.HasWorker(); }
 
     // ---- progress ----
     void ResetProgress();
@@ -112,15 +128,27 @@ private:
     void OnCloseRequest();
     void AskToCancel();
     void OnWaitTick();
-    void OnBeginFile(size_t nIndex);
-    void OnEndFile(size_t nIndex);
+    void ShowWorkerNews();
+    void ShowBars();
     void FinishRun();
     void StartRun();
-    void WaitForWorker();
+    void StopWorker();
     void HidePoweredBy();
     void ResizeDialogBy(int nDelta);
     void SetItemText(int nId, const std::wstring& strText);
     static LONGLONG Now();
+
+    // IUploadObserver, on the worker's thread
+    void OnStatus(UINT nStatusId) override;
+    void OnAttempt() override { m_progress.ResetTotalSent(); }
+    void OnBeginFile(size_t nIndex) override;
+    void OnProgress(DWORD nBytes) override;
+    void OnEndFile(size_t nIndex) override;
+    void OnWaitBegin() override;
+    void OnWaitEnd() override;
+    void OnFinished() override;
+    void Post(UINT nMsg, WPARAM wParam);
+    void PostNews();
 
     std::vector<DWORD> m_childTemplate;  // restyled copy of template 102 for child mode
     CUploadListCtrl m_list;
@@ -128,8 +156,19 @@ private:
     std::wstring strRateText;            // the last rate text shown
     std::wstring m_strBaseCaption;       // the template's caption, before any suffix
     std::atomic<int> nWaitTicks{0};      // ticks of the wait blink (timer 10)
-    std::atomic<int> m_nFileBarPos{-1};  // positions last sent to the bars
-    std::atomic<int> m_nTotalBarPos{-1};
+    std::vector<LONGLONG> m_fileSizes;   // the listed sizes, taken for the worker at the start
+    // What the worker has reached, for the dialog's thread to show: files begun and ended (as
+    // counts) and the stage's text. One message at a time is on its way, however fast files go.
+    std::atomic<size_t> m_nFilesBegun{0};
+    std::atomic<size_t> m_nFilesEnded{0};
+    std::atomic<UINT> m_nStatusId{0};
+    std::atomic<bool> m_bNewsPosted{false};
+    size_t m_nShownBegun = 0;
+    size_t m_nShownEnded = 0;
+    UINT m_nShownStatus = 0;
+    int m_nFileBarPos = -1;              // positions last given to the bars
+    int m_nTotalBarPos = -1;
+    bool m_bLangHeld = false;            // the language table is kept for a run
     bool m_bRunPending = false;          // a run was started whose end is not yet handled
     bool m_bAsking = false;              // the cancel question is open
     bool m_bCloseDeferred = false;       // the worker ended while the question was open

@@ -2,12 +2,22 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+
 namespace PTL
 {
 void CInternetHandle::SetOption(DWORD nOption, void* pBuffer, DWORD nLength)
 {
-    if (!InternetSetOptionW(m_hInternet, nOption, pBuffer, nLength))
-        throw CInternetException(m_hInternet, L"Failed to set an internet option (%u)", nOption);
+    if (!InternetSetOptionW(Handle(), nOption, pBuffer, nLength))
+        throw CInternetException(Handle(), L"Failed to set an internet option (%u)", nOption);
+}
+
+void CInternetHandle::SetTimeouts(DWORD nConnectMs, DWORD nSendMs, DWORD nReceiveMs)
+{
+    // A level that does not take an option keeps what it inherited: no failure here.
+    InternetSetOptionW(Handle(), INTERNET_OPTION_CONNECT_TIMEOUT, &nConnectMs, sizeof(nConnectMs));
+    InternetSetOptionW(Handle(), INTERNET_OPTION_SEND_TIMEOUT, &nSendMs, sizeof(nSendMs));
+    InternetSetOptionW(Handle(), INTERNET_OPTION_RECEIVE_TIMEOUT, &nReceiveMs, sizeof(nReceiveMs));
 }
 
 void CInternetSession::Open(const wchar_t* szAgent, DWORD nAccessType, const wchar_t* szProxy,
@@ -50,6 +60,37 @@ void CHttpFile::OpenRequest(HINTERNET hConnection, const wchar_t* szVerb, const 
         throw CInternetException(nullptr, L"Failed to open http request (%ls %ls)",
                                  szVerb ? szVerb : L"", szObject ? szObject : L"");
     Attach(hRequest);
+}
+
+bool CInternetCancel::Add(CInternetHandle& handle)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bCancelled)
+        return false;
+    m_handles.push_back(&handle);
+    return true;
+}
+
+void CInternetCancel::Remove(CInternetHandle& handle)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handles.erase(std::remove(m_handles.begin(), m_handles.end(), &handle), m_handles.end());
+}
+
+void CInternetCancel::Cancel()
+{
+    m_bCancelled = true;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (CInternetHandle* pHandle : m_handles)
+        pHandle->Close();
+}
+
+bool CInternetCancel::Check(CInternetHandle& handle)
+{
+    if (!m_bCancelled)
+        return true;
+    handle.Close();
+    return false;
 }
 
 bool CHttpFile::QueryInfo(DWORD nLevel, void* pBuffer, DWORD* pnLength, DWORD* pnIndex) const

@@ -1,8 +1,14 @@
 // Owning wrappers for the internet handles of one upload: session, connection and request.
-// Each object closes its handle in its destructor or through Close; none is copied.
+// Each object closes its handle in its destructor or through Close; none is copied. Close may
+// come from another thread while a call on the handle blocks: that is how a blocking stage is
+// abandoned, and the handle is closed exactly once whoever gets there first.
 #pragma once
 #include <windows.h>
 #include <wininet.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
 
 #include "ptl/InternetException.h"
 
@@ -18,15 +24,14 @@ public:
 
     void Close()
     {
-        if (m_hInternet)
-        {
-            InternetCloseHandle(m_hInternet);
-            m_hInternet = nullptr;
-        }
+        if (const HINTERNET hInternet = m_hInternet.exchange(nullptr))
+            InternetCloseHandle(hInternet);
     }
 
     // InternetSetOptionW on this handle; throws "Failed to set an internet option (%u)".
     void SetOption(DWORD nOption, void* pBuffer, DWORD nLength);
+    // Connect, send and receive time-outs in milliseconds, each where the platform takes it.
+    void SetTimeouts(DWORD nConnectMs, DWORD nSendMs, DWORD nReceiveMs);
 
     HINTERNET Handle() const { return m_hInternet; }
     operator HINTERNET() const { return m_hInternet; }
@@ -41,7 +46,7 @@ protected:
     }
 
 private:
-    HINTERNET m_hInternet = nullptr;
+    std::atomic<HINTERNET> m_hInternet{nullptr};
 };
 
 class CInternetSession : public CInternetHandle
@@ -84,4 +89,57 @@ public:
     // The numeric form: a 32-bit value, left unchanged when the query fails.
     bool QueryInfo(DWORD nLevel, DWORD& nValue, DWORD* pnIndex = nullptr) const;
 };
+
+// Lets one thread abandon what another thread's internet calls are blocked in, by closing the
+// handles those calls use. The owner registers its handle objects; after opening a handle it
+// calls Check, which closes the new handle when the cancel came first.
+class CInternetCancel
+{
+public:
+    CInternetCancel() = default;
+    CInternetCancel(const CInternetCancel&) = delete;
+    CInternetCancel& operator=(const CInternetCancel&) = delete;
+
+    // False, and nothing registered, once cancelled.
+    bool Add(CInternetHandle& handle);
+    void Remove(CInternetHandle& handle);
+    // Closes every registered handle; later registrations are refused. Any thread.
+    void Cancel();
+    // False (and the handle closed) once cancelled.
+    bool Check(CInternetHandle& handle);
+    bool IsCancelled() const { return m_bCancelled; }
+
+    // Keeps a handle object registered while it is in scope.
+    class CScope
+    {
+    public:
+        CScope(CInternetCancel* pCancel, CInternetHandle& handle) : m_pCancel(pCancel), m_handle(handle)
+        {
+            if (m_pCancel && !m_pCancel->Add(m_handle))
+                m_pCancel = nullptr;
+        }
+        ~CScope()
+        {
+            if (m_pCancel)
+                m_pCancel->Remove(m_handle);
+        }
+        CScope(const CScope&) = delete;
+        CScope& operator=(const CScope&) = delete;
+
+    private:
+        CInternetCancel* m_pCancel;
+        CInternetHandle& m_handle;
+    };
+
+private:
+    std::mutex m_mutex;
+    std::vector<CInternetHandle*> m_handles;
+    std::atomic<bool> m_bCancelled{false};
+};
+
+// A status whose answer names another address in its Location.
+inline bool IsRedirectStatus(DWORD nStatus)
+{
+    return nStatus == 301 || nStatus == 302 || nStatus == 303 || nStatus == 307 || nStatus == 308;
+}
 } // namespace PTL

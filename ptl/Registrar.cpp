@@ -1,4 +1,6 @@
 #include "ptl/Registrar.h"
+
+#include "ptl/KernelHandle.h"
 #include <cwctype>
 #include <memory>
 
@@ -26,24 +28,6 @@ struct CRegKey
     std::vector<CRegKey> children;
 };
 
-// Owns an open registry key.
-class CKeyHandle
-{
-public:
-    CKeyHandle() = default;
-    ~CKeyHandle()
-    {
-        if (m_h)
-            RegCloseKey(m_h);
-    }
-    CKeyHandle(const CKeyHandle&) = delete;
-    CKeyHandle& operator=(const CKeyHandle&) = delete;
-    HKEY* operator&() { return &m_h; }
-    operator HKEY() const { return m_h; }
-
-private:
-    HKEY m_h = nullptr;
-};
 
 class CParser
 {
@@ -240,7 +224,7 @@ HRESULT RegisterKey(HKEY hParent, const CRegKey& key)
         if (key.bDelete)
             return S_OK;
     }
-    CKeyHandle hKey;
+    PTL::CRegKeyHandle hKey;
     LSTATUS ls = RegCreateKeyExW(hParent, key.strName.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
                                  nullptr, &hKey, nullptr);
     if (ls != ERROR_SUCCESS)
@@ -266,7 +250,7 @@ HRESULT UnregisterKey(HKEY hParent, const CRegKey& key)
         const LSTATUS ls = RegDeleteTreeW(hParent, key.strName.c_str());
         return ls == ERROR_SUCCESS || ls == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(ls);
     }
-    CKeyHandle hKey;
+    PTL::CRegKeyHandle hKey;
     const LSTATUS ls = RegOpenKeyExW(hParent, key.strName.c_str(), 0, KEY_READ | KEY_WRITE, &hKey);
     if (ls == ERROR_FILE_NOT_FOUND)
         return S_OK;

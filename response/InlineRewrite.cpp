@@ -213,14 +213,17 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, co
     AppendOnload(answer);
 }
 
-void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl)
+void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel,
+                   DWORD nTimeoutMs)
 {
     CFetchLimits limits;
+    limits.pCancel = pCancel;
+    limits.nTimeoutMs = nTimeoutMs;
     limits.strCredentialOrigin = szActionUrl;
     limits.nDeadlineTick = GetTickCount64() + nRewriteBudgetMs;
     size_t nCharsLeft = nRewriteBudgetChars;
     RewriteInline(szResponse, szActionUrl, [&](const std::wstring& strUrl) {
-        if (nCharsLeft == 0 || GetTickCount64() >= limits.nDeadlineTick)
+        if (nCharsLeft == 0 || GetTickCount64() >= limits.nDeadlineTick || (pCancel && pCancel->IsCancelled()))
             return std::wstring();
         CFetchLimits one = limits;
         one.nMaxBytes = std::min(limits.nMaxBytes, nCharsLeft);

@@ -7,8 +7,15 @@
 // Fetched text is inserted as data: it is never searched again, which keeps the rewriting finite
 // whatever the resources contain.
 #pragma once
+#include <windows.h>
+
 #include <functional>
 #include <string>
+
+namespace PTL
+{
+class CInternetCancel;
+}
 
 // Fetches one absolute http(s) address; the body as text, or empty when the fetch failed.
 using UrlTextFetcher = std::function<std::wstring(const std::wstring& strUrl)>;
@@ -20,8 +27,11 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl,
                    const UrlTextFetcher& fetch);
 
 // The upload worker's form: fetches through FetchUrlText with the upload target as the only
-// origin that receives credentials, within a time and size budget for the whole answer.
-void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl);
+// origin that receives credentials, within a time and size budget for the whole answer. A
+// cancel from another thread ends the fetch under way and makes the rest fail at once; each
+// fetch's connect, send and receive wait at most nTimeoutMs.
+void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel = nullptr,
+                   DWORD nTimeoutMs = 30000);
 
 // An attribute value as taken from a tag (up to the nearer blank or ">", one pair of enclosing
 // quote characters removed) combined with the base address in browser mode. False when

@@ -8,6 +8,7 @@
 
 #include "ptl/InternetHandle.h"
 #include "ptl/InternetUrl.h"
+#include "upload/MultipartBody.h"
 
 namespace
 {
@@ -22,11 +23,6 @@ DWORD RemainingMs(const CFetchLimits& limits)
     if (nNow >= limits.nDeadlineTick)
         return 0;
     return static_cast<DWORD>(std::min<ULONGLONG>(limits.nTimeoutMs, limits.nDeadlineTick - nNow));
-}
-
-bool IsRedirect(DWORD nStatus)
-{
-    return nStatus == 301 || nStatus == 302 || nStatus == 303 || nStatus == 307 || nStatus == 308;
 }
 
 // The Location of a redirect answer resolved against the address that gave it, or empty.
@@ -69,30 +65,11 @@ bool ReadBody(const PTL::CHttpFile& file, const CFetchLimits& limits, std::strin
     }
 }
 
-std::wstring DecodeThreadAnsi(const std::string& bytes)
-{
-    if (bytes.empty() || bytes.size() > INT_MAX)
-        return std::wstring();
-    const int nChars = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(),
-                                           static_cast<int>(bytes.size()), nullptr, 0);
-    if (nChars <= 0)
-        return std::wstring();
-    std::wstring strText(static_cast<size_t>(nChars), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &strText[0], nChars);
-    return strText;
-}
-
-void SetTimeouts(PTL::CInternetHandle& handle, DWORD nTimeout)
-{
-    handle.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, &nTimeout, sizeof(nTimeout));
-    handle.SetOption(INTERNET_OPTION_SEND_TIMEOUT, &nTimeout, sizeof(nTimeout));
-    handle.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, &nTimeout, sizeof(nTimeout));
-}
 
 // Sends a GET of an http(s) address. The request is built through a connection rather than by
 // address in one call because only then do the time-outs reach the request on every platform.
 bool SendGet(HINTERNET hSession, const std::wstring& strUrl, DWORD nFlags, DWORD nTimeout,
-             PTL::CHttpConnection& connection, PTL::CHttpFile& file)
+             PTL::CInternetCancel* pCancel, PTL::CHttpConnection& connection, PTL::CHttpFile& file)
 {
     PTL::CUrlComponents parts;
     if (!PTL::CrackUrl(strUrl.c_str(), parts) ||
@@ -102,18 +79,25 @@ bool SendGet(HINTERNET hSession, const std::wstring& strUrl, DWORD nFlags, DWORD
         nFlags |= INTERNET_FLAG_SECURE;
     connection.Connect(hSession, parts.szHostName, parts.nPort, parts.szUserName[0] ? parts.szUserName : nullptr,
                        parts.szPassword[0] ? parts.szPassword : nullptr, INTERNET_SERVICE_HTTP, 0);
-    SetTimeouts(connection, nTimeout);
+    if (pCancel && !pCancel->Check(connection))
+        return false;
+    connection.SetTimeouts(nTimeout, nTimeout, nTimeout);
     const std::wstring strObject = std::wstring(parts.szUrlPath) + parts.szExtraInfo;
     const wchar_t* aAccept[] = {L"*/*", nullptr};
     file.OpenRequest(connection, L"GET", strObject.c_str(), nullptr, nullptr, aAccept, nFlags);
-    SetTimeouts(file, nTimeout);
+    if (pCancel && !pCancel->Check(file))
+        return false;
+    file.SetTimeouts(nTimeout, nTimeout, nTimeout);
     return HttpSendRequestW(file, nullptr, 0, nullptr, 0) != FALSE;
 }
 
 std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
 {
     PTL::CInternetSession session;
+    const PTL::CInternetCancel::CScope sessionScope(limits.pCancel, session);
     session.Open(szFetchAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (limits.pCancel && !limits.pCancel->Check(session))
+        return std::wstring();
 
     std::wstring strCurrent = strUrl;
     for (int nHop = 0;; ++nHop)
@@ -130,13 +114,15 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
 
         PTL::CHttpConnection connection;
         PTL::CHttpFile file;
-        if (!SendGet(session, strCurrent, nFlags, nTimeout, connection, file))
+        const PTL::CInternetCancel::CScope connectionScope(limits.pCancel, connection);
+        const PTL::CInternetCancel::CScope fileScope(limits.pCancel, file);
+        if (!SendGet(session, strCurrent, nFlags, nTimeout, limits.pCancel, connection, file))
             return std::wstring();
         DWORD nStatus = 0;
         file.QueryInfo(HTTP_QUERY_STATUS_CODE, nStatus);
         if (nStatus == 404)
             return std::wstring();
-        if (IsRedirect(nStatus))
+        if (PTL::IsRedirectStatus(nStatus))
         {
             std::wstring strTarget = RedirectTarget(file, strCurrent);
             if (!strTarget.empty())
@@ -150,7 +136,7 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
         std::string bytes;
         if (!ReadBody(file, limits, bytes))
             return std::wstring();
-        return DecodeThreadAnsi(bytes);
+        return DecodeWireText(bytes, false);
     }
 }
 } // namespace

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <string>
 
+#include "ptl/InternetHandle.h"
+
 struct CFetchLimits
 {
     // Resources with this address's scheme, host and port are fetched with the user's cookies
@@ -15,6 +17,8 @@ struct CFetchLimits
     size_t nMaxBytes = 8 * 1024 * 1024;  // a longer body fails the fetch
     ULONGLONG nDeadlineTick = 0;         // GetTickCount64 value at which the fetch gives up; 0: none
     int nMaxRedirects = 10;
+    // Closes the fetch's handles when another thread gives up on it; may be null.
+    PTL::CInternetCancel* pCancel = nullptr;
 };
 
 // The body of a GET of strUrl, decoded from the thread's ANSI code page; each block read ends at

@@ -20,14 +20,6 @@ bool CUploadFile::Open(const wchar_t* szPath)
     return true;
 }
 
-ULONGLONG CUploadFile::Size() const
-{
-    LARGE_INTEGER liSize = {};
-    if (!m_file.IsValid() || !GetFileSizeEx(m_file.Get(), &liSize) || liSize.QuadPart < 0)
-        return 0;
-    return static_cast<ULONGLONG>(liSize.QuadPart);
-}
-
 DWORD CUploadFile::Read(void* pBuffer, DWORD nLength)
 {
     DWORD nTotal = 0;
@@ -42,10 +34,4 @@ DWORD CUploadFile::Read(void* pBuffer, DWORD nLength)
         nTotal += nRead;
     }
     return nTotal;
-}
-
-ULONGLONG CUploadFile::Measure(const wchar_t* szPath)
-{
-    CUploadFile file;
-    return file.Open(szPath) ? file.Size() : 0;
 }

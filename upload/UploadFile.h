@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "upload/KernelHandle.h"
+#include "ptl/KernelHandle.h"
 
 class CUploadFile
 {
@@ -14,15 +14,9 @@ public:
     void Close() { m_file.Close(); }
     bool IsOpen() const { return m_file.IsValid(); }
 
-    // The file's length in bytes, 0 when it cannot be read.
-    ULONGLONG Size() const;
-
     // Reads up to nLength bytes; returns how many were read (0 at the end or on failure).
     DWORD Read(void* pBuffer, DWORD nLength);
 
-    // Size of the file at szPath, 0 when it cannot be opened.
-    static ULONGLONG Measure(const wchar_t* szPath);
-
 private:
-    CKernelHandle m_file;
+    PTL::CKernelHandle m_file;
 };

@@ -7,7 +7,8 @@
 
 #include "ptl/ComPtr.h"
 #include "upload/MultipartBody.h"
-#include "upload/UploadFile.h"
+#include "filelist/FileMeasure.h"
+#include "ptl/KernelHandle.h"
 
 namespace
 {
@@ -90,7 +91,7 @@ std::wstring GetContentType(const wchar_t* szPath)
 
     // Read access only: an ordinary user cannot open the merged HKEY_CLASSES_ROOT for writing,
     // and asking for it would send every file as octet-stream.
-    HKEY hKey = nullptr;
+    PTL::CRegKeyHandle hKey;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, strExtension.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
         return DEFAULT_CONTENT_TYPE;
     WCHAR szType[MAX_CONTENT_TYPE + 1] = L"";
@@ -98,7 +99,6 @@ std::wstring GetContentType(const wchar_t* szPath)
     DWORD nBytes = sizeof(szType) - sizeof(WCHAR);  // room to terminate a text stored without one
     const LONG nResult = RegQueryValueExW(hKey, L"Content Type", nullptr, &nType,
                                           reinterpret_cast<BYTE*>(szType), &nBytes);
-    RegCloseKey(hKey);
     if (nResult != ERROR_SUCCESS || (nType != REG_SZ && nType != REG_EXPAND_SZ))
         return DEFAULT_CONTENT_TYPE;
     szType[nBytes / sizeof(WCHAR)] = L'\0';
@@ -107,15 +107,17 @@ std::wstring GetContentType(const wchar_t* szPath)
     return szType;
 }
 
-UploadPart MakeUploadPart(const wchar_t* szFieldName, const wchar_t* szFilePath)
+UploadPart MakeUploadPart(const wchar_t* szFieldName, const wchar_t* szFilePath, const std::wstring* pContentType)
 {
     UploadPart part;
     part.szFieldName = szFieldName ? szFieldName : L"";
     if (part.szFieldName.size() > MAX_FIELD_NAME)
         part.szFieldName.resize(MAX_FIELD_NAME);
     part.szFilePath = szFilePath ? szFilePath : L"";
-    part.szContentType = GetContentType(part.szFilePath.c_str());
-    part.nSize = CUploadFile::Measure(part.szFilePath.c_str());
+    part.szContentType = pContentType ? *pContentType : GetContentType(part.szFilePath.c_str());
+    // A file that cannot be measured now is sent as empty.
+    if (!MeasureFile(part.szFilePath.c_str(), part.nSize))
+        part.nSize = 0;
     part.szPartHeader = MakeFilePartHeader(part.szFieldName, part.szFilePath, part.szContentType);
     return part;
 }
@@ -140,13 +142,19 @@ LONGLONG BuildUploadParts(const FileEntry* pEntries, size_t nCount, bool bInputT
     parts.clear();
     parts.reserve(nCount);
     std::map<std::wstring, unsigned> counters;
+    // One registry look-up per extension: many files of one kind are the usual case.
+    std::map<std::wstring, std::wstring> types;
     LONGLONG nTotal = 0;
     for (size_t i = 0; i < nCount; ++i)
     {
         const FileEntry& entry = pEntries[i];
         unsigned& nCounter = counters.emplace(entry.szInputName, 1u).first->second;
         const std::wstring strField = FormFieldName(entry.szInputName, nCounter, bInputTypeArray, bInputNameFixed);
-        parts.push_back(MakeUploadPart(strField.c_str(), entry.szFilePath));
+        const wchar_t* szExtension = PathFindExtensionW(entry.szFilePath);
+        auto type = types.find(szExtension);
+        if (type == types.end())
+            type = types.emplace(szExtension, GetContentType(entry.szFilePath)).first;
+        parts.push_back(MakeUploadPart(strField.c_str(), entry.szFilePath, &type->second));
         nTotal += static_cast<LONG>(entry.nFileSize);
         ++nCounter;
     }

@@ -57,9 +57,10 @@ constexpr size_t MAX_CONTENT_TYPE = 511;
 // "application/octet-stream" when there is none.
 std::wstring GetContentType(const wchar_t* szPath);
 
-// One part for a file: content type, measured size (0 when the file cannot be opened) and
-// header text.
-UploadPart MakeUploadPart(const wchar_t* szFieldName, const wchar_t* szFilePath);
+// One part for a file: content type (looked up unless given), measured size (0 when the file
+// cannot be opened) and header text.
+UploadPart MakeUploadPart(const wchar_t* szFieldName, const wchar_t* szFilePath,
+                          const std::wstring* pContentType = nullptr);
 
 // The form field name of the nth file (1-based counter) listed under szInputName:
 // bFixed: the input name itself; else bArray: name + "[]"; else name + counter. Cut to

@@ -65,11 +65,7 @@ protected:
 
     void List(const std::wstring& strName, const std::string& strContent)
     {
-        const std::wstring strPath = m_dir.WriteFile(strName, strContent);
-        FileEntry entry = {};
-        CopyField(entry.szFilePath, strPath.c_str());
-        CopyField(entry.szInputName, L"file");
-        entry.nFileSize = static_cast<ULONG>(strContent.size());
+        FileEntry entry = ListedFile(m_dir.WriteFile(strName, strContent), L"file", strContent.size());
         CopyField(entry.szFileSize, FormatSizeText(entry.nFileSize, 2).c_str());
         m_files.push_back(entry);
         m_contents.push_back(strContent);
@@ -113,7 +109,8 @@ protected:
 TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
 {
     List(L"a.txt", "first file");
-    List(L"big.bin", PatternBytes(3 * 1024 * 1024, 7));
+    // Large enough to outlast what the system buffers of a throttled connection take in at once.
+    List(L"big.bin", PatternBytes(10 * 1024 * 1024, 7));
     List(L"c.txt", "third");
     CUploadDlg dlg;
     dlg.strTitle = L" - Pelora";
@@ -146,7 +143,7 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
     EXPECT_EQ((std::vector<std::wstring>{L"Name", L"Size", L"Status"}), seen.columns);
     EXPECT_EQ((std::vector<std::wstring>{L"big.bin",                            // current file
                                          L"a.txt", L"0.00KB", L"Done",          // (10 bytes)
-                                         L"big.bin", L"3.00MB", L"Upload",
+                                         L"big.bin", L"10.00MB", L"Upload",
                                          L"c.txt", L"0.00KB", L"Wait"}),
               seen.cells);
     EXPECT_TRUE(std::regex_match(Utf8(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB"))) << Utf8(strRateDuring);
@@ -156,7 +153,7 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
                                   std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) + "fields: 1\n  note = \"hello\"\n")))
         << Utf8(dlg.szResponse);
     EXPECT_EQ((std::vector<LONG>{2, 2, 2}), States(dlg));
-    const LONGLONG nTotal = 10 + 3 * 1024 * 1024 + 5;
+    const LONGLONG nTotal = 10 + 10 * 1024 * 1024 + 5;
     EXPECT_EQ(nTotal, dlg.Progress().nTotalSent.load());
     EXPECT_EQ(100, dlg.Progress().nTotalPercent.load());
     // Rate: the whole upload at the proxy's pace, measured over the time actually spent.
@@ -395,7 +392,8 @@ TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
         EXPECT_EQ(WS_CHILD, nStyle & (WS_CHILD | WS_POPUP | WS_CAPTION));
 
         List(L"one.txt", "first");
-        List(L"two.bin", PatternBytes(4 * 1024 * 1024, 9));
+        // Large enough to outlast what the system buffers of a throttled connection take in at once.
+        List(L"two.bin", PatternBytes(12 * 1024 * 1024, 9));
         for (const FileEntry& entry : m_files)
             dlg.AppendFile(entry);
         EXPECT_EQ(2u, dlg.UploadParts.size());

@@ -2,7 +2,11 @@
 // Receiving script for uploads: answers with a plain, readable account of what arrived, one
 // line per file and per field, so a person (or a test) can check every name, size and checksum.
 //   php -S 127.0.0.1:8080 receive.php
+// "?delay=SECONDS" makes it take that long before answering, as a busy server does.
 header('Content-Type: text/plain; charset=utf-8');
+if (isset($_GET['delay'])) {
+    usleep((int)(min(10.0, (float)$_GET['delay']) * 1000000));
+}
 
 // $_FILES groups "name[]" inputs into nested arrays; this flattens them into one entry per file.
 function uploaded_files(array $files): array

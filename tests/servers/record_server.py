@@ -13,7 +13,10 @@ An answer is a JSON object with any of:
   status (default 200), reason, headers ([[name, value], ...]), body (text, sent as UTF-8),
   body_hex (bytes), delay (seconds to wait before answering), fault: "reset" (after reading
   `after` body bytes, default all, the connection is reset without an answer) or "close"
-  (closed normally without an answer).
+  (closed normally without an answer), "stall" (after reading `after` body bytes, default
+  none, the server neither reads nor answers for `seconds`, default 60, then closes) or
+  "stall_answer" (the body is read, the head of an answer and a few bytes of its body are
+  sent, then nothing for `seconds`).
 Without a scripted answer the server answers 200 with "received N bytes".
 
 With --discard the server records nothing and only counts the bytes it reads (benchmark).
@@ -130,7 +133,12 @@ class Handler(socketserver.BaseRequestHandler):
         with STATE_LOCK:
             answer = SCRIPT.pop(0) if SCRIPT else {}
         fault = answer.get("fault")
-        wanted = int(answer.get("after", length)) if fault == "reset" else length
+        if fault == "reset":
+            wanted = int(answer.get("after", length))
+        elif fault == "stall":
+            wanted = int(answer.get("after", 0))
+        else:
+            wanted = length
         if DISCARD:
             got = self.drain(sock, rest, length)
         else:
@@ -144,6 +152,12 @@ class Handler(socketserver.BaseRequestHandler):
             reset(sock)
             return
         if fault == "close":
+            sock.close()
+            return
+        if fault == "stall_answer":
+            sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\npartial")
+        if fault in ("stall", "stall_answer"):
+            time.sleep(float(answer.get("seconds", 60)))
             sock.close()
             return
         sock.sendall(answer_bytes(answer, got))

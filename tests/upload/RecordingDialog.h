@@ -1,5 +1,6 @@
-// A stand-in for the progress dialog: records every call the upload worker makes, and lets a
-// test act at a chosen moment (request a stop, pause) as the user would.
+// A stand-in for the progress dialog: observes an upload engine, records every call it makes,
+// and lets a test act at a chosen moment (request a stop, pause) as the user would. Given a
+// window, it drives the window's timers and closing message as the dialog does.
 #pragma once
 #include <windows.h>
 
@@ -10,18 +11,37 @@
 
 #include <gtest/gtest.h>
 
-#include "ptl/UploadThread.h"
+#include "progress/UploadDlg.h"
+#include "ptl/KernelHandle.h"
+#include "upload/UploadEngine.h"
 
-class CRecordingDlg : public PTL::CUploadThread<CRecordingDlg>
+using PTL::CKernelHandle;
+
+class CRecordingDlg : public IUploadObserver
 {
 public:
-    CRecordingDlg() = default;
-    ~CRecordingDlg()
-    {
-        bStopRequested = true;
-        ResumeWorker();
-        JoinWorker();
-    }
+    CUploadEngine engine{*this};
+    CUploadState& state = engine.State();
+    std::wstring& szPageUrl = state.szPageUrl;
+    std::wstring& szActionUrl = state.szActionUrl;
+    CFormFields& FormFields = state.FormFields;
+    std::vector<UploadPart>& UploadParts = state.UploadParts;
+    bool& bUseUnicode = state.bUseUnicode;
+    std::atomic<bool>& bRunning = state.bRunning;
+    std::atomic<bool>& bStopRequested = state.bStopRequested;
+    const std::atomic<bool>& bCompleted = state.bCompleted;
+    const std::atomic<bool>& bRedirected = state.bRedirected;
+    const std::atomic<bool>& bCancelled = state.bCancelled;
+    const std::atomic<bool>& bFailed = state.bFailed;
+    const std::wstring& szResponse = state.szResponse;
+    const std::wstring& szLocation = state.szLocation;
+
+    ~CRecordingDlg() { engine.Abort(INFINITE); }
+
+    bool StartWorker() { return engine.Start(); }
+    void JoinWorker() { engine.Join(); }
+    void PauseWorker() { engine.Pause(); }
+    void ResumeWorker() { engine.Resume(); }
 
     HWND m_hWnd = nullptr;
 
@@ -32,28 +52,46 @@ public:
     std::atomic<int> nProgressCalls{0};
     std::function<void(CRecordingDlg&, const std::string&)> onCall;
 
-    void SetStatusText(UINT nId)
+    void OnStatus(UINT nId) override
     {
         statuses.push_back(nId);
         Record("status " + std::to_string(nId));
     }
-    void ResetTotalSent() { Record("attempt"); }
-    void BeginFile(int nIndex)
+    void OnAttempt() override { Record("attempt"); }
+    void OnBeginFile(size_t nIndex) override
     {
         State(nIndex) = UPLOAD_STATE_SENDING;
         Record("begin " + std::to_string(nIndex));
     }
-    void AddProgress(DWORD nBytes)
+    void OnProgress(DWORD nBytes) override
     {
         ++nProgressCalls;
         Record("progress " + std::to_string(nBytes));
     }
-    void EndFile(int nIndex)
+    void OnEndFile(size_t nIndex) override
     {
         State(nIndex) = UPLOAD_STATE_DONE;
         Record("end " + std::to_string(nIndex));
     }
-    void ResetWaitTicks() { Record("wait"); }
+    void OnWaitBegin() override
+    {
+        Record("wait");
+        if (m_hWnd)
+            SetTimer(m_hWnd, UPLOAD_TIMER_WAIT, 500, nullptr);
+    }
+    void OnWaitEnd() override
+    {
+        if (m_hWnd)
+            KillTimer(m_hWnd, UPLOAD_TIMER_WAIT);
+    }
+    void OnFinished() override
+    {
+        if (m_hWnd && IsWindow(m_hWnd))
+        {
+            KillTimer(m_hWnd, UPLOAD_TIMER_REFRESH);
+            PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+        }
+    }
 
     // Runs one upload to its end on the worker thread.
     void Run()
@@ -99,11 +137,11 @@ private:
         if (onCall)
             onCall(*this, strCall);
     }
-    LONG& State(int nIndex)
+    LONG& State(size_t nIndex)
     {
-        if (static_cast<size_t>(nIndex) >= states.size())
-            states.resize(static_cast<size_t>(nIndex) + 1, UPLOAD_STATE_WAITING);
-        return states[static_cast<size_t>(nIndex)];
+        if (nIndex >= states.size())
+            states.resize(nIndex + 1, UPLOAD_STATE_WAITING);
+        return states[nIndex];
     }
 };
 

@@ -9,7 +9,9 @@
 #include "ptl/InternetException.h"
 #include "ptl/InternetUrl.h"
 #include "tests/upload/UploadTestFiles.h"
-#include "upload/KernelHandle.h"
+#include "ptl/KernelHandle.h"
+
+using PTL::CKernelHandle;
 #include "upload/MultipartBody.h"
 #include "upload/UploadRequest.h"
 

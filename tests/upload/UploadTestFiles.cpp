@@ -2,7 +2,9 @@
 
 #include <shellapi.h>
 
-#include "upload/KernelHandle.h"
+#include "ptl/KernelHandle.h"
+
+using PTL::CKernelHandle;
 
 CTempDir::CTempDir()
 {
@@ -79,4 +81,13 @@ void CContentTypeKeys::AddKeyOnly(const wchar_t* szExtension)
         RegCloseKey(hKey);
         m_keys.push_back(szExtension);
     }
+}
+
+FileEntry ListedFile(const std::wstring& strPath, const wchar_t* szInputName, size_t nSize)
+{
+    FileEntry entry = {};
+    CopyField(entry.szFilePath, strPath.c_str());
+    CopyField(entry.szInputName, szInputName);
+    entry.nFileSize = static_cast<ULONG>(nSize);
+    return entry;
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "filelist/FileEntry.h"
+
 // A fresh folder under the temporary folder, removed with everything in it.
 class CTempDir
 {
@@ -20,6 +22,9 @@ public:
 private:
     std::wstring m_strPath;
 };
+
+// The list entry of a file of nSize bytes at strPath, listed under the input name.
+FileEntry ListedFile(const std::wstring& strPath, const wchar_t* szInputName, size_t nSize);
 
 // Bytes that differ from position to position, so a shifted or repeated chunk shows.
 std::string PatternBytes(size_t nLength, unsigned nSeed);

@@ -66,9 +66,9 @@ CWindowLog* s_pWindowLog = nullptr;
 
 LRESULT CALLBACK LoggingWindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
 {
-    if (nMsg == WM_TIMER && wParam == PTL::UPLOAD_TIMER_WAIT)
+    if (nMsg == WM_TIMER && wParam == UPLOAD_TIMER_WAIT)
         ++s_pWindowLog->nWaitTicks;
-    else if (nMsg == WM_TIMER && wParam == PTL::UPLOAD_TIMER_REFRESH && s_pWindowLog->bClosed)
+    else if (nMsg == WM_TIMER && wParam == UPLOAD_TIMER_REFRESH && s_pWindowLog->bClosed)
         ++s_pWindowLog->nRefreshTicksAfterClose;
     else if (nMsg == WM_CLOSE)
     {
@@ -468,7 +468,7 @@ TEST_F(UploadWorker, DialogWindowGetsWaitTimerAndClose)
     dlg.m_hWnd = hWnd;
     Prepare(dlg, RecordUrl(L"/slow"));
     dlg.states.assign(1, UPLOAD_STATE_WAITING);
-    SetTimer(hWnd, PTL::UPLOAD_TIMER_REFRESH, 50, nullptr);  // as the dialog does before starting
+    SetTimer(hWnd, UPLOAD_TIMER_REFRESH, 50, nullptr);  // as the dialog does before starting
     ASSERT_TRUE(dlg.StartWorker());
     const DWORD nStart = GetTickCount();
     MSG msg;

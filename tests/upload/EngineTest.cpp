@@ -1,0 +1,339 @@
+// The upload engine's own promises, against the recording server: large network writes with a
+// report per chunk, a stop that ends every stage within a second, and one debug-output line
+// for an upload that did not end well.
+#include <winsock2.h>
+#include <windows.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "tests/upload/RecordingDialog.h"
+#include "tests/upload/TestServers.h"
+#include "tests/upload/UploadTestFiles.h"
+#include "upload/UploadRequest.h"
+
+namespace
+{
+// ---- the network writes the engine makes, seen at its import of InternetWriteFile ----------
+using WriteFn = BOOL(WINAPI*)(HINTERNET, LPCVOID, DWORD, LPDWORD);
+WriteFn s_pRealWrite = nullptr;
+std::vector<DWORD>* s_pWrites = nullptr;
+
+BOOL WINAPI CountingWrite(HINTERNET hFile, LPCVOID pBuffer, DWORD nLength, LPDWORD pnWritten)
+{
+    if (s_pWrites)
+        s_pWrites->push_back(nLength);
+    return s_pRealWrite(hFile, pBuffer, nLength, pnWritten);
+}
+
+// The import address slot of szName from szDll in this program.
+void** ImportSlot(const char* szDll, const char* szName)
+{
+    BYTE* pBase = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    const auto* pNt = reinterpret_cast<IMAGE_NT_HEADERS*>(pBase + reinterpret_cast<IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* pImport = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(pBase + dir.VirtualAddress); pImport->Name; ++pImport)
+    {
+        if (_stricmp(reinterpret_cast<char*>(pBase + pImport->Name), szDll) != 0)
+            continue;
+        auto* pNames = reinterpret_cast<IMAGE_THUNK_DATA*>(pBase + pImport->OriginalFirstThunk);
+        auto* pSlots = reinterpret_cast<IMAGE_THUNK_DATA*>(pBase + pImport->FirstThunk);
+        for (; pNames->u1.AddressOfData; ++pNames, ++pSlots)
+        {
+            if (IMAGE_SNAP_BY_ORDINAL(pNames->u1.Ordinal))
+                continue;
+            const auto* pByName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(pBase + pNames->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char*>(pByName->Name), szName) == 0)
+                return reinterpret_cast<void**>(&pSlots->u1.Function);
+        }
+    }
+    return nullptr;
+}
+
+// Routes the program's InternetWriteFile through CountingWrite while in scope.
+class CWriteCounter
+{
+public:
+    explicit CWriteCounter(std::vector<DWORD>& writes) : m_ppSlot(ImportSlot("wininet.dll", "InternetWriteFile"))
+    {
+        if (!m_ppSlot)
+            return;
+        s_pWrites = &writes;
+        s_pRealWrite = reinterpret_cast<WriteFn>(*m_ppSlot);
+        Swap(reinterpret_cast<void*>(&CountingWrite));
+    }
+    ~CWriteCounter()
+    {
+        if (m_ppSlot)
+            Swap(reinterpret_cast<void*>(s_pRealWrite));
+        s_pWrites = nullptr;
+    }
+    bool Installed() const { return m_ppSlot != nullptr; }
+
+private:
+    void Swap(void* pTarget)
+    {
+        DWORD nOld = 0;
+        VirtualProtect(m_ppSlot, sizeof(void*), PAGE_READWRITE, &nOld);
+        *m_ppSlot = pTarget;
+        VirtualProtect(m_ppSlot, sizeof(void*), nOld, &nOld);
+    }
+    void** m_ppSlot;
+};
+
+// ---- the debug output of this process, seen as the exception OutputDebugStringA raises ------
+std::mutex s_debugLock;
+std::vector<std::string> s_debugLines;
+
+LONG CALLBACK CaptureDebugString(EXCEPTION_POINTERS* pInfo)
+{
+    const EXCEPTION_RECORD* pRecord = pInfo->ExceptionRecord;
+    if (pRecord->ExceptionCode == DBG_PRINTEXCEPTION_C && pRecord->NumberParameters >= 2)
+    {
+        std::lock_guard<std::mutex> lock(s_debugLock);
+        s_debugLines.emplace_back(reinterpret_cast<const char*>(pRecord->ExceptionInformation[1]));
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+std::vector<std::string> UploadTraceLines()
+{
+    std::lock_guard<std::mutex> lock(s_debugLock);
+    std::vector<std::string> lines;
+    for (const std::string& str : s_debugLines)
+        if (str.compare(0, 16, "Pelora5: upload ") == 0)
+            lines.push_back(str);
+    return lines;
+}
+
+class UploadEngine : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!ServersAvailable())
+            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
+        RecordServer::Reset();
+    }
+
+    void Prepare(CRecordingDlg& dlg, const std::wstring& strAction)
+    {
+        dlg.szPageUrl = L"http://127.0.0.1/pages/form.html";
+        dlg.szActionUrl = strAction;
+        BuildUploadParts(m_entries, false, false, dlg.UploadParts);
+    }
+
+    void List(const std::wstring& strName, const std::string& strContent)
+    {
+        m_entries.push_back(ListedFile(m_dir.WriteFile(strName, strContent), L"file", strContent.size()));
+    }
+
+    CTempDir m_dir;
+    std::vector<FileEntry> m_entries;
+};
+
+bool WaitFor(const std::function<bool()>& fnDone, DWORD nMilliseconds)
+{
+    const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
+    while (!fnDone())
+    {
+        if (GetTickCount64() >= nEnd)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+} // namespace
+
+TEST_F(UploadEngine, WritesLargeBlocksWhileReportingEveryChunk)
+{
+    const size_t nBig = 3 * 1024 * 1024 + 12345;
+    List(L"big.bin", PatternBytes(nBig, 21));
+    for (int i = 0; i < 30; ++i)
+        List(L"s" + std::to_wstring(i) + L".bin", PatternBytes(1000 + 997 * i, 22 + i));
+    CRecordingDlg dlg;
+    dlg.FormFields.Append(L"after", std::wstring(70000, L'x').c_str());
+    Prepare(dlg, RecordUrl(L"/blocks"));
+
+    std::vector<DWORD> writes;
+    {
+        CWriteCounter counter(writes);
+        ASSERT_TRUE(counter.Installed());
+        dlg.Run();
+    }
+    ASSERT_STREQ("received", OutcomeName(dlg.Outcome()));
+    const CRecordedRequest request = RecordServer::Request(0);
+
+    // Every write but the last is a full block; together they are the body.
+    ASSERT_GE(writes.size(), 2u);
+    size_t nWritten = 0;
+    for (size_t i = 0; i < writes.size(); ++i)
+    {
+        nWritten += writes[i];
+        if (i + 1 < writes.size())
+        {
+            EXPECT_GE(writes[i], UPLOAD_WRITE_BLOCK) << "write " << i;
+        }
+    }
+    EXPECT_EQ(request.strBody.size(), nWritten);
+    EXPECT_EQ(std::to_string(nWritten), request.Header("Content-Length"));
+
+    // The observer still hears of every chunk of 51200 bytes, file by file.
+    size_t nChunks = 0;
+    for (const FileEntry& entry : m_entries)
+        nChunks += (entry.nFileSize + UPLOAD_CHUNK_SIZE - 1) / UPLOAD_CHUNK_SIZE;
+    EXPECT_EQ(static_cast<int>(nChunks), dlg.nProgressCalls.load());
+    EXPECT_EQ(static_cast<int>(nBig / UPLOAD_CHUNK_SIZE), dlg.Count("progress 51200"));
+}
+
+// Each case stalls the upload at one stage. The stop gives the caller back within a second
+// (the control going away must not hang the page); a worker that the platform keeps inside a
+// blocked call ends by itself at the session's time-out, cancelled and calling nobody.
+TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
+{
+    // A listener whose queue is full: the next connection is never taken.
+    WSADATA wsa;
+    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+    ASSERT_EQ(0, listen(listener, 0));
+    int nLength = sizeof(address);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &nLength);
+    std::vector<SOCKET> fillers;
+    for (int i = 0; i < 3; ++i)
+    {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long nNonBlocking = 1;
+        ioctlsocket(s, FIONBIO, &nNonBlocking);
+        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        fillers.push_back(s);
+    }
+    Sleep(200);
+    const std::wstring strFullQueue = L"http://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L"/full";
+
+    List(L"large.bin", PatternBytes(32 * 1024 * 1024, 30));
+    const DWORD TIMEOUT_MS = 3000;
+    static const struct
+    {
+        const char* szStage;
+        const char* szScript;  // null: the full queue, or the inline case's own script
+        bool bInline;
+        const char* szReached;  // the observer call after which the upload is stalled
+        bool bUserCancel;       // the user's Yes rather than the control going away
+    } cases[] = {
+        {"connecting", nullptr, false, "status 503", false},
+        {"sending", R"([{"fault":"stall","after":100000,"seconds":8}])", false, "progress 51200", true},
+        {"sending", R"([{"fault":"stall","after":100000,"seconds":8}])", false, "progress 51200", false},
+        {"waiting", R"([{"delay":8}])", false, "wait", false},
+        {"reading", R"([{"fault":"stall_answer","seconds":8}])", false, "status 508", false},
+        {"inline", nullptr, true, "status 509", false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        RecordServer::Reset();
+        std::wstring strAction = RecordUrl(L"/stall");
+        if (cases[i].bInline)
+            RecordServer::Script(R"([{"status":200,"body":"<html><script src=\"/never.js\"></script></html>"},
+                                     {"delay":8}])");
+        else if (cases[i].szScript)
+            RecordServer::Script(cases[i].szScript);
+        else
+            strAction = strFullQueue;
+
+        CRecordingDlg dlg;
+        dlg.state.bMakeInline = cases[i].bInline;
+        dlg.state.nConnectTimeoutMs = dlg.state.nSendTimeoutMs = dlg.state.nReceiveTimeoutMs = TIMEOUT_MS;
+        Prepare(dlg, strAction);
+        std::atomic<bool> bReached{false}, bCalledAfter{false}, bStopped{false};
+        const std::string strReached = cases[i].szReached;
+        dlg.onCall = [&](CRecordingDlg&, const std::string& strCall) {
+            if (strCall == strReached)
+                bReached = true;
+            if (bStopped && strCall.compare(0, 8, "progress") == 0)
+                bCalledAfter = true;
+        };
+        ASSERT_TRUE(dlg.StartWorker()) << "case " << i;
+        ASSERT_TRUE(WaitFor([&] { return bReached.load(); }, 20000)) << "case " << i;
+        Sleep(500);  // into the blocking call
+        ASSERT_TRUE(dlg.bRunning) << "case " << i << " ended before the stop";
+
+        CKernelHandle hThread;
+        HANDLE hDuplicate = nullptr;
+        DuplicateHandle(GetCurrentProcess(), dlg.engine.Thread(), GetCurrentProcess(), &hDuplicate, SYNCHRONIZE, FALSE, 0);
+        hThread.Reset(hDuplicate);
+        const auto start = std::chrono::steady_clock::now();
+        if (cases[i].bUserCancel)
+            dlg.engine.Cancel();
+        else if (!dlg.engine.Abort(1000))
+            dlg.engine.Abandon();
+        bStopped = true;
+        const auto nMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LE(nMs, 1100) << "case " << i << " " << cases[i].szStage;
+
+        // However the platform ends the blocked call, the worker is gone by the time-out. (Wine
+        // keeps a connect to a host that never accepts for its own time-out, not ours.)
+        if (!strcmp(cases[i].szStage, "connecting"))
+            continue;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread.Get(), TIMEOUT_MS + 3000)) << "case " << i << " " << cases[i].szStage;
+        if (cases[i].bUserCancel)
+            dlg.JoinWorker();
+        EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome())) << "case " << i << " " << cases[i].szStage;
+        EXPECT_FALSE(dlg.bRunning) << "case " << i;
+        EXPECT_FALSE(bCalledAfter) << "case " << i << " no chunk after the stop";
+    }
+    for (SOCKET s : fillers)
+        closesocket(s);
+    closesocket(listener);
+}
+
+TEST_F(UploadEngine, FailuresLeaveOneDebugLine)
+{
+    PVOID pHandler = AddVectoredExceptionHandler(1, CaptureDebugString);
+    List(L"t.bin", PatternBytes(200000, 40));
+    static const struct
+    {
+        const char* szScript;  // null: nothing listens
+        const char* szLine;    // what the line says, after "Pelora5: upload "
+    } cases[] = {
+        {nullptr, "failed while connecting: internet error 12029 ("},
+        {R"([{"fault":"reset","after":1000}])", "failed while "},
+        {R"([{"status":500,"body":"broken"}])", "answered with an error while reading the answer: internet error 0 (none), HTTP status 500"},
+        {R"([{"status":200,"body":"fine"}])", nullptr},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        RecordServer::Reset();
+        std::wstring strAction = L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/up";
+        if (cases[i].szScript)
+        {
+            RecordServer::Script(cases[i].szScript);
+            strAction = RecordUrl(L"/traced");
+        }
+        {
+            std::lock_guard<std::mutex> lock(s_debugLock);
+            s_debugLines.clear();
+        }
+        CRecordingDlg dlg;
+        Prepare(dlg, strAction);
+        dlg.Run();
+        const std::vector<std::string> lines = UploadTraceLines();
+        if (!cases[i].szLine)
+        {
+            EXPECT_TRUE(lines.empty()) << "case " << i << ": " << (lines.empty() ? "" : lines[0]);
+            continue;
+        }
+        ASSERT_EQ(1u, lines.size()) << "case " << i;
+        EXPECT_NE(std::string::npos, lines[0].find(std::string("Pelora5: upload ") + cases[i].szLine))
+            << "case " << i << ": " << lines[0];
+        const std::string strAsciiAction(strAction.begin(), strAction.end());
+        EXPECT_NE(std::string::npos, lines[0].find(strAsciiAction)) << "case " << i << ": " << lines[0];
+    }
+    RemoveVectoredExceptionHandler(pHandler);
+}

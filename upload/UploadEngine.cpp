@@ -1,0 +1,791 @@
+#include "upload/UploadEngine.h"
+
+#include <process.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "lang/LangIds.h"
+#include "ptl/InternetException.h"
+#include "ptl/InternetHandle.h"
+#include "ptl/InternetUrl.h"
+#include "response/InlineRewrite.h"
+#include "upload/MultipartBody.h"
+#include "upload/UploadFile.h"
+
+namespace
+{
+// How one attempt ended; it alone decides whether another attempt or a second run follows.
+enum class EAttempt
+{
+    Answered,
+    Redirected,
+    Unauthorized,
+    Cancelled,
+    Failed,
+};
+
+const wchar_t* StageName(EUploadStage nStage)
+{
+    switch (nStage)
+    {
+    case EUploadStage::Connecting: return L"connecting";
+    case EUploadStage::Sending: return L"sending";
+    case EUploadStage::Waiting: return L"waiting for the answer";
+    case EUploadStage::Reading: return L"reading the answer";
+    case EUploadStage::Inline: return L"fetching inline resources";
+    }
+    return L"";
+}
+
+// The platform's text for an internet or system error, on one line.
+std::wstring ErrorText(DWORD nError)
+{
+    if (nError == 0)
+        return L"none";
+    WCHAR szText[512] = L"";
+    DWORD nLength = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   GetModuleHandleW(L"wininet.dll"), nError, 0, szText, ARRAYSIZE(szText), nullptr);
+    if (nLength == 0)
+        nLength = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, nError, 0,
+                                 szText, ARRAYSIZE(szText), nullptr);
+    std::wstring strText = nLength ? szText : L"no text";
+    for (wchar_t& ch : strText)
+        if (ch == L'\r' || ch == L'\n')
+            ch = L' ';
+    while (!strText.empty() && strText.back() == L' ')
+        strText.pop_back();
+    return strText;
+}
+} // namespace
+
+// One engine run (up to two runs of up to four attempts), shared by the engine and its thread
+// so that a thread left behind by an abort still owns everything it touches.
+class CUploadRun
+{
+public:
+    // A write that the platform reported as done without taking any byte.
+    class EWriteError
+    {
+    };
+    // The stop request was seen before a chunk of file content.
+    class ECancel
+    {
+    };
+    // A file no longer yields the bytes that were counted for it (shrunk or gone), or the body
+    // does not fit the 32-bit length the request declares.
+    class EBodyError
+    {
+    };
+
+    CUploadRun(std::shared_ptr<CUploadState> pState, IUploadObserver& observer)
+        : m_pState(std::move(pState)), m_pObserver(&observer),
+          m_evRunnable(CreateEventW(nullptr, TRUE, TRUE, nullptr)), S(*m_pState)
+    {
+        m_fields = S.FormFields.Fields();
+        m_parts = S.UploadParts;
+        m_strPageUrl = S.szPageUrl;
+        m_strActionUrl = S.szActionUrl;
+        m_bUnicode = S.bUseUnicode;
+        m_bInline = S.bMakeInline;
+        m_nConnectMs = S.nConnectTimeoutMs;
+        m_nSendMs = S.nSendTimeoutMs;
+        m_nReceiveMs = S.nReceiveTimeoutMs;
+        m_cancel.Add(m_session);
+        m_cancel.Add(m_connection);
+        m_cancel.Add(m_request);
+    }
+
+    static unsigned __stdcall ThreadProc(void* pParam);
+
+    void Pause()
+    {
+        ResetEvent(m_evRunnable.Get());
+        m_bPaused = true;
+    }
+    void Resume()
+    {
+        SetEvent(m_evRunnable.Get());
+        m_bPaused = false;
+    }
+
+    // True when the network was cut too: the caller then also ends the blocked call.
+    bool Cancel()
+    {
+        S.bStopRequested = true;
+        Resume();
+        // A write blocked on a server that no longer reads would not reach the next chunk.
+        if (!S.bSendingFiles)
+            return false;
+        m_cancel.Cancel();
+        return true;
+    }
+
+    void Abort()
+    {
+        m_bAbort = true;
+        S.bStopRequested = true;
+        m_cancel.Cancel();
+        Resume();
+    }
+
+    // No observer call starts after this returns; one under way is waited for, serving the
+    // messages it may be sending to this thread (it never blocks on anything else).
+    void Detach()
+    {
+        m_bDetached = true;
+        while (m_nInCall > 0)
+        {
+            if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE) == WAIT_OBJECT_0)
+            {
+                MSG msg;
+                PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            }
+        }
+    }
+
+private:
+    template <class F>
+    void Notify(F&& call)
+    {
+        ++m_nInCall;
+        if (!m_bDetached)
+            call(*m_pObserver);
+        --m_nInCall;
+    }
+    void SetStatus(UINT nId)
+    {
+        Notify([nId](IUploadObserver& o) { o.OnStatus(nId); });
+    }
+
+    void Execute();
+    EAttempt RunUpload();
+    EAttempt Attempt(const CMultipartBody& body);
+    EAttempt AfterInternetFailure(const PTL::CInternetException& e);
+    void OpenSession();
+    void StartRequest(const CMultipartBody& body);
+    void SendFileParts(const CMultipartBody& body);
+    void SendFormFields(const CMultipartBody& body);
+    void ReadResponse();
+    bool TakeRedirect();
+    void Queue(const std::string& strBytes);
+    void Flush();
+    void Write(const BYTE* pBytes, DWORD nLength);
+    void ThrowIfCancelled(PTL::CInternetHandle& handle, const wchar_t* szWhat);
+    DWORD StatusCode() const;
+    void Trace(EAttempt nResult);
+
+    std::shared_ptr<CUploadState> m_pState;
+    IUploadObserver* m_pObserver;
+    std::atomic<bool> m_bDetached{false};
+    std::atomic<int> m_nInCall{0};
+    std::atomic<bool> m_bAbort{false};
+    PTL::CKernelHandle m_evRunnable;  // signalled while the worker may go on
+    // Looked at before every chunk; only when it is set does the worker wait for the event,
+    // since a wait is a call into the system even when the event is signalled.
+    std::atomic<bool> m_bPaused{false};
+    CUploadState& S;
+
+    // The request as it stood at the start.
+    std::vector<PostField> m_fields;
+    std::vector<UploadPart> m_parts;
+    std::wstring m_strPageUrl;
+    std::wstring m_strActionUrl;
+    bool m_bUnicode = false;
+    bool m_bInline = false;
+    DWORD m_nConnectMs = 0;
+    DWORD m_nSendMs = 0;
+    DWORD m_nReceiveMs = 0;
+
+    PTL::CInternetCancel m_cancel;
+    PTL::CInternetSession m_session;
+    PTL::CHttpConnection m_connection;
+    PTL::CHttpFile m_request;
+    PTL::CUrlComponents m_url = {};
+
+    // Bytes waiting for the next network write: part texts and chunks of content.
+    std::unique_ptr<BYTE[]> m_pBlock;
+    DWORD m_nBlock = 0;
+    static constexpr DWORD BLOCK_CAPACITY = UPLOAD_WRITE_BLOCK + UPLOAD_CHUNK_SIZE;
+
+    // For the trace of a failed or cancelled upload.
+    EUploadStage m_nStage = EUploadStage::Connecting;
+    DWORD m_nError = 0;
+    DWORD m_nStatus = 0;
+};
+
+unsigned __stdcall CUploadRun::ThreadProc(void* pParam)
+{
+    HMODULE hModule = nullptr;
+    {
+        std::unique_ptr<std::shared_ptr<CUploadRun>> pRun(static_cast<std::shared_ptr<CUploadRun>*>(pParam));
+        // The module stays loaded while this thread runs, even if its engine was left behind.
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CUploadRun::ThreadProc),
+                           &hModule);
+        (*pRun)->Execute();
+    }
+    if (hModule)
+        FreeLibraryAndExitThread(hModule, 0);
+    return 0;
+}
+
+void CUploadRun::Execute()
+{
+    EAttempt nResult = EAttempt::Failed;
+    // No exception leaves the thread; out of memory ends the run as failed.
+    for (int nRun = 0; nRun < 2; ++nRun)
+    {
+        try
+        {
+            nResult = RunUpload();
+        }
+        catch (...)
+        {
+            m_request.Close();
+            m_connection.Close();
+            m_session.Close();
+            S.bCompleted = false;
+            S.bRedirected = false;
+            S.bFailed = true;
+            S.bStopRequested = true;
+            SetStatus(IDS_UPLOAD_FAILED);
+            nResult = EAttempt::Failed;
+        }
+        // Only a run whose attempts were all answered 401 earns the second run.
+        if (nResult != EAttempt::Unauthorized || m_bAbort)
+            break;
+    }
+    Trace(nResult);
+    m_pBlock.reset();
+    S.bRunning = false;
+    Notify([](IUploadObserver& o) { o.OnFinished(); });
+}
+
+EAttempt CUploadRun::RunUpload()
+{
+    S.bSendingFiles = false;
+    S.bCompleted = false;
+    S.bRedirected = false;
+    S.bCancelled = false;
+    S.bFailed = false;
+    S.szResponse.clear();
+    S.strRawResponse.clear();
+    S.szLocation.clear();
+    S.bRunning = true;
+    if (!m_bAbort)
+        S.bStopRequested = false;  // a second run after 401 starts afresh
+    m_nStage = EUploadStage::Connecting;
+    m_nError = 0;
+    m_nStatus = 0;
+
+    std::wstring strBoundary;
+    try
+    {
+        strBoundary = MakeBoundary();
+        OpenSession();
+    }
+    catch (const PTL::CInternetException& e)
+    {
+        m_nError = e.dwError;
+        S.bFailed = true;
+    }
+    catch (...)
+    {
+        S.bFailed = true;
+    }
+    if (S.bFailed)
+    {
+        SetStatus(IDS_UPLOAD_FAILED);
+        S.bStopRequested = true;
+        m_connection.Close();
+        m_session.Close();
+        return EAttempt::Failed;
+    }
+
+    const CMultipartBody body(strBoundary, m_bUnicode);
+    EAttempt nResult = EAttempt::Failed;
+    for (int nAttempt = 0; nAttempt < UPLOAD_MAX_ATTEMPTS; ++nAttempt)
+    {
+        nResult = Attempt(body);
+        if (nResult == EAttempt::Cancelled)
+        {
+            S.bCancelled = true;
+            SetStatus(IDS_UPLOAD_CANCELLED);
+        }
+        else if (nResult == EAttempt::Failed)
+        {
+            S.bFailed = true;
+            SetStatus(IDS_UPLOAD_FAILED);
+            S.bStopRequested = true;
+        }
+        if (nResult != EAttempt::Unauthorized || S.bStopRequested)
+            break;
+    }
+    if (nResult == EAttempt::Unauthorized)
+    {
+        S.bCompleted = false;
+        S.bFailed = true;
+        S.bStopRequested = true;
+    }
+    m_request.Close();
+    m_connection.Close();
+    m_session.Close();
+    return nResult;
+}
+
+EAttempt CUploadRun::Attempt(const CMultipartBody& body)
+{
+    Notify([](IUploadObserver& o) { o.OnAttempt(); });
+    // The status belongs to this attempt's request; one that cannot be read is 0.
+    m_nStatus = 0;
+    EAttempt nResult = EAttempt::Failed;
+    try
+    {
+        m_nStage = EUploadStage::Connecting;
+        StartRequest(body);
+        m_nStage = EUploadStage::Sending;
+        SendFileParts(body);
+        SendFormFields(body);
+        Notify([](IUploadObserver& o) { o.OnWaitBegin(); });
+        Queue(body.Closing());
+        Flush();
+        m_nStage = EUploadStage::Waiting;
+        if (!HttpEndRequestW(m_request, nullptr, 0, 0))
+            throw PTL::CInternetException(m_request, L"Failed to end of http request");
+        Notify([](IUploadObserver& o) { o.OnWaitEnd(); });
+        // The request ended, yet without a status the peer dropped the connection before
+        // answering: that is no answer, whatever the body read would give.
+        m_nStatus = StatusCode();
+        if (m_nStatus == 0)
+            throw PTL::CInternetException(m_request, L"Failed to end of http request");
+        if (PTL::IsRedirectStatus(m_nStatus) && TakeRedirect())
+            nResult = EAttempt::Redirected;
+        else
+        {
+            m_nStage = EUploadStage::Reading;
+            ReadResponse();
+            nResult = EAttempt::Answered;
+        }
+    }
+    catch (const PTL::CInternetException& e)
+    {
+        nResult = AfterInternetFailure(e);
+    }
+    catch (const ECancel&)
+    {
+        nResult = EAttempt::Cancelled;
+    }
+    catch (...)  // EWriteError, EBodyError, out of memory
+    {
+        m_nStatus = StatusCode();
+        nResult = m_cancel.IsCancelled() ? EAttempt::Cancelled : EAttempt::Failed;
+    }
+    Notify([](IUploadObserver& o) { o.OnWaitEnd(); });
+    // An attempt that broke off inside the file parts is no longer sending them.
+    S.bSendingFiles = false;
+    m_nBlock = 0;
+    if (nResult != EAttempt::Cancelled && StatusCode() == 401)
+    {
+        m_nStatus = 401;
+        S.bCompleted = false;
+        nResult = EAttempt::Unauthorized;
+    }
+    m_request.Close();
+    return nResult;
+}
+
+EAttempt CUploadRun::AfterInternetFailure(const PTL::CInternetException& e)
+{
+    m_nError = e.dwError;
+    // Handles closed by a stop from the other thread make the blocked call fail: that is the
+    // stop, not a network failure.
+    if (m_cancel.IsCancelled())
+        return EAttempt::Cancelled;
+    m_nStatus = StatusCode();
+    if (m_nStatus == 302 && TakeRedirect())
+        return EAttempt::Redirected;
+    if (m_nStatus == 401)
+        return EAttempt::Unauthorized;
+    return EAttempt::Failed;
+}
+
+DWORD CUploadRun::StatusCode() const
+{
+    DWORD nStatus = 0;
+    m_request.QueryInfo(HTTP_QUERY_STATUS_CODE, nStatus);
+    return nStatus;
+}
+
+void CUploadRun::ThrowIfCancelled(PTL::CInternetHandle& handle, const wchar_t* szWhat)
+{
+    if (!m_cancel.Check(handle))
+    {
+        SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+        throw PTL::CInternetException(nullptr, szWhat);
+    }
+}
+
+void CUploadRun::OpenSession()
+{
+    SetStatus(IDS_STAGE_PREPARING);
+    PTL::CrackUrl(m_strActionUrl.c_str(), m_url);
+    SetStatus(IDS_STAGE_CONNECTING);
+    m_session.Open(L"Pelora5", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ThrowIfCancelled(m_session, L"Failed to open an internet session");
+    // Every stage has an end even where a stop cannot reach a blocked call.
+    m_session.SetTimeouts(m_nConnectMs, m_nSendMs, m_nReceiveMs);
+    if (!m_url.szHostName[0])
+        throw PTL::CInternetException(nullptr, L"Failed to connect to server (%ls:%u)", m_url.szHostName,
+                                      static_cast<unsigned>(m_url.nPort));
+    m_connection.Connect(m_session, m_url.szHostName, m_url.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0);
+    ThrowIfCancelled(m_connection, L"Failed to connect to server (%ls:%u)");
+    m_connection.SetTimeouts(m_nConnectMs, m_nSendMs, m_nReceiveMs);
+}
+
+void CUploadRun::StartRequest(const CMultipartBody& body)
+{
+    m_nBlock = 0;
+    const ULONGLONG nLength = body.ContentLength(m_parts, m_fields);
+    if (nLength > MAXDWORD)
+        throw EBodyError();
+
+    static const wchar_t* ACCEPT_TYPES[] = {
+        L"image/gif", L"image/x-xbitmap", L"image/jpeg", L"image/pjpeg", L"application/x-shockwave-flash",
+        L"application/vnd.ms-excel", L"application/vnd.ms-powerpoint", L"application/msword,", L"*/*",
+        nullptr,
+    };
+    const bool bSecure = m_url.nScheme == INTERNET_SCHEME_HTTPS;
+    // Redirects are not followed by the platform: it would turn the POST into a GET, or
+    // repeat it without its body, and report the result as an answer.
+    DWORD nFlags = INTERNET_FLAG_FORMS_SUBMIT | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_CACHE_WRITE |
+                   INTERNET_FLAG_NO_AUTO_REDIRECT;
+    if (bSecure)
+        nFlags |= INTERNET_FLAG_SECURE;
+    const std::wstring strObject = std::wstring(m_url.szUrlPath) + m_url.szExtraInfo;
+    m_request.OpenRequest(m_connection, L"POST", strObject.c_str(), L"HTTP/1.0",
+                          m_strPageUrl.empty() ? nullptr : m_strPageUrl.c_str(), ACCEPT_TYPES, nFlags);
+    ThrowIfCancelled(m_request, L"Failed to open http request (%ls %ls)");
+    m_request.SetTimeouts(m_nConnectMs, m_nSendMs, m_nReceiveMs);
+    if (bSecure)
+    {
+        DWORD nSecurity = SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA |
+                          SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                          SECURITY_FLAG_IGNORE_REDIRECT_TO_HTTPS | SECURITY_FLAG_IGNORE_REDIRECT_TO_HTTP;
+        m_request.SetOption(INTERNET_OPTION_SECURITY_FLAGS, &nSecurity, sizeof(nSecurity));
+    }
+    // The request offers compressed answers; let the platform undo the compression so the
+    // answer reaches the page as the text the server meant.
+    BOOL bDecode = TRUE;
+    InternetSetOptionW(m_request, INTERNET_OPTION_HTTP_DECODING, &bDecode, sizeof(bDecode));
+
+    const std::wstring strHeaders = L"Content-type: multipart/form-data; boundary=" + body.Boundary() +
+                                    L"\r\nAccept-Encoding: gzip, deflate";
+    INTERNET_BUFFERSW buffers = {};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.lpcszHeader = strHeaders.c_str();
+    buffers.dwHeadersLength = static_cast<DWORD>(strHeaders.size());
+    buffers.dwHeadersTotal = static_cast<DWORD>(strHeaders.size());
+    buffers.dwBufferTotal = static_cast<DWORD>(nLength);
+    if (!HttpSendRequestExW(m_request, &buffers, nullptr, 0, 0))
+        throw PTL::CInternetException(m_request, L"Failed to send http request(Ex)");
+    SetStatus(IDS_STAGE_CONNECTED);
+}
+
+void CUploadRun::SendFileParts(const CMultipartBody& body)
+{
+    S.bSendingFiles = true;
+    if (!m_pBlock)
+        m_pBlock.reset(new BYTE[BLOCK_CAPACITY]);
+    for (size_t i = 0; i < m_parts.size(); ++i)
+    {
+        const UploadPart& part = m_parts[i];
+        SetStatus(IDS_STAGE_PREPARE_FILES);
+        const std::string strHeader = body.FilePartHeader(part);
+        Notify([i](IUploadObserver& o) { o.OnBeginFile(i); });
+        Queue(strHeader);
+
+        CUploadFile file;
+        const bool bOpen = file.Open(part.szFilePath.c_str());
+        SetStatus(IDS_STAGE_SENDING);
+        if (bOpen)
+        {
+            ULONGLONG nRemaining = part.nSize;
+            for (;;)
+            {
+                if (m_bPaused)
+                    WaitForSingleObject(m_evRunnable.Get(), INFINITE);
+                const DWORD nChunk = static_cast<DWORD>(nRemaining < UPLOAD_CHUNK_SIZE ? nRemaining : UPLOAD_CHUNK_SIZE);
+                if (nChunk == 0 || S.bStopRequested)
+                    break;
+                if (m_nBlock + nChunk > BLOCK_CAPACITY)
+                    Flush();
+                // The declared length counted nSize bytes; a file that now ends sooner
+                // cannot be sent truthfully.
+                if (file.Read(m_pBlock.get() + m_nBlock, nChunk) != nChunk)
+                    throw EBodyError();
+                m_nBlock += nChunk;
+                Notify([nChunk](IUploadObserver& o) { o.OnProgress(nChunk); });
+                nRemaining -= nChunk;
+                if (m_nBlock >= UPLOAD_WRITE_BLOCK)
+                    Flush();
+            }
+            file.Close();
+            if (S.bStopRequested)
+                throw ECancel();
+        }
+        else if (part.nSize != 0)
+        {
+            // Counted when the part was built but gone now.
+            throw EBodyError();
+        }
+        Notify([i](IUploadObserver& o) { o.OnEndFile(i); });
+        Queue("\r\n");
+    }
+}
+
+void CUploadRun::SendFormFields(const CMultipartBody& body)
+{
+    S.bSendingFiles = false;
+    SetStatus(IDS_STAGE_PROCESSING);
+    for (const PostField& field : m_fields)
+        Queue(body.FieldPart(field));
+}
+
+void CUploadRun::Queue(const std::string& strBytes)
+{
+    if (!m_pBlock)
+        m_pBlock.reset(new BYTE[BLOCK_CAPACITY]);
+    const BYTE* pBytes = reinterpret_cast<const BYTE*>(strBytes.data());
+    size_t nLeft = strBytes.size();
+    while (nLeft > 0)
+    {
+        const DWORD nTake = static_cast<DWORD>(std::min<size_t>(nLeft, BLOCK_CAPACITY - m_nBlock));
+        memcpy(m_pBlock.get() + m_nBlock, pBytes, nTake);
+        m_nBlock += nTake;
+        pBytes += nTake;
+        nLeft -= nTake;
+        if (m_nBlock >= UPLOAD_WRITE_BLOCK)
+            Flush();
+    }
+}
+
+void CUploadRun::Flush()
+{
+    if (m_nBlock > 0)
+        Write(m_pBlock.get(), m_nBlock);
+    m_nBlock = 0;
+}
+
+// Writes every byte, continuing after partial writes.
+void CUploadRun::Write(const BYTE* pBytes, DWORD nLength)
+{
+    DWORD nDone = 0;
+    while (nDone < nLength)
+    {
+        DWORD nWritten = 0;
+        if (!InternetWriteFile(m_request, pBytes + nDone, nLength - nDone, &nWritten))
+            throw PTL::CInternetException(m_request, L"Failed to write to network (%u bytes)", nLength - nDone);
+        if (nWritten == 0)
+            throw EWriteError();
+        nDone += nWritten;
+    }
+}
+
+void CUploadRun::ReadResponse()
+{
+    SetStatus(IDS_STAGE_PROCESSING);
+    S.szResponse.clear();
+    S.strRawResponse.clear();
+    SetStatus(IDS_STAGE_ASKING);
+    std::vector<char> block;
+    for (;;)
+    {
+        DWORD nAvailable = 0;
+        if (!InternetQueryDataAvailable(m_request, &nAvailable, 0, 0))
+            throw PTL::CInternetException(m_request, L"Failed to query available data length");
+        block.resize(static_cast<size_t>(nAvailable) + 1);
+        DWORD nRead = 0;
+        if (!InternetReadFile(m_request, block.data(), nAvailable, &nRead))
+            throw PTL::CInternetException(m_request, L"Failed to read from network (%u bytes)", nAvailable);
+        if (nRead == 0)
+            break;
+        // The answer is text: a zero byte ends what is kept of the block it arrives in.
+        block[nRead] = '\0';
+        S.strRawResponse.append(block.data());
+    }
+    SetStatus(IDS_STAGE_RESULT);
+    S.szResponse = DecodeWireText(S.strRawResponse, m_bUnicode);
+    if (m_bInline && !S.szResponse.empty())
+    {
+        m_nStage = EUploadStage::Inline;
+        RewriteInline(S.szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000));
+        if (m_cancel.IsCancelled())
+            throw ECancel();
+    }
+    S.bCompleted = true;
+    SetStatus(IDS_STAGE_DONE);
+}
+
+// A redirect answer carries a Location; it becomes szLocation, resolved against the action.
+bool CUploadRun::TakeRedirect()
+{
+    std::vector<WCHAR> location(5120 / sizeof(WCHAR) + 1, L'\0');
+    DWORD nLength = 5120;
+    if (!m_request.QueryInfo(HTTP_QUERY_LOCATION, location.data(), &nLength))
+        return false;
+    location.back() = L'\0';
+    if (!location[0])
+        return false;
+    S.szLocation = ResolveActionUrl(location.data(), m_strActionUrl.c_str());
+    if (S.szLocation.empty())
+        S.szLocation = location.data();
+    S.bRedirected = true;
+    S.bCompleted = true;
+    return true;
+}
+
+// One line on the debug output for an upload that failed, was stopped or was answered with an
+// error status, so that whoever watches with a debugger sees where and why.
+void CUploadRun::Trace(EAttempt nResult)
+{
+    const wchar_t* szOutcome = nullptr;
+    if (nResult == EAttempt::Cancelled || S.bCancelled)
+        szOutcome = L"cancelled";
+    else if (nResult == EAttempt::Failed || nResult == EAttempt::Unauthorized || S.bFailed)
+        szOutcome = L"failed";
+    else if (nResult == EAttempt::Answered && m_nStatus >= 400)
+        szOutcome = L"answered with an error";
+    if (!szOutcome)
+        return;
+    wchar_t szLine[1024];
+    _snwprintf(szLine, ARRAYSIZE(szLine) - 1, L"Pelora5: upload %ls while %ls: internet error %lu (%ls), HTTP status %lu, %ls\n",
+               szOutcome, StageName(m_nStage), static_cast<unsigned long>(m_nError), ErrorText(m_nError).c_str(),
+               static_cast<unsigned long>(m_nStatus), m_strActionUrl.c_str());
+    szLine[ARRAYSIZE(szLine) - 1] = L'\0';
+    OutputDebugStringA(EncodeWireText(szLine, true).c_str());
+}
+
+// ---- the engine ------------------------------------------------------------------------------
+
+CUploadEngine::CUploadEngine(IUploadObserver& observer)
+    : m_pState(std::make_shared<CUploadState>()), m_observer(observer)
+{
+}
+
+CUploadEngine::~CUploadEngine()
+{
+    if (m_pRun && !Abort())
+        Abandon();
+}
+
+void CUploadEngine::Abandon()
+{
+    // The worker is still inside a platform call that the closed handles did not end.
+    if (m_pRun)
+        m_pRun->Detach();
+    m_hThread.Close();
+    m_pRun.reset();
+}
+
+bool CUploadEngine::Start()
+{
+    CUploadState& s = *m_pState;
+    if (s.bRunning)
+        return false;
+    Join();
+    auto markFailed = [&s] {
+        s.bCompleted = false;
+        s.bRedirected = false;
+        s.bCancelled = false;
+        s.bFailed = true;
+    };
+    std::shared_ptr<CUploadRun>* pParam = nullptr;
+    // Called from window procedures and COM methods: nothing may be thrown from here.
+    try
+    {
+        m_pRun = std::make_shared<CUploadRun>(m_pState, m_observer);
+        pParam = new std::shared_ptr<CUploadRun>(m_pRun);
+    }
+    catch (...)
+    {
+        m_pRun.reset();
+        markFailed();
+        return false;
+    }
+    s.bStopRequested = false;
+    // Set before the thread exists so that a second start in the meantime does nothing.
+    s.bRunning = true;
+    unsigned nId = 0;
+    const uintptr_t hNew = _beginthreadex(nullptr, 0, &CUploadRun::ThreadProc, pParam, 0, &nId);
+    if (!hNew)
+    {
+        delete pParam;
+        m_pRun.reset();
+        s.bRunning = false;
+        markFailed();
+        return false;
+    }
+    m_hThread.Reset(reinterpret_cast<HANDLE>(hNew));
+    return true;
+}
+
+void CUploadEngine::Join()
+{
+    if (m_hThread.IsValid())
+        PTL::WaitServingSentMessages(m_hThread.Get(), INFINITE);
+    m_hThread.Close();
+    m_pRun.reset();
+}
+
+void CUploadEngine::Cancel()
+{
+    if (!m_pRun)
+    {
+        m_pState->bStopRequested = true;
+        return;
+    }
+    if (m_pRun->Cancel() && m_hThread.IsValid())
+        CancelSynchronousIo(m_hThread.Get());
+}
+
+bool CUploadEngine::Abort(DWORD nWaitMs)
+{
+    if (!m_pRun)
+        return true;
+    m_pRun->Abort();
+    if (m_hThread.IsValid())
+    {
+        // Closed handles end a blocked call where the platform's internet library checks them;
+        // where it does not, the call is still a wait on a socket of the worker's own, which
+        // cancelling the worker's pending synchronous I/O ends. The worker may step into one
+        // more call before it sees the stop, so this repeats until it has ended.
+        const ULONGLONG nEnd = GetTickCount64() + nWaitMs;
+        for (;;)
+        {
+            CancelSynchronousIo(m_hThread.Get());
+            const ULONGLONG nNow = GetTickCount64();
+            const DWORD nSlice = nNow >= nEnd ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(nEnd - nNow, 50));
+            if (PTL::WaitServingSentMessages(m_hThread.Get(), nSlice))
+                break;
+            if (nSlice == 0)
+                return false;
+        }
+    }
+    Join();
+    return true;
+}
+
+void CUploadEngine::Pause()
+{
+    if (m_pRun)
+        m_pRun->Pause();
+}
+
+void CUploadEngine::Resume()
+{
+    if (m_pRun)
+        m_pRun->Resume();
+}

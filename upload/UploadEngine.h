@@ -1,0 +1,139 @@
+// The upload engine: sends one request (file parts, form fields, closing delimiter) on a thread
+// of its own, repeats it after 401, stops when asked, and leaves the outcome in its state. It
+// reports to an observer (the progress dialog, a test, the benchmark) and owns its thread: the
+// start, the join and the abort all live here.
+//
+// Speed: file content is read in 51200-byte chunks, each reported and each preceded by a look
+// at the stop request, but the chunks and the part texts between them go to the network in
+// blocks of at least UPLOAD_WRITE_BLOCK bytes: a write call costs about the same whatever its
+// size, so fewer and larger writes are what makes the transfer fast.
+//
+// Stopping: Abort (and the destructor) closes the internet handles from the calling thread and
+// cancels the worker's pending I/O, which ends a connect, write or read that blocks on them
+// where the platform allows it; the session has explicit time-outs for where it does not. A
+// worker that still has not ended when the bound runs out is left to finish on its own at its
+// time-out: it holds its own state and a reference to its module, and calls no observer.
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ptl/KernelHandle.h"
+#include "upload/UploadRequest.h"
+
+constexpr DWORD UPLOAD_CHUNK_SIZE = 51200;
+constexpr DWORD UPLOAD_WRITE_BLOCK = 1024 * 1024;
+constexpr int UPLOAD_MAX_ATTEMPTS = 4;
+// Time-outs of the upload's session. The answer may take a while: the server processes the
+// whole upload before it answers.
+constexpr DWORD UPLOAD_CONNECT_TIMEOUT_MS = 30000;
+constexpr DWORD UPLOAD_SEND_TIMEOUT_MS = 60000;
+constexpr DWORD UPLOAD_RECEIVE_TIMEOUT_MS = 120000;
+// How long an abort waits for the worker before leaving it to end on its own.
+constexpr DWORD UPLOAD_ABORT_WAIT_MS = 1000;
+
+// What the engine tells whoever shows the upload. All calls come on the worker thread, in this
+// order per attempt: OnAttempt, then per file OnBeginFile, OnProgress per chunk, OnEndFile; then
+// OnWaitBegin/OnWaitEnd around the wait for the answer; OnStatus at every stage; OnFinished once
+// at the very end, after which the engine makes no call.
+class IUploadObserver
+{
+public:
+    virtual void OnStatus(UINT nStatusId) = 0;  // language string id of the stage
+    virtual void OnAttempt() = 0;               // an attempt starts: every file is sent again
+    virtual void OnBeginFile(size_t nIndex) = 0;
+    virtual void OnProgress(DWORD nBytes) = 0;  // one chunk of file content went out
+    virtual void OnEndFile(size_t nIndex) = 0;
+    virtual void OnWaitBegin() = 0;             // the body is out; the answer is awaited
+    virtual void OnWaitEnd() = 0;
+    virtual void OnFinished() = 0;
+
+protected:
+    ~IUploadObserver() = default;
+};
+
+// The stage a run was in, for the trace of a failed or cancelled upload.
+enum class EUploadStage
+{
+    Connecting,
+    Sending,
+    Waiting,
+    Reading,
+    Inline,
+};
+
+// The request, the flags both threads look at and the answer. The request fields are copied
+// when a run starts, so script may change them meanwhile; the answer is written by the worker
+// and read after it has ended.
+struct CUploadState
+{
+    std::wstring szPageUrl;
+    std::wstring szActionUrl;
+    CFormFields FormFields;
+    std::vector<UploadPart> UploadParts;
+    bool bUseUnicode = false;
+    bool bMakeInline = false;
+    DWORD nConnectTimeoutMs = UPLOAD_CONNECT_TIMEOUT_MS;
+    DWORD nSendTimeoutMs = UPLOAD_SEND_TIMEOUT_MS;
+    DWORD nReceiveTimeoutMs = UPLOAD_RECEIVE_TIMEOUT_MS;
+
+    std::atomic<bool> bRunning{false};
+    std::atomic<bool> bStopRequested{false};
+    std::atomic<bool> bSendingFiles{false};
+    std::atomic<bool> bCompleted{false};
+    std::atomic<bool> bRedirected{false};
+    std::atomic<bool> bCancelled{false};
+    std::atomic<bool> bFailed{false};
+
+    std::wstring szResponse;
+    std::string strRawResponse;
+    std::wstring szLocation;
+};
+
+class CUploadRun;
+
+class CUploadEngine
+{
+public:
+    explicit CUploadEngine(IUploadObserver& observer);
+    // Aborts a running worker, within UPLOAD_ABORT_WAIT_MS.
+    ~CUploadEngine();
+    CUploadEngine(const CUploadEngine&) = delete;
+    CUploadEngine& operator=(const CUploadEngine&) = delete;
+
+    CUploadState& State() { return *m_pState; }
+    const CUploadState& State() const { return *m_pState; }
+
+    // Starts a worker for the request as it stands. False when one runs or no thread starts
+    // (the outcome is then failed).
+    bool Start();
+    // Waits for the worker to end, serving messages sent to this thread's windows, and
+    // releases it. For a worker known to be ending (it has called OnFinished) or in tests.
+    void Join();
+    bool HasWorker() const { return m_hThread.IsValid(); }
+    HANDLE Thread() const { return m_hThread.Get(); }
+
+    // The user's or script's stop: the worker stops before its next chunk. While file content
+    // goes out, a write that blocks is abandoned too. Outside the file parts the run goes on.
+    void Cancel();
+    // Ends the run at whatever stage it is, waiting at most nWaitMs for the worker; the outcome
+    // is cancelled. True when the worker has ended.
+    bool Abort(DWORD nWaitMs = UPLOAD_ABORT_WAIT_MS);
+
+    // For a worker that Abort could not end: no observer call starts after this returns, and the
+    // worker finishes on its own at its time-out, holding everything it needs.
+    void Abandon();
+
+    // Holds the worker before its next chunk, where it holds nothing another thread needs.
+    void Pause();
+    void Resume();
+
+private:
+    std::shared_ptr<CUploadState> m_pState;
+    std::shared_ptr<CUploadRun> m_pRun;
+    IUploadObserver& m_observer;
+    PTL::CKernelHandle m_hThread;
+};
