@@ -2,6 +2,7 @@
 // windows at their boxes, keys, the page model, navigation, the fallback message) and what the
 // host reports when a control outlives its page. Against fake controls that record every call.
 #include "host/PageFixture.h"
+#include "tests/common/XInput.h"
 #include "tools/host/EventSink.h"
 
 #include <gtest/gtest.h>
@@ -126,13 +127,32 @@ TEST(Container, EachObjectGetsItsOwnWindowAtItsBox)
     EXPECT_NE(fixture.pFake->hWnd, fixture.more[0]->hWnd);
 }
 
-// The message loop offers key messages to the active object first; what it takes goes no
-// further.
+// Keys a person types reach the active object's TranslateAccelerator before the page sees
+// them; what it takes goes no further.
 TEST(Container, KeysGoToTheActiveObjectFirst)
 {
     CPageFixture fixture;
     fixture.pFake->nAcceleratorKey = 'A';
     ASSERT_EQ(0, fixture.Run(BoxedObject())) << Narrow(fixture.Errors());
+    const HWND hPage = fixture.pRunner->View().Window();
+    POINT pt = {5, 5};  // a click on the page gives it the keyboard
+    ClientToScreen(hPage, &pt);
+    ASSERT_TRUE(XInput::Click(pt.x, pt.y));
+    ASSERT_TRUE(XInput::Keys(L"a b"));
+    const ULONGLONG nEnd = GetTickCount64() + 2000;
+    while (GetTickCount64() < nEnd && fixture.pFake->calls.size() < 8) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            if (!fixture.pRunner->PreTranslate(msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        Sleep(10);
+    }
+    const std::vector<std::wstring> typed(fixture.pFake->calls.begin() + 6, fixture.pFake->calls.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"TranslateAccelerator 65", L"TranslateAccelerator 66"}), typed);
+
+    fixture.pFake->calls.resize(6);
     const struct {
         UINT nMessage;
         WPARAM nKey;

@@ -64,17 +64,13 @@ inline bool Run(const std::wstring& strArgs, DWORD nTimeoutMs = 10000)
         CloseHandle(pi.hThread);
     if (pi.hProcess)
         CloseHandle(pi.hProcess);
+    // No messages are pumped here: the input the X server delivers stays queued for the
+    // caller's message loop, which offers keys to the active control before dispatching them.
     const ULONGLONG nEnd = GetTickCount64() + nTimeoutMs;
     while (GetFileAttributesW(strMarkerDos.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (GetTickCount64() >= nEnd)
             return false;
-        // Messages keep flowing meanwhile: the input lands in this thread's windows.
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        Sleep(10);
     }
     DeleteFileW(strMarkerDos.c_str());
     return true;
