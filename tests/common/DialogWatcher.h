@@ -1,14 +1,11 @@
-// Watches for dialogs and message boxes of this process and answers them as a user would:
-// read the caption and texts, then press a button. Product code knows nothing of it.
+// The dialog watcher for C++ tests: the tree's one watcher (tools/host/DialogWatcher) with the
+// answer chosen by a function of what the dialog shows. Dialogs and message boxes of this
+// process are read and answered as a user would; product code knows nothing of it.
 #pragma once
-#include <windows.h>
-#include <atomic>
+#include "tools/host/DialogWatcher.h"
+
 #include <functional>
-#include <iterator>
-#include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct CSeenControl
@@ -40,93 +37,35 @@ class CDialogWatcher
 {
 public:
     // answer returns the id of the button to press (IDOK, IDYES, ...), or 0 to leave it open.
-    explicit CDialogWatcher(std::function<int(const CSeenDialog&)> answer) : m_answer(std::move(answer))
+    explicit CDialogWatcher(std::function<int(const CSeenDialog&)> answer)
     {
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~CDialogWatcher()
-    {
-        m_bStop = true;
-        m_thread.join();
+        m_watcher.SetAnswerer([answer](const Host::CDialogRecord& record) {
+            Host::CDialogStep step;
+            const int nButton = answer(Seen(record));
+            step.nKind = nButton ? Host::CDialogStep::Press : Host::CDialogStep::Leave;
+            step.nId = nButton ? nButton : -1;
+            return Host::CDialogAnswer{step};
+        });
     }
     CDialogWatcher(const CDialogWatcher&) = delete;
     CDialogWatcher& operator=(const CDialogWatcher&) = delete;
 
-    std::vector<CSeenDialog> Seen()
+    std::vector<CSeenDialog> Seen() const
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_seen;
+        std::vector<CSeenDialog> seen;
+        for (const auto& record : m_watcher.Records())
+            seen.push_back(Seen(record));
+        return seen;
     }
 
 private:
-    static std::wstring WindowText(HWND hwnd)
+    static CSeenDialog Seen(const Host::CDialogRecord& record)
     {
-        wchar_t sz[4096] = L"";
-        // WM_GETTEXT across threads is answered by the owning thread's message loop.
-        DWORD_PTR n = 0;
-        SendMessageTimeoutW(hwnd, WM_GETTEXT, _countof(sz), reinterpret_cast<LPARAM>(sz), SMTO_ABORTIFHUNG, 2000, &n);
-        return sz;
+        CSeenDialog dialog{record.strCaption, {}};
+        for (const auto& control : record.controls)
+            dialog.controls.push_back({control.nId, control.strClass, control.strText});
+        return dialog;
     }
 
-    static BOOL CALLBACK OnChild(HWND hwnd, LPARAM lParam)
-    {
-        auto* pDialog = reinterpret_cast<CSeenDialog*>(lParam);
-        wchar_t szClass[64] = L"";
-        GetClassNameW(hwnd, szClass, _countof(szClass));
-        pDialog->controls.push_back({GetDlgCtrlID(hwnd), szClass, WindowText(hwnd)});
-        return TRUE;
-    }
-
-    static BOOL CALLBACK OnTopLevel(HWND hwnd, LPARAM lParam)
-    {
-        DWORD dwPid = 0;
-        GetWindowThreadProcessId(hwnd, &dwPid);
-        wchar_t szClass[64] = L"";
-        GetClassNameW(hwnd, szClass, _countof(szClass));
-        if (dwPid == GetCurrentProcessId() && IsWindowVisible(hwnd) && wcscmp(szClass, L"#32770") == 0)
-            reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
-        return TRUE;
-    }
-
-    void Run()
-    {
-        while (!m_bStop)
-        {
-            // Forget closed windows, so a new box that reuses a handle is seen.
-            for (auto it = m_handled.begin(); it != m_handled.end();)
-                it = IsWindow(*it) ? std::next(it) : m_handled.erase(it);
-            std::vector<HWND> dialogs;
-            EnumWindows(OnTopLevel, reinterpret_cast<LPARAM>(&dialogs));
-            for (HWND hwnd : dialogs)
-            {
-                if (m_handled.count(hwnd))
-                    continue;
-                CSeenDialog seen;
-                seen.strCaption = WindowText(hwnd);
-                EnumChildWindows(hwnd, OnChild, reinterpret_cast<LPARAM>(&seen));
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    m_seen.push_back(seen);
-                }
-                m_handled.insert(hwnd);
-                const int nButton = m_answer(seen);
-                if (nButton)
-                {
-                    HWND hButton = GetDlgItem(hwnd, nButton);
-                    if (hButton)
-                        PostMessageW(hButton, BM_CLICK, 0, 0);
-                    else
-                        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(nButton, BN_CLICKED), 0);
-                }
-            }
-            Sleep(50);
-        }
-    }
-
-    std::function<int(const CSeenDialog&)> m_answer;
-    std::atomic<bool> m_bStop{false};
-    std::mutex m_mutex;
-    std::vector<CSeenDialog> m_seen;
-    std::set<HWND> m_handled;
-    std::thread m_thread;
+    Host::CDialogWatcher m_watcher;
 };

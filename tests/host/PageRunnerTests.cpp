@@ -1,58 +1,16 @@
 // Running pages: scripts in document order, events delivered to the handlers with their
 // arguments as sent and their return values as the object's result, and the page's end (its
 // own code, a script error with its line, an object that cannot be made or bound).
-#include "host/FakeControl.h"
-#include "tools/host/PageRunner.h"
+#include "host/PageFixture.h"
 
 #include <gtest/gtest.h>
 
 #include "Pelora5_h.h"
 
 using namespace Host;
-using HostTest::CFakeControl;
+using namespace HostTest;
 
 namespace {
-
-const wchar_t FAKE_OBJECT[] = L"<object id=\"ctl\" classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\"></object>\n";
-
-// A page run against a fake control, with the output kept.
-struct CPageFixture {
-    ComPtr<CFakeControl> pFake = MakeComObject<CFakeControl>();
-    std::vector<std::wstring> out, err;
-    std::unique_ptr<CPageRunner> pRunner;
-    CPage page;
-
-    int Run(const std::wstring& strPage)
-    {
-        page = ParsePage(strPage);
-        CRunOptions options;
-        options.strPageName = L"test.html";
-        options.strPageFolder = L"C:\\pages";
-        options.factory = [this](const CLSID& clsid, IUnknown** pp) {
-            if (!IsEqualCLSID(clsid, CLSID_PL5Ctrl))
-                return CreateRegisteredObject(clsid, pp);
-            *pp = static_cast<IDispatch*>(pFake.Get());
-            (*pp)->AddRef();
-            return S_OK;
-        };
-        options.print = [this](const std::wstring& str) { out.push_back(str); };
-        options.printError = [this](const std::wstring& str) { err.push_back(str); };
-        pRunner = std::make_unique<CPageRunner>(std::move(options));
-        return pRunner->Run(page);
-    }
-    std::wstring Errors() const
-    {
-        std::wstring str;
-        for (const auto& line : err)
-            str += line + L"\n";
-        return str;
-    }
-};
-
-std::string Narrow(const std::wstring& str)
-{
-    return ToUtf8(str);
-}
 
 CVariant UI4(ULONG n)
 {

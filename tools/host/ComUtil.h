@@ -116,13 +116,22 @@ private:
     VARIANT m_var;
 };
 
+// Takes over the one reference a new object starts with. This toolchain's ComPtr::Attach adds a
+// reference of its own, so Attach would keep the object alive for ever.
+template <class T>
+ComPtr<T> Adopt(T* p)
+{
+    ComPtr<T> ptr(p);
+    if (p)
+        p->Release();
+    return ptr;
+}
+
 // Creates a COM object whose Release deletes it; the caller's ComPtr holds the only reference.
 template <class T, class... TArgs>
 ComPtr<T> MakeComObject(TArgs&&... args)
 {
-    ComPtr<T> ptr;
-    ptr.Attach(new T(std::forward<TArgs>(args)...));
-    return ptr;
+    return Adopt(new T(std::forward<TArgs>(args)...));
 }
 
 // Reference counting and QueryInterface for a class implementing the listed interfaces.

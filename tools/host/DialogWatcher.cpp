@@ -184,6 +184,12 @@ CDialogWatcher::~CDialogWatcher()
     m_thread.join();
 }
 
+void CDialogWatcher::SetAnswerer(CDialogAnswerer answerer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_answerer = std::move(answerer);
+}
+
 void CDialogWatcher::SetPolicy(CDialogAnswer answer)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -261,6 +267,8 @@ void CDialogWatcher::Poll()
             if (!m_queued.empty()) {
                 tracked.answer = std::move(m_queued.front());
                 m_queued.pop_front();
+            } else if (m_answerer) {
+                tracked.answer = m_answerer(record);
             } else {
                 tracked.answer = m_policy;
             }

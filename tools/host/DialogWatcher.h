@@ -1,6 +1,7 @@
 // Watches the process for dialog windows and message boxes (window class "#32770") while a page
-// runs, records what the user would see in each, and answers it by the page's policy. It lives
-// in the host so that the control never needs a branch of its own for tests.
+// or a test runs, records what the user would see in each, and answers it by a queued answer, an
+// answering function or the policy. It is the one watcher of the tree: the host and the C++ tests
+// use it, so the control never needs a branch of its own for tests.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +32,9 @@ struct CDialogStep {
     int nMilliseconds = -1;  // Leave: -1 for ever
 };
 using CDialogAnswer = std::vector<CDialogStep>;
+struct CDialogRecord;
+// Chooses the answer for a dialog from what it shows when it appears (on the watcher's thread).
+using CDialogAnswerer = std::function<CDialogAnswer(const CDialogRecord&)>;
 
 // Parses one step; false (with a reason) for text that is no step.
 bool ParseDialogStep(const std::wstring& strStep, CDialogStep& step, std::wstring& strError);
@@ -64,6 +69,8 @@ public:
     void SetPolicy(CDialogAnswer answer);
     // A one-time answer for the next dialog that appears; queued answers are used in order.
     void QueueAnswer(CDialogAnswer answer);
+    // Dialogs without a queued answer are answered by this function instead of the policy.
+    void SetAnswerer(CDialogAnswerer answerer);
 
     std::vector<CDialogRecord> Records() const;
     size_t Count() const;
@@ -88,6 +95,7 @@ private:
     std::condition_variable m_wake;
     bool m_bStop = false;
     CDialogAnswer m_policy;
+    CDialogAnswerer m_answerer;
     std::deque<CDialogAnswer> m_queued;
     std::vector<CDialogRecord> m_records;
     std::vector<CTracked> m_tracked;  // touched by the watcher thread only

@@ -458,7 +458,7 @@ ComPtr<IHTMLElement> CHtmlDocument::Element(int nNode)
 {
     if (nNode == HTML_NODE) {
         if (!m_pHtml)
-            m_pHtml.Attach(new CHtmlElement(m_pState, HTML_NODE, this));
+            m_pHtml = Adopt<IHTMLElement>(new CHtmlElement(m_pState, HTML_NODE, this));
         return m_pHtml;
     }
     if (nNode < 0 || size_t(nNode) >= m_pState->page.nodes.size())
@@ -467,7 +467,7 @@ ComPtr<IHTMLElement> CHtmlDocument::Element(int nNode)
         m_elements.resize(m_pState->page.nodes.size());
     ComPtr<IHTMLElement>& pElement = m_elements[size_t(nNode)];
     if (!pElement)
-        pElement.Attach(new CHtmlElement(m_pState, nNode, this));
+        pElement = Adopt<IHTMLElement>(new CHtmlElement(m_pState, nNode, this));
     return pElement;
 }
 

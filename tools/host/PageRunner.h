@@ -64,6 +64,9 @@ public:
     IUnknown* Object(const std::wstring& strId) const;
     CObjectSite* Site(const std::wstring& strId) const;
     CPageView& View() { return m_view; }
+    std::wstring NavigatedTo() const override { return m_pState ? m_pState->strNavigatedTo : std::wstring(); }
+    // Offers a key message to the page's objects before it is dispatched; true when one took it.
+    bool PreTranslate(MSG& msg) override;
     IHTMLDocument2* Document() const { return m_pDocument.Get(); }
     CDialogWatcher& Watcher() override { return *m_pWatcher; }
     bool Ending() const override { return m_bEnding; }
@@ -102,8 +105,6 @@ private:
     std::wstring PageFolder() const override { return m_options.strPageFolder; }
     bool ElementRect(const std::wstring& strId, RECT& rcScreen) override;
     HRESULT SaveScreenshot(const std::wstring& strPath) override;
-    std::wstring NavigatedTo() const override { return m_pState ? m_pState->strNavigatedTo : std::wstring(); }
-    bool PreTranslate(MSG& msg) override;
 
     int Start(const CPage& page);
     // The engine of a language, started (with every named item so far) on first use; ExitCode

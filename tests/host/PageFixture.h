@@ -1,0 +1,72 @@
+// A page run in-process against fake controls, with the page's output kept: the first object of
+// the control's class is pFake, later ones get fakes of their own (in more).
+#pragma once
+
+#include "host/FakeControl.h"
+#include "tools/host/PageRunner.h"
+
+#include "Pelora5_h.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace HostTest {
+
+using namespace Host;
+
+const wchar_t FAKE_OBJECT[] = L"<object id=\"ctl\" classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\"></object>\n";
+
+struct CPageFixture {
+    ComPtr<CFakeControl> pFake = MakeComObject<CFakeControl>();
+    std::vector<ComPtr<CFakeControl>> more;
+    std::vector<std::wstring> out, err;
+    std::unique_ptr<CPageRunner> pRunner;
+    CPage page;
+    std::wstring strUrl = L"http://127.0.0.1/pages/test.html";
+    bool bBrowserService = true;
+
+    int Run(const std::wstring& strPage)
+    {
+        page = ParsePage(strPage);
+        CRunOptions options;
+        options.strPageName = L"test.html";
+        options.strPageFolder = L"C:\\pages";
+        options.strUrl = strUrl;
+        options.bBrowserService = bBrowserService;
+        options.factory = [this](const CLSID& clsid, IUnknown** pp) {
+            if (!IsEqualCLSID(clsid, CLSID_PL5Ctrl))
+                return CreateRegisteredObject(clsid, pp);
+            CFakeControl* pNext = pFake.Get();
+            if (m_bFirstMade) {
+                more.push_back(MakeComObject<CFakeControl>());
+                pNext = more.back().Get();
+            }
+            m_bFirstMade = true;
+            *pp = static_cast<IDispatch*>(pNext);
+            (*pp)->AddRef();
+            return S_OK;
+        };
+        options.print = [this](const std::wstring& str) { out.push_back(str); };
+        options.printError = [this](const std::wstring& str) { err.push_back(str); };
+        pRunner = std::make_unique<CPageRunner>(std::move(options));
+        return pRunner->Run(page);
+    }
+    std::wstring Errors() const
+    {
+        std::wstring str;
+        for (const auto& line : err)
+            str += line + L"\n";
+        return str;
+    }
+
+private:
+    bool m_bFirstMade = false;
+};
+
+inline std::string Narrow(const std::wstring& str)
+{
+    return ToUtf8(str);
+}
+
+}  // namespace HostTest
