@@ -7,6 +7,8 @@
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 
+#include <new>
+
 using namespace PL5Script;
 
 namespace
@@ -251,7 +253,14 @@ STDMETHODIMP CPL5Ctrl::SelectSingleFile(BSTR bstrFilterName, BSTR bstrFilterExt,
 
 STDMETHODIMP CPL5Ctrl::AppendFilter(VARIANT bstrName, VARIANT bstrExt)
 {
-    m_filters.AppendFrom(bstrName, bstrExt);
+    try
+    {
+        m_filters.AppendFrom(bstrName, bstrExt);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
     return S_OK;
 }
 

@@ -36,7 +36,8 @@ STDMETHODIMP CPL5Ctrl::AppendPostData(VARIANT varName, VARIANT varValue)
     }
     catch (const std::bad_alloc&)
     {
-        // Fields appended before the failure stay; script learns nothing, as for any refusal.
+        // Nothing was appended; the page must not send a form it believes complete.
+        return E_OUTOFMEMORY;
     }
     return S_OK;
 }
