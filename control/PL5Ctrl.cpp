@@ -54,7 +54,9 @@ std::wstring SystemErrorText(DWORD dwError)
 }
 } // namespace
 
-CPL5Ctrl::CPL5Ctrl() : m_nIdVal(static_cast<ULONG>(rand()))
+CPL5Ctrl::CPL5Ctrl()
+    : m_policy(CControlPolicy::ReadMachinePolicy()), m_siteLock(CSiteLock::ForPolicy(m_policy)),
+      m_nIdVal(static_cast<ULONG>(rand()))
 {
     PL5Lang::SetProgramTitle(L"Pelora");
     // 300 x 200 pixels at 96 dpi, in HIMETRIC.
@@ -338,6 +340,18 @@ STDMETHODIMP CPL5Ctrl::put_SetStatusWidth(USHORT nIdx, SHORT newVal)
     return S_OK;
 }
 
+// ---- site lock ----------------------------------------------------------------------------
+
+std::wstring CPL5Ctrl::PageUrl() const { return m_strPageUrl; }
+
+bool CPL5Ctrl::SiteAllowed() const
+{
+    if (!m_siteLock.InForce() || m_siteLock.Allows(PageUrl()))
+        return true;
+    OutputDebugStringW(L"Pelora5: refused, the page is not among the allowed sites\n");
+    return false;
+}
+
 // ---- ExcuteLocalFile ----------------------------------------------------------------------
 
 HWND CPL5Ctrl::MessageOwner() const { return m_hWnd; }
@@ -353,6 +367,8 @@ STDMETHODIMP CPL5Ctrl::ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal)
     if (!pVal)
         return E_POINTER;
     *pVal = VARIANT_FALSE;
+    if (!SiteAllowed())
+        return S_OK;
     const std::wstring strPath = TextOf(bstrFileName);
     if (!MayExecute(strPath.c_str()))
     {

@@ -10,6 +10,7 @@
 #include <vector>
 #include "Pelora5_h.h"
 #include "control/PL5CtrlEvents.h"
+#include "control/SiteLock.h"
 #include "filelist/FileEntry.h"
 #include "progress/UploadDlg.h"
 #include "ptl/ComPtr.h"
@@ -156,7 +157,18 @@ public:
     STDMETHODIMP ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal) override;
     STDMETHODIMP get_IDVAL(ULONG* pVal) override;
 
+    // ---- site lock (control/PL5Ctrl.cpp) ----
+    // Whether the object may be marked safe for scripting and initialisation: the page it is on
+    // is allowed by the machine's site lists (always, when no list is in force).
+    bool MayBeMarkedSafe() const { return SiteAllowed(); }
+
 private:
+    // The address of the page the control is on, as far as it is known yet.
+    std::wstring PageUrl() const;
+    // The page is allowed by the site lists; a refusal writes one line to the debug output.
+    // Methods that list, open or upload files do nothing on a page that is not allowed.
+    bool SiteAllowed() const;
+
     // The window that owns the control's message boxes: its own, else none yet.
     HWND MessageOwner() const;
     // Whether ExcuteLocalFile may hand this path to the shell.
@@ -199,6 +211,9 @@ private:
     // ---- end of file list -----------------------------------------------------------------
 
     CPL5Properties m_props;
+    // The machine's policy, read when the control is made, and the site lists it puts in force.
+    const CControlPolicy m_policy;
+    const CSiteLock m_siteLock;
     ULONG m_nIdVal;
     bool m_bWindowCreated = false;  // latch: set once at window creation, never cleared
     SHORT m_nStatusWidths[3] = {180, 125, -1};

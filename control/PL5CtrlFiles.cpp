@@ -66,6 +66,9 @@ std::vector<FileEntry> CPL5Ctrl::ListedFiles() const { return m_list.List().Entr
 
 bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstring& strInputName, bool bChosenByUser)
 {
+    // Also for the user's own drops and choices: a page that is not allowed gets no file.
+    if (!SiteAllowed())
+        return false;
     // Measure: what cannot be opened as a file is left out without a word.
     std::vector<CMeasuredFile> candidates, oversize;
     ULONGLONG liBatchTotal = 0;
@@ -186,7 +189,7 @@ STDMETHODIMP CPL5Ctrl::put_SelectState(LONG nIdx, VARIANT_BOOL newVal)
 
 STDMETHODIMP CPL5Ctrl::AddFile(BSTR bstrFileName, BSTR bstrInputName)
 {
-    if (UploadRunningInChildMode())
+    if (UploadRunningInChildMode() || !SiteAllowed())
         return S_OK;
     AddFiles({TextOf(bstrFileName)}, EffectiveInputName(bstrInputName), false);
     return S_OK;
@@ -196,6 +199,8 @@ STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR bstrFileName, ULONG nFileSize, BSTR bstr
 {
     if (m_props.bChildMode)
         return S_OK;
+    if (!SiteAllowed())
+        return S_FALSE;
     const CFileList& list = m_list.List();
     if (m_props.nMaxFileCount != NO_COUNT_LIMIT && list.Count() >= m_props.nMaxFileCount)
         return S_FALSE;
@@ -214,7 +219,7 @@ STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR bstrFileName, ULONG nFileSize, BSTR bstr
 
 STDMETHODIMP CPL5Ctrl::OpenFile(BSTR bstrInputName)
 {
-    if (UploadRunningInChildMode())
+    if (UploadRunningInChildMode() || !SiteAllowed())
         return S_OK;
     const std::wstring strInputName = EffectiveInputName(bstrInputName);
     const std::wstring strFilter = MakeDialogFilter(m_filters.Pairs(), PL5Lang::GetString(IDS_ALL_FILES));
@@ -233,6 +238,8 @@ STDMETHODIMP CPL5Ctrl::SelectSingleFile(BSTR bstrFilterName, BSTR bstrFilterExt,
     if (!pVal)
         return E_POINTER;
     VariantInit(pVal);
+    if (!SiteAllowed())
+        return S_OK;
     std::vector<CFilterPair> filter = {{TextOf(bstrFilterName), TextOf(bstrFilterExt)}};
     if (filter[0].strName.empty() || filter[0].strPattern.empty())
         filter.clear();  // the catch-all "All files"

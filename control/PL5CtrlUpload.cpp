@@ -59,7 +59,7 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
     // Written only for a complete outcome; an [out] string starts as none.
     if (pVal)
         *pVal = nullptr;
-    if (m_bUploadActive || m_uploadDlg.bRunning)
+    if (m_bUploadActive || m_uploadDlg.bRunning || !SiteAllowed())
         return S_OK;
 
     EUploadOutcome nOutcome = EUploadOutcome::Error;
@@ -69,6 +69,7 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
         const std::wstring strAction = ResolveActionUrl(m_props.strAction.c_str(), m_strPageUrl.c_str());
         m_uploadDlg.bUseUnicode = m_props.bUseUnicode;
         m_uploadDlg.bMakeInline = m_props.bMakeInlineResponse;
+        m_uploadDlg.bVerifyCertificates = m_policy.bVerifyCertificates;
         if (m_uploadDlg.IsChild())
         {
             // The outcome arrives later, through OnUploadReport.

@@ -428,7 +428,7 @@ void CUploadDlg::AddProgress(DWORD nBytes)
 
 void CUploadDlg::MakeInlineResponse(std::wstring& strResponse)
 {
-    RewriteInline(strResponse, szActionUrl);
+    RewriteInline(strResponse, szActionUrl, bVerifyCertificates);
 }
 
 void CUploadDlg::OnBeginFile(size_t nIndex)

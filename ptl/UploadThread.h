@@ -105,6 +105,7 @@ public:
         }
         m_bRunUnicode = bUseUnicode;
         m_bRunInline = bMakeInline;
+        m_bRunVerify = bVerifyCertificates;
         m_nRuns = 0;
         bStopRequested = false;
         ResumeWorker();
@@ -154,6 +155,9 @@ public:
     CHttpFile request;
 
     bool bUseUnicode = false;
+    // Set by the machine's policy: an HTTPS target must present a valid certificate. Without it
+    // certificate problems do not stop the upload (intranet servers with their own certificates).
+    bool bVerifyCertificates = false;
     std::atomic<bool> bSendingFiles{false};
     std::wstring szPageUrl;
     std::wstring szActionUrl;
@@ -359,7 +363,7 @@ protected:
         const std::wstring strObject = std::wstring(m_url.szUrlPath) + m_url.szExtraInfo;
         request.OpenRequest(connection, L"POST", strObject.c_str(), L"HTTP/1.0",
                             m_strRunPageUrl.empty() ? nullptr : m_strRunPageUrl.c_str(), ACCEPT_TYPES, nFlags);
-        if (bSecure)
+        if (bSecure && !m_bRunVerify)
         {
             DWORD nSecurity = SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA |
                               SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
@@ -579,6 +583,7 @@ private:
     std::wstring m_strRunActionUrl;
     bool m_bRunUnicode = false;
     bool m_bRunInline = false;
+    bool m_bRunVerify = false;
     int m_nRuns = 0;
     std::string m_strPending;  // bytes queued for the next write
     CUrlComponents m_url = {};

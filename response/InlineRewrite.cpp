@@ -213,10 +213,11 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, co
     AppendOnload(answer);
 }
 
-void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl)
+void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, bool bVerifyCertificates)
 {
     CFetchLimits limits;
     limits.strCredentialOrigin = szActionUrl;
+    limits.bVerifyCertificates = bVerifyCertificates;
     limits.nDeadlineTick = GetTickCount64() + nRewriteBudgetMs;
     size_t nCharsLeft = nRewriteBudgetChars;
     RewriteInline(szResponse, szActionUrl, [&](const std::wstring& strUrl) {

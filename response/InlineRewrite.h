@@ -21,7 +21,8 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl,
 
 // The upload worker's form: fetches through FetchUrlText with the upload target as the only
 // origin that receives credentials, within a time and size budget for the whole answer.
-void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl);
+// bVerifyCertificates as for the upload itself (CFetchLimits).
+void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, bool bVerifyCertificates = true);
 
 // An attribute value as taken from a tag (up to the nearer blank or ">", one pair of enclosing
 // quote characters removed) combined with the base address in browser mode. False when

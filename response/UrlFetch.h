@@ -15,6 +15,10 @@ struct CFetchLimits
     size_t nMaxBytes = 8 * 1024 * 1024;  // a longer body fails the fetch
     ULONGLONG nDeadlineTick = 0;         // GetTickCount64 value at which the fetch gives up; 0: none
     int nMaxRedirects = 10;
+    // False (the upload's own setting when no policy requires verification): the credential
+    // origin's certificate problems are let pass, as they were for the upload to it. Every other
+    // origin is always verified.
+    bool bVerifyCertificates = true;
 };
 
 // The body of a GET of strUrl, decoded from the thread's ANSI code page; each block read ends at
