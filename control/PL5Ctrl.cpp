@@ -147,7 +147,7 @@ STDMETHODIMP CPL5Ctrl::get_ProgramTitle(BSTR* pVal) { return GetText(PL5Lang::Pr
 STDMETHODIMP CPL5Ctrl::put_ProgramTitle(BSTR newVal)
 {
     // Process-wide; the message caption takes it at the next pack load.
-    PL5Lang::SetProgramTitle(TextOf(newVal).c_str());
+    PL5Lang::SetProgramTitle(TextOf(newVal));
     m_uploadDlg.SetTitle(UploadTitleSuffix());
     return S_OK;
 }

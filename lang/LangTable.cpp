@@ -219,7 +219,11 @@ std::wstring MessageCaption()
 
 void SetProgramTitle(const wchar_t* szTitle)
 {
-    std::wstring strTitle = szTitle ? szTitle : L"";
+    SetProgramTitle(std::wstring(szTitle ? szTitle : L""));
+}
+
+void SetProgramTitle(std::wstring strTitle)
+{
     CExclusiveLock lock;
     State().strProgramTitle.swap(strTitle);
 }

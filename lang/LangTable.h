@@ -52,6 +52,7 @@ std::wstring MessageCaption();
 
 // The process-wide program title (ProgramTitle); reset to "Pelora" by every new control.
 void SetProgramTitle(const wchar_t* szTitle);
+void SetProgramTitle(std::wstring strTitle);
 std::wstring ProgramTitle();
 
 // Uploads in progress, counted for the whole process: while any runs, on any thread,

@@ -50,6 +50,9 @@ enum : UINT_PTR
 constexpr DWORD UPLOAD_CHUNK_SIZE = 51200;
 constexpr DWORD UPLOAD_HEAD_ROOM = 8192;  // queued part texts sent together with a chunk
 constexpr int UPLOAD_MAX_ATTEMPTS = 4;
+// Longest answer taken: a server that sends more (or never stops) fails the upload instead of
+// exhausting the page's memory.
+constexpr size_t UPLOAD_MAX_ANSWER = 64u << 20;
 
 template <class TDialog>
 class CUploadThread
@@ -63,8 +66,8 @@ public:
     class ECancel
     {
     };
-    // A file no longer yields the bytes that were counted for it (shrunk or gone), or the body
-    // does not fit the 32-bit length the request declares.
+    // A file no longer yields the bytes that were counted for it (shrunk or gone), the body
+    // does not fit the 32-bit length the request declares, or the answer exceeds its bound.
     class EBodyError
     {
     };
@@ -494,6 +497,7 @@ protected:
         szResponse.clear();
         strRawResponse.clear();
         SetStatus(IDS_STAGE_ASKING);
+        size_t nAnswerBytes = 0;  // zero bytes included, so an answer of zeros is bounded too
         for (;;)
         {
             DWORD nAvailable = 0;
@@ -508,6 +512,9 @@ protected:
             // The answer is text: a zero byte ends what is kept of the block it arrives in.
             block[nRead] = '\0';
             strRawResponse.append(block.data());
+            nAnswerBytes += nRead;
+            if (nAnswerBytes > UPLOAD_MAX_ANSWER)
+                throw EBodyError();
         }
         SetStatus(IDS_STAGE_RESULT);
         szResponse = DecodeWireText(strRawResponse, m_bRunUnicode);
