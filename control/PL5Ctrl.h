@@ -10,6 +10,7 @@
 #include <vector>
 #include "Pelora5_h.h"
 #include "control/PL5CtrlEvents.h"
+#include "control/PageLink.h"
 #include "control/SiteLock.h"
 #include "filelist/FileEntry.h"
 #include "progress/UploadDlg.h"
@@ -18,7 +19,9 @@
 #include "filelist/MainListCtrl.h"
 #include "ptl/ComObject.h"
 #include "ptl/ConnectionPoint.h"
+#include "ptl/DropRegistration.h"
 #include "ptl/ObjectSafety.h"
+#include "ptl/OleControl.h"
 #include "ptl/Persist.h"
 #include "ptl/ProvideClassInfo.h"
 #include "ptl/TypeLib.h"
@@ -55,6 +58,7 @@ struct CPL5Properties
 
 class CPL5Ctrl : public PTL::CComObjectRoot,
                  public PTL::IDispatchImpl<IPL5Ctrl, &IID_IPL5Ctrl>,
+                 public PTL::COleControlImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
                  public PTL::IConnectionPointContainerImpl<CPL5Ctrl, &DIID__IPL5CtrlEvents>,
                  public PTL::IPersistStreamInitImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
                  public PTL::IPersistPropertyBagImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
@@ -63,6 +67,13 @@ class CPL5Ctrl : public PTL::CComObjectRoot,
                  public CProxy_IPL5CtrlEvents<CPL5Ctrl>
 {
 public:
+    // Recompose on resize, no links inside, inside-out, active when visible, and the client site
+    // before the properties: the page link can find the page while the tag is still loading.
+    static constexpr DWORD MISC_STATUS = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
+                                         OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;
+    // Control ids of the children.
+    static constexpr int ID_FILE_LIST = 50001;
+
     CPL5Ctrl();
     ~CPL5Ctrl() override;
     CPL5Ctrl(const CPL5Ctrl&) = delete;
@@ -160,17 +171,54 @@ public:
     // ---- site lock (control/PL5Ctrl.cpp) ----
     // Whether the object may be marked safe for scripting and initialisation: the page it is on
     // is allowed by the machine's site lists (always, when no list is in force).
-    bool MayBeMarkedSafe() const { return SiteAllowed(); }
+    bool MayBeMarkedSafe() { return SiteAllowed(); }
+
+    // ---- window (control/PL5CtrlWindow.cpp) ----
+    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
+    HRESULT OnTranslateAccelerator(MSG* pMsg);
+
+    // What the list, drop and menu work connects to the window. An empty hook does nothing.
+    struct CWindowHooks
+    {
+        // The drop target registered on the control's window (and, with UseDragDrop, on the
+        // page's window) at creation; none registers nothing.
+        std::function<PTL::CComPtr<IDropTarget>()> fnDropTarget;
+        // WM_CONTEXTMENU at a screen point (-1, -1 from the keyboard); true when handled.
+        std::function<bool(POINT)> fnContextMenu;
+    };
+    CWindowHooks& WindowHooks() { return m_windowHooks; }
+
+    // The page link and what it found at window creation.
+    CPageLink& PageLink() { return m_pageLink; }
+    // The page's address: recorded when the control first connects; before its window exists
+    // the client site is asked (a browser sets it before the safety check).
+    const std::wstring& PageUrl();
+    const std::wstring& OwnElementId() const { return m_strOwnElementId; }
+    HWND StatusBar() const { return m_hStatusBar; }
+
+    // The window that owns the control's message boxes and dialogs: its own, else the
+    // container's, else none.
+    HWND MessageOwner() const;
+    // Loads the pack named by Language unless this control has loaded one: a control made from
+    // script never gets a window, yet its texts, dialogs and menus need a pack.
+    void EnsureLanguage();
 
 private:
-    // The address of the page the control is on, as far as it is known yet.
-    std::wstring PageUrl() const;
+    LRESULT OnCreate();
+    void OnDestroy();
+    void OnSetFocus();
+    bool OnCommand(WORD nCommand);
+    void Layout();
+    void ApplyColumnWidth();
+    void SwitchScrolling();
+    void RefreshBackground();
+    void DivideStatusBar();
+    void LoadLanguagePack();
+    std::wstring DefaultBackgroundUrl() const;
+
     // The page is allowed by the site lists; a refusal writes one line to the debug output.
     // Methods that list, open or upload files do nothing on a page that is not allowed.
-    bool SiteAllowed() const;
-
-    // The window that owns the control's message boxes: its own, else none yet.
-    HWND MessageOwner() const;
+    bool SiteAllowed();
     // Whether ExcuteLocalFile may hand this path to the shell.
     bool MayExecute(const wchar_t* szPath) const;
     void ShowSystemMessage(DWORD dwError) const;
@@ -216,10 +264,20 @@ private:
     const CSiteLock m_siteLock;
     ULONG m_nIdVal;
     bool m_bWindowCreated = false;  // latch: set once at window creation, never cleared
+    bool m_bLanguageLoaded = false; // this control has loaded (or tried) its pack
     SHORT m_nStatusWidths[3] = {180, 125, -1};
-    SIZEL m_sizeExtent;             // HIMETRIC
     bool m_bDirty = false;
-    HWND m_hWnd = nullptr;
+
+    // ---- window ----
+    CWindowHooks m_windowHooks;
+    CPageLink m_pageLink;
+    std::wstring m_strOwnElementId;
+    HACCEL m_hAccel = nullptr;       // a resource table: freed with the module
+    HWND m_hStatusBar = nullptr;     // child of the control's window, dies with it
+    // Exactly what was registered at creation, revoked at WM_DESTROY whatever UseDragDrop says
+    // by then.
+    PTL::CDropRegistration m_dropOnPage;
+    PTL::CDropRegistration m_dropOnControl;
 
     // ---- upload ----
     // Members and helpers of StartUpload, UploadCancel, AppendPostData and ClearPostData
@@ -231,7 +289,6 @@ private:
     // The hosting page's address (the base of Action) and its document (a redirect answer sends
     // the page there); empty until the control is connected to its page.
     std::wstring m_strPageUrl;
-    PTL::CComPtr<IDispatch> m_pPageDocument;
     // A modal upload is being prepared or run: StartUpload does nothing meanwhile.
     bool m_bUploadActive = false;
 

@@ -69,6 +69,8 @@ bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstri
     // Also for the user's own drops and choices: a page that is not allowed gets no file.
     if (!SiteAllowed())
         return false;
+    // The refusal messages are the pack's texts.
+    EnsureLanguage();
     // Measure: what cannot be opened as a file is left out without a word.
     std::vector<CMeasuredFile> candidates, oversize;
     ULONGLONG liBatchTotal = 0;
@@ -221,6 +223,7 @@ STDMETHODIMP CPL5Ctrl::OpenFile(BSTR bstrInputName)
 {
     if (UploadRunningInChildMode() || !SiteAllowed())
         return S_OK;
+    EnsureLanguage();
     const std::wstring strInputName = EffectiveInputName(bstrInputName);
     const std::wstring strFilter = MakeDialogFilter(m_filters.Pairs(), PL5Lang::GetString(IDS_ALL_FILES));
     CFileDialogEx dialog(true,
@@ -240,6 +243,7 @@ STDMETHODIMP CPL5Ctrl::SelectSingleFile(BSTR bstrFilterName, BSTR bstrFilterExt,
     VariantInit(pVal);
     if (!SiteAllowed())
         return S_OK;
+    EnsureLanguage();
     std::vector<CFilterPair> filter = {{TextOf(bstrFilterName), TextOf(bstrFilterExt)}};
     if (filter[0].strName.empty() || filter[0].strPattern.empty())
         filter.clear();  // the catch-all "All files"
