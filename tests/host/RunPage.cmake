@@ -1,7 +1,8 @@
 # Runs one page through the host and checks the exit code and the output against the test's
-# expectations (see pl5_page_test).
+# expectations (see pl5_page_test). HOST_ARGS, if given, go to the host before the page.
 separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
-execute_process(COMMAND ${emulator} ${HOST} --timeout 120 ${PAGE} INPUT_FILE /dev/null
+separate_arguments(host_args UNIX_COMMAND "${HOST_ARGS}")
+execute_process(COMMAND ${emulator} ${HOST} --timeout 120 ${host_args} ${PAGE} INPUT_FILE /dev/null
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}")
 if(NOT err STREQUAL "")
