@@ -209,9 +209,13 @@ TEST_F(ControlSecurity, HugeEndlessAndNulAnswers)
         EXPECT_EQ(!cases[i].bComplete, EventFired(sink, EVENT_ERROR)) << "case " << i;
         EXPECT_FALSE(EventFired(sink, EVENT_CANCEL)) << "case " << i;
         if (i == 3)
+        {
             EXPECT_EQ(1000000u, strAnswer.size());
+        }
         else if (cases[i].bComplete)
+        {
             EXPECT_EQ(cases[i].strResult, strAnswer) << "case " << i;
+        }
     }
 }
 
