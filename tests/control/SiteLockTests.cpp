@@ -1,12 +1,10 @@
 // The site lock and the certificate rule as an administrator sets them: patterns against page
-// addresses, the lists in force, the policy as read from the registry, and what the control
-// refuses on a page that is not allowed.
+// addresses, the lists in force and the policy as read from the registry. What the control
+// refuses on a page that is not allowed is shown by pages in the host and by cscript.
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <objsafe.h>
 
-#include "common/InProcessControl.h"
 #include "common/PolicyKey.h"
 #include "control/SiteLock.h"
 
@@ -123,51 +121,5 @@ TEST(SiteLock, PolicyReadFromTheMachineKeyOnly)
         const CControlPolicy policy = CControlPolicy::ReadMachinePolicy();
         EXPECT_FALSE(policy.bSiteListSet);
         EXPECT_EQ(nVerify == 1, policy.bVerifyCertificates);
-    }
-}
-
-// Made in-process, the control knows no page: with a list in force it must refuse to be marked
-// safe and to list anything; without one it behaves as always.
-TEST(SiteLock, ControlWithoutAnAllowedPageRefuses)
-{
-    WCHAR szFile[MAX_PATH];
-    GetModuleFileNameW(nullptr, szFile, MAX_PATH);  // a file that surely exists
-    for (bool bLocked : {false, true})
-    {
-        CPolicyKey machine;
-        if (bLocked)
-            machine.SetSites({L"*"});
-        PTL::CComPtr<IPL5Ctrl> p = NewInProcessControl();
-        PTL::CComPtr<IObjectSafety> pSafety;
-        ASSERT_EQ(S_OK, p->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&pSafety)));
-        const DWORD nBoth = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-        for (const IID* piid : {&IID_IDispatch, &IID_IPersistPropertyBag})
-        {
-            REFIID riid = *piid;
-            DWORD nSupported = 7, nEnabled = 7;
-            EXPECT_EQ(S_OK, pSafety->GetInterfaceSafetyOptions(riid, &nSupported, &nEnabled));
-            EXPECT_EQ(bLocked ? 0u : nBoth, nSupported) << bLocked;
-            EXPECT_EQ(0u, nEnabled);
-            EXPECT_EQ(bLocked ? E_FAIL : S_OK, pSafety->SetInterfaceSafetyOptions(riid, nBoth, nBoth)) << bLocked;
-            // Turning the options off is always allowed.
-            EXPECT_EQ(S_OK, pSafety->SetInterfaceSafetyOptions(riid, nBoth, 0));
-        }
-
-        PTL::CComBSTR bstrFile(szFile), bstrEmpty(L""), bstrId(L"id");
-        EXPECT_EQ(S_OK, p->AddFile(bstrFile, bstrEmpty));
-        EXPECT_EQ(bLocked ? S_FALSE : S_OK, p->AddTempFile(bstrEmpty, 1, bstrId));
-        LONG nCount = -1;
-        EXPECT_EQ(S_OK, p->get_GetCount(&nCount));
-        EXPECT_EQ(bLocked ? 0 : 2, nCount);
-        // Nothing to send: StartUpload returns before any dialog or request.
-        if (bLocked)
-        {
-            BSTR bstrResult = reinterpret_cast<BSTR>(1);
-            EXPECT_EQ(S_OK, p->StartUpload(&bstrResult));
-            EXPECT_EQ(nullptr, bstrResult);
-            VARIANT_BOOL vb = VARIANT_TRUE;
-            EXPECT_EQ(S_OK, p->ExcuteLocalFile(bstrFile, &vb));
-            EXPECT_EQ(VARIANT_FALSE, vb);
-        }
     }
 }

@@ -61,6 +61,10 @@ Else
     up.AddTempFile "x.txt", 10, "id"
     Check up.GetCount() = 0, "nothing is listed: " & up.GetCount()
     Check up.ExcuteLocalFile("http://127.0.0.1:" & port & "/opened") = False, "nothing is opened"
+    ' No file dialog opens (one would hold the script until the test's time limit).
+    up.OpenFile
+    Check IsEmpty(up.SelectSingleFile()), "no file is chosen"
+    Check up.GetCount() = 0, "nothing is listed after OpenFile"
     answer = up.StartUpload()
     Check IsEmpty(answer) Or answer = "", "no answer: " & answer
     Check RecordedCount() = 0, "no request reached the receiver"
