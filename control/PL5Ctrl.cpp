@@ -89,7 +89,9 @@ private:
 };
 } // namespace
 
-CPL5Ctrl::CPL5Ctrl() : m_nIdVal(CInstanceNumbers::Draw())
+CPL5Ctrl::CPL5Ctrl()
+    : m_policy(CControlPolicy::ReadMachinePolicy()), m_siteLock(CSiteLock::ForPolicy(m_policy)),
+      m_nIdVal(CInstanceNumbers::Draw())
 {
     PL5Lang::SetProgramTitle(L"Pelora");
     // The list asks whether an upload runs, and in child mode hands each new entry to the
@@ -191,7 +193,7 @@ STDMETHODIMP CPL5Ctrl::get_ProgramTitle(BSTR* pVal) { return GetText(PL5Lang::Pr
 STDMETHODIMP CPL5Ctrl::put_ProgramTitle(BSTR newVal)
 {
     // Process-wide; the message caption takes it at the next pack load.
-    PL5Lang::SetProgramTitle(TextOf(newVal).c_str());
+    PL5Lang::SetProgramTitle(TextOf(newVal));
     m_uploadDlg.SetTitle(UploadTitleSuffix());
     return S_OK;
 }
@@ -398,6 +400,16 @@ STDMETHODIMP CPL5Ctrl::put_SetStatusWidth(USHORT nIdx, SHORT newVal)
     return S_OK;
 }
 
+// ---- site lock ----------------------------------------------------------------------------
+
+bool CPL5Ctrl::SiteAllowed()
+{
+    if (!m_siteLock.InForce() || m_siteLock.Allows(PageUrl()))
+        return true;
+    OutputDebugStringW(L"Pelora5: refused, the page is not among the allowed sites\n");
+    return false;
+}
+
 // ---- ExcuteLocalFile ----------------------------------------------------------------------
 
 void CPL5Ctrl::ShowSystemMessage(DWORD dwError) const
@@ -411,6 +423,8 @@ STDMETHODIMP CPL5Ctrl::ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal)
     if (!pVal)
         return E_POINTER;
     *pVal = VARIANT_FALSE;
+    if (!SiteAllowed())
+        return S_OK;
     const std::wstring strPath = TextOf(bstrFileName);
     if (!MayExecute(strPath.c_str()))
     {

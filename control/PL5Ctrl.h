@@ -11,6 +11,7 @@
 #include "Pelora5_h.h"
 #include "control/PL5CtrlEvents.h"
 #include "control/PageLink.h"
+#include "control/SiteLock.h"
 #include "filelist/FileEntry.h"
 #include "progress/UploadDlg.h"
 #include "ptl/ComPtr.h"
@@ -167,6 +168,11 @@ public:
     STDMETHODIMP ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal) override;
     STDMETHODIMP get_IDVAL(ULONG* pVal) override;
 
+    // ---- site lock (control/PL5Ctrl.cpp) ----
+    // Whether the object may be marked safe for scripting and initialisation: the page it is on
+    // is allowed by the machine's site lists (always, when no list is in force).
+    bool MayBeMarkedSafe() { return SiteAllowed(); }
+
     // ---- window (control/PL5CtrlWindow.cpp) ----
     BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
     HRESULT OnTranslateAccelerator(MSG* pMsg);
@@ -211,6 +217,9 @@ private:
     void LoadLanguagePack();
     std::wstring DefaultBackgroundUrl() const;
 
+    // The page is allowed by the site lists; a refusal writes one line to the debug output.
+    // Methods that list, open or upload files do nothing on a page that is not allowed.
+    bool SiteAllowed();
     // Whether ExcuteLocalFile may hand this path to the shell.
     bool MayExecute(const wchar_t* szPath) const;
     void ShowSystemMessage(DWORD dwError) const;
@@ -251,6 +260,9 @@ private:
     // ---- end of file list -----------------------------------------------------------------
 
     CPL5Properties m_props;
+    // The machine's policy, read when the control is made, and the site lists it puts in force.
+    const CControlPolicy m_policy;
+    const CSiteLock m_siteLock;
     ULONG m_nIdVal;
     bool m_bWindowCreated = false;  // latch: set once at window creation, never cleared
     bool m_bLanguageLoaded = false; // this control has loaded (or tried) its pack

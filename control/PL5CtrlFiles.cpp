@@ -7,6 +7,8 @@
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 
+#include <new>
+
 using namespace PL5Script;
 
 namespace
@@ -64,6 +66,9 @@ std::vector<FileEntry> CPL5Ctrl::ListedFiles() const { return m_list.List().Entr
 
 bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstring& strInputName, bool bChosenByUser)
 {
+    // Also for the user's own drops and choices: a page that is not allowed gets no file.
+    if (!SiteAllowed())
+        return false;
     // The refusal messages are the pack's texts.
     EnsureLanguage();
     // Measure: what cannot be opened as a file is left out without a word.
@@ -186,7 +191,7 @@ STDMETHODIMP CPL5Ctrl::put_SelectState(LONG nIdx, VARIANT_BOOL newVal)
 
 STDMETHODIMP CPL5Ctrl::AddFile(BSTR bstrFileName, BSTR bstrInputName)
 {
-    if (UploadRunningInChildMode())
+    if (UploadRunningInChildMode() || !SiteAllowed())
         return S_OK;
     AddFiles({TextOf(bstrFileName)}, EffectiveInputName(bstrInputName), false);
     return S_OK;
@@ -196,6 +201,8 @@ STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR bstrFileName, ULONG nFileSize, BSTR bstr
 {
     if (m_props.bChildMode)
         return S_OK;
+    if (!SiteAllowed())
+        return S_FALSE;
     const CFileList& list = m_list.List();
     if (m_props.nMaxFileCount != NO_COUNT_LIMIT && list.Count() >= m_props.nMaxFileCount)
         return S_FALSE;
@@ -214,7 +221,7 @@ STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR bstrFileName, ULONG nFileSize, BSTR bstr
 
 STDMETHODIMP CPL5Ctrl::OpenFile(BSTR bstrInputName)
 {
-    if (UploadRunningInChildMode())
+    if (UploadRunningInChildMode() || !SiteAllowed())
         return S_OK;
     EnsureLanguage();
     const std::wstring strInputName = EffectiveInputName(bstrInputName);
@@ -234,6 +241,8 @@ STDMETHODIMP CPL5Ctrl::SelectSingleFile(BSTR bstrFilterName, BSTR bstrFilterExt,
     if (!pVal)
         return E_POINTER;
     VariantInit(pVal);
+    if (!SiteAllowed())
+        return S_OK;
     EnsureLanguage();
     std::vector<CFilterPair> filter = {{TextOf(bstrFilterName), TextOf(bstrFilterExt)}};
     if (filter[0].strName.empty() || filter[0].strPattern.empty())
@@ -255,7 +264,14 @@ STDMETHODIMP CPL5Ctrl::SelectSingleFile(BSTR bstrFilterName, BSTR bstrFilterExt,
 
 STDMETHODIMP CPL5Ctrl::AppendFilter(VARIANT bstrName, VARIANT bstrExt)
 {
-    m_filters.AppendFrom(bstrName, bstrExt);
+    try
+    {
+        m_filters.AppendFrom(bstrName, bstrExt);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
     return S_OK;
 }
 

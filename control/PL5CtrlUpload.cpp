@@ -36,7 +36,8 @@ STDMETHODIMP CPL5Ctrl::AppendPostData(VARIANT varName, VARIANT varValue)
     }
     catch (const std::bad_alloc&)
     {
-        // Fields appended before the failure stay; script learns nothing, as for any refusal.
+        // Nothing was appended; the page must not send a form it believes complete.
+        return E_OUTOFMEMORY;
     }
     return S_OK;
 }
@@ -58,7 +59,7 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
     // Written only for a complete outcome; an [out] string starts as none.
     if (pVal)
         *pVal = nullptr;
-    if (m_bUploadActive || m_uploadDlg.bRunning)
+    if (m_bUploadActive || m_uploadDlg.bRunning || !SiteAllowed())
         return S_OK;
     // The dialog's template and texts come from the pack.
     EnsureLanguage();
@@ -71,6 +72,7 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
         const std::wstring strAction = ResolveActionUrl(m_props.strAction.c_str(), strPageUrl.c_str());
         m_uploadDlg.bUseUnicode = m_props.bUseUnicode;
         m_uploadDlg.bMakeInline = m_props.bMakeInlineResponse;
+        m_uploadDlg.bVerifyCertificates = m_policy.bVerifyCertificates;
         if (m_uploadDlg.IsChild())
         {
             // The outcome arrives later, through OnUploadReport.

@@ -11,9 +11,9 @@ class CFilterList
 {
 public:
     void Append(const std::wstring& strName, const std::wstring& strPattern) { m_pairs.push_back({strName, strPattern}); }
-    // Two strings append one pair. Two script arrays of equal "length" append the pairs of
-    // their elements, every element read, skipping a pair where either is not a string. Any
-    // other combination appends nothing.
+    // Two strings append one pair. Two script arrays of equal length append the pairs of their
+    // elements, skipping a pair where either is not a string. Any other combination appends
+    // nothing (PTL::ReadStringPairs). Throws std::bad_alloc, having appended nothing.
     void AppendFrom(const VARIANT& varName, const VARIANT& varPattern);
     void Clear() { m_pairs.clear(); }
     const std::vector<CFilterPair>& Pairs() const { return m_pairs; }

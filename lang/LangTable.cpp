@@ -1,7 +1,8 @@
 #include "lang/LangTable.h"
 
-#include <atomic>
 #include <commctrl.h>
+#include <map>
+#include <memory>
 
 #include "lang/LangIds.h"
 #include "lang/ResourceReader.h"
@@ -16,13 +17,17 @@ namespace
 const wchar_t szPackTag[] = L"PELORA5";
 
 // Process-wide state, made on first use so that no other module-level object can reach it
-// before it exists.
+// before it exists. Everything in it is read and written under the lock.
 struct CLangState
 {
-    CLangTable table;
+    SRWLOCK lock = SRWLOCK_INIT;
+    // Each pack's table, read at its first load and kept until the module is unloaded, so that
+    // a block or a table another thread still reads is never freed by a pack change.
+    std::map<UINT, std::unique_ptr<const CLangTable>> packs;
+    const CLangTable* pActive = nullptr;
     std::wstring strCaption;
     std::wstring strProgramTitle = L"Pelora";
-    std::atomic<long> nUploads{0};
+    long nUploads = 0;
 };
 
 CLangState& State()
@@ -30,6 +35,24 @@ CLangState& State()
     static CLangState s_state;
     return s_state;
 }
+
+class CSharedLock
+{
+public:
+    CSharedLock() { AcquireSRWLockShared(&State().lock); }
+    ~CSharedLock() { ReleaseSRWLockShared(&State().lock); }
+    CSharedLock(const CSharedLock&) = delete;
+    CSharedLock& operator=(const CSharedLock&) = delete;
+};
+
+class CExclusiveLock
+{
+public:
+    CExclusiveLock() { AcquireSRWLockExclusive(&State().lock); }
+    ~CExclusiveLock() { ReleaseSRWLockExclusive(&State().lock); }
+    CExclusiveLock(const CExclusiveLock&) = delete;
+    CExclusiveLock& operator=(const CExclusiveLock&) = delete;
+};
 
 HMODULE ThisModule()
 {
@@ -58,46 +81,70 @@ const std::wstring* FindString(const CLangTable& table, UINT nId)
     return it == table.strings.end() ? nullptr : &it->second;
 }
 
-// Moves the scratch table's strings and its non-empty blocks into a new active table.
-CLangTable Activate(CLangTable& scratch)
+// Moves the scratch table's strings and its non-empty blocks into a new table.
+std::unique_ptr<const CLangTable> Activate(CLangTable& scratch)
 {
-    CLangTable active;
-    active.strings = std::move(scratch.strings);
+    std::unique_ptr<CLangTable> pTable(new CLangTable);
+    pTable->strings = std::move(scratch.strings);
     for (auto& menu : scratch.menus)
         if (!menu.second.data.empty())
-            active.menus[menu.first] = std::move(menu.second);
+            pTable->menus[menu.first] = std::move(menu.second);
     for (auto& dialog : scratch.dialogs)
         if (!dialog.second.data.empty())
-            active.dialogs[dialog.first] = std::move(dialog.second);
-    return active;
+            pTable->dialogs[dialog.first] = std::move(dialog.second);
+    return pTable;
+}
+
+// The table of a pack, read from the module at its first use. Null when the pack cannot be read.
+const CLangTable* PackTable(UINT nPack)
+{
+    {
+        CSharedLock lock;
+        const auto it = State().packs.find(nPack);
+        if (it != State().packs.end())
+            return it->second.get();
+    }
+    // Read without the lock: readers on other threads go on meanwhile.
+    CLangTable scratch;
+    if (!ReadPack(ThisModule(), nPack, scratch))
+        return nullptr;
+    std::unique_ptr<const CLangTable> pRead = Activate(scratch);
+    CExclusiveLock lock;
+    // Another thread may have read the same pack meanwhile; the first table stays.
+    return State().packs.emplace(nPack, std::move(pRead)).first->second.get();
 }
 
 bool LoadLanguageCore(const wchar_t* szCode)
 {
-    if (State().nUploads.load() > 0)
-        return false;
     std::wstring strCode = szCode ? szCode : L"";
     if (strCode.size() > 2)
         strCode.resize(2);
     const UINT nPack = EqualNoCase(strCode, L"ko") ? IDR_LANG_KO : IDR_LANG_EN;
+    {
+        CSharedLock lock;
+        if (State().nUploads > 0)
+            return false;
+    }
 
-    CLangTable scratch;
-    if (!ReadPack(ThisModule(), nPack, scratch))
+    // A kept table never changes, so it is checked without the lock.
+    const CLangTable* pTable = PackTable(nPack);
+    if (!pTable)
         return false;
-    const std::wstring* pTag = FindString(scratch, IDS_PACK_TAG);
-    const std::wstring* pLanguage = FindString(scratch, IDS_PACK_LANGUAGE);
+    const std::wstring* pTag = FindString(*pTable, IDS_PACK_TAG);
+    const std::wstring* pLanguage = FindString(*pTable, IDS_PACK_LANGUAGE);
     if (!pTag || *pTag != szPackTag || !pLanguage || !EqualNoCase(*pLanguage, strCode))
         return false;
+    const std::wstring* pCaption = FindString(*pTable, IDS_MESSAGE_CAPTION);
+    std::wstring strCaption = pCaption ? *pCaption : std::wstring();
 
-    // Build everything first so that an allocation failure leaves the old table in force.
-    CLangTable active = Activate(scratch);
-    std::wstring strCaption;
-    if (const std::wstring* pCaption = FindString(active, IDS_MESSAGE_CAPTION))
-        strCaption = *pCaption;
+    // The table, its caption and the upload check change together: one pack change at a time,
+    // and none once an upload on any thread has begun.
+    CExclusiveLock lock;
+    if (State().nUploads > 0)
+        return false;
     if (!State().strProgramTitle.empty())
         strCaption += L" - " + State().strProgramTitle;
-
-    std::swap(State().table, active);
+    State().pActive = pTable;
     State().strCaption.swap(strCaption);
     return true;
 }
@@ -136,52 +183,69 @@ bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivate
 
 std::wstring GetString(UINT nId)
 {
-    const std::wstring* pText = FindString(State().table, nId);
+    CSharedLock lock;
+    const std::wstring* pText = State().pActive ? FindString(*State().pActive, nId) : nullptr;
     return pText ? *pText : std::wstring();
 }
 
+namespace
+{
+const CLangBlock* FindBlock(std::map<UINT, CLangBlock> CLangTable::*pMap, UINT nId)
+{
+    CSharedLock lock;
+    if (!State().pActive)
+        return nullptr;
+    const std::map<UINT, CLangBlock>& blocks = State().pActive->*pMap;
+    const auto it = blocks.find(nId);
+    return it == blocks.end() ? nullptr : &it->second;
+}
+} // namespace
+
 const CLangBlock* FindMenu(UINT nId)
 {
-    const auto& menus = State().table.menus;
-    const auto it = menus.find(nId);
-    return it == menus.end() ? nullptr : &it->second;
+    return FindBlock(&CLangTable::menus, nId);
 }
 
 const CLangBlock* FindDialog(UINT nId)
 {
-    const auto& dialogs = State().table.dialogs;
-    const auto it = dialogs.find(nId);
-    return it == dialogs.end() ? nullptr : &it->second;
+    return FindBlock(&CLangTable::dialogs, nId);
 }
 
 std::wstring MessageCaption()
 {
+    CSharedLock lock;
     return State().strCaption;
 }
 
 void SetProgramTitle(const wchar_t* szTitle)
 {
-    State().strProgramTitle = szTitle ? szTitle : L"";
+    SetProgramTitle(std::wstring(szTitle ? szTitle : L""));
+}
+
+void SetProgramTitle(std::wstring strTitle)
+{
+    CExclusiveLock lock;
+    State().strProgramTitle.swap(strTitle);
 }
 
 std::wstring ProgramTitle()
 {
+    CSharedLock lock;
     return State().strProgramTitle;
 }
 
 void BeginUpload()
 {
+    CExclusiveLock lock;
     ++State().nUploads;
 }
 
 void EndUpload()
 {
     // An unmatched call must not leave the counter negative and the table unguarded later.
-    std::atomic<long>& nUploads = State().nUploads;
-    long n = nUploads.load();
-    while (n > 0 && !nUploads.compare_exchange_weak(n, n - 1))
-    {
-    }
+    CExclusiveLock lock;
+    if (State().nUploads > 0)
+        --State().nUploads;
 }
 
 void ApplyColumnTitles(HWND hListView)

@@ -1,7 +1,9 @@
 // The process-wide language table: texts, the context menu and dialog templates of the active
-// language pack, looked up by id. All of it lives on the page's thread; the upload worker only
-// reads strings, which is why a lookup never inserts and a pack change is refused while an
-// upload runs.
+// language pack, looked up by id. A browser runs the pages of several tabs on several threads of
+// one process, and upload workers read texts too, so every function here may be called from any
+// thread: a pack change is one step under a lock, lookups never insert, the tables of both packs
+// stay in memory once read (a block handed out stays valid), and no pack change is made while
+// an upload runs anywhere in the process.
 #pragma once
 #include <windows.h>
 #include <functional>
@@ -39,8 +41,8 @@ bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivate
 // The active table's text for an id, or the empty text. Never inserts.
 std::wstring GetString(UINT nId);
 
-// Template blocks of the active table, or nullptr. A pointer stays valid until the next pack
-// is made active.
+// Template blocks of the active table, or nullptr. A block stays valid until the module is
+// unloaded, whatever pack is made active meanwhile.
 const CLangBlock* FindMenu(UINT nId);
 const CLangBlock* FindDialog(UINT nId);
 
@@ -50,10 +52,12 @@ std::wstring MessageCaption();
 
 // The process-wide program title (ProgramTitle); reset to "Pelora" by every new control.
 void SetProgramTitle(const wchar_t* szTitle);
+void SetProgramTitle(std::wstring strTitle);
 std::wstring ProgramTitle();
 
-// Uploads in progress: while any runs, LoadLanguage refuses to swap the table. Call both on the
-// page's thread, BeginUpload before the worker starts and EndUpload after it has ended.
+// Uploads in progress, counted for the whole process: while any runs, on any thread,
+// LoadLanguage refuses to swap the table. BeginUpload before the worker starts, EndUpload after
+// it has ended.
 void BeginUpload();
 void EndUpload();
 

@@ -68,6 +68,7 @@ public:
     std::vector<UploadPart>& UploadParts = m_engine.State().UploadParts;
     bool& bUseUnicode = m_engine.State().bUseUnicode;
     bool& bMakeInline = m_engine.State().bMakeInline;
+    bool& bVerifyCertificates = m_engine.State().bVerifyCertificates;
     const std::atomic<bool>& bRunning = m_engine.State().bRunning;
     std::atomic<bool>& bStopRequested = m_engine.State().bStopRequested;
     const std::wstring& szResponse = m_engine.State().szResponse;

@@ -1,5 +1,7 @@
 // IObjectSafety: the object reports and accepts "safe for untrusted callers" and "safe for
-// untrusted data" for every interface it supports.
+// untrusted data" for every interface it supports, as long as T::MayBeMarkedSafe() says so. When
+// it does not (the object does not serve the page it is on), no option is reported and enabling
+// one fails, so a browser neither scripts nor initialises the object.
 #pragma once
 #include <windows.h>
 #include <objsafe.h>
@@ -25,6 +27,8 @@ public:
         *pdwEnabledOptions = 0;
         if (!Supports(riid))
             return E_NOINTERFACE;
+        if (!static_cast<T*>(this)->MayBeMarkedSafe())
+            return S_OK;
         *pdwSupportedOptions = dwSupported;
         *pdwEnabledOptions = m_dwEnabled;
         return S_OK;
@@ -34,6 +38,8 @@ public:
         if (!Supports(riid))
             return E_NOINTERFACE;
         if (dwOptionSetMask & ~dwSupported)
+            return E_FAIL;
+        if ((dwEnabledOptions & dwOptionSetMask) && !static_cast<T*>(this)->MayBeMarkedSafe())
             return E_FAIL;
         m_dwEnabled = (m_dwEnabled & ~dwOptionSetMask) | (dwEnabledOptions & dwOptionSetMask);
         return S_OK;

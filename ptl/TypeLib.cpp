@@ -5,22 +5,16 @@ namespace PTL
 {
 namespace
 {
-CRITICAL_SECTION* Lock()
-{
-    static CRITICAL_SECTION cs = [] {
-        CRITICAL_SECTION c;
-        InitializeCriticalSection(&c);
-        return c;
-    }();
-    return &cs;
-}
+// A lock that needs no run-time initialisation: the first control may be made on any thread,
+// and two threads may ask for the library at once.
+SRWLOCK g_lock = SRWLOCK_INIT;
 ITypeLib* g_pTypeLib = nullptr;
 
 class CGuard
 {
 public:
-    CGuard() { EnterCriticalSection(Lock()); }
-    ~CGuard() { LeaveCriticalSection(Lock()); }
+    CGuard() { AcquireSRWLockExclusive(&g_lock); }
+    ~CGuard() { ReleaseSRWLockExclusive(&g_lock); }
     CGuard(const CGuard&) = delete;
     CGuard& operator=(const CGuard&) = delete;
 };

@@ -214,12 +214,13 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, co
 }
 
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel,
-                   DWORD nTimeoutMs)
+                   DWORD nTimeoutMs, bool bVerifyCertificates)
 {
     CFetchLimits limits;
     limits.pCancel = pCancel;
     limits.nTimeoutMs = nTimeoutMs;
     limits.strCredentialOrigin = szActionUrl;
+    limits.bVerifyCertificates = bVerifyCertificates;
     limits.nDeadlineTick = GetTickCount64() + nRewriteBudgetMs;
     size_t nCharsLeft = nRewriteBudgetChars;
     RewriteInline(szResponse, szActionUrl, [&](const std::wstring& strUrl) {

@@ -68,7 +68,7 @@ bool ReadBody(const PTL::CHttpFile& file, const CFetchLimits& limits, std::strin
 
 // Sends a GET of an http(s) address. The request is built through a connection rather than by
 // address in one call because only then do the time-outs reach the request on every platform.
-bool SendGet(HINTERNET hSession, const std::wstring& strUrl, DWORD nFlags, DWORD nTimeout,
+bool SendGet(HINTERNET hSession, const std::wstring& strUrl, DWORD nFlags, DWORD nTimeout, bool bVerify,
              PTL::CInternetCancel* pCancel, PTL::CHttpConnection& connection, PTL::CHttpFile& file)
 {
     PTL::CUrlComponents parts;
@@ -88,6 +88,12 @@ bool SendGet(HINTERNET hSession, const std::wstring& strUrl, DWORD nFlags, DWORD
     if (pCancel && !pCancel->Check(file))
         return false;
     file.SetTimeouts(nTimeout, nTimeout, nTimeout);
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS && !bVerify)
+    {
+        DWORD nSecurity = SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA |
+                          SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+        file.SetOption(INTERNET_OPTION_SECURITY_FLAGS, &nSecurity, sizeof(nSecurity));
+    }
     return HttpSendRequestW(file, nullptr, 0, nullptr, 0) != FALSE;
 }
 
@@ -109,14 +115,16 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
             return std::wstring();
 
         DWORD nFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
-        if (!IsSameOrigin(strCurrent, limits.strCredentialOrigin))
+        const bool bTargetOrigin = IsSameOrigin(strCurrent, limits.strCredentialOrigin);
+        if (!bTargetOrigin)
             nFlags |= INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+        const bool bVerify = limits.bVerifyCertificates || !bTargetOrigin;
 
         PTL::CHttpConnection connection;
         PTL::CHttpFile file;
         const PTL::CInternetCancel::CScope connectionScope(limits.pCancel, connection);
         const PTL::CInternetCancel::CScope fileScope(limits.pCancel, file);
-        if (!SendGet(session, strCurrent, nFlags, nTimeout, limits.pCancel, connection, file))
+        if (!SendGet(session, strCurrent, nFlags, nTimeout, bVerify, limits.pCancel, connection, file))
             return std::wstring();
         DWORD nStatus = 0;
         file.QueryInfo(HTTP_QUERY_STATUS_CODE, nStatus);

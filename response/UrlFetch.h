@@ -19,6 +19,10 @@ struct CFetchLimits
     int nMaxRedirects = 10;
     // Closes the fetch's handles when another thread gives up on it; may be null.
     PTL::CInternetCancel* pCancel = nullptr;
+    // False (the upload's own setting when no policy requires verification): the credential
+    // origin's certificate problems are let pass, as they were for the upload to it. Every other
+    // origin is always verified.
+    bool bVerifyCertificates = true;
 };
 
 // The body of a GET of strUrl, decoded from the thread's ANSI code page; each block read ends at

@@ -1,20 +1,53 @@
 #include "upload/MultipartBody.h"
 
-#include <cstdlib>
-#include <ctime>
+#include <bcrypt.h>
+
+#include <stdexcept>
+
+namespace
+{
+// Fills the buffer from the system's cryptographic random source.
+void SystemRandom(BYTE* pBytes, ULONG nBytes)
+{
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, pBytes, nBytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+        throw std::runtime_error("no system random source");
+}
+
+// One of nChoices characters, each equally likely: bytes at or above the largest multiple of
+// nChoices are drawn again, since they would favour the first characters.
+wchar_t RandomCharacter(const wchar_t* szChoices, unsigned nChoices, const BYTE*& pNext, const BYTE* pEnd)
+{
+    const unsigned nLimit = 256 - 256 % nChoices;
+    for (;;)
+    {
+        BYTE nByte = 0;
+        if (pNext < pEnd)
+            nByte = *pNext++;
+        else
+            SystemRandom(&nByte, 1);
+        if (nByte < nLimit)
+            return szChoices[nByte % nChoices];
+    }
+}
+} // namespace
 
 std::wstring MakeBoundary()
 {
     static const wchar_t LETTERS[] = L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     static const wchar_t DIGITS[] = L"0123456789";
-    // The runtime keeps one generator per thread, so a worker seeding it affects no other thread.
-    srand(static_cast<unsigned>(time(nullptr)));
+    // From the system's random source: a boundary the receiver or anyone watching can predict
+    // could be planted in a file's content to end its part early, and time-seeded boundaries
+    // of two uploads in the same second would be equal.
+    BYTE abRandom[32];
+    SystemRandom(abRandom, sizeof(abRandom));
+    const BYTE* pNext = abRandom;
+    const BYTE* const pEnd = abRandom + sizeof(abRandom);
     std::wstring strBoundary(27, L'-');
     for (int i = 0; i < 6; ++i)
-        strBoundary += LETTERS[rand() % 52];
+        strBoundary += RandomCharacter(LETTERS, 52, pNext, pEnd);
     for (int i = 0; i < 2; ++i)
-        strBoundary += DIGITS[rand() % 10];
-    strBoundary += LETTERS[rand() % 52];
+        strBoundary += RandomCharacter(DIGITS, 10, pNext, pEnd);
+    strBoundary += RandomCharacter(LETTERS, 52, pNext, pEnd);
     strBoundary += L"PL5";
     return strBoundary;
 }

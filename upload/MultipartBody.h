@@ -10,8 +10,8 @@
 // Length of a boundary: 27 hyphens, 6 letters, 2 digits, 1 letter, "PL5".
 constexpr size_t BOUNDARY_LENGTH = 39;
 
-// A fresh boundary from the calling thread's pseudo-random generator, seeded with the current
-// time in whole seconds (so two boundaries made in the same second on one thread are equal).
+// A fresh boundary from the system's cryptographic random source. Throws std::runtime_error
+// when the system has none to give.
 std::wstring MakeBoundary();
 
 // "\r\nContent-Disposition: form-data; name=\"NAME\"\r\n\r\nVALUE\r\n"

@@ -75,8 +75,8 @@ public:
     class ECancel
     {
     };
-    // A file no longer yields the bytes that were counted for it (shrunk or gone), or the body
-    // does not fit the 32-bit length the request declares.
+    // A file no longer yields the bytes that were counted for it (shrunk or gone), the body
+    // does not fit the 32-bit length the request declares, or the answer exceeds its bound.
     class EBodyError
     {
     };
@@ -91,6 +91,7 @@ public:
         m_strActionUrl = S.szActionUrl;
         m_bUnicode = S.bUseUnicode;
         m_bInline = S.bMakeInline;
+        m_bVerify = S.bVerifyCertificates;
         m_nConnectMs = S.nConnectTimeoutMs;
         m_nSendMs = S.nSendTimeoutMs;
         m_nReceiveMs = S.nReceiveTimeoutMs;
@@ -196,6 +197,7 @@ private:
     std::wstring m_strActionUrl;
     bool m_bUnicode = false;
     bool m_bInline = false;
+    bool m_bVerify = false;
     DWORD m_nConnectMs = 0;
     DWORD m_nSendMs = 0;
     DWORD m_nReceiveMs = 0;
@@ -469,7 +471,7 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
                           m_strPageUrl.empty() ? nullptr : m_strPageUrl.c_str(), ACCEPT_TYPES, nFlags);
     ThrowIfCancelled(m_request, L"Failed to open http request (%ls %ls)");
     m_request.SetTimeouts(m_nConnectMs, m_nSendMs, m_nReceiveMs);
-    if (bSecure)
+    if (bSecure && !m_bVerify)
     {
         DWORD nSecurity = SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA |
                           SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
@@ -601,6 +603,7 @@ void CUploadRun::ReadResponse()
     S.strRawResponse.clear();
     SetStatus(IDS_STAGE_ASKING);
     std::vector<char> block;
+    size_t nAnswerBytes = 0;  // zero bytes included, so an answer of zeros is bounded too
     for (;;)
     {
         DWORD nAvailable = 0;
@@ -615,13 +618,16 @@ void CUploadRun::ReadResponse()
         // The answer is text: a zero byte ends what is kept of the block it arrives in.
         block[nRead] = '\0';
         S.strRawResponse.append(block.data());
+        nAnswerBytes += nRead;
+        if (nAnswerBytes > UPLOAD_MAX_ANSWER)
+            throw EBodyError();
     }
     SetStatus(IDS_STAGE_RESULT);
     S.szResponse = DecodeWireText(S.strRawResponse, m_bUnicode);
     if (m_bInline && !S.szResponse.empty())
     {
         m_nStage = EUploadStage::Inline;
-        RewriteInline(S.szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000));
+        RewriteInline(S.szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000), m_bVerify);
         if (m_cancel.IsCancelled())
             throw ECancel();
     }

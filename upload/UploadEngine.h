@@ -27,6 +27,9 @@
 constexpr DWORD UPLOAD_CHUNK_SIZE = 51200;
 constexpr DWORD UPLOAD_WRITE_BLOCK = 1024 * 1024;
 constexpr int UPLOAD_MAX_ATTEMPTS = 4;
+// Longest answer taken: a server that sends more (or never stops) fails the upload instead of
+// exhausting the page's memory.
+constexpr size_t UPLOAD_MAX_ANSWER = 64u << 20;
 // Time-outs of the upload's session. The answer may take a while: the server processes the
 // whole upload before it answers.
 constexpr DWORD UPLOAD_CONNECT_TIMEOUT_MS = 30000;
@@ -76,6 +79,9 @@ struct CUploadState
     std::vector<UploadPart> UploadParts;
     bool bUseUnicode = false;
     bool bMakeInline = false;
+    // Set by the machine's policy: an HTTPS target must present a valid certificate. Without it
+    // certificate problems do not stop the upload (intranet servers with their own certificates).
+    bool bVerifyCertificates = false;
     DWORD nConnectTimeoutMs = UPLOAD_CONNECT_TIMEOUT_MS;
     DWORD nSendTimeoutMs = UPLOAD_SEND_TIMEOUT_MS;
     DWORD nReceiveTimeoutMs = UPLOAD_RECEIVE_TIMEOUT_MS;

@@ -5,7 +5,7 @@
 #include <shlwapi.h>
 #include <wininet.h>
 
-#include "ptl/ComPtr.h"
+#include "ptl/ScriptArray.h"
 #include "upload/MultipartBody.h"
 #include "filelist/FileMeasure.h"
 #include "ptl/KernelHandle.h"
@@ -13,24 +13,6 @@
 namespace
 {
 const wchar_t DEFAULT_CONTENT_TYPE[] = L"application/octet-stream";
-
-// Reads one property of a script object by name, late-bound, as a property get.
-bool GetScriptProperty(IDispatch* pObject, const wchar_t* szName, PTL::CComVariant& varResult)
-{
-    LPOLESTR pszName = const_cast<LPOLESTR>(szName);
-    DISPID nDispId = DISPID_UNKNOWN;
-    if (FAILED(pObject->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_SYSTEM_DEFAULT, &nDispId)))
-        return false;
-    DISPPARAMS params = {};
-    varResult.Clear();
-    return SUCCEEDED(pObject->Invoke(nDispId, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_PROPERTYGET,
-                                     &params, &varResult, nullptr, nullptr));
-}
-
-const wchar_t* BstrText(BSTR bstr)
-{
-    return bstr ? bstr : L"";
-}
 } // namespace
 
 void CFormFields::Append(const wchar_t* szName, const wchar_t* szValue)
@@ -44,39 +26,24 @@ void CFormFields::Append(const wchar_t* szName, const wchar_t* szValue)
 
 void CFormFields::AppendPostData(const VARIANT& varName, const VARIANT& varValue)
 {
-    if (varName.vt == VT_BSTR)
+    std::wstring strName;
+    bool bNullName = false;
+    if (PTL::ScriptText(varName, strName, &bNullName) && bNullName)
+        return;
+    // Every field is made before the first is appended: out of memory appends nothing, and a
+    // getter of the page's arrays that calls back into the control sees the fields unchanged.
+    std::vector<PostField> fields;
+    for (const auto& pair : PTL::ReadStringPairs(varName, varValue))
     {
-        if (varValue.vt != VT_BSTR || !varName.bstrVal)
-            return;
-        Append(varName.bstrVal, BstrText(varValue.bstrVal));
-        return;
+        PostField field;
+        field.szName = pair.first;
+        field.szValue = pair.second;
+        field.szPartText = MakeFieldPartText(field.szName, field.szValue);
+        fields.push_back(std::move(field));
     }
-    if (varName.vt != VT_DISPATCH || varValue.vt != VT_DISPATCH || !varName.pdispVal || !varValue.pdispVal)
-        return;
-
-    IDispatch* pNames = varName.pdispVal;
-    IDispatch* pValues = varValue.pdispVal;
-    PTL::CComVariant varNameCount, varValueCount;
-    if (!GetScriptProperty(pNames, L"length", varNameCount) || !GetScriptProperty(pValues, L"length", varValueCount))
-        return;
-    if (VarCmp(&varNameCount, &varValueCount, LOCALE_SYSTEM_DEFAULT, 0) != static_cast<HRESULT>(VARCMP_EQ))
-        return;
-    if (FAILED(varNameCount.ChangeType(VT_I4)) || varNameCount.lVal < 1)
-        return;
-
-    // Every element is read, however long the arrays are.
-    const LONG nCount = varNameCount.lVal;
-    for (LONG i = 0; i < nCount; ++i)
-    {
-        const std::wstring strIndex = std::to_wstring(i);
-        PTL::CComVariant varElementName, varElementValue;
-        if (!GetScriptProperty(pNames, strIndex.c_str(), varElementName) ||
-            !GetScriptProperty(pValues, strIndex.c_str(), varElementValue))
-            continue;
-        if (varElementName.vt != VT_BSTR || varElementValue.vt != VT_BSTR)
-            continue;
-        Append(BstrText(varElementName.bstrVal), BstrText(varElementValue.bstrVal));
-    }
+    m_fields.reserve(m_fields.size() + fields.size());
+    for (PostField& field : fields)
+        m_fields.push_back(std::move(field));
 }
 
 std::wstring GetContentType(const wchar_t* szPath)

@@ -35,9 +35,10 @@ public:
     // Appends one field; a null value counts as the empty text.
     void Append(const wchar_t* szName, const wchar_t* szValue);
 
-    // The script method: two strings append one field; two script arrays (objects with a
-    // "length" and elements named "0", "1", ...) append one field per pair of string elements.
-    // Anything else, arrays of different lengths or an empty array, does nothing.
+    // The script method: two strings append one field (a null name string is ignored); two
+    // script arrays append one field per pair of string elements (PTL::ReadStringPairs).
+    // Anything else, arrays of different lengths or an empty array, does nothing. Throws
+    // std::bad_alloc, having appended nothing.
     void AppendPostData(const VARIANT& varName, const VARIANT& varValue);
 
     void ClearPostData() { m_fields.clear(); }

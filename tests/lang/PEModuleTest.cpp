@@ -2,6 +2,8 @@
 // corrupted pack images that must never crash or leave memory reserved.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 
 #include "lang/LangTestUtil.h"
@@ -191,10 +193,16 @@ TEST(PEModule, SectionsGetTheirProtectionsAndReleaseFreesAll)
 }
 
 // Deterministic corruptions of both real packs: truncations every 32 bytes and damage to single
-// bytes, bits and words in the headers and the resource tree. Each image is refused or mapped
-// and read; nothing may crash and no mapping may outlive its load.
+// bytes, bits and words, runs of random bytes and copied spans, in the headers and the resource
+// tree. Each image is refused or mapped and read; nothing may crash and no mapping may outlive
+// its load. PL5_PACK_MUTATIONS sets the mutations per pack: the tests run a slice, ./run fuzz the
+// full 5,000 per pack.
 TEST(PEModule, CorruptedPacksAreRefusedOrReadNeverCrash)
 {
+    char szMutations[16] = "";
+    const int nMutations = GetEnvironmentVariableA("PL5_PACK_MUTATIONS", szMutations, sizeof(szMutations))
+                               ? atoi(szMutations)
+                               : 600;
     const DWORD anInteresting[] = {0, 1, 0x7F, 0x80, 0xFF, 0xFFFF, 0x8000, 0x7FFFFFFF,
                                    0x80000000, 0xFFFFFFFF, 0x1000, 0xFFF, 0x80000010};
     const size_t nBefore = CountAllocations();
@@ -210,16 +218,27 @@ TEST(PEModule, CorruptedPacksAreRefusedOrReadNeverCrash)
         std::vector<std::vector<BYTE>> images;
         for (size_t n = 0; n < pack.size(); n += 32)
             images.emplace_back(pack.begin(), pack.begin() + n);
-        for (int i = 0; i < 500; ++i)
+        for (int i = 0; i < nMutations; ++i)
         {
             std::vector<BYTE> image = pack;
             const size_t nOffset = (i % 2 == 0) ? next() % (nRsrc - 4) : nRsrc + next() % (pack.size() - nRsrc - 4);
-            if (i % 3 == 0)
-                image[nOffset] = static_cast<BYTE>(next());
-            else if (i % 3 == 1)
-                image[nOffset] ^= static_cast<BYTE>(1u << (next() % 8));
-            else
-                Put<DWORD>(image, nOffset & ~size_t(1), anInteresting[next() % (sizeof(anInteresting) / 4)]);
+            const size_t nSpan = std::min<size_t>(1 + next() % 64, image.size() - nOffset);
+            switch (i % 5)
+            {
+            case 0: image[nOffset] = static_cast<BYTE>(next()); break;
+            case 1: image[nOffset] ^= static_cast<BYTE>(1u << (next() % 8)); break;
+            case 2: Put<DWORD>(image, nOffset & ~size_t(1), anInteresting[next() % (sizeof(anInteresting) / 4)]); break;
+            case 3:
+                for (size_t n = 0; n < nSpan; ++n)
+                    image[nOffset + n] = static_cast<BYTE>(next());
+                break;
+            default:
+            {
+                // A span copied from elsewhere in the image: plausible values in the wrong places.
+                const size_t nFrom = next() % (image.size() - nSpan);
+                std::copy(pack.begin() + nFrom, pack.begin() + nFrom + nSpan, image.begin() + nOffset);
+            }
+            }
             images.push_back(std::move(image));
         }
         for (const std::vector<BYTE>& image : images)
@@ -236,7 +255,7 @@ TEST(PEModule, CorruptedPacksAreRefusedOrReadNeverCrash)
             ASSERT_TRUE(!bPreferredFree || IsFree(PreferredBase(pack))) << "run " << nRuns;
         }
     }
-    EXPECT_GE(nRuns, 1000);
+    EXPECT_GE(nRuns, 2 * nMutations);
     // The sweep must reach both outcomes, or it proves little.
     EXPECT_GT(nMapped, 0);
     EXPECT_LT(nMapped, nRuns);

@@ -11,12 +11,13 @@ Control requests, sent by the tests to the plain port:
 
 An answer is a JSON object with any of:
   status (default 200), reason, headers ([[name, value], ...]), body (text, sent as UTF-8),
-  body_hex (bytes), delay (seconds to wait before answering), fault: "reset" (after reading
-  `after` body bytes, default all, the connection is reset without an answer) or "close"
-  (closed normally without an answer), "stall" (after reading `after` body bytes, default
-  none, the server neither reads nor answers for `seconds`, default 60, then closes) or
-  "stall_answer" (the body is read, the head of an answer and a few bytes of its body are
-  sent, then nothing for `seconds`).
+  body_hex (bytes), stream (that many bytes of "0123456789" repeated, without a Content-Length;
+  -1: without end, until the client goes away), delay (seconds to wait before answering),
+  fault: "reset" (after reading `after` body bytes, default all, the connection is reset
+  without an answer) or "close" (closed normally without an answer), "stall" (after reading
+  `after` body bytes, default none, the server neither reads nor answers for `seconds`,
+  default 60, then closes) or "stall_answer" (the body is read, the head of an answer and a few
+  bytes of its body are sent, then nothing for `seconds`).
 Without a scripted answer the server answers 200 with "received N bytes".
 
 With --discard the server records nothing and only counts the bytes it reads (benchmark).
@@ -160,11 +161,25 @@ class Handler(socketserver.BaseRequestHandler):
             time.sleep(float(answer.get("seconds", 60)))
             sock.close()
             return
+        if "stream" in answer:
+            self.stream(sock, int(answer["stream"]))
+            return
         sock.sendall(answer_bytes(answer, got))
         try:
             sock.shutdown(socket.SHUT_WR)
         except OSError:
             pass
+
+    @staticmethod
+    def stream(sock, count):
+        sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n")
+        block = b"0123456789" * 6554
+        sent = 0
+        while count < 0 or sent < count:
+            piece = block if count < 0 else block[:count - sent]
+            sock.sendall(piece)
+            sent += len(piece)
+        sock.close()
 
     @staticmethod
     def read_body(sock, rest, length, wanted):

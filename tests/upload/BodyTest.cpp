@@ -1,6 +1,8 @@
 // The multipart body byte for byte: part texts, order, encodings and the declared length.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <cwctype>
 
 #include "upload/MultipartBody.h"
@@ -107,9 +109,13 @@ TEST(MultipartBody, EncodingDecidesBytesAndLength)
               ansi.ContentLength(parts, fields.Fields()));
 }
 
-TEST(MultipartBody, BoundaryForm)
+TEST(MultipartBody, BoundaryFormAndFreshness)
 {
-    for (int n = 0; n < 20; ++n)
+    // Made within well under a second: every boundary differs, and over all of them every letter
+    // position sees many different letters (a time-seeded or a stuck source would not).
+    std::set<std::wstring> seen;
+    std::set<wchar_t> firstLetters, lastDigits;
+    for (int n = 0; n < 200; ++n)
     {
         const std::wstring strBoundary = MakeBoundary();
         ASSERT_EQ(BOUNDARY_LENGTH, strBoundary.size());
@@ -119,5 +125,10 @@ TEST(MultipartBody, BoundaryForm)
         EXPECT_TRUE(iswdigit(strBoundary[33]) && iswdigit(strBoundary[34]));
         EXPECT_TRUE(iswalpha(strBoundary[35]) && strBoundary[35] < 128);
         EXPECT_EQ(L"PL5", strBoundary.substr(36));
+        EXPECT_TRUE(seen.insert(strBoundary).second) << "repeated " << n;
+        firstLetters.insert(strBoundary[27]);
+        lastDigits.insert(strBoundary[34]);
     }
+    EXPECT_GT(firstLetters.size(), 30u);
+    EXPECT_EQ(10u, lastDigits.size());
 }

@@ -1,0 +1,392 @@
+// What a hostile page can hand the control: script arrays that throw, lie or call back,
+// references that loop, VBScript arrays, wrong types and huge strings in every property and
+// PARAM. Each must end in a clear result, with nothing crashed and nothing half appended.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/InProcessControl.h"
+#include "filelist/FilterList.h"
+#include "ptl/ScriptArray.h"
+#include "upload/UploadRequest.h"
+
+using PTL::CComPtr;
+using PTL::CComVariant;
+
+namespace
+{
+// A script array as an engine shows it: "length" and elements named "0", "1", ... Any read can
+// be made to fail, lie or call back.
+class CFakeArray : public IDispatch
+{
+public:
+    std::function<HRESULT(VARIANT*)> fnLength;  // none: the object has no "length"
+    std::function<HRESULT(ULONG, VARIANT*)> fnElement;
+    std::vector<std::wstring> elements;  // served when fnElement is not set
+    ULONG nReads = 0;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = (riid == IID_IUnknown || riid == IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
+        if (!*ppv)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_nRef; }
+    STDMETHODIMP GetTypeInfoCount(UINT* p) override { return *p = 0, S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* pNames, UINT, LCID, DISPID* pId) override
+    {
+        const std::wstring strName = pNames[0];
+        if (strName == L"length")
+            return fnLength ? (*pId = 1, S_OK) : DISP_E_UNKNOWNNAME;
+        const ULONG nIndex = wcstoul(strName.c_str(), nullptr, 10);
+        if (strName.empty() || strName.find_first_not_of(L"0123456789") != std::wstring::npos ||
+            (!fnElement && nIndex >= elements.size()))
+            return DISP_E_UNKNOWNNAME;
+        *pId = static_cast<DISPID>(100 + nIndex);
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* pResult, EXCEPINFO*, UINT*) override
+    {
+        ++nReads;
+        if (!pResult || (dispid != 1 && dispid < 100))
+            return DISP_E_MEMBERNOTFOUND;  // e.g. the default value, asked for by conversions
+        VariantInit(pResult);
+        if (dispid == 1)
+            return fnLength(pResult);
+        const ULONG nIndex = static_cast<ULONG>(dispid - 100);
+        if (fnElement)
+            return fnElement(nIndex, pResult);
+        pResult->vt = VT_BSTR;
+        pResult->bstrVal = SysAllocString(elements[nIndex].c_str());
+        return S_OK;
+    }
+
+private:
+    ULONG m_nRef = 1;  // owned by the test
+};
+
+HRESULT Count(VARIANT* p, LONG n)
+{
+    p->vt = VT_I4;
+    p->lVal = n;
+    return S_OK;
+}
+
+CFakeArray* Array(std::vector<std::wstring> elements)
+{
+    static std::vector<std::unique_ptr<CFakeArray>> s_arrays;  // live until the program ends
+    s_arrays.emplace_back(new CFakeArray);
+    CFakeArray* p = s_arrays.back().get();
+    const LONG n = static_cast<LONG>(elements.size());
+    p->elements = std::move(elements);
+    p->fnLength = [n](VARIANT* pv) { return Count(pv, n); };
+    return p;
+}
+
+VARIANT Object(IDispatch* p)
+{
+    VARIANT var;
+    var.vt = VT_DISPATCH;
+    var.pdispVal = p;
+    return var;
+}
+
+VARIANT RefTo(VARIANT* p)
+{
+    VARIANT var;
+    var.vt = VT_BYREF | VT_VARIANT;
+    var.pvarVal = p;
+    return var;
+}
+
+// A VBScript array: a SAFEARRAY of variants (or of strings), lower bound as given.
+SAFEARRAY* SafeArrayOf(const std::vector<CComVariant>& items, VARTYPE vt = VT_VARIANT, LONG nLower = 0)
+{
+    SAFEARRAYBOUND bound = {static_cast<ULONG>(items.size()), nLower};
+    SAFEARRAY* psa = SafeArrayCreate(vt, 1, &bound);
+    for (LONG i = 0; i < static_cast<LONG>(items.size()); ++i)
+    {
+        LONG nAt = nLower + i;
+        if (vt == VT_VARIANT)
+            SafeArrayPutElement(psa, &nAt, const_cast<CComVariant*>(&items[i]));
+        else
+            SafeArrayPutElement(psa, &nAt, items[i].bstrVal);
+    }
+    return psa;
+}
+
+using CPairs = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// Both readers of name/value pairs, which must agree: the form fields and the file filters.
+CPairs ReadBoth(const VARIANT& varFirst, const VARIANT& varSecond, const char* szCase)
+{
+    CFormFields fields;
+    fields.AppendPostData(varFirst, varSecond);
+    CFilterList filters;
+    filters.AppendFrom(varFirst, varSecond);
+    CPairs fromFields, fromFilters;
+    for (const PostField& field : fields.Fields())
+        fromFields.emplace_back(field.szName, field.szValue);
+    for (const CFilterPair& pair : filters.Pairs())
+        fromFilters.emplace_back(pair.strName, pair.strPattern);
+    EXPECT_EQ(fromFields, fromFilters) << szCase;
+    return fromFields;
+}
+} // namespace
+
+TEST(ScriptArrays, ValuesByReferenceNestedAndFromBothEngines)
+{
+    CComVariant a(L"a"), b(L"b"), one(L"1"), two(L"2"), number;
+    number.vt = VT_I4;
+    number.lVal = 7;
+    VARIANT refA = RefTo(&a), refOne = RefTo(&one);
+    VARIANT refRefA = RefTo(&refA), refRefOne = RefTo(&refOne);
+    VARIANT loop;
+    loop = RefTo(&loop);
+    BSTR bstrName = SysAllocString(L"n"), bstrValue = SysAllocString(L"v");
+    VARIANT byrefName, byrefValue;
+    byrefName.vt = byrefValue.vt = VT_BYREF | VT_BSTR;
+    byrefName.pbstrVal = &bstrName;
+    byrefValue.pbstrVal = &bstrValue;
+
+    // VBScript: arrays in variables, passed by reference, one with a number in it.
+    VARIANT vbNames, vbValues, vbShort, vbMixed, vbStrings;
+    vbNames.vt = vbValues.vt = vbShort.vt = vbMixed.vt = VT_ARRAY | VT_VARIANT;
+    vbNames.parray = SafeArrayOf({a, b}, VT_VARIANT, 0);
+    vbValues.parray = SafeArrayOf({one, two}, VT_VARIANT, 5);
+    vbShort.parray = SafeArrayOf({one});
+    vbMixed.parray = SafeArrayOf({number, two});
+    vbStrings.vt = VT_ARRAY | VT_BSTR;
+    vbStrings.parray = SafeArrayOf({one, two}, VT_BSTR);
+    SAFEARRAY* pNamesByRef = vbNames.parray;
+    VARIANT vbDirectRef;
+    vbDirectRef.vt = VT_BYREF | VT_ARRAY | VT_VARIANT;
+    vbDirectRef.pparray = &pNamesByRef;
+    SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+    VARIANT vbSquare;
+    vbSquare.vt = VT_ARRAY | VT_VARIANT;
+    vbSquare.parray = SafeArrayCreate(VT_VARIANT, 2, square);
+
+    VARIANT jsNames = Object(Array({L"a", L"b"})), jsValues = Object(Array({L"1", L"2"}));
+    VARIANT jsEmpty = Object(Array({})), jsOne = Object(Array({L"1"}));
+
+    const CPairs ab12 = {{L"a", L"1"}, {L"b", L"2"}};
+    const struct
+    {
+        const char* szCase;
+        VARIANT first, second;
+        CPairs expected;
+    } cases[] = {
+        {"two strings", a, one, {{L"a", L"1"}}},
+        {"variables by reference", refA, refOne, {{L"a", L"1"}}},
+        {"references to references", refRefA, refRefOne, {{L"a", L"1"}}},
+        {"strings by reference", byrefName, byrefValue, {{L"n", L"v"}}},
+        {"a reference to itself", loop, one, {}},
+        {"string and number", a, number, {}},
+        {"VBScript arrays by reference", RefTo(&vbNames), RefTo(&vbValues), ab12},
+        {"VBScript array by direct reference", vbDirectRef, vbStrings, ab12},
+        {"VBScript arrays of different lengths", vbNames, vbShort, {}},
+        {"VBScript element that is a number", vbMixed, vbValues, {{L"2", L"2"}}},
+        {"two-dimensional array", vbSquare, vbSquare, {}},
+        {"script arrays", jsNames, jsValues, ab12},
+        {"script arrays by reference", RefTo(&jsNames), RefTo(&jsValues), ab12},
+        {"script and VBScript array", jsNames, vbValues, ab12},
+        {"empty arrays", jsEmpty, jsEmpty, {}},
+        {"arrays of different lengths", jsNames, jsOne, {}},
+        {"string and array", a, jsOne, {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, ReadBoth(c.first, c.second, c.szCase)) << c.szCase;
+
+    SysFreeString(bstrName);
+    SysFreeString(bstrValue);
+    for (VARIANT* p : {&vbNames, &vbValues, &vbShort, &vbMixed, &vbStrings, &vbSquare})
+        SafeArrayDestroy(p->parray);
+}
+
+TEST(ScriptArrays, LengthsAndElementsThatThrowLieOrCallBack)
+{
+    auto withLength = [](std::function<HRESULT(VARIANT*)> fn, std::vector<std::wstring> elements = {}) {
+        CFakeArray* p = Array(std::move(elements));
+        p->fnLength = std::move(fn);
+        return p;
+    };
+    CFakeArray* pThrows = withLength([](VARIANT*) { return DISP_E_EXCEPTION; });
+    CFakeArray* pWord = withLength([](VARIANT* pv) {
+        pv->vt = VT_BSTR;
+        pv->bstrVal = SysAllocString(L"many");
+        return S_OK;
+    });
+    CFakeArray* pNegative = withLength([](VARIANT* pv) { return Count(pv, -1); });
+    CFakeArray* pNoLength = Array({L"x"});
+    pNoLength->fnLength = nullptr;
+    // Claims four billion elements and has none: reading stops at the bound, promptly.
+    CFakeArray* pHuge1 = withLength([](VARIANT* pv) { return pv->vt = VT_UI4, pv->ulVal = 0xFFFFFFF0u, S_OK; });
+    CFakeArray* pHuge2 = withLength([](VARIANT* pv) { return pv->vt = VT_UI4, pv->ulVal = 0xFFFFFFF0u, S_OK; });
+    CFakeArray* pFaulty = Array({L"a", L"b", L"c"});
+    pFaulty->fnElement = [](ULONG n, VARIANT* pv) {
+        if (n == 1)
+            return DISP_E_EXCEPTION;
+        pv->vt = VT_BSTR;
+        pv->bstrVal = SysAllocString(n == 0 ? L"a" : L"c");
+        return S_OK;
+    };
+    CFakeArray* pValues = Array({L"1", L"2", L"3"});
+
+    const struct
+    {
+        const char* szCase;
+        CFakeArray* pFirst;
+        CFakeArray* pSecond;
+        CPairs expected;
+    } cases[] = {
+        {"length throws", pThrows, pValues, {}},
+        {"length is a word", pWord, pValues, {}},
+        {"length is negative", pNegative, pNegative, {}},
+        {"no length", pNoLength, pNoLength, {}},
+        {"element throws", pFaulty, pValues, {{L"a", L"1"}, {L"c", L"3"}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, ReadBoth(Object(c.pFirst), Object(c.pSecond), c.szCase)) << c.szCase;
+
+    const DWORD nStart = GetTickCount();
+    EXPECT_EQ(CPairs(), ReadBoth(Object(pHuge1), Object(pHuge2), "huge length"));
+    EXPECT_LE(pHuge1->nReads, 2 * (PTL::MAX_SCRIPT_ARRAY + 1));
+    EXPECT_LT(GetTickCount() - nStart, 20000u);
+
+    // A getter that appends again with the same arrays, from inside the reading: the nesting is
+    // cut off, the outer reading still completes, and the fields stay whole.
+    CFormFields fields;
+    CFakeArray* pNames = Array({L"a"});
+    CFakeArray* pAgain = Array({L"1"});
+    int nCalls = 0;
+    pNames->fnElement = [&](ULONG, VARIANT* pv) {
+        ++nCalls;
+        fields.AppendPostData(Object(pNames), Object(pAgain));
+        pv->vt = VT_BSTR;
+        pv->bstrVal = SysAllocString(L"a");
+        return S_OK;
+    };
+    fields.AppendPostData(Object(pNames), Object(pAgain));
+    EXPECT_GT(nCalls, 1);
+    EXPECT_LT(nCalls, 10);
+    EXPECT_EQ(static_cast<size_t>(nCalls), fields.Fields().size());
+    for (const PostField& field : fields.Fields())
+        EXPECT_EQ(L"\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n", field.szPartText);
+}
+
+namespace
+{
+HRESULT Put(IDispatch* p, DISPID dispid, const VARIANT& value)
+{
+    CComVariant var(value);
+    DISPID dispidPut = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {&var, &dispidPut, 1, 1};
+    return p->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
+}
+
+HRESULT Get(IDispatch* p, DISPID dispid, CComVariant& var)
+{
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    var.Clear();
+    return p->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &var, nullptr, nullptr);
+}
+
+const DISPID PROPERTIES[] = {3,   4,   5,   6,   101, 102, 103, 104, 105, 106, 107, 108, 109,
+                             110, 201, 202, 203, 204, 205, 206, 207, 301, 302, 303};
+const DISPID TEXT_PROPERTIES[] = {4, 104, 105, 108, 201, 202};
+
+// Hands every property the same hostile value, whatever type was asked for.
+class CHostileBag : public IPropertyBag
+{
+public:
+    explicit CHostileBag(const VARIANT& value) : m_value(value) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = (riid == IID_IUnknown || riid == IID_IPropertyBag) ? static_cast<IPropertyBag*>(this) : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Read(LPCOLESTR, VARIANT* pVar, IErrorLog*) override
+    {
+        VariantClear(pVar);
+        return VariantCopy(pVar, &m_value);
+    }
+    STDMETHODIMP Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
+
+private:
+    CComVariant m_value;
+};
+} // namespace
+
+TEST(HostileProperties, WrongTypesHugeTextsAndNuls)
+{
+    // One megabyte of text with NULs and a lone surrogate in it.
+    std::wstring strHuge(1 << 20, L'x');
+    for (size_t i = 0; i < strHuge.size(); i += 4099)
+        strHuge[i] = L'\0';
+    strHuge[17] = L'\xD800';
+    CComVariant huge;
+    huge.vt = VT_BSTR;
+    huge.bstrVal = SysAllocStringLen(strHuge.data(), static_cast<UINT>(strHuge.size()));
+    CComVariant nan, empty, null, array, object, error, negative;
+    nan.vt = VT_R8;
+    nan.dblVal = std::numeric_limits<double>::quiet_NaN();
+    null.vt = VT_NULL;
+    array.vt = VT_ARRAY | VT_VARIANT;
+    SAFEARRAYBOUND bound = {3, 0};
+    array.parray = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    object = CComVariant(Object(Array({L"a"})));
+    error.vt = VT_ERROR;
+    error.scode = DISP_E_PARAMNOTFOUND;
+    negative.vt = VT_I4;
+    negative.lVal = -1;
+    const VARIANT* values[] = {&huge, &nan, &empty, &null, &array, &object, &error, &negative};
+
+    CComPtr<IPL5Ctrl> p = NewInProcessControl();
+    for (DISPID dispid : PROPERTIES)
+        for (size_t i = 0; i < std::size(values); ++i)
+        {
+            Put(p, dispid, *values[i]);  // any result, as long as the control stays sound
+            CComVariant var;
+            EXPECT_EQ(S_OK, Get(p, dispid, var)) << "dispid " << dispid << " value " << i;
+        }
+    // Long texts are kept whole, NULs included; the language keeps two characters.
+    for (DISPID dispid : TEXT_PROPERTIES)
+    {
+        ASSERT_EQ(S_OK, Put(p, dispid, huge)) << dispid;
+        CComVariant var;
+        ASSERT_EQ(S_OK, Get(p, dispid, var));
+        ASSERT_EQ(VT_BSTR, var.vt);
+        EXPECT_TRUE(strHuge == std::wstring(var.bstrVal, SysStringLen(var.bstrVal))) << "dispid " << dispid;
+    }
+    CComVariant language;
+    ASSERT_EQ(S_OK, Put(p, 3, huge));
+    ASSERT_EQ(S_OK, Get(p, 3, language));
+    EXPECT_EQ(2u, SysStringLen(language.bstrVal));
+
+    // The same values as PARAMs: each load ends with an answer, and the control stays usable.
+    for (size_t i = 0; i < std::size(values); ++i)
+    {
+        CComPtr<IPL5Ctrl> pLoaded = NewInProcessControl();
+        CComPtr<IPersistPropertyBag> pPersist;
+        ASSERT_EQ(S_OK, pLoaded->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&pPersist)));
+        CHostileBag bag(*values[i]);
+        pPersist->Load(&bag, nullptr);
+        LONG nCount = -1;
+        EXPECT_EQ(S_OK, pLoaded->get_GetCount(&nCount)) << "value " << i;
+        EXPECT_EQ(0, nCount);
+    }
+}
