@@ -287,20 +287,25 @@ STDMETHODIMP CPL5Ctrl::RemoveSelectedFiles()
         if (vbRemove != VARIANT_FALSE)
             marked.push_back(nIndex);
     }
-    // From the highest index down, so the lower marked indices stay valid. A handler that
-    // shortened the list meanwhile leaves indices that are gone: those are skipped.
-    for (auto it = marked.rbegin(); it != marked.rend(); ++it)
+    // A handler that shortened the list meanwhile leaves indices that are gone: those are
+    // skipped. The rest go in one pass (a long list is not moved once per removed entry); the
+    // page then hears of them from the highest index down, as if removed one by one.
+    std::vector<size_t> gone;
+    std::vector<std::wstring> paths;
+    for (size_t nIndex : marked)
     {
-        if (*it >= list.Count())
-            continue;
-        const std::wstring strPath = list.At(*it).szFilePath;
-        m_nListedTotal -= list.At(*it).nFileSize;
-        list.Erase(*it);
-        Fire_OnAfterRemoveItem(strPath.c_str());
+        if (nIndex >= list.Count())
+            break;
+        gone.push_back(nIndex);
+        paths.push_back(list.At(nIndex).szFilePath);
+        m_nListedTotal -= list.At(nIndex).nFileSize;
     }
+    list.EraseMany(gone);
     list.ClearSelection();
     m_list.SetRowCount();
     m_list.Invalidate(false);
+    for (auto it = paths.rbegin(); it != paths.rend(); ++it)
+        Fire_OnAfterRemoveItem(it->c_str());
     AfterListChange();
     return S_OK;
 }

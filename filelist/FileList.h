@@ -31,6 +31,9 @@ public:
 
     // Erases one entry; later entries move up. The selection set is not touched.
     void Erase(size_t nIndex);
+    // Erases the entries at the given ascending, distinct indices in one pass (later entries move
+    // up once, however many go). The selection set is not touched.
+    void EraseMany(const std::vector<size_t>& indices);
     // Erases one entry and keeps the selection with the entries: the erased index leaves the
     // set and every selected index above it moves down by one.
     void EraseKeepingSelection(size_t nIndex);

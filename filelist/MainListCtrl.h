@@ -1,12 +1,17 @@
 // CMainListCtrl: the control's file list and the owner-data list view that shows it. The model
 // exists from the control's construction; the view window only from the control window's
-// creation, and every view operation here does nothing until a window is attached.
+// creation, and every view operation here does nothing until a window is attached. The view
+// keeps no rows of its own: it asks for every row's text, icon, selected and cut state.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include "filelist/FileList.h"
+#include "ptl/CustomDrawListView.h"
 
-class CMainListCtrl
+class CMainListCtrl : public PTL::CCustomDrawListView<CMainListCtrl>
 {
+    friend class PTL::CCustomDrawListView<CMainListCtrl>;
+
 public:
     CFileList& List() { return m_list; }
     const CFileList& List() const { return m_list; }
@@ -14,12 +19,15 @@ public:
     // The list view window made by the control window; not owned (it dies with its parent).
     // Attaching gives the view the rows that were listed before it existed.
     void AttachWindow(HWND hWnd);
-    void DetachWindow() { m_hWnd = nullptr; }
-    HWND Window() const { return m_hWnd; }
-    bool HasWindow() const { return m_hWnd && IsWindow(m_hWnd); }
+    void DetachWindow() { UnsubclassWindow(); }
 
     bool ShowFullPath() const { return m_bShowFullPath; }
     void SetShowFullPath(bool b) { m_bShowFullPath = b; }
+
+    // Told of a left click or double click on a row (never on empty space), before the
+    // selection follows the click. The control fires OnItemClick / OnItemDblClick here.
+    std::function<void(int)> fnItemClick;
+    std::function<void(int)> fnItemDblClick;
 
     // ---- view updates (nothing without a window) ----
     // Tells the owner-data view how many rows the model has.
@@ -35,8 +43,21 @@ public:
     // new row count at once.
     void AppendEntry(const FileEntry& entry, bool bChosenByUser);
 
+    // Every entry selected, one repaint.
+    void SelectAll();
+    // Rows the view itself reports as selected.
+    size_t ViewSelectedCount() const;
+
+    // The text column 0 shows for an entry: the whole path or its file name part.
+    const wchar_t* NameText(const FileEntry& entry) const;
+
 private:
+    // ---- reflected notifications ----
+    void OnGetDispInfo(NMLVDISPINFOW& info) const;
+    void OnItemChanged(const NMLISTVIEW& change);
+    void OnClick(const NMITEMACTIVATE& click);
+    void OnDblClick(const NMITEMACTIVATE& click);
+
     CFileList m_list;
-    HWND m_hWnd = nullptr;
     bool m_bShowFullPath = false;
 };
