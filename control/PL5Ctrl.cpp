@@ -67,9 +67,13 @@ CPL5Ctrl::CPL5Ctrl() : m_nIdVal(static_cast<ULONG>(rand()))
         if (m_uploadDlg.IsChild())
             m_uploadDlg.AppendFile(entry);
     };
+    // Clicks on rows (never on empty space) reach the page before the selection follows them.
+    m_list.fnViewUpdate = [this] { UpdateListView(); };
+    m_list.fnItemClick = [this](int nRow) { Fire_OnItemClick(static_cast<ULONG>(nRow)); };
+    m_list.fnItemDblClick = [this](int nRow) { Fire_OnItemDblClick(static_cast<ULONG>(nRow)); };
 }
 
-CPL5Ctrl::~CPL5Ctrl() = default;
+CPL5Ctrl::~CPL5Ctrl() { RevokeDropTargets(); }
 
 const QITAB* CPL5Ctrl::InterfaceTable()
 {

@@ -13,7 +13,10 @@
 #include "filelist/FileEntry.h"
 #include "progress/UploadDlg.h"
 #include "ptl/ComPtr.h"
+#include "filelist/DropTarget.h"
+#include "filelist/DropZones.h"
 #include "filelist/FilterList.h"
+#include "filelist/ListPage.h"
 #include "filelist/MainListCtrl.h"
 #include "ptl/ComObject.h"
 #include "ptl/ConnectionPoint.h"
@@ -59,7 +62,8 @@ class CPL5Ctrl : public PTL::CComObjectRoot,
                  public PTL::IPersistPropertyBagImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
                  public PTL::IProvideClassInfo2Impl<&CLSID_PL5Ctrl, &DIID__IPL5CtrlEvents>,
                  public PTL::IObjectSafetyImpl<CPL5Ctrl>,
-                 public CProxy_IPL5CtrlEvents<CPL5Ctrl>
+                 public CProxy_IPL5CtrlEvents<CPL5Ctrl>,
+                 private IDropSite
 {
 public:
     CPL5Ctrl();
@@ -169,7 +173,8 @@ public:
     // nothing: the list works the same before the control has a window.
     struct CFileListHooks
     {
-        std::function<void()> fnRefreshStatus;      // status bar texts and their page mirrors
+        std::function<void()> fnRefreshMirrors;     // the page elements that mirror the status
+        std::function<void()> fnRefreshStatus;      // status bar texts
         std::function<void()> fnRefreshBackground;  // the list's picture, shown while it is empty
         std::function<bool()> fnUploadRunning;      // an upload of this control is under way
         // Child mode: the embedded dialog's upload list, the request's file part, the grand total.
@@ -184,10 +189,44 @@ public:
     // bChosenByUser: the paths come from the user (dialog, drop), not from script. False only
     // when the count or the total limit refused the whole batch.
     bool AddFiles(const std::vector<std::wstring>& paths, const std::wstring& strInputName, bool bChosenByUser);
-    // The refresh after every change of the list: status texts, then the background.
+    // The refresh after every change of the list: the page's mirrors at once; the view's row
+    // count, the status bar and the background when the page's thread next serves its messages.
     void AfterListChange();
+    // The deferred part: status bar texts, then the background.
+    void UpdateListView();
+
+    // ---- what the user does to the list in the control's window (control/PL5CtrlList.cpp) ----
+    // The status texts in the status bar (when given) and in the page's mirror elements.
+    void RefreshStatus(HWND hStatusBar, IListPage* pPage, const std::wstring& strOwnId);
+    // Registers the drop target on the control's window and, with UseDragDrop, on the page's
+    // window (hPageWindow); nothing in child mode. Revoking undoes exactly what was registered.
+    void RegisterDropTargets(HWND hWnd, HWND hPageWindow, IListPage* pPage);
+    void RevokeDropTargets();
+    // The right-click menu for the control's window (UseContextMenu).
+    void ShowListMenu(HWND hWnd, LPARAM lParamPoint);
+    // Menu commands and Ctrl+A (32768) through the control's own methods; false when the
+    // command is not the list's.
+    bool OnListCommand(WORD nCommand);
+    // Whether ExcuteLocalFile would open the first selected row (the menu offers it only then).
+    bool MayExecuteSelected() const;
 
 private:
+    // ---- IDropSite ----
+    HWND DropListWindow() override { return m_list.Window(); }
+    std::wstring CurrentInputName() override { return m_props.strInputName; }
+    bool DropZoneAt(POINT ptScreen, std::wstring& strInputName) override;
+    bool BeforeDrop(const std::wstring& strPath, const std::wstring& strInputName) override;
+    void AddDropped(const std::vector<std::wstring>& paths, const std::wstring& strInputName) override;
+    void AfterDrop() override { Fire_OnAfterDrop(); }
+
+    CDropZones m_dropZones;
+    // Made with the first registration; told to do nothing more when the control goes, since
+    // the system may hold it a little longer.
+    CDropTarget* m_pDropTarget = nullptr;
+    CDropRegistration m_dropOnWindow, m_dropOnPage;
+    HWND m_hDropPageWindow = nullptr;
+    IListPage* m_pDropPage = nullptr;
+
     void ShowListMessage(const std::wstring& strText) const;
     std::wstring EffectiveInputName(BSTR bstrInputName) const;
     bool UploadRunningInChildMode() const;

@@ -49,6 +49,7 @@ public:
     void SetSelected(size_t nIndex, bool bSelected);
     void ClearSelection() { m_selected.clear(); }
     void SelectRange(size_t nFirst, size_t nLast);
+    size_t SelectedCount() const { return m_selected.size(); }
     // Selected indices in ascending order.
     std::vector<size_t> Selected() const { return {m_selected.begin(), m_selected.end()}; }
 

@@ -8,6 +8,9 @@ namespace
 // bits above them.
 const UINT KEPT_STATE_BITS = 0x39;
 
+// Posted to the list window by UpdateSoon; list views leave the application's range alone.
+const UINT WM_VIEW_UPDATE = WM_APP + 0x35;
+
 bool KeyHeld(int nVirtualKey) { return (GetKeyState(nVirtualKey) & 0x8000) != 0; }
 } // namespace
 
@@ -24,6 +27,41 @@ void CMainListCtrl::SetRowCount()
 {
     // Rows are kept where they are: a growing list does not jump back to its first row.
     Send(LVM_SETITEMCOUNT, static_cast<WPARAM>(m_list.Count()), LVSICF_NOSCROLL);
+}
+
+void CMainListCtrl::UpdateSoon()
+{
+    if (!HasWindow())
+    {
+        if (fnViewUpdate)
+            fnViewUpdate();
+        return;
+    }
+    m_bUpdateDue = true;
+    if (!m_bUpdatePosted)
+        m_bUpdatePosted = PostMessageW(Window(), WM_VIEW_UPDATE, 0, 0) != FALSE;
+    if (!m_bUpdatePosted)
+        FlushUpdate();  // a full queue: late is worse than slow
+}
+
+void CMainListCtrl::FlushUpdate()
+{
+    if (!m_bUpdateDue)
+        return;
+    m_bUpdateDue = false;
+    SetRowCount();
+    if (fnViewUpdate)
+        fnViewUpdate();
+}
+
+bool CMainListCtrl::ProcessWindowMessage(UINT uMsg, WPARAM, LPARAM, LRESULT& lResult)
+{
+    if (uMsg != WM_VIEW_UPDATE)
+        return false;
+    m_bUpdatePosted = false;
+    FlushUpdate();
+    lResult = 0;
+    return true;
 }
 
 void CMainListCtrl::Invalidate(bool bNow)
@@ -55,7 +93,7 @@ void CMainListCtrl::AppendEntry(const FileEntry& entry, bool bChosenByUser)
 {
     m_list.Append(entry, bChosenByUser);
     if (m_list.UpdateEachAppend())
-        SetRowCount();
+        UpdateSoon();
 }
 
 void CMainListCtrl::SelectAll()
@@ -66,11 +104,6 @@ void CMainListCtrl::SelectAll()
     Invalidate(false);
 }
 
-size_t CMainListCtrl::ViewSelectedCount() const
-{
-    return static_cast<size_t>(Send(LVM_GETSELECTEDCOUNT));
-}
-
 const wchar_t* CMainListCtrl::NameText(const FileEntry& entry) const
 {
     return m_bShowFullPath ? entry.szFilePath : FileNamePart(entry.szFilePath);
@@ -79,9 +112,16 @@ const wchar_t* CMainListCtrl::NameText(const FileEntry& entry) const
 void CMainListCtrl::OnGetDispInfo(NMLVDISPINFOW& info) const
 {
     LVITEMW& item = info.item;
-    // The view may ask for a row while its count is being changed: such rows stay unanswered.
+    // The view may ask for a row while its count is being changed: such rows stay unanswered
+    // (an empty text, no state).
     if (item.iItem < 0 || static_cast<size_t>(item.iItem) >= m_list.Count())
+    {
+        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0)
+            item.pszText[0] = L'\0';
+        if (item.mask & LVIF_STATE)
+            item.state &= ~(LVIS_SELECTED | LVIS_CUT);
         return;
+    }
     const size_t nIndex = static_cast<size_t>(item.iItem);
     const FileEntry& entry = m_list.At(nIndex);
     if ((item.mask & LVIF_IMAGE) && item.iSubItem == 0)
@@ -103,6 +143,7 @@ void CMainListCtrl::OnGetDispInfo(NMLVDISPINFOW& info) const
 
 void CMainListCtrl::OnClick(const NMITEMACTIVATE& click)
 {
+    FlushUpdate();
     const int i = click.iItem;
     if (i >= 0 && fnItemClick)
         fnItemClick(i);
@@ -129,7 +170,7 @@ void CMainListCtrl::OnClick(const NMITEMACTIVATE& click)
         m_list.SetSelected(nRow, true);
         Invalidate(false);
     }
-    else if (ViewSelectedCount() == 0)
+    else if (m_list.SelectedCount() == 0)  // what the view reports: it asks the model
     {
         m_list.ClearSelection();
         Invalidate(false);
@@ -147,6 +188,7 @@ void CMainListCtrl::OnItemChanged(const NMLISTVIEW& change)
     // A Shift range is made by the click handler from the anchor, not row by row.
     if (KeyHeld(VK_SHIFT))
         return;
+    FlushUpdate();
     if (change.iItem < 0)
     {
         m_list.ClearSelection();
@@ -156,10 +198,11 @@ void CMainListCtrl::OnItemChanged(const NMLISTVIEW& change)
     const size_t nRow = static_cast<size_t>(change.iItem);
     if (!(change.uChanged & LVIF_STATE) || nRow >= m_list.Count() || KeyHeld(VK_CONTROL))
         return;
-    // The view's own count comes from the model (selected is a callback state); a row that the
-    // view is selecting right now counts too, or the first row reached by the keyboard after
-    // the selection was emptied would never be taken.
-    if (ViewSelectedCount() == 0 && !(change.uNewState & LVIS_SELECTED))
+    // The view's count of selected rows comes from the model (selected is a callback state),
+    // and asking the view for it costs a request per row; a row that the view is selecting
+    // right now counts too, or the first row reached by the keyboard after the selection was
+    // emptied would never be taken.
+    if (m_list.SelectedCount() == 0 && !(change.uNewState & LVIS_SELECTED))
         return;
     if (change.uOldState & LVIS_FOCUSED)
         m_list.SetSelected(nRow, true);

@@ -30,8 +30,16 @@ public:
     std::function<void(int)> fnItemDblClick;
 
     // ---- view updates (nothing without a window) ----
-    // Tells the owner-data view how many rows the model has.
+    // Tells the owner-data view how many rows the model has, now.
     void SetRowCount();
+    // The row count and fnViewUpdate, once, when the page's thread next serves its messages:
+    // a script that adds or removes files one call at a time changes the list thousands of
+    // times in a row, and each row count or status text costs the view a re-measure and a
+    // redraw. Without a window fnViewUpdate runs at once.
+    void UpdateSoon();
+    // Does a pending UpdateSoon now (before the view's own state is read).
+    void FlushUpdate();
+    std::function<void()> fnViewUpdate;
     // Marks the view for repainting; with bNow it repaints before returning.
     void Invalidate(bool bNow);
     void RedrawRows(size_t nFirst, size_t nLast);
@@ -45,13 +53,12 @@ public:
 
     // Every entry selected, one repaint.
     void SelectAll();
-    // Rows the view itself reports as selected.
-    size_t ViewSelectedCount() const;
 
     // The text column 0 shows for an entry: the whole path or its file name part.
     const wchar_t* NameText(const FileEntry& entry) const;
 
 private:
+    bool ProcessWindowMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
     // ---- reflected notifications ----
     void OnGetDispInfo(NMLVDISPINFOW& info) const;
     void OnItemChanged(const NMLISTVIEW& change);
@@ -60,4 +67,6 @@ private:
 
     CFileList m_list;
     bool m_bShowFullPath = false;
+    bool m_bUpdateDue = false;     // UpdateSoon was asked for
+    bool m_bUpdatePosted = false;  // and its message is on its way
 };

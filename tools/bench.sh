@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# List benchmark: 10,000 files through the control's file list and its view (tools/bench/
+# BenchList.cpp), for each architecture, reported as a table of milliseconds per step.
 # Upload benchmark: one 256 MB file and 500 small files, sent to a receiver on 127.0.0.1 that
 # reads and discards, in alternation by
 #   control-<arch>  the registered control in a page run by the page host (AddFile, StartUpload
@@ -6,6 +8,7 @@
 #   worker-<arch>   the upload worker alone (tools/bench/pl5_bench.exe), without dialog or page;
 #   curl            curl -F with the same files.
 # Prints the throughput ratio against curl and the peak memory of each uploading process.
+# PL5_BENCH_ONLY=list runs only the list benchmark.
 # ./run bench calls it after building both architectures and registering the DLLs, with
 # WINEPREFIX exported and a display running.
 set -euo pipefail
@@ -45,6 +48,44 @@ for i in range(500):
 EOF
     touch "$DATA/.complete"
 fi
+# ---- the list benchmark ----------------------------------------------------------------------
+LIST_FILES=10000
+if [ ! -f "$DATA/list/.complete" ]; then
+    mkdir -p "$DATA/list"
+    python3 - "$DATA/list" "$LIST_FILES" <<'EOF'
+import os, sys
+for i in range(int(sys.argv[2])):
+    with open(os.path.join(sys.argv[1], "f%d.txt" % i), "wb") as f:
+        f.write(b"0123456789"[: i % 10 + 1])
+EOF
+    touch "$DATA/list/.complete"
+fi
+declare -A LIST_MS
+LIST_STEPS=()
+LIST_ARCHS=()
+for arch in x64 x86; do
+    exe=$BUILD/$arch/pl5_bench_list.exe
+    [ -f "$exe" ] || continue
+    runner=/usr/lib/wine/wine64; [ "$arch" = x86 ] && runner=wine
+    out=$("$runner" "$exe" "$(winepath -w "$DATA/list" 2>/dev/null)" "$LIST_FILES" 2>/dev/null </dev/null | tr -d '\r' | grep '^step ') || true
+    [ -n "$out" ] || { echo "bench: the $arch list benchmark failed" >&2; continue; }
+    LIST_ARCHS+=("$arch")
+    while read -r _ name _ ms _ rows; do
+        [ -n "${LIST_MS[$name,x64]:-}${LIST_MS[$name,x86]:-}" ] || LIST_STEPS+=("$name")
+        LIST_MS[$name,$arch]="$ms ms ($rows rows)"
+    done <<<"$out"
+done
+if [ ${#LIST_ARCHS[@]} -gt 0 ]; then
+    echo "bench: file list with $LIST_FILES files (each step until the view has repainted)"
+    printf '| %-30s |' step; for arch in "${LIST_ARCHS[@]}"; do printf ' %-22s |' "$arch"; done; echo
+    printf '|%s|' "$(printf -- '-%.0s' $(seq 32))"; for arch in "${LIST_ARCHS[@]}"; do printf '%s|' "$(printf -- '-%.0s' $(seq 24))"; done; echo
+    for name in "${LIST_STEPS[@]}"; do
+        printf '| %-30s |' "$name"; for arch in "${LIST_ARCHS[@]}"; do printf ' %-22s |' "${LIST_MS[$name,$arch]:-}"; done; echo
+    done
+fi
+[ "${PL5_BENCH_ONLY:-}" = list ] && exit 0
+
+# ---- the upload benchmark ----------------------------------------------------------------------
 FILES=("$DATA/big.bin")
 for f in "$DATA"/small/s*.bin; do FILES+=("$f"); done
 TOTAL=0
