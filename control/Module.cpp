@@ -11,15 +11,13 @@
 namespace
 {
 const wchar_t APPID_TEXT[] = L"{CD46D855-4114-450F-A30A-1533D5A99195}";
-// OLEMISC_RECOMPOSEONRESIZE | CANTLINKINSIDE | INSIDEOUT | ACTIVATEWHENVISIBLE | SETCLIENTSITEFIRST
-const DWORD PL5_OLEMISC = 0x20191;
 
 PTL::RegistrarReplacements Replacements()
 {
     return {
         {L"MODULE", PTL::CModule::Path()},
         {L"APPID", APPID_TEXT},
-        {L"OLEMISC", std::to_wstring(PL5_OLEMISC)},
+        {L"OLEMISC", std::to_wstring(CPL5Ctrl::MISC_STATUS)},
     };
 }
 

@@ -2,6 +2,8 @@
 #include <shellapi.h>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <set>
 #include "control/ScriptValues.h"
 #include "lang/LangTable.h"
 
@@ -52,14 +54,44 @@ std::wstring SystemErrorText(DWORD dwError)
         str.pop_back();
     return str;
 }
+// Instance numbers of the live controls of the process: a page tells its controls apart by
+// them, so a new control draws again until its number is free.
+class CInstanceNumbers
+{
+public:
+    static ULONG Draw()
+    {
+        std::lock_guard<std::mutex> lock(Mutex());
+        ULONG n;
+        do
+            n = static_cast<ULONG>(rand()) & 0x7FFF;  // 0 to 32767 on every runtime
+        while (Live().count(n) != 0 && Live().size() < 0x8000);
+        Live().insert(n);
+        return n;
+    }
+    static void Release(ULONG n)
+    {
+        std::lock_guard<std::mutex> lock(Mutex());
+        Live().erase(n);
+    }
+
+private:
+    static std::mutex& Mutex()
+    {
+        static std::mutex s_mutex;
+        return s_mutex;
+    }
+    static std::set<ULONG>& Live()
+    {
+        static std::set<ULONG> s_live;
+        return s_live;
+    }
+};
 } // namespace
 
-CPL5Ctrl::CPL5Ctrl() : m_nIdVal(static_cast<ULONG>(rand()))
+CPL5Ctrl::CPL5Ctrl() : m_nIdVal(CInstanceNumbers::Draw())
 {
     PL5Lang::SetProgramTitle(L"Pelora");
-    // 300 x 200 pixels at 96 dpi, in HIMETRIC.
-    m_sizeExtent.cx = MulDiv(300, 2540, 96);
-    m_sizeExtent.cy = MulDiv(200, 2540, 96);
     // The list asks whether an upload runs, and in child mode hands each new entry to the
     // embedded dialog.
     m_fileHooks.fnUploadRunning = [this] { return m_uploadDlg.bRunning.load(); };
@@ -67,13 +99,20 @@ CPL5Ctrl::CPL5Ctrl() : m_nIdVal(static_cast<ULONG>(rand()))
         if (m_uploadDlg.IsChild())
             m_uploadDlg.AppendFile(entry);
     };
-    // Clicks on rows (never on empty space) reach the page before the selection follows them.
-    m_list.fnViewUpdate = [this] { UpdateListView(); };
-    m_list.fnItemClick = [this](int nRow) { Fire_OnItemClick(static_cast<ULONG>(nRow)); };
-    m_list.fnItemDblClick = [this](int nRow) { Fire_OnItemDblClick(static_cast<ULONG>(nRow)); };
+    ConnectListHooks();
 }
 
-CPL5Ctrl::~CPL5Ctrl() { RevokeDropTargets(); }
+CPL5Ctrl::~CPL5Ctrl()
+{
+    // The window's teardown needs the members: it runs before any of them goes.
+    DestroyControlWindow();
+    if (m_pDropTarget)
+    {
+        m_pDropTarget->Disconnect();
+        m_pDropTarget->Release();
+    }
+    CInstanceNumbers::Release(m_nIdVal);
+}
 
 const QITAB* CPL5Ctrl::InterfaceTable()
 {
@@ -87,6 +126,15 @@ const QITAB* CPL5Ctrl::InterfaceTable()
         QITABENT(CPL5Ctrl, IProvideClassInfo2),
         QITABENTMULTI(CPL5Ctrl, IProvideClassInfo, IProvideClassInfo2),
         QITABENT(CPL5Ctrl, IObjectSafety),
+        QITABENT(CPL5Ctrl, IOleObject),
+        QITABENT(CPL5Ctrl, IOleInPlaceObjectWindowless),
+        QITABENTMULTI(CPL5Ctrl, IOleInPlaceObject, IOleInPlaceObjectWindowless),
+        QITABENTMULTI(CPL5Ctrl, IOleWindow, IOleInPlaceObjectWindowless),
+        QITABENT(CPL5Ctrl, IOleInPlaceActiveObject),
+        QITABENT(CPL5Ctrl, IOleControl),
+        QITABENT(CPL5Ctrl, IViewObjectEx),
+        QITABENTMULTI(CPL5Ctrl, IViewObject2, IViewObjectEx),
+        QITABENTMULTI(CPL5Ctrl, IViewObject, IViewObjectEx),
         {nullptr, 0},
     };
     return qit;
@@ -140,8 +188,8 @@ STDMETHODIMP CPL5Ctrl::put_Language(BSTR newVal)
     // Only the first two characters count ("english" is "en"); a value without a pack stays
     // stored while the texts that were active stay in force.
     m_props.strLanguage = TextOf(newVal).substr(0, 2);
-    // The texts of the list and the status change with the pack.
-    PL5Lang::LoadLanguage(m_props.strLanguage.c_str(), [this] { AfterListChange(); });
+    // The column titles and the status texts change with the pack.
+    LoadLanguagePack();
     return S_OK;
 }
 
@@ -271,6 +319,7 @@ STDMETHODIMP CPL5Ctrl::get_ListStyle(BSTR* pVal) { return GetText(m_props.strLis
 STDMETHODIMP CPL5Ctrl::put_ListStyle(BSTR newVal)
 {
     m_props.strListStyle = TextOf(newVal);
+    ApplyColumnWidth();
     return S_OK;
 }
 
@@ -287,6 +336,7 @@ STDMETHODIMP CPL5Ctrl::get_ShowStatus(VARIANT_BOOL* pVal) { return GetFlag(m_pro
 STDMETHODIMP CPL5Ctrl::put_ShowStatus(VARIANT_BOOL newVal)
 {
     m_props.bShowStatus = FlagFrom(newVal);
+    Layout();
     return S_OK;
 }
 
@@ -294,6 +344,7 @@ STDMETHODIMP CPL5Ctrl::get_ItemWidth(SHORT* pVal) { return GetNumber(m_props.nIt
 STDMETHODIMP CPL5Ctrl::put_ItemWidth(SHORT newVal)
 {
     m_props.nItemWidth = newVal;
+    ApplyColumnWidth();
     return S_OK;
 }
 
@@ -309,6 +360,7 @@ STDMETHODIMP CPL5Ctrl::get_Scrolling(VARIANT_BOOL* pVal) { return GetFlag(m_prop
 STDMETHODIMP CPL5Ctrl::put_Scrolling(VARIANT_BOOL newVal)
 {
     m_props.bScrolling = FlagFrom(newVal);
+    SwitchScrolling();
     return S_OK;
 }
 
@@ -337,14 +389,22 @@ STDMETHODIMP CPL5Ctrl::get_IDVAL(ULONG* pVal) { return GetNumber(m_nIdVal, pVal)
 
 STDMETHODIMP CPL5Ctrl::put_SetStatusWidth(USHORT nIdx, SHORT newVal)
 {
-    if (nIdx < 3)
-        m_nStatusWidths[nIdx] = newVal;
+    if (nIdx > 2)
+        return S_OK;
+    m_nStatusWidths[nIdx] = newVal;
+    // The recorded widths do not shape the bar: it keeps its two halves of the control's width.
+    if (m_props.bShowStatus && m_hStatusBar && ControlWindow())
+    {
+        RECT rcClient;
+        GetClientRect(ControlWindow(), &rcClient);
+        SetWindowPos(m_hStatusBar, nullptr, rcClient.left, rcClient.top, rcClient.right - rcClient.left,
+                     rcClient.bottom - rcClient.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        DivideStatusBar();
+    }
     return S_OK;
 }
 
 // ---- ExcuteLocalFile ----------------------------------------------------------------------
-
-HWND CPL5Ctrl::MessageOwner() const { return m_hWnd; }
 
 void CPL5Ctrl::ShowSystemMessage(DWORD dwError) const
 {

@@ -10,6 +10,7 @@
 #include <vector>
 #include "Pelora5_h.h"
 #include "control/PL5CtrlEvents.h"
+#include "control/PageLink.h"
 #include "filelist/FileEntry.h"
 #include "progress/UploadDlg.h"
 #include "ptl/ComPtr.h"
@@ -18,9 +19,12 @@
 #include "filelist/FilterList.h"
 #include "filelist/ListPage.h"
 #include "filelist/MainListCtrl.h"
+#include "filelist/StatusBar.h"
 #include "ptl/ComObject.h"
 #include "ptl/ConnectionPoint.h"
+#include "ptl/DropRegistration.h"
 #include "ptl/ObjectSafety.h"
+#include "ptl/OleControl.h"
 #include "ptl/Persist.h"
 #include "ptl/ProvideClassInfo.h"
 #include "ptl/TypeLib.h"
@@ -57,15 +61,24 @@ struct CPL5Properties
 
 class CPL5Ctrl : public PTL::CComObjectRoot,
                  public PTL::IDispatchImpl<IPL5Ctrl, &IID_IPL5Ctrl>,
+                 public PTL::COleControlImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
                  public PTL::IConnectionPointContainerImpl<CPL5Ctrl, &DIID__IPL5CtrlEvents>,
                  public PTL::IPersistStreamInitImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
                  public PTL::IPersistPropertyBagImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
                  public PTL::IProvideClassInfo2Impl<&CLSID_PL5Ctrl, &DIID__IPL5CtrlEvents>,
                  public PTL::IObjectSafetyImpl<CPL5Ctrl>,
                  public CProxy_IPL5CtrlEvents<CPL5Ctrl>,
-                 private IDropSite
+                 private IDropSite,
+                 private IListPage
 {
 public:
+    // Recompose on resize, no links inside, inside-out, active when visible, and the client site
+    // before the properties: the page link can find the page while the tag is still loading.
+    static constexpr DWORD MISC_STATUS = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
+                                         OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;
+    // Control ids of the children.
+    static constexpr int ID_FILE_LIST = 50001;
+
     CPL5Ctrl();
     ~CPL5Ctrl() override;
     CPL5Ctrl(const CPL5Ctrl&) = delete;
@@ -160,9 +173,49 @@ public:
     STDMETHODIMP ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal) override;
     STDMETHODIMP get_IDVAL(ULONG* pVal) override;
 
-private:
-    // The window that owns the control's message boxes: its own, else none yet.
+    // ---- window (control/PL5CtrlWindow.cpp) ----
+    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
+    HRESULT OnTranslateAccelerator(MSG* pMsg);
+
+    // What the list, drop and menu work connects to the window. An empty hook does nothing.
+    struct CWindowHooks
+    {
+        // The drop target registered on the control's window (and, with UseDragDrop, on the
+        // page's window) at creation; none registers nothing.
+        std::function<PTL::CComPtr<IDropTarget>()> fnDropTarget;
+        // WM_CONTEXTMENU at a screen point (-1, -1 from the keyboard); true when handled.
+        std::function<bool(POINT)> fnContextMenu;
+    };
+    CWindowHooks& WindowHooks() { return m_windowHooks; }
+
+    // The page link and what it found at window creation.
+    CPageLink& PageLink() { return m_pageLink; }
+    // The page's address: recorded when the control first connects; before its window exists
+    // the client site is asked (a browser sets it before the safety check).
+    const std::wstring& PageUrl();
+    const std::wstring& OwnElementId() const { return m_strOwnElementId; }
+    HWND StatusBar() const { return m_hStatusBar; }
+
+    // The window that owns the control's message boxes and dialogs: its own, else the
+    // container's, else none.
     HWND MessageOwner() const;
+    // Loads the pack named by Language unless this control has loaded one: a control made from
+    // script never gets a window, yet its texts, dialogs and menus need a pack.
+    void EnsureLanguage();
+
+private:
+    LRESULT OnCreate();
+    void OnDestroy();
+    void OnSetFocus();
+    bool OnCommand(WORD nCommand);
+    void Layout();
+    void ApplyColumnWidth();
+    void SwitchScrolling();
+    void RefreshBackground();
+    void DivideStatusBar();
+    void LoadLanguagePack();
+    std::wstring DefaultBackgroundUrl() const;
+
     // Whether ExcuteLocalFile may hand this path to the shell.
     bool MayExecute(const wchar_t* szPath) const;
     void ShowSystemMessage(DWORD dwError) const;
@@ -196,21 +249,19 @@ public:
     void UpdateListView();
 
     // ---- what the user does to the list in the control's window (control/PL5CtrlList.cpp) ----
-    // The status texts in the status bar (when given) and in the page's mirror elements.
-    void RefreshStatus(HWND hStatusBar, IListPage* pPage, const std::wstring& strOwnId);
-    // Registers the drop target on the control's window and, with UseDragDrop, on the page's
-    // window (hPageWindow); nothing in child mode. Revoking undoes exactly what was registered.
-    void RegisterDropTargets(HWND hWnd, HWND hPageWindow, IListPage* pPage);
-    void RevokeDropTargets();
-    // The right-click menu for the control's window (UseContextMenu).
-    void ShowListMenu(HWND hWnd, LPARAM lParamPoint);
-    // Menu commands and Ctrl+A (32768) through the control's own methods; false when the
-    // command is not the list's.
-    bool OnListCommand(WORD nCommand);
-    // Whether ExcuteLocalFile would open the first selected row (the menu offers it only then).
+    // The status texts for the list as it is.
+    CStatusTexts StatusTexts() const;
+    // Whether ExcuteLocalFile would open the single selected row (the menu offers it only then).
     bool MayExecuteSelected() const;
 
 private:
+    // Connects the list's status, background, drop target and menu to the window.
+    void ConnectListHooks();
+    void RefreshStatusBar();
+    void RefreshStatusMirrors();
+    // The right-click menu (UseContextMenu); pt as the message gives it.
+    void ShowListMenu(POINT pt);
+
     // ---- IDropSite ----
     HWND DropListWindow() override { return m_list.Window(); }
     std::wstring CurrentInputName() override { return m_props.strInputName; }
@@ -219,13 +270,17 @@ private:
     void AddDropped(const std::vector<std::wstring>& paths, const std::wstring& strInputName) override;
     void AfterDrop() override { Fire_OnAfterDrop(); }
 
+    // ---- IListPage, through the page link ----
+    bool HasDocument() override;
+    bool SetElementText(const std::wstring& strId, const std::wstring& strText) override;
+    bool ElementRectById(const std::wstring& strId, RECT& rc) override;
+    bool ElementRectOf(IDispatch* pElement, RECT& rc) override;
+    bool PageScroll(POINT& ptScroll) override;
+
     CDropZones m_dropZones;
-    // Made with the first registration; told to do nothing more when the control goes, since
-    // the system may hold it a little longer.
+    // Made for the window's first registration; told to do nothing more when the control goes,
+    // since the system may hold it a little longer.
     CDropTarget* m_pDropTarget = nullptr;
-    CDropRegistration m_dropOnWindow, m_dropOnPage;
-    HWND m_hDropPageWindow = nullptr;
-    IListPage* m_pDropPage = nullptr;
 
     void ShowListMessage(const std::wstring& strText) const;
     std::wstring EffectiveInputName(BSTR bstrInputName) const;
@@ -240,10 +295,20 @@ private:
     CPL5Properties m_props;
     ULONG m_nIdVal;
     bool m_bWindowCreated = false;  // latch: set once at window creation, never cleared
+    bool m_bLanguageLoaded = false; // this control has loaded (or tried) its pack
     SHORT m_nStatusWidths[3] = {180, 125, -1};
-    SIZEL m_sizeExtent;             // HIMETRIC
     bool m_bDirty = false;
-    HWND m_hWnd = nullptr;
+
+    // ---- window ----
+    CWindowHooks m_windowHooks;
+    CPageLink m_pageLink;
+    std::wstring m_strOwnElementId;
+    HACCEL m_hAccel = nullptr;       // a resource table: freed with the module
+    HWND m_hStatusBar = nullptr;     // child of the control's window, dies with it
+    // Exactly what was registered at creation, revoked at WM_DESTROY whatever UseDragDrop says
+    // by then.
+    PTL::CDropRegistration m_dropOnPage;
+    PTL::CDropRegistration m_dropOnControl;
 
     // ---- upload ----
     // Members and helpers of StartUpload, UploadCancel, AppendPostData and ClearPostData
@@ -255,7 +320,6 @@ private:
     // The hosting page's address (the base of Action) and its document (a redirect answer sends
     // the page there); empty until the control is connected to its page.
     std::wstring m_strPageUrl;
-    PTL::CComPtr<IDispatch> m_pPageDocument;
     // A modal upload is being prepared or run: StartUpload does nothing meanwhile.
     bool m_bUploadActive = false;
 

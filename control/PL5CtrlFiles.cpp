@@ -87,6 +87,8 @@ std::vector<FileEntry> CPL5Ctrl::ListedFiles() const { return m_list.List().Entr
 
 bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstring& strInputName, bool bChosenByUser)
 {
+    // The refusal messages are the pack's texts.
+    EnsureLanguage();
     // Measure: what cannot be opened as a file is left out without a word.
     std::vector<CMeasuredFile> candidates, oversize;
     ULONGLONG liBatchTotal = 0;
@@ -236,6 +238,7 @@ STDMETHODIMP CPL5Ctrl::OpenFile(BSTR bstrInputName)
 {
     if (UploadRunningInChildMode())
         return S_OK;
+    EnsureLanguage();
     const std::wstring strInputName = EffectiveInputName(bstrInputName);
     const std::wstring strFilter = MakeDialogFilter(m_filters.Pairs(), PL5Lang::GetString(IDS_ALL_FILES));
     CFileDialogEx dialog(true,
@@ -253,6 +256,7 @@ STDMETHODIMP CPL5Ctrl::SelectSingleFile(BSTR bstrFilterName, BSTR bstrFilterExt,
     if (!pVal)
         return E_POINTER;
     VariantInit(pVal);
+    EnsureLanguage();
     std::vector<CFilterPair> filter = {{TextOf(bstrFilterName), TextOf(bstrFilterExt)}};
     if (filter[0].strName.empty() || filter[0].strPattern.empty())
         filter.clear();  // the catch-all "All files"

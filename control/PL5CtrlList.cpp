@@ -1,15 +1,32 @@
 // What the user does to the file list in the control's window: drops on the control and on the
-// page's drop zones, the status texts, the right-click menu and its commands.
+// page's drop zones, the status texts with their page mirrors, and the right-click menu.
 #include "control/PL5Ctrl.h"
 #include "control/ScriptValues.h"
 #include "filelist/ContextMenu.h"
-#include "filelist/StatusBar.h"
-#include "lang/LangIds.h"
-#include "resources/resource.h"
 
 using namespace PL5Script;
 
-// ---- drop zones and the drop target -----------------------------------------------------------
+void CPL5Ctrl::ConnectListHooks()
+{
+    m_list.fnViewUpdate = [this] { UpdateListView(); };
+    m_fileHooks.fnRefreshMirrors = [this] { RefreshStatusMirrors(); };
+    m_fileHooks.fnRefreshStatus = [this] {
+        RefreshStatusBar();
+        RefreshStatusMirrors();
+    };
+    m_fileHooks.fnRefreshBackground = [this] { RefreshBackground(); };
+    m_windowHooks.fnDropTarget = [this] {
+        if (!m_pDropTarget)
+            m_pDropTarget = CDropTarget::Create(this);
+        return PTL::CComPtr<IDropTarget>(m_pDropTarget);
+    };
+    m_windowHooks.fnContextMenu = [this](POINT pt) {
+        ShowListMenu(pt);
+        return true;
+    };
+}
+
+// ---- drop zones and drops ---------------------------------------------------------------------
 
 STDMETHODIMP CPL5Ctrl::AppendDragDrop(VARIANT varTag, BSTR bstrInputName)
 {
@@ -24,39 +41,10 @@ STDMETHODIMP CPL5Ctrl::ClearDragDrop()
     return S_OK;
 }
 
-void CPL5Ctrl::RegisterDropTargets(HWND hWnd, HWND hPageWindow, IListPage* pPage)
-{
-    if (m_props.bChildMode || !hWnd)
-        return;
-    if (!m_pDropTarget)
-        m_pDropTarget = CDropTarget::Create(this);
-    if (!m_pDropTarget)
-        return;
-    m_pDropPage = pPage;
-    m_hDropPageWindow = hPageWindow;
-    // The page's own target is replaced, so drops anywhere on the page reach the control.
-    if (m_props.bUseDragDrop && hPageWindow)
-        m_dropOnPage.Register(hPageWindow, m_pDropTarget, true);
-    m_dropOnWindow.Register(hWnd, m_pDropTarget, false);
-}
-
-void CPL5Ctrl::RevokeDropTargets()
-{
-    m_dropOnWindow.Revoke();
-    m_dropOnPage.Revoke();
-    m_pDropPage = nullptr;
-    m_hDropPageWindow = nullptr;
-    if (m_pDropTarget)
-    {
-        m_pDropTarget->Disconnect();
-        m_pDropTarget->Release();
-        m_pDropTarget = nullptr;
-    }
-}
-
 bool CPL5Ctrl::DropZoneAt(POINT ptScreen, std::wstring& strInputName)
 {
-    return m_pDropPage && m_hDropPageWindow && m_dropZones.HitTest(*m_pDropPage, m_hDropPageWindow, ptScreen, strInputName);
+    const HWND hWnd = ControlWindow();
+    return hWnd && m_dropZones.HitTest(*this, GetParent(hWnd), ptScreen, strInputName);
 }
 
 bool CPL5Ctrl::BeforeDrop(const std::wstring& strPath, const std::wstring& strInputName)
@@ -73,59 +61,78 @@ void CPL5Ctrl::AddDropped(const std::vector<std::wstring>& paths, const std::wst
         AddFiles(paths, strInputName, true);
 }
 
+// ---- the page, through the page link ------------------------------------------------------------
+
+bool CPL5Ctrl::HasDocument()
+{
+    // A connection that failed before (the page was not ready) is tried again.
+    return m_pageLink.IsConnected() || m_pageLink.Connect(ClientSite(), ControlWindow());
+}
+
+bool CPL5Ctrl::SetElementText(const std::wstring& strId, const std::wstring& strText)
+{
+    return m_pageLink.SetInnerText(strId, strText);
+}
+
+bool CPL5Ctrl::ElementRectById(const std::wstring& strId, RECT& rc)
+{
+    const PTL::CComPtr<IHTMLElement> pElement = m_pageLink.ElementById(strId);
+    return pElement && CPageLink::ElementRect(pElement, rc);
+}
+
+bool CPL5Ctrl::ElementRectOf(IDispatch* pObject, RECT& rc)
+{
+    PTL::CComPtr<IHTMLElement> pElement;
+    return pObject && SUCCEEDED(pObject->QueryInterface(IID_IHTMLElement, reinterpret_cast<void**>(&pElement))) &&
+           CPageLink::ElementRect(pElement, rc);
+}
+
+bool CPL5Ctrl::PageScroll(POINT& ptScroll)
+{
+    if (!HasDocument())
+        return false;
+    ptScroll = m_pageLink.PageScroll();
+    return true;
+}
+
 // ---- status -----------------------------------------------------------------------------------
 
-void CPL5Ctrl::RefreshStatus(HWND hStatusBar, IListPage* pPage, const std::wstring& strOwnId)
+CStatusTexts CPL5Ctrl::StatusTexts() const
 {
     const CStatusFigures figures = {m_list.List().Count(), m_nListedTotal, m_props.nMaxTotalFileSize,
                                     m_props.nMaxFileCount};
-    ShowStatusTexts(MakeStatusTexts(figures), hStatusBar, pPage, strOwnId);
+    return MakeStatusTexts(figures);
 }
 
-// ---- menu and commands ------------------------------------------------------------------------
+void CPL5Ctrl::RefreshStatusBar()
+{
+    if (m_hStatusBar)
+        ShowStatusTexts(StatusTexts(), m_hStatusBar, nullptr, std::wstring());
+}
+
+void CPL5Ctrl::RefreshStatusMirrors()
+{
+    if (!m_strOwnElementId.empty())
+        ShowStatusTexts(StatusTexts(), nullptr, this, m_strOwnElementId);
+}
+
+// ---- menu -------------------------------------------------------------------------------------
 
 bool CPL5Ctrl::MayExecuteSelected() const
 {
-    const std::vector<size_t> selected = m_list.List().Selected();
-    return selected.size() == 1 && MayExecute(m_list.List().At(selected[0]).szFilePath);
+    const CFileList& list = m_list.List();
+    if (list.SelectedCount() != 1)
+        return false;
+    const size_t nRow = list.Selected().front();
+    return nRow < list.Count() && MayExecute(list.At(nRow).szFilePath);
 }
 
-void CPL5Ctrl::ShowListMenu(HWND hWnd, LPARAM lParamPoint)
+void CPL5Ctrl::ShowListMenu(POINT pt)
 {
     if (!m_props.bUseContextMenu)
         return;
+    EnsureLanguage();
     // The model's selection, which the commands act on, decides what is offered.
-    const CMenuState state = {m_list.List().Selected().size(), MayExecuteSelected()};
-    ShowContextMenu(hWnd, lParamPoint, m_list.Window(), state);
-}
-
-bool CPL5Ctrl::OnListCommand(WORD nCommand)
-{
-    switch (nCommand)
-    {
-    case ID_SELECT_ALL:
-        m_list.SelectAll();
-        return true;
-    case ID_ADD_FILE:
-        OpenFile(nullptr);
-        return true;
-    case ID_REMOVE_SELECTED:
-        RemoveSelectedFiles();
-        return true;
-    case ID_REMOVE_ALL:
-        RemoveAllFiles();
-        return true;
-    case ID_EXECUTE_FILE:
-    {
-        const std::vector<size_t> selected = m_list.List().Selected();
-        if (selected.empty())
-            return true;
-        PTL::CComBSTR bstrPath(m_list.List().At(selected[0]).szFilePath);
-        VARIANT_BOOL vbDone = VARIANT_FALSE;
-        ExcuteLocalFile(bstrPath, &vbDone);
-        return true;
-    }
-    default:
-        return false;
-    }
+    const CMenuState state = {m_list.List().SelectedCount(), MayExecuteSelected()};
+    ShowContextMenu(ControlWindow(), pt, m_list.Window(), state);
 }

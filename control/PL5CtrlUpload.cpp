@@ -60,18 +60,21 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
         *pVal = nullptr;
     if (m_bUploadActive || m_uploadDlg.bRunning)
         return S_OK;
+    // The dialog's template and texts come from the pack.
+    EnsureLanguage();
 
     EUploadOutcome nOutcome = EUploadOutcome::Error;
     std::wstring strResponse, strLocation;
     try
     {
-        const std::wstring strAction = ResolveActionUrl(m_props.strAction.c_str(), m_strPageUrl.c_str());
+        const std::wstring strPageUrl = PageUrl();
+        const std::wstring strAction = ResolveActionUrl(m_props.strAction.c_str(), strPageUrl.c_str());
         m_uploadDlg.bUseUnicode = m_props.bUseUnicode;
         m_uploadDlg.bMakeInline = m_props.bMakeInlineResponse;
         if (m_uploadDlg.IsChild())
         {
             // The outcome arrives later, through OnUploadReport.
-            m_uploadDlg.StartChildUpload(m_strPageUrl, strAction);
+            m_uploadDlg.StartChildUpload(strPageUrl, strAction);
             return S_OK;
         }
 
@@ -80,7 +83,7 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
         m_uploadDlg.nListHeight = m_props.nDialogListHeight;
         m_uploadDlg.strTitle = UploadTitleSuffix();
         // The dialog works on a copy: the control's own list is never changed by an upload.
-        m_uploadDlg.PrepareUpload(ListedFiles(), m_props.bInputTypeArray, m_props.bInputNameFixed, m_strPageUrl,
+        m_uploadDlg.PrepareUpload(ListedFiles(), m_props.bInputTypeArray, m_props.bInputNameFixed, strPageUrl,
                                   strAction);
         // Without a dialog no worker ran and the flags still describe an earlier upload.
         if (m_uploadDlg.DoModal(MessageOwner()))
@@ -126,14 +129,8 @@ STDMETHODIMP CPL5Ctrl::UploadCancel()
 
 void CPL5Ctrl::NavigatePage(const std::wstring& strUrl)
 {
-    if (!m_pPageDocument)
-        return;
-    PTL::CComPtr<IHTMLDocument2> pDocument;
-    if (FAILED(m_pPageDocument.QueryInterface(&pDocument)) || !pDocument)
-        return;
-    PTL::CComBSTR bstrUrl(strUrl.data(), static_cast<UINT>(strUrl.size()));
-    if (bstrUrl.Get())
-        pDocument->put_URL(bstrUrl);
+    PageUrl();  // connects when nothing did yet
+    m_pageLink.Navigate(strUrl);
 }
 
 LRESULT CPL5Ctrl::OnUploadReport(UINT uMsg)

@@ -1,6 +1,5 @@
 #include "filelist/ContextMenu.h"
 #include <commctrl.h>
-#include <windowsx.h>
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 
@@ -26,9 +25,8 @@ private:
 LONG Clamp(LONG n, LONG nLow, LONG nHigh) { return n < nLow ? nLow : (n >= nHigh ? nHigh - 1 : n); }
 } // namespace
 
-POINT ContextMenuPoint(LPARAM lParamPoint, HWND hList)
+POINT ContextMenuPoint(POINT pt, HWND hList)
 {
-    POINT pt = {GET_X_LPARAM(lParamPoint), GET_Y_LPARAM(lParamPoint)};
     if (pt.x == -1 && pt.y == -1)
     {
         // From the keyboard: below the first selected row, else at the list's corner.
@@ -54,7 +52,7 @@ POINT ContextMenuPoint(LPARAM lParamPoint, HWND hList)
     return pt;
 }
 
-void ShowContextMenu(HWND hOwner, LPARAM lParamPoint, HWND hList, const CMenuState& state)
+void ShowContextMenu(HWND hOwner, POINT ptMessage, HWND hList, const CMenuState& state)
 {
     const PL5Lang::CLangBlock* pBlock = PL5Lang::FindMenu(IDM_CONTEXT);
     if (!pBlock || pBlock->data.empty())
@@ -70,6 +68,6 @@ void ShowContextMenu(HWND hOwner, LPARAM lParamPoint, HWND hList, const CMenuSta
         EnableMenuItem(hPopup, ID_REMOVE_SELECTED, MF_BYCOMMAND | MF_GRAYED);
     if (state.nSelected != 1 || !state.bExecuteAllowed)
         EnableMenuItem(hPopup, ID_EXECUTE_FILE, MF_BYCOMMAND | MF_GRAYED);
-    const POINT pt = ContextMenuPoint(lParamPoint, hList);
+    const POINT pt = ContextMenuPoint(ptMessage, hList);
     TrackPopupMenu(hPopup, TPM_LEFTALIGN | TPM_LEFTBUTTON, pt.x, pt.y, 0, hOwner, nullptr);
 }

@@ -9,11 +9,11 @@ struct CMenuState
     bool bExecuteAllowed;  // the single selected row may be opened
 };
 
-// lParamPoint is the context-menu message's point: screen coordinates, or -1,-1 when the
-// keyboard asked (the menu then opens at the first selected row of hList, else its corner).
-void ShowContextMenu(HWND hOwner, LPARAM lParamPoint, HWND hList, const CMenuState& state);
+// pt is the context-menu message's point, read as signed screen coordinates (a monitor left of
+// or above the primary one has negative ones), or -1,-1 when the keyboard asked: the menu then
+// opens below the first selected row of hList, else at its corner.
+void ShowContextMenu(HWND hOwner, POINT pt, HWND hList, const CMenuState& state);
 
-// Where the menu opens: the message's point read as signed coordinates (a monitor left of or
-// above the primary one has negative ones), moved onto the nearest monitor's work area when it
-// lies on none.
-POINT ContextMenuPoint(LPARAM lParamPoint, HWND hList);
+// Where the menu opens: the point, or the keyboard's place, moved onto the nearest monitor's
+// work area when it lies on none.
+POINT ContextMenuPoint(POINT pt, HWND hList);

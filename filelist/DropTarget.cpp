@@ -180,26 +180,3 @@ STDMETHODIMP CDropTarget::Drop(IDataObject* pData, DWORD grfKeyState, POINTL pt,
     *pdwEffect = DROPEFFECT_COPY;
     return S_OK;
 }
-
-HRESULT CDropRegistration::Register(HWND hWnd, IDropTarget* pTarget, bool bReplace)
-{
-    Revoke();
-    if (!hWnd || !pTarget)
-        return E_INVALIDARG;
-    if (bReplace)
-        RevokeDragDrop(hWnd);
-    const HRESULT hr = RegisterDragDrop(hWnd, pTarget);
-    if (SUCCEEDED(hr))
-        m_hWnd = hWnd;
-    else
-        OutputDebugStringW(L"Pelora5: RegisterDragDrop failed\n");
-    return hr;
-}
-
-void CDropRegistration::Revoke()
-{
-    if (!m_hWnd)
-        return;
-    RevokeDragDrop(m_hWnd);
-    m_hWnd = nullptr;
-}

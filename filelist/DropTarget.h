@@ -58,22 +58,3 @@ private:
     bool m_bAccept = false;          // this drag's data can be dropped
     std::wstring m_strDropInputName;  // of the target under the pointer at the last DragOver
 };
-
-// One registration of a drop target on a window, revoked when the object goes; exactly what
-// was registered is revoked, whatever the properties say by then.
-class CDropRegistration
-{
-public:
-    CDropRegistration() = default;
-    ~CDropRegistration() { Revoke(); }
-    CDropRegistration(const CDropRegistration&) = delete;
-    CDropRegistration& operator=(const CDropRegistration&) = delete;
-
-    // bReplace: first revoke whatever target the window has (the page window's own).
-    HRESULT Register(HWND hWnd, IDropTarget* pTarget, bool bReplace);
-    void Revoke();
-    bool Registered() const { return m_hWnd != nullptr; }
-
-private:
-    HWND m_hWnd = nullptr;
-};

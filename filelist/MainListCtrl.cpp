@@ -145,9 +145,8 @@ void CMainListCtrl::OnClick(const NMITEMACTIVATE& click)
 {
     FlushUpdate();
     const int i = click.iItem;
-    if (i >= 0 && fnItemClick)
-        fnItemClick(i);
-    // The page's handler may have shortened the list meanwhile.
+    // The page's OnItemClick handler (fired by the control's window before this) may have
+    // shortened the list.
     if (i >= 0 && static_cast<size_t>(i) >= m_list.Count())
         return;
     const size_t nRow = static_cast<size_t>(i);
@@ -175,12 +174,6 @@ void CMainListCtrl::OnClick(const NMITEMACTIVATE& click)
         m_list.ClearSelection();
         Invalidate(false);
     }
-}
-
-void CMainListCtrl::OnDblClick(const NMITEMACTIVATE& click)
-{
-    if (click.iItem >= 0 && fnItemDblClick)
-        fnItemDblClick(click.iItem);
 }
 
 void CMainListCtrl::OnItemChanged(const NMLISTVIEW& change)

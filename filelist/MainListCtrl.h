@@ -24,11 +24,6 @@ public:
     bool ShowFullPath() const { return m_bShowFullPath; }
     void SetShowFullPath(bool b) { m_bShowFullPath = b; }
 
-    // Told of a left click or double click on a row (never on empty space), before the
-    // selection follows the click. The control fires OnItemClick / OnItemDblClick here.
-    std::function<void(int)> fnItemClick;
-    std::function<void(int)> fnItemDblClick;
-
     // ---- view updates (nothing without a window) ----
     // Tells the owner-data view how many rows the model has, now.
     void SetRowCount();
@@ -63,7 +58,6 @@ private:
     void OnGetDispInfo(NMLVDISPINFOW& info) const;
     void OnItemChanged(const NMLISTVIEW& change);
     void OnClick(const NMITEMACTIVATE& click);
-    void OnDblClick(const NMITEMACTIVATE& click);
 
     CFileList m_list;
     bool m_bShowFullPath = false;

@@ -1,4 +1,5 @@
 #include "progress/UploadDlg.h"
+#include "progress/LabelFit.h"
 
 #include <shlwapi.h>
 
@@ -293,6 +294,7 @@ void CUploadDlg::OnInitDialog()
     m_nTotalBarPos = -1;
 
     m_list.Attach(GetDlgItem(hWnd, IDC_UPLOAD_LIST));
+    FitDialogLabels(hWnd);
     if (!bSilent && !UploadParts.empty())
     {
         SetTitle(strTitle);

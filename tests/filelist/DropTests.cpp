@@ -10,6 +10,7 @@
 #include "filelist/DropTarget.h"
 #include "filelist/DropZones.h"
 #include "filelist/FileListTestSupport.h"
+#include "ptl/DropRegistration.h"
 
 namespace
 {
@@ -58,7 +59,7 @@ public:
                                      nullptr, nullptr);
         site.rcZone = RECT{400, 350, 600, 500};
         m_pTarget = CDropTarget::Create(&site);
-        EXPECT_EQ(S_OK, m_registration.Register(m_hWnd, m_pTarget, false));
+        EXPECT_TRUE(m_registration.Register(m_hWnd, m_pTarget, false));
     }
     ~CDropWindow()
     {
@@ -71,7 +72,7 @@ public:
 private:
     HWND m_hWnd;
     CDropTarget* m_pTarget;
-    CDropRegistration m_registration;
+    PTL::CDropRegistration m_registration;
 };
 
 // Runs dragsource to drop the files at a screen point, serving this thread's messages (the

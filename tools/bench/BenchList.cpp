@@ -12,7 +12,6 @@
 #include <vector>
 #include "control/PL5Ctrl.h"
 #include "ptl/ClassFactory.h"
-#include "resources/resource.h"
 
 namespace
 {
@@ -129,7 +128,7 @@ int wmain(int argc, wchar_t** argv)
     SendMessageW(hList, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
     column.cx = 110;
     SendMessageW(hList, LVM_INSERTCOLUMNW, 1, reinterpret_cast<LPARAM>(&column));
-    pCtrl->FileListHooks().fnRefreshStatus = [pCtrl, hStatus] { pCtrl->RefreshStatus(hStatus, nullptr, L""); };
+    pCtrl->FileListHooks().fnRefreshStatus = [pCtrl, hStatus] { ShowStatusTexts(pCtrl->StatusTexts(), hStatus, nullptr, L""); };
     Pump();
 
     const auto step = [&](const wchar_t* szName, const std::function<void()>& fn) {
@@ -145,7 +144,7 @@ int wmain(int argc, wchar_t** argv)
     };
 
     step(L"add-batch", [&] { pCtrl->AddFiles(paths, L"file", true); });
-    step(L"select-all", [&] { pCtrl->OnListCommand(ID_SELECT_ALL); });
+    step(L"select-all", [&] { pCtrl->MainList().SelectAll(); });
     step(L"status-refresh", [&] { pCtrl->UpdateListView(); });
     step(L"scroll-to-end", [&] {
         SendMessageW(hList, LVM_ENSUREVISIBLE, nFiles - 1, FALSE);

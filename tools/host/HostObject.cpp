@@ -17,6 +17,9 @@ enum : DISPID {
     DISPID_DIALOGS,
     DISPID_WAIT_DIALOGS,
     DISPID_SET_PROPERTY,
+    DISPID_ELEMENT_RECT,
+    DISPID_SCREENSHOT,
+    DISPID_NAVIGATED_TO,
 };
 
 const struct {
@@ -34,6 +37,9 @@ const struct {
     {L"Dialogs", DISPID_DIALOGS},
     {L"WaitForDialogs", DISPID_WAIT_DIALOGS},
     {L"SetProperty", DISPID_SET_PROPERTY},
+    {L"ElementRect", DISPID_ELEMENT_RECT},
+    {L"SaveScreenshot", DISPID_SCREENSHOT},
+    {L"NavigatedTo", DISPID_NAVIGATED_TO},
 };
 
 }  // namespace
@@ -49,8 +55,10 @@ bool CHostObject::PumpMessages(DWORD nMilliseconds, const std::function<bool()>&
                 *pnQuitCode = int(msg.wParam);
                 return false;
             }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
+            if (!m_page.PreTranslate(msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
             if (done())
                 return false;
         }
@@ -75,7 +83,7 @@ DISPID CHostObject::FindMember(const std::wstring& strName)
 
 bool CHostObject::IsMethod(DISPID nId) const
 {
-    return nId != DISPID_ARCH && nId != DISPID_DIALOGS;
+    return nId != DISPID_ARCH && nId != DISPID_DIALOGS && nId != DISPID_NAVIGATED_TO;
 }
 
 HRESULT CHostObject::Stop(EXCEPINFO* pExcepInfo)
@@ -231,8 +239,42 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     }
     case DISPID_SET_PROPERTY:
         return SetProperty(args, pExcepInfo);
+    case DISPID_ELEMENT_RECT: {
+        std::wstring strId;
+        RECT rc = {};
+        if (args.empty() || !VariantToText(*args[0], strId))
+            return Fail(pExcepInfo, L"ElementRect takes an element id");
+        if (!m_page.ElementRect(strId, rc))
+            return Fail(pExcepInfo, L"the page has no element '" + strId + L"'");
+        result = CVariant(std::to_wstring(rc.left) + L"," + std::to_wstring(rc.top) + L"," + std::to_wstring(rc.right) +
+                          L"," + std::to_wstring(rc.bottom));
+        return S_OK;
+    }
+    case DISPID_SCREENSHOT: {
+        std::wstring strPath;
+        if (args.empty() || !VariantToText(*args[0], strPath) || strPath.empty())
+            return Fail(pExcepInfo, L"SaveScreenshot takes a file name");
+        const HRESULT hr = m_page.SaveScreenshot(PagePath(strPath));
+        if (FAILED(hr))
+            return Fail(pExcepInfo, L"cannot save the screenshot " + strPath + L": " + DescribeHResult(hr));
+        return S_OK;
+    }
+    case DISPID_NAVIGATED_TO:
+        result = CVariant(m_page.NavigatedTo());
+        return S_OK;
     }
     return DISP_E_MEMBERNOTFOUND;
+}
+
+// A Windows path as given, or relative to the page's folder.
+std::wstring CHostObject::PagePath(const std::wstring& strPath) const
+{
+    std::wstring str = strPath;
+    for (auto& ch : str)
+        if (ch == L'/')
+            ch = L'\\';
+    const bool bAbsolute = (str.size() > 1 && str[1] == L':') || (!str.empty() && str[0] == L'\\');
+    return bAbsolute ? str : m_page.PageFolder() + L"\\" + str;
 }
 
 HRESULT CHostObject::SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo)

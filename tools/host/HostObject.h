@@ -10,6 +10,9 @@
 //   host.Dialogs                  the dialogs seen so far: list of records with Caption, Text,
 //                                 Buttons, Controls (Id, Class, Text, Texts, Visible), Answer, Open
 //   host.WaitForDialogs(n, ms)    wait (pumping) until n dialogs were seen; true if they were
+//   host.ElementRect(id)          "left,top,right,bottom" of a page element in screen pixels
+//   host.SaveScreenshot(path)     a PNG of the page window (path relative to the page's folder)
+//   host.NavigatedTo              the last address the page was sent to ("" if none)
 //   host.SetProperty(object, name, index..., value)
 //                                 put an indexed property, which JScript cannot write itself
 //                                 (obj.SelectState(0) = true is VBScript only)
@@ -31,6 +34,11 @@ public:
     virtual bool Ending() const = 0;
     virtual std::wstring PageFolder() const = 0;
     virtual CDialogWatcher& Watcher() = 0;
+    virtual bool ElementRect(const std::wstring& strId, RECT& rcScreen) = 0;
+    virtual HRESULT SaveScreenshot(const std::wstring& strPath) = 0;
+    virtual std::wstring NavigatedTo() const = 0;
+    // Offers a message to the page's objects before it is dispatched; true when one took it.
+    virtual bool PreTranslate(MSG& msg) = 0;
 
 protected:
     ~IPageControl() = default;
@@ -43,7 +51,7 @@ public:
 
     // Pumps messages until nMilliseconds have passed (true), or until done() or a WM_QUIT
     // (false; *pnQuitCode then holds the quit's code, otherwise -1).
-    static bool PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done, int* pnQuitCode);
+    bool PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done, int* pnQuitCode);
 
 protected:
     DISPID FindMember(const std::wstring& strName) override;
@@ -57,6 +65,7 @@ private:
                       EXCEPINFO* pExcepInfo);
     ComPtr<IDispatch> DialogList();
     HRESULT SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo);
+    std::wstring PagePath(const std::wstring& strPath) const;
 
     IPageControl& m_page;
     bool m_bDetached = false;

@@ -2,6 +2,9 @@
 
 #include "tools/host/ParamBag.h"
 
+#include <objsafe.h>
+#include <olectl.h>
+
 #include <cwctype>
 
 namespace Host {
@@ -54,6 +57,9 @@ HRESULT CObjectSite::Create(const CObjectFactory& factory, std::wstring& strErro
         }
         m_bSiteSet = true;
     }
+    hr = CheckSafety(strError);
+    if (hr != S_OK)
+        return hr;
     hr = Load(strError);
     if (FAILED(hr))
         return hr;
@@ -70,6 +76,75 @@ HRESULT CObjectSite::Create(const CObjectFactory& factory, std::wstring& strErro
         PixelsToHimetric(m_element.strHeight, size.cy))
         m_pOleObject->SetExtent(DVASPECT_CONTENT, &size);  // an object of fixed size may refuse
     return S_OK;
+}
+
+// A browser scripts an object and hands it the page's data only when it declares itself safe
+// for both; one without IObjectSafety is taken as its registration marks it (here: safe).
+HRESULT CObjectSite::CheckSafety(std::wstring& strError)
+{
+    ComPtr<IObjectSafety> pSafety;
+    if (FAILED(m_pObject->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(pSafety.GetAddressOf()))))
+        return S_OK;
+    const struct {
+        const IID* piid;
+        DWORD nOption;
+        const wchar_t* pszWhat;
+    } checks[] = {
+        {&IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER, L"scripting"},
+        {&IID_IPersistPropertyBag, INTERFACESAFE_FOR_UNTRUSTED_DATA, L"initialisation"},
+    };
+    for (const auto& check : checks) {
+        DWORD nSupported = 0, nEnabled = 0;
+        HRESULT hr = pSafety->GetInterfaceSafetyOptions(*check.piid, &nSupported, &nEnabled);
+        if (SUCCEEDED(hr) && !(nSupported & check.nOption))
+            hr = E_FAIL;
+        if (SUCCEEDED(hr))
+            hr = pSafety->SetInterfaceSafetyOptions(*check.piid, check.nOption, check.nOption);
+        if (FAILED(hr)) {
+            strError = std::wstring(L"the object is not safe for ") + check.pszWhat +
+                       L"; it is neither initialised nor scripted";
+            Close();
+            return S_FALSE;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CObjectSite::Activate(std::wstring& strError)
+{
+    if (!m_pOleObject)
+        return S_OK;
+    RECT rc = m_context.box ? m_context.box() : RECT{};
+    const HRESULT hr = m_pOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, this, 0, m_context.hPage, &rc);
+    if (FAILED(hr))
+        strError = L"in-place activation failed: " + DescribeHResult(hr);
+    return hr;
+}
+
+void CObjectSite::Reposition()
+{
+    if (!m_pInPlace || !m_context.box)
+        return;
+    RECT rc = m_context.box();
+    RECT rcClip = {};
+    GetClientRect(m_context.hPage, &rcClip);
+    m_pInPlace->SetObjectRects(&rc, &rcClip);
+}
+
+HWND CObjectSite::ObjectWindow() const
+{
+    HWND hWnd = nullptr;
+    if (!m_pInPlace || FAILED(m_pInPlace->GetWindow(&hWnd)))
+        return nullptr;
+    return hWnd;
+}
+
+bool CObjectSite::TranslateAccelerator(MSG& msg)
+{
+    ComPtr<IOleInPlaceActiveObject> pActive;
+    if (!m_pInPlace || FAILED(m_pInPlace.As(&pActive)))
+        return false;
+    return pActive->TranslateAccelerator(&msg) == S_OK;
 }
 
 HRESULT CObjectSite::Load(std::wstring& strError)
@@ -103,7 +178,7 @@ HRESULT CObjectSite::Load(std::wstring& strError)
     return S_OK;
 }
 
-void CObjectSite::Close()
+ULONG CObjectSite::Close()
 {
     if (m_pOleObject) {
         m_pOleObject->Close(OLECLOSE_NOSAVE);
@@ -111,8 +186,11 @@ void CObjectSite::Close()
             m_pOleObject->SetClientSite(nullptr);
     }
     m_bSiteSet = false;
+    m_pInPlace.Reset();
     m_pOleObject.Reset();
-    m_pObject.Reset();
+    if (!m_pObject)
+        return 0;
+    return m_pObject.Detach()->Release();
 }
 
 STDMETHODIMP CObjectSite::GetMoniker(DWORD, DWORD, IMoniker** ppMoniker)
@@ -124,9 +202,188 @@ STDMETHODIMP CObjectSite::GetMoniker(DWORD, DWORD, IMoniker** ppMoniker)
 
 STDMETHODIMP CObjectSite::GetContainer(IOleContainer** ppContainer)
 {
-    if (ppContainer)
-        *ppContainer = nullptr;
-    return E_NOINTERFACE;  // no document model yet
+    if (!ppContainer)
+        return E_POINTER;
+    *ppContainer = nullptr;
+    if (!m_context.pDocument)
+        return E_NOINTERFACE;
+    return m_context.pDocument.CopyTo(IID_IOleContainer, reinterpret_cast<void**>(ppContainer));
+}
+
+void* CObjectSite::QueryOtherInterface(REFIID riid)
+{
+    if (IsEqualIID(riid, IID_IOleWindow))
+        return static_cast<IOleInPlaceSite*>(this);
+    return nullptr;
+}
+
+STDMETHODIMP CObjectSite::GetWindow(HWND* phwnd)
+{
+    if (!phwnd)
+        return E_POINTER;
+    *phwnd = m_context.hPage;
+    return m_context.hPage ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CObjectSite::OnInPlaceActivate()
+{
+    m_pObject.As(&m_pInPlace);
+    return S_OK;
+}
+
+STDMETHODIMP CObjectSite::OnInPlaceDeactivate()
+{
+    m_pInPlace.Reset();
+    return S_OK;
+}
+
+STDMETHODIMP CObjectSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc,
+                                           LPRECT lprcPosRect, LPRECT lprcClipRect, LPOLEINPLACEFRAMEINFO lpFrameInfo)
+{
+    if (!ppFrame || !ppDoc || !lprcPosRect || !lprcClipRect)
+        return E_POINTER;
+    *ppFrame = m_context.pFrame.Get();
+    if (*ppFrame)
+        (*ppFrame)->AddRef();
+    *ppDoc = nullptr;  // the frame is the only UI window, as in a browser's single-document page
+    *lprcPosRect = m_context.box ? m_context.box() : RECT{};
+    GetClientRect(m_context.hPage, lprcClipRect);
+    if (lpFrameInfo) {
+        lpFrameInfo->fMDIApp = FALSE;
+        lpFrameInfo->hwndFrame = m_context.hPage;
+        lpFrameInfo->haccel = nullptr;
+        lpFrameInfo->cAccelEntries = 0;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CObjectSite::OnPosRectChange(LPCRECT lprcPosRect)
+{
+    if (!lprcPosRect)
+        return E_POINTER;
+    // The page decides where its objects stand: the object is put back at its element's box.
+    Reposition();
+    return S_OK;
+}
+
+STDMETHODIMP CObjectSite::GetExtendedControl(IDispatch** ppDisp)
+{
+    if (ppDisp)
+        *ppDisp = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CObjectSite::TransformCoords(POINTL* pPtlHimetric, POINTF* pPtfContainer, DWORD dwFlags)
+{
+    if (!pPtlHimetric || !pPtfContainer)
+        return E_POINTER;
+    // 96 pixels to the inch, 2540 HIMETRIC units to the inch.
+    if (dwFlags & XFORMCOORDS_HIMETRICTOCONTAINER) {
+        pPtfContainer->x = float(MulDiv(pPtlHimetric->x, 96, 2540));
+        pPtfContainer->y = float(MulDiv(pPtlHimetric->y, 96, 2540));
+    } else {
+        pPtlHimetric->x = MulDiv(LONG(pPtfContainer->x), 2540, 96);
+        pPtlHimetric->y = MulDiv(LONG(pPtfContainer->y), 2540, 96);
+    }
+    return S_OK;
+}
+
+// The page has no accelerators of its own: every key goes on to the window that has the focus.
+STDMETHODIMP CObjectSite::TranslateAccelerator(MSG* pMsg, DWORD grfModifiers)
+{
+    m_controlSiteCalls.push_back(L"TranslateAccelerator " + std::to_wstring(pMsg ? pMsg->wParam : 0) + L" " +
+                                 std::to_wstring(grfModifiers));
+    return S_FALSE;
+}
+
+STDMETHODIMP CObjectSite::OnFocus(BOOL fGotFocus)
+{
+    m_controlSiteCalls.push_back(L"OnFocus " + std::to_wstring(fGotFocus ? 1 : 0));
+    return S_OK;
+}
+
+STDMETHODIMP CObjectSite::GetTypeInfoCount(UINT* pn)
+{
+    if (!pn)
+        return E_POINTER;
+    *pn = 0;
+    return S_OK;
+}
+
+STDMETHODIMP CObjectSite::GetTypeInfo(UINT, LCID, ITypeInfo** pp)
+{
+    if (pp)
+        *pp = nullptr;
+    return E_NOTIMPL;
+}
+
+// The ambient properties of a page in a browser that runs it (not a designer).
+STDMETHODIMP CObjectSite::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* pResult, EXCEPINFO*, UINT*)
+{
+    if (!pResult)
+        return E_POINTER;
+    VariantInit(pResult);
+    switch (nId) {
+    case DISPID_AMBIENT_USERMODE:
+        V_VT(pResult) = VT_BOOL;
+        V_BOOL(pResult) = VARIANT_TRUE;
+        return S_OK;
+    case DISPID_AMBIENT_UIDEAD:
+    case DISPID_AMBIENT_SHOWGRABHANDLES:
+    case DISPID_AMBIENT_SHOWHATCHING:
+    case DISPID_AMBIENT_DISPLAYASDEFAULT:
+    case DISPID_AMBIENT_MESSAGEREFLECT:
+        V_VT(pResult) = VT_BOOL;
+        V_BOOL(pResult) = VARIANT_FALSE;
+        return S_OK;
+    case DISPID_AMBIENT_LOCALEID:
+        V_VT(pResult) = VT_I4;
+        V_I4(pResult) = LONG(GetUserDefaultLCID());
+        return S_OK;
+    case DISPID_AMBIENT_BACKCOLOR:
+        V_VT(pResult) = VT_I4;
+        V_I4(pResult) = LONG(GetSysColor(COLOR_WINDOW));
+        return S_OK;
+    case DISPID_AMBIENT_FORECOLOR:
+        V_VT(pResult) = VT_I4;
+        V_I4(pResult) = LONG(GetSysColor(COLOR_WINDOWTEXT));
+        return S_OK;
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+STDMETHODIMP CObjectSite::QueryService(REFGUID guidService, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    ComPtr<IServiceProvider> pServices;
+    if (!m_context.pDocument || FAILED(m_context.pDocument.As(&pServices)))
+        return E_NOINTERFACE;
+    return pServices->QueryService(guidService, riid, ppv);
+}
+
+// ---- CPageFrame --------------------------------------------------------------------------------
+
+STDMETHODIMP CPageFrame::GetWindow(HWND* phwnd)
+{
+    if (!phwnd)
+        return E_POINTER;
+    *phwnd = m_hWnd;
+    return m_hWnd ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CPageFrame::SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR)
+{
+    m_pActive = pActiveObject;
+    return S_OK;
+}
+
+void* CPageFrame::QueryOtherInterface(REFIID riid)
+{
+    if (IsEqualIID(riid, IID_IOleWindow) || IsEqualIID(riid, IID_IOleInPlaceUIWindow))
+        return static_cast<IOleInPlaceFrame*>(this);
+    return nullptr;
 }
 
 }  // namespace Host

@@ -1,15 +1,19 @@
-// The container's side of one OBJECT element: it creates the object, gives it a client site,
-// loads its PARAMs and sets its extent, and takes it down again. The in-place container of a
-// later form of the host grows from here (in-place site, control site, window).
+// The container's side of one OBJECT element: it creates the object and brings it into the page
+// as a browser does (client site, safety check, PARAMs, in-place activation at the element's
+// box inside the page window), answers the object's calls on its sites (client, in-place,
+// control, ambient properties, services) and takes it down again.
 #pragma once
 
 #include "tools/host/ComUtil.h"
 #include "tools/host/PageModel.h"
 
+#include <ocidl.h>
 #include <oleidl.h>
+#include <servprov.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace Host {
 
@@ -17,22 +21,81 @@ namespace Host {
 using CObjectFactory = std::function<HRESULT(const CLSID&, IUnknown**)>;
 HRESULT CreateRegisteredObject(const CLSID& clsid, IUnknown** ppObject);
 
-class CObjectSite : public CComObject<IOleClientSite> {
+// The page's frame window as in-place objects see it; it keeps the UI-active object, which is
+// offered key messages before the page handles them.
+class CPageFrame : public CComObject<IOleInPlaceFrame> {
 public:
-    explicit CObjectSite(const CPageObject& element) : m_element(element) {}
+    explicit CPageFrame(HWND hWnd) : m_hWnd(hWnd) {}
+    IOleInPlaceActiveObject* ActiveObject() const { return m_pActive.Get(); }
+    void Close() { m_pActive.Reset(); }
+
+    // IOleWindow
+    STDMETHODIMP GetWindow(HWND* phwnd) override;
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    // IOleInPlaceUIWindow
+    STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR) override;
+    // IOleInPlaceFrame
+    STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+    STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
+    STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+protected:
+    void* QueryOtherInterface(REFIID riid) override;
+
+private:
+    HWND m_hWnd;
+    ComPtr<IOleInPlaceActiveObject> m_pActive;
+};
+
+// What a site needs from the page it stands in.
+struct CSiteContext {
+    HWND hPage = nullptr;                  // the controls' parent
+    ComPtr<CPageFrame> pFrame;
+    ComPtr<IUnknown> pDocument;            // the container; answers the web-browser service
+    std::function<RECT()> box;             // the element's box in the page window's client area
+};
+
+class CObjectSite
+    : public CComObject<IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch, IServiceProvider> {
+public:
+    explicit CObjectSite(const CPageObject& element, CSiteContext context = CSiteContext())
+        : m_element(element), m_context(std::move(context))
+    {
+    }
 
     // Creates the object and loads it as a browser does: client site first when the object asks
-    // for it (OLEMISC_SETCLIENTSITEFIRST), then IPersistPropertyBag::Load with the PARAMs (or
-    // InitNew without PARAMs; IPersistStreamInit::InitNew for objects without a property bag),
-    // then the client site for the others, then the extent from width and height. On failure
-    // strError says what went wrong.
+    // for it (OLEMISC_SETCLIENTSITEFIRST), the safety check, IPersistPropertyBag::Load with the
+    // PARAMs (or InitNew), the client site for the others, the extent from width and height.
+    // S_FALSE when the object refuses to be safe: it is then closed, not loaded and not to be
+    // scripted. On failure strError says what went wrong.
     HRESULT Create(const CObjectFactory& factory, std::wstring& strError);
-    // Closes the object and drops the references both ways.
-    void Close();
+    // In-place activation at the element's box (DoVerb OLEIVERB_INPLACEACTIVATE); objects
+    // without IOleObject stay as they are.
+    HRESULT Activate(std::wstring& strError);
+    // Moves an active object to its element's box (after a scroll).
+    void Reposition();
+    // Closes the object, drops the references both ways and drops the host's own. Returns the
+    // references the object still counts afterwards (0 when nobody keeps it).
+    ULONG Close();
 
     IUnknown* Object() const { return m_pObject.Get(); }
     const CPageObject& Element() const { return m_element; }
+    // The object's own window once it is in-place active (null for windowless objects).
+    HWND ObjectWindow() const;
+    // Offers a key message to the in-place active object; true when it took it.
+    bool TranslateAccelerator(MSG& msg);
+    // What the object asked of the control site, in order ("TranslateAccelerator 65", "OnFocus 1").
+    const std::vector<std::wstring>& ControlSiteCalls() const { return m_controlSiteCalls; }
 
+    // IOleWindow
+    STDMETHODIMP GetWindow(HWND* phwnd) override;
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     // IOleClientSite
     STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
     STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** ppMoniker) override;
@@ -40,14 +103,48 @@ public:
     STDMETHODIMP ShowObject() override { return S_OK; }
     STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
     STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+    // IOleInPlaceSite
+    STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnInPlaceActivate() override;
+    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT lprcPosRect,
+                                  LPRECT lprcClipRect, LPOLEINPLACEFRAMEINFO lpFrameInfo) override;
+    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnInPlaceDeactivate() override;
+    STDMETHODIMP DiscardUndoState() override { return S_OK; }
+    STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
+    STDMETHODIMP OnPosRectChange(LPCRECT lprcPosRect) override;
+    // IOleControlSite
+    STDMETHODIMP OnControlInfoChanged() override { return S_OK; }
+    STDMETHODIMP LockInPlaceActive(BOOL) override { return S_OK; }
+    STDMETHODIMP GetExtendedControl(IDispatch** ppDisp) override;
+    STDMETHODIMP TransformCoords(POINTL* pPtlHimetric, POINTF* pPtfContainer, DWORD dwFlags) override;
+    STDMETHODIMP TranslateAccelerator(MSG* pMsg, DWORD grfModifiers) override;
+    STDMETHODIMP OnFocus(BOOL fGotFocus) override;
+    STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
+    // IDispatch: the ambient properties
+    STDMETHODIMP GetTypeInfoCount(UINT* pn) override;
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** pp) override;
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+    STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* pResult, EXCEPINFO*, UINT*) override;
+    // IServiceProvider: handed on to the document, as a browser's site does
+    STDMETHODIMP QueryService(REFGUID guidService, REFIID riid, void** ppv) override;
+
+protected:
+    void* QueryOtherInterface(REFIID riid) override;
 
 private:
     HRESULT Load(std::wstring& strError);
+    HRESULT CheckSafety(std::wstring& strError);
 
     CPageObject m_element;
+    CSiteContext m_context;
     ComPtr<IUnknown> m_pObject;
     ComPtr<IOleObject> m_pOleObject;  // null for objects that are no OLE objects
+    ComPtr<IOleInPlaceObject> m_pInPlace;  // while in-place active
     bool m_bSiteSet = false;
+    std::vector<std::wstring> m_controlSiteCalls;
 };
 
 // A length attribute ("200", "200px") in HIMETRIC units; false for other forms ("50%", "").

@@ -1,7 +1,9 @@
-// The page as the host sees it: the OBJECT elements with their PARAMs and the SCRIPT blocks,
-// in document order. Other markup is not kept. Later forms of the host give elements ids and
-// rectangles; this model is where they go.
+// The page as the host sees it: the element tree with ids, texts and boxes, the OBJECT elements
+// with their PARAMs and the SCRIPT blocks in document order. Markup the host does not render
+// (head, style, void elements) is not kept.
 #pragma once
+
+#include <windows.h>
 
 #include <stdexcept>
 #include <string>
@@ -22,6 +24,25 @@ struct CPageObject {
     std::wstring strHeight;
     std::vector<CPageParam> params;  // in tag order
     int nLine = 0;                   // line of the <object
+    size_t nNode = 0;                // its element in CPage::nodes
+};
+
+// One element of the page's tree. The body is node 0; every other node names its parent.
+// Boxes come from an absolute position in the style (left, top, width, height in px) or, for
+// elements in the flow, from their place under the previous sibling.
+struct CPageNode {
+    std::wstring strTag;   // upper case, as tagName gives it
+    std::wstring strId;
+    std::wstring strText;  // the element's own text, white space collapsed
+    size_t nParent = 0;
+    int nObject = -1;      // index into CPage::objects for OBJECT elements
+    bool bAbsolute = false;
+    // Style lengths in px; -1 when the style does not give them.
+    int nStyleLeft = -1, nStyleTop = -1, nStyleWidth = -1, nStyleHeight = -1;
+    // Laid out by LayOutPage: the box in page coordinates and the offset parent (the nearest
+    // positioned ancestor, else the body; the body's own is itself).
+    RECT rcPage = {};
+    size_t nOffsetParent = 0;
 };
 
 struct CPageScript {
@@ -46,8 +67,11 @@ struct CPage {
     std::vector<CPageObject> objects;
     std::vector<CPageScript> scripts;
     std::vector<CPageElement> elements;  // objects and scripts in document order
+    std::vector<CPageNode> nodes;        // the element tree in document order, body first
 
     const CPageObject* FindObject(const std::wstring& strId) const;
+    // The first element with that id, or -1.
+    int FindNode(const std::wstring& strId) const;
 };
 
 // A page the host cannot run: nLine is the 1-based line where the fault was found.
@@ -67,6 +91,10 @@ private:
 
 // Parses page text; throws CPageError for a page that is malformed or uses the subset wrongly.
 CPage ParsePage(const std::wstring& strText);
+
+// Gives every node its box (rcPage) and offset parent for a body of the given width; returns
+// the height of the laid-out page.
+int LayOutPage(CPage& page, int nBodyWidth);
 
 // Turns the bytes of a page file into text: UTF-16 with a byte order mark, else UTF-8 (with or
 // without its mark), else the ANSI code page.

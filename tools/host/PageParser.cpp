@@ -1,7 +1,7 @@
 // A small HTML reader for the host's pages. It knows only what it needs: comments, tags with
 // attributes, the raw-text elements (script, style, title, textarea, xmp), OBJECT with PARAM
-// children and SCRIPT blocks. Everything else is skipped the way a browser would skip markup it
-// does not render.
+// children, SCRIPT blocks, and the element tree with its texts and absolute boxes. Markup it does
+// not render is skipped the way a browser skips what it does not know.
 #include "tools/host/PageModel.h"
 
 #include <windows.h>
@@ -29,6 +29,41 @@ std::wstring Trim(const std::wstring& str)
     while (nEnd > nBegin && std::iswspace(str[nEnd - 1]))
         --nEnd;
     return str.substr(nBegin, nEnd - nBegin);
+}
+
+std::wstring Upper(std::wstring str)
+{
+    for (auto& ch : str)
+        ch = wchar_t(std::towupper(ch));
+    return str;
+}
+
+std::wstring CollapseSpace(const std::wstring& str)
+{
+    std::wstring strOut;
+    bool bSpace = false;
+    for (wchar_t ch : str) {
+        if (std::iswspace(ch)) {
+            bSpace = true;
+            continue;
+        }
+        if (bSpace && !strOut.empty())
+            strOut += L' ';
+        bSpace = false;
+        strOut += ch;
+    }
+    return strOut;
+}
+
+// "12px" or "12" to 12; -1 for other forms.
+int ParsePixels(const std::wstring& strValue)
+{
+    std::wstring str = Trim(strValue);
+    if (str.size() > 2 && Lower(str.substr(str.size() - 2)) == L"px")
+        str.resize(str.size() - 2);
+    if (str.empty() || str.size() > 6 || !std::all_of(str.begin(), str.end(), [](wchar_t ch) { return std::iswdigit(ch) != 0; }))
+        return -1;
+    return std::stoi(str);
 }
 
 bool IsIdentifier(const std::wstring& str)
@@ -140,8 +175,14 @@ public:
 
     CPage Read()
     {
+        m_page.nodes.push_back(CPageNode());
+        m_page.nodes[0].strTag = L"BODY";
+        m_stack.push_back(0);
         while (m_nPos < m_str.size()) {
             if (m_str[m_nPos] != L'<') {
+                CPageNode& node = m_page.nodes[m_stack.back()];
+                if (node.nObject < 0)  // an object's fallback content is not shown
+                    node.strText += m_str[m_nPos];
                 Advance(1);
             } else if (StartsWith(L"<!--")) {
                 const int nLine = m_nLine;
@@ -162,6 +203,8 @@ public:
         if (m_bInObject)
             throw CPageError(m_page.objects.back().nLine, L"<object> is not closed");
         CheckHandlers();
+        for (auto& node : m_page.nodes)
+            node.strText = CollapseSpace(DecodeEntities(node.strText));
         return std::move(m_page);
     }
 
@@ -305,11 +348,67 @@ private:
                 throw CPageError(nLine, L"</object> without <object>");
             m_bInObject = false;
         }
+        // An end tag closes its element and whatever was left open inside it; a stray one is
+        // ignored, as a browser does.
+        const std::wstring strTag = Upper(strName);
+        for (size_t i = m_stack.size(); i > 1; --i) {
+            if (m_page.nodes[m_stack[i - 1]].strTag == strTag) {
+                m_stack.resize(i - 1);
+                break;
+            }
+        }
+    }
+
+    // Every rendered element with content becomes a node; html, head and body are the body.
+    void OpenNode(const CTag& tag)
+    {
+        static const std::set<std::wstring> skipped = {
+            L"html", L"head", L"body", L"meta", L"link", L"br", L"hr", L"img", L"input", L"area", L"base",
+            L"col", L"embed", L"source", L"track", L"wbr", L"param", L"script", L"style", L"title", L"textarea",
+            L"xmp", L"!doctype"};
+        if (skipped.count(tag.strName))
+            return;
+        CPageNode node;
+        node.strTag = Upper(tag.strName);
+        node.strId = Trim(tag.Get(L"id"));
+        node.nParent = m_stack.back();
+        ReadStyle(tag.Get(L"style"), node);
+        m_stack.push_back(m_page.nodes.size());
+        m_page.nodes.push_back(std::move(node));
+    }
+
+    static void ReadStyle(const std::wstring& strStyle, CPageNode& node)
+    {
+        size_t nBegin = 0;
+        while (nBegin <= strStyle.size()) {
+            size_t nEnd = strStyle.find(L';', nBegin);
+            if (nEnd == std::wstring::npos)
+                nEnd = strStyle.size();
+            const std::wstring strDecl = strStyle.substr(nBegin, nEnd - nBegin);
+            nBegin = nEnd + 1;
+            const size_t nColon = strDecl.find(L':');
+            if (nColon == std::wstring::npos)
+                continue;
+            const std::wstring strName = Lower(Trim(strDecl.substr(0, nColon)));
+            const std::wstring strValue = Lower(Trim(strDecl.substr(nColon + 1)));
+            if (strName == L"position")
+                node.bAbsolute = strValue == L"absolute";
+            else if (strName == L"left")
+                node.nStyleLeft = ParsePixels(strValue);
+            else if (strName == L"top")
+                node.nStyleTop = ParsePixels(strValue);
+            else if (strName == L"width")
+                node.nStyleWidth = ParsePixels(strValue);
+            else if (strName == L"height")
+                node.nStyleHeight = ParsePixels(strValue);
+        }
     }
 
     void ReadStartTag()
     {
         const CTag tag = ReadTag();
+        if (!m_bInObject)
+            OpenNode(tag);
         if (tag.strName == L"script")
             ReadScript(tag);
         else if (tag.strName == L"style" || tag.strName == L"title" || tag.strName == L"textarea" ||
@@ -341,6 +440,13 @@ private:
         }
         object.strWidth = Trim(tag.Get(L"width"));
         object.strHeight = Trim(tag.Get(L"height"));
+        object.nNode = m_stack.back();
+        CPageNode& node = m_page.nodes[object.nNode];
+        node.nObject = int(m_page.objects.size());
+        if (node.nStyleWidth < 0)
+            node.nStyleWidth = ParsePixels(object.strWidth);
+        if (node.nStyleHeight < 0)
+            node.nStyleHeight = ParsePixels(object.strHeight);
         m_page.elements.push_back({CPageElement::Object, m_page.objects.size()});
         m_page.objects.push_back(std::move(object));
         m_bInObject = true;
@@ -415,10 +521,60 @@ private:
     int m_nLine = 1;
     size_t m_nLineStart = 0;
     bool m_bInObject = false;
+    std::vector<size_t> m_stack;  // the open elements, body first
     CPage m_page;
 };
 
+// Places a node and its children: absolute ones at their offsets from the offset parent, the
+// others one under the other in the parent's flow (the body with a browser's 8 px margin).
+// Returns the node's height.
+int LayOutNode(CPage& page, size_t nNode, int nLeft, int nTop, int nWidth)
+{
+    constexpr int LINE = 20;
+    CPageNode& node = page.nodes[nNode];
+    node.rcPage.left = nLeft;
+    node.rcPage.top = nTop;
+    node.rcPage.right = nLeft + nWidth;
+    const int nMargin = nNode == 0 ? 8 : 0;
+    int nFlow = nTop + nMargin + (node.strText.empty() ? 0 : LINE);
+    for (size_t i = nNode + 1; i < page.nodes.size(); ++i) {
+        if (page.nodes[i].nParent != nNode)
+            continue;
+        CPageNode& child = page.nodes[i];
+        const CPageNode& parent = page.nodes[nNode];
+        child.nOffsetParent = nNode == 0 || parent.bAbsolute ? nNode : parent.nOffsetParent;
+        const int nTextWidth = int(child.strText.size()) * 8 + 8;
+        if (child.bAbsolute) {
+            const RECT& rcBase = page.nodes[child.nOffsetParent].rcPage;
+            LayOutNode(page, i, rcBase.left + std::max(child.nStyleLeft, 0), rcBase.top + std::max(child.nStyleTop, 0),
+                       child.nStyleWidth >= 0 ? child.nStyleWidth : nTextWidth);
+        } else {
+            const int nChildWidth = child.nStyleWidth >= 0 ? child.nStyleWidth : nWidth - 2 * nMargin;
+            nFlow += LayOutNode(page, i, nLeft + nMargin, nFlow, nChildWidth);
+        }
+    }
+    const CPageNode& done = page.nodes[nNode];
+    const int nHeight = done.nStyleHeight >= 0 ? done.nStyleHeight : nFlow - nTop + nMargin;
+    page.nodes[nNode].rcPage.bottom = nTop + nHeight;
+    return nHeight;
+}
+
 }  // namespace
+
+int LayOutPage(CPage& page, int nBodyWidth)
+{
+    if (page.nodes.empty())
+        return 0;
+    return LayOutNode(page, 0, 0, 0, nBodyWidth);
+}
+
+int CPage::FindNode(const std::wstring& strId) const
+{
+    for (size_t i = 0; i < nodes.size(); ++i)
+        if (!strId.empty() && nodes[i].strId == strId)
+            return int(i);
+    return -1;
+}
 
 const CPageObject* CPage::FindObject(const std::wstring& strId) const
 {

@@ -58,8 +58,34 @@ int CPageRunner::ReportScriptError()
     return ExitCode::Script;
 }
 
-int CPageRunner::Start()
+int CPageRunner::Start(const CPage& page)
 {
+    m_pState = std::make_shared<CPageState>();
+    m_pState->page = page;
+    m_pState->nPageHeight = LayOutPage(m_pState->page, CPageView::WIDTH);
+    m_pState->strUrl = m_options.strUrl;
+    m_pState->bBrowserService = m_options.bBrowserService;
+    m_pState->controls.resize(page.objects.size());
+    m_pDocument.Attach(new CHtmlDocument(m_pState));
+    if (!m_view.Create(m_pState, m_pDocument.Get(), m_options.strPageName)) {
+        PrintError(m_options.strPageName + L": error: cannot create the page window: " +
+                   DescribeHResult(HRESULT_FROM_WIN32(GetLastError())));
+        return ExitCode::Internal;
+    }
+    ComPtr<IDispatch> pDocumentDispatch;
+    m_pDocument.As(&pDocumentDispatch);
+    m_pBrowser.Attach(new CWebBrowser(m_pState, pDocumentDispatch, m_view.Window()));
+    m_pState->pBrowser = m_pBrowser.Get();
+    m_pState->navigate = [this](const std::wstring& strUrl) { Print(L"navigated: " + strUrl); };
+    m_pState->changed = [this] { InvalidateRect(m_view.Window(), nullptr, TRUE); };
+    m_pState->scroll = [this](POINT pt) { m_view.ScrollTo(pt); };
+    m_view.onScrolled = [this] {
+        for (auto& object : m_objects)
+            if (object.pSite)
+                object.pSite->Reposition();
+    };
+    m_pFrame = MakeComObject<CPageFrame>(m_view.Window());
+
     m_pScript = MakeComObject<CScriptSite>();
     std::wstring strError;
     if (FAILED(m_pScript->Start(L"JScript", strError))) {
@@ -68,6 +94,9 @@ int CPageRunner::Start()
     }
     m_pHost = MakeComObject<CHostObject>(static_cast<IPageControl&>(*this));
     m_pWindow = MakeComObject<CPageWindow>();
+    m_pWindow->SetOwner(m_view.Window());
+    m_pWindow->SetDocument(pDocumentDispatch.Get());
+    m_pWindow->SetScroll([this](POINT pt) { m_view.ScrollTo(pt); });
     HRESULT hr = m_pScript->AddItem(L"host", m_pHost.Get(), false);
     if (SUCCEEDED(hr))
         hr = m_pScript->AddItem(L"window", m_pWindow.Get(), true);
@@ -116,15 +145,33 @@ int CPageRunner::CreateObject(const CPageObject& element)
 {
     const std::wstring strName = element.strId.empty() ? L"object" : L"object '" + element.strId + L"'";
     CObjectEntry entry;
-    entry.pSite = MakeComObject<CObjectSite>(element);
+    CSiteContext context;
+    context.hPage = m_view.Window();
+    context.pFrame = m_pFrame;
+    m_pDocument.As(&context.pDocument);
+    const size_t nNode = element.nNode;
+    context.box = [this, nNode] { return m_view.ToClient(m_pState->page.nodes[nNode].rcPage); };
+    entry.pSite = MakeComObject<CObjectSite>(element, std::move(context));
     std::wstring strError;
     const HRESULT hrCreate = entry.pSite->Create(m_options.factory, strError);
     const size_t nObject = m_objects.size();
     m_objects.push_back(std::move(entry));  // kept even on failure, so Shutdown closes it
     if (FAILED(hrCreate))
         return Report(element.nLine, strName + L": " + strError, ExitCode::Object);
+    if (hrCreate == S_FALSE) {
+        // As a browser does, the page goes on without the object and is told why.
+        PrintError(m_options.strPageName + L":" + std::to_wstring(element.nLine) + L": warning: " + strName + L": " +
+                   strError);
+        return 0;
+    }
     CObjectEntry& object = m_objects.back();
     IUnknown* pObject = object.pSite->Object();
+    const int nPageObject = m_pState->page.nodes[nNode].nObject;
+    if (nPageObject >= 0)
+        pObject->QueryInterface(IID_PPV_ARGS(&m_pState->controls[size_t(nPageObject)]));
+    HRESULT hrActivate = object.pSite->Activate(strError);
+    if (FAILED(hrActivate))
+        return Report(element.nLine, strName + L": " + strError, ExitCode::Object);
 
     // Every object with an event interface gets a sink, as in a browser; an object with
     // handlers must have one, and every handler must name one of its events.
@@ -173,7 +220,7 @@ int CPageRunner::RunScript(const CPageScript& script, size_t nIndex)
 int CPageRunner::Run(const CPage& page)
 {
     m_pPage = &page;
-    int nResult = Start();
+    int nResult = Start(page);
     if (nResult == 0)
         nResult = CompileHandlers(page);
     for (size_t i = 0; nResult == 0 && !m_bEnding && i < page.elements.size(); ++i) {
@@ -249,10 +296,49 @@ IUnknown* CPageRunner::Object(const std::wstring& strId) const
     return nullptr;
 }
 
-void CPageRunner::Shutdown()
+CObjectSite* CPageRunner::Site(const std::wstring& strId) const
+{
+    for (const auto& object : m_objects)
+        if (object.pSite && object.pSite->Element().strId == strId)
+            return object.pSite.Get();
+    return nullptr;
+}
+
+bool CPageRunner::ElementRect(const std::wstring& strId, RECT& rcScreen)
+{
+    const int nNode = m_pState ? m_pState->page.FindNode(strId) : -1;
+    if (nNode < 0)
+        return false;
+    rcScreen = m_view.ToScreen(m_pState->page.nodes[size_t(nNode)].rcPage);
+    return true;
+}
+
+HRESULT CPageRunner::SaveScreenshot(const std::wstring& strPath)
+{
+    m_view.Refresh();
+    return m_view.SaveScreenshot(strPath);
+}
+
+// Key messages go first to the in-place active object the message is meant for (the UI-active
+// one, else the one whose window has the focus), as a browser's message loop does.
+bool CPageRunner::PreTranslate(MSG& msg)
+{
+    if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST)
+        return false;
+    if (m_pFrame && m_pFrame->ActiveObject())
+        return m_pFrame->ActiveObject()->TranslateAccelerator(&msg) == S_OK;
+    for (const auto& object : m_objects) {
+        const HWND hObject = object.pSite ? object.pSite->ObjectWindow() : nullptr;
+        if (hObject && (msg.hwnd == hObject || IsChild(hObject, msg.hwnd)))
+            return object.pSite->TranslateAccelerator(msg);
+    }
+    return false;
+}
+
+int CPageRunner::Shutdown()
 {
     if (m_bShutDown)
-        return;
+        return 0;
     m_bShutDown = true;
     m_bEnding = true;
     for (auto& object : m_objects) {
@@ -266,11 +352,42 @@ void CPageRunner::Shutdown()
     m_pGlobal.Reset();
     if (m_pScript)
         m_pScript->Close();
-    for (auto it = m_objects.rbegin(); it != m_objects.rend(); ++it)
-        if (it->pSite)
-            it->pSite->Close();
+    if (m_pWindow)
+        m_pWindow->Detach();
+    if (m_pState)
+        for (auto& pControl : m_pState->controls)
+            pControl.Reset();
+    if (m_pFrame)
+        m_pFrame->Close();
+    int nResult = 0;
+    for (auto it = m_objects.rbegin(); it != m_objects.rend(); ++it) {
+        if (!it->pSite)
+            continue;
+        it->pConnection.reset();
+        it->pSink.Reset();
+        const ULONG nLeft = it->pSite->Close();
+        if (nLeft != 0) {
+            const CPageObject& element = it->pSite->Element();
+            PrintError(m_options.strPageName + L":" + std::to_wstring(element.nLine) + L": error: object" +
+                       (element.strId.empty() ? L"" : L" '" + element.strId + L"'") + L" is still referenced " +
+                       std::to_wstring(nLeft) + L" time(s) after the page closed it");
+            nResult = ExitCode::Leak;
+        }
+    }
     m_objects.clear();
+    if (m_pDocument)
+        m_pDocument->ReleaseElements();
+    if (m_pBrowser)
+        m_pBrowser->Close();
+    if (m_pState) {
+        m_pState->pBrowser.Reset();
+        m_pState->navigate = nullptr;
+        m_pState->changed = nullptr;
+        m_pState->scroll = nullptr;
+    }
+    m_view.Destroy();
     m_pWatcher.reset();
+    return nResult;
 }
 
 }  // namespace Host

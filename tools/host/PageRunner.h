@@ -1,14 +1,17 @@
-// Runs one page: starts the script engine with the host's objects, compiles the event handlers,
-// then walks the page in document order, creating each object (loaded from its PARAMs, its
-// events advised to the page's handlers, named for script by its id) and running each script
-// block. The first script error or host failure ends the page with a message naming the line.
+// Runs one page: shows the page window with the page's document and browser, starts the script
+// engine with the host's objects, compiles the event handlers, then walks the page in document
+// order, creating each object (loaded from its PARAMs, activated in place at its box, its events
+// advised to the page's handlers, named for script by its id) and running each script block. The
+// first script error or host failure ends the page with a message naming the line.
 #pragma once
 
 #include "tools/host/DialogWatcher.h"
 #include "tools/host/EventSink.h"
 #include "tools/host/HostObject.h"
 #include "tools/host/ObjectSite.h"
+#include "tools/host/PageDocument.h"
 #include "tools/host/PageModel.h"
+#include "tools/host/PageView.h"
 #include "tools/host/PageWindow.h"
 #include "tools/host/ScriptSite.h"
 
@@ -29,11 +32,14 @@ constexpr int Script = 4;     // a script error
 constexpr int Object = 5;     // an object cannot be created, loaded or connected to its handlers
 constexpr int Timeout = 6;    // the page did not end in the time allowed
 constexpr int Internal = 7;   // the host itself cannot run (no script engine)
+constexpr int Leak = 8;       // an object was still referenced after the page closed it
 }  // namespace ExitCode
 
 struct CRunOptions {
     std::wstring strPageName;    // the page as named to the user, the prefix of every message
     std::wstring strPageFolder;  // the Windows path of the page's folder, base of host.Path
+    std::wstring strUrl;         // the document's address
+    bool bBrowserService = true; // the sites answer the web-browser service
     CObjectFactory factory = CreateRegisteredObject;
     std::function<void(const std::wstring&)> print;       // one line for standard output
     std::function<void(const std::wstring&)> printError;  // one line for standard error
@@ -51,10 +57,14 @@ public:
     int Run(const CPage& page);
     // The exit code as things stand; reports an error that a handler met after Run returned.
     int Result();
-    // Unhooks the events, closes the script engine and the objects. Idempotent.
-    void Shutdown();
+    // Unhooks the events, closes the script engine and the objects. Returns ExitCode::Leak when
+    // an object is still referenced afterwards (reported on stderr), else 0. Idempotent.
+    int Shutdown();
 
     IUnknown* Object(const std::wstring& strId) const;
+    CObjectSite* Site(const std::wstring& strId) const;
+    CPageView& View() { return m_view; }
+    IHTMLDocument2* Document() const { return m_pDocument.Get(); }
     CDialogWatcher& Watcher() override { return *m_pWatcher; }
     bool Ending() const override { return m_bEnding; }
 
@@ -76,8 +86,12 @@ private:
     void PrintError(const std::wstring& strLine) override;
     void End(int nExitCode) override;
     std::wstring PageFolder() const override { return m_options.strPageFolder; }
+    bool ElementRect(const std::wstring& strId, RECT& rcScreen) override;
+    HRESULT SaveScreenshot(const std::wstring& strPath) override;
+    std::wstring NavigatedTo() const override { return m_pState ? m_pState->strNavigatedTo : std::wstring(); }
+    bool PreTranslate(MSG& msg) override;
 
-    int Start();
+    int Start(const CPage& page);
     int CompileHandlers(const CPage& page);
     int CreateObject(const CPageObject& element);
     int RunScript(const CPageScript& script, size_t nIndex);
@@ -88,6 +102,11 @@ private:
     CRunOptions m_options;
     const CPage* m_pPage = nullptr;
     std::unique_ptr<CDialogWatcher> m_pWatcher;
+    std::shared_ptr<CPageState> m_pState;
+    CPageView m_view;
+    ComPtr<CHtmlDocument> m_pDocument;
+    ComPtr<CWebBrowser> m_pBrowser;
+    ComPtr<CPageFrame> m_pFrame;
     ComPtr<CScriptSite> m_pScript;
     ComPtr<CHostObject> m_pHost;
     ComPtr<CPageWindow> m_pWindow;

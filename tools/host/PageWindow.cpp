@@ -4,7 +4,14 @@ namespace Host {
 namespace {
 constexpr DISPID DISPID_ALERT = 1;
 constexpr DISPID DISPID_CONFIRM = 2;
+constexpr DISPID DISPID_SCROLLTO = 3;
+constexpr DISPID DISPID_DOCUMENT = 4;
 }  // namespace
+
+bool CPageWindow::IsMethod(DISPID nId) const
+{
+    return nId != DISPID_DOCUMENT;
+}
 
 DISPID CPageWindow::FindMember(const std::wstring& strName)
 {
@@ -13,12 +20,28 @@ DISPID CPageWindow::FindMember(const std::wstring& strName)
         return DISPID_ALERT;
     if (strName == L"confirm")
         return DISPID_CONFIRM;
+    if (strName == L"scrollTo")
+        return DISPID_SCROLLTO;
+    if (strName == L"document")
+        return DISPID_DOCUMENT;
     return DISPID_UNKNOWN;
 }
 
 HRESULT CPageWindow::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>& args, CVariant& result,
-                                  EXCEPINFO*)
+                                  EXCEPINFO* pExcepInfo)
 {
+    if (nId == DISPID_DOCUMENT) {
+        result = CVariant::FromDispatch(m_pDocument.Get());
+        return S_OK;
+    }
+    if (nId == DISPID_SCROLLTO) {
+        LONG nX = 0, nY = 0;
+        if (args.size() < 2 || !VariantToInt(*args[0], nX) || !VariantToInt(*args[1], nY))
+            return Fail(pExcepInfo, L"scrollTo takes x and y");
+        if (m_scroll)
+            m_scroll(POINT{nX, nY});
+        return S_OK;
+    }
     std::wstring strText;
     if (!args.empty() && V_VT(args[0]) != VT_EMPTY && !VariantToText(*args[0], strText))
         strText = L"[object]";

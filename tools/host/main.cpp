@@ -1,8 +1,10 @@
 // host: runs a browser-style page with ActiveX objects and JScript, for the control's tests and
 // demonstrations.
-//   host [--timeout SECONDS] page.html
+//   host [--timeout SECONDS] [--url ADDRESS] [--no-browser-service] page.html
 // The exit code is the page's own (host.Exit), or one of the host's codes in PageRunner.h.
 #include "tools/host/PageRunner.h"
+
+#include <shlwapi.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -125,15 +127,20 @@ bool ReadWholeFile(const std::wstring& strPath, std::string& bytes, DWORD& nErro
 }
 
 const wchar_t USAGE[] =
-    L"usage: host [--timeout SECONDS] page.html\n"
-    L"Runs the page's OBJECT elements and JScript blocks; exits with the page's code (host.Exit),\n"
-    L"2 for a bad command line, 3 for a malformed page, 4 for a script error, 5 for an object that\n"
-    L"cannot be created or connected, 6 for a time-out, 7 when no script engine can be started.";
+    L"usage: host [--timeout SECONDS] [--url ADDRESS] [--no-browser-service] page.html\n"
+    L"Shows the page and runs its OBJECT elements (in place in the page) and JScript blocks; exits\n"
+    L"with the page's code (host.Exit), 2 for a bad command line, 3 for a malformed page, 4 for a\n"
+    L"script error, 5 for an object that cannot be created or connected, 6 for a time-out, 7 when\n"
+    L"no script engine can be started, 8 when an object is still referenced after the page.\n"
+    L"  --url ADDRESS          the document's address (default: the page file's own)\n"
+    L"  --no-browser-service   the objects' sites do not lead to the browser; the document is\n"
+    L"                         reachable only through the page window (WM_HTML_GETOBJECT)";
 
 int RunHost(int argc, wchar_t** argv)
 {
-    std::wstring strPage;
+    std::wstring strPage, strUrl;
     DWORD nTimeout = 0;
+    bool bBrowserService = true;
     for (int i = 1; i < argc; ++i) {
         const std::wstring strArg = argv[i];
         if (strArg == L"--help" || strArg == L"-h") {
@@ -142,6 +149,14 @@ int RunHost(int argc, wchar_t** argv)
         }
         if (strArg == L"--timeout" && i + 1 < argc) {
             nTimeout = DWORD(wcstoul(argv[++i], nullptr, 10));
+            continue;
+        }
+        if (strArg == L"--url" && i + 1 < argc) {
+            strUrl = argv[++i];
+            continue;
+        }
+        if (strArg == L"--no-browser-service") {
+            bBrowserService = false;
             continue;
         }
         if (strArg.size() > 1 && strArg[0] == L'-') {
@@ -182,6 +197,13 @@ int RunHost(int argc, wchar_t** argv)
     while (!strFolder.empty() && (strFolder.back() == L'\\' || strFolder.back() == L'/'))
         strFolder.pop_back();
 
+    if (strUrl.empty() && nLen && nLen < MAX_PATH * 4) {
+        wchar_t szUrl[2084];
+        DWORD nUrl = 2084;
+        if (SUCCEEDED(UrlCreateFromPathW(szFull, szUrl, &nUrl, 0)))
+            strUrl = szUrl;
+    }
+
     COleSession ole;
     if (FAILED(ole.Result())) {
         PrintError(L"host: error: OleInitialize failed: " + DescribeHResult(ole.Result()));
@@ -191,12 +213,14 @@ int RunHost(int argc, wchar_t** argv)
     CRunOptions options;
     options.strPageName = strPage;
     options.strPageFolder = strFolder;
+    options.strUrl = strUrl;
+    options.bBrowserService = bBrowserService;
     options.print = [](const std::wstring& strLine) { WriteLine(STD_OUTPUT_HANDLE, strLine); };
     options.printError = PrintError;
     CPageRunner runner(std::move(options));
     const int nCode = runner.Run(page);
-    runner.Shutdown();
-    return nCode;
+    const int nShutdown = runner.Shutdown();
+    return nCode != 0 ? nCode : nShutdown;
 }
 
 }  // namespace

@@ -1,0 +1,228 @@
+#include "tools/host/PageView.h"
+
+#include <oleacc.h>
+#include <wincodec.h>
+
+#include <algorithm>
+
+namespace Host {
+namespace {
+
+const wchar_t WINDOW_CLASS[] = L"PL5HostPage";
+
+// A GDI object deleted when it goes.
+template <class T>
+class CGdiObject {
+public:
+    explicit CGdiObject(T h) : m_h(h) {}
+    ~CGdiObject()
+    {
+        if (m_h)
+            DeleteObject(m_h);
+    }
+    CGdiObject(const CGdiObject&) = delete;
+    CGdiObject& operator=(const CGdiObject&) = delete;
+    T Get() const { return m_h; }
+
+private:
+    T m_h;
+};
+
+}  // namespace
+
+CPageView::~CPageView()
+{
+    Destroy();
+}
+
+bool CPageView::Create(std::shared_ptr<CPageState> pState, IHTMLDocument2* pDocument, const std::wstring& strTitle)
+{
+    m_pState = std::move(pState);
+    m_pDocument = pDocument;
+    m_nGetObjectMessage = RegisterWindowMessageW(L"WM_HTML_GETOBJECT");
+    WNDCLASSEXW wc = {sizeof(wc)};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = WINDOW_CLASS;
+    RegisterClassExW(&wc);  // fails harmlessly when a second page registers it again
+    RECT rc = {0, 0, WIDTH, HEIGHT};
+    const DWORD nStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    AdjustWindowRect(&rc, nStyle, FALSE);
+    m_hWnd = CreateWindowExW(0, WINDOW_CLASS, strTitle.c_str(), nStyle, 0, 0, rc.right - rc.left,
+                             rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, this);
+    if (!m_hWnd)
+        return false;
+    ShowWindow(m_hWnd, SW_SHOWNORMAL);
+    UpdateWindow(m_hWnd);
+    return true;
+}
+
+void CPageView::Destroy()
+{
+    if (m_hWnd) {
+        SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, 0);
+        DestroyWindow(m_hWnd);
+        m_hWnd = nullptr;
+    }
+    m_pDocument.Reset();
+}
+
+void CPageView::ScrollTo(POINT pt)
+{
+    // A page scrolls as far as its furthest element reaches.
+    RECT rcClient = {};
+    GetClientRect(m_hWnd, &rcClient);
+    LONG nRight = 0, nBottom = m_pState->nPageHeight;
+    for (const auto& node : m_pState->page.nodes) {
+        nRight = std::max(nRight, node.rcPage.right);
+        nBottom = std::max(nBottom, node.rcPage.bottom);
+    }
+    const LONG nMaxX = std::max<LONG>(0, nRight - rcClient.right);
+    const LONG nMaxY = std::max<LONG>(0, nBottom - rcClient.bottom);
+    m_pState->ptScroll.x = std::clamp<LONG>(pt.x, 0, nMaxX);
+    m_pState->ptScroll.y = std::clamp<LONG>(pt.y, 0, nMaxY);
+    if (onScrolled)
+        onScrolled();
+    InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+RECT CPageView::ToClient(const RECT& rcPage) const
+{
+    RECT rc = rcPage;
+    OffsetRect(&rc, -m_pState->ptScroll.x, -m_pState->ptScroll.y);
+    return rc;
+}
+
+RECT CPageView::ToScreen(const RECT& rcPage) const
+{
+    RECT rc = ToClient(rcPage);
+    MapWindowPoints(m_hWnd, nullptr, reinterpret_cast<POINT*>(&rc), 2);
+    return rc;
+}
+
+void CPageView::Refresh()
+{
+    if (!m_hWnd)
+        return;
+    RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+// Elements with a box of their own get a border; every element shows its own text at its top
+// left. An OBJECT's box is framed too; an active control covers it with its window.
+void CPageView::Paint(HDC hdc) const
+{
+    RECT rcClient;
+    GetClientRect(m_hWnd, &rcClient);
+    FillRect(hdc, &rcClient, GetSysColorBrush(COLOR_WINDOW));
+    const HGDIOBJ hOldFont = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(hdc, TRANSPARENT);
+    SetTextColor(hdc, GetSysColor(COLOR_WINDOWTEXT));
+    CGdiObject<HPEN> border(CreatePen(PS_SOLID, 1, RGB(160, 160, 160)));
+    for (size_t i = 1; i < m_pState->page.nodes.size(); ++i) {
+        const CPageNode& node = m_pState->page.nodes[i];
+        const RECT rc = ToClient(node.rcPage);
+        if (node.nObject >= 0 || node.bAbsolute || node.nStyleWidth >= 0 || node.nStyleHeight >= 0) {
+            const HGDIOBJ hOldPen = SelectObject(hdc, border.Get());
+            const HGDIOBJ hOldBrush = SelectObject(hdc, GetStockObject(NULL_BRUSH));
+            Rectangle(hdc, rc.left, rc.top, rc.right, rc.bottom);
+            SelectObject(hdc, hOldBrush);
+            SelectObject(hdc, hOldPen);
+        }
+        if (!node.strText.empty()) {
+            RECT rcText = {rc.left + 3, rc.top + 2, std::max(rc.right - 3, rc.left + 3), rc.bottom};
+            DrawTextW(hdc, node.strText.c_str(), int(node.strText.size()), &rcText,
+                      DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+        }
+    }
+    SelectObject(hdc, hOldFont);
+}
+
+LRESULT CALLBACK CPageView::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (nMsg == WM_NCCREATE) {
+        const auto* pCreate = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hWnd, GWLP_USERDATA, LONG_PTR(pCreate->lpCreateParams));
+    }
+    auto* pThis = reinterpret_cast<CPageView*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
+    if (!pThis)
+        return DefWindowProcW(hWnd, nMsg, wParam, lParam);
+    // Without a browser the control asks the window it lives in for the document.
+    if (nMsg == pThis->m_nGetObjectMessage && pThis->m_nGetObjectMessage != 0 && pThis->m_pDocument)
+        return LresultFromObject(IID_IHTMLDocument2, wParam, pThis->m_pDocument.Get());
+    switch (nMsg) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        const HDC hdc = BeginPaint(hWnd, &ps);
+        pThis->Paint(hdc);
+        EndPaint(hWnd, &ps);
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_CLOSE:
+        return 0;  // the page ends when its script ends it
+    }
+    return DefWindowProcW(hWnd, nMsg, wParam, lParam);
+}
+
+HRESULT CPageView::SaveScreenshot(const std::wstring& strPath) const
+{
+    if (!m_hWnd)
+        return E_UNEXPECTED;
+    RECT rc;
+    GetClientRect(m_hWnd, &rc);
+    const int nWidth = rc.right, nHeight = rc.bottom;
+    const HDC hdcWindow = GetDC(m_hWnd);
+    if (!hdcWindow)
+        return E_FAIL;
+    const HDC hdcMemory = CreateCompatibleDC(hdcWindow);
+    CGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(hdcWindow, nWidth, nHeight));
+    HRESULT hr = hdcMemory && bitmap.Get() ? S_OK : E_OUTOFMEMORY;
+    if (SUCCEEDED(hr)) {
+        const HGDIOBJ hOld = SelectObject(hdcMemory, bitmap.Get());
+        if (!BitBlt(hdcMemory, 0, 0, nWidth, nHeight, hdcWindow, 0, 0, SRCCOPY))
+            hr = HRESULT_FROM_WIN32(GetLastError());
+        SelectObject(hdcMemory, hOld);
+    }
+    if (hdcMemory)
+        DeleteDC(hdcMemory);
+    ReleaseDC(m_hWnd, hdcWindow);
+    if (FAILED(hr))
+        return hr;
+
+    ComPtr<IWICImagingFactory> pFactory;
+    hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&pFactory));
+    ComPtr<IWICBitmap> pBitmap;
+    if (SUCCEEDED(hr))
+        hr = pFactory->CreateBitmapFromHBITMAP(bitmap.Get(), nullptr, WICBitmapIgnoreAlpha, &pBitmap);
+    ComPtr<IWICStream> pStream;
+    if (SUCCEEDED(hr))
+        hr = pFactory->CreateStream(&pStream);
+    if (SUCCEEDED(hr))
+        hr = pStream->InitializeFromFilename(strPath.c_str(), GENERIC_WRITE);
+    ComPtr<IWICBitmapEncoder> pEncoder;
+    if (SUCCEEDED(hr))
+        hr = pFactory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &pEncoder);
+    if (SUCCEEDED(hr))
+        hr = pEncoder->Initialize(pStream.Get(), WICBitmapEncoderNoCache);
+    ComPtr<IWICBitmapFrameEncode> pFrame;
+    if (SUCCEEDED(hr))
+        hr = pEncoder->CreateNewFrame(&pFrame, nullptr);
+    if (SUCCEEDED(hr))
+        hr = pFrame->Initialize(nullptr);
+    if (SUCCEEDED(hr))
+        hr = pFrame->SetSize(UINT(nWidth), UINT(nHeight));
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    if (SUCCEEDED(hr))
+        hr = pFrame->SetPixelFormat(&format);
+    if (SUCCEEDED(hr))
+        hr = pFrame->WriteSource(pBitmap.Get(), nullptr);
+    if (SUCCEEDED(hr))
+        hr = pFrame->Commit();
+    if (SUCCEEDED(hr))
+        hr = pEncoder->Commit();
+    return hr;
+}
+
+}  // namespace Host
