@@ -14,6 +14,7 @@
 #include "filelist/FileEntry.h"
 #include "progress/UploadDlg.h"
 #include "ptl/ComPtr.h"
+#include "filelist/ContextMenu.h"
 #include "filelist/DropTarget.h"
 #include "filelist/DropZones.h"
 #include "filelist/FilterList.h"
@@ -251,8 +252,9 @@ public:
     // ---- what the user does to the list in the control's window (control/PL5CtrlList.cpp) ----
     // The status texts for the list as it is.
     CStatusTexts StatusTexts() const;
-    // Whether ExcuteLocalFile would open the single selected row (the menu offers it only then).
-    bool MayExecuteSelected() const;
+    // What the right-click menu offers for the selection as it is: "Excute File" only for a
+    // single selected row that ExcuteLocalFile would open.
+    CMenuState ListMenuState() const;
 
 private:
     // Connects the list's status, background, drop target and menu to the window.

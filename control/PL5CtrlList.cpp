@@ -2,7 +2,6 @@
 // page's drop zones, the status texts with their page mirrors, and the right-click menu.
 #include "control/PL5Ctrl.h"
 #include "control/ScriptValues.h"
-#include "filelist/ContextMenu.h"
 
 using namespace PL5Script;
 
@@ -118,13 +117,17 @@ void CPL5Ctrl::RefreshStatusMirrors()
 
 // ---- menu -------------------------------------------------------------------------------------
 
-bool CPL5Ctrl::MayExecuteSelected() const
+CMenuState CPL5Ctrl::ListMenuState() const
 {
+    // The model's selection, which the commands act on, decides what is offered.
     const CFileList& list = m_list.List();
-    if (list.SelectedCount() != 1)
-        return false;
-    const size_t nRow = list.Selected().front();
-    return nRow < list.Count() && MayExecute(list.At(nRow).szFilePath);
+    CMenuState state = {list.SelectedCount(), false};
+    if (state.nSelected == 1)
+    {
+        const size_t nRow = list.Selected().front();
+        state.bExecuteAllowed = nRow < list.Count() && MayExecute(list.At(nRow).szFilePath);
+    }
+    return state;
 }
 
 void CPL5Ctrl::ShowListMenu(POINT pt)
@@ -132,7 +135,5 @@ void CPL5Ctrl::ShowListMenu(POINT pt)
     if (!m_props.bUseContextMenu)
         return;
     EnsureLanguage();
-    // The model's selection, which the commands act on, decides what is offered.
-    const CMenuState state = {m_list.List().SelectedCount(), MayExecuteSelected()};
-    ShowContextMenu(ControlWindow(), pt, m_list.Window(), state);
+    ShowContextMenu(ControlWindow(), pt, m_list.Window(), ListMenuState());
 }

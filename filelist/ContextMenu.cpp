@@ -52,6 +52,14 @@ POINT ContextMenuPoint(POINT pt, HWND hList)
     return pt;
 }
 
+void ApplyMenuState(HMENU hPopup, const CMenuState& state)
+{
+    if (state.nSelected == 0)
+        EnableMenuItem(hPopup, ID_REMOVE_SELECTED, MF_BYCOMMAND | MF_GRAYED);
+    if (state.nSelected != 1 || !state.bExecuteAllowed)
+        EnableMenuItem(hPopup, ID_EXECUTE_FILE, MF_BYCOMMAND | MF_GRAYED);
+}
+
 void ShowContextMenu(HWND hOwner, POINT ptMessage, HWND hList, const CMenuState& state)
 {
     const PL5Lang::CLangBlock* pBlock = PL5Lang::FindMenu(IDM_CONTEXT);
@@ -64,10 +72,7 @@ void ShowContextMenu(HWND hOwner, POINT ptMessage, HWND hList, const CMenuState&
         OutputDebugStringW(L"Pelora5: the context menu cannot be made\n");
         return;
     }
-    if (state.nSelected == 0)
-        EnableMenuItem(hPopup, ID_REMOVE_SELECTED, MF_BYCOMMAND | MF_GRAYED);
-    if (state.nSelected != 1 || !state.bExecuteAllowed)
-        EnableMenuItem(hPopup, ID_EXECUTE_FILE, MF_BYCOMMAND | MF_GRAYED);
+    ApplyMenuState(hPopup, state);
     const POINT pt = ContextMenuPoint(ptMessage, hList);
     TrackPopupMenu(hPopup, TPM_LEFTALIGN | TPM_LEFTBUTTON, pt.x, pt.y, 0, hOwner, nullptr);
 }

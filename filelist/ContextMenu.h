@@ -9,6 +9,10 @@ struct CMenuState
     bool bExecuteAllowed;  // the single selected row may be opened
 };
 
+// Grays what cannot act: "Remove Selected Files" without a selection, "Excute File" unless
+// exactly one row is selected and it may be opened.
+void ApplyMenuState(HMENU hPopup, const CMenuState& state);
+
 // pt is the context-menu message's point, read as signed screen coordinates (a monitor left of
 // or above the primary one has negative ones), or -1,-1 when the keyboard asked: the menu then
 // opens below the first selected row of hList, else at its corner.
