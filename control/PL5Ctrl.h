@@ -177,6 +177,7 @@ public:
     // ---- window (control/PL5CtrlWindow.cpp) ----
     BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
     HRESULT OnTranslateAccelerator(MSG* pMsg);
+    void OnContainerGone() { m_pageLink.Disconnect(); }
 
     // What the list, drop and menu work connects to the window. An empty hook does nothing.
     struct CWindowHooks

@@ -16,8 +16,8 @@ public:
     static const QITAB* InterfaceTable()
     {
         static const QITAB qit[] = {
-            {&IID_IDispatch, 0},
-            {&DIID_DWebBrowserEvents2, 0},
+            {&IID_IDispatch, OFFSETOFCLASS(IDispatch, CBrowserEventSink)},
+            {&DIID_DWebBrowserEvents2, OFFSETOFCLASS(IDispatch, CBrowserEventSink)},
             {nullptr, 0},
         };
         return qit;

@@ -105,6 +105,9 @@ public:
 
     // Default hooks, hidden by T where it has its own.
     HRESULT OnTranslateAccelerator(MSG*) { return S_FALSE; }
+    // The container closes the object or takes its site away: T lets go of what it holds of
+    // the container, so that no reference cycle keeps both alive.
+    void OnContainerGone() {}
     void OnDraw(HDC hdc, const RECT& rc)
     {
         // Neutral: the control's children cover its window, so this shows only while it has none.
@@ -115,6 +118,8 @@ public:
     // ---- IOleObject --------------------------------------------------------------------------
     STDMETHODIMP SetClientSite(IOleClientSite* pClientSite) override
     {
+        if (!pClientSite)
+            static_cast<T*>(this)->OnContainerGone();
         m_pClientSite = pClientSite;
         return S_OK;
     }
@@ -131,6 +136,7 @@ public:
     STDMETHODIMP Close(DWORD) override
     {
         InPlaceDeactivate();
+        static_cast<T*>(this)->OnContainerGone();
         if (m_pAdviseHolder)
             m_pAdviseHolder->SendOnClose();
         return S_OK;

@@ -11,13 +11,13 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
-#include <olectl.h>  // OCM__BASE and the OCM_* messages of reflected notifications
 
 #include <atomic>
 #include <cstring>
 #include <vector>
 
 #include "ptl/Module.h"
+#include "ptl/Reflect.h"
 
 namespace PTL
 {
@@ -177,30 +177,7 @@ protected:
     // message is none or its sender is not a child window.
     BOOL ReflectNotifications(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
     {
-        HWND hChild = nullptr;
-        switch (uMsg)
-        {
-        case WM_COMMAND:
-            hChild = reinterpret_cast<HWND>(lParam);
-            break;
-        case WM_NOTIFY:
-            hChild = lParam ? reinterpret_cast<const NMHDR*>(lParam)->hwndFrom : nullptr;
-            break;
-        case WM_DRAWITEM:
-            if (wParam)
-                hChild = GetDlgItem(m_hWnd, static_cast<int>(wParam));
-            break;
-        case WM_MEASUREITEM:
-            if (wParam)
-                hChild = GetDlgItem(m_hWnd, static_cast<int>(wParam));
-            break;
-        default:
-            return FALSE;
-        }
-        if (!hChild || !IsWindow(hChild) || GetParent(hChild) != m_hWnd)
-            return FALSE;
-        lResult = SendMessageW(hChild, OCM__BASE + uMsg, wParam, lParam);
-        return TRUE;
+        return ReflectNotification(m_hWnd, uMsg, wParam, lParam, lResult);
     }
 
 private:

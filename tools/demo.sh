@@ -73,6 +73,10 @@ export PL5_DEMO_PORT=$(cat "$DEMO/proxy.port")
 PL5_DEMO_FILES=
 for f in "$DEMO"/files/*; do PL5_DEMO_FILES+="${PL5_DEMO_FILES:+;}$(winepath -w "$f")"; done
 export PL5_DEMO_FILES
+# The page with the control in it, its files listed, before the upload starts.
+PAGE_SHOT=$BUILD/demo-page.png
+rm -f "$PAGE_SHOT"
+export PL5_DEMO_PAGE_SHOT=$(winepath -w "$PAGE_SHOT")
 echo "demo: receiver tests/servers/receive.php on 127.0.0.1:$PHP_PORT, reached at 127.0.0.1:$PL5_DEMO_PORT ($RATE bytes/s)"
 
 # ---- the page, and a picture of the dialog while it uploads -----------------------------------
@@ -95,6 +99,7 @@ set +e
 wait "$HOST_PID"
 status=$?
 set -e
+[ -f "$PAGE_SHOT" ] && echo "demo: screenshot of the page: $PAGE_SHOT"
 echo "---- the page ($ARCH) ----"
 cat "$DEMO/page.out"
 [ -s "$DEMO/page.err" ] && cat "$DEMO/page.err" >&2

@@ -220,6 +220,26 @@ TEST(InPlace, ActivationMakesTheWindowAndDeactivationTakesItDown)
     EXPECT_EQ(1, active.site.nInPlaceDeactivations);
 }
 
+TEST(InPlace, DefaultPicturesAreInTheModule)
+{
+    const struct
+    {
+        int nId;
+        LONG nWidth, nHeight;
+    } pictures[] = {{205, 129, 74}, {207, 102, 61}};
+    for (const auto& picture : pictures)
+    {
+        const HBITMAP hBitmap = static_cast<HBITMAP>(
+            LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture.nId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        ASSERT_TRUE(hBitmap) << picture.nId;
+        BITMAP info = {};
+        GetObjectW(hBitmap, sizeof(info), &info);
+        EXPECT_EQ(picture.nWidth, info.bmWidth) << picture.nId;
+        EXPECT_EQ(picture.nHeight, info.bmHeight) << picture.nId;
+        DeleteObject(hBitmap);
+    }
+}
+
 TEST(InPlace, PropertiesActOnTheWindow)
 {
     CActiveControl active;
@@ -340,19 +360,33 @@ TEST(InPlace, KeysOfferedByTheContainer)
     PTL::CComPtr<IOleInPlaceActiveObject> pActive;
     active.pControl.QueryInterface(&pActive);
     ASSERT_TRUE(pActive);
+    // The focus given to the control goes on to its list.
+    SetFocus(active.hWnd);
+    EXPECT_EQ(active.List(), GetFocus());
+
+    wchar_t szFile[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, szFile, MAX_PATH);
+    // Navigation keys stay with the list; Delete removes the selection only with UseDeleteKey.
     const struct
     {
-        UINT uMsg;
         WPARAM nKey;
-        HRESULT hrExpected;
-    } keys[] = {{WM_KEYDOWN, VK_DOWN, S_FALSE}, {WM_KEYDOWN, VK_PRIOR, S_FALSE}, {WM_KEYDOWN, 'B', S_FALSE},
-                {WM_KEYDOWN, VK_DELETE, S_FALSE}};
+        bool bUseDeleteKey;
+        LONG nCountAfter;
+    } keys[] = {{VK_DOWN, true, 1}, {VK_PRIOR, true, 1}, {'B', true, 1}, {VK_DELETE, false, 1}, {VK_DELETE, true, 0}};
     for (const auto& key : keys)
     {
-        MSG msg = {active.List(), key.uMsg, key.nKey, 0, 0, {0, 0}};
-        EXPECT_EQ(key.hrExpected, pActive->TranslateAccelerator(&msg)) << key.nKey;
+        active.pControl->RemoveAllFiles();
+        active.pControl->AddFile(Bstr(szFile), nullptr);
+        active.pControl->put_SelectState(0, VARIANT_TRUE);
+        active.pControl->put_UseDeleteKey(key.bUseDeleteKey ? VARIANT_TRUE : VARIANT_FALSE);
+        MSG msg = {active.List(), WM_KEYDOWN, key.nKey, 0, 0, {0, 0}};
+        EXPECT_EQ(S_FALSE, pActive->TranslateAccelerator(&msg)) << key.nKey;
+        LONG nCount = -1;
+        active.pControl->get_GetCount(&nCount);
+        EXPECT_EQ(key.nCountAfter, nCount) << key.nKey << " " << key.bUseDeleteKey;
     }
 }
+
 TEST(InPlace, TeardownRevokesExactlyTheDropTargetsRegistered)
 {
     OleInitialize(nullptr);

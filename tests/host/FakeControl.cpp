@@ -135,12 +135,14 @@ STDMETHODIMP CFakeControl::GetClassID(CLSID* pClassID)
 
 STDMETHODIMP CFakeControl::InitNew()
 {
+    calls.push_back(L"InitNew");
     bInitNew = true;
     return S_OK;
 }
 
 STDMETHODIMP CFakeControl::Load(IPropertyBag* pPropBag, IErrorLog*)
 {
+    calls.push_back(L"Load");
     bLoaded = true;
     for (const auto& request : requests) {
         CVariant value;
@@ -151,6 +153,138 @@ STDMETHODIMP CFakeControl::Load(IPropertyBag* pPropBag, IErrorLog*)
         answers.push_back({request.strName, hr, value});
     }
     return S_OK;
+}
+
+CFakeControl::~CFakeControl()
+{
+    if (hWnd)
+        DestroyWindow(hWnd);
+}
+
+STDMETHODIMP CFakeControl::QueryInterface(REFIID riid, void** ppv)
+{
+    const bool bEmbedding = IsEqualIID(riid, IID_IOleObject) || IsEqualIID(riid, IID_IOleInPlaceObject) ||
+                            IsEqualIID(riid, IID_IOleInPlaceActiveObject) || IsEqualIID(riid, IID_IOleWindow);
+    if (bEmbedding && !bOleObject) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    return CComObject::QueryInterface(riid, ppv);
+}
+
+STDMETHODIMP CFakeControl::GetMiscStatus(DWORD, DWORD* pdwStatus)
+{
+    calls.push_back(L"GetMiscStatus");
+    *pdwStatus = nMiscStatus;
+    return S_OK;
+}
+
+STDMETHODIMP CFakeControl::SetClientSite(IOleClientSite* pClientSite)
+{
+    calls.push_back(pClientSite ? L"SetClientSite" : L"SetClientSite(null)");
+    if (pClientSite || !bKeepSiteOnClose)
+        pSite = pClientSite;
+    if (!pClientSite && bKeepSiteOnClose)
+        AddRef();  // the fault: a reference nobody will release
+    return S_OK;
+}
+
+STDMETHODIMP CFakeControl::GetClientSite(IOleClientSite** ppClientSite)
+{
+    *ppClientSite = pSite.Get();
+    if (*ppClientSite)
+        (*ppClientSite)->AddRef();
+    return S_OK;
+}
+
+// In-place activation as a windowed control does it: ask the site, learn the frame and the
+// rectangles, make a child window of the container's window there.
+STDMETHODIMP CFakeControl::DoVerb(LONG iVerb, LPMSG, IOleClientSite* pActiveSite, LONG, HWND hwndParent,
+                                  LPCRECT lprcPosRect)
+{
+    calls.push_back(L"DoVerb " + std::to_wstring(iVerb));
+    ComPtr<IOleInPlaceSite> pInPlaceSite;
+    if (!pActiveSite || FAILED(pActiveSite->QueryInterface(IID_PPV_ARGS(&pInPlaceSite))))
+        return E_INVALIDARG;
+    if (pInPlaceSite->CanInPlaceActivate() != S_OK)
+        return E_FAIL;
+    pInPlaceSite->OnInPlaceActivate();
+    ComPtr<IOleInPlaceFrame> pFrame;
+    ComPtr<IOleInPlaceUIWindow> pDocWindow;
+    RECT rcClip = {};
+    OLEINPLACEFRAMEINFO info = {sizeof(info)};
+    HRESULT hr = pInPlaceSite->GetWindowContext(&pFrame, &pDocWindow, &rcPos, &rcClip, &info);
+    if (FAILED(hr))
+        return hr;
+    HWND hParent = nullptr;
+    pInPlaceSite->GetWindow(&hParent);
+    if (hParent != hwndParent || (lprcPosRect && !EqualRect(lprcPosRect, &rcPos)))
+        calls.push_back(L"DoVerb: window or rectangle differ from the site's");
+    hWnd = CreateWindowExW(0, L"STATIC", L"fake", WS_CHILD | WS_VISIBLE | WS_BORDER, rcPos.left, rcPos.top,
+                           rcPos.right - rcPos.left, rcPos.bottom - rcPos.top, hParent, nullptr, nullptr, nullptr);
+    if (pFrame)
+        pFrame->SetActiveObject(this, nullptr);
+    return hWnd ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CFakeControl::Close(DWORD)
+{
+    calls.push_back(L"Close");
+    return InPlaceDeactivate();
+}
+
+STDMETHODIMP CFakeControl::InPlaceDeactivate()
+{
+    if (!hWnd)
+        return S_OK;
+    DestroyWindow(hWnd);
+    hWnd = nullptr;
+    ComPtr<IOleInPlaceSite> pInPlaceSite;
+    if (pSite && SUCCEEDED(pSite.As(&pInPlaceSite))) {
+        ComPtr<IOleInPlaceFrame> pFrame;
+        ComPtr<IOleInPlaceUIWindow> pDocWindow;
+        RECT rcIgnored, rcClip;
+        OLEINPLACEFRAMEINFO info = {sizeof(info)};
+        if (SUCCEEDED(pInPlaceSite->GetWindowContext(&pFrame, &pDocWindow, &rcIgnored, &rcClip, &info)) && pFrame)
+            pFrame->SetActiveObject(nullptr, nullptr);
+        pInPlaceSite->OnInPlaceDeactivate();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CFakeControl::GetWindow(HWND* phwnd)
+{
+    *phwnd = hWnd;
+    return hWnd ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CFakeControl::SetObjectRects(LPCRECT lprcPosRect, LPCRECT)
+{
+    rcPos = *lprcPosRect;
+    if (hWnd)
+        MoveWindow(hWnd, rcPos.left, rcPos.top, rcPos.right - rcPos.left, rcPos.bottom - rcPos.top, TRUE);
+    return S_OK;
+}
+
+STDMETHODIMP CFakeControl::TranslateAccelerator(LPMSG lpmsg)
+{
+    if (lpmsg->message != WM_KEYDOWN)
+        return S_FALSE;
+    calls.push_back(L"TranslateAccelerator " + std::to_wstring(lpmsg->wParam));
+    return lpmsg->wParam == nAcceleratorKey ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CFakeControl::GetInterfaceSafetyOptions(REFIID, DWORD* pdwSupported, DWORD* pdwEnabled)
+{
+    *pdwSupported = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+    *pdwEnabled = 0;
+    return S_OK;
+}
+
+STDMETHODIMP CFakeControl::SetInterfaceSafetyOptions(REFIID riid, DWORD, DWORD)
+{
+    calls.push_back(IsEqualIID(riid, IID_IDispatch) ? L"Safety IDispatch" : L"Safety IPersistPropertyBag");
+    return bSafe ? S_OK : E_FAIL;
 }
 
 }  // namespace HostTest

@@ -1,23 +1,33 @@
 // A stand-in for a control in the host's unit tests: an object with the control's class
 // information and event interface (from the type library in the test program's resources), one
-// connection point, and a property bag load that records what the bag answered.
+// connection point, a property bag load that records what the bag answered, and the embedding
+// interfaces of a windowed control that record what the container asks of them.
 #pragma once
 
 #include "tools/host/ComUtil.h"
 
+#include <objsafe.h>
 #include <ocidl.h>
+#include <oleidl.h>
 
 #include <string>
 #include <vector>
+
+// The toolchain's header gives IObjectSafety no __uuidof.
+__CRT_UUID_DECL(IObjectSafety, 0xcb5bdc81, 0x93c1, 0x11cf, 0x8f, 0x20, 0x00, 0x80, 0x5f, 0x2c, 0xd0, 0x64)
 
 namespace HostTest {
 
 using Host::ComPtr;
 using Host::CVariant;
 
-class CFakeControl : public Host::CComObject<IDispatch, IProvideClassInfo2, IConnectionPointContainer,
-                                             IConnectionPoint, IPersistPropertyBag> {
+class CFakeControl
+    : public Host::CComObject<IDispatch, IProvideClassInfo2, IConnectionPointContainer, IConnectionPoint,
+                              IPersistPropertyBag, IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject,
+                              IObjectSafety> {
 public:
+    ~CFakeControl() override;
+
     // What Load asks the bag for: each name with the type of the "current value".
     struct CRequest {
         std::wstring strName;
@@ -33,6 +43,19 @@ public:
     std::vector<CAnswer> answers;
     bool bInitNew = false;
     bool bLoaded = false;
+
+    // The container's calls in order: "GetMiscStatus", "SetClientSite", "SetClientSite(null)",
+    // "Safety IDispatch", "Safety IPersistPropertyBag", "Load", "InitNew", "DoVerb -5", "Close",
+    // "TranslateAccelerator 65".
+    std::vector<std::wstring> calls;
+    DWORD nMiscStatus = OLEMISC_SETCLIENTSITEFIRST;
+    bool bSafe = true;                 // accepts both safety options
+    bool bOleObject = true;            // answers IOleObject and the in-place interfaces
+    bool bKeepSiteOnClose = false;     // a faulty control that keeps its site (and a reference)
+    UINT nAcceleratorKey = 0;          // the virtual key that TranslateAccelerator takes
+    ComPtr<IOleClientSite> pSite;
+    HWND hWnd = nullptr;               // its window while in-place active
+    RECT rcPos = {};                   // where the container put it
 
     // Calls every connected sink with the arguments in declared order; returns the last result.
     CVariant Fire(DISPID nId, std::vector<CVariant> args, HRESULT* phr = nullptr);
@@ -63,12 +86,58 @@ public:
     STDMETHODIMP InitNew() override;
     STDMETHODIMP Load(IPropertyBag* pPropBag, IErrorLog*) override;
     STDMETHODIMP Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
+    // IOleObject
+    STDMETHODIMP SetClientSite(IOleClientSite* pClientSite) override;
+    STDMETHODIMP GetClientSite(IOleClientSite** ppClientSite) override;
+    STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP Close(DWORD dwSaveOption) override;
+    STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP GetClipboardData(DWORD, IDataObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP DoVerb(LONG iVerb, LPMSG, IOleClientSite* pActiveSite, LONG, HWND hwndParent,
+                        LPCRECT lprcPosRect) override;
+    STDMETHODIMP EnumVerbs(IEnumOLEVERB**) override { return E_NOTIMPL; }
+    STDMETHODIMP Update() override { return S_OK; }
+    STDMETHODIMP IsUpToDate() override { return S_OK; }
+    STDMETHODIMP GetUserClassID(CLSID* pClsid) override { return GetClassID(pClsid); }
+    STDMETHODIMP GetUserType(DWORD, LPOLESTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetExtent(DWORD, SIZEL*) override { return S_OK; }
+    STDMETHODIMP GetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
+    STDMETHODIMP Advise(IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    // IOleObject::Unadvise has the connection point's signature; the one above serves both.
+    STDMETHODIMP EnumAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMiscStatus(DWORD dwAspect, DWORD* pdwStatus) override;
+    STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+    // IOleWindow, IOleInPlaceObject
+    STDMETHODIMP GetWindow(HWND* phwnd) override;
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP InPlaceDeactivate() override;
+    STDMETHODIMP UIDeactivate() override { return S_OK; }
+    STDMETHODIMP SetObjectRects(LPCRECT lprcPosRect, LPCRECT) override;
+    STDMETHODIMP ReactivateAndUndo() override { return E_NOTIMPL; }
+    // IOleInPlaceActiveObject
+    STDMETHODIMP TranslateAccelerator(LPMSG lpmsg) override;
+    STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+    // IObjectSafety
+    STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupported, DWORD* pdwEnabled) override;
+    STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD dwMask, DWORD dwEnabled) override;
 
 protected:
     void* QueryOtherInterface(REFIID riid) override
     {
-        return IsEqualIID(riid, IID_IProvideClassInfo) ? static_cast<IProvideClassInfo2*>(this) : nullptr;
+        if (IsEqualIID(riid, IID_IProvideClassInfo))
+            return static_cast<IProvideClassInfo2*>(this);
+        if (IsEqualIID(riid, IID_IOleWindow) && bOleObject)
+            return static_cast<IOleInPlaceObject*>(this);
+        return nullptr;
     }
+
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
 
 private:
     std::vector<ComPtr<IDispatch>> m_sinks;  // a slot per cookie - 1; empty after Unadvise

@@ -1,7 +1,13 @@
 # Runs one page through the host and checks the exit code and the output against the test's
 # expectations (see pl5_page_test).
 separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
-execute_process(COMMAND ${emulator} ${HOST} --timeout 120 ${PAGE} INPUT_FILE /dev/null
+# Host options; @PHP_PORT@ stands for the receiver's port of tests/servers/with_servers.sh.
+set(host_args "")
+if(DEFINED HOST_ARGS)
+  string(REPLACE "@PHP_PORT@" "$ENV{PL5_PHP_PORT}" expanded "${HOST_ARGS}")
+  separate_arguments(host_args UNIX_COMMAND "${expanded}")
+endif()
+execute_process(COMMAND ${emulator} ${HOST} --timeout 120 ${host_args} ${PAGE} INPUT_FILE /dev/null
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}")
 if(NOT err STREQUAL "")
