@@ -1,6 +1,7 @@
 #include "tools/host/HostObject.h"
 
 #include "tools/host/DialogWatcher.h"
+#include "tools/host/XInput.h"
 
 namespace Host {
 namespace {
@@ -20,6 +21,11 @@ enum : DISPID {
     DISPID_ELEMENT_RECT,
     DISPID_SCREENSHOT,
     DISPID_NAVIGATED_TO,
+    DISPID_MOVE_TO,
+    DISPID_CLICK,
+    DISPID_DOUBLE_CLICK,
+    DISPID_KEYS,
+    DISPID_TYPE,
 };
 
 const struct {
@@ -40,6 +46,11 @@ const struct {
     {L"ElementRect", DISPID_ELEMENT_RECT},
     {L"SaveScreenshot", DISPID_SCREENSHOT},
     {L"NavigatedTo", DISPID_NAVIGATED_TO},
+    {L"MoveTo", DISPID_MOVE_TO},
+    {L"Click", DISPID_CLICK},
+    {L"DoubleClick", DISPID_DOUBLE_CLICK},
+    {L"Keys", DISPID_KEYS},
+    {L"Type", DISPID_TYPE},
 };
 
 }  // namespace
@@ -262,6 +273,28 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     case DISPID_NAVIGATED_TO:
         result = CVariant(m_page.NavigatedTo());
         return S_OK;
+    case DISPID_MOVE_TO:
+    case DISPID_CLICK:
+    case DISPID_DOUBLE_CLICK: {
+        LONG nX = 0, nY = 0, nButton = 1;
+        std::wstring strModifiers;
+        if (args.size() < 2 || !VariantToInt(*args[0], nX) || !VariantToInt(*args[1], nY) ||
+            (args.size() > 2 && !VariantToInt(*args[2], nButton)) ||
+            (args.size() > 3 && !VariantToText(*args[3], strModifiers)))
+            return Fail(pExcepInfo, L"a pointer action takes x and y in screen pixels (and a button, modifiers)");
+        const bool bDone = nId == DISPID_MOVE_TO        ? XInput::MoveTo(nX, nY)
+                           : nId == DISPID_DOUBLE_CLICK ? XInput::DoubleClick(nX, nY)
+                                                        : XInput::Click(nX, nY, int(nButton), strModifiers);
+        return bDone ? S_OK : Fail(pExcepInfo, L"xdotool did not carry out the pointer action");
+    }
+    case DISPID_KEYS:
+    case DISPID_TYPE: {
+        std::wstring strText;
+        if (args.empty() || !VariantToText(*args[0], strText))
+            return Fail(pExcepInfo, L"Keys and Type take a text");
+        const bool bDone = nId == DISPID_KEYS ? XInput::Keys(strText) : XInput::Type(strText);
+        return bDone ? S_OK : Fail(pExcepInfo, L"xdotool did not carry out the keys");
+    }
     }
     return DISP_E_MEMBERNOTFOUND;
 }

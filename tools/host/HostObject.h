@@ -13,6 +13,10 @@
 //   host.ElementRect(id)          "left,top,right,bottom" of a page element in screen pixels
 //   host.SaveScreenshot(path)     a PNG of the page window (path relative to the page's folder)
 //   host.NavigatedTo              the last address the page was sent to ("" if none)
+//   host.MoveTo(x, y), host.Click(x, y [, button [, modifiers]]), host.DoubleClick(x, y),
+//   host.Keys("ctrl+a Delete"), host.Type(text)
+//                                 real input through the X server, in screen pixels (button 1
+//                                 left, 3 right; modifiers "shift", "ctrl", "shift+ctrl")
 //   host.SetProperty(object, name, index..., value)
 //                                 put an indexed property, which JScript cannot write itself
 //                                 (obj.SelectState(0) = true is VBScript only)
