@@ -2,10 +2,12 @@
 // files from the shell: a press on the source's own small window, the system's drag loop
 // (DoDragDrop) with a file drop list (CF_HDROP), the pointer moved in steps to the point, and
 // the button let go there. Input goes through SendInput, so the drop targets see a real drag.
-//   dragsource [--at X,Y] [--right] file...
+//   dragsource [--at X,Y] [--right] [--done FILE] file...
+//   dragsource --make-link LINK TARGET    (a shell link to drag, made as the shell makes one)
 // Without --at the files are dropped where the pointer is when the program starts. Prints
 // "effect=copy" when a target took the drop, "effect=none" otherwise; exit code 0, 1 when
-// nothing took it, 2 for a usage error, 3 when the drag could not start.
+// nothing took it, 2 for a usage error, 3 when the drag could not start. With --done the same
+// word is also written to FILE at the end, for callers that cannot wait for a process.
 #include <windows.h>
 #include <ole2.h>
 #include <shlobj.h>
@@ -212,14 +214,40 @@ bool ParsePoint(const wchar_t* sz, POINT& pt)
 }
 } // namespace
 
+int MakeLink(const wchar_t* szLink, const wchar_t* szTarget)
+{
+    CoInitialize(nullptr);
+    IShellLinkW* pLink = nullptr;
+    IPersistFile* pFile = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&pLink));
+    if (SUCCEEDED(hr))
+        hr = pLink->SetPath(szTarget);
+    if (SUCCEEDED(hr))
+        hr = pLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile));
+    if (SUCCEEDED(hr))
+        hr = pFile->Save(szLink, TRUE);
+    if (pFile)
+        pFile->Release();
+    if (pLink)
+        pLink->Release();
+    CoUninitialize();
+    return SUCCEEDED(hr) ? 0 : 3;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 4 && !wcscmp(argv[1], L"--make-link"))
+        return MakeLink(argv[2], argv[3]);
     std::vector<std::wstring> files;
+    std::wstring strDone;
     bool bAt = false;
     for (int i = 1; i < argc; ++i)
     {
         if (!wcscmp(argv[i], L"--at") && i + 1 < argc && ParsePoint(argv[i + 1], g_drag.ptTarget))
             bAt = true, ++i;
+        else if (!wcscmp(argv[i], L"--done") && i + 1 < argc)
+            strDone = argv[++i];
         else if (!wcscmp(argv[i], L"--right"))
             g_drag.bRight = true;
         else
@@ -308,15 +336,18 @@ int wmain(int argc, wchar_t** argv)
     hand.join();
     DestroyWindow(hWnd);
     if (!g_drag.bRan)
-    {
         fwprintf(stderr, L"dragsource: the press never reached the source window\n");
-        wprintf(L"effect=none\n");
-        fflush(stdout);
-        ExitProcess(3);
-    }
-    const bool bCopied = g_drag.hr == DRAGDROP_S_DROP && (g_drag.dwEffect & DROPEFFECT_COPY);
-    wprintf(L"effect=%ls\n", bCopied ? L"copy" : L"none");
+    const bool bCopied = g_drag.bRan && g_drag.hr == DRAGDROP_S_DROP && (g_drag.dwEffect & DROPEFFECT_COPY);
+    const char* szEffect = bCopied ? "effect=copy\n" : "effect=none\n";
+    printf("%s", szEffect);
     fflush(stdout);
+    if (!strDone.empty())
+    {
+        HANDLE hDone = CreateFileW(strDone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n = 0;
+        WriteFile(hDone, szEffect, static_cast<DWORD>(strlen(szEffect)), &n, nullptr);
+        CloseHandle(hDone);
+    }
     OleUninitialize();
-    ExitProcess(bCopied ? 0 : 1);
+    ExitProcess(!g_drag.bRan ? 3 : bCopied ? 0 : 1);
 }
