@@ -101,12 +101,18 @@ CPL5Ctrl::CPL5Ctrl()
         if (m_uploadDlg.IsChild())
             m_uploadDlg.AppendFile(entry);
     };
+    ConnectListHooks();
 }
 
 CPL5Ctrl::~CPL5Ctrl()
 {
     // The window's teardown needs the members: it runs before any of them goes.
     DestroyControlWindow();
+    if (m_pDropTarget)
+    {
+        m_pDropTarget->Disconnect();
+        m_pDropTarget->Release();
+    }
     CInstanceNumbers::Release(m_nIdVal);
 }
 

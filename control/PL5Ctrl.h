@@ -15,8 +15,13 @@
 #include "filelist/FileEntry.h"
 #include "progress/UploadDlg.h"
 #include "ptl/ComPtr.h"
+#include "filelist/ContextMenu.h"
+#include "filelist/DropTarget.h"
+#include "filelist/DropZones.h"
 #include "filelist/FilterList.h"
+#include "filelist/ListPage.h"
 #include "filelist/MainListCtrl.h"
+#include "filelist/StatusBar.h"
 #include "ptl/ComObject.h"
 #include "ptl/ConnectionPoint.h"
 #include "ptl/DropRegistration.h"
@@ -64,7 +69,9 @@ class CPL5Ctrl : public PTL::CComObjectRoot,
                  public PTL::IPersistPropertyBagImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
                  public PTL::IProvideClassInfo2Impl<&CLSID_PL5Ctrl, &DIID__IPL5CtrlEvents>,
                  public PTL::IObjectSafetyImpl<CPL5Ctrl>,
-                 public CProxy_IPL5CtrlEvents<CPL5Ctrl>
+                 public CProxy_IPL5CtrlEvents<CPL5Ctrl>,
+                 private IDropSite,
+                 private IListPage
 {
 public:
     // Recompose on resize, no links inside, inside-out, active when visible, and the client site
@@ -230,7 +237,8 @@ public:
     // nothing: the list works the same before the control has a window.
     struct CFileListHooks
     {
-        std::function<void()> fnRefreshStatus;      // status bar texts and their page mirrors
+        std::function<void()> fnRefreshMirrors;     // the page elements that mirror the status
+        std::function<void()> fnRefreshStatus;      // status bar texts
         std::function<void()> fnRefreshBackground;  // the list's picture, shown while it is empty
         std::function<bool()> fnUploadRunning;      // an upload of this control is under way
         // Child mode: the embedded dialog's upload list, the request's file part, the grand total.
@@ -245,10 +253,47 @@ public:
     // bChosenByUser: the paths come from the user (dialog, drop), not from script. False only
     // when the count or the total limit refused the whole batch.
     bool AddFiles(const std::vector<std::wstring>& paths, const std::wstring& strInputName, bool bChosenByUser);
-    // The refresh after every change of the list: status texts, then the background.
+    // The refresh after every change of the list: the page's mirrors at once; the view's row
+    // count, the status bar and the background when the page's thread next serves its messages.
     void AfterListChange();
+    // The deferred part: status bar texts, then the background.
+    void UpdateListView();
+
+    // ---- what the user does to the list in the control's window (control/PL5CtrlList.cpp) ----
+    // The status texts for the list as it is.
+    CStatusTexts StatusTexts() const;
+    // What the right-click menu offers for the selection as it is: "Excute File" only for a
+    // single selected row that ExcuteLocalFile would open.
+    CMenuState ListMenuState() const;
 
 private:
+    // Connects the list's status, background, drop target and menu to the window.
+    void ConnectListHooks();
+    void RefreshStatusBar();
+    void RefreshStatusMirrors();
+    // The right-click menu (UseContextMenu); pt as the message gives it.
+    void ShowListMenu(POINT pt);
+
+    // ---- IDropSite ----
+    HWND DropListWindow() override { return m_list.Window(); }
+    std::wstring CurrentInputName() override { return m_props.strInputName; }
+    bool DropZoneAt(POINT ptScreen, std::wstring& strInputName) override;
+    bool BeforeDrop(const std::wstring& strPath, const std::wstring& strInputName) override;
+    void AddDropped(const std::vector<std::wstring>& paths, const std::wstring& strInputName) override;
+    void AfterDrop() override { Fire_OnAfterDrop(); }
+
+    // ---- IListPage, through the page link ----
+    bool HasDocument() override;
+    bool SetElementText(const std::wstring& strId, const std::wstring& strText) override;
+    bool ElementRectById(const std::wstring& strId, RECT& rc) override;
+    bool ElementRectOf(IDispatch* pElement, RECT& rc) override;
+    bool PageScroll(POINT& ptScroll) override;
+
+    CDropZones m_dropZones;
+    // Made for the window's first registration; told to do nothing more when the control goes,
+    // since the system may hold it a little longer.
+    CDropTarget* m_pDropTarget = nullptr;
+
     void ShowListMessage(const std::wstring& strText) const;
     std::wstring EffectiveInputName(BSTR bstrInputName) const;
     bool UploadRunningInChildMode() const;

@@ -17,11 +17,25 @@ const ULONG NO_COUNT_LIMIT = 4294967295UL;
 const size_t MAX_FILE_PATH = sizeof(FileEntry::szFilePath) / sizeof(WCHAR);  // terminator included
 
 // Gives the page's thread one pending message, so a long batch does not freeze the page. A quit
-// request is put back for the loop that owns it.
+// request is put back for the loop that owns it. Painting is let through at most a few times a
+// second, and messages of the application's range (the list's coalesced view update among them)
+// wait for the page's own loop: a script adding files one call at a time would otherwise
+// re-measure and repaint the list and the status bar once per file, which costs far more than
+// listing the file.
 void DispatchOnePendingMessage()
 {
+    static DWORD s_dwLastPaint = 0;
+    const DWORD PAINT_INTERVAL_MS = 250;
+    const DWORD dwNow = GetTickCount();
+    UINT nQueues = PM_QS_INPUT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
+    if (dwNow - s_dwLastPaint >= PAINT_INTERVAL_MS)
+    {
+        nQueues |= PM_QS_PAINT;
+        s_dwLastPaint = dwNow;
+    }
     MSG msg;
-    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    if (!PeekMessageW(&msg, nullptr, 0, WM_APP - 1, PM_REMOVE | nQueues) &&
+        !PeekMessageW(&msg, nullptr, 0xC000, 0xFFFF, PM_REMOVE | nQueues))
         return;
     if (msg.message == WM_QUIT)
     {
@@ -36,6 +50,15 @@ void DispatchOnePendingMessage()
 // ---- hooks and helpers ----------------------------------------------------------------------
 
 void CPL5Ctrl::AfterListChange()
+{
+    // With a window, the row count, the status bar and the background follow once the script's
+    // run of calls is over (UpdateSoon); the page's own mirror elements at once.
+    if (m_fileHooks.fnRefreshMirrors)
+        m_fileHooks.fnRefreshMirrors();
+    m_list.UpdateSoon();
+}
+
+void CPL5Ctrl::UpdateListView()
 {
     if (m_fileHooks.fnRefreshStatus)
         m_fileHooks.fnRefreshStatus();
@@ -133,7 +156,6 @@ bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstri
         DispatchOnePendingMessage();
     }
     list.SetUpdateEachAppend(true);
-    m_list.SetRowCount();
     AfterListChange();
     return true;
 }
@@ -290,8 +312,6 @@ STDMETHODIMP CPL5Ctrl::RemoveAllFiles()
     Fire_OnRemoveItems();
     m_nListedTotal = 0;
     m_list.List().Clear();
-    m_list.SetRowCount();
-    m_list.Invalidate(true);
     AfterListChange();
     return S_OK;
 }
@@ -307,20 +327,23 @@ STDMETHODIMP CPL5Ctrl::RemoveSelectedFiles()
         if (vbRemove != VARIANT_FALSE)
             marked.push_back(nIndex);
     }
-    // From the highest index down, so the lower marked indices stay valid. A handler that
-    // shortened the list meanwhile leaves indices that are gone: those are skipped.
-    for (auto it = marked.rbegin(); it != marked.rend(); ++it)
+    // A handler that shortened the list meanwhile leaves indices that are gone: those are
+    // skipped. The rest go in one pass (a long list is not moved once per removed entry); the
+    // page then hears of them from the highest index down, as if removed one by one.
+    std::vector<size_t> gone;
+    std::vector<std::wstring> paths;
+    for (size_t nIndex : marked)
     {
-        if (*it >= list.Count())
-            continue;
-        const std::wstring strPath = list.At(*it).szFilePath;
-        m_nListedTotal -= list.At(*it).nFileSize;
-        list.Erase(*it);
-        Fire_OnAfterRemoveItem(strPath.c_str());
+        if (nIndex >= list.Count())
+            break;
+        gone.push_back(nIndex);
+        paths.push_back(list.At(nIndex).szFilePath);
+        m_nListedTotal -= list.At(nIndex).nFileSize;
     }
+    list.EraseMany(gone);
     list.ClearSelection();
-    m_list.SetRowCount();
-    m_list.Invalidate(false);
+    for (auto it = paths.rbegin(); it != paths.rend(); ++it)
+        Fire_OnAfterRemoveItem(it->c_str());
     AfterListChange();
     return S_OK;
 }
@@ -332,8 +355,6 @@ STDMETHODIMP CPL5Ctrl::RemoveFromIndex(UINT nItem)
         return S_OK;
     m_nListedTotal -= list.At(nItem).nFileSize;
     list.EraseKeepingSelection(nItem);
-    m_list.SetRowCount();
-    m_list.Invalidate(true);
     AfterListChange();
     return S_OK;
 }
@@ -346,11 +367,6 @@ STDMETHODIMP CPL5Ctrl::MoveItem(LONG nIdx, LONG nMoveTo)
     m_list.RedrawRows(static_cast<size_t>(nMoveTo < 0 ? nTarget : nIdx), static_cast<size_t>(nMoveTo < 0 ? nIdx : nTarget));
     return S_OK;
 }
-
-// ---- not built yet: accepted, no effect ----------------------------------------------------
-
-STDMETHODIMP CPL5Ctrl::AppendDragDrop(VARIANT, BSTR) { return S_OK; }
-STDMETHODIMP CPL5Ctrl::ClearDragDrop() { return S_OK; }
 
 // ---- ExcuteLocalFile's rule ----------------------------------------------------------------
 

@@ -236,13 +236,8 @@ bool CPL5Ctrl::OnCommand(WORD nCommand)
     switch (nCommand)
     {
     case ID_SELECT_ALL:
-    {
-        CFileList& list = m_list.List();
-        for (size_t i = 0; i < list.Count(); ++i)
-            list.SetSelected(i, true);
-        m_list.Invalidate(false);
+        m_list.SelectAll();
         return true;
-    }
     case ID_ADD_FILE:
         OpenFile(nullptr);
         return true;

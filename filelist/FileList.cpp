@@ -34,6 +34,27 @@ void CFileList::Erase(size_t nIndex)
     m_chosenByUser.erase(m_chosenByUser.begin() + static_cast<ptrdiff_t>(nIndex));
 }
 
+void CFileList::EraseMany(const std::vector<size_t>& indices)
+{
+    size_t nNext = 0, nKept = 0;
+    for (size_t i = 0; i < m_entries.size(); ++i)
+    {
+        if (nNext < indices.size() && indices[nNext] == i)
+        {
+            ++nNext;
+            continue;
+        }
+        if (nKept != i)
+        {
+            m_entries[nKept] = m_entries[i];
+            m_chosenByUser[nKept] = m_chosenByUser[i];
+        }
+        ++nKept;
+    }
+    m_entries.resize(nKept);
+    m_chosenByUser.resize(nKept);
+}
+
 void CFileList::EraseKeepingSelection(size_t nIndex)
 {
     Erase(nIndex);

@@ -31,6 +31,9 @@ public:
 
     // Erases one entry; later entries move up. The selection set is not touched.
     void Erase(size_t nIndex);
+    // Erases the entries at the given ascending, distinct indices in one pass (later entries move
+    // up once, however many go). The selection set is not touched.
+    void EraseMany(const std::vector<size_t>& indices);
     // Erases one entry and keeps the selection with the entries: the erased index leaves the
     // set and every selected index above it moves down by one.
     void EraseKeepingSelection(size_t nIndex);
@@ -46,6 +49,7 @@ public:
     void SetSelected(size_t nIndex, bool bSelected);
     void ClearSelection() { m_selected.clear(); }
     void SelectRange(size_t nFirst, size_t nLast);
+    size_t SelectedCount() const { return m_selected.size(); }
     // Selected indices in ascending order.
     std::vector<size_t> Selected() const { return {m_selected.begin(), m_selected.end()}; }
 

@@ -1,12 +1,17 @@
 // CMainListCtrl: the control's file list and the owner-data list view that shows it. The model
 // exists from the control's construction; the view window only from the control window's
-// creation, and every view operation here does nothing until a window is attached.
+// creation, and every view operation here does nothing until a window is attached. The view
+// keeps no rows of its own: it asks for every row's text, icon, selected and cut state.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include "filelist/FileList.h"
+#include "ptl/CustomDrawListView.h"
 
-class CMainListCtrl
+class CMainListCtrl : public PTL::CCustomDrawListView<CMainListCtrl>
 {
+    friend class PTL::CCustomDrawListView<CMainListCtrl>;
+
 public:
     CFileList& List() { return m_list; }
     const CFileList& List() const { return m_list; }
@@ -14,16 +19,22 @@ public:
     // The list view window made by the control window; not owned (it dies with its parent).
     // Attaching gives the view the rows that were listed before it existed.
     void AttachWindow(HWND hWnd);
-    void DetachWindow() { m_hWnd = nullptr; }
-    HWND Window() const { return m_hWnd; }
-    bool HasWindow() const { return m_hWnd && IsWindow(m_hWnd); }
+    void DetachWindow() { UnsubclassWindow(); }
 
     bool ShowFullPath() const { return m_bShowFullPath; }
     void SetShowFullPath(bool b) { m_bShowFullPath = b; }
 
     // ---- view updates (nothing without a window) ----
-    // Tells the owner-data view how many rows the model has.
+    // Tells the owner-data view how many rows the model has, now.
     void SetRowCount();
+    // The row count and fnViewUpdate, once, when the page's thread next serves its messages:
+    // a script that adds or removes files one call at a time changes the list thousands of
+    // times in a row, and each row count or status text costs the view a re-measure and a
+    // redraw. Without a window fnViewUpdate runs at once.
+    void UpdateSoon();
+    // Does a pending UpdateSoon now (before the view's own state is read).
+    void FlushUpdate();
+    std::function<void()> fnViewUpdate;
     // Marks the view for repainting; with bNow it repaints before returning.
     void Invalidate(bool bNow);
     void RedrawRows(size_t nFirst, size_t nLast);
@@ -35,8 +46,21 @@ public:
     // new row count at once.
     void AppendEntry(const FileEntry& entry, bool bChosenByUser);
 
+    // Every entry selected, one repaint.
+    void SelectAll();
+
+    // The text column 0 shows for an entry: the whole path or its file name part.
+    const wchar_t* NameText(const FileEntry& entry) const;
+
 private:
+    bool ProcessWindowMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
+    // ---- reflected notifications ----
+    void OnGetDispInfo(NMLVDISPINFOW& info) const;
+    void OnItemChanged(const NMLISTVIEW& change);
+    void OnClick(const NMITEMACTIVATE& click);
+
     CFileList m_list;
-    HWND m_hWnd = nullptr;
     bool m_bShowFullPath = false;
+    bool m_bUpdateDue = false;     // UpdateSoon was asked for
+    bool m_bUpdatePosted = false;  // and its message is on its way
 };

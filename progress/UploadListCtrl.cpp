@@ -9,36 +9,21 @@
 #include "lang/LangTable.h"
 #include "ptl/TemplateDialog.h"
 
-namespace
-{
-const UINT_PTR SUBCLASS_ID = 1201;
-} // namespace
-
 bool CUploadListCtrl::Attach(HWND hList)
 {
-    Detach();
-    if (!hList || !SetWindowSubclass(hList, &SubclassProc, SUBCLASS_ID, reinterpret_cast<DWORD_PTR>(this)))
+    if (!SubclassWindow(hList))
         return false;
-    m_hWnd = hList;
     // The view asks for the cut state of every row, like the control's own list.
-    SendMessageW(m_hWnd, LVM_SETCALLBACKMASK, LVIS_CUT, 0);
+    SendMessageW(Window(), LVM_SETCALLBACKMASK, LVIS_CUT, 0);
     SyncItemCount();
     return true;
 }
 
-void CUploadListCtrl::Detach()
-{
-    if (!m_hWnd)
-        return;
-    RemoveWindowSubclass(m_hWnd, &SubclassProc, SUBCLASS_ID);
-    m_hWnd = nullptr;
-}
-
 void CUploadListCtrl::SetupView()
 {
-    if (!m_hWnd)
+    if (!Window())
         return;
-    SetWindowLongPtrW(m_hWnd, GWL_STYLE, GetWindowLongPtrW(m_hWnd, GWL_STYLE) & ~static_cast<LONG_PTR>(LVS_SINGLESEL));
+    SetWindowLongPtrW(Window(), GWL_STYLE, GetWindowLongPtrW(Window(), GWL_STYLE) & ~static_cast<LONG_PTR>(LVS_SINGLESEL));
 
     // The system image lists are shared (LVS_SHAREIMAGELISTS): the view never destroys them.
     SHFILEINFOW info = {};
@@ -47,8 +32,8 @@ void CUploadListCtrl::SetupView()
         SHGetFileInfoW(L"*.*", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), nFlags | SHGFI_SMALLICON));
     const auto hLarge = reinterpret_cast<HIMAGELIST>(
         SHGetFileInfoW(L"*.*", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), nFlags | SHGFI_LARGEICON));
-    SendMessageW(m_hWnd, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(hSmall));
-    SendMessageW(m_hWnd, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(hLarge));
+    SendMessageW(Window(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(hSmall));
+    SendMessageW(Window(), LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(hLarge));
 
     static const struct
     {
@@ -69,7 +54,7 @@ void CUploadListCtrl::SetupView()
         column.cx = COLUMNS[i].nWidth;
         column.pszText = &strTitle[0];
         column.iSubItem = i;
-        SendMessageW(m_hWnd, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+        SendMessageW(Window(), LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
 }
 
@@ -100,14 +85,14 @@ void CUploadListCtrl::ResetStates()
 
 void CUploadListCtrl::RedrawItem(size_t nIndex)
 {
-    if (m_hWnd && nIndex < m_entries.size())
-        SendMessageW(m_hWnd, LVM_REDRAWITEMS, nIndex, nIndex);
+    if (Window() && nIndex < m_entries.size())
+        SendMessageW(Window(), LVM_REDRAWITEMS, nIndex, nIndex);
 }
 
 void CUploadListCtrl::RedrawAll()
 {
-    if (m_hWnd)
-        InvalidateRect(m_hWnd, nullptr, TRUE);
+    if (Window())
+        InvalidateRect(Window(), nullptr, TRUE);
 }
 
 std::wstring CUploadListCtrl::CellText(size_t nIndex, int nColumn) const
@@ -154,35 +139,6 @@ void CUploadListCtrl::OnGetDispInfo(NMLVDISPINFOW& info) const
 
 void CUploadListCtrl::SyncItemCount()
 {
-    if (m_hWnd)
-        SendMessageW(m_hWnd, LVM_SETITEMCOUNT, m_entries.size(), LVSICF_NOSCROLL);
-}
-
-LRESULT CALLBACK CUploadListCtrl::SubclassProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                               DWORD_PTR pData)
-{
-    auto* pThis = reinterpret_cast<CUploadListCtrl*>(pData);
-    switch (uMsg)
-    {
-    case OCM_NOTIFY:
-    {
-        auto* pHeader = reinterpret_cast<NMHDR*>(lParam);
-        try
-        {
-            if (pHeader && pHeader->code == LVN_GETDISPINFOW)
-                pThis->OnGetDispInfo(*reinterpret_cast<NMLVDISPINFOW*>(lParam));
-        }
-        catch (...)
-        {
-            // Out of memory for a cell's text: the cell stays empty until the next paint.
-        }
-        return 0;
-    }
-    case WM_NCDESTROY:
-        pThis->Detach();
-        break;
-    default:
-        break;
-    }
-    return DefSubclassProc(hWnd, uMsg, wParam, lParam);
+    if (Window())
+        SendMessageW(Window(), LVM_SETITEMCOUNT, m_entries.size(), LVSICF_NOSCROLL);
 }

@@ -1,7 +1,7 @@
 // The progress dialog's list of the upload's files: an owner-data report view (control 1201 of
 // the dialog) over its own sequence of FileEntry records, with name, size and state columns and
 // the system's file icons. The dialog reflects the view's notifications back to it, so the view
-// answers its own LVN_GETDISPINFOW.
+// answers its own display-information requests (through PTL::CCustomDrawListView).
 //
 // The records are touched only on the dialog's thread; the worker changes a file's state by
 // asking the dialog's thread to do it.
@@ -13,20 +13,19 @@
 #include <vector>
 
 #include "filelist/FileEntry.h"
+#include "ptl/CustomDrawListView.h"
 
-class CUploadListCtrl
+class CUploadListCtrl : public PTL::CCustomDrawListView<CUploadListCtrl>
 {
+    friend class PTL::CCustomDrawListView<CUploadListCtrl>;
+
 public:
-    CUploadListCtrl() = default;
-    ~CUploadListCtrl() { Detach(); }
-    CUploadListCtrl(const CUploadListCtrl&) = delete;
-    CUploadListCtrl& operator=(const CUploadListCtrl&) = delete;
 
     // Takes over the view window: its item count follows the records, and temporary entries
     // show the cut (dimmed) state.
     bool Attach(HWND hList);
-    void Detach();
-    HWND Handle() const { return m_hWnd; }
+    void Detach() { UnsubclassWindow(); }
+    HWND Handle() const { return Window(); }
 
     // Multiple selection, the system's file icons and the three columns (strings 101 to 103).
     void SetupView();
@@ -47,11 +46,8 @@ public:
     std::wstring CellText(size_t nIndex, int nColumn) const;
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR nId,
-                                         DWORD_PTR pData);
     void OnGetDispInfo(NMLVDISPINFOW& info) const;
     void SyncItemCount();
 
-    HWND m_hWnd = nullptr;
     std::vector<FileEntry> m_entries;
 };

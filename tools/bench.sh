@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# List benchmark: 10,000 files through the control's file list and its view (tools/bench/
+# BenchList.cpp), for each architecture, reported as a table of milliseconds per step.
+# PL5_BENCH_ONLY=list runs only the list benchmark.
 # Upload benchmark against a receiver on 127.0.0.1 that reads and discards. Every client sends
 # the same files, in alternation within one run, so that the ratios against curl hold even on a
 # busy machine:
@@ -55,6 +58,43 @@ EOF
     truncate -s 1G "$DATA/sparse1g.bin"
     touch "$DATA/.complete-2"
 fi
+# ---- the list benchmark ----------------------------------------------------------------------
+LIST_FILES=10000
+if [ ! -f "$DATA/list/.complete" ]; then
+    mkdir -p "$DATA/list"
+    python3 - "$DATA/list" "$LIST_FILES" <<'EOF'
+import os, sys
+for i in range(int(sys.argv[2])):
+    with open(os.path.join(sys.argv[1], "f%d.txt" % i), "wb") as f:
+        f.write(b"0123456789"[: i % 10 + 1])
+EOF
+    touch "$DATA/list/.complete"
+fi
+declare -A LIST_MS
+LIST_STEPS=()
+LIST_ARCHS=()
+for arch in $ARCHS; do
+    exe=$BUILD/$arch/pl5_bench_list.exe
+    [ -f "$exe" ] || continue
+    runner=/usr/lib/wine/wine64; [ "$arch" = x86 ] && runner=wine
+    out=$("$runner" "$exe" "$(winepath -w "$DATA/list" 2>/dev/null)" "$LIST_FILES" 2>/dev/null </dev/null | tr -d '\r' | grep '^step ') || true
+    [ -n "$out" ] || { echo "bench: the $arch list benchmark failed" >&2; continue; }
+    LIST_ARCHS+=("$arch")
+    while read -r _ name _ ms _ rows; do
+        [ -n "${LIST_MS[$name,x64]:-}${LIST_MS[$name,x86]:-}" ] || LIST_STEPS+=("$name")
+        LIST_MS[$name,$arch]="$ms ms ($rows rows)"
+    done <<<"$out"
+done
+if [ ${#LIST_ARCHS[@]} -gt 0 ]; then
+    echo "bench: file list with $LIST_FILES files (each step until the view has repainted)"
+    printf '| %-30s |' step; for arch in "${LIST_ARCHS[@]}"; do printf ' %-22s |' "$arch"; done; echo
+    printf '|%s|' "$(printf -- '-%.0s' $(seq 32))"; for arch in "${LIST_ARCHS[@]}"; do printf '%s|' "$(printf -- '-%.0s' $(seq 24))"; done; echo
+    for name in "${LIST_STEPS[@]}"; do
+        printf '| %-30s |' "$name"; for arch in "${LIST_ARCHS[@]}"; do printf ' %-22s |' "${LIST_MS[$name,$arch]:-}"; done; echo
+    done
+fi
+[ "${PL5_BENCH_ONLY:-}" = list ] && exit 0
+
 
 files_of() {  # $1 = set name; prints one Unix path per line
     case "$1" in
