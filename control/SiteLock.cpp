@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "BuiltinSites.h"
+#include "ptl/KernelHandle.h"
 
 namespace
 {
@@ -198,19 +199,6 @@ std::vector<std::wstring> SplitMultiString(const std::vector<wchar_t>& text)
     return strings;
 }
 
-class CRegKey
-{
-public:
-    explicit CRegKey(HKEY hKey) : m_hKey(hKey) {}
-    ~CRegKey() { RegCloseKey(m_hKey); }
-    CRegKey(const CRegKey&) = delete;
-    CRegKey& operator=(const CRegKey&) = delete;
-    HKEY Get() const { return m_hKey; }
-
-private:
-    HKEY m_hKey;
-};
-
 // Whether the site list value is present; its sites when it is readable.
 bool ReadSiteList(HKEY hKey, std::vector<std::wstring>& sites)
 {
@@ -234,14 +222,14 @@ bool ReadSiteList(HKEY hKey, std::vector<std::wstring>& sites)
 CControlPolicy CControlPolicy::ReadMachinePolicy()
 {
     CControlPolicy policy;
-    HKEY hKey = nullptr;
-    // The 64-bit view from both builds: one policy for the machine, wherever it was written.
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &hKey) != ERROR_SUCCESS)
+    PTL::CRegKeyHandle key;
+    // The 64-bit view from both builds: one policy for the machine, wherever it was written (the
+    // policy key is shared between the views on current systems; this also covers older ones).
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return policy;
-    const CRegKey key(hKey);
-    policy.bSiteListSet = ReadSiteList(key.Get(), policy.allowedSites);
+    policy.bSiteListSet = ReadSiteList(key, policy.allowedSites);
     DWORD nVerify = 0, nType = 0, nBytes = sizeof(nVerify);
-    if (RegQueryValueExW(key.Get(), L"VerifyCertificates", nullptr, &nType, reinterpret_cast<BYTE*>(&nVerify),
+    if (RegQueryValueExW(key, L"VerifyCertificates", nullptr, &nType, reinterpret_cast<BYTE*>(&nVerify),
                          &nBytes) == ERROR_SUCCESS &&
         nType == REG_DWORD && nBytes == sizeof(nVerify))
         policy.bVerifyCertificates = nVerify != 0;
