@@ -45,8 +45,13 @@ grep -qE 'AllowedSites +REG_MULTI_SZ +uploads\.example\.com\\0\*\.example\.org$'
     { echo "$policy"; fail "AllowedSites is not the list of both sites"; }
 grep -qE 'VerifyCertificates +REG_DWORD +0x1$' <<<"$policy" || { echo "$policy"; fail "VerifyCertificates"; }
 
-out=$(timeout 120 "$WINE" "$HOST" --timeout 60 "$(winepath -w "$HERE/pages/installed.html")" </dev/null 2>&1)
+# The installed policy is in force: a page of a listed site gets the control, any other page
+# gets a control that refuses to be scripted.
+page=$(winepath -w "$HERE/pages/installed.html")
+out=$(timeout 120 "$WINE" "$HOST" --timeout 60 --url http://uploads.example.com/installed.html "$page" </dev/null 2>&1)
 grep -q "installed control answers" <<<"$out" || { echo "$out"; fail "the installed control does not answer"; }
+out=$(timeout 120 "$WINE" "$HOST" --timeout 60 --url http://elsewhere.example.com/installed.html "$page" </dev/null 2>&1)
+grep -q "not safe for scripting" <<<"$out" || { echo "$out"; fail "the site list is not in force"; }
 
 wine msiexec /x "$msi" /qn || fail "msiexec /x ended with $?"
 for key in "${KEYS[@]}"; do reg_query "$key" >/dev/null && fail "left behind: $key"; done
