@@ -1,7 +1,7 @@
 // The host as a container: what a control sees of the browser (activation order, safety, sites,
 // windows at their boxes, keys, the page model, navigation, the fallback message) and what the
 // host reports when a control outlives its page. Against fake controls that record every call.
-#include "host/PageFixture.h"
+#include "tests/host/PageFixture.h"
 #include "tests/common/XInput.h"
 #include "tools/host/EventSink.h"
 

@@ -1,4 +1,4 @@
-#include "host/FakeControl.h"
+#include "tests/host/FakeControl.h"
 
 #include "Pelora5_h.h"
 

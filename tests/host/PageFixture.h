@@ -2,7 +2,7 @@
 // the control's class is pFake, later ones get fakes of their own (in more).
 #pragma once
 
-#include "host/FakeControl.h"
+#include "tests/host/FakeControl.h"
 #include "tools/host/PageRunner.h"
 
 #include "Pelora5_h.h"

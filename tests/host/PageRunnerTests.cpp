@@ -1,7 +1,7 @@
 // Running pages: scripts in document order, events delivered to the handlers with their
 // arguments as sent and their return values as the object's result, and the page's end (its
 // own code, a script error with its line, an object that cannot be made or bound).
-#include "host/PageFixture.h"
+#include "tests/host/PageFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The PARAM bag converts text to the type the object asks for, as a browser's bag does, and the
 // object site hands it over through IPersistPropertyBag (or InitNew when there are no PARAMs).
-#include "host/FakeControl.h"
+#include "tests/host/FakeControl.h"
 #include "tools/host/ObjectSite.h"
 #include "tools/host/ParamBag.h"
 
