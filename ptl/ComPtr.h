@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
+#include <string>
+#include <type_traits>
 #include <utility>
 
 namespace PTL
@@ -18,6 +20,10 @@ public:
             m_p->AddRef();
     }
     CComPtr(const CComPtr& other) : CComPtr(other.m_p) {}
+    template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+    CComPtr(const CComPtr<U>& other) : CComPtr(other.Get())
+    {
+    }
     CComPtr(CComPtr&& other) noexcept : m_p(other.m_p) { other.m_p = nullptr; }
     ~CComPtr() { Release(); }
 
@@ -59,6 +65,16 @@ public:
         return p;
     }
     void Swap(CComPtr& other) noexcept { std::swap(m_p, other.m_p); }
+    // A new reference for an [out] parameter.
+    HRESULT CopyTo(T** pp) const
+    {
+        if (!pp)
+            return E_POINTER;
+        *pp = m_p;
+        if (m_p)
+            m_p->AddRef();
+        return S_OK;
+    }
 
     // For out-parameters: releases what is held and hands out the slot.
     T** operator&()
@@ -81,12 +97,22 @@ private:
     T* m_p = nullptr;
 };
 
+// Takes over the one reference a new object starts with (or any reference the caller owns).
+template <class T>
+CComPtr<T> Adopt(T* p)
+{
+    CComPtr<T> ptr;
+    ptr.Attach(p);
+    return ptr;
+}
+
 // Owns a BSTR.
 class CComBSTR
 {
 public:
     CComBSTR() = default;
     explicit CComBSTR(const wchar_t* sz) : m_str(sz ? SysAllocString(sz) : nullptr) {}
+    explicit CComBSTR(const std::wstring& str) : m_str(SysAllocStringLen(str.data(), UINT(str.size()))) {}
     CComBSTR(const wchar_t* sz, UINT nLength) : m_str(SysAllocStringLen(sz, nLength)) {}
     CComBSTR(const CComBSTR& other) : m_str(other.m_str ? SysAllocStringLen(other.m_str, other.Length()) : nullptr) {}
     CComBSTR(CComBSTR&& other) noexcept : m_str(other.m_str) { other.m_str = nullptr; }
@@ -106,6 +132,7 @@ public:
     operator BSTR() const { return m_str; }
     BSTR Get() const { return m_str; }
     UINT Length() const { return SysStringLen(m_str); }
+    std::wstring Str() const { return m_str ? std::wstring(m_str, Length()) : std::wstring(); }
     BSTR Detach()
     {
         BSTR s = m_str;
@@ -146,14 +173,52 @@ public:
         vt = VT_BSTR;
         bstrVal = SysAllocString(sz ? sz : L"");
     }
+    explicit CComVariant(const std::wstring& str)
+    {
+        VariantInit(this);
+        vt = VT_BSTR;
+        bstrVal = SysAllocStringLen(str.data(), UINT(str.size()));
+    }
     ~CComVariant() { VariantClear(this); }
+
+    static CComVariant FromInt(LONG n)
+    {
+        CComVariant var;
+        var.vt = VT_I4;
+        var.lVal = n;
+        return var;
+    }
+    static CComVariant FromBool(bool b)
+    {
+        CComVariant var;
+        var.vt = VT_BOOL;
+        var.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+        return var;
+    }
+    static CComVariant FromDispatch(IDispatch* pDisp)
+    {
+        CComVariant var;
+        var.vt = VT_DISPATCH;
+        var.pdispVal = pDisp;
+        if (pDisp)
+            pDisp->AddRef();
+        return var;
+    }
+
     CComVariant& operator=(const CComVariant& other)
     {
         if (this != &other)
             VariantCopy(this, const_cast<CComVariant*>(&other));
         return *this;
     }
+    HRESULT Copy(const VARIANT& src) { return VariantCopy(this, const_cast<VARIANT*>(&src)); }
     void Clear() { VariantClear(this); }
+    // Moves the value into a caller's VARIANT, which must hold nothing that needs freeing.
+    void Detach(VARIANT* pDest)
+    {
+        *pDest = *this;
+        VariantInit(this);
+    }
     HRESULT ChangeType(VARTYPE vtNew) { return VariantChangeType(this, this, 0, vtNew); }
 };
 } // namespace PTL

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "Pelora5_h.h"
-#include "common/DialogWatcher.h"
+#include "tests/common/DialogWatcher.h"
 #include "ptl/ComPtr.h"
 
 using PTL::CComBSTR;

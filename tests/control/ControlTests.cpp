@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "control/PL5Ctrl.h"
-#include "control/EventSink.h"
-#include "common/InProcessControl.h"
+#include "tests/control/EventSink.h"
+#include "tests/common/InProcessControl.h"
 #include "ptl/ClassFactory.h"
 
 using PTL::CComPtr;

@@ -1,6 +1,6 @@
 // The file dialogs worked as a user works them: type the folder to go there, type quoted
 // names, press Open or Cancel; and what the dialog offers: filters, the pack's panel, resizing.
-#include "filelist/FileListTestSupport.h"
+#include "tests/filelist/FileListTestSupport.h"
 
 namespace
 {

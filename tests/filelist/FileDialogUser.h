@@ -1,9 +1,10 @@
-// Works this process's file dialog as a user would, from its own thread: waits for it, notes
-// its file type entries, texts and frame, types each step into the file name box and presses
-// Open; at the end (or if it is still open) presses Cancel.
+// Works this process's file dialog as a user would, from its own thread: waits for it (through
+// the dialog watcher's finding), notes its file type entries, texts and frame, types each step
+// into the file name box and presses Open; at the end (or if it is still open) presses Cancel.
 #pragma once
 #include <windows.h>
 #include <dlgs.h>
+#include "tools/host/DialogWatcher.h"
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,16 +31,6 @@ public:
     }
 
 private:
-    static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
-    {
-        DWORD dwPid = 0;
-        GetWindowThreadProcessId(hWnd, &dwPid);
-        wchar_t szClass[16] = L"";
-        GetClassNameW(hWnd, szClass, 16);
-        if (dwPid == GetCurrentProcessId() && IsWindowVisible(hWnd) && !wcscmp(szClass, L"#32770") && GetDlgItem(hWnd, cmb1))
-            *reinterpret_cast<HWND*>(lParam) = hWnd;
-        return TRUE;
-    }
     static BOOL CALLBACK NoteText(HWND hWnd, LPARAM lParam)
     {
         std::vector<wchar_t> text(GetWindowTextLengthW(hWnd) + 1, L'\0');
@@ -58,9 +49,7 @@ private:
 
     void Run()
     {
-        HWND hDialog = nullptr;
-        for (int i = 0; i < 200 && !hDialog; ++i, Sleep(50))
-            EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&hDialog));
+        const HWND hDialog = Host::WaitForDialog([](HWND hWnd) { return GetDlgItem(hWnd, cmb1) != nullptr; }, 10000);
         if (!hDialog)
             return;
         Sleep(300);  // let the dialog finish filling itself
@@ -79,12 +68,11 @@ private:
             PostMessageW(GetDlgItem(hDialog, IDOK), BM_CLICK, 0, 0);
             Sleep(300);
         }
-        for (int i = 0; i < 60 && !m_bCancel && IsWindow(hDialog); ++i)
-            Sleep(50);
+        if (!m_bCancel)
+            Host::WaitUntil([hDialog] { return !IsWindow(hDialog); }, 3000);
         m_seen.bLeftOpen = !m_bCancel && IsWindow(hDialog);
         PostMessageW(GetDlgItem(hDialog, IDCANCEL), BM_CLICK, 0, 0);
-        for (int i = 0; i < 200 && IsWindow(hDialog); ++i)
-            Sleep(50);
+        Host::WaitUntil([hDialog] { return !IsWindow(hDialog); }, 10000);
     }
 
     std::vector<std::wstring> m_steps;

@@ -1,6 +1,6 @@
 // The file list through COM as a page uses it: AddFile and AddTempFile against the limits with
 // real files, the veto events, the getters, removal, moving, and the boxes the user reads.
-#include "filelist/FileListTestSupport.h"
+#include "tests/filelist/FileListTestSupport.h"
 
 namespace
 {

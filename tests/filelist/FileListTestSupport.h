@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 #include "Pelora5_h.h"
-#include "common/DialogWatcher.h"
-#include "control/EventSink.h"
-#include "filelist/FileDialogUser.h"
+#include "tests/common/DialogWatcher.h"
+#include "tests/control/EventSink.h"
+#include "tests/filelist/FileDialogUser.h"
 #include "ptl/ComPtr.h"
 
 using PTL::CComBSTR;

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 #include "control/PL5Ctrl.h"
-#include "filelist/FileListTestSupport.h"
+#include "tests/filelist/FileListTestSupport.h"
 #include "ptl/ClassFactory.h"
 
 TEST(ListedFiles, EntriesCarrySizeTextAndTheBatchsInputName)

@@ -1,7 +1,8 @@
 // The host as a container: what a control sees of the browser (activation order, safety, sites,
 // windows at their boxes, keys, the page model, navigation, the fallback message) and what the
 // host reports when a control outlives its page. Against fake controls that record every call.
-#include "host/PageFixture.h"
+#include "tests/host/PageFixture.h"
+#include "ptl/Text.h"
 #include "tests/common/XInput.h"
 #include "tools/host/EventSink.h"
 
@@ -184,7 +185,7 @@ TEST(Container, ElementsOffsetsAndScrollAsTheControlReadsThem)
     // The control moved with the page.
     EXPECT_EQ(100, fixture.pFake->rcPos.top);
 
-    ComPtr<IHTMLDocument3> pDocument;
+    PTL::CComPtr<IHTMLDocument3> pDocument;
     ASSERT_EQ(S_OK, fixture.pRunner->Document()->QueryInterface(IID_PPV_ARGS(&pDocument)));
     const struct {
         const wchar_t* pszId;
@@ -198,8 +199,8 @@ TEST(Container, ElementsOffsetsAndScrollAsTheControlReadsThem)
         {L"ctl", 30, 400, 200, 100, L"", 30, 400},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
-        ComPtr<IHTMLElement> pElement;
-        CBstr id(cases[i].pszId);
+        PTL::CComPtr<IHTMLElement> pElement;
+        PTL::CComBSTR id(cases[i].pszId);
         ASSERT_EQ(S_OK, pDocument->getElementById(id.Get(), &pElement)) << "case " << i;
         ASSERT_TRUE(pElement) << "case " << i;
         LONG nLeft = 0, nTop = 0, nWidth = 0, nHeight = 0;
@@ -211,20 +212,20 @@ TEST(Container, ElementsOffsetsAndScrollAsTheControlReadsThem)
         EXPECT_EQ(cases[i].nTop, nTop) << "case " << i;
         EXPECT_EQ(cases[i].nWidth, nWidth) << "case " << i;
         EXPECT_EQ(cases[i].nHeight, nHeight) << "case " << i;
-        ComPtr<IHTMLElement> pParent;
+        PTL::CComPtr<IHTMLElement> pParent;
         pElement->get_offsetParent(&pParent);
         BSTR bstrParent = nullptr;
         ASSERT_TRUE(pParent) << "case " << i;
         pParent->get_id(&bstrParent);
         EXPECT_EQ(cases[i].pszParent, Text(bstrParent)) << "case " << i;
         LONG nPageLeft = 0, nPageTop = 0;
-        for (ComPtr<IHTMLElement> pAt = pElement; pAt;) {
+        for (PTL::CComPtr<IHTMLElement> pAt = pElement; pAt;) {
             LONG nX = 0, nY = 0;
             pAt->get_offsetLeft(&nX);
             pAt->get_offsetTop(&nY);
             nPageLeft += nX;
             nPageTop += nY;
-            ComPtr<IHTMLElement> pNext;
+            PTL::CComPtr<IHTMLElement> pNext;
             pAt->get_offsetParent(&pNext);
             pAt = pNext;
         }
@@ -239,16 +240,16 @@ TEST(Container, NavigationThroughTheDocumentIsRecordedAndAnnounced)
 {
     CPageFixture fixture;
     ASSERT_EQ(0, fixture.Run(BoxedObject())) << Narrow(fixture.Errors());
-    ComPtr<IServiceProvider> pServices;
-    ASSERT_EQ(S_OK, fixture.pFake->pSite.As(&pServices));
-    ComPtr<IWebBrowser2> pBrowser;
+    PTL::CComPtr<IServiceProvider> pServices;
+    ASSERT_EQ(S_OK, fixture.pFake->pSite.QueryInterface(&pServices));
+    PTL::CComPtr<IWebBrowser2> pBrowser;
     ASSERT_EQ(S_OK, pServices->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&pBrowser)));
     std::vector<std::wstring> events;
-    auto pSink = MakeComObject<CEventSink>(DIID_DWebBrowserEvents2, [&events](DISPID nId, DISPPARAMS* pParams, VARIANT*) {
+    auto pSink = PTL::MakeComObject<CEventSink>(DIID_DWebBrowserEvents2, [&events](DISPID nId, DISPPARAMS* pParams, VARIANT*) {
         events.push_back(std::to_wstring(nId));
         if (nId == DISPID_BEFORENAVIGATE2) {
             std::wstring strUrl;
-            VariantToText(*V_VARIANTREF(&pParams->rgvarg[5]), strUrl);
+            PTL::VariantToText(*V_VARIANTREF(&pParams->rgvarg[5]), strUrl);
             if (strUrl.find(L"cancel") != std::wstring::npos)
                 *V_BOOLREF(&pParams->rgvarg[0]) = VARIANT_TRUE;
         }
@@ -256,10 +257,10 @@ TEST(Container, NavigationThroughTheDocumentIsRecordedAndAnnounced)
     });
     CEventConnection connection;
     ASSERT_EQ(S_OK, connection.Connect(pBrowser.Get(), DIID_DWebBrowserEvents2, pSink.Get()));
-    ComPtr<IDispatch> pDispatch;
+    PTL::CComPtr<IDispatch> pDispatch;
     ASSERT_EQ(S_OK, pBrowser->get_Document(&pDispatch));
-    ComPtr<IHTMLDocument2> pDocument;
-    ASSERT_EQ(S_OK, pDispatch.As(&pDocument));
+    PTL::CComPtr<IHTMLDocument2> pDocument;
+    ASSERT_EQ(S_OK, pDispatch.QueryInterface(&pDocument));
 
     const struct {
         const wchar_t* pszUrl;
@@ -272,7 +273,7 @@ TEST(Container, NavigationThroughTheDocumentIsRecordedAndAnnounced)
     for (size_t i = 0; i < std::size(cases); ++i) {
         events.clear();
         fixture.out.clear();
-        CBstr url(cases[i].pszUrl);
+        PTL::CComBSTR url(cases[i].pszUrl);
         EXPECT_EQ(S_OK, pDocument->put_URL(url.Get())) << "case " << i;
         EXPECT_EQ(cases[i].events, events) << "case " << i;
         EXPECT_EQ(cases[i].pszNavigated, fixture.pRunner->NavigatedTo()) << "case " << i;
@@ -296,11 +297,11 @@ TEST(Container, ThePageWindowHandsOutItsDocumentWithOrWithoutTheService)
         CPageFixture fixture;
         fixture.bBrowserService = bService;
         ASSERT_EQ(0, fixture.Run(BoxedObject())) << Narrow(fixture.Errors());
-        ComPtr<IOleContainer> pContainer;
+        PTL::CComPtr<IOleContainer> pContainer;
         ASSERT_EQ(S_OK, fixture.pFake->pSite->GetContainer(&pContainer));
-        ComPtr<IServiceProvider> pServices;
-        ASSERT_EQ(S_OK, pContainer.As(&pServices));
-        ComPtr<IWebBrowser2> pBrowser;
+        PTL::CComPtr<IServiceProvider> pServices;
+        ASSERT_EQ(S_OK, pContainer.QueryInterface(&pServices));
+        PTL::CComPtr<IWebBrowser2> pBrowser;
         EXPECT_EQ(bService, SUCCEEDED(pServices->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&pBrowser))))
             << "service " << bService;
 
@@ -308,9 +309,9 @@ TEST(Container, ThePageWindowHandsOutItsDocumentWithOrWithoutTheService)
         DWORD_PTR nResult = 0;
         ASSERT_TRUE(SendMessageTimeoutW(GetParent(fixture.pFake->hWnd), nMessage, 0, 0, SMTO_ABORTIFHUNG, 1000,
                                         &nResult));
-        ComPtr<IHTMLDocument2> pDocument;
+        PTL::CComPtr<IHTMLDocument2> pDocument;
         ASSERT_EQ(S_OK, ObjectFromLresult(LRESULT(nResult), IID_IHTMLDocument2, 0,
-                                          reinterpret_cast<void**>(pDocument.GetAddressOf())));
+                                          reinterpret_cast<void**>(&pDocument)));
         BSTR bstrUrl = nullptr;
         pDocument->get_URL(&bstrUrl);
         EXPECT_EQ(fixture.strUrl, Text(bstrUrl)) << "service " << bService;
@@ -329,7 +330,7 @@ TEST(Container, AnObjectStillReferencedAfterThePageIsReported)
         EXPECT_EQ(bLeak ? ExitCode::Leak : 0, fixture.pRunner->Shutdown()) << "leak " << bLeak << Narrow(fixture.Errors());
         EXPECT_EQ(bLeak, fixture.Errors().find(L"still referenced") != std::wstring::npos) << Narrow(fixture.Errors());
         if (bLeak) {
-            pFake->pSite.Reset();
+            pFake->pSite.Release();
             pFake->Release();
         }
     }

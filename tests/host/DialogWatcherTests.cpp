@@ -1,6 +1,6 @@
 // The dialog watcher answers real message boxes and dialogs of the process by the policy, and
 // records what they showed.
-#include "tools/host/ComUtil.h"
+#include "ptl/Text.h"
 #include "tools/host/DialogWatcher.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@ CDialogAnswer Answer(std::initializer_list<const wchar_t*> steps)
     for (const wchar_t* psz : steps) {
         CDialogStep step;
         std::wstring strError;
-        EXPECT_TRUE(ParseDialogStep(psz, step, strError)) << ToUtf8(psz);
+        EXPECT_TRUE(ParseDialogStep(psz, step, strError)) << PTL::ToUtf8(psz);
         answer.push_back(step);
     }
     return answer;

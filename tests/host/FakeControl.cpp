@@ -1,4 +1,4 @@
-#include "host/FakeControl.h"
+#include "tests/host/FakeControl.h"
 
 #include "Pelora5_h.h"
 
@@ -7,7 +7,7 @@
 namespace HostTest {
 namespace {
 
-HRESULT LoadOwnTypeLib(ComPtr<ITypeLib>& pLib)
+HRESULT LoadOwnTypeLib(PTL::CComPtr<ITypeLib>& pLib)
 {
     wchar_t szPath[MAX_PATH];
     GetModuleFileNameW(nullptr, szPath, MAX_PATH);
@@ -16,20 +16,20 @@ HRESULT LoadOwnTypeLib(ComPtr<ITypeLib>& pLib)
 
 }  // namespace
 
-CVariant CFakeControl::Fire(DISPID nId, std::vector<CVariant> args, HRESULT* phr)
+PTL::CComVariant CFakeControl::Fire(DISPID nId, std::vector<PTL::CComVariant> args, HRESULT* phr)
 {
     std::vector<VARIANT> reversed;
     for (auto it = args.rbegin(); it != args.rend(); ++it)
-        reversed.push_back(*it->Ptr());  // shallow: args keeps ownership
+        reversed.push_back(*it);  // shallow: args keeps ownership
     DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, UINT(reversed.size()), 0};
-    CVariant result;
+    PTL::CComVariant result;
     HRESULT hr = S_OK;
     const auto sinks = m_sinks;
     for (const auto& pSink : sinks) {
         if (!pSink)
             continue;
         result.Clear();
-        hr = pSink->Invoke(nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Ptr(), nullptr,
+        hr = pSink->Invoke(nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr,
                            nullptr);
     }
     if (phr)
@@ -59,7 +59,7 @@ STDMETHODIMP CFakeControl::GetTypeInfo(UINT, LCID, ITypeInfo** pp)
 
 STDMETHODIMP CFakeControl::GetClassInfo(ITypeInfo** ppTI)
 {
-    ComPtr<ITypeLib> pLib;
+    PTL::CComPtr<ITypeLib> pLib;
     const HRESULT hr = LoadOwnTypeLib(pLib);
     if (FAILED(hr))
         return hr;
@@ -105,8 +105,8 @@ STDMETHODIMP CFakeControl::GetConnectionPointContainer(IConnectionPointContainer
 
 STDMETHODIMP CFakeControl::Advise(IUnknown* pUnkSink, DWORD* pdwCookie)
 {
-    ComPtr<IDispatch> pSink;
-    if (FAILED(pUnkSink->QueryInterface(DIID__IPL5CtrlEvents, reinterpret_cast<void**>(pSink.GetAddressOf()))))
+    PTL::CComPtr<IDispatch> pSink;
+    if (FAILED(pUnkSink->QueryInterface(DIID__IPL5CtrlEvents, reinterpret_cast<void**>(&pSink))))
         return CONNECT_E_CANNOTCONNECT;
     m_sinks.push_back(pSink);
     *pdwCookie = DWORD(m_sinks.size());
@@ -117,7 +117,7 @@ STDMETHODIMP CFakeControl::Unadvise(DWORD dwCookie)
 {
     if (dwCookie == 0 || dwCookie > m_sinks.size() || !m_sinks[dwCookie - 1])
         return CONNECT_E_NOCONNECTION;
-    m_sinks[dwCookie - 1].Reset();
+    m_sinks[dwCookie - 1].Release();
     return S_OK;
 }
 
@@ -145,11 +145,11 @@ STDMETHODIMP CFakeControl::Load(IPropertyBag* pPropBag, IErrorLog*)
     calls.push_back(L"Load");
     bLoaded = true;
     for (const auto& request : requests) {
-        CVariant value;
-        V_VT(value.Ptr()) = request.nType;  // an empty "current value" of the property's type
+        PTL::CComVariant value;
+        V_VT(&value) = request.nType;  // an empty "current value" of the property's type
         if (request.nType == VT_BSTR)
-            V_BSTR(value.Ptr()) = nullptr;
-        const HRESULT hr = pPropBag->Read(request.strName.c_str(), value.Ptr(), nullptr);
+            V_BSTR(&value) = nullptr;
+        const HRESULT hr = pPropBag->Read(request.strName.c_str(), &value, nullptr);
         answers.push_back({request.strName, hr, value});
     }
     return S_OK;
@@ -169,7 +169,7 @@ STDMETHODIMP CFakeControl::QueryInterface(REFIID riid, void** ppv)
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    return CComObject::QueryInterface(riid, ppv);
+    return CUnknownImpl::QueryInterface(riid, ppv);
 }
 
 STDMETHODIMP CFakeControl::GetMiscStatus(DWORD, DWORD* pdwStatus)
@@ -203,14 +203,14 @@ STDMETHODIMP CFakeControl::DoVerb(LONG iVerb, LPMSG, IOleClientSite* pActiveSite
                                   LPCRECT lprcPosRect)
 {
     calls.push_back(L"DoVerb " + std::to_wstring(iVerb));
-    ComPtr<IOleInPlaceSite> pInPlaceSite;
+    PTL::CComPtr<IOleInPlaceSite> pInPlaceSite;
     if (!pActiveSite || FAILED(pActiveSite->QueryInterface(IID_PPV_ARGS(&pInPlaceSite))))
         return E_INVALIDARG;
     if (pInPlaceSite->CanInPlaceActivate() != S_OK)
         return E_FAIL;
     pInPlaceSite->OnInPlaceActivate();
-    ComPtr<IOleInPlaceFrame> pFrame;
-    ComPtr<IOleInPlaceUIWindow> pDocWindow;
+    PTL::CComPtr<IOleInPlaceFrame> pFrame;
+    PTL::CComPtr<IOleInPlaceUIWindow> pDocWindow;
     RECT rcClip = {};
     OLEINPLACEFRAMEINFO info = {sizeof(info)};
     HRESULT hr = pInPlaceSite->GetWindowContext(&pFrame, &pDocWindow, &rcPos, &rcClip, &info);
@@ -239,10 +239,10 @@ STDMETHODIMP CFakeControl::InPlaceDeactivate()
         return S_OK;
     DestroyWindow(hWnd);
     hWnd = nullptr;
-    ComPtr<IOleInPlaceSite> pInPlaceSite;
-    if (pSite && SUCCEEDED(pSite.As(&pInPlaceSite))) {
-        ComPtr<IOleInPlaceFrame> pFrame;
-        ComPtr<IOleInPlaceUIWindow> pDocWindow;
+    PTL::CComPtr<IOleInPlaceSite> pInPlaceSite;
+    if (pSite && SUCCEEDED(pSite.QueryInterface(&pInPlaceSite))) {
+        PTL::CComPtr<IOleInPlaceFrame> pFrame;
+        PTL::CComPtr<IOleInPlaceUIWindow> pDocWindow;
         RECT rcIgnored, rcClip;
         OLEINPLACEFRAMEINFO info = {sizeof(info)};
         if (SUCCEEDED(pInPlaceSite->GetWindowContext(&pFrame, &pDocWindow, &rcIgnored, &rcClip, &info)) && pFrame)

@@ -4,7 +4,8 @@
 // interfaces of a windowed control that record what the container asks of them.
 #pragma once
 
-#include "tools/host/ComUtil.h"
+#include "ptl/ComPtr.h"
+#include "ptl/UnknownImpl.h"
 
 #include <objsafe.h>
 #include <ocidl.h>
@@ -18,13 +19,10 @@ __CRT_UUID_DECL(IObjectSafety, 0xcb5bdc81, 0x93c1, 0x11cf, 0x8f, 0x20, 0x00, 0x8
 
 namespace HostTest {
 
-using Host::ComPtr;
-using Host::CVariant;
-
 class CFakeControl
-    : public Host::CComObject<IDispatch, IProvideClassInfo2, IConnectionPointContainer, IConnectionPoint,
-                              IPersistPropertyBag, IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject,
-                              IObjectSafety> {
+    : public PTL::CUnknownImpl<IDispatch, IProvideClassInfo2, IConnectionPointContainer, IConnectionPoint,
+                               IPersistPropertyBag, IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject,
+                               IObjectSafety> {
 public:
     ~CFakeControl() override;
 
@@ -36,7 +34,7 @@ public:
     struct CAnswer {
         std::wstring strName;
         HRESULT hr;
-        CVariant value;
+        PTL::CComVariant value;
     };
 
     std::vector<CRequest> requests;
@@ -53,12 +51,12 @@ public:
     bool bOleObject = true;            // answers IOleObject and the in-place interfaces
     bool bKeepSiteOnClose = false;     // a faulty control that keeps its site (and a reference)
     UINT nAcceleratorKey = 0;          // the virtual key that TranslateAccelerator takes
-    ComPtr<IOleClientSite> pSite;
+    PTL::CComPtr<IOleClientSite> pSite;
     HWND hWnd = nullptr;               // its window while in-place active
     RECT rcPos = {};                   // where the container put it
 
     // Calls every connected sink with the arguments in declared order; returns the last result.
-    CVariant Fire(DISPID nId, std::vector<CVariant> args, HRESULT* phr = nullptr);
+    PTL::CComVariant Fire(DISPID nId, std::vector<PTL::CComVariant> args, HRESULT* phr = nullptr);
     size_t SinkCount() const;
 
     // IDispatch: no members of its own.
@@ -140,7 +138,7 @@ public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
 
 private:
-    std::vector<ComPtr<IDispatch>> m_sinks;  // a slot per cookie - 1; empty after Unadvise
+    std::vector<PTL::CComPtr<IDispatch>> m_sinks;  // a slot per cookie - 1; empty after Unadvise
 };
 
 }  // namespace HostTest

@@ -2,7 +2,8 @@
 // the control's class is pFake, later ones get fakes of their own (in more).
 #pragma once
 
-#include "host/FakeControl.h"
+#include "ptl/Text.h"
+#include "tests/host/FakeControl.h"
 #include "tools/host/PageRunner.h"
 
 #include "Pelora5_h.h"
@@ -18,8 +19,8 @@ using namespace Host;
 const wchar_t FAKE_OBJECT[] = L"<object id=\"ctl\" classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\"></object>\n";
 
 struct CPageFixture {
-    ComPtr<CFakeControl> pFake = MakeComObject<CFakeControl>();
-    std::vector<ComPtr<CFakeControl>> more;
+    PTL::CComPtr<CFakeControl> pFake = PTL::MakeComObject<CFakeControl>();
+    std::vector<PTL::CComPtr<CFakeControl>> more;
     std::vector<std::wstring> out, err;
     std::unique_ptr<CPageRunner> pRunner;
     CPage page;
@@ -39,7 +40,7 @@ struct CPageFixture {
                 return CreateRegisteredObject(clsid, pp);
             CFakeControl* pNext = pFake.Get();
             if (m_bFirstMade) {
-                more.push_back(MakeComObject<CFakeControl>());
+                more.push_back(PTL::MakeComObject<CFakeControl>());
                 pNext = more.back().Get();
             }
             m_bFirstMade = true;
@@ -66,7 +67,7 @@ private:
 
 inline std::string Narrow(const std::wstring& str)
 {
-    return ToUtf8(str);
+    return PTL::ToUtf8(str);
 }
 
 }  // namespace HostTest

@@ -1,7 +1,7 @@
 // Running pages: scripts in document order, events delivered to the handlers with their
 // arguments as sent and their return values as the object's result, and the page's end (its
 // own code, a script error with its line, an object that cannot be made or bound).
-#include "host/PageFixture.h"
+#include "tests/host/PageFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,11 @@ using namespace HostTest;
 
 namespace {
 
-CVariant UI4(ULONG n)
+PTL::CComVariant UI4(ULONG n)
 {
-    CVariant var;
-    V_VT(var.Ptr()) = VT_UI4;
-    V_UI4(var.Ptr()) = n;
+    PTL::CComVariant var;
+    V_VT(&var) = VT_UI4;
+    V_UI4(&var) = n;
     return var;
 }
 
@@ -44,14 +44,14 @@ TEST(PageRunner, HandlerResultsReachTheObjectUnchanged)
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         HRESULT hr = E_FAIL;
-        const CVariant result = fixture.pFake->Fire(1, {CVariant(std::wstring(cases[i].pszName))}, &hr);
+        const PTL::CComVariant result = fixture.pFake->Fire(1, {PTL::CComVariant(std::wstring(cases[i].pszName))}, &hr);
         EXPECT_EQ(S_OK, hr) << "case " << i;
-        EXPECT_EQ(cases[i].nType, result.Type()) << "case " << i;
-        if (result.Type() == VT_BOOL) {
-            EXPECT_EQ(cases[i].nValue, V_BOOL(result.Ptr())) << "case " << i;
+        EXPECT_EQ(cases[i].nType, result.vt) << "case " << i;
+        if (result.vt == VT_BOOL) {
+            EXPECT_EQ(cases[i].nValue, V_BOOL(&result)) << "case " << i;
         }
-        if (result.Type() == VT_I4) {
-            EXPECT_EQ(cases[i].nValue, V_I4(result.Ptr())) << "case " << i;
+        if (result.vt == VT_I4) {
+            EXPECT_EQ(cases[i].nValue, V_I4(&result)) << "case " << i;
         }
         ASSERT_EQ(i + 1, fixture.out.size());
         EXPECT_EQ(std::wstring(L"add ") + cases[i].pszName, fixture.out[i]) << "case " << i;
@@ -69,11 +69,11 @@ TEST(PageRunner, HandlersGetTheArgumentsInDeclaredOrder)
                                   L"<script for=ctl event=\"OnItemClick(n)\">host.Print('click', n)</script>\n");
     ASSERT_EQ(0, nCode) << Narrow(fixture.Errors());
 
-    fixture.pFake->Fire(8, {CVariant(std::wstring(L"C:\\a b.txt")), CVariant(std::wstring(L"zone"))});
-    fixture.pFake->Fire(2, {CVariant(std::wstring(L"big.bin")), UI4(4000000000u)});  // a size past 2^31
+    fixture.pFake->Fire(8, {PTL::CComVariant(std::wstring(L"C:\\a b.txt")), PTL::CComVariant(std::wstring(L"zone"))});
+    fixture.pFake->Fire(2, {PTL::CComVariant(std::wstring(L"big.bin")), UI4(4000000000u)});  // a size past 2^31
     fixture.pFake->Fire(3, {});
     fixture.pFake->Fire(6, {UI4(7)});
-    fixture.pFake->Fire(10, {CVariant(std::wstring(L"no handler for this one"))});
+    fixture.pFake->Fire(10, {PTL::CComVariant(std::wstring(L"no handler for this one"))});
     const std::vector<std::wstring> expected = {
         L"C:\\a b.txt|zone", L"big.bin 4000000000 number", L"removed 0", L"second handler", L"click 7",
     };
@@ -139,8 +139,8 @@ TEST(PageRunner, AnErrorInAHandlerEndsThePage)
                              L"</script>\n"
                              L"<script for=ctl event=\"OnUploadCancel()\">host.Print('cancel')</script>\n"));
     HRESULT hr = E_FAIL;
-    const CVariant result = fixture.pFake->Fire(12, {}, &hr);
-    EXPECT_EQ(VT_EMPTY, result.Type());
+    const PTL::CComVariant result = fixture.pFake->Fire(12, {}, &hr);
+    EXPECT_EQ(VT_EMPTY, result.vt);
     EXPECT_TRUE(fixture.pRunner->Ending());
     EXPECT_EQ(ExitCode::Script, fixture.pRunner->Result());
     ASSERT_FALSE(fixture.err.empty());
@@ -162,12 +162,12 @@ TEST(PageRunner, ExitFromAHandlerStopsTheWaitingScript)
                                  L"<script>host.Wait(60000); host.Print('not reached')</script>\n";
     // The event arrives from a message posted before the page runs, as an upload's end would.
     struct CPoster {
-        ComPtr<CFakeControl> pFake;
+        PTL::CComPtr<CFakeControl> pFake;
         static LRESULT CALLBACK Proc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
         {
             if (nMsg == WM_USER + 1) {
                 auto* pSelf = reinterpret_cast<CPoster*>(lParam);
-                pSelf->pFake->Fire(10, {CVariant(std::wstring(L"answer text"))});
+                pSelf->pFake->Fire(10, {PTL::CComVariant(std::wstring(L"answer text"))});
                 return 0;
             }
             return DefWindowProcW(hWnd, nMsg, wParam, lParam);

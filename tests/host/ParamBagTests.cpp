@@ -1,6 +1,7 @@
 // The PARAM bag converts text to the type the object asks for, as a browser's bag does, and the
 // object site hands it over through IPersistPropertyBag (or InitNew when there are no PARAMs).
-#include "host/FakeControl.h"
+#include "tests/host/FakeControl.h"
+#include "ptl/Text.h"
 #include "tools/host/ObjectSite.h"
 #include "tools/host/ParamBag.h"
 
@@ -15,13 +16,13 @@ namespace {
 std::wstring Show(const VARIANT& var)
 {
     std::wstring strText;
-    VariantToText(var, strText);
+    PTL::VariantToText(var, strText);
     return std::to_wstring(V_VT(&var)) + L":" + strText;
 }
 
 TEST(ParamBag, ConvertsTheTextToTheRequestedType)
 {
-    auto pBag = MakeComObject<CParamBag>(std::vector<CPageParam>{
+    auto pBag = PTL::MakeComObject<CParamBag>(std::vector<CPageParam>{
         {L"MaxUnitFileSize", L"4294967295", 1},
         {L"TooBig", L"4294967296", 2},
         {L"Negative", L"-1", 3},
@@ -55,15 +56,15 @@ TEST(ParamBag, ConvertsTheTextToTheRequestedType)
         {L"Missing", VT_BSTR, E_INVALIDARG, nullptr},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
-        CVariant value;
-        V_VT(value.Ptr()) = cases[i].nType;
-        V_UI4(value.Ptr()) = 0;
+        PTL::CComVariant value;
+        V_VT(&value) = cases[i].nType;
+        V_UI4(&value) = 0;
         if (cases[i].nType == VT_BSTR)
-            V_BSTR(value.Ptr()) = nullptr;
-        const HRESULT hr = pBag->Read(cases[i].pszName, value.Ptr(), nullptr);
+            V_BSTR(&value) = nullptr;
+        const HRESULT hr = pBag->Read(cases[i].pszName, &value, nullptr);
         EXPECT_EQ(cases[i].hr, hr) << "case " << i;
         if (SUCCEEDED(hr) && cases[i].pszShown) {
-            EXPECT_EQ(cases[i].pszShown, Show(*value.Ptr())) << "case " << i;
+            EXPECT_EQ(cases[i].pszShown, Show(value)) << "case " << i;
         }
     }
 }
@@ -77,9 +78,9 @@ TEST(ObjectSite, LoadsParamsThroughTheBagOrInitNew)
     without.params.clear();
 
     for (const CPageObject* pElement : {&withParams, &without}) {
-        auto pFake = MakeComObject<CFakeControl>();
+        auto pFake = PTL::MakeComObject<CFakeControl>();
         pFake->requests = {{L"MaxFileCount", VT_UI4}, {L"ChildMode", VT_BOOL}, {L"Language", VT_BSTR}};
-        auto pSite = MakeComObject<CObjectSite>(*pElement);
+        auto pSite = PTL::MakeComObject<CObjectSite>(*pElement);
         std::wstring strError;
         const HRESULT hr = pSite->Create(
             [&pFake](const CLSID&, IUnknown** pp) {
@@ -94,8 +95,8 @@ TEST(ObjectSite, LoadsParamsThroughTheBagOrInitNew)
         EXPECT_EQ(!bParams, pFake->bInitNew);
         if (bParams) {
             ASSERT_EQ(3u, pFake->answers.size());
-            EXPECT_EQ(L"19:12", Show(*pFake->answers[0].value.Ptr()));
-            EXPECT_EQ(L"11:-1", Show(*pFake->answers[1].value.Ptr()));
+            EXPECT_EQ(L"19:12", Show(pFake->answers[0].value));
+            EXPECT_EQ(L"11:-1", Show(pFake->answers[1].value));
             EXPECT_EQ(E_INVALIDARG, pFake->answers[2].hr);
         }
         pSite->Close();
@@ -106,7 +107,7 @@ TEST(ObjectSite, ReportsObjectsThatCannotBeMade)
 {
     CPageObject element;
     element.strClassId = L"{00000000-1111-2222-3333-444444444444}";  // registered nowhere
-    auto pSite = MakeComObject<CObjectSite>(element);
+    auto pSite = PTL::MakeComObject<CObjectSite>(element);
     std::wstring strError;
     EXPECT_EQ(REGDB_E_CLASSNOTREG, pSite->Create(CreateRegisteredObject, strError));
     EXPECT_NE(std::wstring::npos, strError.find(L"cannot create {00000000-1111-2222-3333-444444444444}"));
@@ -114,7 +115,7 @@ TEST(ObjectSite, ReportsObjectsThatCannotBeMade)
     // A class without a property bag cannot take PARAMs.
     element.strClassId = L"{EE09B103-97E0-11CF-978F-00A02463E06F}";  // the system's dictionary
     element.params = {{L"a", L"b", 1}};
-    auto pDictionarySite = MakeComObject<CObjectSite>(element);
+    auto pDictionarySite = PTL::MakeComObject<CObjectSite>(element);
     EXPECT_EQ(E_NOINTERFACE, pDictionarySite->Create(CreateRegisteredObject, strError));
     EXPECT_NE(std::wstring::npos, strError.find(L"takes no PARAMs"));
     pDictionarySite->Close();

@@ -1,4 +1,4 @@
-#include "lang/LangTestUtil.h"
+#include "tests/lang/LangTestUtil.h"
 
 #include <stdexcept>
 #include <string>

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "lang/LangTestUtil.h"
+#include "tests/lang/LangTestUtil.h"
 #include "lang/PEModule.h"
 #include "lang/ResourceReader.h"
 #include "resources/resource.h"

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "lang/LangIds.h"
-#include "lang/LangTestUtil.h"
+#include "tests/lang/LangTestUtil.h"
 #include "lang/PEModule.h"
 #include "lang/ResourceReader.h"
 #include "resources/resource.h"

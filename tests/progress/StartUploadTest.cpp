@@ -5,8 +5,8 @@
 #include <windows.h>
 
 #include "control/PL5Ctrl.h"
-#include "control/EventSink.h"
-#include "common/InProcessControl.h"
+#include "tests/control/EventSink.h"
+#include "tests/common/InProcessControl.h"
 #include "ptl/ClassFactory.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"

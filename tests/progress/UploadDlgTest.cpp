@@ -182,23 +182,11 @@ TEST_F(UploadDialog, SilentOrFieldOnlyUploadsRunWithoutASize)
         RECT rc = {-1, -1, -1, -1};
         bool bFound = false;
         Run(dlg, RecordUrl(L"/silent"), [&] {
-            // A zero-sized dialog is still a window of the process; look for it among all.
-            Driver::WaitUntil([&] {
-                HWND h = nullptr;
-                while ((h = FindWindowExW(nullptr, h, L"#32770", nullptr)) != nullptr)
-                {
-                    DWORD nProcess = 0;
-                    GetWindowThreadProcessId(h, &nProcess);
-                    // Shown, that is initialised: its size is final.
-                    if (nProcess == GetCurrentProcessId() && GetDlgItem(h, IDC_UPLOAD_LIST) && IsWindowVisible(h))
-                    {
-                        bFound = true;
-                        rc = Driver::WindowRect(h);
-                        return true;
-                    }
-                }
-                return false;
-            }, 5000);
+            // Shown, that is initialised: its size is final.
+            const HWND hDlg = Driver::WaitForProgressDialog(5000);
+            bFound = hDlg != nullptr;
+            if (hDlg)
+                rc = Driver::WindowRect(hDlg);
         });
         EXPECT_TRUE(bFound) << "case " << i;
         EXPECT_EQ(0, rc.right - rc.left) << "case " << i;

@@ -96,7 +96,44 @@ std::vector<HWND> ChildrenOf(HWND hWnd)
     return children;
 }
 
+std::vector<HWND> ProcessDialogs()
+{
+    CFindDialogs find{GetCurrentProcessId(), {}};
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
+
 }  // namespace
+
+std::wstring WindowClass(HWND hWnd) { return ClassOf(hWnd); }
+
+std::wstring WindowText(HWND hWnd) { return TextOf(hWnd); }
+
+bool WaitUntil(const std::function<bool()>& fnDone, DWORD nMilliseconds)
+{
+    const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
+    for (;;) {
+        if (fnDone())
+            return true;
+        if (GetTickCount64() >= nEnd)
+            return false;
+        Sleep(POLL_MS);
+    }
+}
+
+HWND WaitForDialog(const std::function<bool(HWND)>& fnWanted, DWORD nMilliseconds)
+{
+    HWND hFound = nullptr;
+    WaitUntil([&] {
+        for (HWND hWnd : ProcessDialogs())
+            if (fnWanted(hWnd)) {
+                hFound = hWnd;
+                return true;
+            }
+        return false;
+    }, nMilliseconds);
+    return hFound;
+}
 
 bool ParseDialogStep(const std::wstring& strStep, CDialogStep& step, std::wstring& strError)
 {
@@ -236,12 +273,11 @@ void CDialogWatcher::Run()
 
 void CDialogWatcher::Poll()
 {
-    CFindDialogs find{GetCurrentProcessId(), {}};
-    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&find));
+    const std::vector<HWND> found = ProcessDialogs();
 
     // Dialogs that went away since the last look.
     for (auto it = m_tracked.begin(); it != m_tracked.end();) {
-        if (std::find(find.found.begin(), find.found.end(), it->hWnd) != find.found.end()) {
+        if (std::find(found.begin(), found.end(), it->hWnd) != found.end()) {
             ++it;
             continue;
         }
@@ -251,7 +287,7 @@ void CDialogWatcher::Poll()
         it = m_tracked.erase(it);
     }
 
-    for (HWND hWnd : find.found) {
+    for (HWND hWnd : found) {
         auto it = std::find_if(m_tracked.begin(), m_tracked.end(), [hWnd](const CTracked& t) { return t.hWnd == hWnd; });
         CDialogRecord record;
         Snapshot(hWnd, record);
@@ -328,7 +364,7 @@ void CDialogWatcher::Step(CTracked& tracked)
         const bool bTimedLeave = !tracked.answer.empty() && tracked.answer.back().nKind == CDialogStep::Leave;
         if (bTimedLeave) {
             Note(L"escape");
-            PressKey(tracked.hWnd, VK_ESCAPE);
+            PressDialogKey(tracked.hWnd, VK_ESCAPE);
         }
         tracked.bLeftOpen = true;
         return;
@@ -356,17 +392,17 @@ void CDialogWatcher::Step(CTracked& tracked)
         } else {
             Note(std::wstring(hButton ? L"disabled button " : L"no button ") + DescribeDialogStep(step).substr(6) +
                  L", escape");
-            PressKey(tracked.hWnd, VK_ESCAPE);
+            PressDialogKey(tracked.hWnd, VK_ESCAPE);
         }
         break;
     }
     case CDialogStep::Escape:
         Note(DescribeDialogStep(step));
-        PressKey(tracked.hWnd, VK_ESCAPE);
+        PressDialogKey(tracked.hWnd, VK_ESCAPE);
         break;
     case CDialogStep::Enter:
         Note(DescribeDialogStep(step));
-        PressKey(tracked.hWnd, VK_RETURN);
+        PressDialogKey(tracked.hWnd, VK_RETURN);
         break;
     case CDialogStep::Close:
         Note(DescribeDialogStep(step));
@@ -396,7 +432,7 @@ void CDialogWatcher::Step(CTracked& tracked)
 
 // Presses a key as the user would: the key goes to the dialog's focused control, where the
 // dialog manager of its message loop turns Esc and Enter into the dialog's commands.
-void CDialogWatcher::PressKey(HWND hDialog, WPARAM nKey) const
+void PressDialogKey(HWND hDialog, WPARAM nKey)
 {
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);

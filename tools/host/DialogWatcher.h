@@ -58,6 +58,19 @@ struct CDialogRecord {
     std::vector<std::wstring> VisibleTexts(const wchar_t* pszClass) const;
 };
 
+// Reading and working this process's dialogs, for the watcher and for tests that work a dialog
+// step by step themselves. Every wait is bounded.
+std::wstring WindowClass(HWND hWnd);
+// A window's text without waiting on its thread for long.
+std::wstring WindowText(HWND hWnd);
+// Polls fnDone at the watcher's pace until it is true (true) or the time is up (false).
+bool WaitUntil(const std::function<bool()>& fnDone, DWORD nMilliseconds);
+// The first visible dialog (window class "#32770") of this process that fnWanted accepts, once
+// one is shown; null when none is within the time.
+HWND WaitForDialog(const std::function<bool(HWND)>& fnWanted, DWORD nMilliseconds);
+// Presses a key in a dialog, at its focused control as the keyboard would.
+void PressDialogKey(HWND hDialog, WPARAM nKey);
+
 class CDialogWatcher {
 public:
     CDialogWatcher();
@@ -89,7 +102,6 @@ private:
     void Poll();
     void Snapshot(HWND hWnd, CDialogRecord& record) const;
     void Step(CTracked& tracked);
-    void PressKey(HWND hDialog, WPARAM nKey) const;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -1,4 +1,5 @@
 #include "tools/host/DispatchObjects.h"
+#include "ptl/Text.h"
 
 #include <cwctype>
 
@@ -55,17 +56,17 @@ STDMETHODIMP CDispatchObject::Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISP
             // that calls the method when it is called, as a browser's methods are.
             if (pResult) {
                 VariantInit(pResult);
-                auto pMethod = MakeComObject<CMethodObject>(this, nId);
+                auto pMethod = PTL::MakeComObject<CMethodObject>(this, nId);
                 V_VT(pResult) = VT_DISPATCH;
                 V_DISPATCH(pResult) = pMethod.Detach();
             }
             return S_OK;
         }
-        CVariant result;
+        PTL::CComVariant result;
         const HRESULT hr = InvokeMember(nId, wFlags, args, result, pExcepInfo);
         if (SUCCEEDED(hr) && pResult) {
             VariantInit(pResult);
-            result.DetachTo(pResult);
+            result.Detach(pResult);
         }
         return hr;
     } catch (const std::bad_alloc&) {
@@ -99,7 +100,7 @@ DISPID CMethodObject::FindMember(const std::wstring&)
 }
 
 HRESULT CMethodObject::InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args,
-                                    CVariant& result, EXCEPINFO* pExcepInfo)
+                                    PTL::CComVariant& result, EXCEPINFO* pExcepInfo)
 {
     if (nId != DISPID_VALUE || !(wFlags & DISPATCH_METHOD))
         return DISP_E_MEMBERNOTFOUND;
@@ -108,7 +109,7 @@ HRESULT CMethodObject::InvokeMember(DISPID nId, WORD wFlags, const std::vector<c
     for (auto it = args.rbegin(); it != args.rend(); ++it)
         reversed.push_back(**it);
     DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, UINT(reversed.size()), 0};
-    return m_pOwner->Invoke(m_nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Ptr(), pExcepInfo,
+    return m_pOwner->Invoke(m_nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, pExcepInfo,
                             nullptr);
 }
 
@@ -120,12 +121,12 @@ constexpr DISPID DISPID_LIST_ITEM = 2;
 constexpr DISPID DISPID_LIST_FIRST_INDEX = 1000;
 }  // namespace
 
-ComPtr<IDispatch> CValueList::FromTexts(const std::vector<std::wstring>& texts)
+PTL::CComPtr<IDispatch> CValueList::FromTexts(const std::vector<std::wstring>& texts)
 {
-    std::vector<CVariant> values;
+    std::vector<PTL::CComVariant> values;
     for (const auto& str : texts)
         values.emplace_back(str);
-    return MakeComObject<CValueList>(std::move(values));
+    return PTL::MakeComObject<CValueList>(std::move(values));
 }
 
 DISPID CValueList::FindMember(const std::wstring& strName)
@@ -143,15 +144,15 @@ DISPID CValueList::FindMember(const std::wstring& strName)
     return nIndex < m_values.size() ? DISPID(DISPID_LIST_FIRST_INDEX + nIndex) : DISPID_UNKNOWN;
 }
 
-HRESULT CValueList::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>& args, CVariant& result,
+HRESULT CValueList::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                                  EXCEPINFO* pExcepInfo)
 {
     if (nId == DISPID_LIST_LENGTH) {
-        result = CVariant::FromInt(LONG(m_values.size()));
+        result = PTL::CComVariant::FromInt(LONG(m_values.size()));
         return S_OK;
     }
     LONG nIndex = nId - DISPID_LIST_FIRST_INDEX;
-    if (nId == DISPID_LIST_ITEM && (args.empty() || !VariantToInt(*args[0], nIndex)))
+    if (nId == DISPID_LIST_ITEM && (args.empty() || !PTL::VariantToInt(*args[0], nIndex)))
         return Fail(pExcepInfo, L"Item needs an index");
     if (nId != DISPID_LIST_ITEM && nId < DISPID_LIST_FIRST_INDEX)
         return DISP_E_MEMBERNOTFOUND;
@@ -163,7 +164,7 @@ HRESULT CValueList::InvokeMember(DISPID nId, WORD, const std::vector<const VARIA
 
 // ---- CValueRecord ------------------------------------------------------------------------------
 
-void CValueRecord::Set(const std::wstring& strName, CVariant value)
+void CValueRecord::Set(const std::wstring& strName, PTL::CComVariant value)
 {
     for (auto& field : m_fields) {
         if (field.first == strName) {
@@ -182,7 +183,7 @@ DISPID CValueRecord::FindMember(const std::wstring& strName)
     return DISPID_UNKNOWN;
 }
 
-HRESULT CValueRecord::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>&, CVariant& result, EXCEPINFO*)
+HRESULT CValueRecord::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>&, PTL::CComVariant& result, EXCEPINFO*)
 {
     if (nId < 1 || size_t(nId) > m_fields.size())
         return DISP_E_MEMBERNOTFOUND;

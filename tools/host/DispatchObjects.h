@@ -3,7 +3,8 @@
 // hands structured data to page script, the way a browser hands arrays and objects to a control.
 #pragma once
 
-#include "tools/host/ComUtil.h"
+#include "ptl/ComPtr.h"
+#include "ptl/UnknownImpl.h"
 
 #include <oaidl.h>
 
@@ -16,7 +17,7 @@ namespace Host {
 // IDispatch by name: a derived class lists its members and implements InvokeMember. Names are
 // matched without regard to case. Failures that script should see as an exception are returned
 // through Fail (DISP_E_EXCEPTION with a description).
-class CDispatchObject : public CComObject<IDispatch> {
+class CDispatchObject : public PTL::CUnknownImpl<IDispatch> {
 public:
     STDMETHODIMP GetTypeInfoCount(UINT* pnCount) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppInfo) override;
@@ -27,7 +28,7 @@ public:
 protected:
     // The member's dispatch id, or DISPID_UNKNOWN.
     virtual DISPID FindMember(const std::wstring& strName) = 0;
-    virtual HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+    virtual HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                                  EXCEPINFO* pExcepInfo) = 0;
     // Methods run only when called; reading one as a property (typeof, a reference without
     // parentheses) must not show a box or end the page.
@@ -44,41 +45,41 @@ public:
 
 protected:
     DISPID FindMember(const std::wstring& strName) override;
-    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                          EXCEPINFO* pExcepInfo) override;
 
 private:
-    ComPtr<IDispatch> m_pOwner;
+    PTL::CComPtr<IDispatch> m_pOwner;
     DISPID m_nId;
 };
 
 // A read-only list: "length", "Item(i)" and the indices "0", "1", ... as properties.
 class CValueList : public CDispatchObject {
 public:
-    explicit CValueList(std::vector<CVariant> values) : m_values(std::move(values)) {}
-    static ComPtr<IDispatch> FromTexts(const std::vector<std::wstring>& texts);
+    explicit CValueList(std::vector<PTL::CComVariant> values) : m_values(std::move(values)) {}
+    static PTL::CComPtr<IDispatch> FromTexts(const std::vector<std::wstring>& texts);
 
 protected:
     DISPID FindMember(const std::wstring& strName) override;
-    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                          EXCEPINFO* pExcepInfo) override;
 
 private:
-    std::vector<CVariant> m_values;
+    std::vector<PTL::CComVariant> m_values;
 };
 
 // A read-only record of named values.
 class CValueRecord : public CDispatchObject {
 public:
-    void Set(const std::wstring& strName, CVariant value);
+    void Set(const std::wstring& strName, PTL::CComVariant value);
 
 protected:
     DISPID FindMember(const std::wstring& strName) override;
-    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                          EXCEPINFO* pExcepInfo) override;
 
 private:
-    std::vector<std::pair<std::wstring, CVariant>> m_fields;
+    std::vector<std::pair<std::wstring, PTL::CComVariant>> m_fields;
 };
 
 }  // namespace Host

@@ -2,20 +2,20 @@
 
 namespace Host {
 
-HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, ComPtr<ITypeInfo>& pTypeInfo)
+HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, PTL::CComPtr<ITypeInfo>& pTypeInfo)
 {
-    ComPtr<IProvideClassInfo> pClassInfo;
+    PTL::CComPtr<IProvideClassInfo> pClassInfo;
     HRESULT hr = pObject->QueryInterface(IID_PPV_ARGS(&pClassInfo));
     if (FAILED(hr))
         return E_NOINTERFACE;
-    ComPtr<ITypeInfo> pClass;
+    PTL::CComPtr<ITypeInfo> pClass;
     hr = pClassInfo->GetClassInfo(&pClass);
     if (FAILED(hr))
         return hr;
 
     // The class's default source interface, by its flags; IProvideClassInfo2 may name it
     // directly, and then that one is taken.
-    ComPtr<IProvideClassInfo2> pClassInfo2;
+    PTL::CComPtr<IProvideClassInfo2> pClassInfo2;
     const bool bHasGuid = SUCCEEDED(pObject->QueryInterface(IID_PPV_ARGS(&pClassInfo2))) &&
                           SUCCEEDED(pClassInfo2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &iid));
     TYPEATTR* pClassAttr = nullptr;
@@ -27,7 +27,7 @@ HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, ComPtr<ITypeInfo>& pTypeI
     for (UINT i = 0; i < nImplTypes; ++i) {
         INT nFlags = 0;
         HREFTYPE hRef = 0;
-        ComPtr<ITypeInfo> pImpl;
+        PTL::CComPtr<ITypeInfo> pImpl;
         if (FAILED(pClass->GetImplTypeFlags(i, &nFlags)) || FAILED(pClass->GetRefTypeOfImplType(i, &hRef)) ||
             FAILED(pClass->GetRefTypeInfo(hRef, &pImpl)))
             continue;
@@ -45,7 +45,7 @@ HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, ComPtr<ITypeInfo>& pTypeI
         }
     }
     if (bHasGuid) {  // named by the object but not listed in its class: look it up in the library
-        ComPtr<ITypeLib> pLib;
+        PTL::CComPtr<ITypeLib> pLib;
         UINT nIndex = 0;
         if (SUCCEEDED(pClass->GetContainingTypeLib(&pLib, &nIndex)) &&
             SUCCEEDED(pLib->GetTypeInfoOfGuid(iid, &pTypeInfo)))
@@ -73,7 +73,7 @@ STDMETHODIMP CEventSink::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS* pPar
         return S_OK;
     try {
         // Keep the sink alive for the call even if the handler ends the page.
-        ComPtr<IDispatch> pSelf(this);
+        PTL::CComPtr<IDispatch> pSelf(this);
         CHandler handler = m_handler;
         return handler(nId, pParams, pResult);
     } catch (const std::bad_alloc&) {
@@ -86,11 +86,11 @@ STDMETHODIMP CEventSink::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS* pPar
 HRESULT CEventConnection::Connect(IUnknown* pObject, const IID& iid, IUnknown* pSink)
 {
     Disconnect();
-    ComPtr<IConnectionPointContainer> pContainer;
+    PTL::CComPtr<IConnectionPointContainer> pContainer;
     HRESULT hr = pObject->QueryInterface(IID_PPV_ARGS(&pContainer));
     if (FAILED(hr))
         return hr;
-    ComPtr<IConnectionPoint> pPoint;
+    PTL::CComPtr<IConnectionPoint> pPoint;
     hr = pContainer->FindConnectionPoint(iid, &pPoint);
     if (FAILED(hr))
         return hr;
@@ -107,7 +107,7 @@ void CEventConnection::Disconnect()
 {
     if (m_pPoint)
         m_pPoint->Unadvise(m_nCookie);
-    m_pPoint.Reset();
+    m_pPoint.Release();
     m_nCookie = 0;
 }
 

@@ -15,7 +15,7 @@ namespace Host {
 // The object's default source dispinterface and its type information (for event names), found
 // through IProvideClassInfo2 and the class's type information. Fails with E_NOINTERFACE when the
 // object names no event interface.
-HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, ComPtr<ITypeInfo>& pTypeInfo);
+HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, PTL::CComPtr<ITypeInfo>& pTypeInfo);
 
 // An event's dispatch id in the source interface, or DISPID_UNKNOWN.
 DISPID FindEventId(ITypeInfo* pTypeInfo, const std::wstring& strEvent);
@@ -38,7 +38,7 @@ public:
 
 protected:
     DISPID FindMember(const std::wstring&) override { return DISPID_UNKNOWN; }
-    HRESULT InvokeMember(DISPID, WORD, const std::vector<const VARIANT*>&, CVariant&, EXCEPINFO*) override
+    HRESULT InvokeMember(DISPID, WORD, const std::vector<const VARIANT*>&, PTL::CComVariant&, EXCEPINFO*) override
     {
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -64,7 +64,7 @@ public:
     void Disconnect();
 
 private:
-    ComPtr<IConnectionPoint> m_pPoint;
+    PTL::CComPtr<IConnectionPoint> m_pPoint;
     DWORD m_nCookie = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "tools/host/HostObject.h"
 
+#include "ptl/Text.h"
 #include "tools/host/DialogWatcher.h"
 #include "tools/host/XInput.h"
 
@@ -117,44 +118,44 @@ HRESULT CHostObject::ReadSteps(const std::vector<const VARIANT*>& args, std::vec
     for (const VARIANT* pArg : args) {
         std::wstring strStep, strError;
         CDialogStep step;
-        if (!VariantToText(*pArg, strStep) || !ParseDialogStep(strStep, step, strError))
+        if (!PTL::VariantToText(*pArg, strStep) || !ParseDialogStep(strStep, step, strError))
             return Fail(pExcepInfo, strError.empty() ? L"a dialog step is text" : strError);
         steps.push_back(step);
     }
     return S_OK;
 }
 
-ComPtr<IDispatch> CHostObject::DialogList()
+PTL::CComPtr<IDispatch> CHostObject::DialogList()
 {
-    std::vector<CVariant> records;
+    std::vector<PTL::CComVariant> records;
     for (const auto& record : m_page.Watcher().Records()) {
-        std::vector<CVariant> controls;
+        std::vector<PTL::CComVariant> controls;
         for (const auto& control : record.controls) {
-            auto pControl = MakeComObject<CValueRecord>();
-            pControl->Set(L"Id", CVariant::FromInt(control.nId));
-            pControl->Set(L"Class", CVariant(control.strClass));
-            pControl->Set(L"Text", CVariant(control.strText));
-            pControl->Set(L"Texts", CVariant::FromDispatch(CValueList::FromTexts(control.history).Get()));
-            pControl->Set(L"Visible", CVariant::FromBool(control.bVisible));
-            controls.push_back(CVariant::FromDispatch(pControl.Get()));
+            auto pControl = PTL::MakeComObject<CValueRecord>();
+            pControl->Set(L"Id", PTL::CComVariant::FromInt(control.nId));
+            pControl->Set(L"Class", PTL::CComVariant(control.strClass));
+            pControl->Set(L"Text", PTL::CComVariant(control.strText));
+            pControl->Set(L"Texts", PTL::CComVariant::FromDispatch(CValueList::FromTexts(control.history).Get()));
+            pControl->Set(L"Visible", PTL::CComVariant::FromBool(control.bVisible));
+            controls.push_back(PTL::CComVariant::FromDispatch(pControl.Get()));
         }
         std::wstring strText;
         for (const auto& str : record.VisibleTexts(L"Static"))
             strText += (strText.empty() ? L"" : L"\n") + str;
-        auto pRecord = MakeComObject<CValueRecord>();
-        pRecord->Set(L"Caption", CVariant(record.strCaption));
-        pRecord->Set(L"Text", CVariant(strText));
-        pRecord->Set(L"Buttons", CVariant::FromDispatch(CValueList::FromTexts(record.VisibleTexts(L"Button")).Get()));
-        auto pControls = MakeComObject<CValueList>(std::move(controls));
-        pRecord->Set(L"Controls", CVariant::FromDispatch(pControls.Get()));
-        pRecord->Set(L"Answer", CVariant(record.strAnswer));
-        pRecord->Set(L"Open", CVariant::FromBool(record.bOpen));
-        records.push_back(CVariant::FromDispatch(pRecord.Get()));
+        auto pRecord = PTL::MakeComObject<CValueRecord>();
+        pRecord->Set(L"Caption", PTL::CComVariant(record.strCaption));
+        pRecord->Set(L"Text", PTL::CComVariant(strText));
+        pRecord->Set(L"Buttons", PTL::CComVariant::FromDispatch(CValueList::FromTexts(record.VisibleTexts(L"Button")).Get()));
+        auto pControls = PTL::MakeComObject<CValueList>(std::move(controls));
+        pRecord->Set(L"Controls", PTL::CComVariant::FromDispatch(pControls.Get()));
+        pRecord->Set(L"Answer", PTL::CComVariant(record.strAnswer));
+        pRecord->Set(L"Open", PTL::CComVariant::FromBool(record.bOpen));
+        records.push_back(PTL::CComVariant::FromDispatch(pRecord.Get()));
     }
-    return MakeComObject<CValueList>(std::move(records));
+    return PTL::MakeComObject<CValueList>(std::move(records));
 }
 
-HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>& args, CVariant& result,
+HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                                   EXCEPINFO* pExcepInfo)
 {
     if (m_bDetached || m_page.Ending())
@@ -167,7 +168,7 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
             std::wstring str;
             if (V_VT(args[i]) == VT_BOOL)
                 str = V_BOOL(args[i]) ? L"true" : L"false";  // as script itself would print it
-            else if (!VariantToText(*args[i], str))
+            else if (!PTL::VariantToText(*args[i], str))
                 str = L"[object]";
             strLine += (i ? L" " : L"") + str;
         }
@@ -177,21 +178,21 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     case DISPID_FAIL: {
         std::wstring strMessage;
         if (!args.empty())
-            VariantToText(*args[0], strMessage);
+            PTL::VariantToText(*args[0], strMessage);
         m_page.PrintError(L"FAIL: " + strMessage);
         m_page.End(1);
         return Stop(pExcepInfo);
     }
     case DISPID_EXIT: {
         LONG nCode = 0;
-        if (!args.empty() && !VariantToInt(*args[0], nCode))
+        if (!args.empty() && !PTL::VariantToInt(*args[0], nCode))
             return Fail(pExcepInfo, L"Exit takes a number");
         m_page.End(int(nCode));
         return Stop(pExcepInfo);
     }
     case DISPID_WAIT: {
         LONG nMilliseconds = 0;
-        if (args.empty() || !VariantToInt(*args[0], nMilliseconds) || nMilliseconds < 0)
+        if (args.empty() || !PTL::VariantToInt(*args[0], nMilliseconds) || nMilliseconds < 0)
             return Fail(pExcepInfo, L"Wait takes a time in milliseconds");
         int nQuitCode = -1;
         const bool bTimeUp = PumpMessages(DWORD(nMilliseconds), [this] { return m_page.Ending(); }, &nQuitCode);
@@ -201,7 +202,7 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     }
     case DISPID_PATH: {
         std::wstring strRelative;
-        if (!args.empty() && !VariantToText(*args[0], strRelative))
+        if (!args.empty() && !PTL::VariantToText(*args[0], strRelative))
             return Fail(pExcepInfo, L"Path takes a text");
         for (auto& ch : strRelative)
             if (ch == L'/')
@@ -211,11 +212,11 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         const DWORD nLen = GetFullPathNameW(strJoined.c_str(), MAX_PATH * 4, szFull, nullptr);
         if (nLen == 0 || nLen >= MAX_PATH * 4)
             return Fail(pExcepInfo, L"no full path for " + strRelative);
-        result = CVariant(std::wstring(szFull, nLen));
+        result = PTL::CComVariant(std::wstring(szFull, nLen));
         return S_OK;
     }
     case DISPID_ARCH:
-        result = CVariant(sizeof(void*) == 8 ? L"x64" : L"x86");
+        result = PTL::CComVariant(sizeof(void*) == 8 ? L"x64" : L"x86");
         return S_OK;
     case DISPID_SET_POLICY:
     case DISPID_QUEUE_ANSWER: {
@@ -230,11 +231,11 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         return S_OK;
     }
     case DISPID_DIALOGS:
-        result = CVariant::FromDispatch(DialogList().Get());
+        result = PTL::CComVariant::FromDispatch(DialogList().Get());
         return S_OK;
     case DISPID_WAIT_DIALOGS: {
         LONG nCount = 0, nMilliseconds = 0;
-        if (args.size() < 2 || !VariantToInt(*args[0], nCount) || !VariantToInt(*args[1], nMilliseconds) ||
+        if (args.size() < 2 || !PTL::VariantToInt(*args[0], nCount) || !PTL::VariantToInt(*args[1], nMilliseconds) ||
             nMilliseconds < 0)
             return Fail(pExcepInfo, L"WaitForDialogs takes a count and a time in milliseconds");
         CDialogWatcher& watcher = m_page.Watcher();
@@ -245,7 +246,7 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
             m_page.End(nQuitCode);
         if (m_page.Ending())
             return Stop(pExcepInfo);
-        result = CVariant::FromBool(watcher.Count() >= size_t(nCount));
+        result = PTL::CComVariant::FromBool(watcher.Count() >= size_t(nCount));
         return S_OK;
     }
     case DISPID_SET_PROPERTY:
@@ -253,34 +254,34 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     case DISPID_ELEMENT_RECT: {
         std::wstring strId;
         RECT rc = {};
-        if (args.empty() || !VariantToText(*args[0], strId))
+        if (args.empty() || !PTL::VariantToText(*args[0], strId))
             return Fail(pExcepInfo, L"ElementRect takes an element id");
         if (!m_page.ElementRect(strId, rc))
             return Fail(pExcepInfo, L"the page has no element '" + strId + L"'");
-        result = CVariant(std::to_wstring(rc.left) + L"," + std::to_wstring(rc.top) + L"," + std::to_wstring(rc.right) +
+        result = PTL::CComVariant(std::to_wstring(rc.left) + L"," + std::to_wstring(rc.top) + L"," + std::to_wstring(rc.right) +
                           L"," + std::to_wstring(rc.bottom));
         return S_OK;
     }
     case DISPID_SCREENSHOT: {
         std::wstring strPath;
-        if (args.empty() || !VariantToText(*args[0], strPath) || strPath.empty())
+        if (args.empty() || !PTL::VariantToText(*args[0], strPath) || strPath.empty())
             return Fail(pExcepInfo, L"SaveScreenshot takes a file name");
         const HRESULT hr = m_page.SaveScreenshot(PagePath(strPath));
         if (FAILED(hr))
-            return Fail(pExcepInfo, L"cannot save the screenshot " + strPath + L": " + DescribeHResult(hr));
+            return Fail(pExcepInfo, L"cannot save the screenshot " + strPath + L": " + PTL::DescribeHResult(hr));
         return S_OK;
     }
     case DISPID_NAVIGATED_TO:
-        result = CVariant(m_page.NavigatedTo());
+        result = PTL::CComVariant(m_page.NavigatedTo());
         return S_OK;
     case DISPID_MOVE_TO:
     case DISPID_CLICK:
     case DISPID_DOUBLE_CLICK: {
         LONG nX = 0, nY = 0, nButton = 1;
         std::wstring strModifiers;
-        if (args.size() < 2 || !VariantToInt(*args[0], nX) || !VariantToInt(*args[1], nY) ||
-            (args.size() > 2 && !VariantToInt(*args[2], nButton)) ||
-            (args.size() > 3 && !VariantToText(*args[3], strModifiers)))
+        if (args.size() < 2 || !PTL::VariantToInt(*args[0], nX) || !PTL::VariantToInt(*args[1], nY) ||
+            (args.size() > 2 && !PTL::VariantToInt(*args[2], nButton)) ||
+            (args.size() > 3 && !PTL::VariantToText(*args[3], strModifiers)))
             return Fail(pExcepInfo, L"a pointer action takes x and y in screen pixels (and a button, modifiers)");
         const bool bDone = nId == DISPID_MOVE_TO        ? XInput::MoveTo(nX, nY)
                            : nId == DISPID_DOUBLE_CLICK ? XInput::DoubleClick(nX, nY)
@@ -290,7 +291,7 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     case DISPID_KEYS:
     case DISPID_TYPE: {
         std::wstring strText;
-        if (args.empty() || !VariantToText(*args[0], strText))
+        if (args.empty() || !PTL::VariantToText(*args[0], strText))
             return Fail(pExcepInfo, L"Keys and Type take a text");
         const bool bDone = nId == DISPID_KEYS ? XInput::Keys(strText) : XInput::Type(strText);
         return bDone ? S_OK : Fail(pExcepInfo, L"xdotool did not carry out the keys");
@@ -313,7 +314,7 @@ std::wstring CHostObject::PagePath(const std::wstring& strPath) const
 HRESULT CHostObject::SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo)
 {
     std::wstring strName;
-    if (args.size() < 3 || V_VT(args[0]) != VT_DISPATCH || !V_DISPATCH(args[0]) || !VariantToText(*args[1], strName))
+    if (args.size() < 3 || V_VT(args[0]) != VT_DISPATCH || !V_DISPATCH(args[0]) || !PTL::VariantToText(*args[1], strName))
         return Fail(pExcepInfo, L"SetProperty takes an object, a property name, its indices and the value");
     IDispatch* pObject = V_DISPATCH(args[0]);
     LPOLESTR pszName = &strName[0];
@@ -329,7 +330,7 @@ HRESULT CHostObject::SetProperty(const std::vector<const VARIANT*>& args, EXCEPI
     DISPPARAMS params = {reversed.data(), &nPut, UINT(reversed.size()), 1};
     EXCEPINFO info = {};
     hr = pObject->Invoke(nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &info, nullptr);
-    std::wstring strReason = info.bstrDescription ? info.bstrDescription : DescribeHResult(hr);
+    std::wstring strReason = info.bstrDescription ? info.bstrDescription : PTL::DescribeHResult(hr);
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);

@@ -59,7 +59,7 @@ public:
 
 protected:
     DISPID FindMember(const std::wstring& strName) override;
-    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                          EXCEPINFO* pExcepInfo) override;
     bool IsMethod(DISPID nId) const override;
 
@@ -67,7 +67,7 @@ private:
     HRESULT Stop(EXCEPINFO* pExcepInfo);
     HRESULT ReadSteps(const std::vector<const VARIANT*>& args, std::vector<CDialogStep>& steps,
                       EXCEPINFO* pExcepInfo);
-    ComPtr<IDispatch> DialogList();
+    PTL::CComPtr<IDispatch> DialogList();
     HRESULT SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo);
     std::wstring PagePath(const std::wstring& strPath) const;
 

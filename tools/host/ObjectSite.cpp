@@ -1,5 +1,6 @@
 #include "tools/host/ObjectSite.h"
 
+#include "ptl/Text.h"
 #include "tools/host/ParamBag.h"
 
 #include <objsafe.h>
@@ -40,10 +41,10 @@ HRESULT CObjectSite::Create(const CObjectFactory& factory, std::wstring& strErro
     }
     hr = factory(clsid, &m_pObject);
     if (FAILED(hr)) {
-        strError = L"cannot create " + m_element.strClassId + L": " + DescribeHResult(hr);
+        strError = L"cannot create " + m_element.strClassId + L": " + PTL::DescribeHResult(hr);
         return hr;
     }
-    m_pObject.As(&m_pOleObject);
+    m_pObject.QueryInterface(&m_pOleObject);
 
     DWORD nMisc = 0;
     if (m_pOleObject && FAILED(m_pOleObject->GetMiscStatus(DVASPECT_CONTENT, &nMisc)))
@@ -52,7 +53,7 @@ HRESULT CObjectSite::Create(const CObjectFactory& factory, std::wstring& strErro
     if (m_pOleObject && bSiteFirst) {
         hr = m_pOleObject->SetClientSite(this);
         if (FAILED(hr)) {
-            strError = L"SetClientSite failed: " + DescribeHResult(hr);
+            strError = L"SetClientSite failed: " + PTL::DescribeHResult(hr);
             return hr;
         }
         m_bSiteSet = true;
@@ -66,7 +67,7 @@ HRESULT CObjectSite::Create(const CObjectFactory& factory, std::wstring& strErro
     if (m_pOleObject && !bSiteFirst) {
         hr = m_pOleObject->SetClientSite(this);
         if (FAILED(hr)) {
-            strError = L"SetClientSite failed: " + DescribeHResult(hr);
+            strError = L"SetClientSite failed: " + PTL::DescribeHResult(hr);
             return hr;
         }
         m_bSiteSet = true;
@@ -82,8 +83,8 @@ HRESULT CObjectSite::Create(const CObjectFactory& factory, std::wstring& strErro
 // for both; one without IObjectSafety is taken as its registration marks it (here: safe).
 HRESULT CObjectSite::CheckSafety(std::wstring& strError)
 {
-    ComPtr<IObjectSafety> pSafety;
-    if (FAILED(m_pObject->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(pSafety.GetAddressOf()))))
+    PTL::CComPtr<IObjectSafety> pSafety;
+    if (FAILED(m_pObject->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&pSafety))))
         return S_OK;
     const struct {
         const IID* piid;
@@ -117,7 +118,7 @@ HRESULT CObjectSite::Activate(std::wstring& strError)
     RECT rc = m_context.box ? m_context.box() : RECT{};
     const HRESULT hr = m_pOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, this, 0, m_context.hPage, &rc);
     if (FAILED(hr))
-        strError = L"in-place activation failed: " + DescribeHResult(hr);
+        strError = L"in-place activation failed: " + PTL::DescribeHResult(hr);
     return hr;
 }
 
@@ -141,26 +142,26 @@ HWND CObjectSite::ObjectWindow() const
 
 bool CObjectSite::TranslateAccelerator(MSG& msg)
 {
-    ComPtr<IOleInPlaceActiveObject> pActive;
-    if (!m_pInPlace || FAILED(m_pInPlace.As(&pActive)))
+    PTL::CComPtr<IOleInPlaceActiveObject> pActive;
+    if (!m_pInPlace || FAILED(m_pInPlace.QueryInterface(&pActive)))
         return false;
     return pActive->TranslateAccelerator(&msg) == S_OK;
 }
 
 HRESULT CObjectSite::Load(std::wstring& strError)
 {
-    ComPtr<IPersistPropertyBag> pBagPersist;
-    if (SUCCEEDED(m_pObject.As(&pBagPersist))) {
+    PTL::CComPtr<IPersistPropertyBag> pBagPersist;
+    if (SUCCEEDED(m_pObject.QueryInterface(&pBagPersist))) {
         HRESULT hr;
         if (m_element.params.empty()) {
             hr = pBagPersist->InitNew();
             if (FAILED(hr))
-                strError = L"IPersistPropertyBag::InitNew failed: " + DescribeHResult(hr);
+                strError = L"IPersistPropertyBag::InitNew failed: " + PTL::DescribeHResult(hr);
         } else {
-            auto pBag = MakeComObject<CParamBag>(m_element.params);
+            auto pBag = PTL::MakeComObject<CParamBag>(m_element.params);
             hr = pBagPersist->Load(pBag.Get(), nullptr);
             if (FAILED(hr))
-                strError = L"loading the PARAMs failed: " + DescribeHResult(hr);
+                strError = L"loading the PARAMs failed: " + PTL::DescribeHResult(hr);
         }
         return hr;
     }
@@ -168,11 +169,11 @@ HRESULT CObjectSite::Load(std::wstring& strError)
         strError = L"the object takes no PARAMs (it has no IPersistPropertyBag)";
         return E_NOINTERFACE;
     }
-    ComPtr<IPersistStreamInit> pStreamPersist;
-    if (SUCCEEDED(m_pObject.As(&pStreamPersist))) {
+    PTL::CComPtr<IPersistStreamInit> pStreamPersist;
+    if (SUCCEEDED(m_pObject.QueryInterface(&pStreamPersist))) {
         const HRESULT hr = pStreamPersist->InitNew();
         if (FAILED(hr))
-            strError = L"IPersistStreamInit::InitNew failed: " + DescribeHResult(hr);
+            strError = L"IPersistStreamInit::InitNew failed: " + PTL::DescribeHResult(hr);
         return hr;
     }
     return S_OK;
@@ -186,8 +187,8 @@ ULONG CObjectSite::Close()
             m_pOleObject->SetClientSite(nullptr);
     }
     m_bSiteSet = false;
-    m_pInPlace.Reset();
-    m_pOleObject.Reset();
+    m_pInPlace.Release();
+    m_pOleObject.Release();
     if (!m_pObject)
         return 0;
     return m_pObject.Detach()->Release();
@@ -207,7 +208,7 @@ STDMETHODIMP CObjectSite::GetContainer(IOleContainer** ppContainer)
     *ppContainer = nullptr;
     if (!m_context.pDocument)
         return E_NOINTERFACE;
-    return m_context.pDocument.CopyTo(IID_IOleContainer, reinterpret_cast<void**>(ppContainer));
+    return m_context.pDocument->QueryInterface(IID_IOleContainer, reinterpret_cast<void**>(ppContainer));
 }
 
 void* CObjectSite::QueryOtherInterface(REFIID riid)
@@ -227,13 +228,13 @@ STDMETHODIMP CObjectSite::GetWindow(HWND* phwnd)
 
 STDMETHODIMP CObjectSite::OnInPlaceActivate()
 {
-    m_pObject.As(&m_pInPlace);
+    m_pObject.QueryInterface(&m_pInPlace);
     return S_OK;
 }
 
 STDMETHODIMP CObjectSite::OnInPlaceDeactivate()
 {
-    m_pInPlace.Reset();
+    m_pInPlace.Release();
     return S_OK;
 }
 
@@ -357,8 +358,8 @@ STDMETHODIMP CObjectSite::QueryService(REFGUID guidService, REFIID riid, void** 
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    ComPtr<IServiceProvider> pServices;
-    if (!m_context.pDocument || FAILED(m_context.pDocument.As(&pServices)))
+    PTL::CComPtr<IServiceProvider> pServices;
+    if (!m_context.pDocument || FAILED(m_context.pDocument.QueryInterface(&pServices)))
         return E_NOINTERFACE;
     return pServices->QueryService(guidService, riid, ppv);
 }

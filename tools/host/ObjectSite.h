@@ -4,7 +4,8 @@
 // control, ambient properties, services) and takes it down again.
 #pragma once
 
-#include "tools/host/ComUtil.h"
+#include "ptl/ComPtr.h"
+#include "ptl/UnknownImpl.h"
 #include "tools/host/PageModel.h"
 
 #include <ocidl.h>
@@ -23,11 +24,11 @@ HRESULT CreateRegisteredObject(const CLSID& clsid, IUnknown** ppObject);
 
 // The page's frame window as in-place objects see it; it keeps the UI-active object, which is
 // offered key messages before the page handles them.
-class CPageFrame : public CComObject<IOleInPlaceFrame> {
+class CPageFrame : public PTL::CUnknownImpl<IOleInPlaceFrame> {
 public:
     explicit CPageFrame(HWND hWnd) : m_hWnd(hWnd) {}
     IOleInPlaceActiveObject* ActiveObject() const { return m_pActive.Get(); }
-    void Close() { m_pActive.Reset(); }
+    void Close() { m_pActive.Release(); }
 
     // IOleWindow
     STDMETHODIMP GetWindow(HWND* phwnd) override;
@@ -50,19 +51,19 @@ protected:
 
 private:
     HWND m_hWnd;
-    ComPtr<IOleInPlaceActiveObject> m_pActive;
+    PTL::CComPtr<IOleInPlaceActiveObject> m_pActive;
 };
 
 // What a site needs from the page it stands in.
 struct CSiteContext {
     HWND hPage = nullptr;                  // the controls' parent
-    ComPtr<CPageFrame> pFrame;
-    ComPtr<IUnknown> pDocument;            // the container; answers the web-browser service
+    PTL::CComPtr<CPageFrame> pFrame;
+    PTL::CComPtr<IUnknown> pDocument;            // the container; answers the web-browser service
     std::function<RECT()> box;             // the element's box in the page window's client area
 };
 
 class CObjectSite
-    : public CComObject<IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch, IServiceProvider> {
+    : public PTL::CUnknownImpl<IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch, IServiceProvider> {
 public:
     explicit CObjectSite(const CPageObject& element, CSiteContext context = CSiteContext())
         : m_element(element), m_context(std::move(context))
@@ -140,9 +141,9 @@ private:
 
     CPageObject m_element;
     CSiteContext m_context;
-    ComPtr<IUnknown> m_pObject;
-    ComPtr<IOleObject> m_pOleObject;  // null for objects that are no OLE objects
-    ComPtr<IOleInPlaceObject> m_pInPlace;  // while in-place active
+    PTL::CComPtr<IUnknown> m_pObject;
+    PTL::CComPtr<IOleObject> m_pOleObject;  // null for objects that are no OLE objects
+    PTL::CComPtr<IOleInPlaceObject> m_pInPlace;  // while in-place active
     bool m_bSiteSet = false;
     std::vector<std::wstring> m_controlSiteCalls;
 };

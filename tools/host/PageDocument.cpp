@@ -1,4 +1,5 @@
 #include "tools/host/PageDocument.h"
+#include "ptl/Text.h"
 
 #include <exdispid.h>
 #include <shlguid.h>
@@ -128,7 +129,7 @@ HRESULT ReturnObject(HRESULT hr, T*& p, VARIANT* pResult)
 
 bool ArgText(const std::vector<const VARIANT*>& args, size_t n, std::wstring& str)
 {
-    return n < args.size() && VariantToText(*args[n], str);
+    return n < args.size() && PTL::VariantToText(*args[n], str);
 }
 
 HRESULT AllocText(const std::wstring& str, BSTR* p)
@@ -140,7 +141,7 @@ HRESULT AllocText(const std::wstring& str, BSTR* p)
 }
 
 template <class T>
-HRESULT HandOut(const ComPtr<T>& ptr, T** pp)
+HRESULT HandOut(const PTL::CComPtr<T>& ptr, T** pp)
 {
     if (!pp)
         return E_POINTER;
@@ -407,16 +408,16 @@ STDMETHODIMP CHtmlElement::Invoke(DISPID nId, REFIID riid, LCID lcid, WORD wFlag
     case DISPID_EL_INNERTEXT:
         if (bPut) {
             std::wstring str;
-            if (!pValue || !VariantToText(*pValue, str))
+            if (!pValue || !PTL::VariantToText(*pValue, str))
                 return DISP_E_TYPEMISMATCH;
-            CBstr value(str);
+            PTL::CComBSTR value(str);
             return put_innerText(value.Get());
         }
         return ReturnText(get_innerText(&bstr), bstr, pResult);
     case DISPID_EL_SCROLLLEFT:
     case DISPID_EL_SCROLLTOP:
         if (bPut) {
-            if (!pValue || !VariantToInt(*pValue, n))
+            if (!pValue || !PTL::VariantToInt(*pValue, n))
                 return DISP_E_TYPEMISMATCH;
             return nId == DISPID_EL_SCROLLLEFT ? put_scrollLeft(n) : put_scrollTop(n);
         }
@@ -454,20 +455,20 @@ STDMETHODIMP CHtmlElement::Invoke(DISPID nId, REFIID riid, LCID lcid, WORD wFlag
 
 // ---- CHtmlDocument -----------------------------------------------------------------------------
 
-ComPtr<IHTMLElement> CHtmlDocument::Element(int nNode)
+PTL::CComPtr<IHTMLElement> CHtmlDocument::Element(int nNode)
 {
     if (nNode == HTML_NODE) {
         if (!m_pHtml)
-            m_pHtml = Adopt<IHTMLElement>(new CHtmlElement(m_pState, HTML_NODE, this));
+            m_pHtml = PTL::Adopt<IHTMLElement>(new CHtmlElement(m_pState, HTML_NODE, this));
         return m_pHtml;
     }
     if (nNode < 0 || size_t(nNode) >= m_pState->page.nodes.size())
         return nullptr;
     if (m_elements.size() < m_pState->page.nodes.size())
         m_elements.resize(m_pState->page.nodes.size());
-    ComPtr<IHTMLElement>& pElement = m_elements[size_t(nNode)];
+    PTL::CComPtr<IHTMLElement>& pElement = m_elements[size_t(nNode)];
     if (!pElement)
-        pElement = Adopt<IHTMLElement>(new CHtmlElement(m_pState, nNode, this));
+        pElement = PTL::Adopt<IHTMLElement>(new CHtmlElement(m_pState, nNode, this));
     return pElement;
 }
 
@@ -540,7 +541,7 @@ STDMETHODIMP CHtmlDocument::getElementsByTagName(BSTR v, IHTMLElementCollection*
     if (!pelColl)
         return E_POINTER;
     const std::wstring strTag = BstrText(v);
-    std::vector<ComPtr<IHTMLElement>> found;
+    std::vector<PTL::CComPtr<IHTMLElement>> found;
     if (strTag == L"*" || CompareStringOrdinal(strTag.c_str(), -1, L"HTML", -1, TRUE) == CSTR_EQUAL)
         found.push_back(Element(HTML_NODE));
     for (size_t i = 0; i < m_pState->page.nodes.size(); ++i) {
@@ -601,9 +602,9 @@ STDMETHODIMP CHtmlDocument::Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPA
     switch (nId) {
     case DISPID_DOC_URL:
         if (bPut) {
-            if (!pParams || !pParams->cArgs || !VariantToText(pParams->rgvarg[0], str))
+            if (!pParams || !pParams->cArgs || !PTL::VariantToText(pParams->rgvarg[0], str))
                 return DISP_E_TYPEMISMATCH;
-            CBstr value(str);
+            PTL::CComBSTR value(str);
             return put_URL(value.Get());
         }
         return ReturnText(get_URL(&bstr), bstr, pResult);
@@ -616,13 +617,13 @@ STDMETHODIMP CHtmlDocument::Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPA
     case DISPID_DOC_BYID: {
         if (!ArgText(args, 0, str))
             return DISP_E_BADPARAMCOUNT;
-        CBstr value(str);
+        PTL::CComBSTR value(str);
         return ReturnObject(getElementById(value.Get(), &pElement), pElement, pResult);
     }
     case DISPID_DOC_BYTAG: {
         if (!ArgText(args, 0, str))
             return DISP_E_BADPARAMCOUNT;
-        CBstr value(str);
+        PTL::CComBSTR value(str);
         IHTMLElementCollection* pList = nullptr;
         return ReturnObject(getElementsByTagName(value.Get(), &pList), pList, pResult);
     }
@@ -667,13 +668,13 @@ STDMETHODIMP CHtmlCollection::item(VARIANT name, VARIANT index, IDispatch** pdis
         return E_POINTER;
     *pdisp = nullptr;
     LONG nIndex = 0;
-    if (V_VT(&name) != VT_BSTR && VariantToInt(name, nIndex)) {
+    if (V_VT(&name) != VT_BSTR && PTL::VariantToInt(name, nIndex)) {
         if (nIndex >= 0 && size_t(nIndex) < m_elements.size())
             return m_elements[size_t(nIndex)]->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(pdisp));
         return S_OK;
     }
     std::wstring strName;
-    if (!VariantToText(name, strName))
+    if (!PTL::VariantToText(name, strName))
         return E_INVALIDARG;
     for (const auto& pElement : m_elements) {
         BSTR bstr = nullptr;
@@ -725,19 +726,21 @@ STDMETHODIMP CHtmlCollection::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS*
         VariantInit(pResult);
     if (nId == DISPID_COL_LENGTH)
         return ReturnInt(S_OK, LONG(m_elements.size()), pResult);
-    CVariant index = CVariant::FromInt(nId - DISPID_COL_INDEX);
+    PTL::CComVariant index = PTL::CComVariant::FromInt(nId - DISPID_COL_INDEX);
     if (nId == DISPID_COL_ITEM) {
         const std::vector<const VARIANT*> args = Arguments(pParams);
         if (args.empty())
             return DISP_E_BADPARAMCOUNT;
-        index.Copy(*args[0]);
+        const HRESULT hr = index.Copy(*args[0]);
+        if (FAILED(hr))
+            return hr;
     } else if (nId < DISPID_COL_INDEX) {
         return DISP_E_MEMBERNOTFOUND;
     }
     VARIANT empty;
     VariantInit(&empty);
     IDispatch* pDisp = nullptr;
-    return ReturnObject(item(*index.Ptr(), empty, &pDisp), pDisp, pResult);
+    return ReturnObject(item(index, empty, &pDisp), pDisp, pResult);
 }
 
 // ---- CWebBrowser -------------------------------------------------------------------------------
@@ -784,12 +787,12 @@ STDMETHODIMP CWebBrowser::GetTypeInfo(UINT, LCID, ITypeInfo** pp)
 void CWebBrowser::Navigate(const std::wstring& strUrl)
 {
     // Event arguments go last first, each by reference as the browser passes them.
-    CVariant url(strUrl), flags = CVariant::FromInt(0), frame{std::wstring()}, post, headers{std::wstring()};
+    PTL::CComVariant url(strUrl), flags = PTL::CComVariant::FromInt(0), frame{std::wstring()}, post, headers{std::wstring()};
     VARIANT_BOOL vbCancel = VARIANT_FALSE;
-    const auto ref = [](CVariant& value) {
+    const auto ref = [](PTL::CComVariant& value) {
         VARIANT var;
         V_VT(&var) = VT_BYREF | VT_VARIANT;
-        V_VARIANTREF(&var) = value.Ptr();
+        V_VARIANTREF(&var) = &value;
         return var;
     };
     VARIANT self;
@@ -804,7 +807,7 @@ void CWebBrowser::Navigate(const std::wstring& strUrl)
     before[4] = ref(flags);
     before[5] = ref(url);
     before[6] = self;
-    const ComPtr<IWebBrowser2> pKeep(this);  // a sink may drop its last reference meanwhile
+    const PTL::CComPtr<IWebBrowser2> pKeep(this);  // a sink may drop its last reference meanwhile
     EventPoint().Invoke(DISPID_BEFORENAVIGATE2, before, 7, false, nullptr);
     if (vbCancel != VARIANT_FALSE)
         return;
@@ -825,7 +828,7 @@ STDMETHODIMP CWebBrowser::Navigate(BSTR URL, VARIANT*, VARIANT*, VARIANT*, VARIA
 STDMETHODIMP CWebBrowser::Navigate2(VARIANT* URL, VARIANT*, VARIANT*, VARIANT*, VARIANT*)
 {
     std::wstring strUrl;
-    if (!URL || !VariantToText(*URL, strUrl))
+    if (!URL || !PTL::VariantToText(*URL, strUrl))
         return E_INVALIDARG;
     Navigate(strUrl);
     return S_OK;

@@ -7,7 +7,7 @@
 
 #include "HtmlStubs.h"
 #include "ptl/ConnectionPoint.h"
-#include "tools/host/ComUtil.h"
+#include "ptl/ComPtr.h"
 #include "tools/host/PageModel.h"
 
 #include <oleidl.h>
@@ -29,8 +29,8 @@ struct CPageState {
     POINT ptScroll = {};          // the page's scroll offsets
     int nPageHeight = 0;
     bool bBrowserService = true;  // the document answers the web-browser service
-    std::vector<ComPtr<IDispatch>> controls;  // per page object: what its element forwards to
-    ComPtr<IWebBrowser2> pBrowser;            // cleared when the page ends
+    std::vector<PTL::CComPtr<IDispatch>> controls;  // per page object: what its element forwards to
+    PTL::CComPtr<IWebBrowser2> pBrowser;            // cleared when the page ends
     std::function<void(const std::wstring&)> navigate;  // sends the page to an address
     std::function<void()> changed;                       // an element's text changed
     std::function<void(POINT)> scroll;                   // scrolls the page window
@@ -85,7 +85,7 @@ private:
 
     std::shared_ptr<CPageState> m_pState;
     int m_nNode;
-    ComPtr<IUnknown> m_pDocument;  // keeps the document (and so this element's identity) alive
+    PTL::CComPtr<IUnknown> m_pDocument;  // keeps the document (and so this element's identity) alive
     CHtmlDocument* m_pDocumentImpl;
     ULONG m_nRef = 1;
 };
@@ -97,9 +97,9 @@ public:
 
     // The one element object of a node (HTML_NODE for the document element), so that an element
     // found twice is the same COM object.
-    ComPtr<IHTMLElement> Element(int nNode);
+    PTL::CComPtr<IHTMLElement> Element(int nNode);
     // Drops the element objects; called when the page ends, since they hold the document.
-    void ReleaseElements() { m_elements.clear(); m_pHtml.Reset(); }
+    void ReleaseElements() { m_elements.clear(); m_pHtml.Release(); }
 
     // IUnknown, IDispatch (script access by name)
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -131,15 +131,15 @@ private:
     ~CHtmlDocument() = default;
 
     std::shared_ptr<CPageState> m_pState;
-    std::vector<ComPtr<IHTMLElement>> m_elements;  // per node, made on first use
-    ComPtr<IHTMLElement> m_pHtml;
+    std::vector<PTL::CComPtr<IHTMLElement>> m_elements;  // per node, made on first use
+    PTL::CComPtr<IHTMLElement> m_pHtml;
     ULONG m_nRef = 1;
 };
 
 // A live-once list of elements (a snapshot: pages do not add elements).
 class CHtmlCollection : public CStubIHTMLElementCollection {
 public:
-    explicit CHtmlCollection(std::vector<ComPtr<IHTMLElement>> elements) : m_elements(std::move(elements)) {}
+    explicit CHtmlCollection(std::vector<PTL::CComPtr<IHTMLElement>> elements) : m_elements(std::move(elements)) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
@@ -155,14 +155,14 @@ public:
 
 private:
     ~CHtmlCollection() = default;
-    std::vector<ComPtr<IHTMLElement>> m_elements;
+    std::vector<PTL::CComPtr<IHTMLElement>> m_elements;
     ULONG m_nRef = 1;
 };
 
 class CWebBrowser : public CStubIWebBrowser2,
                     public PTL::IConnectionPointContainerImpl<CWebBrowser, &DIID_DWebBrowserEvents2> {
 public:
-    CWebBrowser(std::shared_ptr<CPageState> pState, ComPtr<IDispatch> pDocument, HWND hWnd)
+    CWebBrowser(std::shared_ptr<CPageState> pState, PTL::CComPtr<IDispatch> pDocument, HWND hWnd)
         : m_pState(std::move(pState)), m_pDocument(std::move(pDocument)), m_hWnd(hWnd)
     {
     }
@@ -170,7 +170,7 @@ public:
     // Sends the page to an address as a browser does: BeforeNavigate2 (a handler may cancel),
     // then the page's navigation, then NavigateComplete2 and DocumentComplete.
     void Navigate(const std::wstring& strUrl);
-    void Close() { m_pDocument.Reset(); }
+    void Close() { m_pDocument.Release(); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
@@ -195,7 +195,7 @@ private:
     ~CWebBrowser() = default;
 
     std::shared_ptr<CPageState> m_pState;
-    ComPtr<IDispatch> m_pDocument;
+    PTL::CComPtr<IDispatch> m_pDocument;
     HWND m_hWnd;
     ULONG m_nRef = 1;
 };

@@ -1,4 +1,5 @@
 #include "tools/host/PageRunner.h"
+#include "ptl/Text.h"
 
 namespace Host {
 
@@ -66,15 +67,15 @@ int CPageRunner::Start(const CPage& page)
     m_pState->strUrl = m_options.strUrl;
     m_pState->bBrowserService = m_options.bBrowserService;
     m_pState->controls.resize(page.objects.size());
-    m_pDocument = Adopt(new CHtmlDocument(m_pState));
+    m_pDocument = PTL::Adopt(new CHtmlDocument(m_pState));
     if (!m_view.Create(m_pState, m_pDocument.Get(), m_options.strPageName)) {
         PrintError(m_options.strPageName + L": error: cannot create the page window: " +
-                   DescribeHResult(HRESULT_FROM_WIN32(GetLastError())));
+                   PTL::DescribeHResult(HRESULT_FROM_WIN32(GetLastError())));
         return ExitCode::Internal;
     }
-    ComPtr<IDispatch> pDocumentDispatch;
-    m_pDocument.As(&pDocumentDispatch);
-    m_pBrowser = Adopt(new CWebBrowser(m_pState, pDocumentDispatch, m_view.Window()));
+    PTL::CComPtr<IDispatch> pDocumentDispatch;
+    m_pDocument.QueryInterface(&pDocumentDispatch);
+    m_pBrowser = PTL::Adopt(new CWebBrowser(m_pState, pDocumentDispatch, m_view.Window()));
     m_pState->pBrowser = m_pBrowser.Get();
     m_pState->navigate = [this](const std::wstring& strUrl) { Print(L"navigated: " + strUrl); };
     m_pState->changed = [this] { InvalidateRect(m_view.Window(), nullptr, TRUE); };
@@ -84,13 +85,13 @@ int CPageRunner::Start(const CPage& page)
             if (object.pSite)
                 object.pSite->Reposition();
     };
-    m_pFrame = MakeComObject<CPageFrame>(m_view.Window());
+    m_pFrame = PTL::MakeComObject<CPageFrame>(m_view.Window());
 
     size_t nEngine = 0;
     if (const int nResult = Engine(L"JScript", nEngine))
         return nResult;
-    m_pHost = MakeComObject<CHostObject>(static_cast<IPageControl&>(*this));
-    m_pWindow = MakeComObject<CPageWindow>();
+    m_pHost = PTL::MakeComObject<CHostObject>(static_cast<IPageControl&>(*this));
+    m_pWindow = PTL::MakeComObject<CPageWindow>();
     m_pWindow->SetOwner(m_view.Window());
     m_pWindow->SetDocument(pDocumentDispatch.Get());
     m_pWindow->SetScroll([this](POINT pt) { m_view.ScrollTo(pt); });
@@ -99,7 +100,7 @@ int CPageRunner::Start(const CPage& page)
         hr = AddItem(L"window", m_pWindow.Get(), true);
     if (FAILED(hr)) {
         PrintError(m_options.strPageName + L": error: the script engine refuses the host's objects: " +
-                   DescribeHResult(hr));
+                   PTL::DescribeHResult(hr));
         return ExitCode::Internal;
     }
     return 0;
@@ -110,7 +111,7 @@ int CPageRunner::Engine(const std::wstring& strLanguage, size_t& nEngine)
     for (nEngine = 0; nEngine < m_engines.size(); ++nEngine)
         if (m_engines[nEngine].strLanguage == strLanguage)
             return 0;
-    CEngine engine{strLanguage, MakeComObject<CScriptSite>(), nullptr};
+    CEngine engine{strLanguage, PTL::MakeComObject<CScriptSite>(), nullptr};
     std::wstring strError;
     HRESULT hr = engine.pSite->Start(strLanguage.c_str(), strError);
     if (FAILED(hr)) {
@@ -124,7 +125,7 @@ int CPageRunner::Engine(const std::wstring& strLanguage, size_t& nEngine)
     if (FAILED(hr)) {
         engine.pSite->Close();
         PrintError(m_options.strPageName + L": error: the " + strLanguage + L" engine refuses the page's objects: " +
-                   DescribeHResult(hr));
+                   PTL::DescribeHResult(hr));
         return ExitCode::Internal;
     }
     if (m_bEnding)
@@ -186,7 +187,7 @@ int CPageRunner::CompileHandlers(const CPage& page)
         const HRESULT hr =
             engine.pGlobal->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &handler.nFunction);
         if (FAILED(hr))
-            return Report(script.nLine, L"the handler did not compile to a function: " + DescribeHResult(hr),
+            return Report(script.nLine, L"the handler did not compile to a function: " + PTL::DescribeHResult(hr),
                           ExitCode::Script);
         m_handlers.push_back(std::move(handler));
     }
@@ -200,10 +201,10 @@ int CPageRunner::CreateObject(const CPageObject& element)
     CSiteContext context;
     context.hPage = m_view.Window();
     context.pFrame = m_pFrame;
-    m_pDocument.As(&context.pDocument);
+    m_pDocument.QueryInterface(&context.pDocument);
     const size_t nNode = element.nNode;
     context.box = [this, nNode] { return m_view.ToClient(m_pState->page.nodes[nNode].rcPage); };
-    entry.pSite = MakeComObject<CObjectSite>(element, std::move(context));
+    entry.pSite = PTL::MakeComObject<CObjectSite>(element, std::move(context));
     std::wstring strError;
     const HRESULT hrCreate = entry.pSite->Create(m_options.factory, strError);
     const size_t nObject = m_objects.size();
@@ -228,14 +229,14 @@ int CPageRunner::CreateObject(const CPageObject& element)
     // Every object with an event interface gets a sink, as in a browser; an object with
     // handlers must have one, and every handler must name one of its events.
     IID iid = IID_NULL;
-    ComPtr<ITypeInfo> pEvents;
+    PTL::CComPtr<ITypeInfo> pEvents;
     const HRESULT hrSource = FindDefaultSource(pObject, iid, pEvents);
     for (size_t i = 0; i < m_handlers.size(); ++i) {
         const CPageScript& script = *m_handlers[i].pScript;
         if (element.strId.empty() || script.strFor != element.strId)
             continue;
         if (FAILED(hrSource))
-            return Report(script.nLine, strName + L" has no events (" + DescribeHResult(hrSource) + L")",
+            return Report(script.nLine, strName + L" has no events (" + PTL::DescribeHResult(hrSource) + L")",
                           ExitCode::Object);
         const DISPID nEvent = FindEventId(pEvents.Get(), script.strEvent);
         if (nEvent == DISPID_UNKNOWN)
@@ -244,19 +245,19 @@ int CPageRunner::CreateObject(const CPageObject& element)
     }
     if (SUCCEEDED(hrSource)) {
         object.pEvents = pEvents;
-        object.pSink = MakeComObject<CEventSink>(iid, [this, nObject](DISPID nId, DISPPARAMS* pParams, VARIANT* pResult) {
+        object.pSink = PTL::MakeComObject<CEventSink>(iid, [this, nObject](DISPID nId, DISPPARAMS* pParams, VARIANT* pResult) {
             return OnEvent(nObject, nId, pParams, pResult);
         });
         object.pConnection = std::make_unique<CEventConnection>();
         const HRESULT hr = object.pConnection->Connect(pObject, iid, object.pSink.Get());
         if (FAILED(hr) && !object.handlers.empty())
-            return Report(element.nLine, strName + L": cannot connect to its events: " + DescribeHResult(hr),
+            return Report(element.nLine, strName + L": cannot connect to its events: " + PTL::DescribeHResult(hr),
                           ExitCode::Object);
     }
     if (!element.strId.empty()) {
         const HRESULT hr = AddItem(element.strId, pObject, false);
         if (FAILED(hr))
-            return Report(element.nLine, strName + L": the script engine refuses the name: " + DescribeHResult(hr),
+            return Report(element.nLine, strName + L": the script engine refuses the name: " + PTL::DescribeHResult(hr),
                           ExitCode::Object);
     }
     return 0;
@@ -311,7 +312,7 @@ HRESULT CPageRunner::OnEvent(size_t nObject, DISPID nId, DISPPARAMS* pParams, VA
         params.rgvarg = pParams->rgvarg;
         params.cArgs = pParams->cArgs;
     }
-    CVariant result;
+    PTL::CComVariant result;
     const auto it = m_objects[nObject].handlers.find(nId);
     if (it != m_objects[nObject].handlers.end()) {
         const std::vector<size_t> handlers = it->second;  // a handler may end the page meanwhile
@@ -340,12 +341,12 @@ HRESULT CPageRunner::OnEvent(size_t nObject, DISPID nId, DISPPARAMS* pParams, VA
             return S_OK;
     }
     if (pResult)
-        result.DetachTo(pResult);
+        result.Detach(pResult);
     return S_OK;
 }
 
 // Calls one handler; false when it failed, which ends the page with its error.
-bool CPageRunner::InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DISPPARAMS& params, CVariant& result)
+bool CPageRunner::InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DISPPARAMS& params, PTL::CComVariant& result)
 {
     if (m_bEnding)
         return false;
@@ -353,7 +354,7 @@ bool CPageRunner::InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DIS
     EXCEPINFO info = {};
     UINT nArgError = 0;
     const HRESULT hr = m_engines[nEngine].pGlobal->Invoke(nFunction, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                                          &params, result.Ptr(), &info, &nArgError);
+                                                          &params, &result, &info, &nArgError);
     if (FAILED(hr) && info.pfnDeferredFillIn)
         info.pfnDeferredFillIn(&info);
     if (FAILED(hr) && !m_bEnding) {
@@ -361,7 +362,7 @@ bool CPageRunner::InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DIS
         // returns is reported at the handler's line.
         CScriptError error;
         error.hr = info.scode ? info.scode : hr;
-        error.strText = info.bstrDescription ? info.bstrDescription : DescribeHResult(error.hr);
+        error.strText = info.bstrDescription ? info.bstrDescription : PTL::DescribeHResult(error.hr);
         error.nLine = ULONG(nLine);
         m_engines[nEngine].pSite->KeepError(error);
         End(ExitCode::Script);
@@ -434,7 +435,7 @@ int CPageRunner::Shutdown()
     if (m_pHost)
         m_pHost->Detach();
     for (auto& engine : m_engines) {
-        engine.pGlobal.Reset();
+        engine.pGlobal.Release();
         engine.pSite->Close();
     }
     m_items.clear();
@@ -442,7 +443,7 @@ int CPageRunner::Shutdown()
         m_pWindow->Detach();
     if (m_pState)
         for (auto& pControl : m_pState->controls)
-            pControl.Reset();
+            pControl.Release();
     if (m_pFrame)
         m_pFrame->Close();
     int nResult = 0;
@@ -450,8 +451,8 @@ int CPageRunner::Shutdown()
         if (!it->pSite)
             continue;
         it->pConnection.reset();
-        it->pSink.Reset();
-        it->pEvents.Reset();
+        it->pSink.Release();
+        it->pEvents.Release();
         const ULONG nLeft = it->pSite->Close();
         if (nLeft != 0) {
             const CPageObject& element = it->pSite->Element();
@@ -467,7 +468,7 @@ int CPageRunner::Shutdown()
     if (m_pBrowser)
         m_pBrowser->Close();
     if (m_pState) {
-        m_pState->pBrowser.Reset();
+        m_pState->pBrowser.Release();
         m_pState->navigate = nullptr;
         m_pState->changed = nullptr;
         m_pState->scroll = nullptr;

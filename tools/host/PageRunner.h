@@ -76,8 +76,8 @@ private:
     // VBScript from the page's first VBScript block. Both see the same named items.
     struct CEngine {
         std::wstring strLanguage;
-        ComPtr<CScriptSite> pSite;
-        ComPtr<IDispatch> pGlobal;
+        PTL::CComPtr<CScriptSite> pSite;
+        PTL::CComPtr<IDispatch> pGlobal;
     };
     struct CNamedItem {
         std::wstring strName;
@@ -91,10 +91,10 @@ private:
         DISPID nFunction = DISPID_UNKNOWN;
     };
     struct CObjectEntry {
-        ComPtr<CObjectSite> pSite;
-        ComPtr<CEventSink> pSink;
+        PTL::CComPtr<CObjectSite> pSite;
+        PTL::CComPtr<CEventSink> pSink;
         std::unique_ptr<CEventConnection> pConnection;
-        ComPtr<ITypeInfo> pEvents;                       // the event interface, for names
+        PTL::CComPtr<ITypeInfo> pEvents;                       // the event interface, for names
         std::map<DISPID, std::vector<size_t>> handlers;  // event dispid to indices in m_handlers
     };
 
@@ -112,7 +112,7 @@ private:
     int Engine(const std::wstring& strLanguage, size_t& nEngine);
     HRESULT AddItem(const std::wstring& strName, IUnknown* pObject, bool bGlobalMembers);
     CScriptSite* FailedEngine() const;
-    bool InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DISPPARAMS& params, CVariant& result);
+    bool InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DISPPARAMS& params, PTL::CComVariant& result);
     int CompileHandlers(const CPage& page);
     int CreateObject(const CPageObject& element);
     int RunScript(const CPageScript& script, size_t nIndex);
@@ -125,13 +125,13 @@ private:
     std::unique_ptr<CDialogWatcher> m_pWatcher;
     std::shared_ptr<CPageState> m_pState;
     CPageView m_view;
-    ComPtr<CHtmlDocument> m_pDocument;
-    ComPtr<CWebBrowser> m_pBrowser;
-    ComPtr<CPageFrame> m_pFrame;
+    PTL::CComPtr<CHtmlDocument> m_pDocument;
+    PTL::CComPtr<CWebBrowser> m_pBrowser;
+    PTL::CComPtr<CPageFrame> m_pFrame;
     std::vector<CEngine> m_engines;
     std::vector<CNamedItem> m_items;
-    ComPtr<CHostObject> m_pHost;
-    ComPtr<CPageWindow> m_pWindow;
+    PTL::CComPtr<CHostObject> m_pHost;
+    PTL::CComPtr<CPageWindow> m_pWindow;
     std::vector<CHandler> m_handlers;
     std::vector<CObjectEntry> m_objects;
     bool m_bEnding = false;

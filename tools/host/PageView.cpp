@@ -65,7 +65,7 @@ void CPageView::Destroy()
         DestroyWindow(m_hWnd);
         m_hWnd = nullptr;
     }
-    m_pDocument.Reset();
+    m_pDocument.Release();
 }
 
 void CPageView::ScrollTo(POINT pt)
@@ -191,22 +191,22 @@ HRESULT CPageView::SaveScreenshot(const std::wstring& strPath) const
     if (FAILED(hr))
         return hr;
 
-    ComPtr<IWICImagingFactory> pFactory;
+    PTL::CComPtr<IWICImagingFactory> pFactory;
     hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&pFactory));
-    ComPtr<IWICBitmap> pBitmap;
+    PTL::CComPtr<IWICBitmap> pBitmap;
     if (SUCCEEDED(hr))
         hr = pFactory->CreateBitmapFromHBITMAP(bitmap.Get(), nullptr, WICBitmapIgnoreAlpha, &pBitmap);
-    ComPtr<IWICStream> pStream;
+    PTL::CComPtr<IWICStream> pStream;
     if (SUCCEEDED(hr))
         hr = pFactory->CreateStream(&pStream);
     if (SUCCEEDED(hr))
         hr = pStream->InitializeFromFilename(strPath.c_str(), GENERIC_WRITE);
-    ComPtr<IWICBitmapEncoder> pEncoder;
+    PTL::CComPtr<IWICBitmapEncoder> pEncoder;
     if (SUCCEEDED(hr))
         hr = pFactory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &pEncoder);
     if (SUCCEEDED(hr))
         hr = pEncoder->Initialize(pStream.Get(), WICBitmapEncoderNoCache);
-    ComPtr<IWICBitmapFrameEncode> pFrame;
+    PTL::CComPtr<IWICBitmapFrameEncode> pFrame;
     if (SUCCEEDED(hr))
         hr = pEncoder->CreateNewFrame(&pFrame, nullptr);
     if (SUCCEEDED(hr))

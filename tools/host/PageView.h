@@ -44,7 +44,7 @@ private:
 
     HWND m_hWnd = nullptr;
     std::shared_ptr<CPageState> m_pState;
-    ComPtr<IHTMLDocument2> m_pDocument;
+    PTL::CComPtr<IHTMLDocument2> m_pDocument;
     UINT m_nGetObjectMessage = 0;
 };
 

@@ -19,20 +19,20 @@ public:
     // Drops the document and the page window when the page ends.
     void Detach()
     {
-        m_pDocument.Reset();
+        m_pDocument.Release();
         m_scroll = nullptr;
         m_hOwner = nullptr;
     }
 
 protected:
     DISPID FindMember(const std::wstring& strName) override;
-    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, CVariant& result,
+    HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                          EXCEPINFO* pExcepInfo) override;
     bool IsMethod(DISPID nId) const override;
 
 private:
     HWND m_hOwner = nullptr;
-    ComPtr<IDispatch> m_pDocument;
+    PTL::CComPtr<IDispatch> m_pDocument;
     std::function<void(POINT)> m_scroll;
 };
 

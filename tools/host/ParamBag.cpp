@@ -20,13 +20,13 @@ STDMETHODIMP CParamBag::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pE
             return E_INVALIDARG;
 
         const VARTYPE nType = V_VT(pVar) == VT_EMPTY ? VARTYPE(VT_BSTR) : V_VT(pVar);
-        CVariant text(pParam->strValue);
-        CVariant converted;
+        PTL::CComVariant text(pParam->strValue);
+        PTL::CComVariant converted;
         HRESULT hr = S_OK;
         if (nType == VT_BSTR)
             converted = text;
         else
-            hr = VariantChangeType(converted.Ptr(), text.Ptr(), 0, nType);
+            hr = VariantChangeType(&converted, &text, 0, nType);
         if (FAILED(hr)) {
             if (pErrorLog) {
                 EXCEPINFO info = {};
@@ -38,7 +38,7 @@ STDMETHODIMP CParamBag::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pE
             return hr;
         }
         VariantClear(pVar);
-        converted.DetachTo(pVar);
+        converted.Detach(pVar);
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

@@ -2,7 +2,8 @@
 // converts it to whatever type the object asks for.
 #pragma once
 
-#include "tools/host/ComUtil.h"
+#include "ptl/ComPtr.h"
+#include "ptl/UnknownImpl.h"
 #include "tools/host/PageModel.h"
 
 #include <ocidl.h>
@@ -11,7 +12,7 @@
 
 namespace Host {
 
-class CParamBag : public CComObject<IPropertyBag> {
+class CParamBag : public PTL::CUnknownImpl<IPropertyBag> {
 public:
     explicit CParamBag(std::vector<CPageParam> params) : m_params(std::move(params)) {}
 

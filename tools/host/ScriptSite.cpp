@@ -1,4 +1,5 @@
 #include "tools/host/ScriptSite.h"
+#include "ptl/Text.h"
 
 namespace Host {
 
@@ -9,7 +10,7 @@ HRESULT CScriptSite::Start(const wchar_t* pszLanguage, std::wstring& strError)
     if (SUCCEEDED(hr))
         hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&m_pEngine));
     if (SUCCEEDED(hr))
-        hr = m_pEngine.As(&m_pParse);
+        hr = m_pEngine.QueryInterface(&m_pParse);
     if (SUCCEEDED(hr))
         hr = m_pEngine->SetScriptSite(this);
     if (SUCCEEDED(hr))
@@ -17,7 +18,7 @@ HRESULT CScriptSite::Start(const wchar_t* pszLanguage, std::wstring& strError)
     if (SUCCEEDED(hr))
         hr = m_pEngine->SetScriptState(SCRIPTSTATE_CONNECTED);
     if (FAILED(hr))
-        strError = std::wstring(L"cannot start the ") + pszLanguage + L" engine: " + DescribeHResult(hr);
+        strError = std::wstring(L"cannot start the ") + pszLanguage + L" engine: " + PTL::DescribeHResult(hr);
     return hr;
 }
 
@@ -37,7 +38,7 @@ HRESULT CScriptSite::Run(const std::wstring& strCode, DWORD nContext, ULONG nFir
     if (FAILED(hr) && !m_error.bSet && !m_bEnding) {
         CScriptError error;
         error.hr = info.scode ? info.scode : hr;
-        error.strText = info.bstrDescription ? info.bstrDescription : DescribeHResult(error.hr);
+        error.strText = info.bstrDescription ? info.bstrDescription : PTL::DescribeHResult(error.hr);
         error.nContext = nContext;
         error.nLine = nFirstLine;  // the engine named no line: the block's first
         KeepError(error);
@@ -48,9 +49,9 @@ HRESULT CScriptSite::Run(const std::wstring& strCode, DWORD nContext, ULONG nFir
     return hr;
 }
 
-HRESULT CScriptSite::Global(ComPtr<IDispatch>& pGlobal)
+HRESULT CScriptSite::Global(PTL::CComPtr<IDispatch>& pGlobal)
 {
-    pGlobal.Reset();
+    pGlobal.Release();
     return m_pEngine ? m_pEngine->GetScriptDispatch(nullptr, &pGlobal) : E_UNEXPECTED;
 }
 
@@ -58,8 +59,8 @@ void CScriptSite::Close()
 {
     if (m_pEngine)
         m_pEngine->Close();
-    m_pParse.Reset();
-    m_pEngine.Reset();
+    m_pParse.Release();
+    m_pEngine.Release();
     m_items.clear();
 }
 
@@ -87,7 +88,7 @@ STDMETHODIMP CScriptSite::GetItemInfo(LPCOLESTR pstrName, DWORD dwReturnMask, IU
         *ppti = nullptr;
     if (!pstrName)
         return E_POINTER;
-    std::map<std::wstring, ComPtr<IUnknown>>::const_iterator it;
+    std::map<std::wstring, PTL::CComPtr<IUnknown>>::const_iterator it;
     try {
         it = m_items.find(pstrName);
     } catch (const std::bad_alloc&) {
@@ -98,8 +99,8 @@ STDMETHODIMP CScriptSite::GetItemInfo(LPCOLESTR pstrName, DWORD dwReturnMask, IU
     if (dwReturnMask & SCRIPTINFO_ITYPEINFO) {
         if (!ppti)
             return E_POINTER;
-        ComPtr<IDispatch> pDispatch;
-        if (FAILED(it->second.As(&pDispatch)) || FAILED(pDispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, ppti)))
+        PTL::CComPtr<IDispatch> pDispatch;
+        if (FAILED(it->second.QueryInterface(&pDispatch)) || FAILED(pDispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, ppti)))
             *ppti = nullptr;
         if (!*ppti && !(dwReturnMask & SCRIPTINFO_IUNKNOWN))
             return TYPE_E_ELEMENTNOTFOUND;
@@ -142,7 +143,7 @@ STDMETHODIMP CScriptSite::OnScriptError(IActiveScriptError* pError)
             SysFreeString(info.bstrHelpFile);
         }
         if (error.strText.empty())
-            error.strText = DescribeHResult(error.hr);
+            error.strText = PTL::DescribeHResult(error.hr);
         DWORD nContext = 0;
         ULONG nLine = 0;
         LONG nColumn = -1;
@@ -158,8 +159,8 @@ STDMETHODIMP CScriptSite::OnScriptError(IActiveScriptError* pError)
                     error.nColumn = -1;
             }
         }
-        CBstr bstrLine;
-        if (SUCCEEDED(pError->GetSourceLineText(bstrLine.Out())))
+        PTL::CComBSTR bstrLine;
+        if (SUCCEEDED(pError->GetSourceLineText(&bstrLine)))
             error.strSourceLine = bstrLine.Str();
         KeepError(error);
     } catch (const std::bad_alloc&) {

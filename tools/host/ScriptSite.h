@@ -3,7 +3,8 @@
 // own objects, and the first script error kept with its text and line.
 #pragma once
 
-#include "tools/host/ComUtil.h"
+#include "ptl/ComPtr.h"
+#include "ptl/UnknownImpl.h"
 
 #include <activscp.h>
 
@@ -22,7 +23,7 @@ struct CScriptError {
     HRESULT hr = S_OK;
 };
 
-class CScriptSite : public CComObject<IActiveScriptSite, IActiveScriptSiteWindow> {
+class CScriptSite : public PTL::CUnknownImpl<IActiveScriptSite, IActiveScriptSiteWindow> {
 public:
     CScriptSite() = default;
 
@@ -36,7 +37,7 @@ public:
     // unless one is kept already.
     HRESULT Run(const std::wstring& strCode, DWORD nContext, ULONG nFirstLine, LONG nFirstColumn);
     // The script's global object, through which the host calls script functions.
-    HRESULT Global(ComPtr<IDispatch>& pGlobal);
+    HRESULT Global(PTL::CComPtr<IDispatch>& pGlobal);
     // Closes the engine, which drops its references to the site and the named items.
     void Close();
 
@@ -61,9 +62,9 @@ public:
     STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
 
 private:
-    ComPtr<IActiveScript> m_pEngine;
-    ComPtr<IActiveScriptParse> m_pParse;
-    std::map<std::wstring, ComPtr<IUnknown>> m_items;
+    PTL::CComPtr<IActiveScript> m_pEngine;
+    PTL::CComPtr<IActiveScriptParse> m_pParse;
+    std::map<std::wstring, PTL::CComPtr<IUnknown>> m_items;
     struct CContext {
         ULONG nFirstLine;
         LONG nFirstColumn;

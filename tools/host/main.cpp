@@ -3,6 +3,7 @@
 //   host [--timeout SECONDS] [--url ADDRESS] [--no-browser-service] page.html
 // The exit code is the page's own (host.Exit), or one of the host's codes in PageRunner.h.
 #include "tools/host/PageRunner.h"
+#include "ptl/Text.h"
 
 #include <shlwapi.h>
 
@@ -29,7 +30,7 @@ void WriteLine(DWORD nStdHandle, const std::wstring& strLine)
     if (GetConsoleMode(hOut, &nMode)) {
         WriteConsoleW(hOut, strText.data(), DWORD(strText.size()), &nWritten, nullptr);
     } else {
-        const std::string strBytes = ToUtf8(strText);
+        const std::string strBytes = PTL::ToUtf8(strText);
         WriteFile(hOut, strBytes.data(), DWORD(strBytes.size()), &nWritten, nullptr);
     }
 }
@@ -177,7 +178,7 @@ int RunHost(int argc, wchar_t** argv)
     std::string bytes;
     DWORD nError = 0;
     if (!ReadWholeFile(strPage, bytes, nError)) {
-        PrintError(strPage + L": error: cannot read the page: " + DescribeHResult(HRESULT_FROM_WIN32(nError)));
+        PrintError(strPage + L": error: cannot read the page: " + PTL::DescribeHResult(HRESULT_FROM_WIN32(nError)));
         return ExitCode::Page;
     }
     CPage page;
@@ -206,7 +207,7 @@ int RunHost(int argc, wchar_t** argv)
 
     COleSession ole;
     if (FAILED(ole.Result())) {
-        PrintError(L"host: error: OleInitialize failed: " + DescribeHResult(ole.Result()));
+        PrintError(L"host: error: OleInitialize failed: " + PTL::DescribeHResult(ole.Result()));
         return ExitCode::Internal;
     }
     CWatchdog watchdog(nTimeout, strPage);
@@ -230,7 +231,7 @@ int wmain(int argc, wchar_t** argv)
     try {
         return RunHost(argc, argv);
     } catch (const std::exception& e) {
-        PrintError(L"host: error: " + FromUtf8(e.what()));
+        PrintError(L"host: error: " + PTL::FromUtf8(e.what()));
         return ExitCode::Internal;
     }
 }

@@ -1,9 +1,9 @@
-#include "tools/host/ComUtil.h"
-
+#include "ptl/Text.h"
 #include <cstdio>
+#include "ptl/ComPtr.h"
 
-namespace Host {
-
+namespace PTL
+{
 std::string ToUtf8(const std::wstring& str)
 {
     if (str.empty())
@@ -33,7 +33,8 @@ std::wstring DescribeHResult(HRESULT hr)
     const DWORD nLen = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         DWORD(hr), 0, reinterpret_cast<LPWSTR>(&pszMessage), 0, nullptr);
-    if (nLen && pszMessage) {
+    if (nLen && pszMessage)
+    {
         std::wstring strMessage(pszMessage, nLen);
         while (!strMessage.empty() && (strMessage.back() == L'\n' || strMessage.back() == L'\r' ||
                                        strMessage.back() == L' '))
@@ -46,25 +47,26 @@ std::wstring DescribeHResult(HRESULT hr)
 
 bool VariantToText(const VARIANT& var, std::wstring& strOut)
 {
-    if (V_VT(&var) == VT_BSTR) {
+    if (V_VT(&var) == VT_BSTR)
+    {
         strOut.assign(V_BSTR(&var) ? V_BSTR(&var) : L"", V_BSTR(&var) ? SysStringLen(V_BSTR(&var)) : 0);
         return true;
     }
-    CVariant converted;
-    if (FAILED(VariantChangeType(converted.Ptr(), const_cast<VARIANT*>(&var), 0, VT_BSTR)))
+    CComVariant converted;
+    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&var), 0, VT_BSTR)))
         return false;
-    BSTR bstr = V_BSTR(converted.Ptr());
+    BSTR bstr = V_BSTR(&converted);
     strOut.assign(bstr ? bstr : L"", bstr ? SysStringLen(bstr) : 0);
     return true;
 }
 
 bool VariantToInt(const VARIANT& var, LONG& nOut)
 {
-    CVariant converted;
-    if (FAILED(VariantChangeType(converted.Ptr(), const_cast<VARIANT*>(&var), 0, VT_I4)))
+    CComVariant converted;
+    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&var), 0, VT_I4)))
         return false;
-    nOut = V_I4(converted.Ptr());
+    nOut = V_I4(&converted);
     return true;
 }
 
-}  // namespace Host
+} // namespace PTL
