@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/InProcessControl.h"
+#include "tests/common/InProcessControl.h"
 #include "filelist/FilterList.h"
 #include "ptl/ScriptArray.h"
 #include "upload/UploadRequest.h"

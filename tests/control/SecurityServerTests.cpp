@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "common/InProcessControl.h"
-#include "common/PolicyKey.h"
-#include "control/EventSink.h"
+#include "tests/common/InProcessControl.h"
+#include "tests/common/PolicyKey.h"
+#include "tests/control/EventSink.h"
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "tests/upload/TestServers.h"

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "common/PolicyKey.h"
+#include "tests/common/PolicyKey.h"
 #include "control/SiteLock.h"
 
 TEST(SiteLock, PatternsAgainstPageAddresses)

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include "control/PL5Ctrl.h"
 #include "filelist/ContextMenu.h"
-#include "filelist/FileListTestSupport.h"
+#include "tests/filelist/FileListTestSupport.h"
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "tests/common/InProcessControl.h"

@@ -9,7 +9,7 @@
 #include <map>
 #include "filelist/DropTarget.h"
 #include "filelist/DropZones.h"
-#include "filelist/FileListTestSupport.h"
+#include "tests/filelist/FileListTestSupport.h"
 #include "ptl/DropRegistration.h"
 
 namespace
