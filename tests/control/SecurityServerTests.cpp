@@ -66,6 +66,15 @@ protected:
             GTEST_SKIP() << "run through tests/servers/with_servers.sh";
         RecordServer::Reset();
     }
+    // A fresh control with the English pack, its events recorded by pSink when one is given.
+    static CComPtr<IPL5Ctrl> EnglishControl(CRecordingSink* pSink = nullptr)
+    {
+        CComPtr<IPL5Ctrl> p = NewInProcessControl();
+        if (pSink)
+            AdviseSink(p, pSink);
+        SetText(p, &IPL5Ctrl::put_Language, L"en");
+        return p;
+    }
     CTempDir m_dir;
 };
 
@@ -85,8 +94,7 @@ TEST_F(ControlSecurity, PackSwitchesOnOneThreadWhileAnotherUploads)
     std::thread uploader([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         {
-            CComPtr<IPL5Ctrl> p = NewInProcessControl();
-            SetText(p, &IPL5Ctrl::put_Language, L"en");
+            CComPtr<IPL5Ctrl> p = EnglishControl();
             PTL::CComBSTR bstrFile(strFile.c_str()), bstrEmpty(L"");
             p->AddFile(bstrFile, bstrEmpty);
             // The worker counts as an upload from before its dialog exists until after it is gone.
@@ -139,8 +147,7 @@ TEST_F(ControlSecurity, PackSwitchesOnOneThreadWhileAnotherUploads)
 
 TEST_F(ControlSecurity, TwoUploadsInOneSecondHaveTheirOwnBoundaries)
 {
-    CComPtr<IPL5Ctrl> p = NewInProcessControl();
-    SetText(p, &IPL5Ctrl::put_Language, L"en");
+    CComPtr<IPL5Ctrl> p = EnglishControl();
     bool bResult = false;
     const DWORD nStart = GetTickCount();
     Upload(p, RecordUrl(L"/first"), bResult);
@@ -159,10 +166,8 @@ TEST_F(ControlSecurity, CertificatePolicyAgainstASelfSignedServer)
         RecordServer::Reset();
         CPolicyKey machine;
         machine.SetVerifyCertificates(nVerify);
-        CComPtr<IPL5Ctrl> p = NewInProcessControl();
         CRecordingSink sink;
-        AdviseSink(p, &sink);
-        SetText(p, &IPL5Ctrl::put_Language, L"en");
+        CComPtr<IPL5Ctrl> p = EnglishControl(&sink);
         bool bResult = false;
         const std::wstring strAnswer = Upload(p, RecordTlsUrl(L"/secure"), bResult);
         if (nVerify)
@@ -198,10 +203,8 @@ TEST_F(ControlSecurity, HugeEndlessAndNulAnswers)
     {
         RecordServer::Reset();
         RecordServer::Script(cases[i].szScript);
-        CComPtr<IPL5Ctrl> p = NewInProcessControl();
         CRecordingSink sink;
-        AdviseSink(p, &sink);
-        SetText(p, &IPL5Ctrl::put_Language, L"en");
+        CComPtr<IPL5Ctrl> p = EnglishControl(&sink);
         bool bResult = false;
         const std::wstring strAnswer = Upload(p, RecordUrl(L"/answer"), bResult);
         EXPECT_EQ(cases[i].bComplete, bResult) << "case " << i;
@@ -237,8 +240,7 @@ TEST_F(ControlSecurity, FileNamesAtTheEdges)
         {std::wstring(260 - nFixed, L'a'), true},   // a path of 260 characters, the most an entry holds
         {std::wstring(261 - nFixed, L'b'), false},  // 261: one more
     };
-    CComPtr<IPL5Ctrl> p = NewInProcessControl();
-    SetText(p, &IPL5Ctrl::put_Language, L"en");
+    CComPtr<IPL5Ctrl> p = EnglishControl();
     SetText(p, &IPL5Ctrl::put_Action, RecordUrl(L"/names"));
     VARIANT_BOOL vbUnicode = VARIANT_TRUE;
     ASSERT_EQ(S_OK, p->put_UseUnicode(vbUnicode));
