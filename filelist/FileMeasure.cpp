@@ -1,44 +1,31 @@
 #include "filelist/FileMeasure.h"
-#include <cerrno>
-#include <cstdio>
-#include <io.h>
-#include <memory>
-#include <share.h>
 
-namespace
+PTL::CKernelHandle OpenFileForReading(const wchar_t* szPath)
 {
-struct CFileCloser
-{
-    void operator()(FILE* pFile) const { fclose(pFile); }
-};
-} // namespace
+    PTL::CKernelHandle file;
+    if (!szPath || !*szPath)
+        return file;
+    // Without FILE_FLAG_BACKUP_SEMANTICS a folder does not open.
+    const DWORD nFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+    file.Reset(CreateFileW(szPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, nFlags, nullptr));
+    if (!file.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION)
+        file.Reset(CreateFileW(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, nFlags, nullptr));
+    if (!file.IsValid())
+        file.Close();
+    return file;
+}
 
 bool MeasureFile(const wchar_t* szPath, ULONGLONG& liLength)
 {
-    if (!szPath || !*szPath)
-        return false;
-    std::unique_ptr<FILE, CFileCloser> file(_wfsopen(szPath, L"rb", _SH_DENYWR));
-    // A file that another program holds open for writing refuses the first open; reading it
-    // alongside that program is still fine for measuring.
-    if (!file && errno == EACCES)
-        file.reset(_wfsopen(szPath, L"rb", _SH_DENYNO));
-    if (!file)
-        return false;
-
+    const PTL::CKernelHandle file = OpenFileForReading(szPath);
     // Only ordinary files: a device (NUL, CON, a pipe) has no length to upload, and reading one
-    // could block the page.
-    const HANDLE hFile = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
-    if (hFile == INVALID_HANDLE_VALUE || GetFileType(hFile) != FILE_TYPE_DISK)
+    // could block the page. The size comes from the open handle alone: asking for the whole
+    // file information also reads the volume's, which costs a file system walk per file here.
+    LARGE_INTEGER liSize = {};
+    if (!file.IsValid() || GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.Get(), &liSize) ||
+        liSize.QuadPart < 0)
         return false;
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (GetFileInformationByHandle(hFile, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-
-    if (_fseeki64(file.get(), 0, SEEK_END) != 0)
-        return false;
-    const __int64 nLength = _ftelli64(file.get());
-    if (nLength < 0)
-        return false;
-    liLength = static_cast<ULONGLONG>(nLength);
+    liLength = static_cast<ULONGLONG>(liSize.QuadPart);
     return true;
 }

@@ -19,6 +19,9 @@ enum : UINT
 };
 
 const UINT REFRESH_MS = 500;
+// Files and stages are shown at most this often: small files can begin a thousand times a
+// second, and redrawing the texts and rows for each would take the worker's processor time.
+const ULONGLONG NEWS_MS = 100;
 
 LONGLONG TicksPerSecond()
 {
@@ -261,6 +264,11 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         }
         else if (wParam == UPLOAD_TIMER_WAIT)
             OnWaitTick();
+        else if (wParam == UPLOAD_TIMER_NEWS)
+        {
+            KillTimer(m_hWnd, UPLOAD_TIMER_NEWS);
+            ShowWorkerNews();
+        }
         else
             return FALSE;
         return TRUE;
@@ -277,7 +285,7 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
             return TRUE;  // Enter does nothing
         return ReflectNotifications(uMsg, wParam, lParam, lResult);
     case WM_PL5_NEWS:
-        ShowWorkerNews();
+        OnWorkerNews();
         return TRUE;
     case WM_PL5_WAIT:
         if (wParam)
@@ -380,6 +388,7 @@ void CUploadDlg::FinishRun()
     const HWND hWnd = m_hWnd;
     KillTimer(hWnd, UPLOAD_TIMER_REFRESH);
     KillTimer(hWnd, UPLOAD_TIMER_WAIT);
+    KillTimer(hWnd, UPLOAD_TIMER_NEWS);
     // bRunning is clear: the worker only posts WM_CLOSE before it ends.
     m_engine.Join();
     if (m_bLangHeld)
@@ -387,7 +396,8 @@ void CUploadDlg::FinishRun()
         PL5Lang::EndUpload();
         m_bLangHeld = false;
     }
-    // The final figures, which the timer may not have shown.
+    // The final files and figures, which the timers may not have shown.
+    ShowWorkerNews();
     RefreshProgressTexts();
     ShowBars();
     if (IsModeless())
@@ -467,10 +477,21 @@ void CUploadDlg::OnFinished()
     Post(WM_CLOSE, 0);
 }
 
+void CUploadDlg::OnWorkerNews()
+{
+    // The flag stays set while the news waits, so the worker posts nothing more meanwhile.
+    const ULONGLONG nSince = GetTickCount64() - m_nNewsShownAt;
+    if (nSince < NEWS_MS)
+        SetTimer(m_hWnd, UPLOAD_TIMER_NEWS, static_cast<UINT>(NEWS_MS - nSince), nullptr);
+    else
+        ShowWorkerNews();
+}
+
 void CUploadDlg::ShowWorkerNews()
 {
     // Cleared first: news that comes while this runs posts the next message.
     m_bNewsPosted = false;
+    m_nNewsShownAt = GetTickCount64();
     const UINT nStatus = m_nStatusId;
     if (nStatus != m_nShownStatus)
     {

@@ -42,12 +42,13 @@ enum class EUploadOutcome
     Error,
 };
 
-// Timers on the dialog window: progress texts and bars, and the wait blink while the answer is
-// awaited.
+// Timers on the dialog window: progress texts and bars, the wait blink while the answer is
+// awaited, and worker news held back until the last showing is old enough.
 enum : UINT_PTR
 {
     UPLOAD_TIMER_REFRESH = 1,
     UPLOAD_TIMER_WAIT = 10,
+    UPLOAD_TIMER_NEWS = 11,
 };
 
 class CUploadDlg : public PTL::CTemplateDialogImpl<CUploadDlg>, private IUploadObserver
@@ -129,6 +130,7 @@ private:
     void OnCloseRequest();
     void AskToCancel();
     void OnWaitTick();
+    void OnWorkerNews();
     void ShowWorkerNews();
     void ShowBars();
     void FinishRun();
@@ -164,6 +166,7 @@ private:
     std::atomic<size_t> m_nFilesEnded{0};
     std::atomic<UINT> m_nStatusId{0};
     std::atomic<bool> m_bNewsPosted{false};
+    ULONGLONG m_nNewsShownAt = 0;         // tick count of the last showing
     size_t m_nShownBegun = 0;
     size_t m_nShownEnded = 0;
     UINT m_nShownStatus = 0;

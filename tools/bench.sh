@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # List benchmark: 10,000 files through the control's file list and its view (tools/bench/
 # BenchList.cpp), for each architecture, reported as a table of milliseconds per step.
-# PL5_BENCH_ONLY=list runs only the list benchmark.
+# PL5_BENCH_ONLY=list runs only the list benchmark, PL5_BENCH_ONLY=upload only the upload one.
 # Upload benchmark against a receiver on 127.0.0.1 that reads and discards. Every client sends
 # the same files, in alternation within one run, so that the ratios against curl hold even on a
 # busy machine:
@@ -60,7 +60,8 @@ EOF
 fi
 # ---- the list benchmark ----------------------------------------------------------------------
 LIST_FILES=10000
-if [ ! -f "$DATA/list/.complete" ]; then
+[ "${PL5_BENCH_ONLY:-}" = upload ] && LIST_FILES=0
+if [ "$LIST_FILES" -gt 0 ] && [ ! -f "$DATA/list/.complete" ]; then
     mkdir -p "$DATA/list"
     python3 - "$DATA/list" "$LIST_FILES" <<'EOF'
 import os, sys
@@ -75,7 +76,7 @@ LIST_STEPS=()
 LIST_ARCHS=()
 for arch in $ARCHS; do
     exe=$BUILD/$arch/pl5_bench_list.exe
-    [ -f "$exe" ] || continue
+    [ -f "$exe" ] && [ "$LIST_FILES" -gt 0 ] || continue
     runner=/usr/lib/wine/wine64; [ "$arch" = x86 ] && runner=wine
     out=$("$runner" "$exe" "$(winepath -w "$DATA/list" 2>/dev/null)" "$LIST_FILES" 2>/dev/null </dev/null | tr -d '\r' | grep '^step ') || true
     [ -n "$out" ] || { echo "bench: the $arch list benchmark failed" >&2; continue; }

@@ -1,23 +1,11 @@
 #include "upload/UploadFile.h"
 
+#include "filelist/FileMeasure.h"
+
 bool CUploadFile::Open(const wchar_t* szPath)
 {
-    m_file.Close();
-    if (!szPath || !*szPath)
-        return false;
-    const DWORD nAccess = GENERIC_READ;
-    const DWORD nDisposition = OPEN_EXISTING;
-    const DWORD nFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-    m_file.Reset(CreateFileW(szPath, nAccess, FILE_SHARE_READ, nullptr, nDisposition, nFlags, nullptr));
-    if (!m_file.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION)
-        m_file.Reset(CreateFileW(szPath, nAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, nDisposition, nFlags, nullptr));
-    if (!m_file.IsValid())
-    {
-        m_file.Close();
-        return false;
-    }
-    return true;
+    m_file = OpenFileForReading(szPath);
+    return m_file.IsValid();
 }
 
 DWORD CUploadFile::Read(void* pBuffer, DWORD nLength)

@@ -8,8 +8,7 @@
 class CUploadFile
 {
 public:
-    // Opens for reading, denying other writers; if another program already writes to the file,
-    // opens it again without that restriction. Returns false when no handle was obtained.
+    // Opens as OpenFileForReading does; false when no handle was obtained.
     bool Open(const wchar_t* szPath);
     void Close() { m_file.Close(); }
     bool IsOpen() const { return m_file.IsValid(); }

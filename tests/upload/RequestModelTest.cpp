@@ -12,6 +12,7 @@
 #include "ptl/KernelHandle.h"
 
 using PTL::CKernelHandle;
+#include "filelist/FileMeasure.h"
 #include "upload/MultipartBody.h"
 #include "upload/UploadRequest.h"
 
@@ -315,6 +316,21 @@ TEST(RequestModel, PartsMeasureFiles)
                                      OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer.IsValid());
     EXPECT_EQ(7u, MakeUploadPart(L"f", strPath.c_str()).nSize);
+
+    // Lengths past 4 GiB are whole; a folder and a device are not files to send.
+    const std::wstring strLarge = dir.WriteFile(L"large.bin", std::string());
+    {
+        CKernelHandle large(CreateFileW(strLarge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER liEnd;
+        liEnd.QuadPart = 5LL << 30;
+        ASSERT_TRUE(SetFilePointerEx(large.Get(), liEnd, nullptr, FILE_BEGIN) && SetEndOfFile(large.Get()));
+    }
+    ULONGLONG nLength = 1;
+    EXPECT_TRUE(MeasureFile(strLarge.c_str(), nLength));
+    EXPECT_EQ(5ULL << 30, nLength);
+    for (const std::wstring& strNotFile : {dir.Path(), std::wstring(L"NUL"), std::wstring(L"\\\\.\\NUL")})
+        EXPECT_FALSE(MeasureFile(strNotFile.c_str(), nLength)) << strNotFile.c_str();
+    EXPECT_EQ(5ULL << 30, nLength);
 }
 
 TEST(InternetLayer, CrackUrl)
