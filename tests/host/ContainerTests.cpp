@@ -126,6 +126,18 @@ TEST(Container, EachObjectGetsItsOwnWindowAtItsBox)
         EXPECT_TRUE(EqualRect(&cases[i].rc, &rcGot)) << "case " << i << ": " << rcGot.left << "," << rcGot.top;
     }
     EXPECT_NE(fixture.pFake->hWnd, fixture.more[0]->hWnd);
+
+    // An object in the flow comes below every line of a paragraph that wraps.
+    CPageFixture flow;
+    std::wstring strParagraph;
+    for (int i = 0; i < 40; ++i)
+        strParagraph += L"words ";
+    ASSERT_EQ(0, flow.Run(L"<p>" + strParagraph + L"</p>\n"
+                          L"<object id=c classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\" width=100 height=50>"
+                          L"</object>\n"))
+        << Narrow(flow.Errors());
+    ASSERT_TRUE(flow.pFake->hWnd);
+    EXPECT_GE(ClientRectIn(flow.pFake->hWnd, flow.pRunner->View().Window()).top, 8 + 2 * 20);
 }
 
 // Keys a person types reach the active object's TranslateAccelerator before the page sees

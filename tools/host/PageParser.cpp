@@ -534,15 +534,35 @@ private:
 // Places a node and its children: absolute ones at their offsets from the offset parent, the
 // others one under the other in the parent's flow (the body with a browser's 8 px margin).
 // Returns the node's height.
+constexpr int LINE = 20;
+
+// The lines an element's text takes when the page paints it word-wrapped inside its box (the
+// page's font, 3 pixels in from either side): the elements that follow flow below all of them.
+int TextLines(const std::wstring& strText, int nWidth)
+{
+    if (strText.empty())
+        return 0;
+    const HDC hdc = GetDC(nullptr);
+    if (!hdc)
+        return 1;
+    const HGDIOBJ hOldFont = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICW tm = {};
+    GetTextMetricsW(hdc, &tm);
+    RECT rc = {0, 0, std::max(nWidth - 6, 1), 0};
+    DrawTextW(hdc, strText.c_str(), int(strText.size()), &rc, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(hdc, hOldFont);
+    ReleaseDC(nullptr, hdc);
+    return tm.tmHeight > 0 ? std::max<int>(1, (rc.bottom + tm.tmHeight - 1) / tm.tmHeight) : 1;
+}
+
 int LayOutNode(CPage& page, size_t nNode, int nLeft, int nTop, int nWidth)
 {
-    constexpr int LINE = 20;
     CPageNode& node = page.nodes[nNode];
     node.rcPage.left = nLeft;
     node.rcPage.top = nTop;
     node.rcPage.right = nLeft + nWidth;
     const int nMargin = nNode == 0 ? 8 : 0;
-    int nFlow = nTop + nMargin + (node.strText.empty() ? 0 : LINE);
+    int nFlow = nTop + nMargin + LINE * TextLines(node.strText, nWidth);
     for (size_t i = nNode + 1; i < page.nodes.size(); ++i) {
         if (page.nodes[i].nParent != nNode)
             continue;
