@@ -264,32 +264,6 @@ std::wstring CPageLink::InnerText(const std::wstring& strId) const
     return TextOf(bstrText);
 }
 
-bool CPageLink::ElementRect(IHTMLElement* pElement, RECT& rc)
-{
-    if (!pElement)
-        return false;
-    long nWidth = 0, nHeight = 0;
-    if (FAILED(pElement->get_offsetWidth(&nWidth)) || FAILED(pElement->get_offsetHeight(&nHeight)))
-        return false;
-    long nLeft = 0, nTop = 0;
-    // Bounded: a page model whose parent chain loops must not hang the control.
-    PTL::CComPtr<IHTMLElement> pCurrent = pElement;
-    for (int nDepth = 0; pCurrent && nDepth < 1000; ++nDepth)
-    {
-        long nX = 0, nY = 0;
-        pCurrent->get_offsetLeft(&nX);
-        pCurrent->get_offsetTop(&nY);
-        nLeft += nX;
-        nTop += nY;
-        PTL::CComPtr<IHTMLElement> pParent;
-        if (FAILED(pCurrent->get_offsetParent(&pParent)))
-            break;
-        pCurrent = pParent;
-    }
-    SetRect(&rc, nLeft, nTop, nLeft + nWidth, nTop + nHeight);
-    return true;
-}
-
 POINT CPageLink::PageScroll() const
 {
     POINT pt = {0, 0};

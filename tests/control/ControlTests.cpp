@@ -10,6 +10,7 @@
 #include "tests/control/EventSink.h"
 #include "tests/common/InProcessControl.h"
 #include "ptl/ClassFactory.h"
+#include "ptl/Text.h"
 
 using PTL::CComPtr;
 using PTL::CComVariant;
@@ -63,7 +64,6 @@ std::wstring Show(const VARIANT& var)
     return copy.bstrVal ? std::wstring(copy.bstrVal) : std::wstring();
 }
 
-std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 } // namespace
 
 TEST(ControlProperties, DefaultsReadThroughDispatch)
@@ -82,7 +82,7 @@ TEST(ControlProperties, DefaultsReadThroughDispatch)
         {207, L"true"},       {301, L"true"},     {302, L"true"},      {303, L"true"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Narrow(c.szExpected), Narrow(Show(Get(p, c.dispid)))) << "dispid " << c.dispid;
+        EXPECT_EQ(PTL::ToUtf8(c.szExpected), PTL::ToUtf8(Show(Get(p, c.dispid)))) << "dispid " << c.dispid;
 }
 
 TEST(ControlProperties, PutRules)
@@ -132,7 +132,7 @@ TEST(ControlProperties, PutRules)
         CComPtr<IPL5Ctrl> p = NewControl();
         for (const CPut& put : c.puts)
             EXPECT_EQ(S_OK, Put(p, put.dispid, put.value)) << c.szName;
-        EXPECT_EQ(Narrow(c.szExpected), Narrow(Show(Get(p, c.dispidRead)))) << "case " << i << ": " << c.szName;
+        EXPECT_EQ(PTL::ToUtf8(c.szExpected), PTL::ToUtf8(Show(Get(p, c.dispidRead)))) << "case " << i << ": " << c.szName;
         ++i;
     }
 }
@@ -142,9 +142,9 @@ TEST(ControlProperties, ProgramTitleIsProcessWideAndResetByEveryNewControl)
     CComPtr<IPL5Ctrl> pFirst = NewControl();
     EXPECT_EQ(S_OK, Put(pFirst, 4, Text(L"Shop")));
     CComPtr<IPL5Ctrl> pSecond = NewControl();
-    EXPECT_EQ("Pelora", Narrow(Show(Get(pFirst, 4))));
+    EXPECT_EQ("Pelora", PTL::ToUtf8(Show(Get(pFirst, 4))));
     EXPECT_EQ(S_OK, Put(pSecond, 4, Text(L"Mail")));
-    EXPECT_EQ("Mail", Narrow(Show(Get(pFirst, 4))));
+    EXPECT_EQ("Mail", PTL::ToUtf8(Show(Get(pFirst, 4))));
 }
 
 TEST(ControlProperties, IdValIsStableAndDiffersBetweenControls)
@@ -168,7 +168,7 @@ TEST(ControlProperties, ChildModeLatchesOnceTheWindowExists)
     // is built); reading back gives the stored value.
     CComPtr<IPL5Ctrl> p = NewControl();
     EXPECT_EQ(S_OK, Put(p, 5, Number(VT_BOOL, -1)));
-    EXPECT_EQ("true", Narrow(Show(Get(p, 5))));
+    EXPECT_EQ("true", PTL::ToUtf8(Show(Get(p, 5))));
 }
 
 TEST(ControlDispatch, MethodCallOnIndexedGetterAnswersAsGet)
@@ -253,14 +253,14 @@ TEST(ControlPersistence, PropertyBagAppliesTagValuesInMapOrderThroughThePuts)
         {L"_cx", L"1234"},
     };
     ASSERT_EQ(S_OK, pBag->Load(&bag, nullptr));
-    EXPECT_EQ("false", Narrow(Show(Get(p, 106))));
-    EXPECT_EQ("false", Narrow(Show(Get(p, 107))));
-    EXPECT_EQ("ordernum", Narrow(Show(Get(p, 108))));
-    EXPECT_EQ("2147483648", Narrow(Show(Get(p, 102))));
-    EXPECT_EQ("en", Narrow(Show(Get(p, 3))));
-    EXPECT_EQ("false", Narrow(Show(Get(p, 204))));
-    EXPECT_EQ("77", Narrow(Show(Get(p, 205))));
-    EXPECT_EQ("4294967295", Narrow(Show(Get(p, 101))));
+    EXPECT_EQ("false", PTL::ToUtf8(Show(Get(p, 106))));
+    EXPECT_EQ("false", PTL::ToUtf8(Show(Get(p, 107))));
+    EXPECT_EQ("ordernum", PTL::ToUtf8(Show(Get(p, 108))));
+    EXPECT_EQ("2147483648", PTL::ToUtf8(Show(Get(p, 102))));
+    EXPECT_EQ("en", PTL::ToUtf8(Show(Get(p, 3))));
+    EXPECT_EQ("false", PTL::ToUtf8(Show(Get(p, 204))));
+    EXPECT_EQ("77", PTL::ToUtf8(Show(Get(p, 205))));
+    EXPECT_EQ("4294967295", PTL::ToUtf8(Show(Get(p, 101))));
 
     const std::vector<std::wstring> expectedOrder = {
         L"_cx", L"_cy", L"Language", L"ProgramTitle", L"ChildMode", L"SilentMode", L"MaxFileCount",
@@ -270,7 +270,7 @@ TEST(ControlPersistence, PropertyBagAppliesTagValuesInMapOrderThroughThePuts)
         L"UseDeleteKey", L"UseContextMenu"};
     ASSERT_EQ(expectedOrder.size(), bag.reads.size());
     for (size_t i = 0; i < expectedOrder.size(); ++i)
-        EXPECT_EQ(Narrow(expectedOrder[i]), Narrow(bag.reads[i])) << "read " << i;
+        EXPECT_EQ(PTL::ToUtf8(expectedOrder[i]), PTL::ToUtf8(bag.reads[i])) << "read " << i;
 
     // Saving writes every entry with its current value; IDVAL is not among them.
     CTextBag out;
@@ -278,7 +278,7 @@ TEST(ControlPersistence, PropertyBagAppliesTagValuesInMapOrderThroughThePuts)
     ASSERT_EQ(expectedOrder.size(), out.written.size());
     EXPECT_EQ(VT_UI4, out.written[0].second.vt);
     EXPECT_EQ(1234u, out.written[0].second.ulVal);
-    EXPECT_EQ("2147483648", Narrow(Show(out.written[7].second)));
+    EXPECT_EQ("2147483648", PTL::ToUtf8(Show(out.written[7].second)));
 }
 
 TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
@@ -315,7 +315,7 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
     pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
     ASSERT_EQ(S_OK, pLoad->Load(pStream));
     for (const auto& put : puts)
-        EXPECT_EQ(Narrow(Show(Get(pSource, put.dispid))), Narrow(Show(Get(pTarget, put.dispid))))
+        EXPECT_EQ(PTL::ToUtf8(Show(Get(pSource, put.dispid))), PTL::ToUtf8(Show(Get(pTarget, put.dispid))))
             << "dispid " << put.dispid;
 
     // A cut stream is refused rather than half-applied silently.
@@ -335,7 +335,7 @@ TEST(ControlPersistence, InitNewMarksDirtyAndChangesNothing)
     EXPECT_EQ(S_FALSE, pInit->IsDirty());
     EXPECT_EQ(S_OK, pInit->InitNew());
     EXPECT_EQ(S_OK, pInit->IsDirty());
-    EXPECT_EQ("file", Narrow(Show(Get(p, 105))));
+    EXPECT_EQ("file", PTL::ToUtf8(Show(Get(p, 105))));
     CLSID clsid = {};
     EXPECT_EQ(S_OK, pInit->GetClassID(&clsid));
     EXPECT_TRUE(clsid == CLSID_PL5Ctrl);

@@ -5,24 +5,17 @@
 #include "tests/upload/RecordingDialog.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
+#include "ptl/Text.h"
 #include "upload/UploadRequest.h"
 
 namespace
 {
 const wchar_t PAGE_URL[] = L"http://127.0.0.1/pages/form.html";
 
-std::string Utf8(const std::wstring& str)
-{
-    std::string strOut(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
-    strOut.pop_back();
-    return strOut;
-}
-
 std::string Narrow(const std::wstring& str, UINT nCodePage)
 {
     if (nCodePage == CP_UTF8)
-        return Utf8(str);
+        return PTL::ToUtf8(str);
     std::string strOut(static_cast<size_t>(WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
     WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
     strOut.pop_back();
@@ -135,7 +128,7 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
     ASSERT_EQ(39u, strBoundary.size()) << request.strHead;
     const std::string strExpected =
         ExpectedBody(strBoundary,
-                     {{"pic1", Utf8(strBig16), "image/x-pl5", strBig}, {"pic2", Utf8(strSmall16), "text/plain", "hello"}},
+                     {{"pic1", PTL::ToUtf8(strBig16), "image/x-pl5", strBig}, {"pic2", PTL::ToUtf8(strSmall16), "text/plain", "hello"}},
                      {{"a", "1"}, {"say \"hi\"", "x,y"}});
     EXPECT_TRUE(strExpected == request.strBody) << "body differs; got " << request.strBody.size() << " bytes, expected "
                                                 << strExpected.size();
@@ -215,7 +208,7 @@ TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
         {
             dlg.Run();
             ASSERT_STREQ("received", OutcomeName(dlg.Outcome())) << "case " << i;
-            std::string strAnswer = Utf8(dlg.szResponse);
+            std::string strAnswer = PTL::ToUtf8(dlg.szResponse);
             // Paths and checksums vary with the machine; compare the rest.
             std::string strNormalised;
             for (size_t nLine = 0, nNext; nLine < strAnswer.size(); nLine = nNext + 1)
@@ -241,7 +234,7 @@ TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
     CRecordingDlg dlg;
     Prepare(dlg, PhpUrl(L"/receive"));
     dlg.Run();
-    const std::string strAnswer = Utf8(dlg.szResponse);
+    const std::string strAnswer = PTL::ToUtf8(dlg.szResponse);
     EXPECT_NE(std::string::npos, strAnswer.find("size=0 md5=d41d8cd98f00b204e9800998ecf8427e")) << strAnswer;
     EXPECT_NE(std::string::npos, strAnswer.find("fields: 0")) << strAnswer;
 }
@@ -377,7 +370,7 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         {
             const CRecordedRequest request = RecordServer::Request(0);
             const std::string strSent = strChange == "grow" ? strContent : std::string();
-            EXPECT_EQ(ExpectedBody(BoundaryOf(request), {{"file1", Utf8(strPath), "text/plain", strSent}}, {}),
+            EXPECT_EQ(ExpectedBody(BoundaryOf(request), {{"file1", PTL::ToUtf8(strPath), "text/plain", strSent}}, {}),
                       request.strBody)
                 << "case " << i;
         }
@@ -400,7 +393,7 @@ TEST_F(UploadWorker, HttpsWithSelfSignedCertificate)
     ASSERT_STREQ("received", OutcomeName(dlg.Outcome()));
     const CRecordedRequest request = RecordServer::Request(0);
     EXPECT_EQ("POST /secure?q=1 HTTP/1.0", request.RequestLine());
-    EXPECT_TRUE(ExpectedBody(BoundaryOf(request), {{"file1", Utf8(strPath), "text/plain", strContent}}, {{"k", "v"}}) ==
+    EXPECT_TRUE(ExpectedBody(BoundaryOf(request), {{"file1", PTL::ToUtf8(strPath), "text/plain", strContent}}, {{"k", "v"}}) ==
                 request.strBody);
 }
 
