@@ -288,21 +288,6 @@ TEST(ScriptArrays, LengthsAndElementsThatThrowLieOrCallBack)
 
 namespace
 {
-HRESULT Put(IDispatch* p, DISPID dispid, const VARIANT& value)
-{
-    CComVariant var(value);
-    DISPID dispidPut = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {&var, &dispidPut, 1, 1};
-    return p->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
-}
-
-HRESULT Get(IDispatch* p, DISPID dispid, CComVariant& var)
-{
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    var.Clear();
-    return p->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &var, nullptr, nullptr);
-}
-
 const DISPID PROPERTIES[] = {3,   4,   5,   6,   101, 102, 103, 104, 105, 106, 107, 108, 109,
                              110, 201, 202, 203, 204, 205, 206, 207, 301, 302, 303};
 const DISPID TEXT_PROPERTIES[] = {4, 104, 105, 108, 201, 202};
@@ -359,22 +344,22 @@ TEST(HostileProperties, WrongTypesHugeTextsAndNuls)
     for (DISPID dispid : PROPERTIES)
         for (size_t i = 0; i < std::size(values); ++i)
         {
-            Put(p, dispid, *values[i]);  // any result, as long as the control stays sound
+            PutProperty(p, dispid, *values[i]);  // any result, as long as the control stays sound
             CComVariant var;
-            EXPECT_EQ(S_OK, Get(p, dispid, var)) << "dispid " << dispid << " value " << i;
+            EXPECT_EQ(S_OK, GetProperty(p, dispid, var)) << "dispid " << dispid << " value " << i;
         }
     // Long texts are kept whole, NULs included; the language keeps two characters.
     for (DISPID dispid : TEXT_PROPERTIES)
     {
-        ASSERT_EQ(S_OK, Put(p, dispid, huge)) << dispid;
+        ASSERT_EQ(S_OK, PutProperty(p, dispid, huge)) << dispid;
         CComVariant var;
-        ASSERT_EQ(S_OK, Get(p, dispid, var));
+        ASSERT_EQ(S_OK, GetProperty(p, dispid, var));
         ASSERT_EQ(VT_BSTR, var.vt);
         EXPECT_TRUE(strHuge == std::wstring(var.bstrVal, SysStringLen(var.bstrVal))) << "dispid " << dispid;
     }
     CComVariant language;
-    ASSERT_EQ(S_OK, Put(p, 3, huge));
-    ASSERT_EQ(S_OK, Get(p, 3, language));
+    ASSERT_EQ(S_OK, PutProperty(p, 3, huge));
+    ASSERT_EQ(S_OK, GetProperty(p, 3, language));
     EXPECT_EQ(2u, SysStringLen(language.bstrVal));
 
     // The same values as PARAMs: each load ends with an answer, and the control stays usable.

@@ -274,14 +274,21 @@ TEST_F(UploadDialog, EscapeWhileSendingAsksNoGoesOnYesCancels)
     }
 }
 
-TEST_F(UploadDialog, UnreachableServerEndsInError)
+TEST_F(UploadDialog, UnreachableServerEndsInErrorWithoutSendingFiles)
 {
     List(L"lost.txt", "nowhere to go");
-    CUploadDlg dlg;
-    Run(dlg, L"http://127.0.0.1:1/receive.php", [] {});  // nobody listens on port 1
-    EXPECT_EQ(EUploadOutcome::Error, dlg.Outcome());
-    EXPECT_TRUE(dlg.szResponse.empty());
-    EXPECT_FALSE(dlg.HasWorker());
+    // Nothing listening, an empty address, one that is no address at all.
+    const std::wstring addresses[] = {L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/receive.php", L"",
+                                      L"no address at all"};
+    for (size_t i = 0; i < std::size(addresses); ++i)
+    {
+        CUploadDlg dlg;
+        Run(dlg, addresses[i], [] {});
+        EXPECT_EQ(EUploadOutcome::Error, dlg.Outcome()) << "case " << i;
+        EXPECT_TRUE(dlg.szResponse.empty()) << "case " << i;
+        EXPECT_FALSE(dlg.HasWorker()) << "case " << i;
+        EXPECT_EQ((std::vector<LONG>{0}), States(dlg)) << "case " << i << ": the file never began";
+    }
 }
 
 TEST_F(UploadDialog, TitleAndListHeightShapeTheDialog)

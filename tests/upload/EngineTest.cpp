@@ -283,7 +283,12 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
             continue;
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread.Get(), TIMEOUT_MS + 3000)) << "case " << i << " " << cases[i].szStage;
         if (cases[i].bUserCancel)
+        {
+            // The user's cancel ends the upload where it stood: no new attempt, the cancel status.
             dlg.JoinWorker();
+            EXPECT_EQ(1, dlg.Count("attempt")) << "case " << i;
+            EXPECT_EQ(511u, dlg.statuses.back()) << "case " << i;
+        }
         EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome())) << "case " << i << " " << cases[i].szStage;
         EXPECT_FALSE(dlg.bRunning) << "case " << i;
         EXPECT_FALSE(bCalledAfter) << "case " << i << " no chunk after the stop";

@@ -48,29 +48,6 @@ std::string BoundaryOf(const CRecordedRequest& request)
     return strType.compare(0, strPrefix.size(), strPrefix) == 0 ? strType.substr(strPrefix.size()) : std::string();
 }
 
-// What a dialog window receives from the worker: its timers and the closing message.
-struct CWindowLog
-{
-    int nWaitTicks = 0;
-    int nRefreshTicksAfterClose = 0;
-    bool bClosed = false;
-};
-CWindowLog* s_pWindowLog = nullptr;
-
-LRESULT CALLBACK LoggingWindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
-{
-    if (nMsg == WM_TIMER && wParam == UPLOAD_TIMER_WAIT)
-        ++s_pWindowLog->nWaitTicks;
-    else if (nMsg == WM_TIMER && wParam == UPLOAD_TIMER_REFRESH && s_pWindowLog->bClosed)
-        ++s_pWindowLog->nRefreshTicksAfterClose;
-    else if (nMsg == WM_CLOSE)
-    {
-        s_pWindowLog->bClosed = true;
-        return 0;
-    }
-    return DefWindowProcW(hWnd, nMsg, wParam, lParam);
-}
-
 class UploadWorker : public testing::Test
 {
 protected:
@@ -316,25 +293,6 @@ TEST_F(UploadWorker, UnauthorizedOnEveryAttemptEndsFailedAfterTwoRuns)
     EXPECT_EQ(2, dlg.Count("status 502"));  // two runs, each opening its own session
 }
 
-TEST_F(UploadWorker, NoServerFailsWithoutSendingFiles)
-{
-    List(L"x.pl5txt", "data");
-    // Nothing listening, an address that could not be resolved (empty), one that is no address.
-    const std::wstring addresses[] = {L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/up", L"",
-                                      L"no address at all"};
-    for (size_t i = 0; i < std::size(addresses); ++i)
-    {
-        CRecordingDlg dlg;
-        Prepare(dlg, addresses[i]);
-        dlg.Run();
-        EXPECT_STREQ("failed", OutcomeName(dlg.Outcome())) << "case " << i;
-        EXPECT_EQ(0, dlg.Count("begin 0")) << "case " << i;
-        ASSERT_FALSE(dlg.statuses.empty()) << "case " << i;
-        EXPECT_EQ(512u, dlg.statuses.back()) << "case " << i;
-        EXPECT_FALSE(dlg.bRunning) << "case " << i;
-    }
-}
-
 TEST_F(UploadWorker, FilesChangedAfterListing)
 {
     const std::string strContent = PatternBytes(150000, 5);
@@ -397,27 +355,6 @@ TEST_F(UploadWorker, HttpsWithSelfSignedCertificate)
                 request.strBody);
 }
 
-TEST_F(UploadWorker, CancelBeforeTheSecondOfThreeFiles)
-{
-    List(L"1.pl5txt", PatternBytes(80000, 7));
-    List(L"2.pl5txt", PatternBytes(80000, 8));
-    List(L"3.pl5txt", PatternBytes(80000, 9));
-    CRecordingDlg dlg;
-    dlg.onCall = [](CRecordingDlg& d, const std::string& strCall) {
-        if (strCall == "begin 1")
-            d.bStopRequested = true;
-    };
-    Prepare(dlg, RecordUrl(L"/cancel"));
-    dlg.Run();
-
-    EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome()));
-    EXPECT_EQ((std::vector<LONG>{UPLOAD_STATE_DONE, UPLOAD_STATE_SENDING, UPLOAD_STATE_WAITING}), dlg.states);
-    EXPECT_EQ(511u, dlg.statuses.back());
-    EXPECT_EQ(2, dlg.Count("progress 51200") + dlg.Count("progress 28800"));  // the first file only
-    EXPECT_EQ(1, dlg.Count("attempt"));
-    EXPECT_EQ(0, dlg.Count("end 1"));
-}
-
 TEST_F(UploadWorker, PauseHoldsTheWorkerBetweenChunks)
 {
     List(L"p.pl5txt", PatternBytes(5 * 51200, 10));
@@ -441,55 +378,6 @@ TEST_F(UploadWorker, PauseHoldsTheWorkerBetweenChunks)
     dlg.JoinWorker();
     EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
     EXPECT_EQ(5, dlg.nProgressCalls.load());
-}
-
-TEST_F(UploadWorker, DialogWindowGetsWaitTimerAndClose)
-{
-    CWindowLog log;
-    s_pWindowLog = &log;
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = LoggingWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"PL5UploadTestWindow";
-    RegisterClassW(&wc);
-    HWND hWnd = CreateWindowW(wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
-    ASSERT_TRUE(hWnd != nullptr);
-
-    RecordServer::Script(R"([{"status":200,"body":"slow","delay":1.6}])");
-    List(L"w.pl5txt", "wait for me");
-    CRecordingDlg dlg;
-    dlg.m_hWnd = hWnd;
-    Prepare(dlg, RecordUrl(L"/slow"));
-    dlg.states.assign(1, UPLOAD_STATE_WAITING);
-    SetTimer(hWnd, UPLOAD_TIMER_REFRESH, 50, nullptr);  // as the dialog does before starting
-    ASSERT_TRUE(dlg.StartWorker());
-    const DWORD nStart = GetTickCount();
-    MSG msg;
-    while (!log.bClosed && GetTickCount() - nStart < 30000)
-    {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-    }
-    dlg.JoinWorker();
-    // Killed timers never tick again.
-    const int nWaitTicks = log.nWaitTicks;
-    const DWORD nAfter = GetTickCount();
-    while (GetTickCount() - nAfter < 700)
-    {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-    }
-    DestroyWindow(hWnd);
-    UnregisterClassW(wc.lpszClassName, wc.hInstance);
-    s_pWindowLog = nullptr;
-
-    EXPECT_TRUE(log.bClosed);
-    EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
-    EXPECT_GE(nWaitTicks, 1);
-    EXPECT_EQ(nWaitTicks, log.nWaitTicks);
-    EXPECT_EQ(0, log.nRefreshTicksAfterClose);
 }
 
 TEST_F(UploadWorker, Utf8AnswerWithAnsiDecoding)
