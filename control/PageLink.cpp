@@ -5,12 +5,13 @@
 #include <shlguid.h>
 
 #include "ptl/ComObject.h"
+#include "ptl/UnknownImpl.h"
 
 namespace
 {
 // The browser's events reach the control only so that the browser keeps talking to it; none of
 // them is acted on, and an event's cancel flag stays false, so navigation is never blocked.
-class CBrowserEventSink : public PTL::CComObjectRoot, public IDispatch
+class CBrowserEventSink : public PTL::CComObjectRoot, public PTL::CNoTypeInfo<IDispatch>
 {
 public:
     static const QITAB* InterfaceTable()
@@ -21,19 +22,6 @@ public:
             {nullptr, 0},
         };
         return qit;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override
-    {
-        if (!pctinfo)
-            return E_POINTER;
-        *pctinfo = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override
-    {
-        if (ppTInfo)
-            *ppTInfo = nullptr;
-        return E_NOTIMPL;
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* pVarResult, EXCEPINFO*, UINT*) override

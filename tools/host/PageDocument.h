@@ -8,6 +8,7 @@
 #include "HtmlStubs.h"
 #include "ptl/ConnectionPoint.h"
 #include "ptl/ComPtr.h"
+#include "ptl/UnknownImpl.h"
 #include "tools/host/PageModel.h"
 
 #include <oleidl.h>
@@ -39,10 +40,9 @@ struct CPageState {
 // A node index that stands for the document element (HTML), the body's parent.
 constexpr int HTML_NODE = -1;
 
-// The reference count and the type-information answers every page object shares: script
-// reaches these objects by name only, so none offers type information.
+// The reference count every page object shares; script reaches them by name only.
 template <class... TInterfaces>
-class CScriptedObject : public TInterfaces... {
+class CScriptedObject : public PTL::CNoTypeInfo<TInterfaces...> {
 public:
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
     STDMETHODIMP_(ULONG) Release() override
@@ -51,19 +51,6 @@ public:
         if (n == 0)
             delete this;
         return n;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* pn) override
-    {
-        if (!pn)
-            return E_POINTER;
-        *pn = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** pp) override
-    {
-        if (pp)
-            *pp = nullptr;
-        return E_NOTIMPL;
     }
 
 protected:
