@@ -44,16 +44,16 @@ struct CSeen
     bool bBoxAppeared = false;
 };
 
-class UploadDialog : public testing::Test
+class UploadDialog : public CServerTest
 {
 protected:
     void SetUp() override
     {
-        if (!ServersAvailable() || !SlowPort())
-            GTEST_SKIP() << "run through tests/servers/with_servers.sh and tests/progress/with_throttle.sh";
+        if (!SlowPort())
+            GTEST_SKIP() << "run through tests/progress/with_throttle.sh";
+        CServerTest::SetUp();
         PL5Lang::SetProgramTitle(L"Pelora");
         ASSERT_TRUE(PL5Lang::LoadLanguage(L"en"));
-        RecordServer::Reset();
     }
 
     void List(const std::wstring& strName, const std::string& strContent)

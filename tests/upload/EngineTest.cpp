@@ -110,16 +110,9 @@ std::vector<std::string> UploadTraceLines()
     return lines;
 }
 
-class UploadEngine : public testing::Test
+class UploadEngine : public CServerTest
 {
 protected:
-    void SetUp() override
-    {
-        if (!ServersAvailable())
-            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
-        RecordServer::Reset();
-    }
-
     void Prepare(CRecordingDlg& dlg, const std::wstring& strAction)
     {
         dlg.szPageUrl = L"http://127.0.0.1/pages/form.html";

@@ -11,22 +11,10 @@
 #include "ptl/InternetUrl.h"
 #include "tests/upload/UploadTestFiles.h"
 #include "ptl/KernelHandle.h"
-
-using PTL::CKernelHandle;
 #include "upload/MultipartBody.h"
 #include "upload/UploadRequest.h"
 
-namespace
-{
-FileEntry Entry(const wchar_t* szPath, const wchar_t* szInputName, ULONG nSize = 0)
-{
-    FileEntry entry = {};
-    CopyField(entry.szFilePath, szPath);
-    CopyField(entry.szInputName, szInputName);
-    entry.nFileSize = nSize;
-    return entry;
-}
-} // namespace
+using PTL::CKernelHandle;
 
 TEST(RequestModel, FieldNamesPerInputName)
 {
@@ -50,7 +38,7 @@ TEST(RequestModel, FieldNamesPerInputName)
     {
         std::vector<FileEntry> entries;
         for (const wchar_t* szInput : cases[i].inputs)
-            entries.push_back(Entry(L"Z:\\nonexistent\\pl5.bin", szInput));
+            entries.push_back(ListedFile(L"Z:\\nonexistent\\pl5.bin", szInput, 0));
         std::vector<UploadPart> parts;
         BuildUploadParts(entries, cases[i].bArray, cases[i].bFixed, parts);
         ASSERT_EQ(cases[i].expected.size(), parts.size()) << "case " << i;
@@ -86,7 +74,7 @@ TEST(RequestModel, LongFieldNamesAreCut)
     }
     // A fixed-size entry cuts its input name at 128 characters already; that name still fits
     // only after the cut to 127.
-    FileEntry entry = Entry(L"x", (str128 + L"more").c_str());
+    FileEntry entry = ListedFile(L"x", (str128 + L"more").c_str(), 0);
     std::vector<UploadPart> parts;
     BuildUploadParts(&entry, 1, false, true, parts);
     EXPECT_EQ(str127, parts[0].szFieldName);

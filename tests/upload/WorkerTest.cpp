@@ -48,14 +48,12 @@ std::string BoundaryOf(const CRecordedRequest& request)
     return strType.compare(0, strPrefix.size(), strPrefix) == 0 ? strType.substr(strPrefix.size()) : std::string();
 }
 
-class UploadWorker : public testing::Test
+class UploadWorker : public CServerTest
 {
 protected:
     void SetUp() override
     {
-        if (!ServersAvailable())
-            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
-        RecordServer::Reset();
+        CServerTest::SetUp();
         m_types.Add(L".pl5txt", L"text/plain");
         m_types.Add(L".pl5img", L"image/x-pl5");
     }
@@ -64,11 +62,7 @@ protected:
     std::wstring List(const std::wstring& strName, const std::string& strContent, const wchar_t* szInput = L"file")
     {
         const std::wstring strPath = m_dir.WriteFile(strName, strContent);
-        FileEntry entry = {};
-        CopyField(entry.szFilePath, strPath.c_str());
-        CopyField(entry.szInputName, szInput);
-        entry.nFileSize = static_cast<ULONG>(strContent.size());
-        m_entries.push_back(entry);
+        m_entries.push_back(ListedFile(strPath, szInput, strContent.size()));
         return strPath;
     }
 
