@@ -2,6 +2,7 @@
 // page's drop zones, the status texts with their page mirrors, and the right-click menu.
 #include "control/PL5Ctrl.h"
 #include "control/ScriptValues.h"
+#include "ptl/ElementRect.h"
 
 using namespace PL5Script;
 
@@ -76,14 +77,14 @@ bool CPL5Ctrl::SetElementText(const std::wstring& strId, const std::wstring& str
 bool CPL5Ctrl::ElementRectById(const std::wstring& strId, RECT& rc)
 {
     const PTL::CComPtr<IHTMLElement> pElement = m_pageLink.ElementById(strId);
-    return pElement && CPageLink::ElementRect(pElement, rc);
+    return pElement && PTL::ElementPageRect(pElement, rc);
 }
 
 bool CPL5Ctrl::ElementRectOf(IDispatch* pObject, RECT& rc)
 {
     PTL::CComPtr<IHTMLElement> pElement;
     return pObject && SUCCEEDED(pObject->QueryInterface(IID_IHTMLElement, reinterpret_cast<void**>(&pElement))) &&
-           CPageLink::ElementRect(pElement, rc);
+           PTL::ElementPageRect(pElement, rc);
 }
 
 bool CPL5Ctrl::PageScroll(POINT& ptScroll)

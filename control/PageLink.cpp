@@ -5,12 +5,13 @@
 #include <shlguid.h>
 
 #include "ptl/ComObject.h"
+#include "ptl/UnknownImpl.h"
 
 namespace
 {
 // The browser's events reach the control only so that the browser keeps talking to it; none of
 // them is acted on, and an event's cancel flag stays false, so navigation is never blocked.
-class CBrowserEventSink : public PTL::CComObjectRoot, public IDispatch
+class CBrowserEventSink : public PTL::CComObjectRoot, public PTL::CNoTypeInfo<IDispatch>
 {
 public:
     static const QITAB* InterfaceTable()
@@ -21,19 +22,6 @@ public:
             {nullptr, 0},
         };
         return qit;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override
-    {
-        if (!pctinfo)
-            return E_POINTER;
-        *pctinfo = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override
-    {
-        if (ppTInfo)
-            *ppTInfo = nullptr;
-        return E_NOTIMPL;
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* pVarResult, EXCEPINFO*, UINT*) override
@@ -262,32 +250,6 @@ std::wstring CPageLink::InnerText(const std::wstring& strId) const
     if (!pElement || FAILED(pElement->get_innerText(&bstrText)))
         return std::wstring();
     return TextOf(bstrText);
-}
-
-bool CPageLink::ElementRect(IHTMLElement* pElement, RECT& rc)
-{
-    if (!pElement)
-        return false;
-    long nWidth = 0, nHeight = 0;
-    if (FAILED(pElement->get_offsetWidth(&nWidth)) || FAILED(pElement->get_offsetHeight(&nHeight)))
-        return false;
-    long nLeft = 0, nTop = 0;
-    // Bounded: a page model whose parent chain loops must not hang the control.
-    PTL::CComPtr<IHTMLElement> pCurrent = pElement;
-    for (int nDepth = 0; pCurrent && nDepth < 1000; ++nDepth)
-    {
-        long nX = 0, nY = 0;
-        pCurrent->get_offsetLeft(&nX);
-        pCurrent->get_offsetTop(&nY);
-        nLeft += nX;
-        nTop += nY;
-        PTL::CComPtr<IHTMLElement> pParent;
-        if (FAILED(pCurrent->get_offsetParent(&pParent)))
-            break;
-        pCurrent = pParent;
-    }
-    SetRect(&rc, nLeft, nTop, nLeft + nWidth, nTop + nHeight);
-    return true;
 }
 
 POINT CPageLink::PageScroll() const

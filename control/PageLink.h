@@ -39,8 +39,6 @@ public:
     PTL::CComPtr<IHTMLElement> ElementById(const std::wstring& strId) const;
     bool SetInnerText(const std::wstring& strId, const std::wstring& strText) const;
     std::wstring InnerText(const std::wstring& strId) const;
-    // The element's rectangle in page coordinates: offsets summed up the offset-parent chain.
-    static bool ElementRect(IHTMLElement* pElement, RECT& rc);
     // The page's scroll offsets: the body's, else the document element's.
     POINT PageScroll() const;
     // Sends the page to an address; false without a document.

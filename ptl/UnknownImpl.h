@@ -70,6 +70,27 @@ private:
     std::atomic<ULONG> m_nRef{1};
 };
 
+// The type-information members of IDispatch for objects reached by name only (script objects,
+// event sinks, sites): they offer no type information.
+template <class... TBases>
+class CNoTypeInfo : public TBases...
+{
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* pn) override
+    {
+        if (!pn)
+            return E_POINTER;
+        *pn = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** pp) override
+    {
+        if (pp)
+            *pp = nullptr;
+        return E_NOTIMPL;
+    }
+};
+
 // Creates an object whose Release deletes it; the returned pointer holds its only reference.
 template <class T, class... TArgs>
 CComPtr<T> MakeComObject(TArgs&&... args)

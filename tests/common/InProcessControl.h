@@ -13,6 +13,22 @@ inline PTL::CComPtr<IPL5Ctrl> NewInProcessControl()
     return p;
 }
 
+// A property read or written by its dispatch id, as a script engine does.
+inline HRESULT GetProperty(IDispatch* p, DISPID dispid, PTL::CComVariant& var, WORD wFlags = DISPATCH_PROPERTYGET)
+{
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    var.Clear();
+    return p->Invoke(dispid, IID_NULL, 0, wFlags, &none, &var, nullptr, nullptr);
+}
+
+inline HRESULT PutProperty(IDispatch* p, DISPID dispid, const VARIANT& value)
+{
+    PTL::CComVariant var(value);
+    DISPID dispidPut = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {&var, &dispidPut, 1, 1};
+    return p->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
+}
+
 inline PTL::CComPtr<IConnectionPoint> EventPoint(IPL5Ctrl* p)
 {
     PTL::CComPtr<IConnectionPointContainer> pContainer;

@@ -23,17 +23,8 @@ CPL5Ctrl* Impl(IPL5Ctrl* p) { return static_cast<CPL5Ctrl*>(p); }
 CComVariant Get(IDispatch* p, DISPID dispid, WORD wFlags = DISPATCH_PROPERTYGET)
 {
     CComVariant var;
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(S_OK, p->Invoke(dispid, IID_NULL, 0, wFlags, &none, &var, nullptr, nullptr)) << "dispid " << dispid;
+    EXPECT_EQ(S_OK, GetProperty(p, dispid, var, wFlags)) << "dispid " << dispid;
     return var;
-}
-
-HRESULT Put(IDispatch* p, DISPID dispid, const VARIANT& value)
-{
-    CComVariant var(value);
-    DISPID dispidPut = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {&var, &dispidPut, 1, 1};
-    return p->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
 }
 
 CComVariant Text(const wchar_t* sz) { return CComVariant(sz); }
@@ -63,7 +54,6 @@ std::wstring Show(const VARIANT& var)
     return copy.bstrVal ? std::wstring(copy.bstrVal) : std::wstring();
 }
 
-std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 } // namespace
 
 TEST(ControlProperties, DefaultsReadThroughDispatch)
@@ -82,7 +72,7 @@ TEST(ControlProperties, DefaultsReadThroughDispatch)
         {207, L"true"},       {301, L"true"},     {302, L"true"},      {303, L"true"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Narrow(c.szExpected), Narrow(Show(Get(p, c.dispid)))) << "dispid " << c.dispid;
+        EXPECT_EQ(c.szExpected, Show(Get(p, c.dispid))) << "dispid " << c.dispid;
 }
 
 TEST(ControlProperties, PutRules)
@@ -131,8 +121,8 @@ TEST(ControlProperties, PutRules)
     {
         CComPtr<IPL5Ctrl> p = NewControl();
         for (const CPut& put : c.puts)
-            EXPECT_EQ(S_OK, Put(p, put.dispid, put.value)) << c.szName;
-        EXPECT_EQ(Narrow(c.szExpected), Narrow(Show(Get(p, c.dispidRead)))) << "case " << i << ": " << c.szName;
+            EXPECT_EQ(S_OK, PutProperty(p, put.dispid, put.value)) << c.szName;
+        EXPECT_EQ(c.szExpected, Show(Get(p, c.dispidRead))) << "case " << i << ": " << c.szName;
         ++i;
     }
 }
@@ -140,11 +130,11 @@ TEST(ControlProperties, PutRules)
 TEST(ControlProperties, ProgramTitleIsProcessWideAndResetByEveryNewControl)
 {
     CComPtr<IPL5Ctrl> pFirst = NewControl();
-    EXPECT_EQ(S_OK, Put(pFirst, 4, Text(L"Shop")));
+    EXPECT_EQ(S_OK, PutProperty(pFirst, 4, Text(L"Shop")));
     CComPtr<IPL5Ctrl> pSecond = NewControl();
-    EXPECT_EQ("Pelora", Narrow(Show(Get(pFirst, 4))));
-    EXPECT_EQ(S_OK, Put(pSecond, 4, Text(L"Mail")));
-    EXPECT_EQ("Mail", Narrow(Show(Get(pFirst, 4))));
+    EXPECT_EQ(L"Pelora", Show(Get(pFirst, 4)));
+    EXPECT_EQ(S_OK, PutProperty(pSecond, 4, Text(L"Mail")));
+    EXPECT_EQ(L"Mail", Show(Get(pFirst, 4)));
 }
 
 TEST(ControlProperties, IdValIsStableAndDiffersBetweenControls)
@@ -159,7 +149,7 @@ TEST(ControlProperties, IdValIsStableAndDiffersBetweenControls)
     EXPECT_NE(nA1, nB);
     EXPECT_LE(nA1, 32767u);
     // IDVAL is read-only for script.
-    EXPECT_NE(S_OK, Put(pA, 999, Number(VT_UI4, 5)));
+    EXPECT_NE(S_OK, PutProperty(pA, 999, Number(VT_UI4, 5)));
 }
 
 TEST(ControlProperties, ChildModeLatchesOnceTheWindowExists)
@@ -167,8 +157,8 @@ TEST(ControlProperties, ChildModeLatchesOnceTheWindowExists)
     // Before the window exists script may set it (the window latch is covered where the window
     // is built); reading back gives the stored value.
     CComPtr<IPL5Ctrl> p = NewControl();
-    EXPECT_EQ(S_OK, Put(p, 5, Number(VT_BOOL, -1)));
-    EXPECT_EQ("true", Narrow(Show(Get(p, 5))));
+    EXPECT_EQ(S_OK, PutProperty(p, 5, Number(VT_BOOL, -1)));
+    EXPECT_EQ(L"true", Show(Get(p, 5)));
 }
 
 TEST(ControlDispatch, MethodCallOnIndexedGetterAnswersAsGet)
@@ -253,14 +243,14 @@ TEST(ControlPersistence, PropertyBagAppliesTagValuesInMapOrderThroughThePuts)
         {L"_cx", L"1234"},
     };
     ASSERT_EQ(S_OK, pBag->Load(&bag, nullptr));
-    EXPECT_EQ("false", Narrow(Show(Get(p, 106))));
-    EXPECT_EQ("false", Narrow(Show(Get(p, 107))));
-    EXPECT_EQ("ordernum", Narrow(Show(Get(p, 108))));
-    EXPECT_EQ("2147483648", Narrow(Show(Get(p, 102))));
-    EXPECT_EQ("en", Narrow(Show(Get(p, 3))));
-    EXPECT_EQ("false", Narrow(Show(Get(p, 204))));
-    EXPECT_EQ("77", Narrow(Show(Get(p, 205))));
-    EXPECT_EQ("4294967295", Narrow(Show(Get(p, 101))));
+    EXPECT_EQ(L"false", Show(Get(p, 106)));
+    EXPECT_EQ(L"false", Show(Get(p, 107)));
+    EXPECT_EQ(L"ordernum", Show(Get(p, 108)));
+    EXPECT_EQ(L"2147483648", Show(Get(p, 102)));
+    EXPECT_EQ(L"en", Show(Get(p, 3)));
+    EXPECT_EQ(L"false", Show(Get(p, 204)));
+    EXPECT_EQ(L"77", Show(Get(p, 205)));
+    EXPECT_EQ(L"4294967295", Show(Get(p, 101)));
 
     const std::vector<std::wstring> expectedOrder = {
         L"_cx", L"_cy", L"Language", L"ProgramTitle", L"ChildMode", L"SilentMode", L"MaxFileCount",
@@ -270,7 +260,7 @@ TEST(ControlPersistence, PropertyBagAppliesTagValuesInMapOrderThroughThePuts)
         L"UseDeleteKey", L"UseContextMenu"};
     ASSERT_EQ(expectedOrder.size(), bag.reads.size());
     for (size_t i = 0; i < expectedOrder.size(); ++i)
-        EXPECT_EQ(Narrow(expectedOrder[i]), Narrow(bag.reads[i])) << "read " << i;
+        EXPECT_EQ(expectedOrder[i], bag.reads[i]) << "read " << i;
 
     // Saving writes every entry with its current value; IDVAL is not among them.
     CTextBag out;
@@ -278,7 +268,7 @@ TEST(ControlPersistence, PropertyBagAppliesTagValuesInMapOrderThroughThePuts)
     ASSERT_EQ(expectedOrder.size(), out.written.size());
     EXPECT_EQ(VT_UI4, out.written[0].second.vt);
     EXPECT_EQ(1234u, out.written[0].second.ulVal);
-    EXPECT_EQ("2147483648", Narrow(Show(out.written[7].second)));
+    EXPECT_EQ(L"2147483648", Show(out.written[7].second));
 }
 
 TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
@@ -294,7 +284,7 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
         {205, Number(VT_I2, -3)},       {201, Text(L"http://x/bg.png")}, {106, Number(VT_BOOL, -1)},
     };
     for (const auto& put : puts)
-        ASSERT_EQ(S_OK, Put(pSource, put.dispid, put.value));
+        ASSERT_EQ(S_OK, PutProperty(pSource, put.dispid, put.value));
 
     CComPtr<IStream> pStream;
     ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pStream));
@@ -315,7 +305,7 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
     pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
     ASSERT_EQ(S_OK, pLoad->Load(pStream));
     for (const auto& put : puts)
-        EXPECT_EQ(Narrow(Show(Get(pSource, put.dispid))), Narrow(Show(Get(pTarget, put.dispid))))
+        EXPECT_EQ(Show(Get(pSource, put.dispid)), Show(Get(pTarget, put.dispid)))
             << "dispid " << put.dispid;
 
     // A cut stream is refused rather than half-applied silently.
@@ -335,7 +325,7 @@ TEST(ControlPersistence, InitNewMarksDirtyAndChangesNothing)
     EXPECT_EQ(S_FALSE, pInit->IsDirty());
     EXPECT_EQ(S_OK, pInit->InitNew());
     EXPECT_EQ(S_OK, pInit->IsDirty());
-    EXPECT_EQ("file", Narrow(Show(Get(p, 105))));
+    EXPECT_EQ(L"file", Show(Get(p, 105)));
     CLSID clsid = {};
     EXPECT_EQ(S_OK, pInit->GetClassID(&clsid));
     EXPECT_TRUE(clsid == CLSID_PL5Ctrl);

@@ -94,6 +94,19 @@ CFakeArray* Array(std::vector<std::wstring> elements)
     return p;
 }
 
+// The array with a number in place of its element n.
+CFakeArray* WithNumberAt(CFakeArray* p, ULONG nAt)
+{
+    p->fnElement = [p, nAt](ULONG n, VARIANT* pv) {
+        if (n == nAt)
+            return Count(pv, 4);
+        pv->vt = VT_BSTR;
+        pv->bstrVal = SysAllocString(p->elements[n].c_str());
+        return S_OK;
+    };
+    return p;
+}
+
 VARIANT Object(IDispatch* p)
 {
     VARIANT var;
@@ -180,6 +193,13 @@ TEST(ScriptArrays, ValuesByReferenceNestedAndFromBothEngines)
 
     VARIANT jsNames = Object(Array({L"a", L"b"})), jsValues = Object(Array({L"1", L"2"}));
     VARIANT jsEmpty = Object(Array({})), jsOne = Object(Array({L"1"}));
+    VARIANT jsMixedNames = Object(WithNumberAt(Array({L"a", L"b", L"c", L"d"}), 3));
+    VARIANT jsMixedValues = Object(WithNumberAt(Array({L"1", L"2", L"3", L"4"}), 1));
+    CFakeArray* pDoubleLength = Array({L"k"});
+    pDoubleLength->fnLength = [](VARIANT* pv) { return pv->vt = VT_R8, pv->dblVal = 1.0, S_OK; };
+    CComVariant nullText;
+    nullText.vt = VT_BSTR;
+    nullText.bstrVal = nullptr;
 
     const CPairs ab12 = {{L"a", L"1"}, {L"b", L"2"}};
     const struct
@@ -194,6 +214,8 @@ TEST(ScriptArrays, ValuesByReferenceNestedAndFromBothEngines)
         {"strings by reference", byrefName, byrefValue, {{L"n", L"v"}}},
         {"a reference to itself", loop, one, {}},
         {"string and number", a, number, {}},
+        {"number and string", number, one, {}},
+        {"a null value is empty", a, nullText, {{L"a", L""}}},
         {"VBScript arrays by reference", RefTo(&vbNames), RefTo(&vbValues), ab12},
         {"VBScript array by direct reference", vbDirectRef, vbStrings, ab12},
         {"VBScript arrays of different lengths", vbNames, vbShort, {}},
@@ -205,9 +227,16 @@ TEST(ScriptArrays, ValuesByReferenceNestedAndFromBothEngines)
         {"empty arrays", jsEmpty, jsEmpty, {}},
         {"arrays of different lengths", jsNames, jsOne, {}},
         {"string and array", a, jsOne, {}},
+        {"array and string", jsNames, one, {}},
+        {"a pair with a number in it is skipped whole", jsMixedNames, jsMixedValues, {{L"a", L"1"}, {L"c", L"3"}}},
+        {"a length given as a double", Object(pDoubleLength), jsOne, {{L"k", L"1"}}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, ReadBoth(c.first, c.second, c.szCase)) << c.szCase;
+    // A null name makes no form field (a filter may go without a description).
+    CFormFields fields;
+    fields.AppendPostData(nullText, one);
+    EXPECT_TRUE(fields.Fields().empty());
 
     SysFreeString(bstrName);
     SysFreeString(bstrValue);
@@ -260,6 +289,17 @@ TEST(ScriptArrays, LengthsAndElementsThatThrowLieOrCallBack)
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, ReadBoth(Object(c.pFirst), Object(c.pSecond), c.szCase)) << c.szCase;
 
+    // A long array is read whole, in order.
+    std::vector<std::wstring> manyNames, manyValues;
+    CPairs many;
+    for (int i = 0; i < 1500; ++i)
+    {
+        manyNames.push_back(std::to_wstring(i));
+        manyValues.push_back(L"v" + std::to_wstring(i));
+        many.emplace_back(manyNames.back(), manyValues.back());
+    }
+    EXPECT_EQ(many, ReadBoth(Object(Array(manyNames)), Object(Array(manyValues)), "1500 elements"));
+
     const DWORD nStart = GetTickCount();
     EXPECT_EQ(CPairs(), ReadBoth(Object(pHuge1), Object(pHuge2), "huge length"));
     EXPECT_LE(pHuge1->nReads, 2 * (PTL::MAX_SCRIPT_ARRAY + 1));
@@ -288,21 +328,6 @@ TEST(ScriptArrays, LengthsAndElementsThatThrowLieOrCallBack)
 
 namespace
 {
-HRESULT Put(IDispatch* p, DISPID dispid, const VARIANT& value)
-{
-    CComVariant var(value);
-    DISPID dispidPut = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {&var, &dispidPut, 1, 1};
-    return p->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
-}
-
-HRESULT Get(IDispatch* p, DISPID dispid, CComVariant& var)
-{
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    var.Clear();
-    return p->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &var, nullptr, nullptr);
-}
-
 const DISPID PROPERTIES[] = {3,   4,   5,   6,   101, 102, 103, 104, 105, 106, 107, 108, 109,
                              110, 201, 202, 203, 204, 205, 206, 207, 301, 302, 303};
 const DISPID TEXT_PROPERTIES[] = {4, 104, 105, 108, 201, 202};
@@ -359,22 +384,22 @@ TEST(HostileProperties, WrongTypesHugeTextsAndNuls)
     for (DISPID dispid : PROPERTIES)
         for (size_t i = 0; i < std::size(values); ++i)
         {
-            Put(p, dispid, *values[i]);  // any result, as long as the control stays sound
+            PutProperty(p, dispid, *values[i]);  // any result, as long as the control stays sound
             CComVariant var;
-            EXPECT_EQ(S_OK, Get(p, dispid, var)) << "dispid " << dispid << " value " << i;
+            EXPECT_EQ(S_OK, GetProperty(p, dispid, var)) << "dispid " << dispid << " value " << i;
         }
     // Long texts are kept whole, NULs included; the language keeps two characters.
     for (DISPID dispid : TEXT_PROPERTIES)
     {
-        ASSERT_EQ(S_OK, Put(p, dispid, huge)) << dispid;
+        ASSERT_EQ(S_OK, PutProperty(p, dispid, huge)) << dispid;
         CComVariant var;
-        ASSERT_EQ(S_OK, Get(p, dispid, var));
+        ASSERT_EQ(S_OK, GetProperty(p, dispid, var));
         ASSERT_EQ(VT_BSTR, var.vt);
         EXPECT_TRUE(strHuge == std::wstring(var.bstrVal, SysStringLen(var.bstrVal))) << "dispid " << dispid;
     }
     CComVariant language;
-    ASSERT_EQ(S_OK, Put(p, 3, huge));
-    ASSERT_EQ(S_OK, Get(p, 3, language));
+    ASSERT_EQ(S_OK, PutProperty(p, 3, huge));
+    ASSERT_EQ(S_OK, GetProperty(p, 3, language));
     EXPECT_EQ(2u, SysStringLen(language.bstrVal));
 
     // The same values as PARAMs: each load ends with an answer, and the control stays usable.

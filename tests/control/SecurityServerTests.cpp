@@ -57,15 +57,9 @@ bool EventFired(const CRecordingSink& sink, DISPID dispid)
 const DISPID EVENT_COMPLETE = 10, EVENT_CANCEL = 11, EVENT_ERROR = 12;
 } // namespace
 
-class ControlSecurity : public testing::Test
+class ControlSecurity : public CServerTest
 {
 protected:
-    void SetUp() override
-    {
-        if (!ServersAvailable())
-            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
-        RecordServer::Reset();
-    }
     // A fresh control with the English pack, its events recorded by pSink when one is given.
     static CComPtr<IPL5Ctrl> EnglishControl(CRecordingSink* pSink = nullptr)
     {

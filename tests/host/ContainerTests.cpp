@@ -2,6 +2,7 @@
 // windows at their boxes, keys, the page model, navigation, the fallback message) and what the
 // host reports when a control outlives its page. Against fake controls that record every call.
 #include "tests/host/PageFixture.h"
+#include "ptl/ElementRect.h"
 #include "ptl/Text.h"
 #include "tests/common/XInput.h"
 #include "tools/host/EventSink.h"
@@ -230,19 +231,11 @@ TEST(Container, ElementsOffsetsAndScrollAsTheControlReadsThem)
         ASSERT_TRUE(pParent) << "case " << i;
         pParent->get_id(&bstrParent);
         EXPECT_EQ(cases[i].pszParent, Text(bstrParent)) << "case " << i;
-        LONG nPageLeft = 0, nPageTop = 0;
-        for (PTL::CComPtr<IHTMLElement> pAt = pElement; pAt;) {
-            LONG nX = 0, nY = 0;
-            pAt->get_offsetLeft(&nX);
-            pAt->get_offsetTop(&nY);
-            nPageLeft += nX;
-            nPageTop += nY;
-            PTL::CComPtr<IHTMLElement> pNext;
-            pAt->get_offsetParent(&pNext);
-            pAt = pNext;
-        }
-        EXPECT_EQ(cases[i].nPageLeft, nPageLeft) << "case " << i;
-        EXPECT_EQ(cases[i].nPageTop, nPageTop) << "case " << i;
+        RECT rcPage = {};
+        ASSERT_TRUE(PTL::ElementPageRect(pElement, rcPage)) << "case " << i;
+        EXPECT_EQ(cases[i].nPageLeft, rcPage.left) << "case " << i;
+        EXPECT_EQ(cases[i].nPageTop, rcPage.top) << "case " << i;
+        EXPECT_EQ(cases[i].nWidth, rcPage.right - rcPage.left) << "case " << i;
     }
 }
 

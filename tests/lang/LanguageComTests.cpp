@@ -7,9 +7,11 @@
 #include "Pelora5_h.h"
 #include "tests/common/DialogWatcher.h"
 #include "ptl/ComPtr.h"
+#include "ptl/Text.h"
 
 using PTL::CComBSTR;
 using PTL::CComPtr;
+using PTL::ToUtf8;
 
 namespace
 {
@@ -52,13 +54,6 @@ std::wstring Language(IPL5Ctrl* p)
     return bstr.Get() ? std::wstring(bstr.Get()) : std::wstring();
 }
 
-std::string Utf8(const std::wstring& s)
-{
-    std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
-    out.pop_back();
-    return out;
-}
 } // namespace
 
 // One test, in order: the process starts without any pack, and that state cannot come back.
@@ -74,34 +69,34 @@ TEST(LanguageThroughCom, TextsFollowThePacksAndTheTitleWaitsForTheNextLoad)
 
     // Without a put or a window, the first text the control needs loads its default pack.
     CSeenDialog box = refusal.Show(p);
-    EXPECT_EQ("알림 - Pelora", Utf8(box.strCaption));
-    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << Utf8(box.MessageText());
+    EXPECT_EQ("알림 - Pelora", ToUtf8(box.strCaption));
+    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << ToUtf8(box.MessageText());
 
     ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"KO")));
     box = refusal.Show(p);
-    EXPECT_EQ("알림 - Pelora", Utf8(box.strCaption));
-    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << Utf8(box.MessageText());
+    EXPECT_EQ("알림 - Pelora", ToUtf8(box.strCaption));
+    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << ToUtf8(box.MessageText());
 
     // A code without a pack is stored; the Korean texts stay.
     ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"jp")));
-    EXPECT_EQ("jp", Utf8(Language(p)));
+    EXPECT_EQ("jp", ToUtf8(Language(p)));
     box = refusal.Show(p);
-    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << Utf8(box.MessageText());
+    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << ToUtf8(box.MessageText());
 
     // The caption keeps the old title until a pack is loaded again.
     ASSERT_EQ(S_OK, p->put_ProgramTitle(CComBSTR(L"Shop")));
     box = refusal.Show(p);
-    EXPECT_EQ("알림 - Pelora", Utf8(box.strCaption));
+    EXPECT_EQ("알림 - Pelora", ToUtf8(box.strCaption));
 
     ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"english")));
-    EXPECT_EQ("en", Utf8(Language(p)));
+    EXPECT_EQ("en", ToUtf8(Language(p)));
     box = refusal.Show(p);
-    EXPECT_EQ("Alert - Shop", Utf8(box.strCaption));
-    EXPECT_EQ(0u, box.MessageText().find(strEnglishStart)) << Utf8(box.MessageText());
+    EXPECT_EQ("Alert - Shop", ToUtf8(box.strCaption));
+    EXPECT_EQ(0u, box.MessageText().find(strEnglishStart)) << ToUtf8(box.MessageText());
 
     // An empty title leaves the bare caption.
     ASSERT_EQ(S_OK, p->put_ProgramTitle(CComBSTR(L"")));
     ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"ko")));
     box = refusal.Show(p);
-    EXPECT_EQ("알림", Utf8(box.strCaption));
+    EXPECT_EQ("알림", ToUtf8(box.strCaption));
 }

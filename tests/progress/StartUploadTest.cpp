@@ -32,14 +32,12 @@ void CALLBACK OnTimer(HWND, UINT, UINT_PTR nId, DWORD)
 }
 } // namespace
 
-class StartUpload : public testing::Test
+class StartUpload : public CServerTest
 {
 protected:
     void SetUp() override
     {
-        if (!ServersAvailable())
-            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
-        RecordServer::Reset();
+        CServerTest::SetUp();
         m_p = NewInProcessControl();
         AdviseSink(m_p, &m_sink);
         SetText(m_p, &IPL5Ctrl::put_Language, L"en");

@@ -14,20 +14,13 @@
 #include "filelist/Format.h"
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "ptl/Text.h"
 #include "tests/progress/DialogDriver.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
 
 namespace
 {
-std::string Utf8(const std::wstring& str)
-{
-    std::string strOut(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
-    strOut.pop_back();
-    return strOut;
-}
-
 int SlowPort()
 {
     const char* sz = getenv("PL5_SLOW_PORT");
@@ -51,16 +44,16 @@ struct CSeen
     bool bBoxAppeared = false;
 };
 
-class UploadDialog : public testing::Test
+class UploadDialog : public CServerTest
 {
 protected:
     void SetUp() override
     {
-        if (!ServersAvailable() || !SlowPort())
-            GTEST_SKIP() << "run through tests/servers/with_servers.sh and tests/progress/with_throttle.sh";
+        if (!SlowPort())
+            GTEST_SKIP() << "run through tests/progress/with_throttle.sh";
+        CServerTest::SetUp();
         PL5Lang::SetProgramTitle(L"Pelora");
         ASSERT_TRUE(PL5Lang::LoadLanguage(L"en"));
-        RecordServer::Reset();
     }
 
     void List(const std::wstring& strName, const std::string& strContent)
@@ -97,7 +90,7 @@ protected:
     std::string Line(size_t i) const
     {
         return "  file" + std::to_string(i + 1) + ": name=\"" +
-               Utf8(PathFindFileNameW(m_files[i].szFilePath)) + "\" full_path=\"[^\"]*\" type=\"[^\"]+\" size=" + std::to_string(m_contents[i].size()) + " md5=[0-9a-f]{32} error=0\n";
+               PTL::ToUtf8(PathFindFileNameW(m_files[i].szFilePath)) + "\" full_path=\"[^\"]*\" type=\"[^\"]+\" size=" + std::to_string(m_contents[i].size()) + " md5=[0-9a-f]{32} error=0\n";
     }
 
     CTempDir m_dir;
@@ -146,12 +139,12 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
                                          L"big.bin", L"10.00MB", L"Upload",
                                          L"c.txt", L"0.00KB", L"Wait"}),
               seen.cells);
-    EXPECT_TRUE(std::regex_match(Utf8(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB"))) << Utf8(strRateDuring);
+    EXPECT_TRUE(std::regex_match(PTL::ToUtf8(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB"))) << PTL::ToUtf8(strRateDuring);
 
     ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
-    EXPECT_TRUE(std::regex_search(Utf8(dlg.szResponse),
+    EXPECT_TRUE(std::regex_search(PTL::ToUtf8(dlg.szResponse),
                                   std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) + "fields: 1\n  note = \"hello\"\n")))
-        << Utf8(dlg.szResponse);
+        << PTL::ToUtf8(dlg.szResponse);
     EXPECT_EQ((std::vector<LONG>{2, 2, 2}), States(dlg));
     const LONGLONG nTotal = 10 + 10 * 1024 * 1024 + 5;
     EXPECT_EQ(nTotal, dlg.Progress().nTotalSent.load());
@@ -266,8 +259,8 @@ TEST_F(UploadDialog, EscapeWhileSendingAsksNoGoesOnYesCancels)
         if (nAnswer == IDNO)
         {
             ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
-            EXPECT_TRUE(std::regex_search(Utf8(dlg.szResponse), std::regex(Line(0) + Line(1) + Line(2))))
-                << Utf8(dlg.szResponse);
+            EXPECT_TRUE(std::regex_search(PTL::ToUtf8(dlg.szResponse), std::regex(Line(0) + Line(1) + Line(2))))
+                << PTL::ToUtf8(dlg.szResponse);
             // The rate's time leaves the question out (had it counted, the elapsed time would be
             // close to the whole run).
             EXPECT_LT(dlg.Progress().dElapsedSec.load(), dWall - QUESTION_MS / 2000.0);
@@ -281,14 +274,21 @@ TEST_F(UploadDialog, EscapeWhileSendingAsksNoGoesOnYesCancels)
     }
 }
 
-TEST_F(UploadDialog, UnreachableServerEndsInError)
+TEST_F(UploadDialog, UnreachableServerEndsInErrorWithoutSendingFiles)
 {
     List(L"lost.txt", "nowhere to go");
-    CUploadDlg dlg;
-    Run(dlg, L"http://127.0.0.1:1/receive.php", [] {});  // nobody listens on port 1
-    EXPECT_EQ(EUploadOutcome::Error, dlg.Outcome());
-    EXPECT_TRUE(dlg.szResponse.empty());
-    EXPECT_FALSE(dlg.HasWorker());
+    // Nothing listening, an empty address, one that is no address at all.
+    const std::wstring addresses[] = {L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/receive.php", L"",
+                                      L"no address at all"};
+    for (size_t i = 0; i < std::size(addresses); ++i)
+    {
+        CUploadDlg dlg;
+        Run(dlg, addresses[i], [] {});
+        EXPECT_EQ(EUploadOutcome::Error, dlg.Outcome()) << "case " << i;
+        EXPECT_TRUE(dlg.szResponse.empty()) << "case " << i;
+        EXPECT_FALSE(dlg.HasWorker()) << "case " << i;
+        EXPECT_EQ((std::vector<LONG>{0}), States(dlg)) << "case " << i << ": the file never began";
+    }
 }
 
 TEST_F(UploadDialog, TitleAndListHeightShapeTheDialog)
@@ -395,7 +395,7 @@ TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
             EXPECT_EQ(WM_UPLOAD_COMPLETE, WaitForReport(hParent, 30000)) << "run " << nRun;
             EXPECT_EQ((std::vector<LONG>{2, 2}), States(dlg)) << "run " << nRun;
             // Every part is named "file" in child mode; PHP keeps the last of equal names.
-            EXPECT_NE(std::string::npos, Utf8(dlg.szResponse).find("  file: name=\"two.bin\"")) << Utf8(dlg.szResponse);
+            EXPECT_NE(std::string::npos, PTL::ToUtf8(dlg.szResponse).find("  file: name=\"two.bin\"")) << PTL::ToUtf8(dlg.szResponse);
         }
 
         // A stop request while the big file goes out (what UploadCancel does).

@@ -110,16 +110,9 @@ std::vector<std::string> UploadTraceLines()
     return lines;
 }
 
-class UploadEngine : public testing::Test
+class UploadEngine : public CServerTest
 {
 protected:
-    void SetUp() override
-    {
-        if (!ServersAvailable())
-            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
-        RecordServer::Reset();
-    }
-
     void Prepare(CRecordingDlg& dlg, const std::wstring& strAction)
     {
         dlg.szPageUrl = L"http://127.0.0.1/pages/form.html";
@@ -283,7 +276,12 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
             continue;
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread.Get(), TIMEOUT_MS + 3000)) << "case " << i << " " << cases[i].szStage;
         if (cases[i].bUserCancel)
+        {
+            // The user's cancel ends the upload where it stood: no new attempt, the cancel status.
             dlg.JoinWorker();
+            EXPECT_EQ(1, dlg.Count("attempt")) << "case " << i;
+            EXPECT_EQ(511u, dlg.statuses.back()) << "case " << i;
+        }
         EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome())) << "case " << i << " " << cases[i].szStage;
         EXPECT_FALSE(dlg.bRunning) << "case " << i;
         EXPECT_FALSE(bCalledAfter) << "case " << i << " no chunk after the stop";

@@ -1,6 +1,5 @@
 // A stand-in for the progress dialog: observes an upload engine, records every call it makes,
-// and lets a test act at a chosen moment (request a stop, pause) as the user would. Given a
-// window, it drives the window's timers and closing message as the dialog does.
+// and lets a test act at a chosen moment (request a stop, pause) as the user would.
 #pragma once
 #include <windows.h>
 
@@ -43,8 +42,6 @@ public:
     void PauseWorker() { engine.Pause(); }
     void ResumeWorker() { engine.Resume(); }
 
-    HWND m_hWnd = nullptr;
-
     // Calls as they came, e.g. "status 502", "begin 0", "progress 51200", "end 0", "attempt".
     std::vector<std::string> calls;
     std::vector<UINT> statuses;
@@ -73,25 +70,9 @@ public:
         State(nIndex) = UPLOAD_STATE_DONE;
         Record("end " + std::to_string(nIndex));
     }
-    void OnWaitBegin() override
-    {
-        Record("wait");
-        if (m_hWnd)
-            SetTimer(m_hWnd, UPLOAD_TIMER_WAIT, 500, nullptr);
-    }
-    void OnWaitEnd() override
-    {
-        if (m_hWnd)
-            KillTimer(m_hWnd, UPLOAD_TIMER_WAIT);
-    }
-    void OnFinished() override
-    {
-        if (m_hWnd && IsWindow(m_hWnd))
-        {
-            KillTimer(m_hWnd, UPLOAD_TIMER_REFRESH);
-            PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
-        }
-    }
+    void OnWaitBegin() override { Record("wait"); }
+    void OnWaitEnd() override {}
+    void OnFinished() override {}
 
     // Runs one upload to its end on the worker thread.
     void Run()

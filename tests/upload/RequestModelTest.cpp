@@ -1,5 +1,6 @@
-// The request model: form field naming, fields appended from script arrays, content types from
-// the registry, the target address, file measuring, and the URL and exception helpers.
+// The request model: form field naming, content types from the registry, the target address,
+// file measuring, and the URL and exception helpers. (Fields appended from script values are
+// read with the file filters in tests/control/HostileInputTests.cpp.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,113 +11,11 @@
 #include "ptl/InternetUrl.h"
 #include "tests/upload/UploadTestFiles.h"
 #include "ptl/KernelHandle.h"
-
-using PTL::CKernelHandle;
 #include "filelist/FileMeasure.h"
 #include "upload/MultipartBody.h"
 #include "upload/UploadRequest.h"
 
-namespace
-{
-// A script array as the page's engine presents it: "length" and elements named "0", "1", ...,
-// all read late-bound by name.
-class CFakeScriptArray : public IDispatch
-{
-public:
-    static constexpr DISPID DISPID_LENGTH = 100000;
-
-    explicit CFakeScriptArray(std::vector<PTL::CComVariant> elements) : m_elements(std::move(elements))
-    {
-        m_length.vt = VT_I4;
-        m_length.lVal = static_cast<LONG>(m_elements.size());
-    }
-    static PTL::CComVariant Text(const wchar_t* sz) { return PTL::CComVariant(sz); }
-    static PTL::CComVariant Number(LONG n)
-    {
-        PTL::CComVariant var;
-        var.vt = VT_I4;
-        var.lVal = n;
-        return var;
-    }
-
-    PTL::CComVariant m_length;
-    bool m_bHasLength = true;
-    int m_nElementReads = 0;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (riid == IID_IUnknown || riid == IID_IDispatch)
-        {
-            *ppv = static_cast<IDispatch*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pn) override
-    {
-        *pn = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override
-    {
-        const std::wstring strName = names[0];
-        if (strName == L"length")
-        {
-            *ids = DISPID_LENGTH;
-            return m_bHasLength ? S_OK : DISP_E_UNKNOWNNAME;
-        }
-        if (strName.empty() || strName.find_first_not_of(L"0123456789") != std::wstring::npos)
-            return DISP_E_UNKNOWNNAME;
-        const size_t n = std::stoul(strName);
-        if (n >= m_elements.size() || std::to_wstring(n) != strName)
-            return DISP_E_UNKNOWNNAME;
-        *ids = static_cast<DISPID>(n);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD wFlags, DISPPARAMS*, VARIANT* pResult,
-                                     EXCEPINFO*, UINT*) override
-    {
-        if (!(wFlags & DISPATCH_PROPERTYGET) || !pResult)
-            return DISP_E_MEMBERNOTFOUND;
-        if (id == DISPID_LENGTH)
-            return VariantCopy(pResult, &m_length);
-        ++m_nElementReads;
-        return VariantCopy(pResult, &m_elements.at(static_cast<size_t>(id)));
-    }
-
-private:
-    std::vector<PTL::CComVariant> m_elements;
-};
-
-VARIANT DispatchVariant(IDispatch* p)
-{
-    VARIANT var;
-    var.vt = VT_DISPATCH;
-    var.pdispVal = p;
-    return var;
-}
-
-std::vector<std::wstring> FieldTexts(const CFormFields& fields)
-{
-    std::vector<std::wstring> texts;
-    for (const PostField& field : fields.Fields())
-        texts.push_back(field.szName + L"=" + field.szValue);
-    return texts;
-}
-
-FileEntry Entry(const wchar_t* szPath, const wchar_t* szInputName, ULONG nSize = 0)
-{
-    FileEntry entry = {};
-    CopyField(entry.szFilePath, szPath);
-    CopyField(entry.szInputName, szInputName);
-    entry.nFileSize = nSize;
-    return entry;
-}
-} // namespace
+using PTL::CKernelHandle;
 
 TEST(RequestModel, FieldNamesPerInputName)
 {
@@ -140,7 +39,7 @@ TEST(RequestModel, FieldNamesPerInputName)
     {
         std::vector<FileEntry> entries;
         for (const wchar_t* szInput : cases[i].inputs)
-            entries.push_back(Entry(L"Z:\\nonexistent\\pl5.bin", szInput));
+            entries.push_back(ListedFile(L"Z:\\nonexistent\\pl5.bin", szInput, 0));
         std::vector<UploadPart> parts;
         BuildUploadParts(entries, cases[i].bArray, cases[i].bFixed, parts);
         ASSERT_EQ(cases[i].expected.size(), parts.size()) << "case " << i;
@@ -176,77 +75,10 @@ TEST(RequestModel, LongFieldNamesAreCut)
     }
     // A fixed-size entry cuts its input name at 128 characters already; that name still fits
     // only after the cut to 127.
-    FileEntry entry = Entry(L"x", (str128 + L"more").c_str());
+    FileEntry entry = ListedFile(L"x", (str128 + L"more").c_str(), 0);
     std::vector<UploadPart> parts;
     BuildUploadParts(&entry, 1, false, true, parts);
     EXPECT_EQ(str127, parts[0].szFieldName);
-}
-
-TEST(RequestModel, AppendPostData)
-{
-    using A = CFakeScriptArray;
-    CFormFields fields;
-
-    // Two strings; a null name is ignored, a null value is empty, a non-string value does nothing.
-    PTL::CComVariant varName(L"a"), varValue(L"1"), varNullName, varNullValue, varNumber = A::Number(7);
-    fields.AppendPostData(varName, varValue);
-    fields.AppendPostData(varName, varValue);
-    varNullName.vt = VT_BSTR;
-    varNullName.bstrVal = nullptr;
-    varNullValue.vt = VT_BSTR;
-    varNullValue.bstrVal = nullptr;
-    fields.AppendPostData(varNullName, varValue);
-    fields.AppendPostData(varName, varNullValue);
-    fields.AppendPostData(varName, varNumber);
-    fields.AppendPostData(varNumber, varValue);
-    EXPECT_EQ((std::vector<std::wstring>{L"a=1", L"a=1", L"a="}), FieldTexts(fields));
-    EXPECT_EQ(MakeFieldPartText(L"a", L"1"), fields.Fields()[0].szPartText);
-
-    // Arrays: pairs in index order; a pair with a non-string side is skipped whole.
-    fields.ClearPostData();
-    EXPECT_TRUE(fields.Fields().empty());
-    A names({A::Text(L"a"), A::Text(L"b"), A::Text(L"c"), A::Number(4)});
-    A values({A::Text(L"1"), A::Number(2), A::Text(L"3"), A::Text(L"4")});
-    fields.AppendPostData(DispatchVariant(&names), DispatchVariant(&values));
-    EXPECT_EQ((std::vector<std::wstring>{L"a=1", L"c=3"}), FieldTexts(fields));
-
-    // Lengths that differ, an empty array, a missing length or a mixed pair append nothing.
-    fields.ClearPostData();
-    A two({A::Text(L"a"), A::Text(L"b")}), one({A::Text(L"1")}), none({});
-    A noLength({A::Text(L"a")});
-    noLength.m_bHasLength = false;
-    fields.AppendPostData(DispatchVariant(&two), DispatchVariant(&one));
-    fields.AppendPostData(DispatchVariant(&none), DispatchVariant(&none));
-    fields.AppendPostData(DispatchVariant(&noLength), DispatchVariant(&one));
-    fields.AppendPostData(DispatchVariant(&one), DispatchVariant(&noLength));
-    fields.AppendPostData(DispatchVariant(&two), varValue);
-    EXPECT_TRUE(fields.Fields().empty());
-
-    // Lengths of different types that compare equal are accepted.
-    A oneName({A::Text(L"k")});
-    oneName.m_length.Clear();
-    oneName.m_length.vt = VT_R8;
-    oneName.m_length.dblVal = 1.0;
-    fields.AppendPostData(DispatchVariant(&oneName), DispatchVariant(&one));
-    EXPECT_EQ((std::vector<std::wstring>{L"k=1"}), FieldTexts(fields));
-}
-
-TEST(RequestModel, AppendPostDataReadsEveryElement)
-{
-    using A = CFakeScriptArray;
-    std::vector<PTL::CComVariant> names, values;
-    for (int i = 0; i < 1500; ++i)
-    {
-        names.push_back(A::Text(std::to_wstring(i).c_str()));
-        values.push_back(A::Text((L"v" + std::to_wstring(i)).c_str()));
-    }
-    A nameArray(names), valueArray(values);
-    CFormFields fields;
-    fields.AppendPostData(DispatchVariant(&nameArray), DispatchVariant(&valueArray));
-    ASSERT_EQ(1500u, fields.Fields().size());
-    EXPECT_EQ(L"999=v999", FieldTexts(fields)[999]);
-    EXPECT_EQ(L"1000=v1000", FieldTexts(fields)[1000]);
-    EXPECT_EQ(L"1499=v1499", FieldTexts(fields).back());
 }
 
 TEST(RequestModel, ContentTypeFromRegistry)

@@ -2,6 +2,7 @@
 // the recording server (plain and TLS) and PHP's built-in server with the receiving script.
 #pragma once
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <string>
 
 int RecordPort();
@@ -36,3 +37,16 @@ void Script(const std::string& strJson);
 int Count();
 CRecordedRequest Request(int nIndex);
 } // namespace RecordServer
+
+// A test against these servers: skipped when the program runs without them; each test begins
+// with nothing recorded and nothing scripted.
+class CServerTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!ServersAvailable())
+            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
+        RecordServer::Reset();
+    }
+};

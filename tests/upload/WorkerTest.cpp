@@ -5,24 +5,17 @@
 #include "tests/upload/RecordingDialog.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
+#include "ptl/Text.h"
 #include "upload/UploadRequest.h"
 
 namespace
 {
 const wchar_t PAGE_URL[] = L"http://127.0.0.1/pages/form.html";
 
-std::string Utf8(const std::wstring& str)
-{
-    std::string strOut(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
-    strOut.pop_back();
-    return strOut;
-}
-
 std::string Narrow(const std::wstring& str, UINT nCodePage)
 {
     if (nCodePage == CP_UTF8)
-        return Utf8(str);
+        return PTL::ToUtf8(str);
     std::string strOut(static_cast<size_t>(WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
     WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
     strOut.pop_back();
@@ -55,37 +48,12 @@ std::string BoundaryOf(const CRecordedRequest& request)
     return strType.compare(0, strPrefix.size(), strPrefix) == 0 ? strType.substr(strPrefix.size()) : std::string();
 }
 
-// What a dialog window receives from the worker: its timers and the closing message.
-struct CWindowLog
-{
-    int nWaitTicks = 0;
-    int nRefreshTicksAfterClose = 0;
-    bool bClosed = false;
-};
-CWindowLog* s_pWindowLog = nullptr;
-
-LRESULT CALLBACK LoggingWindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
-{
-    if (nMsg == WM_TIMER && wParam == UPLOAD_TIMER_WAIT)
-        ++s_pWindowLog->nWaitTicks;
-    else if (nMsg == WM_TIMER && wParam == UPLOAD_TIMER_REFRESH && s_pWindowLog->bClosed)
-        ++s_pWindowLog->nRefreshTicksAfterClose;
-    else if (nMsg == WM_CLOSE)
-    {
-        s_pWindowLog->bClosed = true;
-        return 0;
-    }
-    return DefWindowProcW(hWnd, nMsg, wParam, lParam);
-}
-
-class UploadWorker : public testing::Test
+class UploadWorker : public CServerTest
 {
 protected:
     void SetUp() override
     {
-        if (!ServersAvailable())
-            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
-        RecordServer::Reset();
+        CServerTest::SetUp();
         m_types.Add(L".pl5txt", L"text/plain");
         m_types.Add(L".pl5img", L"image/x-pl5");
     }
@@ -94,11 +62,7 @@ protected:
     std::wstring List(const std::wstring& strName, const std::string& strContent, const wchar_t* szInput = L"file")
     {
         const std::wstring strPath = m_dir.WriteFile(strName, strContent);
-        FileEntry entry = {};
-        CopyField(entry.szFilePath, strPath.c_str());
-        CopyField(entry.szInputName, szInput);
-        entry.nFileSize = static_cast<ULONG>(strContent.size());
-        m_entries.push_back(entry);
+        m_entries.push_back(ListedFile(strPath, szInput, strContent.size()));
         return strPath;
     }
 
@@ -135,7 +99,7 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
     ASSERT_EQ(39u, strBoundary.size()) << request.strHead;
     const std::string strExpected =
         ExpectedBody(strBoundary,
-                     {{"pic1", Utf8(strBig16), "image/x-pl5", strBig}, {"pic2", Utf8(strSmall16), "text/plain", "hello"}},
+                     {{"pic1", PTL::ToUtf8(strBig16), "image/x-pl5", strBig}, {"pic2", PTL::ToUtf8(strSmall16), "text/plain", "hello"}},
                      {{"a", "1"}, {"say \"hi\"", "x,y"}});
     EXPECT_TRUE(strExpected == request.strBody) << "body differs; got " << request.strBody.size() << " bytes, expected "
                                                 << strExpected.size();
@@ -215,7 +179,7 @@ TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
         {
             dlg.Run();
             ASSERT_STREQ("received", OutcomeName(dlg.Outcome())) << "case " << i;
-            std::string strAnswer = Utf8(dlg.szResponse);
+            std::string strAnswer = PTL::ToUtf8(dlg.szResponse);
             // Paths and checksums vary with the machine; compare the rest.
             std::string strNormalised;
             for (size_t nLine = 0, nNext; nLine < strAnswer.size(); nLine = nNext + 1)
@@ -241,7 +205,7 @@ TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
     CRecordingDlg dlg;
     Prepare(dlg, PhpUrl(L"/receive"));
     dlg.Run();
-    const std::string strAnswer = Utf8(dlg.szResponse);
+    const std::string strAnswer = PTL::ToUtf8(dlg.szResponse);
     EXPECT_NE(std::string::npos, strAnswer.find("size=0 md5=d41d8cd98f00b204e9800998ecf8427e")) << strAnswer;
     EXPECT_NE(std::string::npos, strAnswer.find("fields: 0")) << strAnswer;
 }
@@ -323,25 +287,6 @@ TEST_F(UploadWorker, UnauthorizedOnEveryAttemptEndsFailedAfterTwoRuns)
     EXPECT_EQ(2, dlg.Count("status 502"));  // two runs, each opening its own session
 }
 
-TEST_F(UploadWorker, NoServerFailsWithoutSendingFiles)
-{
-    List(L"x.pl5txt", "data");
-    // Nothing listening, an address that could not be resolved (empty), one that is no address.
-    const std::wstring addresses[] = {L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/up", L"",
-                                      L"no address at all"};
-    for (size_t i = 0; i < std::size(addresses); ++i)
-    {
-        CRecordingDlg dlg;
-        Prepare(dlg, addresses[i]);
-        dlg.Run();
-        EXPECT_STREQ("failed", OutcomeName(dlg.Outcome())) << "case " << i;
-        EXPECT_EQ(0, dlg.Count("begin 0")) << "case " << i;
-        ASSERT_FALSE(dlg.statuses.empty()) << "case " << i;
-        EXPECT_EQ(512u, dlg.statuses.back()) << "case " << i;
-        EXPECT_FALSE(dlg.bRunning) << "case " << i;
-    }
-}
-
 TEST_F(UploadWorker, FilesChangedAfterListing)
 {
     const std::string strContent = PatternBytes(150000, 5);
@@ -377,7 +322,7 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         {
             const CRecordedRequest request = RecordServer::Request(0);
             const std::string strSent = strChange == "grow" ? strContent : std::string();
-            EXPECT_EQ(ExpectedBody(BoundaryOf(request), {{"file1", Utf8(strPath), "text/plain", strSent}}, {}),
+            EXPECT_EQ(ExpectedBody(BoundaryOf(request), {{"file1", PTL::ToUtf8(strPath), "text/plain", strSent}}, {}),
                       request.strBody)
                 << "case " << i;
         }
@@ -400,29 +345,8 @@ TEST_F(UploadWorker, HttpsWithSelfSignedCertificate)
     ASSERT_STREQ("received", OutcomeName(dlg.Outcome()));
     const CRecordedRequest request = RecordServer::Request(0);
     EXPECT_EQ("POST /secure?q=1 HTTP/1.0", request.RequestLine());
-    EXPECT_TRUE(ExpectedBody(BoundaryOf(request), {{"file1", Utf8(strPath), "text/plain", strContent}}, {{"k", "v"}}) ==
+    EXPECT_TRUE(ExpectedBody(BoundaryOf(request), {{"file1", PTL::ToUtf8(strPath), "text/plain", strContent}}, {{"k", "v"}}) ==
                 request.strBody);
-}
-
-TEST_F(UploadWorker, CancelBeforeTheSecondOfThreeFiles)
-{
-    List(L"1.pl5txt", PatternBytes(80000, 7));
-    List(L"2.pl5txt", PatternBytes(80000, 8));
-    List(L"3.pl5txt", PatternBytes(80000, 9));
-    CRecordingDlg dlg;
-    dlg.onCall = [](CRecordingDlg& d, const std::string& strCall) {
-        if (strCall == "begin 1")
-            d.bStopRequested = true;
-    };
-    Prepare(dlg, RecordUrl(L"/cancel"));
-    dlg.Run();
-
-    EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome()));
-    EXPECT_EQ((std::vector<LONG>{UPLOAD_STATE_DONE, UPLOAD_STATE_SENDING, UPLOAD_STATE_WAITING}), dlg.states);
-    EXPECT_EQ(511u, dlg.statuses.back());
-    EXPECT_EQ(2, dlg.Count("progress 51200") + dlg.Count("progress 28800"));  // the first file only
-    EXPECT_EQ(1, dlg.Count("attempt"));
-    EXPECT_EQ(0, dlg.Count("end 1"));
 }
 
 TEST_F(UploadWorker, PauseHoldsTheWorkerBetweenChunks)
@@ -448,55 +372,6 @@ TEST_F(UploadWorker, PauseHoldsTheWorkerBetweenChunks)
     dlg.JoinWorker();
     EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
     EXPECT_EQ(5, dlg.nProgressCalls.load());
-}
-
-TEST_F(UploadWorker, DialogWindowGetsWaitTimerAndClose)
-{
-    CWindowLog log;
-    s_pWindowLog = &log;
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = LoggingWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"PL5UploadTestWindow";
-    RegisterClassW(&wc);
-    HWND hWnd = CreateWindowW(wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
-    ASSERT_TRUE(hWnd != nullptr);
-
-    RecordServer::Script(R"([{"status":200,"body":"slow","delay":1.6}])");
-    List(L"w.pl5txt", "wait for me");
-    CRecordingDlg dlg;
-    dlg.m_hWnd = hWnd;
-    Prepare(dlg, RecordUrl(L"/slow"));
-    dlg.states.assign(1, UPLOAD_STATE_WAITING);
-    SetTimer(hWnd, UPLOAD_TIMER_REFRESH, 50, nullptr);  // as the dialog does before starting
-    ASSERT_TRUE(dlg.StartWorker());
-    const DWORD nStart = GetTickCount();
-    MSG msg;
-    while (!log.bClosed && GetTickCount() - nStart < 30000)
-    {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-    }
-    dlg.JoinWorker();
-    // Killed timers never tick again.
-    const int nWaitTicks = log.nWaitTicks;
-    const DWORD nAfter = GetTickCount();
-    while (GetTickCount() - nAfter < 700)
-    {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-    }
-    DestroyWindow(hWnd);
-    UnregisterClassW(wc.lpszClassName, wc.hInstance);
-    s_pWindowLog = nullptr;
-
-    EXPECT_TRUE(log.bClosed);
-    EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
-    EXPECT_GE(nWaitTicks, 1);
-    EXPECT_EQ(nWaitTicks, log.nWaitTicks);
-    EXPECT_EQ(0, log.nRefreshTicksAfterClose);
 }
 
 TEST_F(UploadWorker, Utf8AnswerWithAnsiDecoding)

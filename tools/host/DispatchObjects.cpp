@@ -5,21 +5,6 @@
 
 namespace Host {
 
-STDMETHODIMP CDispatchObject::GetTypeInfoCount(UINT* pnCount)
-{
-    if (!pnCount)
-        return E_POINTER;
-    *pnCount = 0;
-    return S_OK;
-}
-
-STDMETHODIMP CDispatchObject::GetTypeInfo(UINT, LCID, ITypeInfo** ppInfo)
-{
-    if (ppInfo)
-        *ppInfo = nullptr;
-    return E_NOTIMPL;
-}
-
 STDMETHODIMP CDispatchObject::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId)
 {
     if (!rgszNames || !rgDispId)

@@ -17,10 +17,8 @@ namespace Host {
 // IDispatch by name: a derived class lists its members and implements InvokeMember. Names are
 // matched without regard to case. Failures that script should see as an exception are returned
 // through Fail (DISP_E_EXCEPTION with a description).
-class CDispatchObject : public PTL::CUnknownImpl<IDispatch> {
+class CDispatchObject : public PTL::CNoTypeInfo<PTL::CUnknownImpl<IDispatch>> {
 public:
-    STDMETHODIMP GetTypeInfoCount(UINT* pnCount) override;
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppInfo) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                         EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;

@@ -303,21 +303,6 @@ STDMETHODIMP CObjectSite::OnFocus(BOOL fGotFocus)
     return S_OK;
 }
 
-STDMETHODIMP CObjectSite::GetTypeInfoCount(UINT* pn)
-{
-    if (!pn)
-        return E_POINTER;
-    *pn = 0;
-    return S_OK;
-}
-
-STDMETHODIMP CObjectSite::GetTypeInfo(UINT, LCID, ITypeInfo** pp)
-{
-    if (pp)
-        *pp = nullptr;
-    return E_NOTIMPL;
-}
-
 // The ambient properties of a page in a browser that runs it (not a designer).
 STDMETHODIMP CObjectSite::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* pResult, EXCEPINFO*, UINT*)
 {

@@ -63,7 +63,8 @@ struct CSiteContext {
 };
 
 class CObjectSite
-    : public PTL::CUnknownImpl<IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch, IServiceProvider> {
+    : public PTL::CNoTypeInfo<
+          PTL::CUnknownImpl<IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch, IServiceProvider>> {
 public:
     explicit CObjectSite(const CPageObject& element, CSiteContext context = CSiteContext())
         : m_element(element), m_context(std::move(context))
@@ -125,8 +126,6 @@ public:
     STDMETHODIMP OnFocus(BOOL fGotFocus) override;
     STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
     // IDispatch: the ambient properties
-    STDMETHODIMP GetTypeInfoCount(UINT* pn) override;
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** pp) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* pResult, EXCEPINFO*, UINT*) override;
     // IServiceProvider: handed on to the document, as a browser's site does

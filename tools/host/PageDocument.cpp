@@ -178,14 +178,6 @@ STDMETHODIMP CHtmlElement::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CHtmlElement::Release()
-{
-    const ULONG n = --m_nRef;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
 const CPageNode* CHtmlElement::Node() const
 {
     return m_nNode >= 0 && size_t(m_nNode) < m_pState->page.nodes.size() ? &m_pState->page.nodes[size_t(m_nNode)]
@@ -351,21 +343,6 @@ STDMETHODIMP CHtmlElement::get_classid(BSTR* p)
     return AllocText(L"clsid:" + strGuid.substr(1, strGuid.size() - 2), p);
 }
 
-STDMETHODIMP CHtmlElement::GetTypeInfoCount(UINT* pn)
-{
-    if (!pn)
-        return E_POINTER;
-    *pn = 0;
-    return S_OK;
-}
-
-STDMETHODIMP CHtmlElement::GetTypeInfo(UINT, LCID, ITypeInfo** pp)
-{
-    if (pp)
-        *pp = nullptr;
-    return E_NOTIMPL;
-}
-
 // An OBJECT element answers the names the control knows (its methods and properties, and
 // IDVAL) by handing them on, as a browser's object element does.
 STDMETHODIMP CHtmlElement::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT nNames, LCID lcid, DISPID* rgDispId)
@@ -491,14 +468,6 @@ STDMETHODIMP CHtmlDocument::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CHtmlDocument::Release()
-{
-    const ULONG n = --m_nRef;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
 STDMETHODIMP CHtmlDocument::get_body(IHTMLElement** p)
 {
     return HandOut(Element(0), p);
@@ -562,21 +531,6 @@ STDMETHODIMP CHtmlDocument::QueryService(REFGUID guidService, REFIID riid, void*
         m_pState->pBrowser)
         return m_pState->pBrowser->QueryInterface(riid, ppv);
     return E_NOINTERFACE;
-}
-
-STDMETHODIMP CHtmlDocument::GetTypeInfoCount(UINT* pn)
-{
-    if (!pn)
-        return E_POINTER;
-    *pn = 0;
-    return S_OK;
-}
-
-STDMETHODIMP CHtmlDocument::GetTypeInfo(UINT, LCID, ITypeInfo** pp)
-{
-    if (pp)
-        *pp = nullptr;
-    return E_NOTIMPL;
 }
 
 STDMETHODIMP CHtmlDocument::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId)
@@ -645,14 +599,6 @@ STDMETHODIMP CHtmlCollection::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CHtmlCollection::Release()
-{
-    const ULONG n = --m_nRef;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
 STDMETHODIMP CHtmlCollection::get_length(LONG* p)
 {
     if (!p)
@@ -685,21 +631,6 @@ STDMETHODIMP CHtmlCollection::item(VARIANT name, VARIANT index, IDispatch** pdis
             return pElement->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(pdisp));
     }
     return S_OK;
-}
-
-STDMETHODIMP CHtmlCollection::GetTypeInfoCount(UINT* pn)
-{
-    if (!pn)
-        return E_POINTER;
-    *pn = 0;
-    return S_OK;
-}
-
-STDMETHODIMP CHtmlCollection::GetTypeInfo(UINT, LCID, ITypeInfo** pp)
-{
-    if (pp)
-        *pp = nullptr;
-    return E_NOTIMPL;
 }
 
 STDMETHODIMP CHtmlCollection::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId)
@@ -759,29 +690,6 @@ STDMETHODIMP CWebBrowser::QueryInterface(REFIID riid, void** ppv)
         return E_NOINTERFACE;
     AddRef();
     return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CWebBrowser::Release()
-{
-    const ULONG n = --m_nRef;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
-STDMETHODIMP CWebBrowser::GetTypeInfoCount(UINT* pn)
-{
-    if (!pn)
-        return E_POINTER;
-    *pn = 0;
-    return S_OK;
-}
-
-STDMETHODIMP CWebBrowser::GetTypeInfo(UINT, LCID, ITypeInfo** pp)
-{
-    if (pp)
-        *pp = nullptr;
-    return E_NOTIMPL;
 }
 
 void CWebBrowser::Navigate(const std::wstring& strUrl)

@@ -8,6 +8,7 @@
 #include "HtmlStubs.h"
 #include "ptl/ConnectionPoint.h"
 #include "ptl/ComPtr.h"
+#include "ptl/UnknownImpl.h"
 #include "tools/host/PageModel.h"
 
 #include <oleidl.h>
@@ -39,18 +40,34 @@ struct CPageState {
 // A node index that stands for the document element (HTML), the body's parent.
 constexpr int HTML_NODE = -1;
 
+// The reference count every page object shares; script reaches them by name only.
+template <class... TInterfaces>
+class CScriptedObject : public PTL::CNoTypeInfo<TInterfaces...> {
+public:
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const ULONG n = --m_nRef;
+        if (n == 0)
+            delete this;
+        return n;
+    }
+
+protected:
+    virtual ~CScriptedObject() = default;
+
+private:
+    ULONG m_nRef = 1;
+};
+
 class CHtmlDocument;
 
-class CHtmlElement : public CStubIHTMLElement, public CStubIHTMLElement2, public CStubIHTMLObjectElement {
+class CHtmlElement : public CScriptedObject<CStubIHTMLElement, CStubIHTMLElement2, CStubIHTMLObjectElement> {
 public:
     CHtmlElement(std::shared_ptr<CPageState> pState, int nNode, CHtmlDocument* pDocument);
 
     // IUnknown, IDispatch (script access by name)
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
-    STDMETHODIMP_(ULONG) Release() override;
-    STDMETHODIMP GetTypeInfoCount(UINT* pn) override;
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** pp) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                         EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;
@@ -87,11 +104,10 @@ private:
     int m_nNode;
     PTL::CComPtr<IUnknown> m_pDocument;  // keeps the document (and so this element's identity) alive
     CHtmlDocument* m_pDocumentImpl;
-    ULONG m_nRef = 1;
 };
 
-class CHtmlDocument : public CStubIHTMLDocument2, public CStubIHTMLDocument3, public IOleContainer,
-                      public IServiceProvider {
+class CHtmlDocument
+    : public CScriptedObject<CStubIHTMLDocument2, CStubIHTMLDocument3, IOleContainer, IServiceProvider> {
 public:
     explicit CHtmlDocument(std::shared_ptr<CPageState> pState) : m_pState(std::move(pState)) {}
 
@@ -103,10 +119,6 @@ public:
 
     // IUnknown, IDispatch (script access by name)
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
-    STDMETHODIMP_(ULONG) Release() override;
-    STDMETHODIMP GetTypeInfoCount(UINT* pn) override;
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** pp) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                         EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;
@@ -133,19 +145,14 @@ private:
     std::shared_ptr<CPageState> m_pState;
     std::vector<PTL::CComPtr<IHTMLElement>> m_elements;  // per node, made on first use
     PTL::CComPtr<IHTMLElement> m_pHtml;
-    ULONG m_nRef = 1;
 };
 
 // A live-once list of elements (a snapshot: pages do not add elements).
-class CHtmlCollection : public CStubIHTMLElementCollection {
+class CHtmlCollection : public CScriptedObject<CStubIHTMLElementCollection> {
 public:
     explicit CHtmlCollection(std::vector<PTL::CComPtr<IHTMLElement>> elements) : m_elements(std::move(elements)) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
-    STDMETHODIMP_(ULONG) Release() override;
-    STDMETHODIMP GetTypeInfoCount(UINT* pn) override;
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** pp) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                         EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;
@@ -156,11 +163,10 @@ public:
 private:
     ~CHtmlCollection() = default;
     std::vector<PTL::CComPtr<IHTMLElement>> m_elements;
-    ULONG m_nRef = 1;
 };
 
-class CWebBrowser : public CStubIWebBrowser2,
-                    public PTL::IConnectionPointContainerImpl<CWebBrowser, &DIID_DWebBrowserEvents2> {
+class CWebBrowser
+    : public CScriptedObject<CStubIWebBrowser2, PTL::IConnectionPointContainerImpl<CWebBrowser, &DIID_DWebBrowserEvents2>> {
 public:
     CWebBrowser(std::shared_ptr<CPageState> pState, PTL::CComPtr<IDispatch> pDocument, HWND hWnd)
         : m_pState(std::move(pState)), m_pDocument(std::move(pDocument)), m_hWnd(hWnd)
@@ -173,10 +179,6 @@ public:
     void Close() { m_pDocument.Release(); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
-    STDMETHODIMP_(ULONG) Release() override;
-    STDMETHODIMP GetTypeInfoCount(UINT* pn) override;
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** pp) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
     {
@@ -197,7 +199,6 @@ private:
     std::shared_ptr<CPageState> m_pState;
     PTL::CComPtr<IDispatch> m_pDocument;
     HWND m_hWnd;
-    ULONG m_nRef = 1;
 };
 
 // Text of a BSTR (null is empty).
