@@ -206,12 +206,6 @@ TEST(InPlace, ActivationMakesTheWindowAndDeactivationTakesItDown)
     EXPECT_EQ(0u, strPicture.find(L"res://")) << strPicture;
     EXPECT_EQ(strPicture.size() - 6, strPicture.rfind(L"/2/205")) << strPicture;
 
-    // ChildMode is fixed once the window exists.
-    active.pControl->put_ChildMode(VARIANT_TRUE);
-    VARIANT_BOOL vb = VARIANT_TRUE;
-    active.pControl->get_ChildMode(&vb);
-    EXPECT_EQ(VARIANT_FALSE, vb);
-
     const HWND hWnd = active.hWnd;
     PTL::CComPtr<IOleInPlaceObject> pInPlace;
     active.pControl.QueryInterface(&pInPlace);
