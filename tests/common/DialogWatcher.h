@@ -69,3 +69,11 @@ private:
 
     Host::CDialogWatcher m_watcher;
 };
+
+// The system's text for an error as a message box shows it: without the closing line break.
+inline std::wstring SystemErrorText(DWORD dwError)
+{
+    wchar_t sz[1024] = L"";
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError, 0, sz, 1024, nullptr);
+    return std::wstring(sz, wcscspn(sz, L"\r\n"));
+}

@@ -176,20 +176,6 @@ TEST(Registration, UnloadOnlyWithoutLiveObjects)
     CoFreeUnusedLibraries();
 }
 
-namespace
-{
-std::wstring SystemText(DWORD dwError)
-{
-    wchar_t sz[1024] = L"";
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError, 0, sz, _countof(sz),
-                   nullptr);
-    std::wstring s = sz;
-    while (!s.empty() && (s.back() == L'\n' || s.back() == L'\r'))
-        s.pop_back();
-    return s;
-}
-} // namespace
-
 TEST(ExcuteLocalFile, RefusesWhatThePageMayNotOpenAndTellsTheUser)
 {
     CComPtr<IPL5Ctrl> p;
@@ -203,7 +189,7 @@ TEST(ExcuteLocalFile, RefusesWhatThePageMayNotOpenAndTellsTheUser)
         L"ftp://example.invalid/x",
         L"",
     };
-    const std::wstring strDenied = SystemText(ERROR_ACCESS_DENIED);
+    const std::wstring strDenied = SystemErrorText(ERROR_ACCESS_DENIED);
     ASSERT_FALSE(strDenied.empty());
     int i = 0;
     for (const wchar_t* szPath : paths)

@@ -279,9 +279,7 @@ TEST(ExcuteLocalFile, OpensListedFilesOnlyWhenTheUserChoseThem)
         p->OpenFile(nullptr);
     }
     ASSERT_EQ((std::vector<std::wstring>{L"named.pl5none", L"chosen.pl5none"}), Names(p));
-    wchar_t szDenied[512] = L"";
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED, 0, szDenied, 512, nullptr);
-    const std::wstring strDenied = std::wstring(szDenied).substr(0, wcscspn(szDenied, L"\r\n"));
+    const std::wstring strDenied = SystemErrorText(ERROR_ACCESS_DENIED);
     for (const std::wstring& strPath : {strNamed, strChosen, folder.Path() + L"\\CHOSEN.PL5NONE"})
     {
         CDialogWatcher watcher(PressOkInBoxes);
