@@ -13,6 +13,23 @@ inline PTL::CComPtr<IPL5Ctrl> NewInProcessControl()
     return p;
 }
 
+inline void SetText(IPL5Ctrl* p, HRESULT (STDMETHODCALLTYPE IPL5Ctrl::*put)(BSTR), const std::wstring& str)
+{
+    PTL::CComBSTR bstr(str.c_str());
+    ASSERT_EQ(S_OK, (p->*put)(bstr));
+}
+
+// One modal StartUpload to strUrl: its result, "" when there is none (*pbResult tells which).
+inline std::wstring UploadTo(IPL5Ctrl* p, const std::wstring& strUrl, bool* pbResult = nullptr)
+{
+    SetText(p, &IPL5Ctrl::put_Action, strUrl);
+    PTL::CComBSTR result;
+    EXPECT_EQ(S_OK, p->StartUpload(&result));
+    if (pbResult)
+        *pbResult = result.Get() != nullptr;
+    return result.Get() ? std::wstring(result.Get()) : std::wstring();
+}
+
 // A property read or written by its dispatch id, as a script engine does.
 inline HRESULT GetProperty(IDispatch* p, DISPID dispid, PTL::CComVariant& var, WORD wFlags = DISPATCH_PROPERTYGET)
 {

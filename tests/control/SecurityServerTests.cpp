@@ -23,22 +23,6 @@ using PTL::CComPtr;
 
 namespace
 {
-void SetText(IPL5Ctrl* p, HRESULT (STDMETHODCALLTYPE IPL5Ctrl::*put)(BSTR), const std::wstring& str)
-{
-    PTL::CComBSTR bstr(str.c_str());
-    ASSERT_EQ(S_OK, (p->*put)(bstr));
-}
-
-// One modal upload of the control; the result, or none (nullptr).
-std::wstring Upload(IPL5Ctrl* p, const std::wstring& strUrl, bool& bResult)
-{
-    SetText(p, &IPL5Ctrl::put_Action, strUrl);
-    PTL::CComBSTR result;
-    EXPECT_EQ(S_OK, p->StartUpload(&result));
-    bResult = result.Get() != nullptr;
-    return bResult ? std::wstring(result.Get()) : std::wstring();
-}
-
 std::string BoundaryOf(const CRecordedRequest& request)
 {
     const std::string strType = request.Header("Content-Type");
@@ -105,7 +89,7 @@ TEST_F(ControlSecurity, PackSwitchesOnOneThreadWhileAnotherUploads)
                 }
             });
             bool bResult = false;
-            strAnswer = Upload(p, RecordUrl(L"/threads"), bResult);
+            strAnswer = UploadTo(p, RecordUrl(L"/threads"), &bResult);
             bUploading = false;
             reader.join();
             PL5Lang::EndUpload();
@@ -144,8 +128,8 @@ TEST_F(ControlSecurity, TwoUploadsInOneSecondHaveTheirOwnBoundaries)
     CComPtr<IPL5Ctrl> p = EnglishControl();
     bool bResult = false;
     const DWORD nStart = GetTickCount();
-    Upload(p, RecordUrl(L"/first"), bResult);
-    Upload(p, RecordUrl(L"/second"), bResult);
+    UploadTo(p, RecordUrl(L"/first"), &bResult);
+    UploadTo(p, RecordUrl(L"/second"), &bResult);
     ASSERT_EQ(2, RecordServer::Count());
     const std::string strFirst = BoundaryOf(RecordServer::Request(0));
     const std::string strSecond = BoundaryOf(RecordServer::Request(1));
@@ -163,7 +147,7 @@ TEST_F(ControlSecurity, CertificatePolicyAgainstASelfSignedServer)
         CRecordingSink sink;
         CComPtr<IPL5Ctrl> p = EnglishControl(&sink);
         bool bResult = false;
-        const std::wstring strAnswer = Upload(p, RecordTlsUrl(L"/secure"), bResult);
+        const std::wstring strAnswer = UploadTo(p, RecordTlsUrl(L"/secure"), &bResult);
         if (nVerify)
         {
             EXPECT_FALSE(bResult);
@@ -200,7 +184,7 @@ TEST_F(ControlSecurity, HugeEndlessAndNulAnswers)
         CRecordingSink sink;
         CComPtr<IPL5Ctrl> p = EnglishControl(&sink);
         bool bResult = false;
-        const std::wstring strAnswer = Upload(p, RecordUrl(L"/answer"), bResult);
+        const std::wstring strAnswer = UploadTo(p, RecordUrl(L"/answer"), &bResult);
         EXPECT_EQ(cases[i].bComplete, bResult) << "case " << i;
         EXPECT_EQ(cases[i].bComplete, EventFired(sink, EVENT_COMPLETE)) << "case " << i;
         EXPECT_EQ(!cases[i].bComplete, EventFired(sink, EVENT_ERROR)) << "case " << i;
@@ -262,7 +246,7 @@ TEST_F(ControlSecurity, FileNamesAtTheEdges)
         }
     }
     bool bResult = false;
-    Upload(p, RecordUrl(L"/names"), bResult);
+    UploadTo(p, RecordUrl(L"/names"), &bResult);
     EXPECT_TRUE(bResult);
     ASSERT_EQ(1, RecordServer::Count());
     const std::string strBody = RecordServer::Request(0).strBody;

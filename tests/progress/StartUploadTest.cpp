@@ -15,12 +15,6 @@ using PTL::CComPtr;
 
 namespace
 {
-void SetText(IPL5Ctrl* p, HRESULT (STDMETHODCALLTYPE IPL5Ctrl::*put)(BSTR), const std::wstring& str)
-{
-    PTL::CComBSTR bstr(str.c_str());
-    ASSERT_EQ(S_OK, (p->*put)(bstr));
-}
-
 // A StartUpload made by a page timer while the dialog runs.
 IPL5Ctrl* g_pNested = nullptr;
 HRESULT g_hrNested = E_FAIL;
@@ -46,12 +40,7 @@ protected:
     // StartUpload to the recording server's path; the result, or none.
     std::wstring Upload(const std::wstring& strPath, bool* pbResult = nullptr)
     {
-        SetText(m_p, &IPL5Ctrl::put_Action, RecordUrl(strPath));
-        PTL::CComBSTR result;
-        EXPECT_EQ(S_OK, m_p->StartUpload(&result));
-        if (pbResult)
-            *pbResult = result.Get() != nullptr;
-        return result.Get() ? std::wstring(result.Get()) : std::wstring();
+        return UploadTo(m_p, RecordUrl(strPath), pbResult);
     }
 
     CComPtr<IPL5Ctrl> m_p;
