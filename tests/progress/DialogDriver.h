@@ -47,9 +47,6 @@ inline HWND WaitForMessageBox(HWND hOwner, DWORD nMilliseconds)
         nMilliseconds);
 }
 
-// The text of a message box: its static with id 0xFFFF.
-inline std::wstring MessageText(HWND hBox) { return Text(hBox, 0xFFFF); }
-
 inline void PressKey(HWND hDialog, WPARAM nKey) { Host::PressDialogKey(hDialog, nKey); }
 
 inline void PressButton(HWND hBox, int nId) { PostMessageW(GetDlgItem(hBox, nId), BM_CLICK, 0, 0); }

@@ -40,8 +40,7 @@ struct CSeen
     RECT rcDialog = {}, rcList = {}, rcPowered = {};
     bool bPoweredShown = false;
     std::vector<std::wstring> columns, cells;
-    std::wstring strQuestion, strQuestionCaption;
-    bool bBoxAppeared = false;
+    bool bBoxAppeared = false, bAskedAgain = false;
 };
 
 class UploadDialog : public CServerTest
@@ -114,8 +113,6 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
         const HWND hDlg = Driver::WaitForProgressDialog(10000);
         if (!(seen.bFound = hDlg != nullptr))
             return;
-        seen.strCaption = Driver::TextOf(hDlg);
-        seen.bPoweredShown = Driver::IsShown(hDlg, IDC_POWERED_BY);
         for (int i = 0; i < 3; ++i)
             seen.columns.push_back(Driver::ColumnTitle(hDlg, i));
         // While the big file is on its way: the counter, its name, the rows' states.
@@ -131,8 +128,6 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
     });
 
     ASSERT_TRUE(seen.bFound);
-    EXPECT_EQ(L" File Upload - Pelora", seen.strCaption);
-    EXPECT_TRUE(seen.bPoweredShown);
     EXPECT_EQ((std::vector<std::wstring>{L"Name", L"Size", L"Status"}), seen.columns);
     EXPECT_EQ((std::vector<std::wstring>{L"big.bin",                            // current file
                                          L"a.txt", L"0.00KB", L"Done",          // (10 bytes)
@@ -238,8 +233,6 @@ TEST_F(UploadDialog, EscapeWhileSendingAsksNoGoesOnYesCancels)
             const HWND hBox = Driver::WaitForMessageBox(hDlg, 5000);
             if (!(seen.bBoxAppeared = hBox != nullptr))
                 return;
-            seen.strQuestionCaption = Driver::TextOf(hBox);
-            seen.strQuestion = Driver::MessageText(hBox);
             Sleep(nAnswer == IDNO ? QUESTION_MS : 0);
             Driver::PressButton(hBox, nAnswer);
             // More close requests while the worker goes on or stops: the dialog neither asks
@@ -250,12 +243,11 @@ TEST_F(UploadDialog, EscapeWhileSendingAsksNoGoesOnYesCancels)
                 Driver::PressKey(hDlg, VK_ESCAPE);
                 PostMessageW(hDlg, WM_CLOSE, 0, 0);
             }
-            if (Driver::WaitForMessageBox(hDlg, 300))
-                seen.strQuestion += L" (asked again)";
+            seen.bAskedAgain = Driver::WaitForMessageBox(hDlg, 300) != nullptr;
         });
+        // The question's caption, text and buttons are read on the page that stops an upload.
         ASSERT_TRUE(seen.bBoxAppeared) << "answer " << nAnswer;
-        EXPECT_EQ(L"Alert - Pelora", seen.strQuestionCaption);
-        EXPECT_EQ(L"Are you sure to cancel transfer?", seen.strQuestion);
+        EXPECT_FALSE(seen.bAskedAgain) << "answer " << nAnswer;
         if (nAnswer == IDNO)
         {
             ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
