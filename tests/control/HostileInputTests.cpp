@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/FakeScriptArray.h"
 #include "tests/common/InProcessControl.h"
 #include "filelist/FilterList.h"
 #include "ptl/ScriptArray.h"
@@ -22,97 +23,13 @@ using PTL::CComVariant;
 
 namespace
 {
-// A script array as an engine shows it: "length" and elements named "0", "1", ... Any read can
-// be made to fail, lie or call back.
-class CFakeArray : public IDispatch
-{
-public:
-    std::function<HRESULT(VARIANT*)> fnLength;  // none: the object has no "length"
-    std::function<HRESULT(ULONG, VARIANT*)> fnElement;
-    std::vector<std::wstring> elements;  // served when fnElement is not set
-    ULONG nReads = 0;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        *ppv = (riid == IID_IUnknown || riid == IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-        if (!*ppv)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
-    STDMETHODIMP_(ULONG) Release() override { return --m_nRef; }
-    STDMETHODIMP GetTypeInfoCount(UINT* p) override { return *p = 0, S_OK; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* pNames, UINT, LCID, DISPID* pId) override
-    {
-        const std::wstring strName = pNames[0];
-        if (strName == L"length")
-            return fnLength ? (*pId = 1, S_OK) : DISP_E_UNKNOWNNAME;
-        const ULONG nIndex = wcstoul(strName.c_str(), nullptr, 10);
-        if (strName.empty() || strName.find_first_not_of(L"0123456789") != std::wstring::npos ||
-            (!fnElement && nIndex >= elements.size()))
-            return DISP_E_UNKNOWNNAME;
-        *pId = static_cast<DISPID>(100 + nIndex);
-        return S_OK;
-    }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* pResult, EXCEPINFO*, UINT*) override
-    {
-        ++nReads;
-        if (!pResult || (dispid != 1 && dispid < 100))
-            return DISP_E_MEMBERNOTFOUND;  // e.g. the default value, asked for by conversions
-        VariantInit(pResult);
-        if (dispid == 1)
-            return fnLength(pResult);
-        const ULONG nIndex = static_cast<ULONG>(dispid - 100);
-        if (fnElement)
-            return fnElement(nIndex, pResult);
-        pResult->vt = VT_BSTR;
-        pResult->bstrVal = SysAllocString(elements[nIndex].c_str());
-        return S_OK;
-    }
-
-private:
-    ULONG m_nRef = 1;  // owned by the test
-};
-
-HRESULT Count(VARIANT* p, LONG n)
-{
-    p->vt = VT_I4;
-    p->lVal = n;
-    return S_OK;
-}
-
-CFakeArray* Array(std::vector<std::wstring> elements)
-{
-    static std::vector<std::unique_ptr<CFakeArray>> s_arrays;  // live until the program ends
-    s_arrays.emplace_back(new CFakeArray);
-    CFakeArray* p = s_arrays.back().get();
-    const LONG n = static_cast<LONG>(elements.size());
-    p->elements = std::move(elements);
-    p->fnLength = [n](VARIANT* pv) { return Count(pv, n); };
-    return p;
-}
-
 // The array with a number in place of its element n.
 CFakeArray* WithNumberAt(CFakeArray* p, ULONG nAt)
 {
     p->fnElement = [p, nAt](ULONG n, VARIANT* pv) {
-        if (n == nAt)
-            return Count(pv, 4);
-        pv->vt = VT_BSTR;
-        pv->bstrVal = SysAllocString(p->elements[n].c_str());
-        return S_OK;
+        return n == nAt ? Count(pv, 4) : VariantCopy(pv, &p->elements[n]);
     };
     return p;
-}
-
-VARIANT Object(IDispatch* p)
-{
-    VARIANT var;
-    var.vt = VT_DISPATCH;
-    var.pdispVal = p;
-    return var;
 }
 
 VARIANT RefTo(VARIANT* p)

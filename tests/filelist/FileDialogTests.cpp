@@ -1,50 +1,10 @@
 // The file dialogs worked as a user works them: type the folder to go there, type quoted
 // names, press Open or Cancel; and what the dialog offers: filters, the pack's panel, resizing.
+#include "tests/common/FakeScriptArray.h"
 #include "tests/filelist/FileListTestSupport.h"
 
 namespace
 {
-// A script array as an engine hands it over: "length" and elements named "0", "1", ...
-class CScriptArray : public IDispatch
-{
-public:
-    explicit CScriptArray(std::vector<CComVariant> elements) : m_elements(std::move(elements)) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* pn) override { return *pn = 0, S_OK; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* pId) override
-    {
-        for (size_t i = 0; i < m_elements.size(); ++i)
-            if (names[0] == std::to_wstring(i))
-                return *pId = static_cast<DISPID>(i), S_OK;
-        return names[0] == std::wstring(L"length") ? (*pId = -5, S_OK) : DISP_E_UNKNOWNNAME;
-    }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD wFlags, DISPPARAMS*, VARIANT* pResult, EXCEPINFO*, UINT*) override
-    {
-        if (wFlags != DISPATCH_PROPERTYGET)
-            return DISP_E_MEMBERNOTFOUND;
-        if (id == -5)
-            return pResult->vt = VT_I4, pResult->lVal = static_cast<LONG>(m_elements.size()), S_OK;
-        return VariantCopy(pResult, &m_elements.at(static_cast<size_t>(id)));
-    }
-    CComVariant AsArgument()
-    {
-        CComVariant var;
-        var.vt = VT_DISPATCH;
-        var.pdispVal = this;
-        return var;
-    }
-
-private:
-    std::vector<CComVariant> m_elements;
-};
-
 std::vector<CComVariant> Texts(std::vector<const wchar_t*> texts)
 {
     std::vector<CComVariant> vars;
@@ -113,9 +73,8 @@ TEST(OpenFile, OffersThePanelResizingAndThePagesFilters)
     for (const auto& c : cases)
     {
         CComPtr<IPL5Ctrl> p = NewControl(nullptr, c.szLanguage);
-        CScriptArray names(c.names), patterns(c.patterns);
         if (c.bArrays)
-            p->AppendFilter(names.AsArgument(), patterns.AsArgument());
+            p->AppendFilter(Object(ArrayOf(c.names)), Object(ArrayOf(c.patterns)));
         else if (!c.names.empty())
             p->AppendFilter(c.names[0], c.patterns[0]);
         CFileDialogUser user({}, true);
