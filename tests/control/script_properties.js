@@ -44,6 +44,9 @@ try {
     var other = new ActiveXObject("Pelora5.PL5Ctrl");
     check("IDVAL stable", ctl.IDVAL, ctl.IDVAL);
     check("IDVAL differs", true, ctl.IDVAL != other.IDVAL);
+    var bIdValPut = true;
+    try { ctl.IDVAL = 5; } catch (e) { bIdValPut = false; }
+    check("IDVAL read-only", false, bIdValPut);
     check("ProgramTitle reset by a new control", "Pelora", ctl.ProgramTitle);
 } catch (e) {
     failures++;
