@@ -116,11 +116,12 @@ TEST(AddFile, WhatCannotBeReadIsSkippedSilently)
     EXPECT_TRUE(watcher.Seen().empty());
 }
 
-TEST(AddFile, OnlyAnExactTrueFromThePageKeepsAFile)
+TEST(AddFile, AnyBooleanButTrueVetoesAndOtherTypesDoNot)
 {
     CTempFolder folder;
     const std::wstring strPath = folder.File(L"a.txt", 3);
-    for (const auto& c : {std::make_pair(VT_I4, 0L), std::make_pair(VT_BOOL, 1L), std::make_pair(VT_BOOL, 0L)})
+    // (false from a page's handler is the veto page's case.)
+    for (const auto& c : {std::make_pair(VT_I4, 0L), std::make_pair(VT_BOOL, 1L)})
     {
         CRecordingSink sink;
         sink.onCall = Returns(c.first, c.second);
