@@ -378,16 +378,14 @@ TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
             dlg.AppendFile(entry);
         EXPECT_EQ(2u, dlg.UploadParts.size());
 
-        // Two uploads in a row: each starts from "Wait" and zero and ends with its report.
+        // Two uploads in a row: each starts from "Wait" and zero and ends with its report. (What
+        // arrives, and that a second start meanwhile does nothing, the child-mode page reads.)
         for (int nRun = 0; nRun < 2; ++nRun)
         {
             ASSERT_TRUE(dlg.StartChildUpload(L"http://127.0.0.1/page.html", PhpUrl(L"/receive.php"))) << "run " << nRun;
             EXPECT_EQ((std::vector<LONG>{0, 0}), States(dlg)) << "run " << nRun;
-            EXPECT_FALSE(dlg.StartChildUpload(L"", PhpUrl(L"/receive.php"))) << "a second start while one runs";
             EXPECT_EQ(WM_UPLOAD_COMPLETE, WaitForReport(hParent, 30000)) << "run " << nRun;
             EXPECT_EQ((std::vector<LONG>{2, 2}), States(dlg)) << "run " << nRun;
-            // Every part is named "file" in child mode; PHP keeps the last of equal names.
-            EXPECT_NE(std::string::npos, PTL::ToUtf8(dlg.szResponse).find("  file: name=\"two.bin\"")) << PTL::ToUtf8(dlg.szResponse);
         }
 
         // A stop request while the big file goes out (what UploadCancel does).
