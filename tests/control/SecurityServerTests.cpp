@@ -23,13 +23,6 @@ using PTL::CComPtr;
 
 namespace
 {
-std::string BoundaryOf(const CRecordedRequest& request)
-{
-    const std::string strType = request.Header("Content-Type");
-    const size_t n = strType.find("boundary=");
-    return n == std::string::npos ? std::string() : strType.substr(n + 9);
-}
-
 bool EventFired(const CRecordingSink& sink, DISPID dispid)
 {
     for (const CRecordingSink::CCall& call : sink.calls)
@@ -131,8 +124,8 @@ TEST_F(ControlSecurity, TwoUploadsInOneSecondHaveTheirOwnBoundaries)
     UploadTo(p, RecordUrl(L"/first"), &bResult);
     UploadTo(p, RecordUrl(L"/second"), &bResult);
     ASSERT_EQ(2, RecordServer::Count());
-    const std::string strFirst = BoundaryOf(RecordServer::Request(0));
-    const std::string strSecond = BoundaryOf(RecordServer::Request(1));
+    const std::string strFirst = RecordServer::Request(0).Boundary();
+    const std::string strSecond = RecordServer::Request(1).Boundary();
     EXPECT_EQ(39u, strFirst.size());
     EXPECT_NE(strFirst, strSecond) << "uploads " << GetTickCount() - nStart << " ms apart";
 }

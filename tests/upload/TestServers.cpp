@@ -81,6 +81,13 @@ std::string CRecordedRequest::RequestLine() const
     return strHead.substr(0, strHead.find("\r\n"));
 }
 
+std::string CRecordedRequest::Boundary() const
+{
+    const std::string strType = Header("Content-Type");
+    const std::string strPrefix = "multipart/form-data; boundary=";
+    return strType.compare(0, strPrefix.size(), strPrefix) == 0 ? strType.substr(strPrefix.size()) : std::string();
+}
+
 std::string CRecordedRequest::Header(const std::string& strName) const
 {
     size_t nPos = strHead.find("\r\n");

@@ -26,6 +26,8 @@ struct CRecordedRequest
     // The value of the first header of that name (case-insensitive), or "" when there is none.
     std::string Header(const std::string& strName) const;
     bool HasHeader(const std::string& strName) const;
+    // The boundary of a multipart/form-data body, or "" for any other content type.
+    std::string Boundary() const;
 };
 
 namespace RecordServer

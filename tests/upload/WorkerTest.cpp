@@ -41,13 +41,6 @@ std::string ExpectedBody(const std::string& strBoundary, const std::vector<CExpe
     return strBody + "--" + strBoundary + "--\r\n";
 }
 
-std::string BoundaryOf(const CRecordedRequest& request)
-{
-    const std::string strType = request.Header("Content-Type");
-    const std::string strPrefix = "multipart/form-data; boundary=";
-    return strType.compare(0, strPrefix.size(), strPrefix) == 0 ? strType.substr(strPrefix.size()) : std::string();
-}
-
 class UploadWorker : public CServerTest
 {
 protected:
@@ -95,7 +88,7 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
     ASSERT_EQ(1, RecordServer::Count());
     const CRecordedRequest request = RecordServer::Request(0);
     EXPECT_EQ("POST /up/load.php?x=1&y=2 HTTP/1.0", request.RequestLine());
-    const std::string strBoundary = BoundaryOf(request);
+    const std::string strBoundary = request.Boundary();
     ASSERT_EQ(39u, strBoundary.size()) << request.strHead;
     const std::string strExpected =
         ExpectedBody(strBoundary,
@@ -137,7 +130,7 @@ TEST_F(UploadWorker, EmptyRequestIsTheClosingDelimiterOnly)
     dlg.Run();
     EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
     const CRecordedRequest request = RecordServer::Request(0);
-    EXPECT_EQ("--" + BoundaryOf(request) + "--\r\n", request.strBody);
+    EXPECT_EQ("--" + request.Boundary() + "--\r\n", request.strBody);
     EXPECT_EQ("45", request.Header("Content-Length"));
     EXPECT_EQ(0, dlg.Count("begin 0"));
     EXPECT_EQ(0, dlg.nProgressCalls.load());
@@ -325,7 +318,7 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         {
             const CRecordedRequest request = RecordServer::Request(0);
             const std::string strSent = strChange == "grow" ? strContent : std::string();
-            EXPECT_EQ(ExpectedBody(BoundaryOf(request), {{"file1", PTL::ToUtf8(strPath), "text/plain", strSent}}, {}),
+            EXPECT_EQ(ExpectedBody(request.Boundary(), {{"file1", PTL::ToUtf8(strPath), "text/plain", strSent}}, {}),
                       request.strBody)
                 << "case " << i;
         }
@@ -348,7 +341,7 @@ TEST_F(UploadWorker, HttpsWithSelfSignedCertificate)
     ASSERT_STREQ("received", OutcomeName(dlg.Outcome()));
     const CRecordedRequest request = RecordServer::Request(0);
     EXPECT_EQ("POST /secure?q=1 HTTP/1.0", request.RequestLine());
-    EXPECT_TRUE(ExpectedBody(BoundaryOf(request), {{"file1", PTL::ToUtf8(strPath), "text/plain", strContent}}, {{"k", "v"}}) ==
+    EXPECT_TRUE(ExpectedBody(request.Boundary(), {{"file1", PTL::ToUtf8(strPath), "text/plain", strContent}}, {{"k", "v"}}) ==
                 request.strBody);
 }
 
@@ -416,7 +409,7 @@ TEST_F(UploadWorker, KoreanFileNames)
         dlg.Run();
         ASSERT_STREQ("received", OutcomeName(dlg.Outcome())) << "unicode " << bUnicode;
         const CRecordedRequest request = RecordServer::Request(0);
-        EXPECT_TRUE(ExpectedBody(BoundaryOf(request), {{"file1", Narrow(strPath, nCodePage), "text/plain", strContent}},
+        EXPECT_TRUE(ExpectedBody(request.Boundary(), {{"file1", Narrow(strPath, nCodePage), "text/plain", strContent}},
                                  {{"memo", Narrow(strValue, nCodePage)}}) == request.strBody)
             << "unicode " << bUnicode;
         EXPECT_EQ(std::to_string(request.strBody.size()), request.Header("Content-Length"));
