@@ -15,6 +15,7 @@
 #include "progress/LabelFit.h"
 #include "tests/common/DialogWatcher.h"
 #include "tests/common/InProcessControl.h"
+#include "tests/common/ListViewText.h"
 
 namespace
 {
@@ -130,16 +131,6 @@ public:
         return rc;
     }
     int FirstColumnWidth() const { return static_cast<int>(SendMessageW(List(), LVM_GETCOLUMNWIDTH, 0, 0)); }
-    std::wstring ColumnTitle(int n) const
-    {
-        wchar_t sz[64] = L"";
-        LVCOLUMNW column = {};
-        column.mask = LVCF_TEXT;
-        column.pszText = sz;
-        column.cchTextMax = 64;
-        SendMessageW(List(), LVM_GETCOLUMNW, n, reinterpret_cast<LPARAM>(&column));
-        return sz;
-    }
 
     HWND m_hFrame;
     CTestSite site;
@@ -189,7 +180,7 @@ TEST(InPlace, ActivationMakesTheWindowAndDeactivationTakesItDown)
               nStyle & (LVS_OWNERDATA | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS));
     EXPECT_EQ(LVS_REPORT, nStyle & LVS_TYPEMASK);
     // The default language is Korean, loaded at creation.
-    EXPECT_EQ(L"파일 이름", active.ColumnTitle(0));
+    EXPECT_EQ(L"파일 이름", ListColumnTitle(active.List(), 0));
     ASSERT_TRUE(active.StatusBar());
     EXPECT_TRUE(IsWindowVisible(active.StatusBar()));
     // The list sits over the status bar and together they fill the window.

@@ -7,6 +7,7 @@
 
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "tests/common/ListViewText.h"
 
 namespace
 {
@@ -152,12 +153,7 @@ TEST(LangTable, RefreshSetsTheColumnTitlesOfTheActivePack)
         EXPECT_EQ(cases[i].nRefreshes, nRefreshes) << "case " << i;
         const wchar_t* aszExpected[] = {cases[i].szName, cases[i].szSize};
         for (int nColumn = 0; nColumn < 2; ++nColumn)
-        {
-            wchar_t szText[64] = {};
-            LVCOLUMNW column{LVCF_TEXT, 0, 0, szText, 64};
-            SendMessageW(hList, LVM_GETCOLUMNW, nColumn, reinterpret_cast<LPARAM>(&column));
-            EXPECT_EQ(aszExpected[nColumn], std::wstring(szText)) << "case " << i << " column " << nColumn;
-        }
+            EXPECT_EQ(aszExpected[nColumn], ListColumnTitle(hList, nColumn)) << "case " << i << " column " << nColumn;
     }
     // A throwing refresh does not turn the load into a failure.
     EXPECT_TRUE(PL5Lang::LoadLanguage(L"ko", []() { throw 1; }));

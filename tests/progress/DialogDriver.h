@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
+#include "tests/common/ListViewText.h"
 #include "tools/host/DialogWatcher.h"
 
 #include <functional>
@@ -51,31 +52,14 @@ inline void PressKey(HWND hDialog, WPARAM nKey) { Host::PressDialogKey(hDialog, 
 
 inline void PressButton(HWND hBox, int nId) { PostMessageW(GetDlgItem(hBox, nId), BM_CLICK, 0, 0); }
 
-// One cell of the dialog's list as the view shows it.
 inline std::wstring ListCell(HWND hDialog, int nRow, int nColumn)
 {
-    wchar_t sz[512] = L"";
-    LVITEMW item = {};
-    item.iSubItem = nColumn;
-    item.pszText = sz;
-    item.cchTextMax = 512;
-    DWORD_PTR n = 0;
-    SendMessageTimeoutW(GetDlgItem(hDialog, 1201), LVM_GETITEMTEXTW, static_cast<WPARAM>(nRow),
-                        reinterpret_cast<LPARAM>(&item), SMTO_ABORTIFHUNG, 2000, &n);
-    return sz;
+    return ListCellText(GetDlgItem(hDialog, 1201), nRow, nColumn);
 }
 
 inline std::wstring ColumnTitle(HWND hDialog, int nColumn)
 {
-    wchar_t sz[128] = L"";
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT;
-    column.pszText = sz;
-    column.cchTextMax = 128;
-    DWORD_PTR n = 0;
-    SendMessageTimeoutW(GetDlgItem(hDialog, 1201), LVM_GETCOLUMNW, static_cast<WPARAM>(nColumn),
-                        reinterpret_cast<LPARAM>(&column), SMTO_ABORTIFHUNG, 2000, &n);
-    return sz;
+    return ListColumnTitle(GetDlgItem(hDialog, 1201), nColumn);
 }
 
 // Records every distinct text a control shows until fnStop is true (at most 30 s).
