@@ -6,17 +6,27 @@
 
 #include <string>
 
+namespace ListViewTextDetail
+{
+// Sends a text request whose structure points at szText; returns what the view wrote there.
+template <class T, size_t N>
+std::wstring Ask(HWND hList, UINT nMessage, WPARAM wParam, T& request, wchar_t (&szText)[N])
+{
+    request.pszText = szText;
+    request.cchTextMax = static_cast<int>(N);
+    DWORD_PTR nResult = 0;
+    SendMessageTimeoutW(hList, nMessage, wParam, reinterpret_cast<LPARAM>(&request), SMTO_ABORTIFHUNG, 2000,
+                        &nResult);
+    return szText;
+}
+} // namespace ListViewTextDetail
+
 inline std::wstring ListColumnTitle(HWND hList, int nColumn)
 {
     wchar_t sz[128] = L"";
     LVCOLUMNW column = {};
     column.mask = LVCF_TEXT;
-    column.pszText = sz;
-    column.cchTextMax = 128;
-    DWORD_PTR n = 0;
-    SendMessageTimeoutW(hList, LVM_GETCOLUMNW, static_cast<WPARAM>(nColumn), reinterpret_cast<LPARAM>(&column),
-                        SMTO_ABORTIFHUNG, 2000, &n);
-    return sz;
+    return ListViewTextDetail::Ask(hList, LVM_GETCOLUMNW, static_cast<WPARAM>(nColumn), column, sz);
 }
 
 inline std::wstring ListCellText(HWND hList, int nRow, int nColumn)
@@ -24,10 +34,5 @@ inline std::wstring ListCellText(HWND hList, int nRow, int nColumn)
     wchar_t sz[512] = L"";
     LVITEMW item = {};
     item.iSubItem = nColumn;
-    item.pszText = sz;
-    item.cchTextMax = 512;
-    DWORD_PTR n = 0;
-    SendMessageTimeoutW(hList, LVM_GETITEMTEXTW, static_cast<WPARAM>(nRow), reinterpret_cast<LPARAM>(&item),
-                        SMTO_ABORTIFHUNG, 2000, &n);
-    return sz;
+    return ListViewTextDetail::Ask(hList, LVM_GETITEMTEXTW, static_cast<WPARAM>(nRow), item, sz);
 }

@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # Runs a command with the control's policy key written, and removes the key afterwards however
 # the command ends:
-#   with_policy.sh [--user] SITES VERIFY command...
+#   with_policy.sh SITES VERIFY command...
 # SITES: site patterns separated by "|", or "-" for no AllowedSites value; VERIFY: the
-# VerifyCertificates number, or "-" for none. The key goes under HKEY_LOCAL_MACHINE (64-bit view),
-# or with --user under HKEY_CURRENT_USER, where the control must not look.
+# VerifyCertificates number, or "-" for none. The key goes under HKEY_LOCAL_MACHINE (64-bit view).
 set -u
 ROOT='HKLM\SOFTWARE\Policies\Pelora5'
-if [ "${1:-}" = --user ]; then ROOT='HKCU\Software\Policies\Pelora5'; shift; fi
 SITES=$1 VERIFY=$2
 shift 2
 REG=(/usr/lib/wine/wine64 reg)
