@@ -4,8 +4,13 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include "control/PathSafety.h"
 #include "control/ScriptValues.h"
+#include "filelist/LimitMessages.h"
+#include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "ptl/UrlZone.h"
+#include "response/UrlFetch.h"
 
 using namespace PL5Script;
 
@@ -413,6 +418,58 @@ bool CPL5Ctrl::SiteAllowed()
     if (!m_siteLock.InForce() || m_siteLock.Allows(PageUrl()))
         return true;
     OutputDebugStringW(L"Pelora5: refused, the page is not among the allowed sites\n");
+    return false;
+}
+
+bool CPL5Ctrl::ZoneGuarded()
+{
+    const std::wstring& strPage = PageUrl();
+    return !strPage.empty() && !(m_siteLock.InForce() && m_siteLock.Allows(strPage));
+}
+
+bool CPL5Ctrl::ScriptPathAllowed(const std::wstring& strPath)
+{
+    if (IsNetworkOrDevicePath(strPath))
+    {
+        OutputDebugStringW(L"Pelora5: refused, the page named a network or device path\n");
+        return false;
+    }
+    if (!ZoneGuarded())
+        return true;
+    const std::wstring strPage = PageUrl();
+    const LONG nZone = static_cast<LONG>(PTL::UrlZone(strPage));  // -1 when the system cannot tell
+    if (nZone >= URLZONE_LOCAL_MACHINE && nZone <= URLZONE_TRUSTED)
+        return true;
+    if (m_strConsentPage != strPage)
+    {
+        m_strConsentPage = strPage;
+        m_nConsent = EConsent::Unasked;
+    }
+    if (m_nConsent == EConsent::Unasked)
+    {
+        // Asked once per control and page; a call made while the question is open is refused.
+        m_nConsent = EConsent::Asking;
+        EnsureLanguage();
+        const std::wstring strText =
+            FormatPackText(PL5Lang::GetString(IDS_CONSENT_QUESTION).c_str(), HostOfUrl(strPage).c_str(), strPath.c_str());
+        const std::wstring strCaption = PL5Lang::MessageCaption();
+        const int nAnswer =
+            MessageBoxW(MessageOwner(), strText.c_str(), strCaption.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+        m_nConsent = nAnswer == IDYES ? EConsent::Allowed : EConsent::Refused;
+    }
+    if (m_nConsent == EConsent::Allowed)
+        return true;
+    OutputDebugStringW(L"Pelora5: refused, the user did not let this page add files\n");
+    return false;
+}
+
+bool CPL5Ctrl::PageMayReach(const std::wstring& strUrl)
+{
+    if (!ZoneGuarded())
+        return true;
+    if (IsHttpUrl(strUrl) && !PTL::RaisesZone(strUrl, PageUrl()))
+        return true;
+    OutputDebugStringW(L"Pelora5: refused, the page named an address outside http(s) or in a more trusted zone\n");
     return false;
 }
 

@@ -227,6 +227,17 @@ private:
     // The page is allowed by the site lists; a refusal writes one line to the debug output.
     // Methods that list, open or upload files do nothing on a page that is not allowed.
     bool SiteAllowed();
+    // The page has an address and no administrator's site list covers it: its security zone
+    // bounds what it may reach (Action, BkImgURL, the inline fetches) and, outside the trusted
+    // zones, the user is asked before script lists a file. Other pages work as they always did.
+    bool ZoneGuarded();
+    // Whether a path named by script may enter the list: never a network or device path; on a
+    // page outside the Local Machine, Local intranet and Trusted sites zones, only once the user
+    // allowed this page to add files. A refusal writes one line to the debug output.
+    bool ScriptPathAllowed(const std::wstring& strPath);
+    // Whether the page may send or point the control to an address: http or https, in no more
+    // trusted zone than its own.
+    bool PageMayReach(const std::wstring& strUrl);
     // Whether ExcuteLocalFile may hand this path to the shell.
     bool MayExecute(const wchar_t* szPath) const;
     void ShowSystemMessage(DWORD dwError) const;
@@ -308,6 +319,10 @@ private:
     // The machine's policy, read when the control is made, and the site lists it puts in force.
     const CControlPolicy m_policy;
     const CSiteLock m_siteLock;
+    // The user's answer to "may this page add files", for the page address it was given on.
+    enum class EConsent { Unasked, Asking, Allowed, Refused };
+    EConsent m_nConsent = EConsent::Unasked;
+    std::wstring m_strConsentPage;
     ULONG m_nIdVal;
     bool m_bWindowCreated = false;  // latch: set once at window creation, never cleared
     bool m_bLanguageLoaded = false; // this control has loaded (or tried) its pack

@@ -1,5 +1,6 @@
 // The control's file list methods: adding, removing, moving and reading back files.
 #include "control/PL5Ctrl.h"
+#include "control/PathSafety.h"
 #include "control/ScriptValues.h"
 #include "filelist/FileDialog.h"
 #include "filelist/FileMeasure.h"
@@ -215,7 +216,10 @@ STDMETHODIMP CPL5Ctrl::AddFile(BSTR bstrFileName, BSTR bstrInputName)
 {
     if (UploadRunningInChildMode() || !SiteAllowed())
         return S_OK;
-    AddFiles({TextOf(bstrFileName)}, EffectiveInputName(bstrInputName), false);
+    const std::wstring strPath = TextOf(bstrFileName);
+    if (!ScriptPathAllowed(strPath))
+        return S_OK;
+    AddFiles({strPath}, EffectiveInputName(bstrInputName), false);
     return S_OK;
 }
 
@@ -223,7 +227,8 @@ STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR bstrFileName, ULONG nFileSize, BSTR bstr
 {
     if (m_props.bChildMode)
         return S_OK;
-    if (!SiteAllowed())
+    const std::wstring strPath = TextOf(bstrFileName);
+    if (!SiteAllowed() || !ScriptPathAllowed(strPath))
         return S_FALSE;
     const CFileList& list = m_list.List();
     if (m_props.nMaxFileCount != NO_COUNT_LIMIT && list.Count() >= m_props.nMaxFileCount)
@@ -232,7 +237,6 @@ STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR bstrFileName, ULONG nFileSize, BSTR bstr
         return S_FALSE;
     if (static_cast<ULONGLONG>(m_nListedTotal) + nFileSize > m_props.nMaxTotalFileSize)
         return S_FALSE;
-    const std::wstring strPath = TextOf(bstrFileName);
     const std::wstring strId = TextOf(bstrFileID);
     const FileEntry entry = MakeFileEntry(strPath.c_str(), nFileSize, L"", bstrFileID ? strId.c_str() : nullptr);
     m_list.AppendEntry(entry, false);
@@ -374,7 +378,8 @@ bool CPL5Ctrl::MayExecute(const wchar_t* szPath) const
 {
     // A page may only open web addresses and the files the user put into the list; anything
     // else (a program, a UNC path, a document of the page's choosing, a path the page listed
-    // itself) would let any page run code on the user's machine.
+    // itself) would let any page run code on the user's machine. Even among the user's files,
+    // programs, scripts, links and network paths are never opened at a page's request.
     const std::wstring strPath = szPath ? szPath : L"";
     auto startsWith = [&strPath](const wchar_t* szPrefix) {
         const size_t n = wcslen(szPrefix);
@@ -382,7 +387,7 @@ bool CPL5Ctrl::MayExecute(const wchar_t* szPath) const
     };
     if (startsWith(L"http://") || startsWith(L"https://"))
         return true;
-    if (strPath.empty())
+    if (strPath.empty() || IsNetworkOrDevicePath(strPath) || IsDangerousToOpen(strPath))
         return false;
     const CFileList& list = m_list.List();
     for (size_t i = 0; i < list.Count(); ++i)

@@ -49,6 +49,9 @@ bool CPL5Ctrl::DropZoneAt(POINT ptScreen, std::wstring& strInputName)
 
 bool CPL5Ctrl::BeforeDrop(const std::wstring& strPath, const std::wstring& strInputName)
 {
+    // A refused page hears nothing of a drop (a browser may keep a target registered longer).
+    if (!SiteAllowed())
+        return false;
     VARIANT_BOOL vbKeep = VARIANT_TRUE;
     Fire_OnBeforeDrop(strPath.c_str(), strInputName.c_str(), &vbKeep);
     return vbKeep != VARIANT_FALSE;

@@ -70,6 +70,9 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
     {
         const std::wstring strPageUrl = PageUrl();
         const std::wstring strAction = ResolveActionUrl(m_props.strAction.c_str(), strPageUrl.c_str());
+        if (!PageMayReach(strAction))
+            return S_OK;
+        m_uploadDlg.szZoneUrl = ZoneGuarded() ? strPageUrl : std::wstring();
         m_uploadDlg.bUseUnicode = m_props.bUseUnicode;
         m_uploadDlg.bMakeInline = m_props.bMakeInlineResponse;
         m_uploadDlg.bVerifyCertificates = m_policy.bVerifyCertificates;

@@ -112,8 +112,8 @@ LRESULT CPL5Ctrl::OnCreate()
         m_fileHooks.fnRefreshStatus();
     RefreshBackground();
     Layout();
-    // 17: the embedded dialog takes no drops.
-    if (!m_props.bChildMode && m_windowHooks.fnDropTarget)
+    // 17: the embedded dialog takes no drops, nor does a page the site lists refuse.
+    if (!m_props.bChildMode && m_windowHooks.fnDropTarget && SiteAllowed())
     {
         const PTL::CComPtr<IDropTarget> pTarget = m_windowHooks.fnDropTarget();
         if (m_props.bUseDragDrop)
@@ -411,10 +411,17 @@ void CPL5Ctrl::RefreshBackground()
     const std::wstring& strPicture = m_props.strBkImgURL;
     if (m_list.List().Count() == 0 && !strPicture.empty())
     {
+        // The control's own pictures, by the module's address; anything else as the page may reach.
+        const std::wstring strOwn = L"res://" + PTL::CModule::Path() + L"/";
         if (strPicture.compare(0, 6, L"res://") == 0)
-            strUrl = strPicture;
+            strUrl = (!ZoneGuarded() || _wcsnicmp(strPicture.c_str(), strOwn.c_str(), strOwn.size()) == 0)
+                         ? strPicture : std::wstring();
         else
+        {
             strUrl = ResolveActionUrl(strPicture.c_str(), m_strPageUrl.c_str());
+            if (!PageMayReach(strUrl))
+                strUrl.clear();
+        }
         // An address the list's buffer cannot hold is refused rather than cut to another one.
         if (strUrl.size() >= MAX_PICTURE_URL)
             strUrl.clear();

@@ -96,21 +96,31 @@ bool CPageLink::ConnectBrowser(IOleClientSite* pSite)
     if (!pSite)
         return false;
     // The container answers the browser service in a browser; some hosts answer on the site.
+    // The container is also the control's own document: the one whose address counts, which in
+    // a frame is not the document the browser shows.
     PTL::CComPtr<IOleContainer> pContainer;
     PTL::CComPtr<IServiceProvider> pServices;
     if (SUCCEEDED(pSite->GetContainer(&pContainer)) && pContainer)
+    {
+        if (FAILED(pContainer.QueryInterface(&m_pDocument)))
+            m_pDocument.Release();
         pContainer.QueryInterface(&pServices);
+    }
     if (!pServices || FAILED(pServices->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2,
                                                      reinterpret_cast<void**>(&m_pBrowser))) || !m_pBrowser)
     {
         pServices.Release();
-        if (FAILED(pSite->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&pServices))) || !pServices)
-            return false;
-        if (FAILED(pServices->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2,
+        if (FAILED(pSite->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&pServices))) || !pServices ||
+            FAILED(pServices->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2,
                                            reinterpret_cast<void**>(&m_pBrowser))) || !m_pBrowser)
-            return false;
+        {
+            m_pBrowser.Release();
+            return static_cast<bool>(m_pDocument);
+        }
     }
     AdviseBrowserEvents();
+    if (m_pDocument)
+        return true;
     PTL::CComPtr<IDispatch> pDocument;
     if (FAILED(m_pBrowser->get_Document(&pDocument)) || !pDocument)
         return false;

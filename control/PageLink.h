@@ -21,9 +21,10 @@ public:
     CPageLink(const CPageLink&) = delete;
     CPageLink& operator=(const CPageLink&) = delete;
 
-    // Finds the document unless one was found before: the browser through the client site's
-    // container and the site itself (SID_SWebBrowserApp), else, with a window, the parent's
-    // answer to "WM_HTML_GETOBJECT" (at most 1000 ms). The browser's events are advised with a
+    // Finds the document unless one was found before: the client site's container when it is a
+    // document, else the browser's (found through the container and the site itself,
+    // SID_SWebBrowserApp), else, with a window, the parent's answer to "WM_HTML_GETOBJECT" (at
+    // most 1000 ms). The browser is connected to whenever one is found. The browser's events are advised with a
     // sink that acts on none of them. A failed attempt is tried again on the next call.
     bool Connect(IOleClientSite* pSite, HWND hWndControl);
     // Drops the browser-event connection and every reference; the next Connect starts afresh.

@@ -70,6 +70,7 @@ public:
     bool& bUseUnicode = m_engine.State().bUseUnicode;
     bool& bMakeInline = m_engine.State().bMakeInline;
     bool& bVerifyCertificates = m_engine.State().bVerifyCertificates;
+    std::wstring& szZoneUrl = m_engine.State().szZoneUrl;
     const std::atomic<bool>& bRunning = m_engine.State().bRunning;
     std::atomic<bool>& bStopRequested = m_engine.State().bStopRequested;
     const std::wstring& szResponse = m_engine.State().szResponse;

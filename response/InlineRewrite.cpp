@@ -214,9 +214,10 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, co
 }
 
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel,
-                   DWORD nTimeoutMs, bool bVerifyCertificates)
+                   DWORD nTimeoutMs, bool bVerifyCertificates, const std::wstring& strZoneUrl)
 {
     CFetchLimits limits;
+    limits.strZoneUrl = strZoneUrl;
     limits.pCancel = pCancel;
     limits.nTimeoutMs = nTimeoutMs;
     limits.strCredentialOrigin = szActionUrl;

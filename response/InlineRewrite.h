@@ -30,9 +30,10 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl,
 // origin that receives credentials, within a time and size budget for the whole answer. A
 // cancel from another thread ends the fetch under way and makes the rest fail at once; each
 // fetch's connect, send and receive wait at most nTimeoutMs. bVerifyCertificates as for the
-// upload itself (CFetchLimits).
+// upload itself; strZoneUrl, when given, the page no fetch may reach above in zone (CFetchLimits).
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel = nullptr,
-                   DWORD nTimeoutMs = 30000, bool bVerifyCertificates = true);
+                   DWORD nTimeoutMs = 30000, bool bVerifyCertificates = true,
+                   const std::wstring& strZoneUrl = std::wstring());
 
 // An attribute value as taken from a tag (up to the nearer blank or ">", one pair of enclosing
 // quote characters removed) combined with the base address in browser mode. False when

@@ -8,6 +8,7 @@
 
 #include "ptl/InternetHandle.h"
 #include "ptl/InternetUrl.h"
+#include "ptl/UrlZone.h"
 #include "upload/MultipartBody.h"
 
 namespace
@@ -110,6 +111,11 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
     {
         if (!IsHttpUrl(strCurrent))
             return std::wstring();
+        if (!limits.strZoneUrl.empty() && PTL::RaisesZone(strCurrent, limits.strZoneUrl))
+        {
+            OutputDebugStringW(L"Pelora5: an inline fetch to a more trusted zone than the page's was refused\n");
+            return std::wstring();
+        }
         const DWORD nTimeout = RemainingMs(limits);
         if (nTimeout == 0)
             return std::wstring();

@@ -23,6 +23,9 @@ struct CFetchLimits
     // origin's certificate problems are let pass, as they were for the upload to it. Every other
     // origin is always verified.
     bool bVerifyCertificates = true;
+    // The page that asked for the fetch: no hop may go to a more trusted zone than its own (an
+    // internet page's answer naming an intranet server or a local one). Empty: no zone check.
+    std::wstring strZoneUrl;
 };
 
 // The body of a GET of strUrl, decoded from the thread's ANSI code page; each block read ends at

@@ -92,6 +92,7 @@ public:
         m_bUnicode = S.bUseUnicode;
         m_bInline = S.bMakeInline;
         m_bVerify = S.bVerifyCertificates;
+        m_strZoneUrl = S.szZoneUrl;
         m_nConnectMs = S.nConnectTimeoutMs;
         m_nSendMs = S.nSendTimeoutMs;
         m_nReceiveMs = S.nReceiveTimeoutMs;
@@ -198,6 +199,7 @@ private:
     bool m_bUnicode = false;
     bool m_bInline = false;
     bool m_bVerify = false;
+    std::wstring m_strZoneUrl;
     DWORD m_nConnectMs = 0;
     DWORD m_nSendMs = 0;
     DWORD m_nReceiveMs = 0;
@@ -627,7 +629,8 @@ void CUploadRun::ReadResponse()
     if (m_bInline && !S.szResponse.empty())
     {
         m_nStage = EUploadStage::Inline;
-        RewriteInline(S.szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000), m_bVerify);
+        RewriteInline(S.szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000), m_bVerify,
+                      m_strZoneUrl);
         if (m_cancel.IsCancelled())
             throw ECancel();
     }

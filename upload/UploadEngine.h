@@ -82,6 +82,9 @@ struct CUploadState
     // Set by the machine's policy: an HTTPS target must present a valid certificate. Without it
     // certificate problems do not stop the upload (intranet servers with their own certificates).
     bool bVerifyCertificates = false;
+    // The page whose security zone no fetch of the inline rewriting may rise above; empty for a
+    // page without an address or one an administrator's site list covers.
+    std::wstring szZoneUrl;
     DWORD nConnectTimeoutMs = UPLOAD_CONNECT_TIMEOUT_MS;
     DWORD nSendTimeoutMs = UPLOAD_SEND_TIMEOUT_MS;
     DWORD nReceiveTimeoutMs = UPLOAD_RECEIVE_TIMEOUT_MS;
