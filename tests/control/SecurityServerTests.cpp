@@ -208,10 +208,10 @@ TEST_F(ControlSecurity, TagFloodsAreRewrittenInLinearTime)
         size_t nChars;
         ULONGLONG nBoundMs;
     } cases[] = {
-        {"[{\"stream\": 524288, \"pattern\": \"<script \"}]", 524288, 5000},
-        {"[{\"stream\": 524288, \"pattern\": \"<link \"}]", 524288, 5000},
-        {"[{\"body\": \"" + strLateClose + "\"}]", strLateClose.size(), 5000},
-        {"[{\"stream\": 67108864, \"pattern\": \"<script \"}]", 67108864, 60000},
+        {"[{\"stream\": 524288, \"pattern\": \"<script \"}]", 524288, 3000},
+        {"[{\"stream\": 524288, \"pattern\": \"<link \"}]", 524288, 3000},
+        {"[{\"body\": \"" + strLateClose + "\"}]", strLateClose.size(), 3000},
+        {"[{\"stream\": 67108864, \"pattern\": \"<script \"}]", 67108864, 30000},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
