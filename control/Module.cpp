@@ -3,7 +3,7 @@
 #include <comcat.h>
 #include <objsafe.h>
 #include <string>
-#include "control/PL5Ctrl.h"
+#include "control/PL5CtrlObject.h"
 #include "ptl/ClassFactory.h"
 #include "ptl/Registrar.h"
 #include "resources/resource.h"
@@ -93,7 +93,7 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, 
     *ppv = nullptr;
     if (rclsid != CLSID_PL5Ctrl)
         return CLASS_E_CLASSNOTAVAILABLE;
-    return PTL::GetClassFactory<CPL5Ctrl>(riid, ppv);
+    return PTL::GetClassFactory<CPL5CtrlObject>(riid, ppv);
 }
 
 __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow()

@@ -112,7 +112,7 @@ CPL5Ctrl::CPL5Ctrl()
 CPL5Ctrl::~CPL5Ctrl()
 {
     // The window's teardown needs the members: it runs before any of them goes.
-    DestroyControlWindow();
+    DestroyWindowOfFinalRelease();
     if (m_pDropTarget)
     {
         m_pDropTarget->Disconnect();

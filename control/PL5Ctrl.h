@@ -175,6 +175,9 @@ public:
     STDMETHODIMP ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal) override;
     STDMETHODIMP get_IDVAL(ULONG* pVal) override;
 
+    // The object's own IUnknown, for a reference the control takes on itself.
+    IUnknown* ControllingUnknown() { return static_cast<IPL5Ctrl*>(this); }
+
     // ---- site lock (control/PL5Ctrl.cpp) ----
     // Whether the object may be marked safe for scripting and initialisation: the page it is on
     // is allowed by the machine's site lists (always, when no list is in force).

@@ -92,13 +92,19 @@ private:
     HRESULT Fire(DISPID dispid, std::initializer_list<CEventArg> args, VARIANT_BOOL* pvbVeto = nullptr,
                  bool bFirstSinkOnly = false)
     {
+        T* pThis = static_cast<T*>(this);
+        // A handler may release the page's last reference to the control; the connection point,
+        // a member, is walked after each handler, so the control lives until the event is over.
+        // No event fires from the destructor's teardown, where a reference cannot be taken.
+        if (pThis->InFinalRelease())
+            return S_OK;
+        const PTL::CComPtr<IUnknown> pHold(pThis->ControllingUnknown());
         PTL::CComVariant vars[MAX_ARGS];
         const size_t n = args.size();
         size_t i = n;
         for (const CEventArg& arg : args)
             if (!arg.To(vars[--i]))
                 return E_OUTOFMEMORY;
-        return static_cast<T*>(this)->EventPoint().Invoke(dispid, n ? vars : nullptr, static_cast<UINT>(n),
-                                                          bFirstSinkOnly, pvbVeto);
+        return pThis->EventPoint().Invoke(dispid, n ? vars : nullptr, static_cast<UINT>(n), bFirstSinkOnly, pvbVeto);
     }
 };

@@ -290,14 +290,7 @@ STDMETHODIMP CPL5Ctrl::SelectSingleFile(BSTR bstrFilterName, BSTR bstrFilterExt,
 
 STDMETHODIMP CPL5Ctrl::AppendFilter(VARIANT bstrName, VARIANT bstrExt)
 {
-    try
-    {
-        m_filters.AppendFrom(bstrName, bstrExt);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
+    m_filters.AppendFrom(bstrName, bstrExt);
     return S_OK;
 }
 

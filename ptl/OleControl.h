@@ -6,7 +6,10 @@
 //   static constexpr DWORD MISC_STATUS;  the OLEMISC_ flags of the class
 //   BOOL ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&)
 // and may hide OnTranslateAccelerator (the in-place active object's key hook) and OnDraw. T's
-// destructor calls DestroyControlWindow, so that its WM_DESTROY runs while T still exists.
+// destructor calls DestroyWindowOfFinalRelease, so that its WM_DESTROY runs while T still exists.
+//
+// While the window handles a message the object holds a reference to itself: a handler may call
+// the page's script, and the page may let go of the control there.
 //
 // The state machine: loaded (client site set) -> in-place active (window made, site told) ->
 // UI active (focus, frame knows the active object) and back down; InPlaceDeactivate and Close
@@ -82,6 +85,14 @@ public:
         if (m_hWnd && IsWindow(m_hWnd))
             ::DestroyWindow(m_hWnd);
     }
+    // For T's destructor: the object's count is already 0, so the teardown's messages take no
+    // reference (a release would delete the object a second time).
+    void DestroyWindowOfFinalRelease()
+    {
+        m_bFinalRelease = true;
+        DestroyControlWindow();
+    }
+    bool InFinalRelease() const { return m_bFinalRelease; }
 
     // The framework's part of WM_SETFOCUS: focus inside an in-place active control makes it UI
     // active, and the container learns that the control has the focus.
@@ -561,6 +572,9 @@ private:
         if (!pThis)
             return DefWindowProcW(hWnd, uMsg, wParam, lParam);
 
+        CComPtr<IOleObject> pHold;
+        if (!pThis->m_bFinalRelease)
+            pHold = static_cast<IOleObject*>(pThis);
         LRESULT lResult = 0;
         BOOL bHandled = FALSE;
         try
@@ -579,13 +593,17 @@ private:
             SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
             pThis->m_hWnd = nullptr;
         }
-        return bHandled ? lResult : DefWindowProcW(hWnd, uMsg, wParam, lParam);
+        const LRESULT lDone = bHandled ? lResult : DefWindowProcW(hWnd, uMsg, wParam, lParam);
+        // May be the last reference: the object is not touched after this.
+        pHold.Release();
+        return lDone;
     }
 
     HWND m_hWnd = nullptr;
     RECT m_rcPos = {0, 0, 0, 0};
     bool m_bInPlaceActive = false;
     bool m_bUIActive = false;
+    bool m_bFinalRelease = false;
     CComPtr<IOleClientSite> m_pClientSite;
     CComPtr<IOleInPlaceSite> m_pInPlaceSite;
     CComPtr<IOleInPlaceFrame> m_pFrame;

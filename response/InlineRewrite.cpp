@@ -93,20 +93,50 @@ std::wstring FetchAttribute(const std::wstring& strText, size_t k, size_t nKeywo
     return fetch(strUrl);
 }
 
+// The next occurrence of a text at or after a position, remembered while the answer does not
+// change: the scan moves forward, so one search serves every tag up to the occurrence found.
+// Searching afresh from every tag would take time in the square of the answer's length.
+class CNextOccurrence
+{
+public:
+    CNextOccurrence(const std::wstring& strText, const wchar_t* szWhat) : m_strText(strText), m_szWhat(szWhat) {}
+
+    size_t From(size_t p)
+    {
+        if (!m_bKnown || (m_nAt != npos && m_nAt < p))
+            m_nAt = m_strText.find(m_szWhat, p);
+        m_bKnown = true;
+        return m_nAt;
+    }
+    // The answer changed: the next call searches again.
+    void Forget() { m_bKnown = false; }
+
+private:
+    const std::wstring& m_strText;
+    const wchar_t* m_szWhat;
+    size_t m_nAt = npos;
+    bool m_bKnown = false;
+};
+
 // A tag found at p is one whose opening tag (up to g, its first ">") holds the keyword at k.
 // Inserted text always follows a ">", so such a tag never reaches into fetched text.
-void InlineScripts(CAnswerText& answer, const std::wstring& strBase, const UrlTextFetcher& fetch)
+void InlineScripts(CAnswerText& answer, const std::wstring& strBase, const UrlTextFetcher& fetch,
+                   const RewriteGoOn& goOn)
 {
     const std::wstring& strText = answer.Text();
-    for (size_t p = answer.Find(L"<script ", 0); p != npos;)
+    CNextOccurrence close(strText, L"</script>"), src(strText, L"src="), end(strText, L">");
+    for (size_t p = answer.Find(L"<script ", 0); p != npos && (!goOn || goOn());)
     {
         size_t nNext = p + 1;
-        const size_t c = strText.find(L"</script>", p);
-        const size_t s = strText.find(L"src=", p);
-        const size_t g = strText.find(L'>', p);
+        const size_t c = close.From(p);
+        const size_t s = src.From(p);
+        // Without a later "</script>" or "src=" no tag from here on can have a source.
+        if (c == npos || s == npos)
+            break;
+        const size_t g = end.From(p);
         // Only a src attribute of the opening tag counts: one found in the script's code would
         // yield an address made of code and an erase that cuts into the script.
-        if (s != npos && c != npos && p < s && s < c && s < g)
+        if (p < s && s < c && s < g)
         {
             const size_t nEnd = ValueEnd(strText, s);
             const std::wstring strCode = FetchAttribute(strText, s, 4, nEnd, strBase, fetch);
@@ -116,22 +146,30 @@ void InlineScripts(CAnswerText& answer, const std::wstring& strBase, const UrlTe
                 answer.MarkInserted(g + 7, strCode.size());
                 answer.Replace(s, nEnd - s, std::wstring());
                 nNext = g + 7 + strCode.size() - (nEnd - s);
+                close.Forget();
+                src.Forget();
+                end.Forget();
             }
         }
         p = answer.Find(L"<script ", nNext);
     }
 }
 
-void InlineStyleSheets(CAnswerText& answer, const std::wstring& strBase, const UrlTextFetcher& fetch)
+void InlineStyleSheets(CAnswerText& answer, const std::wstring& strBase, const UrlTextFetcher& fetch,
+                       const RewriteGoOn& goOn)
 {
     static const wchar_t szStyle[] = L"<style type=\"text/css\">\n";
     const std::wstring& strText = answer.Text();
-    for (size_t p = answer.Find(L"<link ", 0); p != npos;)
+    CNextOccurrence end(strText, L">"), href(strText, L"href=");
+    for (size_t p = answer.Find(L"<link ", 0); p != npos && (!goOn || goOn());)
     {
         size_t nNext = p + 1;
-        const size_t g = strText.find(L'>', p);
-        const size_t h = strText.find(L"href=", p);
-        if (h != npos && g != npos && p < h && h < g)
+        const size_t g = end.From(p);
+        const size_t h = href.From(p);
+        // Without a later ">" or "href=" no tag from here on can name a style sheet.
+        if (g == npos || h == npos)
+            break;
+        if (p < h && h < g)
         {
             const std::wstring strSheet = FetchAttribute(strText, h, 5, ValueEnd(strText, h), strBase, fetch);
             if (!strSheet.empty())
@@ -142,6 +180,8 @@ void InlineStyleSheets(CAnswerText& answer, const std::wstring& strBase, const U
                 const size_t nEndLink = answer.Find(L"</link>", nNext);
                 if (nEndLink != npos)
                     answer.Replace(nEndLink, 7, std::wstring());
+                end.Forget();
+                href.Forget();
             }
         }
         p = answer.Find(L"<link ", nNext);
@@ -202,13 +242,14 @@ bool ResolveResourceUrl(const std::wstring& strBase, const std::wstring& strValu
     return IsHttpUrl(strUrl);
 }
 
-void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, const UrlTextFetcher& fetch)
+void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, const UrlTextFetcher& fetch,
+                   const RewriteGoOn& goOn)
 {
     if (szResponse.empty())
         return;
     CAnswerText answer(szResponse);
-    InlineScripts(answer, szActionUrl, fetch);
-    InlineStyleSheets(answer, szActionUrl, fetch);
+    InlineScripts(answer, szActionUrl, fetch, goOn);
+    InlineStyleSheets(answer, szActionUrl, fetch, goOn);
     InsertBase(answer, szActionUrl);
     AppendOnload(answer);
 }
@@ -224,13 +265,21 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PT
     limits.bVerifyCertificates = bVerifyCertificates;
     limits.nDeadlineTick = GetTickCount64() + nRewriteBudgetMs;
     size_t nCharsLeft = nRewriteBudgetChars;
-    RewriteInline(szResponse, szActionUrl, [&](const std::wstring& strUrl) {
-        if (nCharsLeft == 0 || GetTickCount64() >= limits.nDeadlineTick || (pCancel && pCancel->IsCancelled()))
-            return std::wstring();
-        CFetchLimits one = limits;
-        one.nMaxBytes = std::min(limits.nMaxBytes, nCharsLeft);
-        std::wstring strText = FetchUrlText(strUrl, one);
-        nCharsLeft -= std::min(nCharsLeft, strText.size());
-        return strText;
-    });
+    // Asked before every tag as well as before every fetch: an answer of nothing but tags
+    // must not outlast the budget or a stop either.
+    const RewriteGoOn goOn = [&] {
+        return GetTickCount64() < limits.nDeadlineTick && !(pCancel && pCancel->IsCancelled());
+    };
+    RewriteInline(
+        szResponse, szActionUrl,
+        [&](const std::wstring& strUrl) {
+            if (nCharsLeft == 0 || !goOn())
+                return std::wstring();
+            CFetchLimits one = limits;
+            one.nMaxBytes = std::min(limits.nMaxBytes, nCharsLeft);
+            std::wstring strText = FetchUrlText(strUrl, one);
+            nCharsLeft -= std::min(nCharsLeft, strText.size());
+            return strText;
+        },
+        goOn);
 }

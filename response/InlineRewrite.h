@@ -20,17 +20,23 @@ class CInternetCancel;
 // Fetches one absolute http(s) address; the body as text, or empty when the fetch failed.
 using UrlTextFetcher = std::function<std::wstring(const std::wstring& strUrl)>;
 
+// Asked before each tag of the scan; false ends the search for tags where it stands (the tags
+// left stay unchanged, as after failed fetches).
+using RewriteGoOn = std::function<bool()>;
+
 // Rewrites szResponse in place with the given fetcher. An empty answer is left as it is.
 // Addresses are resolved against szActionUrl; those that do not resolve to http or https are
-// never handed to the fetcher and their tags stay unchanged, as after a failed fetch.
+// never handed to the fetcher and their tags stay unchanged, as after a failed fetch. The time
+// taken grows with the answer's length, apart from the fetches.
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl,
-                   const UrlTextFetcher& fetch);
+                   const UrlTextFetcher& fetch, const RewriteGoOn& goOn = nullptr);
 
 // The upload worker's form: fetches through FetchUrlText with the upload target as the only
-// origin that receives credentials, within a time and size budget for the whole answer. A
-// cancel from another thread ends the fetch under way and makes the rest fail at once; each
-// fetch's connect, send and receive wait at most nTimeoutMs. bVerifyCertificates as for the
-// upload itself; strZoneUrl, when given, the page no fetch may reach above in zone (CFetchLimits).
+// origin that receives credentials, within a time and size budget for the whole answer that the
+// scan keeps as well as the fetches. A cancel from another thread ends the fetch under way and
+// the scan; each fetch's connect, send and receive wait at most nTimeoutMs. bVerifyCertificates
+// as for the upload itself; strZoneUrl, when given, the page no fetch may reach above in zone
+// (CFetchLimits).
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel = nullptr,
                    DWORD nTimeoutMs = 30000, bool bVerifyCertificates = true,
                    const std::wstring& strZoneUrl = std::wstring());

@@ -29,6 +29,29 @@ wchar_t RandomCharacter(const wchar_t* szChoices, unsigned nChoices, const BYTE*
             return szChoices[nByte % nChoices];
     }
 }
+
+// strText between quotes.
+std::wstring QuotedHeaderValue(const std::wstring& strText)
+{
+    // A quote would end the value early and a line break would start a header line of the
+    // page's choosing; browsers send these three as percent escapes, and receivers expect that.
+    std::wstring strValue;
+    strValue.reserve(strText.size() + 2);
+    strValue += L'"';
+    for (wchar_t ch : strText)
+    {
+        if (ch == L'"')
+            strValue += L"%22";
+        else if (ch == L'\r')
+            strValue += L"%0D";
+        else if (ch == L'\n')
+            strValue += L"%0A";
+        else
+            strValue += ch;
+    }
+    strValue += L'"';
+    return strValue;
+}
 } // namespace
 
 std::wstring MakeBoundary()
@@ -54,14 +77,15 @@ std::wstring MakeBoundary()
 
 std::wstring MakeFieldPartText(const std::wstring& strName, const std::wstring& strValue)
 {
-    return L"\r\nContent-Disposition: form-data; name=\"" + strName + L"\"\r\n\r\n" + strValue + L"\r\n";
+    return L"\r\nContent-Disposition: form-data; name=" + QuotedHeaderValue(strName) + L"\r\n\r\n" + strValue +
+           L"\r\n";
 }
 
 std::wstring MakeFilePartHeader(const std::wstring& strFieldName, const std::wstring& strFilePath,
                                 const std::wstring& strContentType)
 {
-    return L"\r\nContent-Disposition: form-data; name=\"" + strFieldName + L"\"; filename=\"" + strFilePath +
-           L"\"\r\nContent-Type: " + strContentType + L"\r\n\r\n";
+    return L"\r\nContent-Disposition: form-data; name=" + QuotedHeaderValue(strFieldName) +
+           L"; filename=" + QuotedHeaderValue(strFilePath) + L"\r\nContent-Type: " + strContentType + L"\r\n\r\n";
 }
 
 std::string EncodeWireText(const std::wstring& strText, bool bUseUnicode)
@@ -69,12 +93,15 @@ std::string EncodeWireText(const std::wstring& strText, bool bUseUnicode)
     if (strText.empty())
         return std::string();
     const UINT nCodePage = bUseUnicode ? CP_UTF8 : CP_THREAD_ACP;
+    // Without best fit a character the code page lacks becomes its default character: best fit
+    // would turn a fullwidth quote, legal in a file name, into the quote that ends the name.
+    const DWORD nFlags = bUseUnicode ? 0 : WC_NO_BEST_FIT_CHARS;
     const int nChars = static_cast<int>(strText.size());
-    const int nBytes = WideCharToMultiByte(nCodePage, 0, strText.data(), nChars, nullptr, 0, nullptr, nullptr);
+    const int nBytes = WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, nullptr, 0, nullptr, nullptr);
     if (nBytes <= 0)
         return std::string();
     std::string strBytes(static_cast<size_t>(nBytes), '\0');
-    WideCharToMultiByte(nCodePage, 0, strText.data(), nChars, &strBytes[0], nBytes, nullptr, nullptr);
+    WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, &strBytes[0], nBytes, nullptr, nullptr);
     return strBytes;
 }
 

@@ -14,7 +14,8 @@ constexpr size_t BOUNDARY_LENGTH = 39;
 // when the system has none to give.
 std::wstring MakeBoundary();
 
-// "\r\nContent-Disposition: form-data; name=\"NAME\"\r\n\r\nVALUE\r\n"
+// "\r\nContent-Disposition: form-data; name=\"NAME\"\r\n\r\nVALUE\r\n"; in NAME (and in FIELD and PATH
+// below) a quote, CR and LF are written as %22, %0D and %0A.
 std::wstring MakeFieldPartText(const std::wstring& strName, const std::wstring& strValue);
 
 // "\r\nContent-Disposition: form-data; name=\"FIELD\"; filename=\"PATH\"\r\nContent-Type: TYPE\r\n\r\n"
@@ -22,7 +23,7 @@ std::wstring MakeFilePartHeader(const std::wstring& strFieldName, const std::wst
                                 const std::wstring& strContentType);
 
 // Text on the wire: UTF-8, or the calling thread's ANSI code page (characters it lacks become
-// its default character).
+// its default character, without best-fit look-alikes).
 std::string EncodeWireText(const std::wstring& strText, bool bUseUnicode);
 
 // Text from the wire: from UTF-8, or from the calling thread's ANSI code page.

@@ -13,6 +13,7 @@
 #include "ptl/InternetHandle.h"
 #include "ptl/InternetUrl.h"
 #include "response/InlineRewrite.h"
+#include "response/UrlFetch.h"
 #include "upload/MultipartBody.h"
 #include "upload/UploadFile.h"
 
@@ -172,7 +173,14 @@ private:
     void SendFileParts(const CMultipartBody& body);
     void SendFormFields(const CMultipartBody& body);
     void ReadResponse();
-    bool TakeRedirect();
+    // What a redirect answer's Location does to the attempt.
+    enum class ERedirect
+    {
+        None,     // no usable Location: the answer is read as one
+        Taken,    // an http(s) address the page is sent to
+        Refused,  // any other scheme: the attempt fails
+    };
+    ERedirect TakeRedirect();
     void Queue(const std::string& strBytes);
     void Flush();
     void Write(const BYTE* pBytes, DWORD nLength);
@@ -219,6 +227,7 @@ private:
     EUploadStage m_nStage = EUploadStage::Connecting;
     DWORD m_nError = 0;
     DWORD m_nStatus = 0;
+    std::wstring m_strRefusedScheme;  // of a redirect that was not followed
 };
 
 unsigned __stdcall CUploadRun::ThreadProc(void* pParam)
@@ -284,6 +293,7 @@ EAttempt CUploadRun::RunUpload()
     m_nStage = EUploadStage::Connecting;
     m_nError = 0;
     m_nStatus = 0;
+    m_strRefusedScheme.clear();
 
     std::wstring strBoundary;
     try
@@ -365,8 +375,11 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
         m_nStatus = StatusCode();
         if (m_nStatus == 0)
             throw PTL::CInternetException(m_request, L"Failed to end of http request");
-        if (PTL::IsRedirectStatus(m_nStatus) && TakeRedirect())
+        const ERedirect nRedirect = PTL::IsRedirectStatus(m_nStatus) ? TakeRedirect() : ERedirect::None;
+        if (nRedirect == ERedirect::Taken)
             nResult = EAttempt::Redirected;
+        else if (nRedirect == ERedirect::Refused)
+            nResult = EAttempt::Failed;
         else
         {
             m_nStage = EUploadStage::Reading;
@@ -409,8 +422,12 @@ EAttempt CUploadRun::AfterInternetFailure(const PTL::CInternetException& e)
     if (m_cancel.IsCancelled())
         return EAttempt::Cancelled;
     m_nStatus = StatusCode();
-    if (m_nStatus == 302 && TakeRedirect())
-        return EAttempt::Redirected;
+    if (m_nStatus == 302)
+    {
+        const ERedirect nRedirect = TakeRedirect();
+        if (nRedirect != ERedirect::None)
+            return nRedirect == ERedirect::Taken ? EAttempt::Redirected : EAttempt::Failed;
+    }
     if (m_nStatus == 401)
         return EAttempt::Unauthorized;
     return EAttempt::Failed;
@@ -639,21 +656,30 @@ void CUploadRun::ReadResponse()
 }
 
 // A redirect answer carries a Location; it becomes szLocation, resolved against the action.
-bool CUploadRun::TakeRedirect()
+// The page is sent there, so only a web address is taken: a "javascript:" one would run the
+// server's script in the page, others would open local files or programs.
+CUploadRun::ERedirect CUploadRun::TakeRedirect()
 {
     std::vector<WCHAR> location(5120 / sizeof(WCHAR) + 1, L'\0');
     DWORD nLength = 5120;
     if (!m_request.QueryInfo(HTTP_QUERY_LOCATION, location.data(), &nLength))
-        return false;
+        return ERedirect::None;
     location.back() = L'\0';
     if (!location[0])
-        return false;
-    S.szLocation = ResolveActionUrl(location.data(), m_strActionUrl.c_str());
-    if (S.szLocation.empty())
-        S.szLocation = location.data();
+        return ERedirect::None;
+    std::wstring strTarget = ResolveActionUrl(location.data(), m_strActionUrl.c_str());
+    if (strTarget.empty())
+        strTarget = location.data();
+    if (!IsHttpUrl(strTarget))
+    {
+        const size_t nColon = strTarget.find(L':');
+        m_strRefusedScheme = strTarget.substr(0, std::min<size_t>(nColon, 32));
+        return ERedirect::Refused;
+    }
+    S.szLocation = strTarget;
     S.bRedirected = true;
     S.bCompleted = true;
-    return true;
+    return ERedirect::Taken;
 }
 
 // One line on the debug output for an upload that failed, was stopped or was answered with an
@@ -669,10 +695,14 @@ void CUploadRun::Trace(EAttempt nResult)
         szOutcome = L"answered with an error";
     if (!szOutcome)
         return;
+    // An answer that only redirected counts as a failure when its address was not followed.
+    const std::wstring strWhy =
+        m_strRefusedScheme.empty() ? std::wstring()
+                                   : L", a redirect to a \"" + m_strRefusedScheme + L":\" address is not followed";
     wchar_t szLine[1024];
-    _snwprintf(szLine, ARRAYSIZE(szLine) - 1, L"Pelora5: upload %ls while %ls: internet error %lu (%ls), HTTP status %lu, %ls\n",
+    _snwprintf(szLine, ARRAYSIZE(szLine) - 1, L"Pelora5: upload %ls while %ls: internet error %lu (%ls), HTTP status %lu%ls, %ls\n",
                szOutcome, StageName(m_nStage), static_cast<unsigned long>(m_nError), ErrorText(m_nError).c_str(),
-               static_cast<unsigned long>(m_nStatus), m_strActionUrl.c_str());
+               static_cast<unsigned long>(m_nStatus), strWhy.c_str(), m_strActionUrl.c_str());
     szLine[ARRAYSIZE(szLine) - 1] = L'\0';
     OutputDebugStringA(EncodeWireText(szLine, true).c_str());
 }

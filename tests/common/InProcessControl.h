@@ -3,13 +3,13 @@
 #pragma once
 #include <windows.h>
 #include <gtest/gtest.h>
-#include "control/PL5Ctrl.h"
+#include "control/PL5CtrlObject.h"
 #include "ptl/ComPtr.h"
 
 inline PTL::CComPtr<IPL5Ctrl> NewInProcessControl()
 {
     PTL::CComPtr<IPL5Ctrl> p;
-    EXPECT_EQ(S_OK, PTL::CComObject<CPL5Ctrl>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
+    EXPECT_EQ(S_OK, PTL::CComObject<CPL5CtrlObject>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
     return p;
 }
 

@@ -7,7 +7,7 @@
 #include <ocidl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include "control/PL5Ctrl.h"
+#include "control/PL5CtrlObject.h"
 #include "tests/control/EventSink.h"
 #include "tests/common/InProcessControl.h"
 #include "ptl/ClassFactory.h"
@@ -452,7 +452,7 @@ TEST(ControlIdentity, ObjectsKeepTheModuleLoaded)
     const LONG nBefore = PTL::CModule::LockCount();
     {
         CComPtr<IClassFactory> pFactory;
-        ASSERT_EQ(S_OK, PTL::GetClassFactory<CPL5Ctrl>(IID_IClassFactory, reinterpret_cast<void**>(&pFactory)));
+        ASSERT_EQ(S_OK, PTL::GetClassFactory<CPL5CtrlObject>(IID_IClassFactory, reinterpret_cast<void**>(&pFactory)));
         EXPECT_EQ(nBefore, PTL::CModule::LockCount());
         CComPtr<IUnknown> pObject;
         ASSERT_EQ(S_OK, pFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&pObject)));

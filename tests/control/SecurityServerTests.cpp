@@ -193,6 +193,44 @@ TEST_F(ControlSecurity, HugeEndlessAndNulAnswers)
     }
 }
 
+// Answers made of tag openings with MakeInlineResponse: the scan for tags takes time in
+// proportion to the answer (it took the square: 30 s for 512 K characters, days for 64 MiB), so
+// even the largest answer the control accepts is rewritten long before the rewrite's budget.
+TEST_F(ControlSecurity, TagFloodsAreRewrittenInLinearTime)
+{
+    std::string strLateClose;  // every opening sees the same "src=" and "</script>" far ahead
+    for (int i = 0; i < 58254; ++i)
+        strLateClose += "<script >";
+    strLateClose += "src=</script>";
+    const struct
+    {
+        std::string strScript;
+        size_t nChars;
+        ULONGLONG nBoundMs;
+    } cases[] = {
+        {"[{\"stream\": 524288, \"pattern\": \"<script \"}]", 524288, 3000},
+        {"[{\"stream\": 524288, \"pattern\": \"<link \"}]", 524288, 3000},
+        {"[{\"body\": \"" + strLateClose + "\"}]", strLateClose.size(), 3000},
+        {"[{\"stream\": 67108864, \"pattern\": \"<script \"}]", 67108864, 30000},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        RecordServer::Reset();
+        RecordServer::Script(cases[i].strScript);
+        CComPtr<IPL5Ctrl> p = EnglishControl();
+        ASSERT_EQ(S_OK, p->put_MakeInlineResponse(VARIANT_TRUE));
+        bool bResult = false;
+        const ULONGLONG nStart = GetTickCount64();
+        const std::wstring strAnswer = UploadTo(p, RecordUrl(L"/flood"), &bResult);
+        const ULONGLONG nTaken = GetTickCount64() - nStart;
+        EXPECT_TRUE(bResult) << "case " << i;
+        // The answer, with the base element in front.
+        EXPECT_LT(cases[i].nChars, strAnswer.size()) << "case " << i;
+        EXPECT_LT(nTaken, cases[i].nBoundMs) << "case " << i;
+        printf("case %u: %u characters in %u ms\n", unsigned(i), unsigned(cases[i].nChars), unsigned(nTaken));
+    }
+}
+
 // Names with every character a Windows file name may hold, characters beyond the BMP, and paths
 // at the length limit: listed and sent byte for byte, or left out whole.
 TEST_F(ControlSecurity, FileNamesAtTheEdges)

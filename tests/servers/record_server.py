@@ -11,8 +11,8 @@ Control requests, sent by the tests to the plain port:
 
 An answer is a JSON object with any of:
   status (default 200), reason, headers ([[name, value], ...]), body (text, sent as UTF-8),
-  body_hex (bytes), stream (that many bytes of "0123456789" repeated, without a Content-Length;
-  -1: without end, until the client goes away), delay (seconds to wait before answering),
+  body_hex (bytes), stream (that many bytes of "0123456789", or of `pattern`, repeated, without a
+  Content-Length; -1: without end, until the client goes away), delay (seconds to wait before answering),
   fault: "reset" (after reading `after` body bytes, default all, the connection is reset
   without an answer) or "close" (closed normally without an answer), "stall" (after reading
   `after` body bytes, default none, the server neither reads nor answers for `seconds`,
@@ -162,7 +162,7 @@ class Handler(socketserver.BaseRequestHandler):
             sock.close()
             return
         if "stream" in answer:
-            self.stream(sock, int(answer["stream"]))
+            self.stream(sock, int(answer["stream"]), answer.get("pattern", "0123456789").encode("utf-8"))
             return
         sock.sendall(answer_bytes(answer, got))
         try:
@@ -171,9 +171,9 @@ class Handler(socketserver.BaseRequestHandler):
             pass
 
     @staticmethod
-    def stream(sock, count):
+    def stream(sock, count, pattern):
         sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n")
-        block = b"0123456789" * 6554
+        block = pattern * (65540 // len(pattern))
         sent = 0
         while count < 0 or sent < count:
             piece = block if count < 0 else block[:count - sent]

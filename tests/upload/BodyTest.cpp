@@ -53,16 +53,18 @@ TEST(MultipartBody, GoldenPartsAndLength)
     EXPECT_EQ(45u, body.ContentLength({}, {}));
 }
 
-TEST(MultipartBody, TextsGoInUnchanged)
+TEST(MultipartBody, NamesCannotLeaveTheirHeader)
 {
-    // Quotes, commas, semicolons and line breaks are neither escaped nor folded.
+    // In a name a quote, CR and LF become %22, %0D and %0A (else the page could end the name and
+    // add header lines); commas and semicolons stay, and a value goes in unchanged.
     static const struct
     {
         const wchar_t* szName;
         const wchar_t* szValue;
         const char* szExpected;
     } cases[] = {
-        {L"say \"hi\"", L"x", "\r\nContent-Disposition: form-data; name=\"say \"hi\"\"\r\n\r\nx\r\n"},
+        {L"say \"hi\"", L"x", "\r\nContent-Disposition: form-data; name=\"say %22hi%22\"\r\n\r\nx\r\n"},
+        {L"a\r\nX: 1", L"\"", "\r\nContent-Disposition: form-data; name=\"a%0D%0AX: 1\"\r\n\r\n\"\r\n"},
         {L"a,b;c", L"", "\r\nContent-Disposition: form-data; name=\"a,b;c\"\r\n\r\n\r\n"},
         {L"", L"line1\r\nline2", "\r\nContent-Disposition: form-data; name=\"\"\r\n\r\nline1\r\nline2\r\n"},
     };

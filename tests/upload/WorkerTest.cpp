@@ -93,7 +93,7 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
     const std::string strExpected =
         ExpectedBody(strBoundary,
                      {{"pic1", PTL::ToUtf8(strBig16), "image/x-pl5", strBig}, {"pic2", PTL::ToUtf8(strSmall16), "text/plain", "hello"}},
-                     {{"a", "1"}, {"say \"hi\"", "x,y"}});
+                     {{"a", "1"}, {"say %22hi%22", "x,y"}});  // a quote in a name goes as %22
     EXPECT_TRUE(strExpected == request.strBody) << "body differs; got " << request.strBody.size() << " bytes, expected "
                                                 << strExpected.size();
     EXPECT_EQ(std::to_string(strExpected.size()), request.Header("Content-Length"));

@@ -23,6 +23,7 @@ enum : DISPID {
     DISPID_EL_PARENT,
     DISPID_EL_SCROLLLEFT,
     DISPID_EL_SCROLLTOP,
+    DISPID_EL_REMOVENODE,
     DISPID_EL_CLASSID,
     DISPID_EL_OBJECT,
     DISPID_DOC_URL,
@@ -53,6 +54,7 @@ const CName g_elementNames[] = {
     {L"parentElement", DISPID_EL_PARENT},
     {L"scrollLeft", DISPID_EL_SCROLLLEFT},
     {L"scrollTop", DISPID_EL_SCROLLTOP},
+    {L"removeNode", DISPID_EL_REMOVENODE},
 };
 const CName g_objectNames[] = {
     {L"classid", DISPID_EL_CLASSID},
@@ -403,6 +405,11 @@ STDMETHODIMP CHtmlElement::Invoke(DISPID nId, REFIID riid, LCID lcid, WORD wFlag
     if (bPut)
         return DISP_E_MEMBERNOTFOUND;  // read-only in this model
     switch (nId) {
+    case DISPID_EL_REMOVENODE:
+        // The element and everything in it leave the page; the element object stays usable.
+        if (m_nNode > 0 && m_pState->remove)
+            m_pState->remove(m_nNode);
+        return S_OK;
     case DISPID_EL_ID:
         return ReturnText(get_id(&bstr), bstr, pResult);
     case DISPID_EL_TAGNAME:

@@ -35,6 +35,7 @@ struct CPageState {
     std::function<void(const std::wstring&)> navigate;  // sends the page to an address
     std::function<void()> changed;                       // an element's text changed
     std::function<void(POINT)> scroll;                   // scrolls the page window
+    std::function<void(int)> remove;                     // takes an element and what it holds off the page
 };
 
 // A node index that stands for the document element (HTML), the body's parent.

@@ -80,6 +80,7 @@ int CPageRunner::Start(const CPage& page)
     m_pState->navigate = [this](const std::wstring& strUrl) { Print(L"navigated: " + strUrl); };
     m_pState->changed = [this] { InvalidateRect(m_view.Window(), nullptr, TRUE); };
     m_pState->scroll = [this](POINT pt) { m_view.ScrollTo(pt); };
+    m_pState->remove = [this](int nNode) { RemoveElement(nNode); };
     m_view.onScrolled = [this] {
         for (auto& object : m_objects)
             if (object.pSite)
@@ -255,7 +256,9 @@ int CPageRunner::CreateObject(const CPageObject& element)
                           ExitCode::Object);
     }
     if (!element.strId.empty()) {
-        const HRESULT hr = AddItem(element.strId, pObject, false);
+        // Script names the element, as in a browser, and reaches the object through it: once the
+        // element leaves the page, the page holds the object no more.
+        const HRESULT hr = AddItem(element.strId, m_pDocument->Element(int(nNode)).Get(), false);
         if (FAILED(hr))
             return Report(element.nLine, strName + L": the script engine refuses the name: " + PTL::DescribeHResult(hr),
                           ExitCode::Object);
@@ -343,6 +346,33 @@ HRESULT CPageRunner::OnEvent(size_t nObject, DISPID nId, DISPPARAMS* pParams, VA
     if (pResult)
         result.Detach(pResult);
     return S_OK;
+}
+
+// An element leaves the page: as a browser does, every object inside it is unhooked from its
+// handlers, closed and released at once, even while it is busy in a call of the page's.
+void CPageRunner::RemoveElement(int nNode)
+{
+    const auto inside = [this, nNode](size_t n) {
+        for (;; n = m_pState->page.nodes[n].nParent) {
+            if (n == size_t(nNode))
+                return true;
+            if (n == 0)
+                return false;
+        }
+    };
+    for (auto& object : m_objects) {
+        if (!object.pSite || !object.pSite->Object() || !inside(object.pSite->Element().nNode))
+            continue;
+        if (object.pSink)
+            object.pSink->Detach();
+        if (object.pConnection)
+            object.pConnection->Disconnect();
+        const int nPageObject = m_pState->page.nodes[object.pSite->Element().nNode].nObject;
+        if (nPageObject >= 0)
+            m_pState->controls[size_t(nPageObject)].Release();
+        // The site stays in the list (an event under way still reads it), closed.
+        object.pSite->Close();
+    }
 }
 
 // Calls one handler; false when it failed, which ends the page with its error.
@@ -472,6 +502,7 @@ int CPageRunner::Shutdown()
         m_pState->navigate = nullptr;
         m_pState->changed = nullptr;
         m_pState->scroll = nullptr;
+        m_pState->remove = nullptr;
     }
     m_view.Destroy();
     m_pWatcher.reset();

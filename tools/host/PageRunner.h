@@ -119,6 +119,7 @@ private:
     int ReportScriptError();
     int Report(int nLine, const std::wstring& strMessage, int nExitCode);
     HRESULT OnEvent(size_t nObject, DISPID nId, DISPPARAMS* pParams, VARIANT* pResult);
+    void RemoveElement(int nNode);
 
     CRunOptions m_options;
     const CPage* m_pPage = nullptr;
