@@ -1,9 +1,8 @@
 #!/usr/bin/python3
-"""Requests a hostile client sends, against each example receiver started by with_servers.sh
+"""A hostile client's requests against each example receiver started by with_servers.sh
 (PL5_EXAMPLE_RECEIVERS=1): one table, every case once against every receiver. After each case
-the folder holds only generated names (no extension a web server would run, nothing half
-written), what the case expects is kept and nothing else, and the receiver still answers the
-next request."""
+the folder holds only generated names (nothing a web server would run, nothing half written),
+exactly what the case expects is kept, and the receiver still answers the next request."""
 import json
 import os
 import re
@@ -13,65 +12,44 @@ import sys
 import time
 
 DIR = os.environ["PL5_RECEIVER_DIR"]
-MAX_FILE = int(os.environ["PL5_RECEIVER_MAX_FILE"])
-MAX_REQUEST = int(os.environ["PL5_RECEIVER_MAX_REQUEST"])
+MAX_FILE, MAX_REQUEST = int(os.environ["PL5_RECEIVER_MAX_FILE"]), int(os.environ["PL5_RECEIVER_MAX_REQUEST"])
 RECEIVERS = [  # name, port, path, upload folder
     ("php", int(os.environ["PL5_RECEIVER_PHP_PORT"]), "/receive.php", os.path.join(DIR, "pelora5-uploads")),
     ("node", int(os.environ["PL5_RECEIVER_NODE_PORT"]), "/", os.path.join(DIR, "node")),
     ("python", int(os.environ["PL5_RECEIVER_PYTHON_PORT"]), "/", os.path.join(DIR, "python")),
 ]
-STORED = re.compile(r"^[0-9a-f]{32}(\.json)?$")
-PHP_CODE = b'<?php echo "EXECUTED-" . (6 * 7); ?>\n'
 HANGUL = "\uac00" * 200 + ".txt"  # about 600 bytes in UTF-8
 
 
-def body(parts):
-    """parts: (headers after Content-Disposition: form-data, content); returns type and body."""
-    boundary = "----pl5hostile" + secrets.token_hex(8)
-    out = b""
-    for disposition, content in parts:
-        out += b"--%s\r\nContent-Disposition: form-data; %s\r\n\r\n%s\r\n" % (boundary.encode(), disposition, content)
-    return "multipart/form-data; boundary=" + boundary, out + b"--%s--\r\n" % boundary.encode()
+def file_part(name, content):
+    return (b'name="file"; filename="%s"' % name.encode("utf-8"), content)
 
 
-def file_part(name, content, field=b"file"):
-    return (b'name="%s"; filename="%s"' % (field, name.encode("utf-8")), content)
-
-
-def exchange(port, head, data, cut=False):
+def exchange(port, head, data=b"", cut=False):
     """Sends a request (HTTP/1.0: the answer ends with the connection) and reads the answer; a
-    receiver may refuse before it has read the whole body, so a send that fails is not an error.
-    With cut, only half the body is sent before the connection is ended."""
+    receiver may refuse before it has read the body, so a send that fails is no error. With cut,
+    half the body is sent and the connection ended."""
     try:
-        s = socket.create_connection(("127.0.0.1", port), timeout=60)
+        with socket.create_connection(("127.0.0.1", port), timeout=60) as s:
+            try:
+                s.sendall(head + (data[: len(data) // 2] if cut else data))
+                if cut:
+                    s.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
+            answer = b"".join(iter(lambda: s.recv(65536), b""))
     except OSError as error:
         return None, "no connection: %s" % error
-    with s:
-        try:
-            s.sendall(head + (data[: len(data) // 2] if cut else data))
-            if cut:
-                s.shutdown(socket.SHUT_WR)
-        except OSError:
-            pass
-        answer = b""
-        try:
-            while True:
-                chunk = s.recv(65536)
-                if not chunk:
-                    break
-                answer += chunk
-        except OSError:
-            pass
     match = re.match(rb"HTTP/1\.[01] (\d+)[^\r]*\r\n.*?\r\n\r\n", answer, re.S)
-    if not match:
-        return None, ""
-    return int(match.group(1)), answer[match.end():].decode("utf-8", "replace")
+    return (int(match.group(1)), answer[match.end():].decode("utf-8", "replace")) if match else (None, "")
 
 
 def post(port, path, parts, cut=False):
-    ctype, data = body(parts)
-    head = b"POST %s HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n" % (
-        path.encode(), ctype.encode(), len(data))
+    boundary = b"----pl5hostile" + secrets.token_hex(8).encode()
+    data = b"".join(b"--%s\r\nContent-Disposition: form-data; %s\r\n\r\n%s\r\n" % (boundary, disposition, content)
+                    for disposition, content in parts) + b"--%s--\r\n" % boundary
+    head = b"POST %s HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=%s\r\nContent-Length: %d\r\n\r\n" % (
+        path.encode(), boundary, len(data))
     return exchange(port, head, data, cut)
 
 
@@ -79,34 +57,9 @@ def post_cut(port, path, parts):
     return post(port, path, parts, cut=True)
 
 
-def get(port, path):
-    return exchange(port, b"GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n" % path.encode(), b"")[1]
-
-
-def kept(folder, before):
-    """The side files of this case's stored files: {stored name: side file's data}."""
-    out = {}
-    for entry in set(os.listdir(folder)) - before:
-        if entry.endswith(".json"):
-            with open(os.path.join(folder, entry), encoding="utf-8") as f:
-                out[entry[:-5]] = json.load(f)
-    return out
-
-
-def folder_failing(folder):
-    """The upload folder becomes a plain file while the case runs."""
-    os.rename(folder, folder + ".away")
-    open(folder, "w").close()
-
-
-def folder_back(folder):
-    os.remove(folder)
-    os.rename(folder + ".away", folder)
-
-
 small = [file_part("ok.txt", b"small")]
-CASES = [  # name, send, parts, expected status (None: any), names expected kept (in any order)
-    ("a PHP script", post, [file_part("evil.php", PHP_CODE)], 200, ["evil.php"]),
+CASES = [  # name, send, parts, expected status (None: any), client names kept (in any order)
+    ("a PHP script", post, [file_part("evil.php", b'<?php echo "EXECUTED-" . (6 * 7); ?>')], 200, ["evil.php"]),
     ("200 Hangul characters", post, [file_part(HANGUL, b"hangul")], 200,
      [HANGUL.encode("utf-8")[:255].decode("utf-8", "ignore")]),
     ("a name of 300 bytes", post, [file_part("n" * 296 + ".txt", b"long")], 200, ["n" * 255]),
@@ -132,48 +85,49 @@ def run_case(receiver, case):
     title, send, parts, want_status, want_names = case
     before = set(os.listdir(folder)) if os.path.isdir(folder) else set()  # PHP makes it on first use
     failing = title == "a folder that cannot be written"
-    if failing:
-        folder_failing(folder)
+    if failing:  # the upload folder is a plain file while the request runs
+        os.rename(folder, folder + ".away")
+        open(folder, "w").close()
     try:
         status, text = send(port, path, parts)
     finally:
         if failing:
-            folder_back(folder)
+            os.remove(folder)
+            os.rename(folder + ".away", folder)
     problems = []
-    if status is None and send is post:
-        problems.append("no answer: %s" % text)
-    elif want_status is not None and status != want_status:
+    if send is post and status != want_status:
         problems.append("answered %s, expected %s: %s" % (status, want_status, text[:200]))
-    if send is post and (status or 0) >= 400 and ("/" in text or not text.startswith("error: ")):
+    if send is post and (status or 0) >= 400 and ("/" in text or not re.fullmatch(r"error: [^\n]*\n", text)):
         problems.append("the refusal is not one generic line: %r" % text[:200])
-    # A cut request is cleaned up when the receiver notices the end: waited for, within a bound.
+    # A cut request is cleaned up once the receiver notices the end: waited for, within a bound.
     deadline = time.time() + (15 if send is post_cut else 0)
     while True:
-        stored = kept(folder, before)
-        leftovers = sorted(set(os.listdir(folder)) - before - set(stored) - {s + ".json" for s in stored})
-        if not leftovers and len(stored) == len(want_names) or time.time() > deadline:
+        new = set(os.listdir(folder)) - before
+        kept = {}
+        for entry in (e for e in new if e.endswith(".json")):
+            with open(os.path.join(folder, entry), encoding="utf-8") as f:
+                kept[entry[:-5]] = json.load(f)
+        leftovers = sorted(new - set(kept) - {k + ".json" for k in kept})
+        if not leftovers and len(kept) == len(want_names) or time.time() > deadline:
             break
         time.sleep(0.1)
     if leftovers:
         problems.append("left in the folder: %s" % leftovers[:5])
-    if sorted(d["name"] for d in stored.values()) != sorted(want_names):
-        problems.append("kept %s, expected %s" % (sorted(d["name"] for d in stored.values())[:5], want_names[:5]))
-    contents = {b for _, b in parts}
-    for file_id, data in stored.items():
+    if sorted(d["name"] for d in kept.values()) != sorted(want_names):
+        problems.append("kept %s, expected %s" % (sorted(d["name"] for d in kept.values())[:5], want_names[:5]))
+    for file_id, data in kept.items():
         with open(os.path.join(folder, file_id), "rb") as f:
             content = f.read()
-        if content not in contents or data["size"] != len(content):
+        if content not in {c for _, c in parts} or data["size"] != len(content):
             problems.append("%s holds other bytes than were sent" % data["name"])
-    for entry in os.listdir(folder):
-        if not STORED.match(entry):
-            problems.append("a stored name that is not generated: %s" % entry)
-    for stored_id in stored:
-        for url in ("/evil.php", "/uploads/evil.php", "/pelora5-uploads/" + stored_id, "/" + stored_id):
-            if "EXECUTED-42" in get(port, url):
+        for url in ("/evil.php", "/uploads/evil.php", "/pelora5-uploads/" + file_id, "/" + file_id):
+            if "EXECUTED-42" in exchange(port, b"GET %s HTTP/1.0\r\n\r\n" % url.encode())[1]:
                 problems.append("GET %s ran the uploaded script" % url)
-    for outside in ("x", "y", "passwd"):
-        if os.path.exists(os.path.join(DIR, outside)) or os.path.exists(os.path.join(os.path.dirname(DIR), outside)):
-            problems.append("a file named %s left the folder" % outside)
+    strange = [e for e in os.listdir(folder) if not re.fullmatch(r"[0-9a-f]{32}(\.json)?", e)]
+    if strange:
+        problems.append("names in the folder that are not generated: %s" % strange[:5])
+    problems += ["a file named %s left the folder" % n for n in ("x", "y", "passwd")
+                 if os.path.exists(os.path.join(DIR, n)) or os.path.exists(os.path.join(os.path.dirname(DIR), n))]
     status, text = post(port, path, [file_part("next.txt", b"next")])
     if status != 200 or not text.endswith(" next.txt\n"):
         problems.append("the next request was answered %s: %s" % (status, text[:200]))

@@ -33,9 +33,8 @@ DRIVER = {  # lists two files, removes one (a veto may ask), uploads: the handle
 
 def examples(text):
     """(line, language, code) of every example: fenced blocks and the table of other calls."""
-    found = []
-    for match in re.finditer(r"^```(js|vb|html)\n(.*?)^```$", text, re.S | re.M):
-        found.append((text.count("\n", 0, match.start()) + 1, match.group(1), match.group(2)))
+    found = [(text.count("\n", 0, m.start()) + 1, m.group(1), m.group(2))
+             for m in re.finditer(r"^```(js|vb|html)\n(.*?)^```$", text, re.S | re.M)]
     table = re.search(r"^\| JScript \| VBScript \|\n\|[-|]+\|\n((?:\|.*\|\n)+)", text, re.M)
     first = text.count("\n", 0, table.start(1)) + 1
     for number, row in enumerate(table.group(1).splitlines()):
