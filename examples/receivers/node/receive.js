@@ -151,7 +151,9 @@ function receive(req, res) {
       abandon(413, `the upload is larger than ${maxRequest} bytes`).then(() => req.destroy());
     }
   });
-  req.on('aborted', () => abandon(400, 'the request ended before its end'));
+  req.on('close', () => {
+    if (!req.complete) abandon(400, 'the request ended before its end');
+  });
 
   parser.on('field', (name, value, info) => {
     if (info.valueTruncated) refuse(413, `a field is longer than ${maxFieldValue} bytes`);
