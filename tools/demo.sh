@@ -4,7 +4,7 @@
 # PHP receiver (examples/receivers/php, storing under build/demo/received) on 127.0.0.1; saves a screenshot of the dialog while the upload runs and
 # prints the answer as the page received it.
 #
-# ./run demo calls it after building both architectures into $BUILD, with the Wine session
+# ./run demo calls it after building the x64 DLL and page host into $BUILD, with the Wine session
 # (WINEPREFIX, DISPLAY, wineserver) started and the DLLs registered. PL5_DEMO_ARCH=x86 runs the
 # 32-bit host and control instead of the 64-bit ones.
 set -euo pipefail
@@ -60,8 +60,9 @@ PY
 
 # ---- the receiver, and the slow way to it ----------------------------------------------------
 PHP_PORT=$(free_port)
-PL5_UPLOAD_DIR=$DEMO/received php -d upload_max_filesize=256M -d post_max_size=256M -S "127.0.0.1:$PHP_PORT" \
-    "$ROOT/examples/receivers/php/receive.php" >"$DEMO/php.log" 2>&1 &
+# As a site runs it: the receiver's folder the document root, the uploads outside it.
+PL5_UPLOAD_DIR=$DEMO/received php -d enable_post_data_reading=0 -S "127.0.0.1:$PHP_PORT" \
+    -t "$ROOT/examples/receivers/php" >"$DEMO/php.log" 2>&1 &
 PIDS+=($!)
 wait_for_port "$PHP_PORT" || { echo "demo: PHP's built-in server did not start" >&2; exit 1; }
 python3 "$ROOT/tests/progress/throttle_proxy.py" --target "$PHP_PORT" --rate "$RATE" \

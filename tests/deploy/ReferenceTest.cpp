@@ -1,19 +1,76 @@
-// docs/reference.md names every member of the type library, read from the built library itself:
-// each type by name, and each property, method and event on a table row with its dispid.
+// docs/reference.md against the control: it names every member of the type library (read from
+// the built library itself) on a table row with its dispid, and what its rows say each property
+// and method gives back (type, default, result, S_FALSE) is what the registered control gives.
 #include <windows.h>
 #include <oleauto.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
+#include "Pelora5_h.h"
+#include "ptl/ComPtr.h"
+#include "tests/common/DialogWatcher.h"
+
+namespace {
+std::string ReadReference()
+{
+    std::stringstream text;
+    text << std::ifstream(PL5_REFERENCE_PATH).rdbuf();
+    return text.str();
+}
+
+// The rows of the first table after a heading, by their first cell: the cells trimmed, without backticks.
+std::map<std::string, std::vector<std::string>> TableRows(const std::string& strDoc, const std::string& strHeading)
+{
+    std::map<std::string, std::vector<std::string>> rows;
+    std::istringstream lines(strDoc.substr(strDoc.find("\n" + strHeading + "\n")));
+    std::string line;
+    while (std::getline(lines, line) && (rows.empty() || line.rfind("| `", 0) == 0)) {
+        std::vector<std::string> cells;
+        std::istringstream cellText(line.rfind("| `", 0) == 0 ? line.substr(2) : "");
+        for (std::string cell; std::getline(cellText, cell, '|');) {
+            cell.erase(std::remove(cell.begin(), cell.end(), '`'), cell.end());
+            const size_t nBegin = cell.find_first_not_of(' ');
+            cells.push_back(nBegin == std::string::npos ? "" : cell.substr(nBegin, cell.find_last_not_of(' ') - nBegin + 1));
+        }
+        if (!cells.empty())
+            rows[cells[0]] = cells;
+    }
+    return rows;
+}
+
+// One call through IDispatch, as a script engine makes it; arguments in the order written.
+HRESULT Call(IDispatch* p, DISPID dispid, WORD wFlags, std::vector<PTL::CComVariant> args, PTL::CComVariant& result)
+{
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID dispidPut = DISPID_PROPERTYPUT;
+    const bool bPut = wFlags == DISPATCH_PROPERTYPUT;
+    DISPPARAMS params = {reversed.data(), bPut ? &dispidPut : nullptr, UINT(reversed.size()), bPut ? 1u : 0u};
+    result.Clear();
+    return p->Invoke(dispid, IID_NULL, 0, wFlags, &params, bPut ? nullptr : &result, nullptr, nullptr);
+}
+
+PTL::CComVariant Text(const wchar_t* sz) { return PTL::CComVariant(sz); }
+PTL::CComVariant Int(LONG n) { return PTL::CComVariant::FromInt(n); }
+PTL::CComVariant Size(ULONG n)
+{
+    PTL::CComVariant var = Int(LONG(n));
+    var.vt = VT_UI4;
+    return var;
+}
+} // namespace
 
 TEST(Reference, NamesEveryMemberOfTheTypeLibraryWithItsDispid)
 {
-    std::ifstream file(PL5_REFERENCE_PATH);
-    ASSERT_TRUE(file) << PL5_REFERENCE_PATH;
+    std::istringstream file(ReadReference());
     std::string strDoc, line;
     while (std::getline(file, line))
         strDoc += "\n" + line + "\n";  // each line framed, so a search can span one line only
+    ASSERT_FALSE(strDoc.empty()) << PL5_REFERENCE_PATH;
     const auto Narrow = [](BSTR bstr) { return std::string(bstr, bstr + SysStringLen(bstr)); };  // ASCII names
     const auto HasRow = [&](const std::string& strName, MEMBERID nDispid) {
         const std::string strCell = "| `" + strName + "` |", strId = "| " + std::to_string(nDispid) + " |";
@@ -61,4 +118,105 @@ TEST(Reference, NamesEveryMemberOfTheTypeLibraryWithItsDispid)
     pLib->Release();
     // 25 properties, 24 methods and 12 events: the library really was read.
     EXPECT_EQ(61u, members.size());
+}
+
+// What the property and method rows say the control gives back (a property's type and default; a
+// method's result and whether it returns S_FALSE), from calls as a page makes them on a new control;
+// dialogs are answered as a user would (Cancel, else OK).
+TEST(Reference, RowsGiveTheResultsTheySay)
+{
+    const std::map<std::string, std::set<VARTYPE>> types = {
+        {"", {VT_EMPTY}}, {"string", {VT_BSTR}}, {"bool", {VT_BOOL}}, {"ulong", {VT_UI4}}, {"ulong, read-only", {VT_UI4}},
+        {"short", {VT_I2}}, {"long", {VT_I4}}, {"path or nothing", {VT_BSTR, VT_EMPTY}}, {"answer", {VT_BSTR}}};
+    CDialogWatcher watcher([](const CSeenDialog& dialog) {
+        for (const CSeenControl& c : dialog.controls)
+            if (c.nId == IDCANCEL && _wcsicmp(c.strClass.c_str(), L"Button") == 0)
+                return IDCANCEL;
+        return IDOK;
+    });
+    PTL::CComPtr<IDispatch> p;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                     reinterpret_cast<void**>(&p)));
+    const std::string strDoc = ReadReference();
+    const auto properties = TableRows(strDoc, "## Properties");
+    ASSERT_EQ(25u, properties.size());
+    for (const auto& [strName, row] : properties) {
+        PTL::CComVariant value;
+        ASSERT_EQ(S_OK, Call(p, std::stoi(row[1]), DISPATCH_PROPERTYGET, {}, value)) << strName;
+        EXPECT_TRUE(types.count(row[2]) && types.at(row[2]).count(value.vt)) << strName << " is not " << row[2];
+        // The default is the cell's first word: a number, true or false, or a quoted text.
+        std::string strDefault = row[3].substr(0, row[3].find(' ')), strValue;
+        if (strDefault == "random")
+            continue;
+        if (strDefault.front() == '"')
+            strDefault = strDefault.substr(1, strDefault.size() - 2);
+        const bool bFlag = value.vt == VT_BOOL;
+        ASSERT_EQ(S_OK, VariantChangeType(&value, &value, VARIANT_ALPHABOOL, VT_BSTR)) << strName;
+        for (const wchar_t* sz = value.bstrVal; *sz; ++sz)
+            strValue += char(bFlag ? towlower(*sz) : *sz);  // "True" and "False" as the table writes them
+        EXPECT_EQ(strDefault, strValue) << strName;
+    }
+
+    struct CCase {
+        const char* szMember;
+        WORD wFlags;
+        std::vector<PTL::CComVariant> args;
+    };
+    const WORD GET = DISPATCH_PROPERTYGET, PUT = DISPATCH_PROPERTYPUT, CALL = DISPATCH_METHOD;
+    const CCase cases[] = {
+        {"AddTempFile", CALL, {Text(L"scan.pdf"), Size(52133), Text(L"doc-17")}},
+        {"AddFile", CALL, {Text(L"C:\\windows\\win.ini")}},
+        {"GetCount", GET, {}},
+        {"GetFileName", GET, {Int(0)}},
+        {"GetFileSize", GET, {Int(0)}},
+        {"GetFileID", GET, {Int(0)}},
+        {"IsTempFile", GET, {Int(0)}},
+        {"SelectState", GET, {Int(0)}},
+        {"SelectState", PUT, {Int(0), PTL::CComVariant::FromBool(true)}},
+        {"SetStatusWidth", PUT, {Int(0), Int(200)}},
+        {"AppendDragDrop", CALL, {Text(L"photoZone"), Text(L"photos")}},
+        {"ClearDragDrop", CALL, {}},
+        {"AppendFilter", CALL, {Text(L"Text"), Text(L"*.txt")}},
+        {"ClearFilter", CALL, {}},
+        {"AppendPostData", CALL, {Text(L"title"), Text(L"Summer")}},
+        {"ClearPostData", CALL, {}},
+        {"OpenFile", CALL, {}},
+        {"SelectSingleFile", CALL, {}},
+        {"MoveItem", CALL, {Int(1), Int(-1)}},
+        {"ExcuteLocalFile", CALL, {Text(L"C:\\windows\\win.ini")}},
+        {"StartUpload", CALL, {}},
+        {"UploadCancel", CALL, {}},
+        {"RemoveFromIndex", CALL, {Int(1)}},
+        {"RemoveSelectedFiles", CALL, {}},
+        {"RemoveAllFiles", CALL, {}},
+    };
+    const auto methods = TableRows(strDoc, "## Methods");
+    ASSERT_EQ(24u, methods.size());
+    PTL::CComVariant unused;
+    ASSERT_EQ(S_OK, Call(p, 6, PUT, {PTL::CComVariant::FromBool(true)}, unused));  // SilentMode
+    std::set<std::string> called;
+    for (const CCase& c : cases) {
+        ASSERT_TRUE(methods.count(c.szMember)) << c.szMember;
+        const std::vector<std::string>& row = methods.at(c.szMember);
+        PTL::CComVariant result;
+        EXPECT_EQ(S_OK, Call(p, std::stoi(row[1]), c.wFlags, c.args, result)) << c.szMember;
+        // "() → long"; "get (nIdx) → bool, put (nIdx, bool)"; a put and a row without an arrow give nothing.
+        const std::string strSignature = row[2].substr(0, row[2].find(", put"));
+        const size_t nArrow = c.wFlags == PUT ? std::string::npos : strSignature.find("→ ");
+        const std::string strResult = nArrow == std::string::npos ? "" : strSignature.substr(nArrow + 4);
+        EXPECT_TRUE(types.count(strResult) && types.at(strResult).count(result.vt))
+            << c.szMember << " gave type " << result.vt << "; the row says " << strResult;
+        called.insert(c.szMember);
+    }
+    // S_FALSE reaches only a caller of the interface itself: IDispatch::Invoke answers S_OK for
+    // every success code.
+    PTL::CComPtr<IPL5Ctrl> pCtrl;
+    ASSERT_EQ(S_OK, p->QueryInterface(IID_IPL5Ctrl, reinterpret_cast<void**>(&pCtrl)));
+    EXPECT_EQ(S_FALSE, pCtrl->AddTempFile(PTL::CComBSTR(L"huge.bin"), 3000000000u, PTL::CComBSTR(L"doc-18")));
+    const std::set<std::string> refused = {"AddTempFile"};
+    for (const auto& [strName, row] : methods) {
+        EXPECT_TRUE(called.count(strName)) << strName << " is not called here";
+        EXPECT_EQ(refused.count(strName) != 0, row[3].find("S_FALSE") != std::string::npos)
+            << strName << ": the row and the control disagree on S_FALSE";
+    }
 }

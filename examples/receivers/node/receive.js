@@ -1,11 +1,21 @@
 // Receiver for the Pelora5 upload control, for Node servers, on busboy.
 //
-// Stores every uploaded file under the upload folder with a safe name and answers with a short
-// plain text the page can show: one line per stored file ("stored SIZE SHA256 NAME") and per field
-// ("field NAME = VALUE"). A file larger than PL5_MAX_FILE bytes is refused with 413 and nothing of
-// the request is kept.
+// Stores every uploaded file in the upload folder under a generated name ("<32 hex digits>", no
+// extension) with a side file "<name>.json" that keeps the client's file name (made safe), its
+// field, size and SHA-256 as data; answers with a short plain text the page can show: one line per
+// stored file ("stored SIZE SHA256 NAME") and per field ("field NAME = VALUE"). A request over one
+// of the limits is answered 413, a request that is not a whole multipart body 400, a folder that
+// cannot take the files 500; in every such case nothing of the request is kept.
 //
-//   npm ci && PL5_UPLOAD_DIR=/srv/uploads PORT=8080 node receive.js
+//   npm ci && PORT=8080 node receive.js
+//
+// Settings, from the environment:
+//   PL5_UPLOAD_DIR      the upload folder; default: "pelora5-uploads" beside the folder of this
+//                       script (never under it), created readable by this user only
+//   PL5_MAX_FILE        bytes per file (64 MiB)        PL5_MAX_FILES    files per request (100)
+//   PL5_MAX_FIELDS      fields per request (100)       PL5_MAX_REQUEST  bytes per request (256 MiB)
+//   PL5_LEGACY_CHARSET  the code page of names that are not UTF-8 (cp949)
+//   HOST, PORT          where to listen (127.0.0.1:8080): put a proxy in front, not this process
 'use strict';
 const busboy = require('busboy');
 const iconv = require('iconv-lite');
@@ -14,107 +24,191 @@ const fs = require('fs');
 const http = require('http');
 const path = require('path');
 
-const folder = process.env.PL5_UPLOAD_DIR || path.join(__dirname, 'uploads');
-const maxFile = Number(process.env.PL5_MAX_FILE || 64 * 1024 * 1024);
-// Names and values arrive in UTF-8 when the page sets UseUnicode, otherwise in the sender's ANSI
-// code page (taken to be Korean unless PL5_LEGACY_CHARSET says otherwise).
-const legacy = process.env.PL5_LEGACY_CHARSET || 'cp949';
+const setting = (name, fallback) => process.env[name] || fallback;
+const folder = setting('PL5_UPLOAD_DIR', path.join(path.dirname(__dirname), 'pelora5-uploads'));
+const maxFile = Number(setting('PL5_MAX_FILE', 64 * 1024 * 1024));
+const maxFiles = Number(setting('PL5_MAX_FILES', 100));
+const maxFields = Number(setting('PL5_MAX_FIELDS', 100));
+const maxRequest = Number(setting('PL5_MAX_REQUEST', 256 * 1024 * 1024));
+const legacy = setting('PL5_LEGACY_CHARSET', 'cp949');
+// A stored client name is data, but it is still kept short enough for any file system.
+const nameBytes = 255;
+// A field's value is kept in memory until the answer.
+const maxFieldValue = 1024 * 1024;
 const utf8 = new TextDecoder('utf-8', { fatal: true });
+const storeFailed = 'the upload could not be stored';
 
-// busboy is asked for latin1, which keeps every byte as one character, and for the client's name
-// as sent (safeName below takes what is safe of it); this decodes the bytes.
-// A text in the legacy code page marks the request, so that the answer goes back in it too: the
-// control reads the answer in the code page it sent with.
-function textOf(latin1, request) {
+const log = (text) => process.stderr.write(`receive.js: ${text}\n`);
+
+// busboy is asked for latin1, which keeps every byte as one character; this decodes the bytes.
+// Names and values arrive in UTF-8 when the page sets UseUnicode, otherwise in the sender's ANSI
+// code page. A text in the legacy code page marks the request, so that the answer goes back in
+// it too: the control reads the answer in the code page it sent with.
+function textOf(latin1, upload) {
   const bytes = Buffer.from(latin1, 'latin1');
   try {
     return utf8.decode(bytes);
   } catch (e) {
-    request.legacy = true;
+    upload.legacy = true;
     return iconv.decode(bytes, legacy);
   }
 }
 
 // The last part of the client's path (either separator), without control characters and the
-// characters that file systems or shells give a meaning; never empty, "." or "..".
+// characters that file systems or shells give a meaning; never empty, "." or ".."; at most
+// nameBytes bytes in UTF-8, never cut inside a character.
 function safeName(name) {
   name = name.split(/[\\/]/).pop();
-  name = name.replace(/[\x00-\x1f\x7f<>:"|?*]/g, '_').replace(/^[ .]+|[ .]+$/g, '');
-  return Array.from(name || 'file').slice(0, 200).join('');
+  name = name.replace(/[\x00-\x1f\x7f<>:"|?*]/g, '_').replace(/^[ .]+|[ .]+$/g, '') || 'file';
+  let kept = '';
+  for (const character of name) {
+    if (Buffer.byteLength(kept + character) > nameBytes) break;
+    kept += character;
+  }
+  return kept;
 }
 
-// A new file in the folder: "a.txt", else "a (2).txt", ... (created at once, so two requests
-// never pick the same name).
-function unusedPath(name) {
-  const ext = path.extname(name);
-  const stem = name.slice(0, name.length - ext.length);
-  for (let n = 1; ; n++) {
-    const candidate = path.join(folder, n === 1 ? name : `${stem} (${n})${ext}`);
-    try {
-      fs.closeSync(fs.openSync(candidate, 'wx', 0o640));
-      return candidate;
-    } catch (e) {
-      if (e.code !== 'EEXIST') throw e;
+function answer(res, status, text, charset = 'utf-8') {
+  if (res.headersSent) return;
+  const body = charset === 'utf-8' ? Buffer.from(text) : iconv.encode(text, charset);
+  res.writeHead(status, { 'Content-Type': `text/plain; charset=${charset}`, 'Content-Length': body.length,
+                          Connection: 'close' });
+  res.end(body);
+}
+
+// Turns every part file into its stored file and side file: all of them, or none.
+async function keep(files) {
+  for (const file of files) {
+    await fs.promises.rename(`${file.path}.part`, file.path);
+    file.kept = true;
+    const data = { name: file.name, field: file.field, size: file.size, sha256: file.sha256,
+                   received: new Date().toISOString().replace(/\.\d+Z$/, 'Z') };
+    await fs.promises.writeFile(`${file.path}.json.part`, JSON.stringify(data), { flag: 'wx', mode: 0o600 });
+    await fs.promises.rename(`${file.path}.json.part`, `${file.path}.json`);
+  }
+}
+
+async function discard(files) {
+  for (const file of files) {
+    for (const suffix of file.kept ? ['.part', '.json.part', '.json', ''] : ['.part']) {
+      await fs.promises.rm(file.path + suffix, { force: true }).catch((e) => log(`cannot remove: ${e.message}`));
     }
   }
 }
 
-function answer(res, status, text, charset = 'utf-8') {
-  res.writeHead(status, { 'Content-Type': `text/plain; charset=${charset}`, Connection: 'close' });
-  res.end(charset === 'utf-8' ? text : iconv.encode(text, charset));
-}
-
 function receive(req, res) {
   if (req.method !== 'POST') return answer(res, 405, 'error: send the files with POST\n');
+  if (Number(req.headers['content-length'] || 0) > maxRequest) {
+    return answer(res, 413, `error: the upload is larger than ${maxRequest} bytes\n`);
+  }
   let parser;
   try {
     parser = busboy({ headers: req.headers, defParamCharset: 'latin1', defCharset: 'latin1', preservePath: true,
-                      limits: { fileSize: maxFile } });
+                      limits: { fileSize: maxFile, files: maxFiles, fields: maxFields, fieldSize: maxFieldValue } });
   } catch (e) {
     return answer(res, 400, 'error: send the files as multipart/form-data\n');
   }
-  const request = { legacy: false };
+  const upload = { legacy: false };
   const lines = [];
-  const stored = [];
+  const files = [];
   const writes = [];
-  let refused = null;
+  let refusal = null;  // [status, text]: the first one counts
+  let finished = false;
+  const refuse = (status, text) => { refusal = refusal || [status, text]; };
+  const finish = async () => {
+    if (finished) return;
+    finished = true;
+    await Promise.all(writes);
+    if (!refusal) {
+      try {
+        await keep(files);
+        return answer(res, 200, lines.join('\n') + '\n', upload.legacy ? legacy : 'utf-8');
+      } catch (e) {
+        log(`cannot store: ${e.message}`);
+        refuse(500, storeFailed);
+      }
+    }
+    await discard(files);
+    answer(res, refusal[0], `error: ${refusal[1]}\n`);
+  };
 
-  parser.on('field', (name, value) => lines.push(`field ${textOf(name, request)} = ${textOf(value, request)}`));
+  // The parser is left behind: the files it began are closed where they are and removed.
+  const abandon = (status, text) => {
+    refuse(status, text);
+    req.unpipe(parser);
+    for (const file of files) {
+      file.stream.unpipe(file.out);
+      file.stream.resume();
+      file.out.destroy();
+    }
+    return finish();
+  };
+  let received = 0;
+  req.on('data', (chunk) => {
+    received += chunk.length;
+    if (received > maxRequest && !finished) {
+      // A body longer than it said is not read any further.
+      abandon(413, `the upload is larger than ${maxRequest} bytes`).then(() => req.destroy());
+    }
+  });
+  req.on('close', () => {
+    if (!req.complete) abandon(400, 'the request ended before its end');
+  });
+
+  parser.on('field', (name, value, info) => {
+    if (info.valueTruncated) refuse(413, `a field is longer than ${maxFieldValue} bytes`);
+    lines.push(`field ${textOf(name, upload)} = ${textOf(value, upload)}`);
+  });
+  parser.on('fieldsLimit', () => refuse(413, `more than ${maxFields} fields`));
+  parser.on('filesLimit', () => refuse(413, `more than ${maxFiles} files`));
   parser.on('file', (field, stream, info) => {
-    if (refused || !info.filename) return stream.resume();
-    const target = unusedPath(safeName(textOf(info.filename, request)));
-    stored.push(target);
+    if (refusal || !info.filename) return stream.resume();  // no filename: an empty file input
+    const file = { path: path.join(folder, crypto.randomBytes(16).toString('hex')), stream,
+                   name: safeName(textOf(info.filename, upload)), field: textOf(field, upload), size: 0 };
+    files.push(file);
     const hash = crypto.createHash('sha256');
-    let size = 0;
-    const out = fs.createWriteStream(target);
     const line = lines.push('') - 1;  // answered in the order the parts arrived
-    stream.on('data', (chunk) => { hash.update(chunk); size += chunk.length; });
-    stream.on('limit', () => { refused = `a file is larger than ${maxFile} bytes`; });
-    writes.push(new Promise((resolve, reject) => {
-      out.on('finish', () => {
-        lines[line] = `stored ${size} ${hash.digest('hex')} ${path.basename(target)}`;
+    stream.on('data', (chunk) => {
+      if (file.sha256 !== undefined) return;  // abandoned: the rest is dropped
+      hash.update(chunk);
+      file.size += chunk.length;
+    });
+    stream.on('limit', () => refuse(413, `a file is larger than ${maxFile} bytes`));
+    const out = file.out = fs.createWriteStream(`${file.path}.part`, { flags: 'wx', mode: 0o600 });
+    writes.push(new Promise((resolve) => {
+      out.on('close', () => {
+        file.sha256 = hash.digest('hex');
+        lines[line] = `stored ${file.size} ${file.sha256} ${file.name}`;
         resolve();
       });
-      out.on('error', reject);
+      out.on('error', (e) => {
+        log(`cannot write: ${e.message}`);
+        refuse(500, storeFailed);
+        stream.unpipe(out);
+        stream.resume();
+        resolve();
+      });
     }));
     stream.pipe(out);
   });
-  const fail = (status, text) => {
-    for (const file of stored) fs.rm(file, { force: true }, () => {});
-    answer(res, status, `error: ${text}\n`);
-  };
-  parser.on('error', (e) => fail(400, e.message));
-  parser.on('close', () => {
-    Promise.all(writes).then(() => {
-      if (refused) return fail(413, refused);
-      answer(res, 200, lines.join('\n') + '\n', request.legacy ? legacy : 'utf-8');
-    }, (e) => fail(500, e.message));
+  parser.on('error', (e) => {
+    log(`malformed request: ${e.message}`);
+    abandon(400, 'the request is not a whole multipart/form-data body');
+    req.resume();  // the rest is read and dropped, so that the client hears the answer
   });
+  parser.on('close', () => finish());
   req.pipe(parser);
 }
 
-fs.mkdirSync(folder, { recursive: true });
-const server = http.createServer(receive);
+fs.mkdirSync(folder, { recursive: true, mode: 0o700 });
+const server = http.createServer((req, res) => {
+  try {
+    receive(req, res);
+  } catch (e) {  // never a trace or a path in the answer, and the server keeps serving
+    log(`failed: ${e.stack}`);
+    answer(res, 500, `error: ${storeFailed}\n`);
+  }
+});
 server.listen(Number(process.env.PORT || 8080), process.env.HOST || '127.0.0.1', () => {
   if (process.env.PL5_PORT_FILE) {
     fs.writeFileSync(process.env.PL5_PORT_FILE + '.tmp', String(server.address().port));

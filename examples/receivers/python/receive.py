@@ -2,72 +2,101 @@
 """Receiver for the Pelora5 upload control, for Python servers, on the multipart parser that
 Debian packages as python3-multipart.
 
-Stores every uploaded file under the upload folder with a safe name and answers with a short
-plain text the page can show: one line per stored file ("stored SIZE SHA256 NAME") and per field
-("field NAME = VALUE"). A request larger than --max-request or a file larger than --max-file is
-refused with 413 and nothing of it is kept.
+Stores every uploaded file in the upload folder under a generated name ("<32 hex digits>", no
+extension) with a side file "<name>.json" that keeps the client's file name (made safe), its field,
+size and SHA-256 as data; answers with a short plain text the page can show: one line per stored
+file ("stored SIZE SHA256 NAME") and per field ("field NAME = VALUE"). A request over one of the
+limits is answered 413, a request that is not a whole multipart body 400, a folder that cannot
+take the files 500; in every such case nothing of the request is kept.
 
-  /usr/bin/python3 receive.py --port 8080 --folder /srv/uploads
+A WSGI application (`receive:application`) for any WSGI server, and a small threaded server of
+its own for trying it out:
+
+  /usr/bin/python3 receive.py --port 8080
+
+Settings, from the environment (or the options of the standalone server):
+  PL5_UPLOAD_DIR      the upload folder; default: "pelora5-uploads" beside the folder of this
+                      script (never under it), created readable by this user only
+  PL5_MAX_FILE        bytes per file (64 MiB)          PL5_MAX_FILES    files per request (100)
+  PL5_MAX_FIELDS      fields per request (100)         PL5_MAX_REQUEST  bytes per request (256 MiB)
+  PL5_LEGACY_CHARSET  the code page of names that are not UTF-8 (cp949)
 """
 import argparse
 import hashlib
-import http.server
+import json
 import os
 import re
+import secrets
+import socketserver
 import sys
-import tempfile
+import time
+import wsgiref.simple_server
 
 from multipart.multipart import MultipartParser, parse_options_header
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+SETTINGS = {
+    "folder": ("PL5_UPLOAD_DIR", str, os.path.join(os.path.dirname(HERE), "pelora5-uploads")),
+    "max_file": ("PL5_MAX_FILE", int, 64 * 1024 * 1024),
+    "max_files": ("PL5_MAX_FILES", int, 100),
+    "max_fields": ("PL5_MAX_FIELDS", int, 100),
+    "max_request": ("PL5_MAX_REQUEST", int, 256 * 1024 * 1024),
+    "legacy": ("PL5_LEGACY_CHARSET", str, "cp949"),
+}
+# A stored client name is data, but it is still kept short enough for any file system.
+NAME_BYTES = 255
+# A field's value is kept in memory until the answer.
+MAX_FIELD_VALUE = 1024 * 1024
 
-def text_of(raw, upload):
-    """Names and values arrive in UTF-8 when the page sets UseUnicode, otherwise in the sender's
-    ANSI code page (taken to be Korean unless --legacy-charset says otherwise)."""
-    try:
-        return raw.decode("utf-8")
-    except UnicodeDecodeError:
-        upload.legacy_seen = True
-        return raw.decode(upload.legacy, errors="replace")
+
+def settings_from_environment():
+    return {key: kind(os.environ.get(variable) or default) for key, (variable, kind, default) in SETTINGS.items()}
+
+
+def log(text):
+    sys.stderr.write("receive.py: %s\n" % text)
+
+
+class Refused(Exception):
+    """Ends a request with an HTTP status and a text that names no path."""
+
+    def __init__(self, status, text):
+        super().__init__(text)
+        self.status, self.text = status, text
 
 
 def safe_name(name):
     """The last part of the client's path (either separator), without control characters and the
-    characters that file systems or shells give a meaning; never empty, "." or ".."."""
+    characters that file systems or shells give a meaning; never empty, "." or ".."; at most
+    NAME_BYTES bytes in UTF-8, never cut inside a character."""
     name = re.split(r"[\\/]", name)[-1]
-    name = re.sub(r'[\x00-\x1f\x7f<>:"|?*]', "_", name).strip(" .")
-    return (name or "file")[:200]
-
-
-def unused_path(folder, name):
-    """A new file in the folder: "a.txt", else "a (2).txt", "a (3).txt", ... (created at once, so
-    two requests never pick the same name)."""
-    stem, ext = os.path.splitext(name)
-    n = 1
-    while True:
-        path = os.path.join(folder, name if n == 1 else "%s (%d)%s" % (stem, n, ext))
-        try:
-            os.close(os.open(path, os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o640))
-            return path
-        except FileExistsError:
-            n += 1
-
-
-class TooLarge(Exception):
-    pass
+    name = re.sub(r'[\x00-\x1f\x7f<>:"|?*]', "_", name).strip(" .") or "file"
+    return name.encode("utf-8")[:NAME_BYTES].decode("utf-8", errors="ignore")
 
 
 class Upload:
-    """One request's parts, fed by the parser's callbacks."""
+    """One request's parts, fed by the parser's callbacks. Files go to "<id>.part" files, which
+    become "<id>" and "<id>.json" only once the whole request has arrived within the limits."""
 
-    def __init__(self, folder, legacy, max_file):
-        self.folder, self.legacy, self.max_file = folder, legacy, max_file
-        self.lines, self.stored = [], []
+    def __init__(self, settings):
+        self.settings = settings
+        self.lines, self.files = [], []
+        self.fields = 0
         self.header_field = self.header_value = b""
         self.headers = {}
         self.part = None
         # Set when a text came in the legacy code page: the answer then goes back in it too,
         # because the control reads the answer in the code page it sent with.
         self.legacy_seen = False
+
+    def text_of(self, raw):
+        """Names and values arrive in UTF-8 when the page sets UseUnicode, otherwise in the
+        sender's ANSI code page."""
+        try:
+            return raw.decode("utf-8")
+        except UnicodeDecodeError:
+            self.legacy_seen = True
+            return raw.decode(self.settings["legacy"], errors="replace")
 
     def callbacks(self):
         return {
@@ -92,110 +121,197 @@ class Upload:
 
     def headers_finished(self):
         _, options = parse_options_header(self.headers.get(b"content-disposition", b""))
-        name = text_of(options.get(b"name", b""), self)
-        if b"filename" in options:
-            handle = tempfile.NamedTemporaryFile(dir=self.folder, prefix=".part-", delete=False)
-            self.part = {"field": name, "filename": options[b"filename"], "file": handle,
-                         "size": 0, "sha256": hashlib.sha256()}
-        else:
-            self.part = {"field": name, "value": b""}
+        field = self.text_of(options.get(b"name", b""))
+        filename = options.get(b"filename")
+        if filename is None:
+            self.fields += 1
+            if self.fields > self.settings["max_fields"]:
+                raise Refused(413, "more than %d fields" % self.settings["max_fields"])
+            self.part = {"field": field, "value": b""}
+            return
+        if not filename:  # an empty file input of a form: its content is dropped
+            self.part = {"skip": True}
+            return
+        if len(self.files) >= self.settings["max_files"]:
+            raise Refused(413, "more than %d files" % self.settings["max_files"])
+        file_id = secrets.token_hex(16)
+        path = os.path.join(self.settings["folder"], file_id)
+        try:
+            handle = os.fdopen(os.open(path + ".part", os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o600), "wb")
+        except OSError as error:
+            log("cannot create %s.part: %s" % (path, error))
+            raise Refused(500, "the upload could not be stored")
+        self.part = {"field": field, "name": safe_name(self.text_of(filename)), "path": path,
+                     "file": handle, "size": 0, "sha256": hashlib.sha256()}
+        self.files.append(self.part)
+        self.lines.append(None)  # answered in the order the parts arrived
+        self.part["line"] = len(self.lines) - 1
 
     def part_data(self, data, start, end):
-        chunk = data[start:end]
-        if "file" not in self.part:
-            self.part["value"] += chunk
+        part, chunk = self.part, data[start:end]
+        if part.get("skip"):
             return
-        self.part["size"] += len(chunk)
-        if self.part["size"] > self.max_file:
-            raise TooLarge()
-        self.part["file"].write(chunk)
-        self.part["sha256"].update(chunk)
+        if "file" not in part:
+            part["value"] += chunk
+            if len(part["value"]) > MAX_FIELD_VALUE:
+                raise Refused(413, "a field is longer than %d bytes" % MAX_FIELD_VALUE)
+            return
+        part["size"] += len(chunk)
+        if part["size"] > self.settings["max_file"]:
+            raise Refused(413, "a file is larger than %d bytes" % self.settings["max_file"])
+        try:
+            part["file"].write(chunk)
+        except OSError as error:
+            log("cannot write %s.part: %s" % (part["path"], error))
+            raise Refused(500, "the upload could not be stored")
+        part["sha256"].update(chunk)
 
     def part_end(self):
         part = self.part
+        if part.get("skip"):
+            return
         if "file" not in part:
-            self.lines.append("field %s = %s" % (part["field"], text_of(part["value"], self)))
+            self.lines.append("field %s = %s" % (part["field"], self.text_of(part["value"])))
             return
-        part["file"].close()
-        if not part["filename"]:
-            os.unlink(part["file"].name)  # an empty file input of a form
-            return
-        path = unused_path(self.folder, safe_name(text_of(part["filename"], self)))
-        os.replace(part["file"].name, path)
-        self.stored.append(path)
-        self.lines.append("stored %d %s %s" % (part["size"], part["sha256"].hexdigest(),
-                                               os.path.basename(path)))
+        try:
+            part["file"].close()
+        except OSError as error:
+            log("cannot write %s.part: %s" % (part["path"], error))
+            raise Refused(500, "the upload could not be stored")
+        self.lines[part["line"]] = "stored %d %s %s" % (part["size"], part["sha256"].hexdigest(), part["name"])
+
+    def keep(self):
+        """Turns every part file into its stored file and side file; all of them or none."""
+        try:
+            for part in self.files:
+                os.replace(part["path"] + ".part", part["path"])
+                part["kept"] = True
+                data = {key: part[key] for key in ("name", "field", "size")}
+                data.update(sha256=part["sha256"].hexdigest(), received=time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime()))
+                with open(os.open(part["path"] + ".json.part", os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o600), "w") as f:
+                    json.dump(data, f, ensure_ascii=False, separators=(",", ":"))
+                os.replace(part["path"] + ".json.part", part["path"] + ".json")
+        except OSError as error:
+            log("cannot store %s: %s" % (self.settings["folder"], error))
+            self.discard()
+            raise Refused(500, "the upload could not be stored")
 
     def discard(self):
-        if self.part and "file" in self.part:
-            self.part["file"].close()
-            os.unlink(self.part["file"].name)
-        for path in self.stored:
-            os.unlink(path)
+        for part in self.files:
+            if not part["file"].closed:
+                try:
+                    part["file"].close()
+                except OSError:
+                    pass
+            for suffix in (".part", ".json.part", ".json", "") if part.get("kept") else (".part",):
+                try:
+                    os.unlink(part["path"] + suffix)
+                except FileNotFoundError:
+                    pass
+                except OSError as error:
+                    log("cannot remove %s%s: %s" % (part["path"], suffix, error))
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
-    def answer(self, status, text, charset="utf-8"):
-        body = text.encode(charset, errors="replace")
-        self.send_response(status)
-        self.send_header("Content-Type", "text/plain; charset=" + charset)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
+def receive(environ, settings):
+    """Reads one request; returns the status, the answer's text and its charset."""
+    if environ.get("REQUEST_METHOD") != "POST":
+        raise Refused(405, "send the files with POST")
+    ctype, params = parse_options_header(environ.get("CONTENT_TYPE", ""))
+    if ctype != b"multipart/form-data" or not params.get(b"boundary"):
+        raise Refused(400, "send the files as multipart/form-data")
+    try:
+        length = int(environ.get("CONTENT_LENGTH") or "")
+    except ValueError:
+        raise Refused(411, "send the length of the request")
+    if length > settings["max_request"]:
+        raise Refused(413, "the upload is larger than %d bytes" % settings["max_request"])
+    stream = environ["wsgi.input"]
+    upload = Upload(settings)
+    parser = MultipartParser(params[b"boundary"], upload.callbacks())
+    left = length
+    try:
+        while left > 0:
+            chunk = stream.read(min(left, 65536))
+            if not chunk:
+                raise Refused(400, "the request ended before its end")
+            left -= len(chunk)
+            parser.write(chunk)
+        parser.finalize()
+        if None in upload.lines:
+            raise Refused(400, "the request ended inside a part")
+        upload.keep()
+    except Refused as refusal:
+        upload.discard()
+        if refusal.status == 413:
+            # The rest of the body is read and dropped, so that the client is still listening
+            # when the answer comes (its length was checked against the request limit).
+            while left > 0:
+                chunk = stream.read(min(left, 65536))
+                if not chunk:
+                    break
+                left -= len(chunk)
+        raise
+    except Exception as error:  # the parser's complaint about a malformed body
+        upload.discard()
+        log("malformed request: %r" % error)
+        raise Refused(400, "the request is not a whole multipart/form-data body")
+    return 200, "\n".join(upload.lines) + "\n", settings["legacy"] if upload.legacy_seen else "utf-8"
 
-    def do_POST(self):
-        options = self.server.options
-        ctype, params = parse_options_header(self.headers.get("Content-Type", ""))
-        length = int(self.headers.get("Content-Length") or 0)
-        if ctype != b"multipart/form-data" or b"boundary" not in params:
-            return self.answer(400, "error: send the files as multipart/form-data\n")
-        if length > options.max_request:
-            self.close_connection = True
-            return self.answer(413, "error: the upload is larger than %d bytes\n" % options.max_request)
-        upload = Upload(options.folder, options.legacy_charset, options.max_file)
-        parser = MultipartParser(params[b"boundary"], upload.callbacks())
-        left = length
+
+def make_folder(folder):
+    os.makedirs(folder, mode=0o700, exist_ok=True)
+
+
+def make_application(settings):
+    make_folder(settings["folder"])
+
+    def application(environ, start_response):
         try:
-            while left > 0:
-                chunk = self.rfile.read(min(left, 65536))
-                if not chunk:
-                    break
-                left -= len(chunk)
-                parser.write(chunk)
-            parser.finalize()
-        except TooLarge:
-            upload.discard()
-            # The rest of the body is read and dropped, so the client is still listening when
-            # the answer comes (the request's length was checked against --max-request).
-            while left > 0:
-                chunk = self.rfile.read(min(left, 65536))
-                if not chunk:
-                    break
-                left -= len(chunk)
-            return self.answer(413, "error: a file is larger than %d bytes\n" % options.max_file)
-        except Exception as error:  # a malformed body: nothing of it is kept
-            upload.discard()
-            return self.answer(400, "error: %s\n" % error)
-        self.answer(200, "\n".join(upload.lines) + "\n",
-                    upload.legacy if upload.legacy_seen else "utf-8")
+            status, text, charset = receive(environ, settings)
+        except Refused as refusal:
+            status, text, charset = refusal.status, "error: %s\n" % refusal.text, "utf-8"
+        except Exception as error:  # never a trace or a path in the answer
+            log("failed: %r" % error)
+            status, text, charset = 500, "error: the upload could not be stored\n", "utf-8"
+        body = text.encode(charset, errors="replace")
+        reasons = {200: "OK", 400: "Bad Request", 405: "Method Not Allowed", 411: "Length Required",
+                   413: "Content Too Large", 500: "Internal Server Error"}
+        start_response("%d %s" % (status, reasons.get(status, "Error")),
+                       [("Content-Type", "text/plain; charset=" + charset), ("Content-Length", str(len(body)))])
+        return [body]
 
+    return application
+
+
+def __getattr__(name):
+    """`receive:application` for WSGI servers, made on first use from the environment."""
+    if name == "application":
+        globals()["application"] = make_application(settings_from_environment())
+        return globals()["application"]
+    raise AttributeError(name)
+
+
+class Server(socketserver.ThreadingMixIn, wsgiref.simple_server.WSGIServer):
+    daemon_threads = True
+
+
+class Quiet(wsgiref.simple_server.WSGIRequestHandler):
     def log_message(self, format, *args):
-        sys.stderr.write("receive.py: " + (format % args) + "\n")
+        log(format % args)
 
 
 def main():
+    settings = settings_from_environment()
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=8080)
-    parser.add_argument("--folder", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "uploads"))
-    parser.add_argument("--max-file", type=int, default=64 * 1024 * 1024)
-    parser.add_argument("--max-request", type=int, default=256 * 1024 * 1024)
-    parser.add_argument("--legacy-charset", default="cp949")
+    for key, (variable, kind, _) in SETTINGS.items():
+        parser.add_argument("--" + key.replace("_", "-"), type=kind, default=settings[key], help=variable)
     parser.add_argument("--port-file", help="write the port here once listening (port 0 picks one)")
     options = parser.parse_args()
-    os.makedirs(options.folder, exist_ok=True)
-    server = http.server.ThreadingHTTPServer((options.host, options.port), Handler)
-    server.options = options
+    settings = {key: getattr(options, key) for key in SETTINGS}
+    server = wsgiref.simple_server.make_server(options.host, options.port, make_application(settings),
+                                               server_class=Server, handler_class=Quiet)
     if options.port_file:
         with open(options.port_file + ".tmp", "w") as f:
             f.write(str(server.server_address[1]))

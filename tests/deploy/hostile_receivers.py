@@ -1,0 +1,149 @@
+#!/usr/bin/python3
+"""A hostile client's requests against each example receiver started by with_servers.sh
+(PL5_EXAMPLE_RECEIVERS=1): one table, every case once against every receiver. After each case
+the folder holds only generated names (nothing a web server would run, nothing half written),
+exactly what the case expects is kept, and the receiver still answers the next request."""
+import json
+import os
+import re
+import secrets
+import socket
+import sys
+import time
+
+DIR = os.environ["PL5_RECEIVER_DIR"]
+MAX_FILE, MAX_REQUEST = int(os.environ["PL5_RECEIVER_MAX_FILE"]), int(os.environ["PL5_RECEIVER_MAX_REQUEST"])
+RECEIVERS = [  # name, port, path, upload folder
+    ("php", int(os.environ["PL5_RECEIVER_PHP_PORT"]), "/receive.php", os.path.join(DIR, "pelora5-uploads")),
+    ("node", int(os.environ["PL5_RECEIVER_NODE_PORT"]), "/", os.path.join(DIR, "node")),
+    ("python", int(os.environ["PL5_RECEIVER_PYTHON_PORT"]), "/", os.path.join(DIR, "python")),
+]
+HANGUL = "\uac00" * 200 + ".txt"  # about 600 bytes in UTF-8
+
+
+def file_part(name, content):
+    return (b'name="file"; filename="%s"' % name.encode("utf-8"), content)
+
+
+def exchange(port, head, data=b"", cut=False):
+    """Sends a request (HTTP/1.0: the answer ends with the connection) and reads the answer; a
+    receiver may refuse before it has read the body, so a send that fails is no error. With cut,
+    half the body is sent and the connection ended."""
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=60) as s:
+            try:
+                s.sendall(head + (data[: len(data) // 2] if cut else data))
+                if cut:
+                    s.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
+            answer = b"".join(iter(lambda: s.recv(65536), b""))
+    except OSError as error:
+        return None, "no connection: %s" % error
+    match = re.match(rb"HTTP/1\.[01] (\d+)[^\r]*\r\n.*?\r\n\r\n", answer, re.S)
+    return (int(match.group(1)), answer[match.end():].decode("utf-8", "replace")) if match else (None, "")
+
+
+def post(port, path, parts, cut=False):
+    boundary = b"----pl5hostile" + secrets.token_hex(8).encode()
+    data = b"".join(b"--%s\r\nContent-Disposition: form-data; %s\r\n\r\n%s\r\n" % (boundary, disposition, content)
+                    for disposition, content in parts) + b"--%s--\r\n" % boundary
+    head = b"POST %s HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=%s\r\nContent-Length: %d\r\n\r\n" % (
+        path.encode(), boundary, len(data))
+    return exchange(port, head, data, cut)
+
+
+def post_cut(port, path, parts):
+    return post(port, path, parts, cut=True)
+
+
+small = [file_part("ok.txt", b"small")]
+CASES = [  # name, send, parts, expected status (None: any), client names kept (in any order)
+    ("a PHP script", post, [file_part("evil.php", b'<?php echo "EXECUTED-" . (6 * 7); ?>')], 200, ["evil.php"]),
+    ("200 Hangul characters", post, [file_part(HANGUL, b"hangul")], 200,
+     [HANGUL.encode("utf-8")[:255].decode("utf-8", "ignore")]),
+    ("a name of 300 bytes", post, [file_part("n" * 296 + ".txt", b"long")], 200, ["n" * 255]),
+    ("2,000 files", post, [file_part("f%d.txt" % i, b"x") for i in range(2000)], 413, []),
+    ("a file over the file limit", post, small + [file_part("big.bin", b"\0" * (MAX_FILE + 1))], 413, []),
+    ("a body over the request limit", post,
+     [file_part("p%d.bin" % i, b"\1" * (MAX_FILE - 1000)) for i in range(MAX_REQUEST // MAX_FILE + 1)], 413, []),
+    ("101 fields", post, small + [(b'name="f%d"' % i, b"v") for i in range(101)], 413, []),
+    ("a body cut inside a part", post_cut, small + [file_part("cut.bin", b"\2" * 200000)], None, []),
+    ("parts without a filename", post,
+     small + [(b'name="nofilename"', b"a field after all"), (b'name="empty"; filename=""', b"dropped")],
+     200, ["ok.txt"]),
+    ("duplicate names", post, [file_part("same.txt", b"first"), file_part("same.txt", b"second")], 200,
+     ["same.txt", "same.txt"]),
+    ("path traversal", post, [file_part("..\\..\\x", b"1"), file_part("/etc/passwd", b"2"),
+                              file_part("../../y", b"3"), file_part("..", b"4")], 200, ["x", "passwd", "y", "file"]),
+    ("a folder that cannot be written", post, small, 500, []),
+]
+
+
+def run_case(receiver, case):
+    name, port, path, folder = receiver
+    title, send, parts, want_status, want_names = case
+    before = set(os.listdir(folder)) if os.path.isdir(folder) else set()  # PHP makes it on first use
+    failing = title == "a folder that cannot be written"
+    if failing:  # the upload folder is a plain file while the request runs
+        os.rename(folder, folder + ".away")
+        open(folder, "w").close()
+    try:
+        status, text = send(port, path, parts)
+    finally:
+        if failing:
+            os.remove(folder)
+            os.rename(folder + ".away", folder)
+    problems = []
+    if send is post and status != want_status:
+        problems.append("answered %s, expected %s: %s" % (status, want_status, text[:200]))
+    if send is post and (status or 0) >= 400 and ("/" in text or not re.fullmatch(r"error: [^\n]*\n", text)):
+        problems.append("the refusal is not one generic line: %r" % text[:200])
+    # A cut request is cleaned up once the receiver notices the end: waited for, within a bound.
+    deadline = time.time() + (15 if send is post_cut else 0)
+    while True:
+        new = set(os.listdir(folder)) - before
+        kept = {}
+        for entry in (e for e in new if e.endswith(".json")):
+            with open(os.path.join(folder, entry), encoding="utf-8") as f:
+                kept[entry[:-5]] = json.load(f)
+        leftovers = sorted(new - set(kept) - {k + ".json" for k in kept})
+        if not leftovers and len(kept) == len(want_names) or time.time() > deadline:
+            break
+        time.sleep(0.1)
+    if leftovers:
+        problems.append("left in the folder: %s" % leftovers[:5])
+    if sorted(d["name"] for d in kept.values()) != sorted(want_names):
+        problems.append("kept %s, expected %s" % (sorted(d["name"] for d in kept.values())[:5], want_names[:5]))
+    for file_id, data in kept.items():
+        with open(os.path.join(folder, file_id), "rb") as f:
+            content = f.read()
+        if content not in {c for _, c in parts} or data["size"] != len(content):
+            problems.append("%s holds other bytes than were sent" % data["name"])
+        for url in ("/evil.php", "/uploads/evil.php", "/pelora5-uploads/" + file_id, "/" + file_id):
+            if "EXECUTED-42" in exchange(port, b"GET %s HTTP/1.0\r\n\r\n" % url.encode())[1]:
+                problems.append("GET %s ran the uploaded script" % url)
+    strange = [e for e in os.listdir(folder) if not re.fullmatch(r"[0-9a-f]{32}(\.json)?", e)]
+    if strange:
+        problems.append("names in the folder that are not generated: %s" % strange[:5])
+    problems += ["a file named %s left the folder" % n for n in ("x", "y", "passwd")
+                 if os.path.exists(os.path.join(DIR, n)) or os.path.exists(os.path.join(os.path.dirname(DIR), n))]
+    status, text = post(port, path, [file_part("next.txt", b"next")])
+    if status != 200 or not text.endswith(" next.txt\n"):
+        problems.append("the next request was answered %s: %s" % (status, text[:200]))
+    return problems
+
+
+def main():
+    failures = 0
+    for receiver in RECEIVERS:
+        for case in CASES:
+            for problem in run_case(receiver, case):
+                failures += 1
+                print("FAIL: %s, %s: %s" % (receiver[0], case[0], problem))
+    print("hostile requests: %d cases against %d receivers, %d failures" % (len(CASES), len(RECEIVERS), failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
