@@ -121,6 +121,10 @@ void CUploadDlg::SetListHeight(SHORT nHeight)
 
 void CUploadDlg::ResizeDialogBy(int nDelta)
 {
+    // A child dialog fills the control: its size is the control's layout. Shrunk from the
+    // control's height instead of its template's, it would cut off its own list.
+    if (IsModeless())
+        return;
     const HWND hWnd = m_hWnd;
     RECT rc = {};
     GetWindowRect(hWnd, &rc);

@@ -12,11 +12,7 @@ BASE=${WINEPREFIX:?with_dpi: WINEPREFIX is not set}
 COPY=$BASE-dpi$DPI
 XVFB_PID=
 
-cleanup() {
-    WINEPREFIX=$COPY wineserver -k >/dev/null 2>&1
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-    rm -rf "$COPY"
-}
+cleanup() { WINEPREFIX=$COPY wineserver -k >/dev/null 2>&1; [ -n "$XVFB_PID" ] && kill "$XVFB_PID"; rm -rf "$COPY"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
@@ -35,11 +31,10 @@ for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
 [ -e /tmp/.X11-unix/X$n ] || { echo "with_dpi: no X server" >&2; exit 1; }
 export DISPLAY=:$n
 
-/usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$DPI" /f >/dev/null 2>&1 ||
-    { echo "with_dpi: cannot write LogPixels" >&2; exit 1; }
 # The session's server may not have saved the control's registration yet.
-/usr/lib/wine/wine64 regsvr32 /s "$(winepath -w "$DLL")" >/dev/null 2>&1 ||
-    { echo "with_dpi: cannot register $DLL" >&2; exit 1; }
+{ /usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$DPI" /f &&
+  /usr/lib/wine/wine64 regsvr32 /s "$(winepath -w "$DLL")"; } >/dev/null 2>&1 ||
+    { echo "with_dpi: cannot set the DPI or register $DLL" >&2; exit 1; }
 # The server saves the registry when it ends by itself; the command's first program starts a
 # new one, which reads the DPI.
 wineserver -w >/dev/null 2>&1

@@ -86,6 +86,13 @@ int CPageRunner::Start(const CPage& page)
                 object.pSite->Reposition();
     };
     m_view.onTab = [this](bool bBack) { MoveFocus(bBack); };
+    // As a browser does when its window is activated again, the focused element gets the focus
+    // back: an object, in its own window.
+    m_view.onFocus = [this] {
+        for (const auto& object : m_objects)
+            if (object.pSite && object.pSite->Element().nNode == m_nFocusedNode && object.pSite->ObjectWindow())
+                SetFocus(object.pSite->ObjectWindow());
+    };
     m_pFrame = PTL::MakeComObject<CPageFrame>(m_view.Window());
 
     size_t nEngine = 0;

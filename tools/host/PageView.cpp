@@ -180,6 +180,10 @@ LRESULT CALLBACK CPageView::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPAR
     }
     case WM_ERASEBKGND:
         return 1;
+    case WM_SETFOCUS:
+        if (pThis->onFocus)
+            pThis->onFocus();
+        return 0;
     case WM_KEYDOWN:
         if (wParam == VK_TAB && pThis->onTab) {
             pThis->onTab(GetKeyState(VK_SHIFT) < 0);

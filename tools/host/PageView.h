@@ -33,6 +33,8 @@ public:
 
     // Tab (bBack: Shift+Tab) pressed while the page itself has the focus.
     std::function<void(bool bBack)> onTab;
+    // The page window got the focus (it was activated again, a dialog it owned closed).
+    std::function<void()> onFocus;
     // The node drawn with the focus rectangle; 0 (the body) for none.
     void SetFocusedNode(size_t nNode);
 
