@@ -52,6 +52,16 @@ void CUploadListCtrl::SetupView()
         column.iSubItem = i;
         SendMessageW(Window(), LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
+    // The list is sized in dialog units, which do not grow exactly with the DPI: the name column
+    // gives up what the three would take beyond the list's width and a vertical scroll bar.
+    RECT rc = {};
+    GetClientRect(Window(), &rc);
+    int nTotal = PTL::SystemMetricForDpi(SM_CXVSCROLL, nDpi);
+    for (int i = 0; i < 3; ++i)
+        nTotal += static_cast<int>(SendMessageW(Window(), LVM_GETCOLUMNWIDTH, i, 0));
+    if (nTotal > rc.right)
+        SendMessageW(Window(), LVM_SETCOLUMNWIDTH, 0,
+                     MAKELPARAM(PTL::ScaleForDpi(COLUMNS[0].nWidth, nDpi) - (nTotal - rc.right), 0));
 }
 
 void CUploadListCtrl::SetEntries(const std::vector<FileEntry>& entries)

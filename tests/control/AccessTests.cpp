@@ -141,7 +141,9 @@ TEST(Dpi, ControlAndDialogAreLaidOutInPagePixels)
     EXPECT_EQ(Scaled(120), ColumnWidth(hList, 0));
 
     const HWND hDialog = Dialog(page.Window(L"child")), hUploadList = GetDlgItem(hDialog, 1201);
-    EXPECT_EQ(Scaled(225), ColumnWidth(hUploadList, 0));
+    GetClientRect(hUploadList, &rc);  // the columns fit beside a vertical scroll bar
+    EXPECT_EQ(Scaled(110), ColumnWidth(hUploadList, 1));
+    EXPECT_GE(rc.right - GetSystemMetrics(SM_CXVSCROLL), ColumnWidth(hUploadList, 0) + Scaled(110) + Scaled(65));
     pChild->put_DialogListHeight(100);
     pChild->get_DialogListHeight(&nRead);
     EXPECT_EQ(100, nRead);
