@@ -1,6 +1,6 @@
 // The registered control in a page of the page host as people meet it on today's screens, with
 // a screen reader or the keyboard alone: sizes in page pixels shown at the screen's DPI (with_dpi.sh
-// runs the layout test at 144 and 192 DPI), what AccessibleObjectFromWindow finds, and Tab, the
+// runs the page test at 144 and 192 DPI), what AccessibleObjectFromWindow finds, and Tab, the
 // menu key and Shift+F10 pressed through the X server.
 #include <windows.h>
 #include <commctrl.h>
@@ -105,71 +105,14 @@ HWND Dialog(HWND hControl) { return FindWindowExW(hControl, nullptr, L"#32770", 
 } // namespace
 
 // Page pixels (the OBJECT's box, ItemWidth, DialogListHeight) and the control's own sizes are
-// shown at the screen's DPI; what script gave reads back unchanged.
-TEST(Dpi, ControlAndDialogAreLaidOutInPagePixels)
+// shown at the screen's DPI, what script gave reads back unchanged; the control, its list and
+// status bar, the progress dialog's bars and texts are named as the system's accessibility finds
+// them, in both packs, and the OBJECT's title names the control.
+TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
 {
     const HDC hdc = GetDC(nullptr);
     ASSERT_EQ(static_cast<int>(DPI), GetDeviceCaps(hdc, LOGPIXELSX)) << "the prefix's DPI did not take";
     ReleaseDC(nullptr, hdc);
-    CTempFolder folder;
-    CTestPage page(Object(L"up", L"left:10px; top:10px; width:420px; height:180px", L"en") +
-                   Object(L"child", L"left:10px; top:200px; width:480px; height:380px", L"en"));
-    ASSERT_EQ(0, page.nResult) << page.strErrors;
-    const CComPtr<IPL5Ctrl> pUp = page.Control(L"up"), pChild = page.Control(L"child");
-    AddFiles(pUp.Get(), folder, 3);
-    AddFiles(pChild.Get(), folder, 3);
-    const HWND hControl = page.Window(L"up"), hList = GetDlgItem(hControl, 50001);
-    ASSERT_TRUE(page.PumpUntil([&] { return SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0) == 3; }));
-
-    RECT rc = {};
-    GetClientRect(hControl, &rc);
-    EXPECT_EQ(Scaled(420), rc.right);
-    EXPECT_EQ(Scaled(110), ColumnWidth(hList, 1));
-    EXPECT_EQ(rc.right - Scaled(110) - GetSystemMetrics(SM_CXVSCROLL), ColumnWidth(hList, 0));
-    int anEdges[2] = {};
-    SendMessageW(FindWindowExW(hControl, nullptr, STATUSCLASSNAMEW, nullptr), SB_GETPARTS, 2, reinterpret_cast<LPARAM>(anEdges));
-    EXPECT_EQ(rc.right / 2, anEdges[0]);
-    int nSmall = 0, nLarge = 0;
-    ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(hList, LVM_GETIMAGELIST, LVSIL_SMALL, 0)), &nSmall, &nSmall);
-    ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(hList, LVM_GETIMAGELIST, LVSIL_NORMAL, 0)), &nLarge, &nLarge);
-    EXPECT_EQ(Scaled(16), nSmall);
-    EXPECT_EQ(Scaled(32), nLarge);
-    SHORT nRead = 0;
-    pUp->put_ItemWidth(120);
-    pUp->get_ItemWidth(&nRead);
-    EXPECT_EQ(120, nRead);
-    EXPECT_EQ(Scaled(120), ColumnWidth(hList, 0));
-
-    const HWND hDialog = Dialog(page.Window(L"child")), hUploadList = GetDlgItem(hDialog, 1201);
-    GetClientRect(hUploadList, &rc);  // the columns fit beside a vertical scroll bar
-    EXPECT_EQ(Scaled(110), ColumnWidth(hUploadList, 1));
-    EXPECT_GE(rc.right - GetSystemMetrics(SM_CXVSCROLL), ColumnWidth(hUploadList, 0) + Scaled(110) + Scaled(65));
-    pChild->put_DialogListHeight(100);
-    pChild->get_DialogListHeight(&nRead);
-    EXPECT_EQ(100, nRead);
-    EXPECT_EQ(Scaled(100), RectIn(hDialog, hUploadList).bottom - RectIn(hDialog, hUploadList).top);
-    GetClientRect(hDialog, &rc);  // the child dialog still fills the control and shows its last line
-    EXPECT_LE(RectIn(hDialog, GetDlgItem(hDialog, 1213)).bottom, rc.bottom);
-    // Every caption shows whole, left of the text it names.
-    const std::vector<HWND> labels = DialogLabels(hDialog);
-    EXPECT_EQ(6u, labels.size());
-    for (HWND hLabel : labels)
-    {
-        const RECT rcLabel = RectIn(hDialog, hLabel);
-        const int nText = TextWidthInDialogFont(hDialog, hLabel);
-        EXPECT_LE(nText, rcLabel.right - rcLabel.left) << PTL::ToUtf8(PTL::WindowText(hLabel));
-        EXPECT_LE(rcLabel.left + nText, RectIn(hDialog, LabelledControl(hDialog, hLabel)).left) << PTL::ToUtf8(PTL::WindowText(hLabel));
-    }
-    const char* szShots = std::getenv("PL5_SCREENSHOTS");
-    ASSERT_TRUE(szShots);
-    page.pRunner->View().Refresh();
-    EXPECT_EQ(S_OK, page.pRunner->View().SaveScreenshot(PTL::FromUtf8(szShots) + L"\\dpi_" + std::to_wstring(DPI) + L".png"));
-}
-
-// The control's window and list, its status bar, the progress dialog's bars and texts as the
-// system's accessibility finds them, in both packs; the OBJECT's title names the control.
-TEST(Access, NamesRolesAndValues)
-{
     const wchar_t* cases[][6] = {
         // language, title, name, file bar, total bar, rate text
         {L"en", L"", L"Files to upload", L"Current File", L"All files", L"Transfer Rate"},
@@ -178,24 +121,69 @@ TEST(Access, NamesRolesAndValues)
     };
     for (const auto& c : cases)
     {
-        const std::wstring strTitle = *c[1] ? std::wstring(L"title=\"") + c[1] + L"\"" : L"";
-        CTestPage page(Object(L"up", L"left:10px; top:10px; width:400px; height:150px", c[0], strTitle) +
-                       Object(L"child", L"left:10px; top:180px; width:420px; height:380px", c[0]));
+        CTempFolder folder;
+        CTestPage page(Object(L"up", L"left:10px; top:10px; width:420px; height:180px", c[0],
+                              *c[1] ? std::wstring(L"title=\"") + c[1] + L"\"" : L"") +
+                       Object(L"child", L"left:10px; top:200px; width:480px; height:380px", c[0]));
         ASSERT_EQ(0, page.nResult) << page.strErrors;
-        const HWND hControl = page.Window(L"up"), hStatus = FindWindowExW(hControl, nullptr, STATUSCLASSNAMEW, nullptr);
+        const CComPtr<IPL5Ctrl> pUp = page.Control(L"up"), pChild = page.Control(L"child");
+        AddFiles(pUp.Get(), folder, 3);
+        AddFiles(pChild.Get(), folder, 3);
+        const HWND hControl = page.Window(L"up"), hList = GetDlgItem(hControl, 50001);
+        const HWND hStatus = FindWindowExW(hControl, nullptr, STATUSCLASSNAMEW, nullptr);
+        ASSERT_TRUE(page.PumpUntil([&] { return SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0) == 3; }));
+
+        RECT rc = {};
+        GetClientRect(hControl, &rc);
+        EXPECT_EQ(Scaled(420), rc.right);
+        EXPECT_EQ(Scaled(110), ColumnWidth(hList, 1));
+        EXPECT_EQ(rc.right - Scaled(110) - GetSystemMetrics(SM_CXVSCROLL), ColumnWidth(hList, 0));
+        int anEdges[2] = {}, nSmall = 0, nLarge = 0;
+        SendMessageW(hStatus, SB_GETPARTS, 2, reinterpret_cast<LPARAM>(anEdges));
+        EXPECT_EQ(rc.right / 2, anEdges[0]);
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(hList, LVM_GETIMAGELIST, LVSIL_SMALL, 0)), &nSmall, &nSmall);
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(hList, LVM_GETIMAGELIST, LVSIL_NORMAL, 0)), &nLarge, &nLarge);
+        EXPECT_EQ(Scaled(16) * 1000 + Scaled(32), nSmall * 1000 + nLarge) << "icon sizes";
+        SHORT nRead = 0;
+        pUp->put_ItemWidth(120);
+        EXPECT_EQ(120, (pUp->get_ItemWidth(&nRead), nRead));
+        EXPECT_EQ(Scaled(120), ColumnWidth(hList, 0));
+
+        const HWND hDialog = Dialog(page.Window(L"child")), hUploadList = GetDlgItem(hDialog, 1201);
+        GetClientRect(hUploadList, &rc);  // the columns fit beside a vertical scroll bar
+        EXPECT_EQ(Scaled(110), ColumnWidth(hUploadList, 1));
+        EXPECT_GE(rc.right - GetSystemMetrics(SM_CXVSCROLL), ColumnWidth(hUploadList, 0) + Scaled(110) + Scaled(65));
+        pChild->put_DialogListHeight(100);
+        EXPECT_EQ(100, (pChild->get_DialogListHeight(&nRead), nRead));
+        EXPECT_EQ(Scaled(100), RectIn(hDialog, hUploadList).bottom - RectIn(hDialog, hUploadList).top);
+        GetClientRect(hDialog, &rc);  // the child dialog still fills the control and shows its last line
+        EXPECT_LE(RectIn(hDialog, GetDlgItem(hDialog, 1213)).bottom, rc.bottom);
+        // Every caption shows whole, left of the text it names.
+        for (HWND hLabel : DialogLabels(hDialog))
+        {
+            const RECT rcLabel = RectIn(hDialog, hLabel);
+            const int nText = TextWidthInDialogFont(hDialog, hLabel);
+            EXPECT_LE(nText, rcLabel.right - rcLabel.left) << PTL::ToUtf8(PTL::WindowText(hLabel));
+            EXPECT_LE(rcLabel.left + nText, RectIn(hDialog, LabelledControl(hDialog, hLabel)).left);
+        }
+        if (&c == &cases[0])
+        {
+            const char* szShots = std::getenv("PL5_SCREENSHOTS");
+            ASSERT_TRUE(szShots);
+            page.pRunner->View().Refresh();
+            EXPECT_EQ(S_OK, page.pRunner->View().SaveScreenshot(PTL::FromUtf8(szShots) + L"\\dpi_" + std::to_wstring(DPI) + L".png"));
+        }
+
         EXPECT_EQ(c[2] + std::wstring(L"|20|"), Accessible(hControl));
         // The list and the status bar are the system's: this platform names them by their text
         // (the status bar's first part) and gives them the client role.
-        EXPECT_EQ(c[2] + std::wstring(L"|10|"), Accessible(GetDlgItem(hControl, 50001)));
+        EXPECT_EQ(c[2] + std::wstring(L"|10|"), Accessible(hList));
         EXPECT_EQ(PTL::WindowText(hStatus) + L"|10|", Accessible(hStatus));
-        EXPECT_FALSE(PTL::WindowText(hStatus).empty());
-
-        const HWND hDialog = Dialog(page.Window(L"child"));
         SendDlgItemMessageW(hDialog, 1202, PBM_SETPOS, 40, 0);
         SetDlgItemTextW(hDialog, 1205, L"12.50KB/s");
-        EXPECT_EQ(c[3] + std::wstring(L"|48|40%"), Accessible(GetDlgItem(hDialog, 1202))) << PTL::ToUtf8(c[0]);
-        EXPECT_EQ(c[4] + std::wstring(L"|48|0%"), Accessible(GetDlgItem(hDialog, 1203))) << PTL::ToUtf8(c[0]);
-        EXPECT_EQ(c[5] + std::wstring(L"|41|12.50KB/s"), Accessible(GetDlgItem(hDialog, 1205))) << PTL::ToUtf8(c[0]);
+        EXPECT_EQ(c[3] + std::wstring(L"|48|40%"), Accessible(GetDlgItem(hDialog, 1202)));
+        EXPECT_EQ(c[4] + std::wstring(L"|48|0%"), Accessible(GetDlgItem(hDialog, 1203)));
+        EXPECT_EQ(c[5] + std::wstring(L"|41|12.50KB/s"), Accessible(GetDlgItem(hDialog, 1205)));
     }
 }
 
