@@ -258,7 +258,9 @@ TEST(Keyboard, TabReachesTheListAndTheMenuWorksWithoutTheMouse)
         EXPECT_TRUE(page.PumpUntil([&] { return GetFocus() == hList; }));
         user.join();
         EXPECT_EQ(*menu.szChoose == L'f', bDialog);
-        if (*menu.szChoose == L'd')
-            EXPECT_EQ(ptRow.x * 65536 + ptRow.y, rcMenu.left * 65536 + rcMenu.top) << "the menu opens at the focused row";
+        if (*menu.szChoose == L'd')  // the menu opens at the focused row
+        {
+            EXPECT_EQ(ptRow.x * 65536 + ptRow.y, rcMenu.left * 65536 + rcMenu.top);
+        }
     }
 }
