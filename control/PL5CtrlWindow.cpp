@@ -3,6 +3,7 @@
 #include "control/PL5Ctrl.h"
 
 #include <commctrl.h>
+#include <algorithm>
 #include <shellapi.h>
 #include <windowsx.h>
 
@@ -428,8 +429,10 @@ void CPL5Ctrl::ApplyColumnWidth()
         if (nWidth <= nMinimum)
             nWidth = nMinimum;
     }
-    else  // page pixels, as script gave them
-        nWidth = PTL::ScaleForDpi(static_cast<USHORT>(m_props.nItemWidth), m_nDpi);
+    else if (m_props.nItemWidth >= 0)  // page pixels, as script gave them; a column's width is 16 bits
+        nWidth = std::min(PTL::ScaleForDpi(m_props.nItemWidth, m_nDpi), 0x7FFF);
+    else  // the list's own meanings of widths above 32767, as before
+        nWidth = static_cast<USHORT>(m_props.nItemWidth);
     SendMessageW(hList, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(nWidth, 0));
 }
 
