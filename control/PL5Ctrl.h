@@ -224,6 +224,11 @@ private:
     void SwitchScrolling();
     void RefreshBackground();
     void DivideStatusBar();
+    void SetImageLists();
+    // Scales the columns and icons when the window's DPI has changed since they were set.
+    void FollowDpi();
+    // The accessible name (the OBJECT's title, else the pack's) and role of the window and list.
+    void NameForAssistiveTechnology();
     void LoadLanguagePack();
     std::wstring DefaultBackgroundUrl() const;
 
@@ -336,6 +341,8 @@ private:
     CWindowHooks m_windowHooks;
     CPageLink m_pageLink;
     std::wstring m_strOwnElementId;
+    std::wstring m_strOwnTitle;      // the title attribute of that element
+    UINT m_nDpi = 96;                // the DPI the window's columns and icons are set for
     HACCEL m_hAccel = nullptr;       // a resource table: freed with the module
     HWND m_hStatusBar = nullptr;     // child of the control's window, dies with it
     // Exactly what was registered at creation, revoked at WM_DESTROY whatever UseDragDrop says

@@ -3,17 +3,21 @@
 #include "control/PL5Ctrl.h"
 
 #include <commctrl.h>
+#include <algorithm>
 #include <shellapi.h>
 #include <windowsx.h>
 
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "ptl/Accessible.h"
+#include "ptl/Dpi.h"
 #include "ptl/Reflect.h"
 #include "resources/resource.h"
 #include "upload/UploadRequest.h"
 
 namespace
 {
+// Pixels at 96 DPI; the window's DPI scales them.
 const int MIN_FIRST_COLUMN = 150;
 const int SIZE_COLUMN_WIDTH = 110;
 const size_t MAX_PICTURE_URL = 2085;  // characters, terminator included
@@ -45,14 +49,6 @@ void InsertColumn(HWND hList, int nIndex, int nFormat, int nWidth, UINT nTitle)
     SendMessageW(hList, LVM_INSERTCOLUMNW, nIndex, reinterpret_cast<LPARAM>(&column));
 }
 
-// The shell's image list of file icons for "*.*", large or small (shared: the list never frees it).
-HIMAGELIST SystemImageList(UINT nSize)
-{
-    SHFILEINFOW info = {};
-    return reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(L"*.*", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info),
-                                                       SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | nSize));
-}
-
 bool IsSameOrDescendant(HWND hAncestor, HWND hWnd)
 {
     return hWnd && (hWnd == hAncestor || IsChild(hAncestor, hWnd));
@@ -64,11 +60,13 @@ bool IsSameOrDescendant(HWND hAncestor, HWND hWnd)
 LRESULT CPL5Ctrl::OnCreate()
 {
     const HWND hWnd = ControlWindow();
+    m_nDpi = PTL::WindowDpi(hWnd);
     // 1-2: the page, its address and this control's own OBJECT element.
     if (m_pageLink.Connect(ClientSite(), hWnd))
     {
         m_strPageUrl = m_pageLink.PageUrl();
         m_strOwnElementId = m_pageLink.FindOwnElementId(CLSID_PL5Ctrl, m_nIdVal);
+        m_strOwnTitle = m_pageLink.ElementTitle(m_strOwnElementId);
     }
     // 3
     m_hAccel = LoadAcceleratorsW(PTL::CModule::Instance(), MAKEINTRESOURCEW(IDR_ACCELERATOR));
@@ -89,10 +87,9 @@ LRESULT CPL5Ctrl::OnCreate()
     m_bWindowCreated = true;
     // 9-11
     SendMessageW(hList, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-    SendMessageW(hList, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(SystemImageList(SHGFI_LARGEICON)));
-    SendMessageW(hList, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(SystemImageList(SHGFI_SMALLICON)));
-    InsertColumn(hList, 0, LVCFMT_LEFT, MIN_FIRST_COLUMN, IDS_COLUMN_NAME);
-    InsertColumn(hList, 1, LVCFMT_RIGHT, SIZE_COLUMN_WIDTH, IDS_COLUMN_SIZE);
+    SetImageLists();
+    InsertColumn(hList, 0, LVCFMT_LEFT, PTL::ScaleForDpi(MIN_FIRST_COLUMN, m_nDpi), IDS_COLUMN_NAME);
+    InsertColumn(hList, 1, LVCFMT_RIGHT, PTL::ScaleForDpi(SIZE_COLUMN_WIDTH, m_nDpi), IDS_COLUMN_SIZE);
     // 12
     if (m_props.strBkImgURL.empty())
         m_props.strBkImgURL = DefaultBackgroundUrl();
@@ -136,8 +133,25 @@ void CPL5Ctrl::LoadLanguagePack()
     m_bLanguageLoaded = true;
     PL5Lang::LoadLanguage(m_props.strLanguage.c_str(), [this] {
         PL5Lang::ApplyColumnTitles(m_list.Window());
+        NameForAssistiveTechnology();
         AfterListChange();
     });
+}
+
+void CPL5Ctrl::NameForAssistiveTechnology()
+{
+    const HWND hWnd = ControlWindow();
+    if (!hWnd)
+        return;
+    // The page's title for its OBJECT names the control, as a browser names an element by it.
+    const std::wstring strName = m_strOwnTitle.empty() ? PL5Lang::GetString(IDS_CONTROL_NAME) : m_strOwnTitle;
+    PTL::CAccessibleFacts facts;
+    facts.strName = strName;
+    facts.nRole = ROLE_SYSTEM_GROUPING;
+    PTL::AnnotateWindow(hWnd, facts);
+    // The list's own accessible object is the system's; its name comes from its text.
+    if (const HWND hList = m_list.Window())
+        SetWindowTextW(hList, strName.c_str());
 }
 
 void CPL5Ctrl::EnsureLanguage()
@@ -192,6 +206,9 @@ BOOL CPL5Ctrl::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         return FALSE;  // on to the default handling
     case WM_SIZE:
         Layout();
+        return TRUE;
+    case PTL::WM_DPI_CHANGED_AFTER_PARENT:
+        Layout();  // at the new DPI
         return TRUE;
     case WM_SETFOCUS:
         OnSetFocus();
@@ -303,6 +320,8 @@ void CPL5Ctrl::OnSetFocus()
     const HWND hTarget = m_props.bChildMode ? m_uploadDlg.m_hWnd.load() : m_list.Window();
     if (hTarget)
         SetFocus(hTarget);
+    if (hTarget && hTarget == m_list.Window())
+        m_list.ShowFocusedRow();
 }
 
 // ---- layout -------------------------------------------------------------------------------
@@ -312,6 +331,7 @@ void CPL5Ctrl::Layout()
     const HWND hWnd = ControlWindow();
     if (!hWnd)
         return;
+    FollowDpi();
     RECT rcClient;
     GetClientRect(hWnd, &rcClient);
     if (m_props.bChildMode)
@@ -349,6 +369,32 @@ void CPL5Ctrl::DivideStatusBar()
     SendMessageW(m_hStatusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(anEdges));
 }
 
+void CPL5Ctrl::SetImageLists()
+{
+    const HWND hList = m_list.Window();
+    SendMessageW(hList, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(PTL::SystemImageList(true, m_nDpi)));
+    SendMessageW(hList, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(PTL::SystemImageList(false, m_nDpi)));
+}
+
+void CPL5Ctrl::FollowDpi()
+{
+    const HWND hList = m_list.Window();
+    const UINT nDpi = PTL::WindowDpi(ControlWindow());
+    if (!hList || nDpi == m_nDpi)
+        return;
+    // The columns after the first keep their width in page pixels, one dragged by the user too;
+    // the first follows from them in ApplyColumnWidth.
+    const HWND hHeader = reinterpret_cast<HWND>(SendMessageW(hList, LVM_GETHEADER, 0, 0));
+    const int nColumns = hHeader ? static_cast<int>(SendMessageW(hHeader, HDM_GETITEMCOUNT, 0, 0)) : 0;
+    for (int i = 1; i < nColumns; ++i)
+    {
+        const int nWidth = static_cast<int>(SendMessageW(hList, LVM_GETCOLUMNWIDTH, i, 0));
+        SendMessageW(hList, LVM_SETCOLUMNWIDTH, i, MAKELPARAM(MulDiv(nWidth, static_cast<int>(nDpi), static_cast<int>(m_nDpi)), 0));
+    }
+    m_nDpi = nDpi;
+    SetImageLists();
+}
+
 void CPL5Ctrl::ApplyColumnWidth()
 {
     const HWND hWnd = ControlWindow();
@@ -378,11 +424,14 @@ void CPL5Ctrl::ApplyColumnWidth()
     {
         RECT rcClient;
         GetClientRect(hWnd, &rcClient);
-        nWidth = Width(rcClient) - nOthers - GetSystemMetrics(SM_CXVSCROLL);
-        if (nWidth <= MIN_FIRST_COLUMN)
-            nWidth = MIN_FIRST_COLUMN;
+        const int nMinimum = PTL::ScaleForDpi(MIN_FIRST_COLUMN, m_nDpi);
+        nWidth = Width(rcClient) - nOthers - PTL::SystemMetricForDpi(SM_CXVSCROLL, m_nDpi);
+        if (nWidth <= nMinimum)
+            nWidth = nMinimum;
     }
-    else
+    else if (m_props.nItemWidth >= 0)  // page pixels, as script gave them; a column's width is 16 bits
+        nWidth = std::min(PTL::ScaleForDpi(m_props.nItemWidth, m_nDpi), 0x7FFF);
+    else  // the list's own meanings of widths above 32767, as before
         nWidth = static_cast<USHORT>(m_props.nItemWidth);
     SendMessageW(hList, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(nWidth, 0));
 }

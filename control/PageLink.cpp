@@ -253,11 +253,11 @@ bool CPageLink::SetInnerText(const std::wstring& strId, const std::wstring& strT
     return SUCCEEDED(pElement->put_innerText(bstrText));
 }
 
-std::wstring CPageLink::InnerText(const std::wstring& strId) const
+std::wstring CPageLink::ElementString(const std::wstring& strId, HRESULT (STDMETHODCALLTYPE IHTMLElement::*get)(BSTR*)) const
 {
     const PTL::CComPtr<IHTMLElement> pElement = ElementById(strId);
     PTL::CComBSTR bstrText;
-    if (!pElement || FAILED(pElement->get_innerText(&bstrText)))
+    if (!pElement || FAILED((pElement.Get()->*get)(&bstrText)))
         return std::wstring();
     return TextOf(bstrText);
 }

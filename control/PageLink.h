@@ -38,8 +38,10 @@ public:
     std::wstring FindOwnElementId(REFCLSID clsid, ULONG nIdVal) const;
 
     PTL::CComPtr<IHTMLElement> ElementById(const std::wstring& strId) const;
+    // The title attribute of the element with that id, or "".
+    std::wstring ElementTitle(const std::wstring& strId) const { return ElementString(strId, &IHTMLElement::get_title); }
     bool SetInnerText(const std::wstring& strId, const std::wstring& strText) const;
-    std::wstring InnerText(const std::wstring& strId) const;
+    std::wstring InnerText(const std::wstring& strId) const { return ElementString(strId, &IHTMLElement::get_innerText); }
     // The page's scroll offsets: the body's, else the document element's.
     POINT PageScroll() const;
     // Sends the page to an address; false without a document.
@@ -48,6 +50,8 @@ public:
     IHTMLDocument2* Document() const { return m_pDocument.Get(); }
 
 private:
+    // A text property of the element with that id, or "".
+    std::wstring ElementString(const std::wstring& strId, HRESULT(STDMETHODCALLTYPE IHTMLElement::*get)(BSTR*)) const;
     bool ConnectBrowser(IOleClientSite* pSite);
     bool ConnectThroughWindow(HWND hWndControl);
     void AdviseBrowserEvents();

@@ -1,5 +1,6 @@
 #include "filelist/ContextMenu.h"
 #include <commctrl.h>
+#include <initializer_list>
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 
@@ -29,13 +30,19 @@ POINT ContextMenuPoint(POINT pt, HWND hList)
 {
     if (pt.x == -1 && pt.y == -1)
     {
-        // From the keyboard: below the first selected row, else at the list's corner.
+        // From the keyboard: below the focused row, else the first selected one, else at the
+        // list's corner; kept inside the list when the row is scrolled out of sight.
         pt = POINT{0, 0};
-        const int nRow = hList ? static_cast<int>(SendMessageW(hList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)) : -1;
+        int nRow = -1;
+        for (UINT nFlag : {LVNI_FOCUSED, LVNI_SELECTED})
+            if (hList && nRow < 0)
+                nRow = static_cast<int>(SendMessageW(hList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), nFlag));
         RECT rc = {};
         rc.left = LVIR_BOUNDS;
-        if (nRow >= 0 && SendMessageW(hList, LVM_GETITEMRECT, static_cast<WPARAM>(nRow), reinterpret_cast<LPARAM>(&rc)))
-            pt = POINT{rc.left, rc.bottom};
+        RECT rcList = {};
+        if (nRow >= 0 && SendMessageW(hList, LVM_GETITEMRECT, static_cast<WPARAM>(nRow), reinterpret_cast<LPARAM>(&rc)) &&
+            GetClientRect(hList, &rcList))
+            pt = POINT{Clamp(rc.left, rcList.left, rcList.right), Clamp(rc.bottom, rcList.top, rcList.bottom)};
         if (hList)
             ClientToScreen(hList, &pt);
     }

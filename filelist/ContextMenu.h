@@ -15,7 +15,7 @@ void ApplyMenuState(HMENU hPopup, const CMenuState& state);
 
 // pt is the context-menu message's point, read as signed screen coordinates (a monitor left of
 // or above the primary one has negative ones), or -1,-1 when the keyboard asked: the menu then
-// opens below the first selected row of hList, else at its corner.
+// opens below the focused row of hList, else its first selected row, else at its corner.
 void ShowContextMenu(HWND hOwner, POINT pt, HWND hList, const CMenuState& state);
 
 // Where the menu opens: the point, or the keyboard's place, moved onto the nearest monitor's

@@ -109,7 +109,12 @@ INT_PTR CFileDialogEx::DoModal()
     m_ofn.lpstrFile = m_buffer.data();
     m_ofn.nMaxFile = static_cast<DWORD>(m_buffer.size() - GUARD);
     m_pLive = nullptr;
+    // The keyboard goes on where it was (the list, for the menu's Add File): the owner's window
+    // is activated again when the dialog ends, but the focus is not put back inside it.
+    const HWND hFocus = GetFocus();
     const BOOL bChosen = m_bOpen ? GetOpenFileNameW(&m_ofn) : GetSaveFileNameW(&m_ofn);
+    if (hFocus && IsWindow(hFocus))
+        SetFocus(hFocus);
     m_pLive = nullptr;
     if (!bChosen)
     {

@@ -104,6 +104,22 @@ void CMainListCtrl::SelectAll()
     Invalidate(false);
 }
 
+void CMainListCtrl::ShowFocusedRow()
+{
+    if (!HasWindow())
+        return;
+    // Focus that arrives by the keyboard shows its cues, in this list only.
+    Send(WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS));
+    FlushUpdate();
+    if (m_list.Empty() || Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED) >= 0)
+        return;
+    const std::vector<size_t> selected = m_list.Selected();
+    LVITEMW item = {};
+    item.stateMask = LVIS_FOCUSED;
+    item.state = LVIS_FOCUSED;
+    Send(LVM_SETITEMSTATE, selected.empty() ? 0 : selected.front(), reinterpret_cast<LPARAM>(&item));
+}
+
 const wchar_t* CMainListCtrl::NameText(const FileEntry& entry) const
 {
     return m_bShowFullPath ? entry.szFilePath : FileNamePart(entry.szFilePath);

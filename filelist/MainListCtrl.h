@@ -49,6 +49,10 @@ public:
     // Every entry selected, one repaint.
     void SelectAll();
 
+    // For the keyboard: the list shows its focus rectangle, on the focused row, else on the
+    // first selected row, else on the first row (which focus alone does not select).
+    void ShowFocusedRow();
+
     // The text column 0 shows for an entry: the whole path or its file name part.
     const wchar_t* NameText(const FileEntry& entry) const;
 

@@ -19,6 +19,7 @@
 #define IDS_STATE_SENDING       109
 #define IDS_STATE_DONE          110
 #define IDS_TIME_LEFT           111
+#define IDS_CONTROL_NAME        112
 
 #define IDS_TOO_MANY_FILES      301
 #define IDS_TOTAL_SIZE_EXCEEDED 302

@@ -1,6 +1,8 @@
 #include "progress/LabelFit.h"
 
 #include <string>
+#include "ptl/Dpi.h"
+#include "ptl/Text.h"
 #include <vector>
 
 namespace
@@ -29,10 +31,8 @@ void MoveTo(HWND hControl, const RECT& rc)
 
 int TextWidthInDialogFont(HWND hDialog, HWND hControl)
 {
-    const int nLength = GetWindowTextLengthW(hControl);
-    std::wstring strText(static_cast<size_t>(nLength) + 1, L'\0');
-    GetWindowTextW(hControl, &strText[0], nLength + 1);
-    strText.resize(static_cast<size_t>(nLength));
+    const std::wstring strText = PTL::WindowText(hControl);
+    const int nLength = static_cast<int>(strText.size());
     const HDC hdc = GetDC(hControl);
     if (!hdc)
         return 0;
@@ -46,38 +46,56 @@ int TextWidthInDialogFont(HWND hDialog, HWND hControl)
     return size.cx;
 }
 
-void FitDialogLabels(HWND hDialog)
+namespace
+{
+std::vector<HWND> Children(HWND hDialog)
 {
     std::vector<HWND> children;
     for (HWND h = GetWindow(hDialog, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
         children.push_back(h);
+    return children;
+}
+
+// The nearest visible control on the label's line that begins at nFromX or to its right: the
+// label's value.
+HWND ValueOf(HWND hDialog, const std::vector<HWND>& children, HWND hLabel, const RECT& rcLabel, int nFromX,
+             RECT& rcValue)
+{
+    HWND hValue = nullptr;
+    for (HWND hOther : children)
+    {
+        const RECT rc = RectInDialog(hDialog, hOther);
+        const bool bSameLine = rc.top < rcLabel.bottom && rc.bottom > rcLabel.top;
+        if (hOther == hLabel || !(GetWindowLongPtrW(hOther, GWL_STYLE) & WS_VISIBLE) || !bSameLine || rc.left < nFromX)
+            continue;
+        if (!hValue || rc.left < rcValue.left)
+        {
+            hValue = hOther;
+            rcValue = rc;
+        }
+    }
+    return hValue;
+}
+} // namespace
+
+void FitDialogLabels(HWND hDialog)
+{
+    const std::vector<HWND> children = Children(hDialog);
+    const int nSlack = PTL::ScaleForDpi(1, PTL::WindowDpi(hDialog));
     for (HWND hLabel : children)
     {
         if (!IsLabel(hLabel))
             continue;
         RECT rcLabel = RectInDialog(hDialog, hLabel);
-        // One pixel of slack: the static control draws its text from its left edge.
-        const int nGrow = TextWidthInDialogFont(hDialog, hLabel) + 1 - (rcLabel.right - rcLabel.left);
+        // One pixel of slack at 96 DPI: the static control draws its text from its left edge.
+        const int nGrow = TextWidthInDialogFont(hDialog, hLabel) + nSlack - (rcLabel.right - rcLabel.left);
         if (nGrow <= 0)
             continue;
         const int nOldRight = rcLabel.right;
         rcLabel.right += nGrow;
         MoveTo(hLabel, rcLabel);
-        // The nearest control to the right on the label's line is its value.
-        HWND hValue = nullptr;
         RECT rcValue = {};
-        for (HWND hOther : children)
-        {
-            const RECT rc = RectInDialog(hDialog, hOther);
-            const bool bSameLine = rc.top < rcLabel.bottom && rc.bottom > rcLabel.top;
-            if (hOther == hLabel || !(GetWindowLongPtrW(hOther, GWL_STYLE) & WS_VISIBLE) || !bSameLine || rc.left < nOldRight - 1)
-                continue;
-            if (!hValue || rc.left < rcValue.left)
-            {
-                hValue = hOther;
-                rcValue = rc;
-            }
-        }
+        const HWND hValue = ValueOf(hDialog, children, hLabel, rcLabel, nOldRight - nSlack, rcValue);
         if (!hValue)
             continue;
         rcValue.left += nGrow;
@@ -85,4 +103,20 @@ void FitDialogLabels(HWND hDialog)
             rcValue.left = rcValue.right;
         MoveTo(hValue, rcValue);
     }
+}
+
+HWND LabelledControl(HWND hDialog, HWND hLabel)
+{
+    RECT rcValue = {};
+    const RECT rcLabel = RectInDialog(hDialog, hLabel);
+    return ValueOf(hDialog, Children(hDialog), hLabel, rcLabel, rcLabel.left + 1, rcValue);
+}
+
+std::vector<HWND> DialogLabels(HWND hDialog)
+{
+    std::vector<HWND> labels;
+    for (HWND h : Children(hDialog))
+        if (IsLabel(h))
+            labels.push_back(h);
+    return labels;
 }

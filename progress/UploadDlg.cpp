@@ -4,9 +4,14 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <initializer_list>
+#include <utility>
 
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "ptl/Accessible.h"
+#include "ptl/Dpi.h"
+#include "ptl/Text.h"
 #include "upload/UploadRequest.h"
 
 namespace
@@ -98,11 +103,13 @@ void CUploadDlg::SetListHeight(SHORT nHeight)
     // -1 keeps the template's layout; other negative heights mean nothing a list could have.
     if (!hWnd || !hList || nHeight < 0)
         return;
+    // Page pixels, scaled as the page's own elements are.
+    const int nPixels = PTL::ScaleForDpi(nHeight, PTL::WindowDpi(hWnd));
     const RECT rcList = ChildRect(hWnd, hList);
-    const int nDelta = nHeight - (rcList.bottom - rcList.top);
+    const int nDelta = nPixels - (rcList.bottom - rcList.top);
     if (nDelta == 0)
         return;
-    SetWindowPos(hList, nullptr, 0, 0, rcList.right - rcList.left, nHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(hList, nullptr, 0, 0, rcList.right - rcList.left, nPixels, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (const HWND hPowered = GetDlgItem(hWnd, IDC_POWERED_BY))
     {
         const RECT rcPowered = ChildRect(hWnd, hPowered);
@@ -114,6 +121,10 @@ void CUploadDlg::SetListHeight(SHORT nHeight)
 
 void CUploadDlg::ResizeDialogBy(int nDelta)
 {
+    // A child dialog fills the control: its size is the control's layout. Shrunk from the
+    // control's height instead of its template's, it would cut off its own list.
+    if (IsModeless())
+        return;
     const HWND hWnd = m_hWnd;
     RECT rc = {};
     GetWindowRect(hWnd, &rc);
@@ -315,6 +326,7 @@ void CUploadDlg::OnInitDialog()
 
     m_list.Attach(GetDlgItem(hWnd, IDC_UPLOAD_LIST));
     FitDialogLabels(hWnd);
+    LabelForAssistiveTechnology();
     if (!bSilent && !UploadParts.empty())
     {
         SetTitle(strTitle);
@@ -337,6 +349,37 @@ void CUploadDlg::OnInitDialog()
     SetItemText(IDC_FILE_COUNT, L"0 / " + std::to_wstring(m_list.Count()));
     RefreshProgressTexts();
     StartRun();
+}
+
+void CUploadDlg::LabelForAssistiveTechnology()
+{
+    const HWND hWnd = m_hWnd;
+    // A text is read as its caption's name with the text as its value ("Transfer Rate",
+    // "12.5KB/s"); a bar by the caption that heads its group, with its percentage.
+    std::wstring strCurrentFile, strAllFiles;
+    for (HWND hLabel : DialogLabels(hWnd))
+    {
+        const HWND hValue = LabelledControl(hWnd, hLabel);
+        if (!hValue)
+            continue;
+        PTL::CAccessibleFacts facts;
+        facts.strName = PTL::NameFromLabel(PTL::WindowText(hLabel));
+        facts.nRole = ROLE_SYSTEM_STATICTEXT;
+        facts.value = PTL::EAccessibleValue::WindowText;
+        PTL::AnnotateWindow(hValue, facts);
+        if (hValue == GetDlgItem(hWnd, IDC_CURRENT_FILE))
+            strCurrentFile = facts.strName;
+        else if (hValue == GetDlgItem(hWnd, IDC_FILE_COUNT))
+            strAllFiles = facts.strName;
+    }
+    for (const auto& bar : {std::make_pair(IDC_FILE_PROGRESS, strCurrentFile), std::make_pair(IDC_TOTAL_PROGRESS, strAllFiles)})
+    {
+        PTL::CAccessibleFacts facts;
+        facts.strName = bar.second;
+        facts.nRole = ROLE_SYSTEM_PROGRESSBAR;
+        facts.value = PTL::EAccessibleValue::ProgressPercent;
+        PTL::AnnotateWindow(GetDlgItem(hWnd, bar.first), facts);
+    }
 }
 
 void CUploadDlg::OnCloseRequest()

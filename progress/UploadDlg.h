@@ -128,6 +128,8 @@ public:
 
 private:
     void OnInitDialog();
+    // Names the texts and bars for assistive technology after their captions.
+    void LabelForAssistiveTechnology();
     void OnCloseRequest();
     void AskToCancel();
     void OnWaitTick();

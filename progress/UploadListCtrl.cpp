@@ -7,6 +7,7 @@
 
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "ptl/Dpi.h"
 #include "ptl/TemplateDialog.h"
 
 bool CUploadListCtrl::Attach(HWND hList)
@@ -26,19 +27,14 @@ void CUploadListCtrl::SetupView()
     SetWindowLongPtrW(Window(), GWL_STYLE, GetWindowLongPtrW(Window(), GWL_STYLE) & ~static_cast<LONG_PTR>(LVS_SINGLESEL));
 
     // The system image lists are shared (LVS_SHAREIMAGELISTS): the view never destroys them.
-    SHFILEINFOW info = {};
-    const UINT nFlags = SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES;
-    const auto hSmall = reinterpret_cast<HIMAGELIST>(
-        SHGetFileInfoW(L"*.*", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), nFlags | SHGFI_SMALLICON));
-    const auto hLarge = reinterpret_cast<HIMAGELIST>(
-        SHGetFileInfoW(L"*.*", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), nFlags | SHGFI_LARGEICON));
-    SendMessageW(Window(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(hSmall));
-    SendMessageW(Window(), LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(hLarge));
+    const UINT nDpi = PTL::WindowDpi(Window());
+    SendMessageW(Window(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(PTL::SystemImageList(false, nDpi)));
+    SendMessageW(Window(), LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(PTL::SystemImageList(true, nDpi)));
 
     static const struct
     {
         UINT nTitle;
-        int nWidth;
+        int nWidth;  // pixels at 96 DPI
         int nFormat;
     } COLUMNS[] = {
         {IDS_COLUMN_NAME, 225, LVCFMT_LEFT},
@@ -51,11 +47,21 @@ void CUploadListCtrl::SetupView()
         LVCOLUMNW column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = COLUMNS[i].nFormat;
-        column.cx = COLUMNS[i].nWidth;
+        column.cx = PTL::ScaleForDpi(COLUMNS[i].nWidth, nDpi);
         column.pszText = &strTitle[0];
         column.iSubItem = i;
         SendMessageW(Window(), LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
+    // The list is sized in dialog units, which do not grow exactly with the DPI: the name column
+    // gives up what the three would take beyond the list's width and a vertical scroll bar.
+    RECT rc = {};
+    GetClientRect(Window(), &rc);
+    int nTotal = PTL::SystemMetricForDpi(SM_CXVSCROLL, nDpi);
+    for (int i = 0; i < 3; ++i)
+        nTotal += static_cast<int>(SendMessageW(Window(), LVM_GETCOLUMNWIDTH, i, 0));
+    if (nTotal > rc.right)
+        SendMessageW(Window(), LVM_SETCOLUMNWIDTH, 0,
+                     MAKELPARAM(PTL::ScaleForDpi(COLUMNS[0].nWidth, nDpi) - (nTotal - rc.right), 0));
 }
 
 void CUploadListCtrl::SetEntries(const std::vector<FileEntry>& entries)

@@ -69,4 +69,12 @@ bool VariantToInt(const VARIANT& var, LONG& nOut)
     return true;
 }
 
+std::wstring WindowText(HWND hWnd)
+{
+    const int nLength = GetWindowTextLengthW(hWnd);
+    std::wstring str(static_cast<size_t>(nLength) + 1, L'\0');
+    str.resize(static_cast<size_t>(GetWindowTextW(hWnd, &str[0], nLength + 1)));
+    return str;
+}
+
 } // namespace PTL

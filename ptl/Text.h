@@ -1,4 +1,5 @@
-// Text conversions: UTF-16 and UTF-8, HRESULTs as the system describes them, VARIANT arguments.
+// Text conversions: UTF-16 and UTF-8, HRESULTs as the system describes them, VARIANT arguments,
+// window texts.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -16,4 +17,7 @@ std::wstring DescribeHResult(HRESULT hr);
 // Reads a VARIANT argument as text or as a number; false when it cannot be converted.
 bool VariantToText(const VARIANT& var, std::wstring& strOut);
 bool VariantToInt(const VARIANT& var, LONG& nOut);
+
+// A window's text ("" for none).
+std::wstring WindowText(HWND hWnd);
 } // namespace PTL

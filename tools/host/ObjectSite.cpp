@@ -132,6 +132,27 @@ void CObjectSite::Reposition()
     m_pInPlace->SetObjectRects(&rc, &rcClip);
 }
 
+HRESULT CObjectSite::UIActivate()
+{
+    if (!m_pOleObject)
+        return S_FALSE;
+    RECT rc = m_context.box ? m_context.box() : RECT{};
+    return m_pOleObject->DoVerb(OLEIVERB_UIACTIVATE, nullptr, this, 0, m_context.hPage, &rc);
+}
+
+void CObjectSite::UIDeactivate()
+{
+    if (m_pInPlace)
+        m_pInPlace->UIDeactivate();
+}
+
+STDMETHODIMP CObjectSite::OnUIActivate()
+{
+    if (m_context.uiActivated)
+        m_context.uiActivated();
+    return S_OK;
+}
+
 HWND CObjectSite::ObjectWindow() const
 {
     HWND hWnd = nullptr;
@@ -289,11 +310,18 @@ STDMETHODIMP CObjectSite::TransformCoords(POINTL* pPtlHimetric, POINTF* pPtfCont
     return S_OK;
 }
 
-// The page has no accelerators of its own: every key goes on to the window that has the focus.
+// The page's one key of its own is Tab, which moves the focus to the next element (Shift+Tab:
+// the previous one); every other key goes on to the window that has the focus.
 STDMETHODIMP CObjectSite::TranslateAccelerator(MSG* pMsg, DWORD grfModifiers)
 {
     m_controlSiteCalls.push_back(L"TranslateAccelerator " + std::to_wstring(pMsg ? pMsg->wParam : 0) + L" " +
                                  std::to_wstring(grfModifiers));
+    const DWORD SHIFT = 1, CTRL_OR_ALT = 2 | 4;
+    if (pMsg && pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_TAB && !(grfModifiers & CTRL_OR_ALT) &&
+        m_context.tab) {
+        m_context.tab((grfModifiers & SHIFT) != 0);
+        return S_OK;
+    }
     return S_FALSE;
 }
 

@@ -60,6 +60,9 @@ struct CSiteContext {
     PTL::CComPtr<CPageFrame> pFrame;
     PTL::CComPtr<IUnknown> pDocument;            // the container; answers the web-browser service
     std::function<RECT()> box;             // the element's box in the page window's client area
+    // Tab (bBack: Shift+Tab) that the object offered to its site: focus moves on in the page.
+    std::function<void(bool bBack)> tab;
+    std::function<void()> uiActivated;     // the object became UI active (a click, Tab)
 };
 
 class CObjectSite
@@ -82,6 +85,10 @@ public:
     HRESULT Activate(std::wstring& strError);
     // Moves an active object to its element's box (after a scroll).
     void Reposition();
+    // UI activation as a browser gives it to the element that Tab reaches (the object takes the
+    // focus), and its end when the focus goes on to another element.
+    HRESULT UIActivate();
+    void UIDeactivate();
     // Closes the object, drops the references both ways and drops the host's own. Returns the
     // references the object still counts afterwards (0 when nobody keeps it).
     ULONG Close();
@@ -108,7 +115,7 @@ public:
     // IOleInPlaceSite
     STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
     STDMETHODIMP OnInPlaceActivate() override;
-    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP OnUIActivate() override;
     STDMETHODIMP GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT lprcPosRect,
                                   LPRECT lprcClipRect, LPOLEINPLACEFRAMEINFO lpFrameInfo) override;
     STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }

@@ -215,6 +215,12 @@ STDMETHODIMP CHtmlElement::get_id(BSTR* p)
     return AllocText(pNode ? pNode->strId : std::wstring(), p);
 }
 
+STDMETHODIMP CHtmlElement::get_title(BSTR* p)
+{
+    const CPageNode* pNode = Node();
+    return AllocText(pNode ? pNode->strTitle : std::wstring(), p);
+}
+
 STDMETHODIMP CHtmlElement::get_tagName(BSTR* p)
 {
     const CPageNode* pNode = Node();

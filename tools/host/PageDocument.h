@@ -76,6 +76,7 @@ public:
     // IHTMLElement
     STDMETHODIMP get_id(BSTR* p) override;
     STDMETHODIMP get_tagName(BSTR* p) override;
+    STDMETHODIMP get_title(BSTR* p) override;
     STDMETHODIMP get_parentElement(IHTMLElement** p) override;
     STDMETHODIMP get_innerText(BSTR* p) override;
     STDMETHODIMP put_innerText(BSTR v) override;

@@ -34,6 +34,8 @@ struct CPageNode {
     std::wstring strTag;   // upper case, as tagName gives it
     std::wstring strId;
     std::wstring strText;  // the element's own text, white space collapsed
+    std::wstring strTitle; // the title attribute (advisory text; assistive technology reads it)
+    bool bFocusable = false;  // Tab stops here: buttons, links, objects, a tabindex of 0 or more
     size_t nParent = 0;
     int nObject = -1;      // index into CPage::objects for OBJECT elements
     bool bAbsolute = false;

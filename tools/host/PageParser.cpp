@@ -376,6 +376,10 @@ private:
         CPageNode node;
         node.strTag = Upper(tag.strName);
         node.strId = Trim(tag.Get(L"id"));
+        node.strTitle = tag.Get(L"title");
+        const std::wstring strTabIndex = Trim(tag.Get(L"tabindex"));
+        node.bFocusable = strTabIndex.empty() ? (tag.strName == L"button" || tag.strName == L"a" || tag.strName == L"object")
+                                              : strTabIndex[0] != L'-';
         node.nParent = m_stack.back();
         ReadStyle(tag.Get(L"style"), node);
         m_stack.push_back(m_page.nodes.size());

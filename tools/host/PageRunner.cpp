@@ -86,6 +86,14 @@ int CPageRunner::Start(const CPage& page)
             if (object.pSite)
                 object.pSite->Reposition();
     };
+    m_view.onTab = [this](bool bBack) { MoveFocus(bBack); };
+    // As a browser does when its window is activated again, the focused element gets the focus
+    // back: an object, in its own window.
+    m_view.onFocus = [this] {
+        for (const auto& object : m_objects)
+            if (object.pSite && object.pSite->Element().nNode == m_nFocusedNode && object.pSite->ObjectWindow())
+                SetFocus(object.pSite->ObjectWindow());
+    };
     m_pFrame = PTL::MakeComObject<CPageFrame>(m_view.Window());
 
     size_t nEngine = 0;
@@ -205,6 +213,11 @@ int CPageRunner::CreateObject(const CPageObject& element)
     m_pDocument.QueryInterface(&context.pDocument);
     const size_t nNode = element.nNode;
     context.box = [this, nNode] { return m_view.ToClient(m_pState->page.nodes[nNode].rcPage); };
+    context.tab = [this](bool bBack) { MoveFocus(bBack); };
+    context.uiActivated = [this, nNode] {
+        m_nFocusedNode = nNode;
+        m_view.SetFocusedNode(nNode);
+    };
     entry.pSite = PTL::MakeComObject<CObjectSite>(element, std::move(context));
     std::wstring strError;
     const HRESULT hrCreate = entry.pSite->Create(m_options.factory, strError);
@@ -426,6 +439,50 @@ bool CPageRunner::ElementRect(const std::wstring& strId, RECT& rcScreen)
         return false;
     rcScreen = m_view.ToScreen(m_pState->page.nodes[size_t(nNode)].rcPage);
     return true;
+}
+
+void CPageRunner::MoveFocus(bool bBack)
+{
+    std::vector<size_t> order;
+    const auto& nodes = m_pState->page.nodes;
+    for (size_t i = 1; i < nodes.size(); ++i)
+        if (nodes[i].bFocusable)
+            order.push_back(i);
+    if (order.empty())
+        return;
+    size_t nAt = order.size();  // none focused: Tab goes to the first, Shift+Tab to the last
+    for (size_t i = 0; i < order.size(); ++i)
+        if (order[i] == m_nFocusedNode)
+            nAt = i;
+    size_t nNext;
+    if (nAt == order.size())
+        nNext = bBack ? order.size() - 1 : 0;
+    else
+        nNext = bBack ? (nAt + order.size() - 1) % order.size() : (nAt + 1) % order.size();
+    FocusNode(order[nNext]);
+}
+
+void CPageRunner::FocusNode(size_t nNode)
+{
+    const CPageNode& node = m_pState->page.nodes[nNode];
+    CObjectSite* pTarget = nullptr;
+    for (const auto& object : m_objects)
+        if (object.pSite && object.pSite->Element().nNode == nNode && object.pSite->ObjectWindow())
+            pTarget = object.pSite.Get();
+    for (const auto& object : m_objects)
+        if (object.pSite && object.pSite.Get() != pTarget)
+            object.pSite->UIDeactivate();
+    m_nFocusedNode = nNode;
+    m_view.SetFocusedNode(nNode);
+    if (pTarget && SUCCEEDED(pTarget->UIActivate()))
+        return;
+    if (node.nObject < 0 || !pTarget)
+        SetFocus(m_view.Window());
+}
+
+std::wstring CPageRunner::FocusedElementId() const
+{
+    return m_pState && m_nFocusedNode > 0 ? m_pState->page.nodes[m_nFocusedNode].strId : std::wstring();
 }
 
 HRESULT CPageRunner::SaveScreenshot(const std::wstring& strPath)

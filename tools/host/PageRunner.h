@@ -68,6 +68,8 @@ public:
     // Offers a key message to the page's objects before it is dispatched; true when one took it.
     bool PreTranslate(MSG& msg) override;
     IHTMLDocument2* Document() const { return m_pDocument.Get(); }
+    // The element Tab has reached (or a click made UI active): its id, "" for none or no id.
+    std::wstring FocusedElementId() const;
     CDialogWatcher& Watcher() override { return *m_pWatcher; }
     bool Ending() const override { return m_bEnding; }
 
@@ -107,6 +109,11 @@ private:
     HRESULT SaveScreenshot(const std::wstring& strPath) override;
 
     int Start(const CPage& page);
+    // Tab: the focus goes to the next focusable element in document order (bBack: the previous),
+    // after the last to the first. An object is made UI active and takes the focus; for any
+    // other element the page window takes it and the UI-active object is deactivated.
+    void MoveFocus(bool bBack);
+    void FocusNode(size_t nNode);
     // The engine of a language, started (with every named item so far) on first use; ExitCode
     // Internal when the system has no such engine.
     int Engine(const std::wstring& strLanguage, size_t& nEngine);
@@ -135,6 +142,7 @@ private:
     PTL::CComPtr<CPageWindow> m_pWindow;
     std::vector<CHandler> m_handlers;
     std::vector<CObjectEntry> m_objects;
+    size_t m_nFocusedNode = 0;  // 0 (the body): no element has the focus
     bool m_bEnding = false;
     bool m_bShutDown = false;
     bool m_bErrorReported = false;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "ptl/Dpi.h"
+
 namespace Host {
 namespace {
 
@@ -46,13 +48,15 @@ bool CPageView::Create(std::shared_ptr<CPageState> pState, IHTMLDocument2* pDocu
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = WINDOW_CLASS;
     RegisterClassExW(&wc);  // fails harmlessly when a second page registers it again
-    RECT rc = {0, 0, WIDTH, HEIGHT};
+    m_nDpi = PTL::WindowDpi(nullptr);
+    RECT rc = {0, 0, PTL::ScaleForDpi(WIDTH, m_nDpi), PTL::ScaleForDpi(HEIGHT, m_nDpi)};
     const DWORD nStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     AdjustWindowRect(&rc, nStyle, FALSE);
     m_hWnd = CreateWindowExW(0, WINDOW_CLASS, strTitle.c_str(), nStyle, 0, 0, rc.right - rc.left,
                              rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, this);
     if (!m_hWnd)
         return false;
+    m_nDpi = PTL::WindowDpi(m_hWnd);
     ShowWindow(m_hWnd, SW_SHOWNORMAL);
     UpdateWindow(m_hWnd);
     return true;
@@ -73,6 +77,8 @@ void CPageView::ScrollTo(POINT pt)
     // A page scrolls as far as its furthest element reaches.
     RECT rcClient = {};
     GetClientRect(m_hWnd, &rcClient);
+    rcClient.right = MulDiv(rcClient.right, 96, int(m_nDpi));  // in page pixels
+    rcClient.bottom = MulDiv(rcClient.bottom, 96, int(m_nDpi));
     LONG nRight = 0, nBottom = m_pState->nPageHeight;
     for (const auto& node : m_pState->page.nodes) {
         nRight = std::max(nRight, node.rcPage.right);
@@ -91,7 +97,15 @@ RECT CPageView::ToClient(const RECT& rcPage) const
 {
     RECT rc = rcPage;
     OffsetRect(&rc, -m_pState->ptScroll.x, -m_pState->ptScroll.y);
-    return rc;
+    const UINT nDpi = m_nDpi;
+    return RECT{PTL::ScaleForDpi(rc.left, nDpi), PTL::ScaleForDpi(rc.top, nDpi), PTL::ScaleForDpi(rc.right, nDpi),
+                PTL::ScaleForDpi(rc.bottom, nDpi)};
+}
+
+void CPageView::SetFocusedNode(size_t nNode)
+{
+    m_nFocusedNode = nNode;
+    InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
 RECT CPageView::ToScreen(const RECT& rcPage) const
@@ -129,8 +143,14 @@ void CPageView::Paint(HDC hdc) const
             SelectObject(hdc, hOldBrush);
             SelectObject(hdc, hOldPen);
         }
+        if (i == m_nFocusedNode && node.nObject < 0) {
+            RECT rcFocus = rc;
+            InflateRect(&rcFocus, -1, -1);
+            DrawFocusRect(hdc, &rcFocus);
+        }
         if (!node.strText.empty()) {
-            RECT rcText = {rc.left + 3, rc.top + 2, std::max(rc.right - 3, rc.left + 3), rc.bottom};
+            const int nX = PTL::ScaleForDpi(3, m_nDpi), nY = PTL::ScaleForDpi(2, m_nDpi);
+            RECT rcText = {rc.left + nX, rc.top + nY, std::max(rc.right - nX, rc.left + nX), rc.bottom};
             DrawTextW(hdc, node.strText.c_str(), int(node.strText.size()), &rcText,
                       DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
         }
@@ -160,6 +180,27 @@ LRESULT CALLBACK CPageView::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPAR
     }
     case WM_ERASEBKGND:
         return 1;
+    case WM_SETFOCUS:
+        if (pThis->onFocus)
+            pThis->onFocus();
+        return 0;
+    case WM_KEYDOWN:
+        if (wParam == VK_TAB && pThis->onTab) {
+            pThis->onTab(GetKeyState(VK_SHIFT) < 0);
+            return 0;
+        }
+        break;
+    case WM_DPICHANGED: {
+        // Moved to a monitor of another DPI: the page is shown larger or smaller, its controls too.
+        pThis->m_nDpi = HIWORD(wParam);
+        const RECT* pSuggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(hWnd, nullptr, pSuggested->left, pSuggested->top, pSuggested->right - pSuggested->left,
+                     pSuggested->bottom - pSuggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        if (pThis->onScrolled)
+            pThis->onScrolled();
+        InvalidateRect(hWnd, nullptr, TRUE);
+        return 0;
+    }
     case WM_CLOSE:
         return 0;  // the page ends when its script ends it
     }

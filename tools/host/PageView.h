@@ -1,6 +1,7 @@
 // The page's window: the parent of every control on the page. It paints the page's elements as
 // boxes with their texts, scrolls, hands its document to whoever sends the registered message
-// "WM_HTML_GETOBJECT", and saves what it shows as a PNG.
+// "WM_HTML_GETOBJECT", and saves what it shows as a PNG. As a browser does, it shows page pixels
+// at the window's DPI: 100 page pixels are 150 screen pixels at 144 DPI.
 #pragma once
 
 #include "tools/host/PageDocument.h"
@@ -13,7 +14,7 @@ namespace Host {
 
 class CPageView {
 public:
-    static constexpr int WIDTH = 800;  // client size of the page window
+    static constexpr int WIDTH = 800;  // client size of the page window, in page pixels
     static constexpr int HEIGHT = 600;
 
     CPageView() = default;
@@ -29,6 +30,13 @@ public:
     // Scrolls to page coordinates (kept inside the page); onScrolled then moves the controls.
     void ScrollTo(POINT pt);
     std::function<void()> onScrolled;
+
+    // Tab (bBack: Shift+Tab) pressed while the page itself has the focus.
+    std::function<void(bool bBack)> onTab;
+    // The page window got the focus (it was activated again, a dialog it owned closed).
+    std::function<void()> onFocus;
+    // The node drawn with the focus rectangle; 0 (the body) for none.
+    void SetFocusedNode(size_t nNode);
 
     // A page box in client and in screen coordinates.
     RECT ToClient(const RECT& rcPage) const;
@@ -46,6 +54,8 @@ private:
     std::shared_ptr<CPageState> m_pState;
     PTL::CComPtr<IHTMLDocument2> m_pDocument;
     UINT m_nGetObjectMessage = 0;
+    UINT m_nDpi = 96;
+    size_t m_nFocusedNode = 0;
 };
 
 }  // namespace Host
