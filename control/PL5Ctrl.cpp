@@ -107,6 +107,7 @@ CPL5Ctrl::CPL5Ctrl()
 CPL5Ctrl::~CPL5Ctrl()
 {
     // The window's teardown needs the members: it runs before any of them goes.
+    m_bReleasing = true;
     DestroyControlWindow();
     if (m_pDropTarget)
     {
@@ -137,6 +138,7 @@ const QITAB* CPL5Ctrl::InterfaceTable()
         QITABENT(CPL5Ctrl, IViewObjectEx),
         QITABENTMULTI(CPL5Ctrl, IViewObject2, IViewObjectEx),
         QITABENTMULTI(CPL5Ctrl, IViewObject, IViewObjectEx),
+        QITABENT(CPL5Ctrl, IDropTarget),
         {nullptr, 0},
     };
     return qit;
