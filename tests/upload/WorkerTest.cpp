@@ -2,6 +2,9 @@
 // and plays faults, PHP's receiver parses the same uploads independently.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
+#include "tests/upload/ImportSlot.h"
 #include "tests/upload/RecordingDialog.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
@@ -345,27 +348,48 @@ TEST_F(UploadWorker, HttpsWithSelfSignedCertificate)
                 request.strBody);
 }
 
+namespace
+{
+// The worker's waits, seen at the program's import of WaitForSingleObject: a wait without end
+// on the worker's thread is where a pause holds it.
+std::atomic<DWORD> g_nHeldThread{0};
+HANDLE g_evHeld = nullptr;
+using WaitFn = DWORD(WINAPI*)(HANDLE, DWORD);
+const WaitFn g_pRealWait =
+    reinterpret_cast<WaitFn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "WaitForSingleObject"));
+DWORD WINAPI NoticingWait(HANDLE h, DWORD nMs)
+{
+    if (nMs == INFINITE && GetCurrentThreadId() == g_nHeldThread)
+        SetEvent(g_evHeld);
+    return g_pRealWait(h, nMs);
+}
+} // namespace
+
 TEST_F(UploadWorker, PauseHoldsTheWorkerBetweenChunks)
 {
     List(L"p.pl5txt", PatternBytes(5 * 51200, 10));
     CRecordingDlg dlg;
-    CKernelHandle evPaused(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    dlg.onCall = [&evPaused](CRecordingDlg& d, const std::string& strCall) {
+    CKernelHandle evHeld(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_evHeld = evHeld.Get();
+    CImportSwap swap("kernel32.dll", "WaitForSingleObject", reinterpret_cast<void*>(&NoticingWait));
+    ASSERT_TRUE(swap.Installed());
+    dlg.onCall = [](CRecordingDlg& d, const std::string& strCall) {
         if (strCall == "progress 51200" && d.nProgressCalls == 1)
         {
+            g_nHeldThread = GetCurrentThreadId();
             d.PauseWorker();
-            SetEvent(evPaused.Get());
         }
     };
     Prepare(dlg, RecordUrl(L"/pause"));
     dlg.states.assign(1, UPLOAD_STATE_WAITING);
     ASSERT_TRUE(dlg.StartWorker());
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evPaused.Get(), 20000));
-    Sleep(300);
+    // Once the worker waits, the chunk after the pause has not been reported.
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evHeld.Get(), 20000));
     EXPECT_EQ(1, dlg.nProgressCalls.load());
     EXPECT_TRUE(dlg.bRunning);
     dlg.ResumeWorker();
     dlg.JoinWorker();
+    g_nHeldThread = 0;
     EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
     EXPECT_EQ(5, dlg.nProgressCalls.load());
 }
