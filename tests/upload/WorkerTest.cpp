@@ -365,33 +365,48 @@ DWORD WINAPI NoticingWait(HANDLE h, DWORD nMs)
 }
 } // namespace
 
-TEST_F(UploadWorker, PauseHoldsTheWorkerBetweenChunks)
+// Held after the first chunk, the worker goes on when resumed, and stops before the next chunk
+// when cancelled: a stop acts within one chunk, not at the end of the file.
+TEST_F(UploadWorker, PauseHoldsTheWorkerAndAStopActsBeforeTheNextChunk)
 {
     List(L"p.pl5txt", PatternBytes(5 * 51200, 10));
-    CRecordingDlg dlg;
-    CKernelHandle evHeld(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    g_evHeld = evHeld.Get();
-    CImportSwap swap("kernel32.dll", "WaitForSingleObject", reinterpret_cast<void*>(&NoticingWait));
-    ASSERT_TRUE(swap.Installed());
-    dlg.onCall = [](CRecordingDlg& d, const std::string& strCall) {
-        if (strCall == "progress 51200" && d.nProgressCalls == 1)
-        {
-            g_nHeldThread = GetCurrentThreadId();
-            d.PauseWorker();
-        }
-    };
-    Prepare(dlg, RecordUrl(L"/pause"));
-    dlg.states.assign(1, UPLOAD_STATE_WAITING);
-    ASSERT_TRUE(dlg.StartWorker());
-    // Once the worker waits, the chunk after the pause has not been reported.
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evHeld.Get(), 20000));
-    EXPECT_EQ(1, dlg.nProgressCalls.load());
-    EXPECT_TRUE(dlg.bRunning);
-    dlg.ResumeWorker();
-    dlg.JoinWorker();
-    g_nHeldThread = 0;
-    EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
-    EXPECT_EQ(5, dlg.nProgressCalls.load());
+    const struct
+    {
+        bool bCancel;
+        int nChunks;
+        const char* szOutcome;
+    } cases[] = {{false, 5, "received"}, {true, 1, "cancelled"}};
+    for (const auto& c : cases)
+    {
+        RecordServer::Reset();
+        CRecordingDlg dlg;
+        CKernelHandle evHeld(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        g_evHeld = evHeld.Get();
+        CImportSwap swap("kernel32.dll", "WaitForSingleObject", reinterpret_cast<void*>(&NoticingWait));
+        ASSERT_TRUE(swap.Installed());
+        dlg.onCall = [](CRecordingDlg& d, const std::string& strCall) {
+            if (strCall == "progress 51200" && d.nProgressCalls == 1)
+            {
+                g_nHeldThread = GetCurrentThreadId();
+                d.PauseWorker();
+            }
+        };
+        Prepare(dlg, RecordUrl(L"/pause"));
+        dlg.states.assign(1, UPLOAD_STATE_WAITING);
+        ASSERT_TRUE(dlg.StartWorker());
+        // Once the worker waits, the chunk after the pause has not been reported.
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evHeld.Get(), 20000)) << c.bCancel;
+        EXPECT_EQ(1, dlg.nProgressCalls.load());
+        EXPECT_TRUE(dlg.bRunning);
+        g_nHeldThread = 0;
+        if (c.bCancel)
+            dlg.engine.Cancel();
+        else
+            dlg.ResumeWorker();
+        dlg.JoinWorker();
+        EXPECT_STREQ(c.szOutcome, OutcomeName(dlg.Outcome()));
+        EXPECT_EQ(c.nChunks, dlg.nProgressCalls.load()) << c.bCancel;
+    }
 }
 
 TEST_F(UploadWorker, Utf8AnswerWithAnsiDecoding)
