@@ -210,6 +210,8 @@ bool CUploadDlg::DestroyChild()
     // No window will take the worker's last message: it is stopped here, not waited for later.
     StopWorker();
     DestroyWindow();
+    // A window made later starts as the first one did, and takes the listed files then.
+    SetChildFiles({});
     return bEnded;
 }
 

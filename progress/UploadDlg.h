@@ -109,8 +109,8 @@ public:
     // appended one by one: for files listed before the window existed and after removals.
     void SetChildFiles(const std::vector<FileEntry>& files);
     // The control's window goes: a run under way ends here (the worker stopped within the
-    // engine's bound, the language table released), then the window is destroyed. True when a
-    // run was ended so, whose outcome no report will give.
+    // engine's bound, the language table released), then the window is destroyed and the list
+    // emptied. True when a run was ended so, whose outcome no report will give.
     bool DestroyChild();
     // Starts an upload of the parts as they stand; false when one runs or no child exists.
     bool StartChildUpload(const std::wstring& strPageUrl, const std::wstring& strActionUrl);
