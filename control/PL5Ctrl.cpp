@@ -142,6 +142,7 @@ const QITAB* CPL5Ctrl::InterfaceTable()
         QITABENT(CPL5Ctrl, IViewObjectEx),
         QITABENTMULTI(CPL5Ctrl, IViewObject2, IViewObjectEx),
         QITABENTMULTI(CPL5Ctrl, IViewObject, IViewObjectEx),
+        QITABENT(CPL5Ctrl, IDropTarget),
         {nullptr, 0},
     };
     return qit;

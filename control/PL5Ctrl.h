@@ -70,6 +70,7 @@ class CPL5Ctrl : public PTL::CComObjectRoot,
                  public PTL::IProvideClassInfo2Impl<&CLSID_PL5Ctrl, &DIID__IPL5CtrlEvents>,
                  public PTL::IObjectSafetyImpl<CPL5Ctrl>,
                  public CProxy_IPL5CtrlEvents<CPL5Ctrl>,
+                 public IDropTarget,
                  private IDropSite,
                  private IListPage
 {
@@ -177,6 +178,13 @@ public:
 
     // The object's own IUnknown, for a reference the control takes on itself.
     IUnknown* ControllingUnknown() { return static_cast<IPL5Ctrl*>(this); }
+
+    // ---- IDropTarget: the object answers as the drop target registered on its window, which
+    // it hands each call to (control/PL5CtrlList.cpp) ----
+    STDMETHODIMP DragEnter(IDataObject* pData, DWORD grfKeyState, POINTL pt, DWORD* pdwEffect) override;
+    STDMETHODIMP DragOver(DWORD grfKeyState, POINTL pt, DWORD* pdwEffect) override;
+    STDMETHODIMP DragLeave() override;
+    STDMETHODIMP Drop(IDataObject* pData, DWORD grfKeyState, POINTL pt, DWORD* pdwEffect) override;
 
     // ---- site lock (control/PL5Ctrl.cpp) ----
     // Whether the object may be marked safe for scripting and initialisation: the page it is on
@@ -293,6 +301,9 @@ private:
     // The right-click menu (UseContextMenu); pt as the message gives it.
     void ShowListMenu(POINT pt);
 
+    // The drop target the window registers (the hook's), or none.
+    PTL::CComPtr<IDropTarget> WindowDropTarget();
+
     // ---- IDropSite ----
     HWND DropListWindow() override { return m_list.Window(); }
     std::wstring CurrentInputName() override { return m_props.strInputName; }
@@ -316,6 +327,9 @@ private:
     void ShowListMessage(const std::wstring& strText) const;
     std::wstring EffectiveInputName(BSTR bstrInputName) const;
     bool UploadRunningInChildMode() const;
+    // Child mode, no upload running: the embedded list and its parts become the listed files
+    // (after removals and moves, and before an upload starts).
+    void FollowListInChildMode();
 
     CMainListCtrl m_list;
     ULONG m_nListedTotal = 0;  // sum of the entries' sizes

@@ -86,6 +86,12 @@ bool CPL5Ctrl::UploadRunningInChildMode() const
 
 std::vector<FileEntry> CPL5Ctrl::ListedFiles() const { return m_list.List().Entries(); }
 
+void CPL5Ctrl::FollowListInChildMode()
+{
+    if (m_uploadDlg.IsChild() && !m_uploadDlg.bRunning)
+        m_uploadDlg.SetChildFiles(ListedFiles());
+}
+
 // ---- AddFiles -------------------------------------------------------------------------------
 
 bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstring& strInputName, bool bChosenByUser)
@@ -309,6 +315,7 @@ STDMETHODIMP CPL5Ctrl::RemoveAllFiles()
     Fire_OnRemoveItems();
     m_nListedTotal = 0;
     m_list.List().Clear();
+    FollowListInChildMode();
     AfterListChange();
     return S_OK;
 }
@@ -339,6 +346,7 @@ STDMETHODIMP CPL5Ctrl::RemoveSelectedFiles()
     }
     list.EraseMany(gone);
     list.ClearSelection();
+    FollowListInChildMode();
     for (auto it = paths.rbegin(); it != paths.rend(); ++it)
         Fire_OnAfterRemoveItem(it->c_str());
     AfterListChange();
@@ -352,6 +360,7 @@ STDMETHODIMP CPL5Ctrl::RemoveFromIndex(UINT nItem)
         return S_OK;
     m_nListedTotal -= list.At(nItem).nFileSize;
     list.EraseKeepingSelection(nItem);
+    FollowListInChildMode();
     AfterListChange();
     return S_OK;
 }
@@ -360,6 +369,7 @@ STDMETHODIMP CPL5Ctrl::MoveItem(LONG nIdx, LONG nMoveTo)
 {
     if (!m_list.List().Move(nIdx, nMoveTo))
         return S_OK;
+    FollowListInChildMode();
     const LONG nTarget = nIdx + nMoveTo;  // in range: Move checked it
     m_list.RedrawRows(static_cast<size_t>(nMoveTo < 0 ? nTarget : nIdx), static_cast<size_t>(nMoveTo < 0 ? nIdx : nTarget));
     return S_OK;

@@ -70,6 +70,35 @@ void CPL5Ctrl::AddDropped(const std::vector<std::wstring>& paths, const std::wst
     });
 }
 
+PTL::CComPtr<IDropTarget> CPL5Ctrl::WindowDropTarget()
+{
+    return m_windowHooks.fnDropTarget ? m_windowHooks.fnDropTarget() : PTL::CComPtr<IDropTarget>();
+}
+
+STDMETHODIMP CPL5Ctrl::DragEnter(IDataObject* pData, DWORD grfKeyState, POINTL pt, DWORD* pdwEffect)
+{
+    const PTL::CComPtr<IDropTarget> pTarget = WindowDropTarget();
+    return pTarget ? pTarget->DragEnter(pData, grfKeyState, pt, pdwEffect) : E_UNEXPECTED;
+}
+
+STDMETHODIMP CPL5Ctrl::DragOver(DWORD grfKeyState, POINTL pt, DWORD* pdwEffect)
+{
+    const PTL::CComPtr<IDropTarget> pTarget = WindowDropTarget();
+    return pTarget ? pTarget->DragOver(grfKeyState, pt, pdwEffect) : E_UNEXPECTED;
+}
+
+STDMETHODIMP CPL5Ctrl::DragLeave()
+{
+    const PTL::CComPtr<IDropTarget> pTarget = WindowDropTarget();
+    return pTarget ? pTarget->DragLeave() : E_UNEXPECTED;
+}
+
+STDMETHODIMP CPL5Ctrl::Drop(IDataObject* pData, DWORD grfKeyState, POINTL pt, DWORD* pdwEffect)
+{
+    const PTL::CComPtr<IDropTarget> pTarget = WindowDropTarget();
+    return pTarget ? pTarget->Drop(pData, grfKeyState, pt, pdwEffect) : E_UNEXPECTED;
+}
+
 // ---- the page, through the page link ------------------------------------------------------------
 
 bool CPL5Ctrl::HasDocument()

@@ -72,8 +72,16 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
         m_uploadDlg.bVerifyCertificates = m_policy.bVerifyCertificates;
         if (m_uploadDlg.IsChild())
         {
-            // The outcome arrives later, through OnUploadReport.
+            // What is listed now is sent; the outcome arrives later, through OnUploadReport.
+            FollowListInChildMode();
             m_uploadDlg.StartChildUpload(strPageUrl, strAction);
+            return S_OK;
+        }
+        if (m_props.bChildMode && m_bWindowCreated)
+        {
+            // The embedded dialog went with the window: nothing runs until the control is shown
+            // again (a modal dialog here would block a page that expects to go on).
+            OutputDebugStringW(L"Pelora5: StartUpload in child mode without the control's window\n");
             return S_OK;
         }
 

@@ -101,8 +101,9 @@ LRESULT CPL5Ctrl::OnCreate()
     DivideStatusBar();
     // 14-15
     m_uploadDlg.SetTitle(UploadTitleSuffix());
-    if (m_props.bChildMode)
-        m_uploadDlg.Create(hWnd);
+    // In child mode the embedded dialog lists what was listed before the window existed.
+    if (m_props.bChildMode && m_uploadDlg.Create(hWnd))
+        m_uploadDlg.SetChildFiles(ListedFiles());
     // 16
     ApplyColumnWidth();
     if (m_fileHooks.fnRefreshStatus)
@@ -179,16 +180,15 @@ HWND CPL5Ctrl::MessageOwner() const
 void CPL5Ctrl::OnDestroy()
 {
     m_pageLink.Disconnect();
-    if (m_uploadDlg.IsChild())
-    {
-        // The worker may still be sending; it stops before its next chunk.
-        m_uploadDlg.bStopRequested = true;
-        m_uploadDlg.DestroyWindow();
-    }
+    // A child-mode upload ends with the window that would hear of its end: the page is told it
+    // failed, once the control is idle again (a control being released tells no one).
+    const bool bRunEnded = m_uploadDlg.IsChild() && m_uploadDlg.DestroyChild();
     m_dropOnControl.Revoke();
     m_dropOnPage.Revoke();
     m_list.DetachWindow();
     m_hStatusBar = nullptr;
+    if (bRunEnded && !InFinalRelease())
+        Fire_OnUploadError();
 }
 
 // ---- routing ------------------------------------------------------------------------------

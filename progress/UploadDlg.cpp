@@ -42,6 +42,9 @@ RECT ChildRect(HWND hDialog, HWND hChild)
     MapWindowPoints(HWND_DESKTOP, hDialog, reinterpret_cast<POINT*>(&rc), 2);
     return rc;
 }
+
+// Every file of a child-mode upload is a part named "file".
+UploadPart ChildModePart(const FileEntry& entry) { return MakeUploadPart(L"file", entry.szFilePath); }
 } // namespace
 
 CUploadDlg::CUploadDlg() : m_progress(TicksPerSecond()) {}
@@ -193,7 +196,34 @@ HWND CUploadDlg::Create(HWND hParent)
 void CUploadDlg::AppendFile(const FileEntry& entry)
 {
     m_list.Append(entry);
-    UploadParts.push_back(MakeUploadPart(L"file", entry.szFilePath));
+    UploadParts.push_back(ChildModePart(entry));
+}
+
+void CUploadDlg::SetChildFiles(const std::vector<FileEntry>& files)
+{
+    std::vector<FileEntry> entries = files;
+    std::vector<UploadPart> parts;
+    for (FileEntry& entry : entries)
+    {
+        entry.nUploadState = UPLOAD_STATE_WAITING;
+        parts.push_back(ChildModePart(entry));
+    }
+    m_list.SetEntries(entries);
+    UploadParts.swap(parts);
+    m_list.RedrawAll();
+}
+
+bool CUploadDlg::DestroyChild()
+{
+    const bool bEnded = m_bRunPending;
+    m_bRunPending = false;
+    m_bCloseDeferred = false;
+    // No window will take the worker's last message: it is stopped here, not waited for later.
+    StopWorker();
+    DestroyWindow();
+    // A window made later starts as the first one did, and takes the listed files then.
+    SetChildFiles({});
+    return bEnded;
 }
 
 bool CUploadDlg::StartChildUpload(const std::wstring& strPageUrl, const std::wstring& strActionUrl)

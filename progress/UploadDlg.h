@@ -106,6 +106,13 @@ public:
     bool IsChild() const { return IsModeless() && m_hWnd.load() != nullptr; }
     // A file listed in child mode joins the upload list at once, as a part named "file".
     void AppendFile(const FileEntry& entry);
+    // The upload list and the file parts become the given files in order, each waiting, as if
+    // appended one by one: for files listed before the window existed and after removals.
+    void SetChildFiles(const std::vector<FileEntry>& files);
+    // The control's window goes: a run under way ends here (the worker stopped within the
+    // engine's bound, the language table released), then the window is destroyed and the list
+    // emptied. True when a run was ended so, whose outcome no report will give.
+    bool DestroyChild();
     // Starts an upload of the parts as they stand; false when one runs or no child exists.
     bool StartChildUpload(const std::wstring& strPageUrl, const std::wstring& strActionUrl);
     // Which of WM_UPLOAD_COMPLETE, _CANCEL or _ERROR reports the last child-mode upload.

@@ -63,6 +63,14 @@ STDMETHODIMP CConnectionPoint::Unadvise(DWORD dwCookie)
     return S_OK;
 }
 
+size_t CConnectionPoint::ConnectionCount() const
+{
+    size_t n = 0;
+    for (const CComPtr<IDispatch>& pSink : m_sinks)
+        n += pSink ? 1 : 0;
+    return n;
+}
+
 HRESULT CConnectionPoint::Invoke(DISPID dispid, VARIANT* pArgs, UINT nArgs, bool bFirstSinkOnly,
                                  VARIANT_BOOL* pvbVeto)
 {

@@ -33,6 +33,8 @@ public:
     STDMETHODIMP EnumConnections(IEnumConnections** ppEnum) override;
 
     const IID& EventsIID() const { return m_iidEvents; }
+    // Sinks connected now.
+    size_t ConnectionCount() const;
 
     // Calls one event on the sinks in slot order (or only on the first connected sink), with
     // arguments already in dispatch order (last declared argument first). With pvbVeto, each

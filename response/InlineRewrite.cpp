@@ -13,11 +13,6 @@ namespace
 {
 const size_t npos = std::wstring::npos;
 
-// Whole-answer budget of the worker's form: a hostile answer with many slow or large resources
-// must not hold the upload's outcome back for long nor fill memory.
-const ULONGLONG nRewriteBudgetMs = 120000;
-const size_t nRewriteBudgetChars = 32 * 1024 * 1024;
-
 // The answer being rewritten, with the places where fetched text was inserted. Fetched text is
 // data: no later search may find a tag in it, or a script's code would be edited by the style
 // sheet pass, or a resource would pull in further resources without end.
@@ -255,7 +250,8 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, co
 }
 
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel,
-                   DWORD nTimeoutMs, bool bVerifyCertificates, const std::wstring& strZoneUrl)
+                   DWORD nTimeoutMs, bool bVerifyCertificates, const std::wstring& strZoneUrl,
+                   const CRewriteBudget& budget)
 {
     CFetchLimits limits;
     limits.strZoneUrl = strZoneUrl;
@@ -263,8 +259,8 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PT
     limits.nTimeoutMs = nTimeoutMs;
     limits.strCredentialOrigin = szActionUrl;
     limits.bVerifyCertificates = bVerifyCertificates;
-    limits.nDeadlineTick = GetTickCount64() + nRewriteBudgetMs;
-    size_t nCharsLeft = nRewriteBudgetChars;
+    limits.nDeadlineTick = GetTickCount64() + budget.nMs;
+    size_t nCharsLeft = budget.nChars;
     // Asked before every tag as well as before every fetch: an answer of nothing but tags
     // must not outlast the budget or a stop either.
     const RewriteGoOn goOn = [&] {

@@ -31,15 +31,23 @@ using RewriteGoOn = std::function<bool()>;
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl,
                    const UrlTextFetcher& fetch, const RewriteGoOn& goOn = nullptr);
 
+// What all the fetches of one answer may take together: a hostile answer with many slow or
+// large resources must not hold the worker for the sum of the per-fetch limits.
+struct CRewriteBudget
+{
+    ULONGLONG nMs = 120000;
+    size_t nChars = 32 * 1024 * 1024;
+};
+
 // The upload worker's form: fetches through FetchUrlText with the upload target as the only
-// origin that receives credentials, within a time and size budget for the whole answer that the
-// scan keeps as well as the fetches. A cancel from another thread ends the fetch under way and
-// the scan; each fetch's connect, send and receive wait at most nTimeoutMs. bVerifyCertificates
-// as for the upload itself; strZoneUrl, when given, the page no fetch may reach above in zone
-// (CFetchLimits).
+// origin that receives credentials, within the budget for the whole answer, which the scan keeps
+// as well as the fetches. A cancel from another thread ends the fetch under way and the scan;
+// each fetch's connect, send and receive wait at most nTimeoutMs. bVerifyCertificates as for the
+// upload itself; strZoneUrl, when given, the page no fetch may reach above in zone (CFetchLimits).
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel = nullptr,
                    DWORD nTimeoutMs = 30000, bool bVerifyCertificates = true,
-                   const std::wstring& strZoneUrl = std::wstring());
+                   const std::wstring& strZoneUrl = std::wstring(),
+                   const CRewriteBudget& budget = CRewriteBudget());
 
 // An attribute value as taken from a tag (up to the nearer blank or ">", one pair of enclosing
 // quote characters removed) combined with the base address in browser mode. False when

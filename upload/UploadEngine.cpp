@@ -84,19 +84,19 @@ public:
 
     CUploadRun(std::shared_ptr<CUploadState> pState, IUploadObserver& observer)
         : m_pState(std::move(pState)), m_pObserver(&observer),
-          m_evRunnable(CreateEventW(nullptr, TRUE, TRUE, nullptr)), S(*m_pState)
+          m_evRunnable(CreateEventW(nullptr, TRUE, TRUE, nullptr)), m_pS(m_pState.get())
     {
-        m_fields = S.FormFields.Fields();
-        m_parts = S.UploadParts;
-        m_strPageUrl = S.szPageUrl;
-        m_strActionUrl = S.szActionUrl;
-        m_bUnicode = S.bUseUnicode;
-        m_bInline = S.bMakeInline;
-        m_bVerify = S.bVerifyCertificates;
-        m_strZoneUrl = S.szZoneUrl;
-        m_nConnectMs = S.nConnectTimeoutMs;
-        m_nSendMs = S.nSendTimeoutMs;
-        m_nReceiveMs = S.nReceiveTimeoutMs;
+        m_fields = S().FormFields.Fields();
+        m_parts = S().UploadParts;
+        m_strPageUrl = S().szPageUrl;
+        m_strActionUrl = S().szActionUrl;
+        m_bUnicode = S().bUseUnicode;
+        m_bInline = S().bMakeInline;
+        m_bVerify = S().bVerifyCertificates;
+        m_strZoneUrl = S().szZoneUrl;
+        m_nConnectMs = S().nConnectTimeoutMs;
+        m_nSendMs = S().nSendTimeoutMs;
+        m_nReceiveMs = S().nReceiveTimeoutMs;
         m_cancel.Add(m_session);
         m_cancel.Add(m_connection);
         m_cancel.Add(m_request);
@@ -118,10 +118,10 @@ public:
     // True when the network was cut too: the caller then also ends the blocked call.
     bool Cancel()
     {
-        S.bStopRequested = true;
+        S().bStopRequested = true;
         Resume();
         // A write blocked on a server that no longer reads would not reach the next chunk.
-        if (!S.bSendingFiles)
+        if (!S().bSendingFiles)
             return false;
         m_cancel.Cancel();
         return true;
@@ -130,7 +130,7 @@ public:
     void Abort()
     {
         m_bAbort = true;
-        S.bStopRequested = true;
+        S().bStopRequested = true;
         m_cancel.Cancel();
         Resume();
     }
@@ -139,6 +139,13 @@ public:
     // messages it may be sending to this thread (it never blocks on anything else).
     void Detach()
     {
+        m_pLeftAlone.reset(new (std::nothrow) CUploadState);
+        if (m_pLeftAlone)
+        {
+            m_pLeftAlone->bStopRequested = true;
+            m_pLeftAlone->bRunning = true;
+            m_pS = m_pLeftAlone.get();
+        }
         m_bDetached = true;
         while (m_nInCall > 0)
         {
@@ -197,7 +204,11 @@ private:
     // Looked at before every chunk; only when it is set does the worker wait for the event,
     // since a wait is a call into the system even when the event is signalled.
     std::atomic<bool> m_bPaused{false};
-    CUploadState& S;
+    // The state the run reports to: the engine's, until the run is abandoned; then a private
+    // one, so that a run that ends late cannot touch the next run's flags and answer.
+    std::atomic<CUploadState*> m_pS;
+    std::unique_ptr<CUploadState> m_pLeftAlone;
+    CUploadState& S() { return *m_pS.load(); }
 
     // The request as it stood at the start.
     std::vector<PostField> m_fields;
@@ -260,10 +271,10 @@ void CUploadRun::Execute()
             m_request.Close();
             m_connection.Close();
             m_session.Close();
-            S.bCompleted = false;
-            S.bRedirected = false;
-            S.bFailed = true;
-            S.bStopRequested = true;
+            S().bCompleted = false;
+            S().bRedirected = false;
+            S().bFailed = true;
+            S().bStopRequested = true;
             SetStatus(IDS_UPLOAD_FAILED);
             nResult = EAttempt::Failed;
         }
@@ -273,23 +284,23 @@ void CUploadRun::Execute()
     }
     Trace(nResult);
     m_pBlock.reset();
-    S.bRunning = false;
+    S().bRunning = false;
     Notify([](IUploadObserver& o) { o.OnFinished(); });
 }
 
 EAttempt CUploadRun::RunUpload()
 {
-    S.bSendingFiles = false;
-    S.bCompleted = false;
-    S.bRedirected = false;
-    S.bCancelled = false;
-    S.bFailed = false;
-    S.szResponse.clear();
-    S.strRawResponse.clear();
-    S.szLocation.clear();
-    S.bRunning = true;
+    S().bSendingFiles = false;
+    S().bCompleted = false;
+    S().bRedirected = false;
+    S().bCancelled = false;
+    S().bFailed = false;
+    S().szResponse.clear();
+    S().strRawResponse.clear();
+    S().szLocation.clear();
+    S().bRunning = true;
     if (!m_bAbort)
-        S.bStopRequested = false;  // a second run after 401 starts afresh
+        S().bStopRequested = false;  // a second run after 401 starts afresh
     m_nStage = EUploadStage::Connecting;
     m_nError = 0;
     m_nStatus = 0;
@@ -304,16 +315,16 @@ EAttempt CUploadRun::RunUpload()
     catch (const PTL::CInternetException& e)
     {
         m_nError = e.dwError;
-        S.bFailed = true;
+        S().bFailed = true;
     }
     catch (...)
     {
-        S.bFailed = true;
+        S().bFailed = true;
     }
-    if (S.bFailed)
+    if (S().bFailed)
     {
         SetStatus(IDS_UPLOAD_FAILED);
-        S.bStopRequested = true;
+        S().bStopRequested = true;
         m_connection.Close();
         m_session.Close();
         return EAttempt::Failed;
@@ -326,23 +337,23 @@ EAttempt CUploadRun::RunUpload()
         nResult = Attempt(body);
         if (nResult == EAttempt::Cancelled)
         {
-            S.bCancelled = true;
+            S().bCancelled = true;
             SetStatus(IDS_UPLOAD_CANCELLED);
         }
         else if (nResult == EAttempt::Failed)
         {
-            S.bFailed = true;
+            S().bFailed = true;
             SetStatus(IDS_UPLOAD_FAILED);
-            S.bStopRequested = true;
+            S().bStopRequested = true;
         }
-        if (nResult != EAttempt::Unauthorized || S.bStopRequested)
+        if (nResult != EAttempt::Unauthorized || S().bStopRequested)
             break;
     }
     if (nResult == EAttempt::Unauthorized)
     {
-        S.bCompleted = false;
-        S.bFailed = true;
-        S.bStopRequested = true;
+        S().bCompleted = false;
+        S().bFailed = true;
+        S().bStopRequested = true;
     }
     m_request.Close();
     m_connection.Close();
@@ -402,12 +413,12 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     }
     Notify([](IUploadObserver& o) { o.OnWaitEnd(); });
     // An attempt that broke off inside the file parts is no longer sending them.
-    S.bSendingFiles = false;
+    S().bSendingFiles = false;
     m_nBlock = 0;
     if (nResult != EAttempt::Cancelled && StatusCode() == 401)
     {
         m_nStatus = 401;
-        S.bCompleted = false;
+        S().bCompleted = false;
         nResult = EAttempt::Unauthorized;
     }
     m_request.Close();
@@ -517,7 +528,7 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
 
 void CUploadRun::SendFileParts(const CMultipartBody& body)
 {
-    S.bSendingFiles = true;
+    S().bSendingFiles = true;
     if (!m_pBlock)
         m_pBlock.reset(new BYTE[BLOCK_CAPACITY]);
     for (size_t i = 0; i < m_parts.size(); ++i)
@@ -539,7 +550,7 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
                 if (m_bPaused)
                     WaitForSingleObject(m_evRunnable.Get(), INFINITE);
                 const DWORD nChunk = static_cast<DWORD>(nRemaining < UPLOAD_CHUNK_SIZE ? nRemaining : UPLOAD_CHUNK_SIZE);
-                if (nChunk == 0 || S.bStopRequested)
+                if (nChunk == 0 || S().bStopRequested)
                     break;
                 if (m_nBlock + nChunk > BLOCK_CAPACITY)
                     Flush();
@@ -554,7 +565,7 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
                     Flush();
             }
             file.Close();
-            if (S.bStopRequested)
+            if (S().bStopRequested)
                 throw ECancel();
         }
         else if (part.nSize != 0)
@@ -569,7 +580,7 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
 
 void CUploadRun::SendFormFields(const CMultipartBody& body)
 {
-    S.bSendingFiles = false;
+    S().bSendingFiles = false;
     SetStatus(IDS_STAGE_PROCESSING);
     for (const PostField& field : m_fields)
         Queue(body.FieldPart(field));
@@ -618,8 +629,8 @@ void CUploadRun::Write(const BYTE* pBytes, DWORD nLength)
 void CUploadRun::ReadResponse()
 {
     SetStatus(IDS_STAGE_PROCESSING);
-    S.szResponse.clear();
-    S.strRawResponse.clear();
+    S().szResponse.clear();
+    S().strRawResponse.clear();
     SetStatus(IDS_STAGE_ASKING);
     std::vector<char> block;
     size_t nAnswerBytes = 0;  // zero bytes included, so an answer of zeros is bounded too
@@ -636,22 +647,22 @@ void CUploadRun::ReadResponse()
             break;
         // The answer is text: a zero byte ends what is kept of the block it arrives in.
         block[nRead] = '\0';
-        S.strRawResponse.append(block.data());
+        S().strRawResponse.append(block.data());
         nAnswerBytes += nRead;
         if (nAnswerBytes > UPLOAD_MAX_ANSWER)
             throw EBodyError();
     }
     SetStatus(IDS_STAGE_RESULT);
-    S.szResponse = DecodeWireText(S.strRawResponse, m_bUnicode);
-    if (m_bInline && !S.szResponse.empty())
+    S().szResponse = DecodeWireText(S().strRawResponse, m_bUnicode);
+    if (m_bInline && !S().szResponse.empty())
     {
         m_nStage = EUploadStage::Inline;
-        RewriteInline(S.szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000), m_bVerify,
+        RewriteInline(S().szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000), m_bVerify,
                       m_strZoneUrl);
         if (m_cancel.IsCancelled())
             throw ECancel();
     }
-    S.bCompleted = true;
+    S().bCompleted = true;
     SetStatus(IDS_STAGE_DONE);
 }
 
@@ -676,9 +687,9 @@ CUploadRun::ERedirect CUploadRun::TakeRedirect()
         m_strRefusedScheme = strTarget.substr(0, std::min<size_t>(nColon, 32));
         return ERedirect::Refused;
     }
-    S.szLocation = strTarget;
-    S.bRedirected = true;
-    S.bCompleted = true;
+    S().szLocation = strTarget;
+    S().bRedirected = true;
+    S().bCompleted = true;
     return ERedirect::Taken;
 }
 
@@ -687,9 +698,9 @@ CUploadRun::ERedirect CUploadRun::TakeRedirect()
 void CUploadRun::Trace(EAttempt nResult)
 {
     const wchar_t* szOutcome = nullptr;
-    if (nResult == EAttempt::Cancelled || S.bCancelled)
+    if (nResult == EAttempt::Cancelled || S().bCancelled)
         szOutcome = L"cancelled";
-    else if (nResult == EAttempt::Failed || nResult == EAttempt::Unauthorized || S.bFailed)
+    else if (nResult == EAttempt::Failed || nResult == EAttempt::Unauthorized || S().bFailed)
         szOutcome = L"failed";
     else if (nResult == EAttempt::Answered && m_nStatus >= 400)
         szOutcome = L"answered with an error";
@@ -723,10 +734,20 @@ CUploadEngine::~CUploadEngine()
 void CUploadEngine::Abandon()
 {
     // The worker is still inside a platform call that the closed handles did not end.
-    if (m_pRun)
-        m_pRun->Detach();
+    if (!m_pRun)
+        return;
+    m_pRun->Detach();
     m_hThread.Close();
     m_pRun.reset();
+    // The run ends here for whoever looks at the state: cancelled, as an abort leaves it, and a
+    // new run may start at once.
+    CUploadState& s = *m_pState;
+    s.bSendingFiles = false;
+    s.bCompleted = false;
+    s.bRedirected = false;
+    s.bFailed = false;
+    s.bCancelled = true;
+    s.bRunning = false;
 }
 
 bool CUploadEngine::Start()

@@ -132,7 +132,8 @@ public:
     // is cancelled. True when the worker has ended.
     bool Abort(DWORD nWaitMs = UPLOAD_ABORT_WAIT_MS);
 
-    // For a worker that Abort could not end: no observer call starts after this returns, and the
+    // For a worker that Abort could not end: no observer call starts after this returns, the
+    // state shows the run ended as cancelled (the worker no longer writes to it), and the
     // worker finishes on its own at its time-out, holding everything it needs.
     void Abandon();
 

@@ -422,6 +422,41 @@ TEST(ControlIdentity, ObjectSafetyMasks)
     EXPECT_EQ(E_NOINTERFACE, pSafety->SetInterfaceSafetyOptions(IID_IClassFactory, 3, 3));
 }
 
+TEST(ControlIdentity, EveryInterfaceOfTheTableIsOneObject)
+{
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CComPtr<IUnknown> pIdentity;
+    ASSERT_EQ(S_OK, p.QueryInterface(&pIdentity));
+    const struct
+    {
+        const IID& iid;
+        const char* szName;
+    } table[] = {
+        {IID_IPL5Ctrl, "IPL5Ctrl"}, {IID_IDispatch, "IDispatch"}, {IID_IViewObjectEx, "IViewObjectEx"},
+        {IID_IViewObject2, "IViewObject2"}, {IID_IViewObject, "IViewObject"},
+        {IID_IOleInPlaceObjectWindowless, "IOleInPlaceObjectWindowless"}, {IID_IOleInPlaceObject, "IOleInPlaceObject"},
+        {IID_IOleWindow, "IOleWindow"}, {IID_IOleInPlaceActiveObject, "IOleInPlaceActiveObject"},
+        {IID_IOleControl, "IOleControl"}, {IID_IOleObject, "IOleObject"}, {IID_IPersistStreamInit, "IPersistStreamInit"},
+        {IID_IPersist, "IPersist"}, {IID_IPersistPropertyBag, "IPersistPropertyBag"},
+        {IID_IConnectionPointContainer, "IConnectionPointContainer"}, {IID_IProvideClassInfo, "IProvideClassInfo"},
+        {IID_IProvideClassInfo2, "IProvideClassInfo2"}, {IID_IObjectSafety, "IObjectSafety"},
+        {IID_IDropTarget, "IDropTarget"},
+    };
+    for (const auto& entry : table)
+    {
+        CComPtr<IUnknown> pInterface, pBack;
+        ASSERT_EQ(S_OK, p->QueryInterface(entry.iid, reinterpret_cast<void**>(&pInterface))) << entry.szName;
+        ASSERT_EQ(S_OK, pInterface.QueryInterface(&pBack)) << entry.szName;
+        EXPECT_EQ(pIdentity.Get(), pBack.Get()) << entry.szName << " answers for another object";
+    }
+    // What the table does not list is refused.
+    for (const IID* pIid : {&IID_IPersistStorage, &IID_IQuickActivate, &IID_IOleCache})
+    {
+        CComPtr<IUnknown> pNone;
+        EXPECT_EQ(E_NOINTERFACE, p->QueryInterface(*pIid, reinterpret_cast<void**>(&pNone)));
+    }
+}
+
 TEST(ControlIdentity, ClassInfoNamesTheCoclassAndItsEvents)
 {
     CComPtr<IPL5Ctrl> p = NewControl();

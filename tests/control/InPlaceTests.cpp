@@ -10,136 +10,17 @@
 #include <set>
 #include <string>
 
+#include "filelist/ContextMenu.h"
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "progress/LabelFit.h"
+#include "tests/common/ActiveControl.h"
 #include "tests/common/DialogWatcher.h"
 #include "tests/common/InProcessControl.h"
 #include "tests/common/ListViewText.h"
 
 namespace
 {
-class CTestSite : public IOleClientSite, public IOleInPlaceSite, public IOleControlSite
-{
-public:
-    explicit CTestSite(HWND hWnd) : m_hWnd(hWnd) {}
-    HWND m_hWnd;
-    int nInPlaceActivations = 0, nInPlaceDeactivations = 0, nUIActivations = 0;
-    RECT rcPos = {10, 10, 310, 210};
-
-    // IUnknown: the site lives on the test's stack and outlives the control.
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
-            *ppv = static_cast<IOleClientSite*>(this);
-        else if (riid == IID_IOleInPlaceSite || riid == IID_IOleWindow)
-            *ppv = static_cast<IOleInPlaceSite*>(this);
-        else if (riid == IID_IOleControlSite)
-            *ppv = static_cast<IOleControlSite*>(this);
-        else
-            return E_NOINTERFACE;
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    // IOleClientSite
-    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetContainer(IOleContainer** pp) override
-    {
-        *pp = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP ShowObject() override { return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-    // IOleWindow, IOleInPlaceSite
-    STDMETHODIMP GetWindow(HWND* phwnd) override
-    {
-        *phwnd = m_hWnd;
-        return S_OK;
-    }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
-    STDMETHODIMP OnInPlaceActivate() override { return ++nInPlaceActivations, S_OK; }
-    STDMETHODIMP OnUIActivate() override { return ++nUIActivations, S_OK; }
-    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT prcPos,
-                                  LPRECT prcClip, LPOLEINPLACEFRAMEINFO) override
-    {
-        *ppFrame = nullptr;
-        *ppDoc = nullptr;
-        *prcPos = rcPos;
-        *prcClip = rcPos;
-        return S_OK;
-    }
-    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
-    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
-    STDMETHODIMP OnInPlaceDeactivate() override { return ++nInPlaceDeactivations, S_OK; }
-    STDMETHODIMP DiscardUndoState() override { return S_OK; }
-    STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
-    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
-    // IOleControlSite
-    STDMETHODIMP OnControlInfoChanged() override { return S_OK; }
-    STDMETHODIMP LockInPlaceActive(BOOL) override { return S_OK; }
-    STDMETHODIMP GetExtendedControl(IDispatch** pp) override
-    {
-        *pp = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP TransformCoords(POINTL*, POINTF*, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP TranslateAccelerator(MSG*, DWORD) override { return S_FALSE; }
-    STDMETHODIMP OnFocus(BOOL) override { return S_OK; }
-    STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
-};
-
-// A top-level window, a site on it and the control activated in place inside it.
-class CActiveControl
-{
-public:
-    // fnBefore runs between the client site and the activation, where the tag's PARAMs load.
-    explicit CActiveControl(const RECT& rcPos = {10, 10, 310, 210},
-                            const std::function<void(CPL5Ctrl&)>& fnBefore = nullptr)
-        : m_hFrame(CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
-                                   700, 500, nullptr, nullptr, nullptr, nullptr)),
-          site(m_hFrame)
-    {
-        site.rcPos = rcPos;
-        pControl = NewInProcessControl();
-        pControl.QueryInterface(&pOleObject);
-        pOleObject->SetClientSite(&site);
-        if (fnBefore)
-            fnBefore(*static_cast<CPL5Ctrl*>(pControl.Get()));
-        hrActivate = pOleObject->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site, 0, m_hFrame, &rcPos);
-        PTL::CComPtr<IOleWindow> pWindow;
-        pControl.QueryInterface(&pWindow);
-        pWindow->GetWindow(&hWnd);
-    }
-    ~CActiveControl()
-    {
-        pOleObject->Close(OLECLOSE_NOSAVE);
-        pOleObject->SetClientSite(nullptr);
-        DestroyWindow(m_hFrame);
-    }
-    HWND List() const { return GetDlgItem(hWnd, CPL5Ctrl::ID_FILE_LIST); }
-    HWND StatusBar() const { return FindWindowExW(hWnd, nullptr, STATUSCLASSNAMEW, nullptr); }
-    RECT ChildRect(HWND hChild) const
-    {
-        RECT rc;
-        GetWindowRect(hChild, &rc);
-        MapWindowPoints(nullptr, hWnd, reinterpret_cast<POINT*>(&rc), 2);
-        return rc;
-    }
-    int FirstColumnWidth() const { return static_cast<int>(SendMessageW(List(), LVM_GETCOLUMNWIDTH, 0, 0)); }
-
-    HWND m_hFrame;
-    CTestSite site;
-    PTL::CComPtr<IPL5Ctrl> pControl;
-    PTL::CComPtr<IOleObject> pOleObject;
-    HRESULT hrActivate = E_FAIL;
-    HWND hWnd = nullptr;
-};
-
 PTL::CComBSTR Bstr(const wchar_t* sz) { return PTL::CComBSTR(sz); }
 
 void ChildMode(CPL5Ctrl& control) { control.put_ChildMode(VARIANT_TRUE); }
@@ -287,6 +168,141 @@ TEST(InPlace, AutomaticFirstColumnWidth)
     }
 }
 
+// Serves what is waiting for this thread: the list's deferred view update among it.
+void ServePending()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// A file of this many bytes in the temporary folder, removed with the object.
+class CSizedFile
+{
+public:
+    CSizedFile(const wchar_t* szName, DWORD nBytes)
+    {
+        wchar_t szFolder[MAX_PATH] = L"";
+        GetTempPathW(MAX_PATH, szFolder);
+        strPath = std::wstring(szFolder) + szName;
+        const HANDLE h = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const std::string strBytes(nBytes, 'x');
+        DWORD nWritten = 0;
+        WriteFile(h, strBytes.data(), nBytes, &nWritten, nullptr);
+        CloseHandle(h);
+    }
+    ~CSizedFile() { DeleteFileW(strPath.c_str()); }
+    std::wstring strPath;
+};
+
+TEST(InPlace, CellsShowWhatWasListedBeforeAndAfterTheWindow)
+{
+    const CSizedFile file(L"pl5-cells.txt", 1536);
+    CActiveControl active({0, 0, 420, 300}, [&file](CPL5Ctrl& control) {
+        control.AddFile(Bstr(file.strPath.c_str()), nullptr);
+        control.AddTempFile(Bstr(L"C:\\server\\kept.doc"), 2048, Bstr(L"id-7"));
+    });
+    // Shown at once, without waiting for the deferred update: rows, names, sizes, the cut state.
+    const HWND hList = active.List();
+    ASSERT_EQ(2, SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0));
+    EXPECT_EQ(L"pl5-cells.txt", ListCellText(hList, 0, 0));
+    EXPECT_EQ(L"1.50KB", ListCellText(hList, 0, 1));
+    EXPECT_EQ(L"kept.doc", ListCellText(hList, 1, 0));
+    EXPECT_EQ(L"2.00KB", ListCellText(hList, 1, 1));
+    EXPECT_EQ(0, SendMessageW(hList, LVM_GETITEMSTATE, 0, LVIS_CUT));
+    EXPECT_EQ(LVIS_CUT, SendMessageW(hList, LVM_GETITEMSTATE, 1, LVIS_CUT)) << "a temporary entry is drawn cut";
+    // The menu key opens the menu below the first selected row, else at the list's corner.
+    POINT ptCorner = {0, 0}, ptRow = {0, 0};
+    ClientToScreen(hList, &ptCorner);
+    POINT pt = ContextMenuPoint(POINT{-1, -1}, hList);
+    EXPECT_TRUE(pt.x == ptCorner.x && pt.y == ptCorner.y) << pt.x << "," << pt.y;
+    active.pControl->put_SelectState(1, VARIANT_TRUE);
+    RECT rcRow = {LVIR_BOUNDS, 0, 0, 0};
+    SendMessageW(hList, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&rcRow));
+    ptRow = POINT{rcRow.left, rcRow.bottom};
+    ClientToScreen(hList, &ptRow);
+    pt = ContextMenuPoint(POINT{-1, -1}, hList);
+    EXPECT_TRUE(pt.x == ptRow.x && pt.y == ptRow.y) << pt.x << "," << pt.y;
+
+    active.pControl->put_ShowFullPath(VARIANT_TRUE);
+    EXPECT_EQ(file.strPath, ListCellText(hList, 0, 0));
+    EXPECT_EQ(L"C:\\server\\kept.doc", ListCellText(hList, 1, 0));
+}
+
+TEST(InPlace, StatusBarTextsFollowTheListAndTheLanguage)
+{
+    const CSizedFile file(L"pl5-status.txt", 1536), other(L"pl5-status2.txt", 1536);
+    CActiveControl active({0, 0, 420, 300}, [](CPL5Ctrl& control) {
+        control.put_Language(Bstr(L"en"));
+        control.put_MaxFileCount(10);
+    });
+    auto part = [&active](int nPart) {
+        ServePending();
+        wchar_t sz[256] = L"";
+        SendMessageW(active.StatusBar(), SB_GETTEXTW, static_cast<WPARAM>(nPart), reinterpret_cast<LPARAM>(sz));
+        return std::wstring(sz);
+    };
+    const struct
+    {
+        const char* szStep;
+        std::function<void()> fnStep;
+        const wchar_t *szCount, *szSize;
+    } steps[] = {
+        {"empty", [] {}, L"0 Selected Files (Max 10)", L"\t\t0.00KB/2.00GB"},
+        {"two added", [&] {
+             active.pControl->AddFile(Bstr(file.strPath.c_str()), nullptr);
+             active.pControl->AddFile(Bstr(other.strPath.c_str()), nullptr);
+         }, L"2 Selected Files (Max 10)", L"\t\t3.00KB/1.99GB"},
+        {"one removed", [&] { active.pControl->RemoveFromIndex(0); }, L"1 Selected Files (Max 10)", L"\t\t1.50KB/1.99GB"},
+        {"Korean", [&] { active.pControl->put_Language(Bstr(L"ko")); },
+         L"\uD30C\uC77C \uAC1C\uC218: 1\uAC1C (\uCD5C\uB300 10\uAC1C)", L"\t\t1.50KB/1.99GB"},
+        {"all removed", [&] { active.pControl->RemoveAllFiles(); }, L"\uD30C\uC77C \uAC1C\uC218: 0\uAC1C (\uCD5C\uB300 10\uAC1C)",
+         L"\t\t0.00KB/2.00GB"},
+    };
+    for (const auto& step : steps)
+    {
+        step.fnStep();
+        EXPECT_EQ(step.szCount, part(0)) << step.szStep;
+        EXPECT_EQ(step.szSize, part(1)) << step.szStep;
+    }
+}
+
+// What the control last asked its list view to show as the picture ("" for none): this
+// platform's list view does not report its picture back.
+WNDPROC g_pListProc = nullptr;
+std::wstring g_strPicture = L"(not asked)";
+LRESULT CALLBACK RecordPicture(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == LVM_SETBKIMAGEW && lParam)
+    {
+        const auto* pImage = reinterpret_cast<const LVBKIMAGEW*>(lParam);
+        g_strPicture = (pImage->ulFlags & LVBKIF_SOURCE_URL) && pImage->pszImage ? pImage->pszImage : L"";
+    }
+    return CallWindowProcW(g_pListProc, hWnd, uMsg, wParam, lParam);
+}
+
+TEST(InPlace, PictureOfThePackShownWhileTheListIsEmpty)
+{
+    const CSizedFile file(L"pl5-picture.txt", 100);
+    for (const auto& pack : {std::make_pair(L"en", L"/2/207"), std::make_pair(L"ko", L"/2/205")})
+    {
+        CActiveControl active({0, 0, 300, 200}, [&pack](CPL5Ctrl& control) { control.put_Language(Bstr(pack.first)); });
+        g_pListProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(active.List(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordPicture)));
+        active.pControl->AddFile(Bstr(file.strPath.c_str()), nullptr);
+        ServePending();
+        EXPECT_EQ(L"", g_strPicture) << "hidden once a file is listed";
+        active.pControl->RemoveAllFiles();
+        ServePending();
+        EXPECT_EQ(0u, g_strPicture.find(L"res://")) << g_strPicture;
+        EXPECT_EQ(g_strPicture.size() - 6, g_strPicture.rfind(pack.second)) << g_strPicture;
+        SetWindowLongPtrW(active.List(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_pListProc));
+    }
+}
+
 TEST(InPlace, ChildModeDialogCoversTheControl)
 {
     CActiveControl active({0, 0, 420, 380}, ChildMode);
@@ -353,16 +369,53 @@ TEST(InPlace, KeysOfferedByTheContainer)
     GetModuleFileNameW(nullptr, szFile, MAX_PATH);
     active.pControl->AddFile(Bstr(szFile), nullptr);
     active.pControl->put_SelectState(0, VARIANT_TRUE);
-    // Navigation keys and letters stay with the list and remove nothing. (Delete with and
-    // without UseDeleteKey is pressed on the selection page.)
-    for (const WPARAM nKey : {WPARAM(VK_DOWN), WPARAM(VK_PRIOR), WPARAM('B')})
+    // The site takes every key it is offered, as a browser does with its own accelerators:
+    // navigation keys stay with the list all the same, a letter goes to the site. Nothing is
+    // removed. (Delete with and without UseDeleteKey is pressed on the selection page.)
+    active.site.bTakesKeys = true;
+    const struct
     {
-        MSG msg = {active.List(), WM_KEYDOWN, nKey, 0, 0, {0, 0}};
-        EXPECT_EQ(S_FALSE, pActive->TranslateAccelerator(&msg)) << nKey;
+        WPARAM nKey;
+        HRESULT hrExpected;
+    } keys[] = {{VK_DOWN, S_FALSE}, {VK_PRIOR, S_FALSE}, {VK_HOME, S_FALSE}, {'B', S_OK}};
+    for (const auto& key : keys)
+    {
+        MSG msg = {active.List(), WM_KEYDOWN, key.nKey, 0, 0, {0, 0}};
+        EXPECT_EQ(key.hrExpected, pActive->TranslateAccelerator(&msg)) << key.nKey;
         LONG nCount = -1;
         active.pControl->get_GetCount(&nCount);
-        EXPECT_EQ(1, nCount) << nKey;
+        EXPECT_EQ(1, nCount) << key.nKey;
     }
+    // The site hears which modifiers are down: Shift 1, Ctrl 2, Alt 4.
+    BYTE keyState[256] = {}, saved[256] = {};
+    GetKeyboardState(saved);
+    memcpy(keyState, saved, sizeof(keyState));
+    keyState[VK_SHIFT] = keyState[VK_MENU] = 0x80;
+    keyState[VK_CONTROL] = 0;
+    SetKeyboardState(keyState);
+    MSG msg = {active.List(), WM_KEYDOWN, 'B', 0, 0, {0, 0}};
+    pActive->TranslateAccelerator(&msg);
+    SetKeyboardState(saved);
+    EXPECT_EQ(5u, active.site.dwLastModifiers);
+}
+
+TEST(InPlace, ClipRectangleCutsTheWindow)
+{
+    CActiveControl active({0, 0, 300, 200});
+    PTL::CComPtr<IOleInPlaceObject> pInPlace;
+    active.pControl.QueryInterface(&pInPlace);
+    // The page scrolled the control partly out of its view: only the clip's part is shown.
+    const RECT rcPos = {20, 30, 320, 230}, rcClip = {0, 80, 200, 400};
+    ASSERT_EQ(S_OK, pInPlace->SetObjectRects(&rcPos, &rcClip));
+    RECT rcRegion = {};
+    EXPECT_EQ(SIMPLEREGION, GetWindowRgnBox(active.hWnd, &rcRegion));
+    const RECT rcExpected = {0, 50, 180, 200};  // the clip in the window's own coordinates
+    EXPECT_TRUE(EqualRect(&rcExpected, &rcRegion))
+        << rcRegion.left << "," << rcRegion.top << "," << rcRegion.right << "," << rcRegion.bottom;
+    // A clip that holds the whole control takes the region away.
+    const RECT rcAll = {0, 0, 700, 500};
+    pInPlace->SetObjectRects(&rcPos, &rcAll);
+    EXPECT_EQ(ERROR, GetWindowRgnBox(active.hWnd, &rcRegion));
 }
 
 TEST(InPlace, TeardownRevokesExactlyTheDropTargetsRegistered)

@@ -153,6 +153,8 @@ TEST(Container, KeysGoToTheActiveObjectFirst)
     ClientToScreen(hPage, &pt);
     ASSERT_TRUE(XInput::Click(pt.x, pt.y));
     ASSERT_TRUE(XInput::Keys(L"a b"));
+    // Input that xdotool refuses is reported, not taken as sent.
+    EXPECT_FALSE(XInput::Run(L"no-such-command"));
     const ULONGLONG nEnd = GetTickCount64() + 2000;
     while (GetTickCount64() < nEnd && fixture.pFake->calls.size() < 8) {
         MSG msg;

@@ -1,10 +1,19 @@
 // StartUpload of the control object itself (made in-process): what script receives for a
-// redirect answer, and a second StartUpload while the dialog runs.
+// redirect answer, a second StartUpload while the dialog runs, and child-mode uploads of a
+// control activated in a container (files listed before its window, removals, deactivation).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "control/PL5Ctrl.h"
+#include "filelist/Format.h"
+#include "lang/LangIds.h"
+#include "tests/common/ActiveControl.h"
+#include "tests/common/ListViewText.h"
 #include "tests/control/EventSink.h"
 #include "tests/common/InProcessControl.h"
 #include "ptl/ClassFactory.h"
@@ -144,4 +153,201 @@ TEST_F(StartUpload, HundredUploadsInARowLeaveNoHandlesBehind)
     for (const auto& call : m_sink.calls)
         nCompleted += call.dispid == 10;
     EXPECT_EQ(103u, nCompleted);
+}
+
+namespace
+{
+HWND ChildDialog(HWND hWnd)
+{
+    for (HWND h = GetWindow(hWnd, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+        if (GetDlgItem(h, IDC_UPLOAD_LIST))
+            return h;
+    return nullptr;
+}
+
+// The names in the embedded dialog's list, as it shows them.
+std::vector<std::wstring> ChildRows(HWND hWnd)
+{
+    const HWND hList = GetDlgItem(ChildDialog(hWnd), IDC_UPLOAD_LIST);
+    std::vector<std::wstring> rows;
+    const int nRows = static_cast<int>(SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < nRows; ++i)
+        rows.push_back(ListCellText(hList, i, 0));
+    return rows;
+}
+
+// Serves the thread's messages until the sink has heard nCalls events; at most nMs.
+bool WaitForEvents(const CRecordingSink& sink, size_t nCalls, DWORD nMs = 20000)
+{
+    const ULONGLONG nEnd = GetTickCount64() + nMs;
+    while (sink.calls.size() < nCalls && GetTickCount64() < nEnd)
+    {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return sink.calls.size() >= nCalls;
+}
+
+// The file names (without their folder) of a recorded multipart body, in order.
+std::vector<std::string> SentNames(const CRecordedRequest& request)
+{
+    std::vector<std::string> names;
+    const std::string& s = request.strBody;
+    for (size_t n = s.find("filename=\""); n != std::string::npos; n = s.find("filename=\"", n + 1))
+    {
+        const std::string strPath = s.substr(n + 10, s.find('"', n + 10) - n - 10);
+        names.push_back(strPath.substr(strPath.rfind('\\') + 1));
+    }
+    return names;
+}
+} // namespace
+
+// A child-mode control in a container; files are listed before its window exists.
+class ChildModeUpload : public CServerTest
+{
+protected:
+    void Activate(const std::vector<std::wstring>& before)
+    {
+        m_pActive.reset(new CActiveControl({0, 0, 460, 400}, [&before](CPL5Ctrl& control) {
+            SetText(&control, &IPL5Ctrl::put_Language, L"en");
+            control.put_ChildMode(VARIANT_TRUE);
+            for (const std::wstring& strPath : before)
+                control.AddFile(PTL::CComBSTR(strPath.c_str()), nullptr);
+        }));
+        AdviseSink(m_pActive->pControl, &m_sink);
+        SetText(m_pActive->pControl, &IPL5Ctrl::put_Action, RecordUrl(L"/child"));
+    }
+    // Starts an upload, which returns at once, and waits for its event.
+    DISPID Upload()
+    {
+        const size_t nBefore = m_sink.calls.size();
+        PTL::CComBSTR bstrResult;
+        EXPECT_EQ(S_OK, m_pActive->pControl->StartUpload(&bstrResult));
+        EXPECT_EQ(nullptr, bstrResult.Get());
+        EXPECT_EQ(nBefore, m_sink.calls.size()) << "no event before StartUpload returns";
+        return WaitForEvents(m_sink, nBefore + 1) ? m_sink.calls.back().dispid : 0;
+    }
+
+    const CTempDir m_dir;
+    CRecordingSink m_sink;
+    std::unique_ptr<CActiveControl> m_pActive;
+};
+
+TEST_F(ChildModeUpload, FilesListedBeforeTheWindowAndRemovalsReachTheEmbeddedUpload)
+{
+    const std::wstring strFirst = m_dir.WriteFile(L"first.bin", PatternBytes(3000, 1));
+    const std::wstring strSecond = m_dir.WriteFile(L"second.bin", PatternBytes(5000, 2));
+    Activate({strFirst, strSecond});
+    ASSERT_TRUE(ChildDialog(m_pActive->hWnd));
+    m_pActive->pControl->AddFile(PTL::CComBSTR(m_dir.WriteFile(L"third.bin", PatternBytes(700, 3)).c_str()), nullptr);
+    EXPECT_EQ((std::vector<std::wstring>{L"first.bin", L"second.bin", L"third.bin"}), ChildRows(m_pActive->hWnd));
+
+    ASSERT_EQ(DISPID_ONUPLOADCOMPLETE, Upload());
+    ASSERT_EQ(1, RecordServer::Count());
+    EXPECT_EQ((std::vector<std::string>{"first.bin", "second.bin", "third.bin"}), SentNames(RecordServer::Request(0)));
+    EXPECT_NE(std::string::npos, RecordServer::Request(0).strBody.find(PatternBytes(5000, 2)));
+    wchar_t szTotal[128] = L"";
+    GetDlgItemTextW(ChildDialog(m_pActive->hWnd), IDC_TOTAL_BYTES, szTotal, 128);
+    EXPECT_EQ(FormatByteProgress(8700, 8700, 100), szTotal);
+
+    // Removals by script reach the embedded list and what the next upload sends.
+    m_pActive->pControl->RemoveFromIndex(1);
+    EXPECT_EQ((std::vector<std::wstring>{L"first.bin", L"third.bin"}), ChildRows(m_pActive->hWnd));
+    ASSERT_EQ(DISPID_ONUPLOADCOMPLETE, Upload());
+    EXPECT_EQ((std::vector<std::string>{"first.bin", "third.bin"}), SentNames(RecordServer::Request(1)));
+    m_pActive->pControl->RemoveAllFiles();
+    EXPECT_TRUE(ChildRows(m_pActive->hWnd).empty());
+    ASSERT_EQ(DISPID_ONUPLOADCOMPLETE, Upload());
+    EXPECT_TRUE(SentNames(RecordServer::Request(2)).empty());
+}
+
+TEST_F(ChildModeUpload, DeactivationEndsTheRunAndTheControlUploadsAgainWhenShown)
+{
+    Activate({m_dir.WriteFile(L"kept.bin", PatternBytes(4000, 4))});
+    // The server keeps the answer back: the worker is waiting for it when the window goes.
+    RecordServer::Script("[{\"delay\": 20, \"body\": \"late\"}]");
+    PTL::CComBSTR bstrResult;
+    ASSERT_EQ(S_OK, m_pActive->pControl->StartUpload(&bstrResult));
+    for (const ULONGLONG nEnd = GetTickCount64() + 20000; RecordServer::Count() == 0 && GetTickCount64() < nEnd;)
+        WaitForEvents(m_sink, 1, 50);
+    ASSERT_EQ(1, RecordServer::Count());
+
+    const ULONGLONG nStart = GetTickCount64();
+    EXPECT_EQ(S_OK, m_pActive->Deactivate());
+    EXPECT_LT(GetTickCount64() - nStart, UPLOAD_ABORT_WAIT_MS + 4000u) << "the worker is stopped within its bound";
+    ASSERT_EQ(1u, m_sink.calls.size()) << "the run ended, and the page was told";
+    EXPECT_EQ(DISPID_ONUPLOADERROR, m_sink.calls[0].dispid);
+
+    // Without its window the control starts nothing (no modal dialog either).
+    EXPECT_EQ(S_OK, m_pActive->pControl->StartUpload(&bstrResult));
+    EXPECT_EQ(1, RecordServer::Count());
+    EXPECT_EQ(1u, m_sink.calls.size());
+    // No upload is counted any more: the language can change.
+    SetText(m_pActive->pControl, &IPL5Ctrl::put_Language, L"ko");
+
+    // Shown again, it is in child mode with its files, and uploads.
+    m_pActive->Activate();
+    const HWND hDialog = ChildDialog(m_pActive->hWnd);
+    ASSERT_TRUE(hDialog);
+    EXPECT_EQ(L"파일 이름", ListColumnTitle(GetDlgItem(hDialog, IDC_UPLOAD_LIST), 0));
+    EXPECT_EQ(std::vector<std::wstring>{L"kept.bin"}, ChildRows(m_pActive->hWnd));
+    EXPECT_EQ(DISPID_ONUPLOADCOMPLETE, Upload());
+    ASSERT_EQ(2, RecordServer::Count());
+    EXPECT_EQ(std::vector<std::string>{"kept.bin"}, SentNames(RecordServer::Request(1)));
+}
+
+TEST_F(ChildModeUpload, OutcomesReachThePageAsEventsAndTheDialogTakesTheFocus)
+{
+    Activate({m_dir.WriteFile(L"one.bin", PatternBytes(2000, 5))});
+    const HWND hDialog = ChildDialog(m_pActive->hWnd);
+    SetFocus(m_pActive->hWnd);
+    EXPECT_TRUE(GetFocus() == hDialog || IsChild(hDialog, GetFocus())) << "the focus went elsewhere";
+
+    const struct
+    {
+        const char* szCase;
+        std::wstring strAction;
+        const char* szScript;
+        bool bCancelAfterTheBody;
+        DISPID dispid;
+        const wchar_t* szAnswer;
+    } cases[] = {
+        {"no server", L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/none", nullptr, false,
+         DISPID_ONUPLOADERROR, nullptr},
+        {"redirect", RecordUrl(L"/moved"), R"([{"status": 302, "headers": [["Location", "/next.html"]], "body": "m"}])",
+         false, DISPID_ONUPLOADCOMPLETE, L""},
+        // The whole body is out when the server has it: a stop asked for then changes nothing.
+        {"cancel after the file parts", RecordUrl(L"/late"), R"([{"hold": 20, "body": "kept"}])", true,
+         DISPID_ONUPLOADCOMPLETE, L"kept"},
+    };
+    for (const auto& c : cases)
+    {
+        RecordServer::Reset();
+        if (c.szScript)
+            RecordServer::Script(c.szScript);
+        SetText(m_pActive->pControl, &IPL5Ctrl::put_Action, c.strAction);
+        const size_t nBefore = m_sink.calls.size();
+        PTL::CComBSTR bstrResult;
+        ASSERT_EQ(S_OK, m_pActive->pControl->StartUpload(&bstrResult)) << c.szCase;
+        if (c.bCancelAfterTheBody)
+        {
+            for (const ULONGLONG nEnd = GetTickCount64() + 20000; RecordServer::Count() == 0 && GetTickCount64() < nEnd;)
+                WaitForEvents(m_sink, nBefore + 1, 50);
+            EXPECT_EQ(S_OK, m_pActive->pControl->UploadCancel());
+            RecordServer::Release();
+        }
+        ASSERT_TRUE(WaitForEvents(m_sink, nBefore + 1)) << c.szCase;
+        ASSERT_EQ(nBefore + 1, m_sink.calls.size()) << c.szCase;
+        EXPECT_EQ(c.dispid, m_sink.calls.back().dispid) << c.szCase;
+        if (c.szAnswer)
+        {
+            ASSERT_EQ(1u, m_sink.calls.back().args.size()) << c.szCase;
+            EXPECT_STREQ(c.szAnswer, m_sink.calls.back().args[0].bstrVal) << c.szCase;
+        }
+    }
 }

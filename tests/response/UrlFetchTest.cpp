@@ -82,3 +82,31 @@ TEST(FetchUrlText, RewriteWithRealResources)
               L"<body onload=\"init()\">done</body></html><script>init()</script>",
               strAnswer);
 }
+
+TEST(FetchUrlText, RewriteStaysWithinTheWholeAnswersBudget)
+{
+    const std::wstring strAction = Url(L"/up/recv.php");
+    // Characters: two resources of 100 fit a budget of 250, the third no longer does.
+    CRewriteBudget budget;
+    budget.nChars = 250;
+    std::wstring strAnswer;
+    for (int i = 0; i < 3; ++i)
+        strAnswer += L"<script src=\"bytes?n=100&i=" + std::to_wstring(i) + L"\"></script>";
+    RewriteInline(strAnswer, strAction, nullptr, 30000, true, L"", budget);
+    const std::wstring strHundred(100, L'x');
+    size_t nInlined = 0;
+    for (size_t n = strAnswer.find(strHundred); n != std::wstring::npos; n = strAnswer.find(strHundred, n + 100))
+        ++nInlined;
+    EXPECT_EQ(2u, nInlined);
+    EXPECT_NE(std::wstring::npos, strAnswer.find(L"src=\"bytes?n=100&i=2\"")) << "the third stays a tag";
+    EXPECT_EQ(std::wstring::npos, strAnswer.find(L"src=\"bytes?n=100&i=1\""));
+
+    // Time: the slow resource is cut at the budget's end, and nothing is fetched after it.
+    budget = CRewriteBudget();
+    budget.nMs = 1000;
+    strAnswer = L"<script src=\"slow.js\"></script><script src=\"a.js\"></script>";
+    const ULONGLONG nStart = GetTickCount64();
+    RewriteInline(strAnswer, strAction, nullptr, 30000, true, L"", budget);
+    EXPECT_LT(GetTickCount64() - nStart, 3500u) << "slow.js answers after 4 s";
+    EXPECT_NE(std::wstring::npos, strAnswer.find(L"<script src=\"slow.js\"></script><script src=\"a.js\"></script>"));
+}

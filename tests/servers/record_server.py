@@ -8,11 +8,13 @@ Control requests, sent by the tests to the plain port:
   POST /_control/reset      forget the recorded requests and the script
   GET  /_control/count      number of requests recorded since the last reset
   GET  /_control/request/N  raw bytes of recorded request N (0-based; -1 is the last one)
+  POST /_control/release    lets an answer that holds (below) go
 
 An answer is a JSON object with any of:
   status (default 200), reason, headers ([[name, value], ...]), body (text, sent as UTF-8),
   body_hex (bytes), stream (that many bytes of "0123456789", or of `pattern`, repeated, without a
   Content-Length; -1: without end, until the client goes away), delay (seconds to wait before answering),
+  hold (at most that many seconds to wait for /_control/release before answering),
   fault: "reset" (after reading `after` body bytes, default all, the connection is reset
   without an answer) or "close" (closed normally without an answer), "stall" (after reading
   `after` body bytes, default none, the server neither reads nor answers for `seconds`,
@@ -34,6 +36,7 @@ import threading
 import time
 
 STATE_LOCK = threading.Lock()
+RELEASE = threading.Event()
 RECORDED = []
 SCRIPT = []
 DISCARD = False
@@ -95,6 +98,10 @@ def control(path, method, body):
             return b"ok"
         if path == "/_control/reset":
             RECORDED, SCRIPT = [], []
+            RELEASE.clear()
+            return b"ok"
+        if path == "/_control/release":
+            RELEASE.set()
             return b"ok"
         if path == "/_control/count":
             return str(len(RECORDED)).encode("ascii")
@@ -149,6 +156,9 @@ class Handler(socketserver.BaseRequestHandler):
                 RECORDED.append(head + body)
         if answer.get("delay"):
             time.sleep(float(answer["delay"]))
+        if answer.get("hold"):
+            RELEASE.wait(float(answer["hold"]))
+            RELEASE.clear()
         if fault == "reset":
             reset(sock)
             return

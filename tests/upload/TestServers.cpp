@@ -122,6 +122,7 @@ namespace RecordServer
 void Reset() { Exchange("POST", "/_control/reset", ""); }
 void Script(const std::string& strJson) { Exchange("POST", "/_control/script", strJson); }
 int Count() { return atoi(Exchange("GET", "/_control/count", "").c_str()); }
+void Release() { Exchange("POST", "/_control/release", ""); }
 
 CRecordedRequest Request(int nIndex)
 {

@@ -38,17 +38,19 @@ void Reset();
 void Script(const std::string& strJson);
 int Count();
 CRecordedRequest Request(int nIndex);
+// Lets an answer scripted with "hold" go.
+void Release();
 } // namespace RecordServer
 
-// A test against these servers: skipped when the program runs without them; each test begins
-// with nothing recorded and nothing scripted.
+// A test against these servers: it fails when the program runs without them (a run that cannot
+// reach its servers proves nothing); each test begins with nothing recorded and nothing scripted.
 class CServerTest : public testing::Test
 {
 protected:
     void SetUp() override
     {
         if (!ServersAvailable())
-            GTEST_SKIP() << "run through tests/servers/with_servers.sh";
+            GTEST_FAIL() << "run through tests/servers/with_servers.sh";
         RecordServer::Reset();
     }
 };

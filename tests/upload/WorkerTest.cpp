@@ -2,6 +2,9 @@
 // and plays faults, PHP's receiver parses the same uploads independently.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
+#include "tests/upload/ImportSlot.h"
 #include "tests/upload/RecordingDialog.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
@@ -345,29 +348,65 @@ TEST_F(UploadWorker, HttpsWithSelfSignedCertificate)
                 request.strBody);
 }
 
-TEST_F(UploadWorker, PauseHoldsTheWorkerBetweenChunks)
+namespace
+{
+// The worker's waits, seen at the program's import of WaitForSingleObject: a wait without end
+// on the worker's thread is where a pause holds it.
+std::atomic<DWORD> g_nHeldThread{0};
+HANDLE g_evHeld = nullptr;
+using WaitFn = DWORD(WINAPI*)(HANDLE, DWORD);
+const WaitFn g_pRealWait =
+    reinterpret_cast<WaitFn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "WaitForSingleObject"));
+DWORD WINAPI NoticingWait(HANDLE h, DWORD nMs)
+{
+    if (nMs == INFINITE && GetCurrentThreadId() == g_nHeldThread)
+        SetEvent(g_evHeld);
+    return g_pRealWait(h, nMs);
+}
+} // namespace
+
+// Held after the first chunk, the worker goes on when resumed, and stops before the next chunk
+// when cancelled: a stop acts within one chunk, not at the end of the file.
+TEST_F(UploadWorker, PauseHoldsTheWorkerAndAStopActsBeforeTheNextChunk)
 {
     List(L"p.pl5txt", PatternBytes(5 * 51200, 10));
-    CRecordingDlg dlg;
-    CKernelHandle evPaused(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    dlg.onCall = [&evPaused](CRecordingDlg& d, const std::string& strCall) {
-        if (strCall == "progress 51200" && d.nProgressCalls == 1)
-        {
-            d.PauseWorker();
-            SetEvent(evPaused.Get());
-        }
-    };
-    Prepare(dlg, RecordUrl(L"/pause"));
-    dlg.states.assign(1, UPLOAD_STATE_WAITING);
-    ASSERT_TRUE(dlg.StartWorker());
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evPaused.Get(), 20000));
-    Sleep(300);
-    EXPECT_EQ(1, dlg.nProgressCalls.load());
-    EXPECT_TRUE(dlg.bRunning);
-    dlg.ResumeWorker();
-    dlg.JoinWorker();
-    EXPECT_STREQ("received", OutcomeName(dlg.Outcome()));
-    EXPECT_EQ(5, dlg.nProgressCalls.load());
+    const struct
+    {
+        bool bCancel;
+        int nChunks;
+        const char* szOutcome;
+    } cases[] = {{false, 5, "received"}, {true, 1, "cancelled"}};
+    for (const auto& c : cases)
+    {
+        RecordServer::Reset();
+        CRecordingDlg dlg;
+        CKernelHandle evHeld(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        g_evHeld = evHeld.Get();
+        CImportSwap swap("kernel32.dll", "WaitForSingleObject", reinterpret_cast<void*>(&NoticingWait));
+        ASSERT_TRUE(swap.Installed());
+        dlg.onCall = [](CRecordingDlg& d, const std::string& strCall) {
+            if (strCall == "progress 51200" && d.nProgressCalls == 1)
+            {
+                g_nHeldThread = GetCurrentThreadId();
+                d.PauseWorker();
+            }
+        };
+        Prepare(dlg, RecordUrl(L"/pause"));
+        dlg.states.assign(1, UPLOAD_STATE_WAITING);
+        ASSERT_TRUE(dlg.StartWorker());
+        // Once the worker waits, the chunk after the pause has not been reported.
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evHeld.Get(), 20000)) << c.bCancel;
+        EXPECT_EQ(1, dlg.nProgressCalls.load());
+        EXPECT_TRUE(dlg.bRunning);
+        g_nHeldThread = 0;
+        if (c.bCancel)
+            dlg.engine.Cancel();
+        else
+            dlg.ResumeWorker();
+        dlg.JoinWorker();
+        EXPECT_STREQ(c.szOutcome, OutcomeName(dlg.Outcome()));
+        EXPECT_EQ(c.nChunks, dlg.nProgressCalls.load()) << c.bCancel;
+    }
 }
 
 TEST_F(UploadWorker, Utf8AnswerWithAnsiDecoding)

@@ -22,6 +22,7 @@ enum : DISPID {
     DISPID_ELEMENT_RECT,
     DISPID_SCREENSHOT,
     DISPID_NAVIGATED_TO,
+    DISPID_BROWSER_SINKS,
     DISPID_MOVE_TO,
     DISPID_CLICK,
     DISPID_DOUBLE_CLICK,
@@ -47,6 +48,7 @@ const struct {
     {L"ElementRect", DISPID_ELEMENT_RECT},
     {L"SaveScreenshot", DISPID_SCREENSHOT},
     {L"NavigatedTo", DISPID_NAVIGATED_TO},
+    {L"BrowserEventSinks", DISPID_BROWSER_SINKS},
     {L"MoveTo", DISPID_MOVE_TO},
     {L"Click", DISPID_CLICK},
     {L"DoubleClick", DISPID_DOUBLE_CLICK},
@@ -95,7 +97,7 @@ DISPID CHostObject::FindMember(const std::wstring& strName)
 
 bool CHostObject::IsMethod(DISPID nId) const
 {
-    return nId != DISPID_ARCH && nId != DISPID_DIALOGS && nId != DISPID_NAVIGATED_TO;
+    return nId != DISPID_ARCH && nId != DISPID_DIALOGS && nId != DISPID_NAVIGATED_TO && nId != DISPID_BROWSER_SINKS;
 }
 
 HRESULT CHostObject::Stop(EXCEPINFO* pExcepInfo)
@@ -273,6 +275,9 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     }
     case DISPID_NAVIGATED_TO:
         result = PTL::CComVariant(m_page.NavigatedTo());
+        return S_OK;
+    case DISPID_BROWSER_SINKS:
+        result = PTL::CComVariant::FromInt(static_cast<LONG>(m_page.BrowserEventSinks()));
         return S_OK;
     case DISPID_MOVE_TO:
     case DISPID_CLICK:

@@ -13,6 +13,8 @@
 //   host.ElementRect(id)          "left,top,right,bottom" of a page element in screen pixels
 //   host.SaveScreenshot(path)     a PNG of the page window (path relative to the page's folder)
 //   host.NavigatedTo              the last address the page was sent to ("" if none)
+//   host.BrowserEventSinks        sinks connected to the browser's events now (controls connect one
+//                                 each; any left connected when the page ends fail it, exit 8)
 //   host.MoveTo(x, y), host.Click(x, y [, button [, modifiers]]), host.DoubleClick(x, y),
 //   host.Keys("ctrl+a Delete"), host.Type(text)
 //                                 real input through the X server, in screen pixels (button 1
@@ -41,6 +43,7 @@ public:
     virtual bool ElementRect(const std::wstring& strId, RECT& rcScreen) = 0;
     virtual HRESULT SaveScreenshot(const std::wstring& strPath) = 0;
     virtual std::wstring NavigatedTo() const = 0;
+    virtual size_t BrowserEventSinks() const = 0;
     // Offers a message to the page's objects before it is dispatched; true when one took it.
     virtual bool PreTranslate(MSG& msg) = 0;
 

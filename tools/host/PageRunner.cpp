@@ -493,6 +493,11 @@ HRESULT CPageRunner::SaveScreenshot(const std::wstring& strPath)
 
 // Key messages go first to the in-place active object the message is meant for (the UI-active
 // one, else the one whose window has the focus), as a browser's message loop does.
+size_t CPageRunner::BrowserEventSinks() const
+{
+    return m_pBrowser ? m_pBrowser->EventPoint().ConnectionCount() : 0;
+}
+
 bool CPageRunner::PreTranslate(MSG& msg)
 {
     if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST)
@@ -550,6 +555,12 @@ int CPageRunner::Shutdown()
         }
     }
     m_objects.clear();
+    // A control connects to the browser's events while it is shown and must leave before it goes.
+    if (const size_t nSinks = BrowserEventSinks()) {
+        PrintError(m_options.strPageName + L": error: " + std::to_wstring(nSinks) +
+                   L" sink(s) still connected to the browser's events after the page closed its objects");
+        nResult = ExitCode::Leak;
+    }
     if (m_pDocument)
         m_pDocument->ReleaseElements();
     if (m_pBrowser)

@@ -65,6 +65,7 @@ public:
     CObjectSite* Site(const std::wstring& strId) const;
     CPageView& View() { return m_view; }
     std::wstring NavigatedTo() const override { return m_pState ? m_pState->strNavigatedTo : std::wstring(); }
+    size_t BrowserEventSinks() const override;
     // Offers a key message to the page's objects before it is dispatched; true when one took it.
     bool PreTranslate(MSG& msg) override;
     IHTMLDocument2* Document() const { return m_pDocument.Get(); }

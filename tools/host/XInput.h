@@ -5,7 +5,8 @@
 //
 // xdotool is a Linux program: Wine starts it directly (a file that is no Windows program is
 // executed as a Unix one), but gives no process handle to wait on. So it runs through the shell,
-// which creates a marker file when xdotool has finished, and the caller waits (bounded) for it.
+// which writes xdotool's exit status to a marker file when it has finished; the caller waits
+// (bounded) for the file and succeeds only on status 0.
 #pragma once
 
 #include <windows.h>
@@ -44,7 +45,7 @@ inline std::wstring ShellQuote(const std::wstring& str)
 }
 
 // Runs xdotool with the arguments (already quoted for the shell) and waits until it has
-// finished; false when it could not be started or did not finish in time.
+// finished; false when it could not be started, did not finish in time or failed.
 inline bool Run(const std::wstring& strArgs, DWORD nTimeoutMs = 10000)
 {
     static std::atomic<unsigned> s_nCall{0};
@@ -54,7 +55,9 @@ inline bool Run(const std::wstring& strArgs, DWORD nTimeoutMs = 10000)
     for (auto& ch : strMarkerDos)
         if (ch == L'/')
             ch = L'\\';
-    const std::wstring strScript = L"/usr/bin/xdotool " + strArgs + L"; touch " + strMarker;
+    // Written aside and renamed, so the marker never exists half written.
+    const std::wstring strScript = L"/usr/bin/xdotool " + strArgs + L"; echo $? >" + strMarker + L".part && mv " +
+                                   strMarker + L".part " + strMarker;
     std::wstring strCommand = L"Z:\\bin\\sh -c " + QuoteArgument(strScript);
     STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
@@ -72,8 +75,16 @@ inline bool Run(const std::wstring& strArgs, DWORD nTimeoutMs = 10000)
             return false;
         Sleep(10);
     }
+    char szStatus[8] = "";
+    DWORD nRead = 0;
+    const HANDLE hMarker = CreateFileW(strMarkerDos.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+    if (hMarker != INVALID_HANDLE_VALUE) {
+        ReadFile(hMarker, szStatus, sizeof(szStatus) - 1, &nRead, nullptr);
+        CloseHandle(hMarker);
+    }
     DeleteFileW(strMarkerDos.c_str());
-    return true;
+    return nRead >= 1 && szStatus[0] == '0' && (nRead == 1 || szStatus[1] == '\n');
 }
 
 // "shift+ctrl" to xdotool's "keydown shift keydown ctrl" and back.
