@@ -39,7 +39,8 @@ struct CTestPage
     {
         Host::CRunOptions options;
         options.strPageName = L"access.html";
-        options.strUrl = L"http://127.0.0.1/access.html";
+        // A page opened from disk, in the local machine zone: script lists files without a question.
+        options.strUrl = L"file:///C:/access.html";
         options.printError = [this](const std::wstring& str) { strErrors += PTL::ToUtf8(str) + "\n"; };
         pRunner = std::make_unique<Host::CPageRunner>(std::move(options));
         nResult = pRunner->Run(page);

@@ -214,17 +214,15 @@ TEST(InPlace, CellsShowWhatWasListedBeforeAndAfterTheWindow)
     EXPECT_EQ(L"2.00KB", ListCellText(hList, 1, 1));
     EXPECT_EQ(0, SendMessageW(hList, LVM_GETITEMSTATE, 0, LVIS_CUT));
     EXPECT_EQ(LVIS_CUT, SendMessageW(hList, LVM_GETITEMSTATE, 1, LVIS_CUT)) << "a temporary entry is drawn cut";
-    // The menu key opens the menu below the first selected row, else at the list's corner.
-    POINT ptCorner = {0, 0}, ptRow = {0, 0};
-    ClientToScreen(hList, &ptCorner);
-    POINT pt = ContextMenuPoint(POINT{-1, -1}, hList);
-    EXPECT_TRUE(pt.x == ptCorner.x && pt.y == ptCorner.y) << pt.x << "," << pt.y;
-    active.pControl->put_SelectState(1, VARIANT_TRUE);
+    // The menu key opens the menu below the focused row.
+    LVITEMW focus = {};
+    focus.stateMask = focus.state = LVIS_FOCUSED;
+    SendMessageW(hList, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&focus));
     RECT rcRow = {LVIR_BOUNDS, 0, 0, 0};
     SendMessageW(hList, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&rcRow));
-    ptRow = POINT{rcRow.left, rcRow.bottom};
+    POINT ptRow = {rcRow.left, rcRow.bottom};
     ClientToScreen(hList, &ptRow);
-    pt = ContextMenuPoint(POINT{-1, -1}, hList);
+    const POINT pt = ContextMenuPoint(POINT{-1, -1}, hList);
     EXPECT_TRUE(pt.x == ptRow.x && pt.y == ptRow.y) << pt.x << "," << pt.y;
 
     active.pControl->put_ShowFullPath(VARIANT_TRUE);
