@@ -193,10 +193,10 @@ TEST_F(UploadDialog, TinyFilesAreShownAtMostTenTimesASecond)
     UnhookWindowsHookEx(hHook);
     ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
     ASSERT_GE(g_currentFileTimes.size(), 5u) << "the files were shown";
-    ULONGLONG nShortest = ~0ull;
-    for (size_t i = 1; i + 1 < g_currentFileTimes.size(); ++i)
-        nShortest = std::min(nShortest, g_currentFileTimes[i] - g_currentFileTimes[i - 1]);
-    EXPECT_GE(nShortest, 90u) << g_currentFileTimes.size() << " showings";
+    // Counted over the whole run rather than between two showings: a showing the loaded machine
+    // delays brings the next one closer without the dialog showing more often.
+    const ULONGLONG nSpan = g_currentFileTimes.back() - g_currentFileTimes.front();
+    EXPECT_LE(g_currentFileTimes.size(), nSpan / 100 + 3) << g_currentFileTimes.size() << " showings in " << nSpan << " ms";
 }
 
 TEST_F(UploadDialog, SilentOrFieldOnlyUploadsRunWithoutASize)
