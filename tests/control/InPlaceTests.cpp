@@ -10,7 +10,6 @@
 #include <set>
 #include <string>
 
-#include "filelist/ContextMenu.h"
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "progress/LabelFit.h"
@@ -214,16 +213,6 @@ TEST(InPlace, CellsShowWhatWasListedBeforeAndAfterTheWindow)
     EXPECT_EQ(L"2.00KB", ListCellText(hList, 1, 1));
     EXPECT_EQ(0, SendMessageW(hList, LVM_GETITEMSTATE, 0, LVIS_CUT));
     EXPECT_EQ(LVIS_CUT, SendMessageW(hList, LVM_GETITEMSTATE, 1, LVIS_CUT)) << "a temporary entry is drawn cut";
-    // The menu key opens the menu below the focused row.
-    LVITEMW focus = {};
-    focus.stateMask = focus.state = LVIS_FOCUSED;
-    SendMessageW(hList, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&focus));
-    RECT rcRow = {LVIR_BOUNDS, 0, 0, 0};
-    SendMessageW(hList, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&rcRow));
-    POINT ptRow = {rcRow.left, rcRow.bottom};
-    ClientToScreen(hList, &ptRow);
-    const POINT pt = ContextMenuPoint(POINT{-1, -1}, hList);
-    EXPECT_TRUE(pt.x == ptRow.x && pt.y == ptRow.y) << pt.x << "," << pt.y;
 
     active.pControl->put_ShowFullPath(VARIANT_TRUE);
     EXPECT_EQ(file.strPath, ListCellText(hList, 0, 0));
