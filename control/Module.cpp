@@ -43,8 +43,8 @@ HRESULT UpdateCategories(bool bRegister)
     if (!bRegister && !ClassesKeyExists(L"CLSID\\" + GuidText(CLSID_PL5Ctrl) + L"\\Implemented Categories"))
         return S_OK;
     PTL::CComPtr<ICatRegister> pCatRegister;
-    HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_ICatRegister, reinterpret_cast<void**>(&pCatRegister));
+    HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
+                                  reinterpret_cast<void**>(&pCatRegister));
     if (FAILED(hr))
         return hr;
     CATID catids[] = {CATID_SafeForScripting, CATID_SafeForInitializing};
@@ -76,15 +76,16 @@ HRESULT UnregisterTypeLibrary()
     pTypeLib->ReleaseTLibAttr(pAttr);
     // Already gone: nothing to do (the other architecture shares the library's key).
     wchar_t szKey[128] = L"";
-    wsprintfW(szKey, L"TypeLib\\%s\\%u.%u\\%lx\\%s", GuidText(attr.guid).c_str(), attr.wMajorVerNum,
-              attr.wMinorVerNum, static_cast<unsigned long>(attr.lcid), attr.syskind == SYS_WIN64 ? L"win64" : L"win32");
+    wsprintfW(szKey, L"TypeLib\\%s\\%u.%u\\%lx\\%s", GuidText(attr.guid).c_str(), attr.wMajorVerNum, attr.wMinorVerNum,
+              static_cast<unsigned long>(attr.lcid), attr.syskind == SYS_WIN64 ? L"win64" : L"win32");
     if (!ClassesKeyExists(szKey))
         return S_OK;
     return UnRegisterTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
 }
-} // namespace
+}  // namespace
 
-extern "C" {
+extern "C"
+{
 
 __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
 {
@@ -132,4 +133,4 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE DllUnregisterServer()
     return hrFirst;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -18,7 +18,10 @@ namespace
 {
 const wchar_t NOTICE_CAPTION[] = L"알림";
 
-ULONG ClampFileSize(ULONG n) { return n > CPL5Properties::MAX_FILE_SIZE_LIMIT ? CPL5Properties::MAX_FILE_SIZE_LIMIT : n; }
+ULONG ClampFileSize(ULONG n)
+{
+    return n > CPL5Properties::MAX_FILE_SIZE_LIMIT ? CPL5Properties::MAX_FILE_SIZE_LIMIT : n;
+}
 
 // ShellExecute's own result codes, for when the shell did not set the thread's last error.
 DWORD ErrorFromShellResult(INT_PTR nResult)
@@ -92,7 +95,7 @@ private:
         return s_live;
     }
 };
-} // namespace
+}  // namespace
 
 CPL5Ctrl::CPL5Ctrl()
     : m_policy(CControlPolicy::ReadMachinePolicy()), m_siteLock(CSiteLock::ForPolicy(m_policy)),
@@ -451,8 +454,8 @@ bool CPL5Ctrl::ScriptPathAllowed(const std::wstring& strPath)
         // Asked once per control and page; a call made while the question is open is refused.
         m_nConsent = EConsent::Asking;
         EnsureLanguage();
-        const std::wstring strText =
-            FormatPackText(PL5Lang::GetString(IDS_CONSENT_QUESTION).c_str(), HostOfUrl(strPage).c_str(), strPath.c_str());
+        const std::wstring strText = FormatPackText(PL5Lang::GetString(IDS_CONSENT_QUESTION).c_str(),
+                                                    HostOfUrl(strPage).c_str(), strPath.c_str());
         const std::wstring strCaption = PL5Lang::MessageCaption();
         const int nAnswer =
             MessageBoxW(MessageOwner(), strText.c_str(), strCaption.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);

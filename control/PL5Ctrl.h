@@ -342,12 +342,18 @@ private:
     const CControlPolicy m_policy;
     const CSiteLock m_siteLock;
     // The user's answer to "may this page add files", for the page address it was given on.
-    enum class EConsent { Unasked, Asking, Allowed, Refused };
+    enum class EConsent
+    {
+        Unasked,
+        Asking,
+        Allowed,
+        Refused
+    };
     EConsent m_nConsent = EConsent::Unasked;
     std::wstring m_strConsentPage;
     ULONG m_nIdVal;
-    bool m_bWindowCreated = false;  // latch: set once at window creation, never cleared
-    bool m_bLanguageLoaded = false; // this control has loaded (or tried) its pack
+    bool m_bWindowCreated = false;   // latch: set once at window creation, never cleared
+    bool m_bLanguageLoaded = false;  // this control has loaded (or tried) its pack
     SHORT m_nStatusWidths[3] = {180, 125, -1};
     bool m_bDirty = false;
 
@@ -355,10 +361,10 @@ private:
     CWindowHooks m_windowHooks;
     CPageLink m_pageLink;
     std::wstring m_strOwnElementId;
-    std::wstring m_strOwnTitle;      // the title attribute of that element
-    UINT m_nDpi = 96;                // the DPI the window's columns and icons are set for
-    HACCEL m_hAccel = nullptr;       // a resource table: freed with the module
-    HWND m_hStatusBar = nullptr;     // child of the control's window, dies with it
+    std::wstring m_strOwnTitle;   // the title attribute of that element
+    UINT m_nDpi = 96;             // the DPI the window's columns and icons are set for
+    HACCEL m_hAccel = nullptr;    // a resource table: freed with the module
+    HWND m_hStatusBar = nullptr;  // child of the control's window, dies with it
     // Exactly what was registered at creation, revoked at WM_DESTROY whatever UseDragDrop says
     // by then.
     PTL::CDropRegistration m_dropOnPage;

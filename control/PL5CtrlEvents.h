@@ -68,10 +68,7 @@ public:
     {
         return Fire(DISPID_ONBEFOREREMOVEITEM, {static_cast<ULONG>(nIndex)}, pvbRet);
     }
-    HRESULT Fire_OnAfterRemoveItem(const wchar_t* szFileName)
-    {
-        return Fire(DISPID_ONAFTERREMOVEITEM, {szFileName});
-    }
+    HRESULT Fire_OnAfterRemoveItem(const wchar_t* szFileName) { return Fire(DISPID_ONAFTERREMOVEITEM, {szFileName}); }
     HRESULT Fire_OnItemClick(ULONG nIndex) { return Fire(DISPID_ONITEMCLICK, {nIndex}); }
     HRESULT Fire_OnItemDblClick(ULONG nIndex) { return Fire(DISPID_ONITEMDBLCLICK, {nIndex}); }
     HRESULT Fire_OnBeforeDrop(const wchar_t* szFileName, const wchar_t* szInputName, VARIANT_BOOL* pvbRet)

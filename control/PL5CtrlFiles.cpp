@@ -46,7 +46,7 @@ void DispatchOnePendingMessage()
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
 }
-} // namespace
+}  // namespace
 
 // ---- hooks and helpers ----------------------------------------------------------------------
 
@@ -371,7 +371,8 @@ STDMETHODIMP CPL5Ctrl::MoveItem(LONG nIdx, LONG nMoveTo)
         return S_OK;
     FollowListInChildMode();
     const LONG nTarget = nIdx + nMoveTo;  // in range: Move checked it
-    m_list.RedrawRows(static_cast<size_t>(nMoveTo < 0 ? nTarget : nIdx), static_cast<size_t>(nMoveTo < 0 ? nIdx : nTarget));
+    m_list.RedrawRows(static_cast<size_t>(nMoveTo < 0 ? nTarget : nIdx),
+                      static_cast<size_t>(nMoveTo < 0 ? nIdx : nTarget));
     return S_OK;
 }
 

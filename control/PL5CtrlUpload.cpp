@@ -26,7 +26,7 @@ public:
 private:
     bool& m_b;
 };
-} // namespace
+}  // namespace
 
 STDMETHODIMP CPL5Ctrl::AppendPostData(VARIANT varName, VARIANT varValue)
 {
@@ -108,20 +108,14 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
     // Delivered from copies: a handler may start the next upload, which rebuilds the state.
     switch (nOutcome)
     {
-    case EUploadOutcome::Redirect:
-        NavigatePage(strLocation);
-        break;
+    case EUploadOutcome::Redirect: NavigatePage(strLocation); break;
     case EUploadOutcome::Complete:
         Fire_OnUploadComplete(strResponse.c_str());
         if (pVal)
             GetText(strResponse, pVal);
         break;
-    case EUploadOutcome::Cancel:
-        Fire_OnUploadCancel();
-        break;
-    case EUploadOutcome::Error:
-        Fire_OnUploadError();
-        break;
+    case EUploadOutcome::Cancel: Fire_OnUploadCancel(); break;
+    case EUploadOutcome::Error: Fire_OnUploadError(); break;
     }
     return S_OK;
 }

@@ -49,11 +49,8 @@ void InsertColumn(HWND hList, int nIndex, int nFormat, int nWidth, UINT nTitle)
     SendMessageW(hList, LVM_INSERTCOLUMNW, nIndex, reinterpret_cast<LPARAM>(&column));
 }
 
-bool IsSameOrDescendant(HWND hAncestor, HWND hWnd)
-{
-    return hWnd && (hWnd == hAncestor || IsChild(hAncestor, hWnd));
-}
-} // namespace
+bool IsSameOrDescendant(HWND hAncestor, HWND hWnd) { return hWnd && (hWnd == hAncestor || IsChild(hAncestor, hWnd)); }
+}  // namespace
 
 // ---- creation -----------------------------------------------------------------------------
 
@@ -73,10 +70,10 @@ LRESULT CPL5Ctrl::OnCreate()
     // 4-5: the list over the whole window; the window's activation context gives controls 6.
     RECT rcWindow;
     GetWindowRect(hWnd, &rcWindow);
-    const HWND hList = CreateWindowExW(0, WC_LISTVIEWW, L"", LIST_STYLE | (m_props.bScrolling ? 0 : LVS_NOSCROLL), 0, 0,
-                                       Width(rcWindow), Height(rcWindow), hWnd,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(ID_FILE_LIST)),
-                                       PTL::CModule::Instance(), nullptr);
+    const HWND hList =
+        CreateWindowExW(0, WC_LISTVIEWW, L"", LIST_STYLE | (m_props.bScrolling ? 0 : LVS_NOSCROLL), 0, 0,
+                        Width(rcWindow), Height(rcWindow), hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ID_FILE_LIST)), PTL::CModule::Instance(), nullptr);
     if (!hList)
         return -1;
     m_list.AttachWindow(hList);
@@ -94,8 +91,9 @@ LRESULT CPL5Ctrl::OnCreate()
     if (m_props.strBkImgURL.empty())
         m_props.strBkImgURL = DefaultBackgroundUrl();
     // 13
-    m_hStatusBar = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN |
-                                   CCS_BOTTOM, 0, 0, 0, 0, hWnd, nullptr, PTL::CModule::Instance(), nullptr);
+    m_hStatusBar = CreateWindowExW(0, STATUSCLASSNAMEW, L"",
+                                   WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | CCS_BOTTOM, 0, 0, 0, 0,
+                                   hWnd, nullptr, PTL::CModule::Instance(), nullptr);
     if (m_hStatusBar)
         SetWindowPos(m_hStatusBar, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     DivideStatusBar();
@@ -198,36 +196,25 @@ BOOL CPL5Ctrl::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
     lResult = 0;
     switch (uMsg)
     {
-    case WM_CREATE:
-        lResult = OnCreate();
-        return TRUE;
-    case WM_DESTROY:
-        OnDestroy();
-        return FALSE;  // on to the default handling
-    case WM_SIZE:
-        Layout();
-        return TRUE;
+    case WM_CREATE: lResult = OnCreate(); return TRUE;
+    case WM_DESTROY: OnDestroy(); return FALSE;  // on to the default handling
+    case WM_SIZE: Layout(); return TRUE;
     case PTL::WM_DPI_CHANGED_AFTER_PARENT:
         Layout();  // at the new DPI
         return TRUE;
-    case WM_SETFOCUS:
-        OnSetFocus();
-        return TRUE;
+    case WM_SETFOCUS: OnSetFocus(); return TRUE;
     case WM_CONTEXTMENU:
         if (m_windowHooks.fnContextMenu)
             return m_windowHooks.fnContextMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
         return FALSE;
     case WM_UPLOAD_COMPLETE:
     case WM_UPLOAD_CANCEL:
-    case WM_UPLOAD_ERROR:
-        lResult = OnUploadReport(uMsg);
-        return TRUE;
+    case WM_UPLOAD_ERROR: lResult = OnUploadReport(uMsg); return TRUE;
     case WM_COMMAND:
         if (lParam == 0 && OnCommand(LOWORD(wParam)))
             return TRUE;
         break;
-    case WM_NOTIFY:
-    {
+    case WM_NOTIFY: {
         const auto* pHeader = reinterpret_cast<const NMHDR*>(lParam);
         if (pHeader && pHeader->idFrom == ID_FILE_LIST && (pHeader->code == NM_CLICK || pHeader->code == NM_DBLCLK))
         {
@@ -242,8 +229,7 @@ BOOL CPL5Ctrl::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         }
         break;
     }
-    default:
-        break;
+    default: break;
     }
     return PTL::ReflectNotification(hWnd, uMsg, wParam, lParam, lResult);
 }
@@ -252,20 +238,11 @@ bool CPL5Ctrl::OnCommand(WORD nCommand)
 {
     switch (nCommand)
     {
-    case ID_SELECT_ALL:
-        m_list.SelectAll();
-        return true;
-    case ID_ADD_FILE:
-        OpenFile(nullptr);
-        return true;
-    case ID_REMOVE_SELECTED:
-        RemoveSelectedFiles();
-        return true;
-    case ID_REMOVE_ALL:
-        RemoveAllFiles();
-        return true;
-    case ID_EXECUTE_FILE:
-    {
+    case ID_SELECT_ALL: m_list.SelectAll(); return true;
+    case ID_ADD_FILE: OpenFile(nullptr); return true;
+    case ID_REMOVE_SELECTED: RemoveSelectedFiles(); return true;
+    case ID_REMOVE_ALL: RemoveAllFiles(); return true;
+    case ID_EXECUTE_FILE: {
         const std::vector<size_t> selected = m_list.List().Selected();
         if (selected.empty())
             return true;
@@ -274,8 +251,7 @@ bool CPL5Ctrl::OnCommand(WORD nCommand)
         ExcuteLocalFile(bstrPath, &vbDone);
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -389,7 +365,8 @@ void CPL5Ctrl::FollowDpi()
     for (int i = 1; i < nColumns; ++i)
     {
         const int nWidth = static_cast<int>(SendMessageW(hList, LVM_GETCOLUMNWIDTH, i, 0));
-        SendMessageW(hList, LVM_SETCOLUMNWIDTH, i, MAKELPARAM(MulDiv(nWidth, static_cast<int>(nDpi), static_cast<int>(m_nDpi)), 0));
+        SendMessageW(hList, LVM_SETCOLUMNWIDTH, i,
+                     MAKELPARAM(MulDiv(nWidth, static_cast<int>(nDpi), static_cast<int>(m_nDpi)), 0));
     }
     m_nDpi = nDpi;
     SetImageLists();
@@ -464,7 +441,8 @@ void CPL5Ctrl::RefreshBackground()
         const std::wstring strOwn = L"res://" + PTL::CModule::Path() + L"/";
         if (strPicture.compare(0, 6, L"res://") == 0)
             strUrl = (!ZoneGuarded() || _wcsnicmp(strPicture.c_str(), strOwn.c_str(), strOwn.size()) == 0)
-                         ? strPicture : std::wstring();
+                         ? strPicture
+                         : std::wstring();
         else
         {
             strUrl = ResolveActionUrl(strPicture.c_str(), m_strPageUrl.c_str());

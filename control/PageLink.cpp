@@ -76,7 +76,7 @@ bool ReadIntegerProperty(IDispatch* pObject, const wchar_t* szName, LONG& nValue
     nValue = value.lVal;
     return true;
 }
-} // namespace
+}  // namespace
 
 bool CPageLink::Connect(IOleClientSite* pSite, HWND hWndControl)
 {
@@ -106,13 +106,15 @@ bool CPageLink::ConnectBrowser(IOleClientSite* pSite)
             m_pDocument.Release();
         pContainer.QueryInterface(&pServices);
     }
-    if (!pServices || FAILED(pServices->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2,
-                                                     reinterpret_cast<void**>(&m_pBrowser))) || !m_pBrowser)
+    if (!pServices ||
+        FAILED(pServices->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, reinterpret_cast<void**>(&m_pBrowser))) ||
+        !m_pBrowser)
     {
         pServices.Release();
         if (FAILED(pSite->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&pServices))) || !pServices ||
-            FAILED(pServices->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2,
-                                           reinterpret_cast<void**>(&m_pBrowser))) || !m_pBrowser)
+            FAILED(
+                pServices->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, reinterpret_cast<void**>(&m_pBrowser))) ||
+            !m_pBrowser)
         {
             m_pBrowser.Release();
             return static_cast<bool>(m_pDocument);
@@ -139,12 +141,12 @@ bool CPageLink::ConnectThroughWindow(HWND hWndControl)
     const UINT nMessage = RegisterWindowMessageW(L"WM_HTML_GETOBJECT");
     DWORD_PTR nResult = 0;
     if (!nMessage ||
-        !SendMessageTimeoutW(hWndParent, nMessage, 0, 0, SMTO_ABORTIFHUNG, FALLBACK_TIMEOUT_MS, &nResult) ||
-        !nResult)
+        !SendMessageTimeoutW(hWndParent, nMessage, 0, 0, SMTO_ABORTIFHUNG, FALLBACK_TIMEOUT_MS, &nResult) || !nResult)
         return false;
     PTL::CComPtr<IHTMLDocument> pDocument;
     if (FAILED(pfnObjectFromLresult(static_cast<LRESULT>(nResult), IID_IHTMLDocument, 0,
-                                    reinterpret_cast<void**>(&pDocument))) || !pDocument)
+                                    reinterpret_cast<void**>(&pDocument))) ||
+        !pDocument)
         return false;
     return SUCCEEDED(pDocument.QueryInterface(&m_pDocument)) && m_pDocument;
 }
@@ -253,7 +255,8 @@ bool CPageLink::SetInnerText(const std::wstring& strId, const std::wstring& strT
     return SUCCEEDED(pElement->put_innerText(bstrText));
 }
 
-std::wstring CPageLink::ElementString(const std::wstring& strId, HRESULT (STDMETHODCALLTYPE IHTMLElement::*get)(BSTR*)) const
+std::wstring CPageLink::ElementString(const std::wstring& strId,
+                                      HRESULT (STDMETHODCALLTYPE IHTMLElement::*get)(BSTR*)) const
 {
     const PTL::CComPtr<IHTMLElement> pElement = ElementById(strId);
     PTL::CComBSTR bstrText;

@@ -39,9 +39,15 @@ public:
 
     PTL::CComPtr<IHTMLElement> ElementById(const std::wstring& strId) const;
     // The title attribute of the element with that id, or "".
-    std::wstring ElementTitle(const std::wstring& strId) const { return ElementString(strId, &IHTMLElement::get_title); }
+    std::wstring ElementTitle(const std::wstring& strId) const
+    {
+        return ElementString(strId, &IHTMLElement::get_title);
+    }
     bool SetInnerText(const std::wstring& strId, const std::wstring& strText) const;
-    std::wstring InnerText(const std::wstring& strId) const { return ElementString(strId, &IHTMLElement::get_innerText); }
+    std::wstring InnerText(const std::wstring& strId) const
+    {
+        return ElementString(strId, &IHTMLElement::get_innerText);
+    }
     // The page's scroll offsets: the body's, else the document element's.
     POINT PageScroll() const;
     // Sends the page to an address; false without a document.
@@ -51,7 +57,7 @@ public:
 
 private:
     // A text property of the element with that id, or "".
-    std::wstring ElementString(const std::wstring& strId, HRESULT(STDMETHODCALLTYPE IHTMLElement::*get)(BSTR*)) const;
+    std::wstring ElementString(const std::wstring& strId, HRESULT (STDMETHODCALLTYPE IHTMLElement::*get)(BSTR*)) const;
     bool ConnectBrowser(IOleClientSite* pSite);
     bool ConnectThroughWindow(HWND hWndControl);
     void AdviseBrowserEvents();

@@ -18,20 +18,44 @@ bool StartsWithNoCase(const std::wstring& str, const wchar_t* szPrefix)
 
 // Types the shell runs, interprets or follows, from the system's list of high-risk attachments.
 const wchar_t* const DANGEROUS_TYPES[] = {
-    L".ade", L".adp", L".app", L".appref-ms", L".application", L".asp", L".bas", L".bat", L".cer", L".chm",
-    L".cmd", L".cnt", L".com", L".cpl", L".crt", L".csh", L".der", L".diagcab", L".exe", L".fxp", L".gadget",
-    L".grp", L".hlp", L".hpj", L".hta", L".inf", L".ins", L".isp", L".its", L".jar", L".jnlp", L".js",
-    L".jse", L".ksh", L".lnk", L".mad", L".maf", L".mag", L".mam", L".maq", L".mar", L".mas", L".mat",
-    L".mau", L".mav", L".maw", L".mcf", L".mda", L".mdb", L".mde", L".mdt", L".mdw", L".mdz", L".msc",
-    L".msh", L".msh1", L".msh2", L".mshxml", L".msh1xml", L".msh2xml", L".msi", L".msp", L".mst", L".ops",
-    L".pcd", L".pif", L".plg", L".prf", L".prg", L".ps1", L".ps1xml", L".ps2", L".ps2xml", L".psc1",
-    L".psc2", L".pst", L".reg", L".scf", L".scr", L".sct", L".settingcontent-ms", L".shb", L".shs",
-    L".theme", L".tmp", L".url", L".vb", L".vbe", L".vbp", L".vbs", L".vsmacros", L".vsw", L".webpnp",
-    L".website", L".ws", L".wsc", L".wsf", L".wsh", L".xbap", L".xll", L".xnk",
+    L".ade",       L".adp",         L".app",
+    L".appref-ms", L".application", L".asp",
+    L".bas",       L".bat",         L".cer",
+    L".chm",       L".cmd",         L".cnt",
+    L".com",       L".cpl",         L".crt",
+    L".csh",       L".der",         L".diagcab",
+    L".exe",       L".fxp",         L".gadget",
+    L".grp",       L".hlp",         L".hpj",
+    L".hta",       L".inf",         L".ins",
+    L".isp",       L".its",         L".jar",
+    L".jnlp",      L".js",          L".jse",
+    L".ksh",       L".lnk",         L".mad",
+    L".maf",       L".mag",         L".mam",
+    L".maq",       L".mar",         L".mas",
+    L".mat",       L".mau",         L".mav",
+    L".maw",       L".mcf",         L".mda",
+    L".mdb",       L".mde",         L".mdt",
+    L".mdw",       L".mdz",         L".msc",
+    L".msh",       L".msh1",        L".msh2",
+    L".mshxml",    L".msh1xml",     L".msh2xml",
+    L".msi",       L".msp",         L".mst",
+    L".ops",       L".pcd",         L".pif",
+    L".plg",       L".prf",         L".prg",
+    L".ps1",       L".ps1xml",      L".ps2",
+    L".ps2xml",    L".psc1",        L".psc2",
+    L".pst",       L".reg",         L".scf",
+    L".scr",       L".sct",         L".settingcontent-ms",
+    L".shb",       L".shs",         L".theme",
+    L".tmp",       L".url",         L".vb",
+    L".vbe",       L".vbp",         L".vbs",
+    L".vsmacros",  L".vsw",         L".webpnp",
+    L".website",   L".ws",          L".wsc",
+    L".wsf",       L".wsh",         L".xbap",
+    L".xll",       L".xnk",
 };
 
 typedef BOOL(WINAPI* FnAssocIsDangerous)(LPCWSTR);
-} // namespace
+}  // namespace
 
 bool IsNetworkOrDevicePath(const std::wstring& strPath)
 {

@@ -36,4 +36,4 @@ inline HRESULT GetText(const std::wstring& str, BSTR* pVal)
 }
 
 inline std::wstring TextOf(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : std::wstring(); }
-} // namespace PL5Script
+}  // namespace PL5Script

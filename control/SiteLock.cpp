@@ -20,10 +20,7 @@ struct CSiteAddress
     int nPort = -1;          // -1 in a pattern that allows every port
 };
 
-wchar_t AsciiLower(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
+wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 std::wstring Lower(std::wstring str)
 {
@@ -217,7 +214,7 @@ bool ReadSiteList(HKEY hKey, std::vector<std::wstring>& sites)
     sites = SplitMultiString(text);
     return true;
 }
-} // namespace
+}  // namespace
 
 CControlPolicy CControlPolicy::ReadMachinePolicy()
 {
@@ -229,8 +226,8 @@ CControlPolicy CControlPolicy::ReadMachinePolicy()
         return policy;
     policy.bSiteListSet = ReadSiteList(key, policy.allowedSites);
     DWORD nVerify = 0, nType = 0, nBytes = sizeof(nVerify);
-    if (RegQueryValueExW(key, L"VerifyCertificates", nullptr, &nType, reinterpret_cast<BYTE*>(&nVerify),
-                         &nBytes) == ERROR_SUCCESS &&
+    if (RegQueryValueExW(key, L"VerifyCertificates", nullptr, &nType, reinterpret_cast<BYTE*>(&nVerify), &nBytes) ==
+            ERROR_SUCCESS &&
         nType == REG_DWORD && nBytes == sizeof(nVerify))
         policy.bVerifyCertificates = nVerify != 0;
     return policy;

@@ -21,9 +21,9 @@
 // The machine's policy for the control, as read from the policy key.
 struct CControlPolicy
 {
-    bool bSiteListSet = false;            // AllowedSites is present: the list is in force
+    bool bSiteListSet = false;  // AllowedSites is present: the list is in force
     std::vector<std::wstring> allowedSites;
-    bool bVerifyCertificates = false;     // VerifyCertificates = 1
+    bool bVerifyCertificates = false;  // VerifyCertificates = 1
 
     // Reads the machine-wide key (the 64-bit view from either architecture). A list value of an
     // unexpected type or size is in force with no site in it: a damaged policy locks, never opens.

@@ -24,7 +24,7 @@ private:
 };
 
 LONG Clamp(LONG n, LONG nLow, LONG nHigh) { return n < nLow ? nLow : (n >= nHigh ? nHigh - 1 : n); }
-} // namespace
+}  // namespace
 
 POINT ContextMenuPoint(POINT pt, HWND hList)
 {
@@ -40,7 +40,8 @@ POINT ContextMenuPoint(POINT pt, HWND hList)
         RECT rc = {};
         rc.left = LVIR_BOUNDS;
         RECT rcList = {};
-        if (nRow >= 0 && SendMessageW(hList, LVM_GETITEMRECT, static_cast<WPARAM>(nRow), reinterpret_cast<LPARAM>(&rc)) &&
+        if (nRow >= 0 &&
+            SendMessageW(hList, LVM_GETITEMRECT, static_cast<WPARAM>(nRow), reinterpret_cast<LPARAM>(&rc)) &&
             GetClientRect(hList, &rcList))
             pt = POINT{Clamp(rc.left, rcList.left, rcList.right), Clamp(rc.bottom, rcList.top, rcList.bottom)};
         if (hList)

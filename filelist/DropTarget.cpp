@@ -21,7 +21,7 @@ bool InRect(HWND hWnd, POINTL pt)
     const POINT p = {pt.x, pt.y};
     return hWnd && GetWindowRect(hWnd, &rc) && PtInRect(&rc, p);
 }
-} // namespace
+}  // namespace
 
 bool DroppedFileNames(IDataObject* pData, std::vector<std::wstring>& names)
 {

@@ -55,6 +55,6 @@ private:
 
     volatile LONG m_nRef = 1;
     IDropSite* m_pSite;
-    bool m_bAccept = false;          // this drag's data can be dropped
+    bool m_bAccept = false;           // this drag's data can be dropped
     std::wstring m_strDropInputName;  // of the target under the pointer at the last DragOver
 };

@@ -17,11 +17,11 @@ bool CDropZones::Append(const VARIANT& varTag, const std::wstring& strInputName)
         zone.pElement = var.pdispVal;
         break;
     case VT_UNKNOWN:
-        if (!var.punkVal || FAILED(var.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&zone.pElement))))
+        if (!var.punkVal ||
+            FAILED(var.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&zone.pElement))))
             return false;
         break;
-    default:
-        return false;
+    default: return false;
     }
     m_zones.push_back(std::move(zone));
     return true;
@@ -43,7 +43,8 @@ bool CDropZones::HitTest(IListPage& page, HWND hPageWindow, POINT ptScreen, std:
     for (const CZone& zone : m_zones)
     {
         RECT rc = {};
-        const bool bFound = zone.pElement ? page.ElementRectOf(zone.pElement, rc) : page.ElementRectById(zone.strId, rc);
+        const bool bFound =
+            zone.pElement ? page.ElementRectOf(zone.pElement, rc) : page.ElementRectById(zone.strId, rc);
         if (bFound && PtInRect(&rc, pt))
         {
             strInputName = zone.strInputName;

@@ -25,7 +25,7 @@ public:
 private:
     struct CZone
     {
-        std::wstring strId;                 // by id, when pElement is empty
+        std::wstring strId;  // by id, when pElement is empty
         PTL::CComPtr<IDispatch> pElement;
         std::wstring strInputName;
     };

@@ -33,7 +33,7 @@ size_t TypedNameLength(HWND hDialog)
     }
     return nLongest;
 }
-} // namespace
+}  // namespace
 
 std::wstring MakeDialogFilter(const std::vector<CFilterPair>& pairs, const std::wstring& strAllFiles)
 {
@@ -166,8 +166,7 @@ UINT_PTR CALLBACK CFileDialogEx::HookProc(HWND hChild, UINT uMsg, WPARAM wParam,
 {
     switch (uMsg)
     {
-    case WM_INITDIALOG:
-    {
+    case WM_INITDIALOG: {
         auto* pOfn = reinterpret_cast<OPENFILENAMEW*>(lParam);
         auto* pThis = pOfn ? reinterpret_cast<CFileDialogEx*>(pOfn->lCustData) : nullptr;
         if (!pThis)
@@ -179,24 +178,20 @@ UINT_PTR CALLBACK CFileDialogEx::HookProc(HWND hChild, UINT uMsg, WPARAM wParam,
         SetWindowSubclass(GetParent(hChild), DialogSubclassProc, SUBCLASS_ID, reinterpret_cast<DWORD_PTR>(pThis));
         return TRUE;
     }
-    case WM_NOTIFY:
-    {
+    case WM_NOTIFY: {
         auto* pThis = reinterpret_cast<CFileDialogEx*>(GetWindowLongPtrW(hChild, DWLP_USER));
         const auto* pHeader = reinterpret_cast<const NMHDR*>(lParam);
         if (pThis && pHeader && pHeader->code == CDN_SELCHANGE)
             pThis->FitSelection(GetParent(hChild));
         return 0;  // every notification keeps its default answer
     }
-    case WM_DESTROY:
-        RemoveWindowSubclass(GetParent(hChild), DialogSubclassProc, SUBCLASS_ID);
-        return 0;
-    default:
-        return 0;
+    case WM_DESTROY: RemoveWindowSubclass(GetParent(hChild), DialogSubclassProc, SUBCLASS_ID); return 0;
+    default: return 0;
     }
 }
 
-LRESULT CALLBACK CFileDialogEx::DialogSubclassProc(HWND hDialog, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                                                   UINT_PTR uId, DWORD_PTR dwRef)
+LRESULT CALLBACK CFileDialogEx::DialogSubclassProc(HWND hDialog, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR uId,
+                                                   DWORD_PTR dwRef)
 {
     if (uMsg == WM_COMMAND && LOWORD(wParam) == IDOK)
         reinterpret_cast<CFileDialogEx*>(dwRef)->FitSelection(hDialog);

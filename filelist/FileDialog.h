@@ -61,8 +61,8 @@ public:
 
 private:
     static UINT_PTR CALLBACK HookProc(HWND hChild, UINT uMsg, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK DialogSubclassProc(HWND hDialog, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                                               UINT_PTR uId, DWORD_PTR dwRef);
+    static LRESULT CALLBACK DialogSubclassProc(HWND hDialog, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR uId,
+                                               DWORD_PTR dwRef);
     // Makes the result buffer large enough for what the dialog would return now.
     void FitSelection(HWND hDialog);
 

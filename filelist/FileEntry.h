@@ -12,11 +12,11 @@ enum : LONG
 
 struct FileEntry
 {
-    BYTE bTempFile;              // 1 for AddTempFile entries (known to the page by an id only)
-    int nIconIndex;              // system image list index, from the name alone
+    BYTE bTempFile;  // 1 for AddTempFile entries (known to the page by an id only)
+    int nIconIndex;  // system image list index, from the name alone
     WCHAR szFilePath[261];
     ULONG nFileSize;
-    WCHAR szFileSize[129];       // FormatSizeText of nFileSize, made once
+    WCHAR szFileSize[129];  // FormatSizeText of nFileSize, made once
     WCHAR szInputName[129];
     WCHAR szFileID[129];
     volatile LONG nUploadState;  // written by the upload worker, read by the dialog

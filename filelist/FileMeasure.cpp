@@ -9,8 +9,8 @@ PTL::CKernelHandle OpenFileForReading(const wchar_t* szPath)
     const DWORD nFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
     file.Reset(CreateFileW(szPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, nFlags, nullptr));
     if (!file.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION)
-        file.Reset(CreateFileW(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, nFlags, nullptr));
+        file.Reset(CreateFileW(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, nFlags, nullptr));
     if (!file.IsValid())
         file.Close();
     return file;

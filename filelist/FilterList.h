@@ -10,7 +10,10 @@
 class CFilterList
 {
 public:
-    void Append(const std::wstring& strName, const std::wstring& strPattern) { m_pairs.push_back({strName, strPattern}); }
+    void Append(const std::wstring& strName, const std::wstring& strPattern)
+    {
+        m_pairs.push_back({strName, strPattern});
+    }
     // Two strings append one pair. Two script arrays of equal length append the pairs of their
     // elements, skipping a pair where either is not a string. Any other combination appends
     // nothing (PTL::ReadStringPairs). Throws std::bad_alloc, having appended nothing.

@@ -17,10 +17,7 @@ std::wstring FormatGroupedNumber(ULONGLONG n)
     return std::wstring(p, buf + 32);
 }
 
-std::wstring FormatGroupedNumber(ULONG n)
-{
-    return FormatGroupedNumber(static_cast<ULONGLONG>(n));
-}
+std::wstring FormatGroupedNumber(ULONG n) { return FormatGroupedNumber(static_cast<ULONGLONG>(n)); }
 
 std::wstring FormatSizeText(ULONGLONG nBytes, int nDecimals)
 {

@@ -11,10 +11,8 @@ std::wstring FormatGroupedNumber(ULONGLONG n);
 
 // Other integer types pick the form of their width; a signed value is taken as the unsigned
 // value of the same width, so callers that may hold negatives must clamp first.
-template <typename T,
-          std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, ULONG> &&
-                               !std::is_same_v<T, ULONGLONG>,
-                           int> = 0>
+template <typename T, std::enable_if_t<
+                          std::is_integral_v<T> && !std::is_same_v<T, ULONG> && !std::is_same_v<T, ULONGLONG>, int> = 0>
 std::wstring FormatGroupedNumber(T n)
 {
     if constexpr (sizeof(T) <= sizeof(ULONG))

@@ -18,7 +18,7 @@ int Shown(LONGLONG n)
         return 0;
     return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
-} // namespace
+}  // namespace
 
 std::wstring FormatPackText(const wchar_t* szFormat, ...)
 {

@@ -12,7 +12,7 @@ const UINT KEPT_STATE_BITS = 0x39;
 const UINT WM_VIEW_UPDATE = WM_APP + 0x35;
 
 bool KeyHeld(int nVirtualKey) { return (GetKeyState(nVirtualKey) & 0x8000) != 0; }
-} // namespace
+}  // namespace
 
 void CMainListCtrl::AttachWindow(HWND hWnd)
 {

@@ -8,7 +8,7 @@
 namespace
 {
 const ULONG NO_COUNT_LIMIT = 4294967295UL;
-} // namespace
+}  // namespace
 
 CStatusTexts MakeStatusTexts(const CStatusFigures& figures)
 {

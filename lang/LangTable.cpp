@@ -54,15 +54,9 @@ public:
     CExclusiveLock& operator=(const CExclusiveLock&) = delete;
 };
 
-HMODULE ThisModule()
-{
-    return reinterpret_cast<HMODULE>(&__ImageBase);
-}
+HMODULE ThisModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
-wchar_t AsciiUpper(wchar_t c)
-{
-    return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
+wchar_t AsciiUpper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 
 // Language codes are ASCII; folding only ASCII keeps look-alike letters from matching.
 bool EqualNoCase(const std::wstring& a, const std::wstring& b)
@@ -148,12 +142,9 @@ bool LoadLanguageCore(const wchar_t* szCode)
     State().strCaption.swap(strCaption);
     return true;
 }
-} // namespace
+}  // namespace
 
-bool LoadLanguage(const wchar_t* szCode)
-{
-    return LoadLanguage(szCode, std::function<void()>());
-}
+bool LoadLanguage(const wchar_t* szCode) { return LoadLanguage(szCode, std::function<void()>()); }
 
 bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivated)
 {
@@ -199,17 +190,11 @@ const CLangBlock* FindBlock(std::map<UINT, CLangBlock> CLangTable::*pMap, UINT n
     const auto it = blocks.find(nId);
     return it == blocks.end() ? nullptr : &it->second;
 }
-} // namespace
+}  // namespace
 
-const CLangBlock* FindMenu(UINT nId)
-{
-    return FindBlock(&CLangTable::menus, nId);
-}
+const CLangBlock* FindMenu(UINT nId) { return FindBlock(&CLangTable::menus, nId); }
 
-const CLangBlock* FindDialog(UINT nId)
-{
-    return FindBlock(&CLangTable::dialogs, nId);
-}
+const CLangBlock* FindDialog(UINT nId) { return FindBlock(&CLangTable::dialogs, nId); }
 
 std::wstring MessageCaption()
 {
@@ -217,10 +202,7 @@ std::wstring MessageCaption()
     return State().strCaption;
 }
 
-void SetProgramTitle(const wchar_t* szTitle)
-{
-    SetProgramTitle(std::wstring(szTitle ? szTitle : L""));
-}
+void SetProgramTitle(const wchar_t* szTitle) { SetProgramTitle(std::wstring(szTitle ? szTitle : L"")); }
 
 void SetProgramTitle(std::wstring strTitle)
 {
@@ -262,4 +244,4 @@ void ApplyColumnTitles(HWND hListView)
         SendMessageW(hListView, LVM_SETCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
 }
-} // namespace PL5Lang
+}  // namespace PL5Lang

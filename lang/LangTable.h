@@ -63,4 +63,4 @@ void EndUpload();
 
 // Sets columns 0 and 1 of a report list view to strings 101 and 102.
 void ApplyColumnTitles(HWND hListView);
-} // namespace PL5Lang
+}  // namespace PL5Lang

@@ -53,10 +53,10 @@ bool IsReadableProtection(DWORD nProtect) noexcept
 {
     if (nProtect & (PAGE_GUARD | PAGE_NOACCESS))
         return false;
-    return (nProtect & (PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                        PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)) != 0;
+    return (nProtect & (PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
+                        PAGE_EXECUTE_WRITECOPY)) != 0;
 }
-} // namespace
+}  // namespace
 
 CPEException::CPEException(const wchar_t* szText) noexcept
 {
@@ -136,8 +136,7 @@ const BYTE* CPEModule::Readable(DWORD nRva, DWORD nSize) const noexcept
     for (const BYTE* p = pStart; p < pEnd;)
     {
         MEMORY_BASIC_INFORMATION mbi;
-        if (!VirtualQuery(p, &mbi, sizeof(mbi)) || mbi.State != MEM_COMMIT ||
-            !IsReadableProtection(mbi.Protect))
+        if (!VirtualQuery(p, &mbi, sizeof(mbi)) || mbi.State != MEM_COMMIT || !IsReadableProtection(mbi.Protect))
             return nullptr;
         p = static_cast<const BYTE*>(mbi.BaseAddress) + mbi.RegionSize;
     }
@@ -146,8 +145,7 @@ const BYTE* CPEModule::Readable(DWORD nRva, DWORD nSize) const noexcept
 
 IMAGE_SECTION_HEADER CPEModule::SourceSection(const BYTE* pSource, UINT nIndex) const noexcept
 {
-    return ReadAt<IMAGE_SECTION_HEADER>(pSource + nSectionTable +
-                                        nIndex * sizeof(IMAGE_SECTION_HEADER));
+    return ReadAt<IMAGE_SECTION_HEADER>(pSource + nSectionTable + nIndex * sizeof(IMAGE_SECTION_HEADER));
 }
 
 void CPEModule::MapImage(const BYTE* pSource, size_t nSourceSize)
@@ -176,12 +174,10 @@ void CPEModule::MapImage(const BYTE* pSource, size_t nSourceSize)
     // A short optional header leaves the directories it does not hold empty.
     IMAGE_OPTIONAL_HEADER32 optional{};
     std::memcpy(&optional, pSource + nOptionalHeader,
-                file.SizeOfOptionalHeader < sizeof(optional) ? file.SizeOfOptionalHeader
-                                                             : sizeof(optional));
+                file.SizeOfOptionalHeader < sizeof(optional) ? file.SizeOfOptionalHeader : sizeof(optional));
     if (optional.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC)
         throw CPEException(szInvalidNtHeader);
-    const DWORD nDirectories =
-        (file.SizeOfOptionalHeader - nDirectoriesOffset) / sizeof(IMAGE_DATA_DIRECTORY);
+    const DWORD nDirectories = (file.SizeOfOptionalHeader - nDirectoriesOffset) / sizeof(IMAGE_DATA_DIRECTORY);
     for (DWORD i = 0; i < IMAGE_NUMBEROF_DIRECTORY_ENTRIES; ++i)
         if (i < nDirectories && i < optional.NumberOfRvaAndSizes)
             aDirectories[i] = optional.DataDirectory[i];
@@ -194,15 +190,13 @@ void CPEModule::MapImage(const BYTE* pSource, size_t nSourceSize)
     nSections = file.NumberOfSections;
     // The section table must lie inside the copied headers, which must fit both the source and
     // the image: the mapped section headers receive the sections' addresses.
-    if (nImageSize == 0 || nImageSize > nMaxImageSize ||
-        !Fits(0, optional.SizeOfHeaders, nSourceSize) ||
+    if (nImageSize == 0 || nImageSize > nMaxImageSize || !Fits(0, optional.SizeOfHeaders, nSourceSize) ||
         !Fits(0, optional.SizeOfHeaders, nImageSize) ||
-        !Fits(nSectionTable, static_cast<size_t>(nSections) * sizeof(IMAGE_SECTION_HEADER),
-              optional.SizeOfHeaders))
+        !Fits(nSectionTable, static_cast<size_t>(nSections) * sizeof(IMAGE_SECTION_HEADER), optional.SizeOfHeaders))
         throw CPEException(szInvalidNtHeader);
 
-    void* pBase = VirtualAlloc(reinterpret_cast<void*>(static_cast<ULONG_PTR>(nSourceImageBase)),
-                               nImageSize, MEM_RESERVE, PAGE_READWRITE);
+    void* pBase = VirtualAlloc(reinterpret_cast<void*>(static_cast<ULONG_PTR>(nSourceImageBase)), nImageSize,
+                               MEM_RESERVE, PAGE_READWRITE);
     if (!pBase)
         pBase = VirtualAlloc(nullptr, nImageSize, MEM_RESERVE, PAGE_READWRITE);
     if (!pBase)
@@ -224,8 +218,8 @@ void CPEModule::MapImage(const BYTE* pSource, size_t nSourceSize)
 void CPEModule::MapSections(const BYTE* pSource, size_t nSourceSize)
 {
     BYTE* pImage = range.Get();
-    const unsigned long long nHeaderPages =
-        (static_cast<unsigned long long>(nHeaderSize) + nPageSize - 1) & ~static_cast<unsigned long long>(nPageSize - 1);
+    const unsigned long long nHeaderPages = (static_cast<unsigned long long>(nHeaderSize) + nPageSize - 1) &
+                                            ~static_cast<unsigned long long>(nPageSize - 1);
     auto* pMapped = reinterpret_cast<IMAGE_SECTION_HEADER*>(pImage + nSectionTable);
     for (UINT i = 0; i < nSections; ++i)
     {
@@ -277,8 +271,7 @@ void CPEModule::Relocate()
         const IMAGE_BASE_RELOCATION block = ReadAt<IMAGE_BASE_RELOCATION>(pDirectory + nOffset);
         if (block.VirtualAddress == 0)
             break;
-        if (block.SizeOfBlock < sizeof(IMAGE_BASE_RELOCATION) ||
-            !Fits(nOffset, block.SizeOfBlock, directory.Size))
+        if (block.SizeOfBlock < sizeof(IMAGE_BASE_RELOCATION) || !Fits(nOffset, block.SizeOfBlock, directory.Size))
             throw CPEException(szInvalidRelocation);
         const DWORD nEntries = (block.SizeOfBlock - sizeof(IMAGE_BASE_RELOCATION)) / sizeof(WORD);
         const BYTE* pEntries = pDirectory + nOffset + sizeof(IMAGE_BASE_RELOCATION);
@@ -310,8 +303,7 @@ void CPEModule::Protect(const BYTE* pSource)
         {
             // Decommit what MapSections committed. A zero size must not reach VirtualFree:
             // from an address inside the range it would mean "to the end of the region".
-            const DWORD nCommitted =
-                section.SizeOfRawData != 0 ? section.SizeOfRawData : nSectionAlignment;
+            const DWORD nCommitted = section.SizeOfRawData != 0 ? section.SizeOfRawData : nSectionAlignment;
             if (nCommitted != 0)
                 VirtualFree(pSection, nCommitted, MEM_DECOMMIT);
             continue;
@@ -321,9 +313,8 @@ void CPEModule::Protect(const BYTE* pSource)
         if (section.SizeOfRawData != 0)
         {
             DWORD nOld = 0;
-            VirtualProtect(pSection, section.SizeOfRawData,
-                           SectionProtection(section.Characteristics), &nOld);
+            VirtualProtect(pSection, section.SizeOfRawData, SectionProtection(section.Characteristics), &nOld);
         }
     }
 }
-} // namespace PTL
+}  // namespace PTL

@@ -97,4 +97,4 @@ private:
     IMAGE_DATA_DIRECTORY aDirectories[IMAGE_NUMBEROF_DIRECTORY_ENTRIES] = {};
     wchar_t szLastError[513] = {};
 };
-} // namespace PTL
+}  // namespace PTL

@@ -16,8 +16,7 @@ const UINT nStringsPerBlock = 16;
 class CResourceWalker
 {
 public:
-    CResourceWalker(const PTL::CPEModule& module, IMAGE_DATA_DIRECTORY directory)
-        : module(module), directory(directory)
+    CResourceWalker(const PTL::CPEModule& module, IMAGE_DATA_DIRECTORY directory) : module(module), directory(directory)
     {
     }
 
@@ -26,8 +25,7 @@ public:
     {
         IMAGE_RESOURCE_DIRECTORY header;
         Read(nOffset, &header, sizeof(header));
-        const DWORD nCount =
-            static_cast<DWORD>(header.NumberOfNamedEntries) + header.NumberOfIdEntries;
+        const DWORD nCount = static_cast<DWORD>(header.NumberOfNamedEntries) + header.NumberOfIdEntries;
         const DWORD nBytes = nCount * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY);
         // Directories may point at each other; the budget bounds the walk of a corrupt tree
         // whose entries all lead to the same large directory.
@@ -74,10 +72,7 @@ private:
         return p;
     }
 
-    void Read(DWORD nOffset, void* pTarget, DWORD nSize) const
-    {
-        std::memcpy(pTarget, Locate(nOffset, nSize), nSize);
-    }
+    void Read(DWORD nOffset, void* pTarget, DWORD nSize) const { std::memcpy(pTarget, Locate(nOffset, nSize), nSize); }
 
     const PTL::CPEModule& module;
     IMAGE_DATA_DIRECTORY directory;
@@ -119,8 +114,7 @@ void ReadTree(CResourceWalker& walker, CLangTable& table)
         const WORD nType = type.Id;
         if (nType != 4 /* RT_MENU */ && nType != 5 /* RT_DIALOG */ && nType != 6 /* RT_STRING */)
             continue;
-        for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& name :
-             walker.Entries(CResourceWalker::Subdirectory(type)))
+        for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& name : walker.Entries(CResourceWalker::Subdirectory(type)))
         {
             // Packs number their resources; a named one cannot be looked up by id.
             if (name.NameIsString)
@@ -146,7 +140,7 @@ void ReadTree(CResourceWalker& walker, CLangTable& table)
         }
     }
 }
-} // namespace
+}  // namespace
 
 bool ReadResources(const PTL::CPEModule& module, CLangTable& table)
 {
@@ -183,4 +177,4 @@ bool ReadPack(HMODULE hModule, UINT nId, CLangTable& table)
         return false;
     return ReadResources(module, table);
 }
-} // namespace PL5Lang
+}  // namespace PL5Lang

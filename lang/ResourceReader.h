@@ -15,4 +15,4 @@ bool ReadResources(const PTL::CPEModule& module, CLangTable& table);
 // False when the resource is missing or empty, the loader refuses the image or its resources
 // are malformed.
 bool ReadPack(HMODULE hModule, UINT nId, CLangTable& table);
-} // namespace PL5Lang
+}  // namespace PL5Lang

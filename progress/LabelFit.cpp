@@ -27,7 +27,7 @@ void MoveTo(HWND hControl, const RECT& rc)
     SetWindowPos(hControl, nullptr, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
-} // namespace
+}  // namespace
 
 int TextWidthInDialogFont(HWND hDialog, HWND hControl)
 {
@@ -76,7 +76,7 @@ HWND ValueOf(HWND hDialog, const std::vector<HWND>& children, HWND hLabel, const
     }
     return hValue;
 }
-} // namespace
+}  // namespace
 
 void FitDialogLabels(HWND hDialog)
 {

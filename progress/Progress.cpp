@@ -72,10 +72,7 @@ void CUploadProgress::Reset(LONGLONG nTotal)
     liLastTick = 0;
 }
 
-void CUploadProgress::StartClock(LONGLONG liNow)
-{
-    liLastTick = liNow;
-}
+void CUploadProgress::StartClock(LONGLONG liNow) { liLastTick = liNow; }
 
 void CUploadProgress::BeginFile(LONGLONG nSize)
 {
@@ -113,8 +110,10 @@ CProgressTexts CUploadProgress::Texts(const std::wstring& strTimeLeftFormat) con
 
     CProgressTexts texts;
     texts.strRate = FormatRateText(dRateNow);
-    texts.strFileBytes = FormatByteProgress(unsignedOf(nFileDone), unsignedOf(nFileSize), static_cast<ULONG>(nFilePercent.load()));
-    texts.strTotalBytes = FormatByteProgress(unsignedOf(nAllDone), unsignedOf(nAllSize), static_cast<ULONG>(nTotalPercent.load()));
+    texts.strFileBytes =
+        FormatByteProgress(unsignedOf(nFileDone), unsignedOf(nFileSize), static_cast<ULONG>(nFilePercent.load()));
+    texts.strTotalBytes =
+        FormatByteProgress(unsignedOf(nAllDone), unsignedOf(nAllSize), static_cast<ULONG>(nTotalPercent.load()));
     texts.strFileLeft = FormatTimeLeft(strTimeLeftFormat, TimeLeftSeconds(nFileSize, nFileDone, dRateNow));
     texts.strTotalLeft = FormatTimeLeft(strTimeLeftFormat, TimeLeftSeconds(nAllSize, nAllDone, dRateNow));
     return texts;

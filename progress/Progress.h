@@ -30,11 +30,11 @@ int ProgressPercent(LONGLONG nSent, LONGLONG nTotal);
 // The five texts of one refresh, in the order the dialog sets them.
 struct CProgressTexts
 {
-    std::wstring strRate;       // control 1205
-    std::wstring strFileBytes;  // 1206
-    std::wstring strTotalBytes; // 1208
-    std::wstring strFileLeft;   // 1207
-    std::wstring strTotalLeft;  // 1210
+    std::wstring strRate;        // control 1205
+    std::wstring strFileBytes;   // 1206
+    std::wstring strTotalBytes;  // 1208
+    std::wstring strFileLeft;    // 1207
+    std::wstring strTotalLeft;   // 1210
 };
 
 // The counters of the upload in progress. Times are counter ticks (QueryPerformanceCounter),
@@ -64,12 +64,12 @@ public:
 
     CProgressTexts Texts(const std::wstring& strTimeLeftFormat) const;
 
-    std::atomic<LONGLONG> nFileTotal{0};   // size of the file being sent
-    std::atomic<LONGLONG> nFileSent{0};    // bytes of it written so far
+    std::atomic<LONGLONG> nFileTotal{0};  // size of the file being sent
+    std::atomic<LONGLONG> nFileSent{0};   // bytes of it written so far
     std::atomic<int> nFilePercent{0};
-    std::atomic<LONGLONG> nTotalSize{0};   // all files of this upload
-    std::atomic<LONGLONG> nTotalSent{0};   // file bytes written in the current attempt
-    std::atomic<LONGLONG> nRateBytes{0};   // file bytes written since the start, all attempts
+    std::atomic<LONGLONG> nTotalSize{0};  // all files of this upload
+    std::atomic<LONGLONG> nTotalSent{0};  // file bytes written in the current attempt
+    std::atomic<LONGLONG> nRateBytes{0};  // file bytes written since the start, all attempts
     std::atomic<int> nTotalPercent{0};
     std::atomic<double> dElapsedSec{0.0};  // sending time behind the rate
     std::atomic<double> dRate{0.0};        // bytes per second, averaged over dElapsedSec

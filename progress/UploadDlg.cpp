@@ -45,7 +45,7 @@ RECT ChildRect(HWND hDialog, HWND hChild)
 
 // Every file of a child-mode upload is a part named "file".
 UploadPart ChildModePart(const FileEntry& entry) { return MakeUploadPart(L"file", entry.szFilePath); }
-} // namespace
+}  // namespace
 
 CUploadDlg::CUploadDlg() : m_progress(TicksPerSecond()) {}
 
@@ -313,9 +313,7 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         else
             return FALSE;
         return TRUE;
-    case WM_CLOSE:
-        OnCloseRequest();
-        return TRUE;
+    case WM_CLOSE: OnCloseRequest(); return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL)
         {
@@ -325,9 +323,7 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         if (LOWORD(wParam) == IDOK)
             return TRUE;  // Enter does nothing
         return ReflectNotifications(uMsg, wParam, lParam, lResult);
-    case WM_PL5_NEWS:
-        OnWorkerNews();
-        return TRUE;
+    case WM_PL5_NEWS: OnWorkerNews(); return TRUE;
     case WM_PL5_WAIT:
         if (wParam)
         {
@@ -337,11 +333,8 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         else
             KillTimer(m_hWnd, UPLOAD_TIMER_WAIT);
         return TRUE;
-    case WM_DESTROY:
-        m_list.Detach();
-        return FALSE;
-    default:
-        return ReflectNotifications(uMsg, wParam, lParam, lResult);
+    case WM_DESTROY: m_list.Detach(); return FALSE;
+    default: return ReflectNotifications(uMsg, wParam, lParam, lResult);
     }
 }
 
@@ -402,7 +395,8 @@ void CUploadDlg::LabelForAssistiveTechnology()
         else if (hValue == GetDlgItem(hWnd, IDC_FILE_COUNT))
             strAllFiles = facts.strName;
     }
-    for (const auto& bar : {std::make_pair(IDC_FILE_PROGRESS, strCurrentFile), std::make_pair(IDC_TOTAL_PROGRESS, strAllFiles)})
+    for (const auto& bar :
+         {std::make_pair(IDC_FILE_PROGRESS, strCurrentFile), std::make_pair(IDC_TOTAL_PROGRESS, strAllFiles)})
     {
         PTL::CAccessibleFacts facts;
         facts.strName = bar.second;
@@ -524,10 +518,7 @@ void CUploadDlg::OnBeginFile(size_t nIndex)
     PostNews();
 }
 
-void CUploadDlg::OnProgress(DWORD nBytes)
-{
-    m_progress.Add(nBytes, Now());
-}
+void CUploadDlg::OnProgress(DWORD nBytes) { m_progress.Add(nBytes, Now()); }
 
 void CUploadDlg::OnEndFile(size_t nIndex)
 {
@@ -535,20 +526,11 @@ void CUploadDlg::OnEndFile(size_t nIndex)
     PostNews();
 }
 
-void CUploadDlg::OnWaitBegin()
-{
-    Post(WM_PL5_WAIT, 1);
-}
+void CUploadDlg::OnWaitBegin() { Post(WM_PL5_WAIT, 1); }
 
-void CUploadDlg::OnWaitEnd()
-{
-    Post(WM_PL5_WAIT, 0);
-}
+void CUploadDlg::OnWaitEnd() { Post(WM_PL5_WAIT, 0); }
 
-void CUploadDlg::OnFinished()
-{
-    Post(WM_CLOSE, 0);
-}
+void CUploadDlg::OnFinished() { Post(WM_CLOSE, 0); }
 
 void CUploadDlg::OnWorkerNews()
 {
@@ -629,10 +611,7 @@ void CUploadDlg::ResetProgress()
     m_nTotalBarPos = -1;
 }
 
-void CUploadDlg::StartClock()
-{
-    m_progress.StartClock(Now());
-}
+void CUploadDlg::StartClock() { m_progress.StartClock(Now()); }
 
 void CUploadDlg::RefreshProgressTexts()
 {

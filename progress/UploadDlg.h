@@ -77,9 +77,9 @@ public:
     const std::wstring& szLocation = m_engine.State().szLocation;
 
     // ---- settings, copied in by the control ----
-    bool bSilent = false;      // SilentMode at the start of a modal upload
-    SHORT nListHeight = -1;    // DialogListHeight; -1 keeps the template's
-    std::wstring strTitle;     // caption suffix: " - " + ProgramTitle, or empty
+    bool bSilent = false;    // SilentMode at the start of a modal upload
+    SHORT nListHeight = -1;  // DialogListHeight; -1 keeps the template's
+    std::wstring strTitle;   // caption suffix: " - " + ProgramTitle, or empty
 
     // Stores the suffix; with the window made, hides "Powered by" (and shortens the dialog by
     // it) unless the suffix is the default one, and shows the template's caption plus suffix.
@@ -166,24 +166,24 @@ private:
     std::vector<DWORD> m_childTemplate;  // restyled copy of template 102 for child mode
     CUploadListCtrl m_list;
     CUploadProgress m_progress;
-    std::wstring strRateText;            // the last rate text shown
-    std::wstring m_strBaseCaption;       // the template's caption, before any suffix
-    std::atomic<int> nWaitTicks{0};      // ticks of the wait blink (timer 10)
-    std::vector<LONGLONG> m_fileSizes;   // the listed sizes, taken for the worker at the start
+    std::wstring strRateText;           // the last rate text shown
+    std::wstring m_strBaseCaption;      // the template's caption, before any suffix
+    std::atomic<int> nWaitTicks{0};     // ticks of the wait blink (timer 10)
+    std::vector<LONGLONG> m_fileSizes;  // the listed sizes, taken for the worker at the start
     // What the worker has reached, for the dialog's thread to show: files begun and ended (as
     // counts) and the stage's text. One message at a time is on its way, however fast files go.
     std::atomic<size_t> m_nFilesBegun{0};
     std::atomic<size_t> m_nFilesEnded{0};
     std::atomic<UINT> m_nStatusId{0};
     std::atomic<bool> m_bNewsPosted{false};
-    ULONGLONG m_nNewsShownAt = 0;         // tick count of the last showing
+    ULONGLONG m_nNewsShownAt = 0;  // tick count of the last showing
     size_t m_nShownBegun = 0;
     size_t m_nShownEnded = 0;
     UINT m_nShownStatus = 0;
-    int m_nFileBarPos = -1;              // positions last given to the bars
+    int m_nFileBarPos = -1;  // positions last given to the bars
     int m_nTotalBarPos = -1;
-    bool m_bLangHeld = false;            // the language table is kept for a run
-    bool m_bRunPending = false;          // a run was started whose end is not yet handled
-    bool m_bAsking = false;              // the cancel question is open
-    bool m_bCloseDeferred = false;       // the worker ended while the question was open
+    bool m_bLangHeld = false;       // the language table is kept for a run
+    bool m_bRunPending = false;     // a run was started whose end is not yet handled
+    bool m_bAsking = false;         // the cancel question is open
+    bool m_bCloseDeferred = false;  // the worker ended while the question was open
 };

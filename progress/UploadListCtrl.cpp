@@ -24,7 +24,8 @@ void CUploadListCtrl::SetupView()
 {
     if (!Window())
         return;
-    SetWindowLongPtrW(Window(), GWL_STYLE, GetWindowLongPtrW(Window(), GWL_STYLE) & ~static_cast<LONG_PTR>(LVS_SINGLESEL));
+    SetWindowLongPtrW(Window(), GWL_STYLE,
+                      GetWindowLongPtrW(Window(), GWL_STYLE) & ~static_cast<LONG_PTR>(LVS_SINGLESEL));
 
     // The system image lists are shared (LVS_SHAREIMAGELISTS): the view never destroys them.
     const UINT nDpi = PTL::WindowDpi(Window());
@@ -108,19 +109,15 @@ std::wstring CUploadListCtrl::CellText(size_t nIndex, int nColumn) const
     const FileEntry& entry = m_entries[nIndex];
     switch (nColumn)
     {
-    case 0:
-        return PathFindFileNameW(entry.szFilePath);
-    case 1:
-        return entry.szFileSize;
-    case 2:
-    {
+    case 0: return PathFindFileNameW(entry.szFilePath);
+    case 1: return entry.szFileSize;
+    case 2: {
         LONG nState = entry.nUploadState;
         if (nState < UPLOAD_STATE_WAITING || nState > UPLOAD_STATE_DONE)
             nState = UPLOAD_STATE_WAITING;
         return PL5Lang::GetString(IDS_STATE_WAITING + static_cast<UINT>(nState));
     }
-    default:
-        return std::wstring();
+    default: return std::wstring();
     }
 }
 

@@ -20,7 +20,6 @@ class CUploadListCtrl : public PTL::CCustomDrawListView<CUploadListCtrl>
     friend class PTL::CCustomDrawListView<CUploadListCtrl>;
 
 public:
-
     // Takes over the view window: its item count follows the records, and temporary entries
     // show the cut (dimmed) state.
     bool Attach(HWND hList);

@@ -164,7 +164,7 @@ LRESULT CALLBACK AnnotationProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPar
     }
     return DefSubclassProc(hWnd, uMsg, wParam, lParam);
 }
-} // namespace
+}  // namespace
 
 bool AnnotateWindow(HWND hWnd, const CAccessibleFacts& facts)
 {
@@ -196,4 +196,4 @@ std::wstring NameFromLabel(const std::wstring& strLabel)
     const size_t nEnd = str.find_last_not_of(L" :\t");
     return nEnd == std::wstring::npos ? std::wstring() : str.substr(0, nEnd + 1);
 }
-} // namespace PTL
+}  // namespace PTL

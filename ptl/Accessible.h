@@ -11,8 +11,8 @@ namespace PTL
 {
 enum class EAccessibleValue
 {
-    System,       // the system's answer
-    WindowText,   // the window's text, as a label's value
+    System,           // the system's answer
+    WindowText,       // the window's text, as a label's value
     ProgressPercent,  // a progress bar's position in its range, as "40%"
 };
 
@@ -30,4 +30,4 @@ bool AnnotateWindow(HWND hWnd, const CAccessibleFacts& facts);
 // A label's text as a name: without the mnemonic mark and the trailing colon and spaces
 // ("Current File : " reads "Current File").
 std::wstring NameFromLabel(const std::wstring& strLabel);
-} // namespace PTL
+}  // namespace PTL

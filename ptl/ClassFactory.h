@@ -40,4 +40,4 @@ HRESULT GetClassFactory(REFIID riid, void** ppv)
 {
     return CComObject<CClassFactory<T>, false>::Create(riid, ppv);
 }
-} // namespace PTL
+}  // namespace PTL

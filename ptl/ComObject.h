@@ -67,4 +67,4 @@ class CComObjectRoot
 public:
     virtual ~CComObjectRoot() = default;
 };
-} // namespace PTL
+}  // namespace PTL

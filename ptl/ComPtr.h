@@ -221,4 +221,4 @@ public:
     }
     HRESULT ChangeType(VARTYPE vtNew) { return VariantChangeType(this, this, 0, vtNew); }
 };
-} // namespace PTL
+}  // namespace PTL

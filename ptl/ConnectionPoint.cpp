@@ -71,8 +71,7 @@ size_t CConnectionPoint::ConnectionCount() const
     return n;
 }
 
-HRESULT CConnectionPoint::Invoke(DISPID dispid, VARIANT* pArgs, UINT nArgs, bool bFirstSinkOnly,
-                                 VARIANT_BOOL* pvbVeto)
+HRESULT CConnectionPoint::Invoke(DISPID dispid, VARIANT* pArgs, UINT nArgs, bool bFirstSinkOnly, VARIANT_BOOL* pvbVeto)
 {
     HRESULT hr = S_OK;
     DISPPARAMS params = {pArgs, nullptr, nArgs, 0};
@@ -102,7 +101,6 @@ STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** ppEnum)
     for (size_t i = 0; i < m_sinks.size(); ++i)
         if (m_sinks[i])
             connections.push_back({m_sinks[i].Get(), static_cast<DWORD>(i + 1)});
-    return CEnum<IEnumConnections, &IID_IEnumConnections, CONNECTDATA, CCopyConnectData>::Create(
-        connections, ppEnum);
+    return CEnum<IEnumConnections, &IID_IEnumConnections, CONNECTDATA, CCopyConnectData>::Create(connections, ppEnum);
 }
-} // namespace PTL
+}  // namespace PTL

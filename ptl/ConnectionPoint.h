@@ -41,8 +41,7 @@ public:
     // sink's result is asked for and a VT_BOOL result is copied into *pvbVeto (so the last
     // VT_BOOL wins); other results leave it alone. Returns the HRESULT of the last call, S_OK
     // when no sink is connected.
-    HRESULT Invoke(DISPID dispid, VARIANT* pArgs, UINT nArgs, bool bFirstSinkOnly,
-                   VARIANT_BOOL* pvbVeto);
+    HRESULT Invoke(DISPID dispid, VARIANT* pArgs, UINT nArgs, bool bFirstSinkOnly, VARIANT_BOOL* pvbVeto);
 
 private:
     IConnectionPointContainer* m_pContainer;  // not owned: the container owns this object
@@ -81,4 +80,4 @@ public:
 private:
     CConnectionPoint m_point{this, *piidEvents};
 };
-} // namespace PTL
+}  // namespace PTL

@@ -116,4 +116,4 @@ private:
 
     HWND m_hWnd = nullptr;
 };
-} // namespace PTL
+}  // namespace PTL

@@ -25,7 +25,7 @@ UINT ScreenDpi()
     ReleaseDC(nullptr, hdc);
     return n > 0 ? static_cast<UINT>(n) : DEFAULT_DPI;
 }
-} // namespace
+}  // namespace
 
 UINT WindowDpi(HWND hWnd)
 {
@@ -76,4 +76,4 @@ HIMAGELIST SystemImageList(bool bLarge, UINT nDpi)
     }
     return hBest;
 }
-} // namespace PTL
+}  // namespace PTL

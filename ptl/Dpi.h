@@ -30,4 +30,4 @@ HIMAGELIST SystemImageList(bool bLarge, UINT nDpi);
 // WM_DPICHANGED_AFTERPARENT, which a child window receives after its top-level window has
 // moved to a monitor of another DPI (older headers lack it).
 const UINT WM_DPI_CHANGED_AFTER_PARENT = 0x02E3;
-} // namespace PTL
+}  // namespace PTL

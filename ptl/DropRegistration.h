@@ -44,4 +44,4 @@ public:
 private:
     HWND m_hWnd = nullptr;
 };
-} // namespace PTL
+}  // namespace PTL

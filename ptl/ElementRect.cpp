@@ -28,4 +28,4 @@ bool ElementPageRect(IHTMLElement* pElement, RECT& rc)
     SetRect(&rc, nLeft, nTop, nLeft + nWidth, nTop + nHeight);
     return true;
 }
-} // namespace PTL
+}  // namespace PTL

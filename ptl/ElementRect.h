@@ -8,4 +8,4 @@ namespace PTL
 // The element's rectangle in page coordinates: its offsets summed up the offset-parent chain,
 // its offset size. False when the element or its size cannot be read.
 bool ElementPageRect(IHTMLElement* pElement, RECT& rc);
-} // namespace PTL
+}  // namespace PTL

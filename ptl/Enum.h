@@ -107,4 +107,4 @@ private:
     std::vector<T> m_items;
     size_t m_nPos;
 };
-} // namespace PTL
+}  // namespace PTL

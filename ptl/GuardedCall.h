@@ -28,4 +28,4 @@ HRESULT GuardedCall(IUnknown* pSelf, F&& body) noexcept
     pSelf->Release();
     return hr;
 }
-} // namespace PTL
+}  // namespace PTL

@@ -31,4 +31,4 @@ CInternetException::CInternetException(HINTERNET hHandle, const wchar_t* szForma
     va_end(args);
     szMessage[ARRAYSIZE(szMessage) - 1] = L'\0';
 }
-} // namespace PTL
+}  // namespace PTL

@@ -22,4 +22,4 @@ public:
     WCHAR szMessage[512];
     WCHAR szResponseInfo[512];
 };
-} // namespace PTL
+}  // namespace PTL

@@ -38,27 +38,26 @@ void CInternetSession::Open(const wchar_t* szAgent, DWORD nAccessType, const wch
     Attach(hSession);
 }
 
-void CHttpConnection::Connect(HINTERNET hSession, const wchar_t* szServer, INTERNET_PORT nPort,
-                              const wchar_t* szUser, const wchar_t* szPassword, DWORD nService,
-                              DWORD nFlags)
+void CHttpConnection::Connect(HINTERNET hSession, const wchar_t* szServer, INTERNET_PORT nPort, const wchar_t* szUser,
+                              const wchar_t* szPassword, DWORD nService, DWORD nFlags)
 {
-    HINTERNET hConnection = InternetConnectW(hSession, szServer, nPort, szUser, szPassword, nService,
-                                             nFlags, reinterpret_cast<DWORD_PTR>(this));
+    HINTERNET hConnection = InternetConnectW(hSession, szServer, nPort, szUser, szPassword, nService, nFlags,
+                                             reinterpret_cast<DWORD_PTR>(this));
     if (!hConnection)
-        throw CInternetException(nullptr, L"Failed to connect to server (%ls:%u)",
-                                 szServer ? szServer : L"", static_cast<unsigned>(nPort));
+        throw CInternetException(nullptr, L"Failed to connect to server (%ls:%u)", szServer ? szServer : L"",
+                                 static_cast<unsigned>(nPort));
     Attach(hConnection);
 }
 
 void CHttpFile::OpenRequest(HINTERNET hConnection, const wchar_t* szVerb, const wchar_t* szObject,
-                            const wchar_t* szVersion, const wchar_t* szReferrer,
-                            const wchar_t** ppAcceptTypes, DWORD nFlags)
+                            const wchar_t* szVersion, const wchar_t* szReferrer, const wchar_t** ppAcceptTypes,
+                            DWORD nFlags)
 {
-    HINTERNET hRequest = HttpOpenRequestW(hConnection, szVerb, szObject, szVersion, szReferrer,
-                                          ppAcceptTypes, nFlags, reinterpret_cast<DWORD_PTR>(this));
+    HINTERNET hRequest = HttpOpenRequestW(hConnection, szVerb, szObject, szVersion, szReferrer, ppAcceptTypes, nFlags,
+                                          reinterpret_cast<DWORD_PTR>(this));
     if (!hRequest)
-        throw CInternetException(nullptr, L"Failed to open http request (%ls %ls)",
-                                 szVerb ? szVerb : L"", szObject ? szObject : L"");
+        throw CInternetException(nullptr, L"Failed to open http request (%ls %ls)", szVerb ? szVerb : L"",
+                                 szObject ? szObject : L"");
     Attach(hRequest);
 }
 
@@ -107,4 +106,4 @@ bool CHttpFile::QueryInfo(DWORD nLevel, DWORD& nValue, DWORD* pnIndex) const
     nValue = nResult;
     return true;
 }
-} // namespace PTL
+}  // namespace PTL

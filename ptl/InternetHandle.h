@@ -54,8 +54,8 @@ class CInternetSession : public CInternetHandle
 public:
     // InternetOpenW. A null agent stands for the host program's file name without folder and
     // extension. Throws "Failed to open an internet session".
-    void Open(const wchar_t* szAgent, DWORD nAccessType, const wchar_t* szProxy,
-              const wchar_t* szProxyBypass, DWORD nFlags);
+    void Open(const wchar_t* szAgent, DWORD nAccessType, const wchar_t* szProxy, const wchar_t* szProxyBypass,
+              DWORD nFlags);
 };
 
 class CInternetConnection : public CInternetHandle
@@ -66,8 +66,8 @@ class CHttpConnection : public CInternetConnection
 {
 public:
     // InternetConnectW with this object as context. Throws "Failed to connect to server (%s:%u)".
-    void Connect(HINTERNET hSession, const wchar_t* szServer, INTERNET_PORT nPort,
-                 const wchar_t* szUser, const wchar_t* szPassword, DWORD nService, DWORD nFlags);
+    void Connect(HINTERNET hSession, const wchar_t* szServer, INTERNET_PORT nPort, const wchar_t* szUser,
+                 const wchar_t* szPassword, DWORD nService, DWORD nFlags);
 };
 
 class CInternetFile : public CInternetHandle
@@ -78,9 +78,8 @@ class CHttpFile : public CInternetFile
 {
 public:
     // HttpOpenRequestW with this object as context. Throws "Failed to open http request (%s %s)".
-    void OpenRequest(HINTERNET hConnection, const wchar_t* szVerb, const wchar_t* szObject,
-                     const wchar_t* szVersion, const wchar_t* szReferrer,
-                     const wchar_t** ppAcceptTypes, DWORD nFlags);
+    void OpenRequest(HINTERNET hConnection, const wchar_t* szVerb, const wchar_t* szObject, const wchar_t* szVersion,
+                     const wchar_t* szReferrer, const wchar_t** ppAcceptTypes, DWORD nFlags);
 
     // HttpQueryInfoW into a caller buffer (nLength in bytes, updated). Never throws; a failed
     // query leaves the buffer as it was.
@@ -142,4 +141,4 @@ inline bool IsRedirectStatus(DWORD nStatus)
 {
     return nStatus == 301 || nStatus == 302 || nStatus == 303 || nStatus == 307 || nStatus == 308;
 }
-} // namespace PTL
+}  // namespace PTL

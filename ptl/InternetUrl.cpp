@@ -47,4 +47,4 @@ bool CrackUrl(const wchar_t* szUrl, CUrlComponents& components)
     components.nPort = parts.nPort;
     return true;
 }
-} // namespace PTL
+}  // namespace PTL

@@ -20,4 +20,4 @@ struct CUrlComponents
 // Canonicalises szUrl (browser mode) and splits it. Leaves every component zero and returns
 // false when the address cannot be handled.
 bool CrackUrl(const wchar_t* szUrl, CUrlComponents& components);
-} // namespace PTL
+}  // namespace PTL

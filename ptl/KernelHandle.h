@@ -87,4 +87,4 @@ inline bool WaitServingSentMessages(HANDLE hObject, DWORD nMilliseconds)
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
-} // namespace PTL
+}  // namespace PTL

@@ -9,10 +9,7 @@ namespace
 volatile LONG g_nLocks = 0;
 }
 
-HINSTANCE CModule::Instance()
-{
-    return reinterpret_cast<HINSTANCE>(&__ImageBase);
-}
+HINSTANCE CModule::Instance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 std::wstring CModule::Path()
 {
@@ -34,4 +31,4 @@ std::wstring CModule::Path()
 void CModule::Lock() { InterlockedIncrement(&g_nLocks); }
 void CModule::Unlock() { InterlockedDecrement(&g_nLocks); }
 LONG CModule::LockCount() { return g_nLocks; }
-} // namespace PTL
+}  // namespace PTL

@@ -28,4 +28,4 @@ public:
     CModuleLock& operator=(const CModuleLock&) = default;
     ~CModuleLock() { CModule::Unlock(); }
 };
-} // namespace PTL
+}  // namespace PTL

@@ -18,8 +18,7 @@ template <class T, DWORD dwSupported = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTE
 class IObjectSafetyImpl : public IObjectSafety
 {
 public:
-    STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupportedOptions,
-                                           DWORD* pdwEnabledOptions) override
+    STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupportedOptions, DWORD* pdwEnabledOptions) override
     {
         if (!pdwSupportedOptions || !pdwEnabledOptions)
             return E_POINTER;
@@ -57,4 +56,4 @@ private:
 
     DWORD m_dwEnabled = 0;
 };
-} // namespace PTL
+}  // namespace PTL

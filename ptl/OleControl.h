@@ -171,23 +171,18 @@ public:
         switch (iVerb)
         {
         case OLEIVERB_PRIMARY:
-        case OLEIVERB_UIACTIVATE:
-            return InPlaceActivate(OLEIVERB_UIACTIVATE);
+        case OLEIVERB_UIACTIVATE: return InPlaceActivate(OLEIVERB_UIACTIVATE);
         case OLEIVERB_SHOW:
-        case OLEIVERB_INPLACEACTIVATE:
-            return InPlaceActivate(OLEIVERB_INPLACEACTIVATE);
+        case OLEIVERB_INPLACEACTIVATE: return InPlaceActivate(OLEIVERB_INPLACEACTIVATE);
         case OLEIVERB_HIDE:
             UIDeactivate();
             if (m_hWnd)
                 ShowWindow(m_hWnd, SW_HIDE);
             return S_OK;
-        case OLEIVERB_DISCARDUNDOSTATE:
-            return S_OK;
+        case OLEIVERB_DISCARDUNDOSTATE: return S_OK;
         case OLEIVERB_OPEN:
-        case OLEIVERB_PROPERTIES:
-            return E_NOTIMPL;
-        default:
-            return OLEOBJ_S_INVALIDVERB;
+        case OLEIVERB_PROPERTIES: return E_NOTIMPL;
+        default: return OLEOBJ_S_INVALIDVERB;
         }
     }
     STDMETHODIMP EnumVerbs(IEnumOLEVERB** ppEnumOleVerb) override { return OleRegEnumVerbs(*pclsid, ppEnumOleVerb); }
@@ -345,8 +340,8 @@ public:
     STDMETHODIMP FreezeEvents(BOOL) override { return S_OK; }
 
     // ---- IViewObject, IViewObject2, IViewObjectEx --------------------------------------------
-    STDMETHODIMP Draw(DWORD dwDrawAspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC hdcDraw, LPCRECTL prcBounds,
-                      LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) override
+    STDMETHODIMP Draw(DWORD dwDrawAspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC hdcDraw, LPCRECTL prcBounds, LPCRECTL,
+                      BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) override
     {
         if (dwDrawAspect != DVASPECT_CONTENT)
             return DV_E_DVASPECT;
@@ -521,9 +516,9 @@ private:
             return false;
         // The children made in WM_CREATE (list view, status bar) come from common controls 6.
         CActivationScope scope;
-        CreateWindowExW(0, WindowClassName(), L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                        rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, hWndParent, nullptr,
-                        CModule::Instance(), static_cast<COleControlImpl*>(this));
+        CreateWindowExW(0, WindowClassName(), L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, rc.left,
+                        rc.top, rc.right - rc.left, rc.bottom - rc.top, hWndParent, nullptr, CModule::Instance(),
+                        static_cast<COleControlImpl*>(this));
         return m_hWnd != nullptr;
     }
 
@@ -532,8 +527,7 @@ private:
     {
         switch (uMsg)
         {
-        case WM_PAINT:
-        {
+        case WM_PAINT: {
             PAINTSTRUCT ps;
             const HDC hdc = BeginPaint(hWnd, &ps);
             RECT rc;
@@ -543,9 +537,7 @@ private:
             lResult = 0;
             return TRUE;
         }
-        case WM_SETFOCUS:
-            FrameworkSetFocus();
-            return FALSE;
+        case WM_SETFOCUS: FrameworkSetFocus(); return FALSE;
         case WM_KILLFOCUS:
             if (m_bInPlaceActive)
                 if (CComPtr<IOleControlSite> pSite = ControlSite())
@@ -555,8 +547,7 @@ private:
             if (m_bInPlaceActive && !m_bUIActive)
                 InPlaceActivate(OLEIVERB_UIACTIVATE);
             return FALSE;
-        default:
-            return FALSE;
+        default: return FALSE;
         }
     }
 
@@ -613,4 +604,4 @@ private:
     DWORD m_dwViewAspects = 0;
     DWORD m_dwViewAdvf = 0;
 };
-} // namespace PTL
+}  // namespace PTL

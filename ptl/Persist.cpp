@@ -33,15 +33,12 @@ ULONG FixedSize(VARTYPE vt)
     {
     case VT_BOOL:
     case VT_I2:
-    case VT_UI2:
-        return 2;
+    case VT_UI2: return 2;
     case VT_I4:
     case VT_UI4:
     case VT_INT:
-    case VT_UINT:
-        return 4;
-    default:
-        return 0;
+    case VT_UINT: return 4;
+    default: return 0;
     }
 }
 
@@ -104,21 +101,21 @@ LONG& ExtentOf(const CPersistTarget& target, const PropMapEntry& entry)
 {
     return entry.bExtentX ? target.pExtent->cx : target.pExtent->cy;
 }
-} // namespace
+}  // namespace
 
 HRESULT GetProperty(IDispatch* pDispatch, DISPID dispid, VARIANT* pValue)
 {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    return pDispatch->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                             pValue, nullptr, nullptr);
+    return pDispatch->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, pValue, nullptr,
+                             nullptr);
 }
 
 HRESULT PutProperty(IDispatch* pDispatch, DISPID dispid, VARIANT* pValue)
 {
     DISPID dispidPut = DISPID_PROPERTYPUT;
     DISPPARAMS params = {pValue, &dispidPut, 1, 1};
-    return pDispatch->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params,
-                             nullptr, nullptr, nullptr);
+    return pDispatch->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr,
+                             nullptr);
 }
 
 namespace
@@ -132,7 +129,7 @@ HRESULT EntryValue(const CPersistTarget& target, const PropMapEntry& entry, VARI
     pVar->ulVal = static_cast<ULONG>(ExtentOf(target, entry));
     return S_OK;
 }
-} // namespace
+}  // namespace
 
 HRESULT LoadFromPropertyBag(const CPersistTarget& target, IPropertyBag* pBag, IErrorLog* pErrorLog)
 {
@@ -248,10 +245,10 @@ HRESULT StreamSizeMax(const CPersistTarget& target, ULARGE_INTEGER* pcbSize)
         const HRESULT hr = GetProperty(target.pDispatch, p->dispid, &var);
         if (FAILED(hr))
             return hr;
-        cb += sizeof(VARTYPE) + (var.vt == VT_BSTR ? sizeof(ULONG) + SysStringLen(var.bstrVal) * sizeof(WCHAR)
-                                                   : FixedSize(var.vt));
+        cb += sizeof(VARTYPE) +
+              (var.vt == VT_BSTR ? sizeof(ULONG) + SysStringLen(var.bstrVal) * sizeof(WCHAR) : FixedSize(var.vt));
     }
     pcbSize->QuadPart = cb;
     return S_OK;
 }
-} // namespace PTL
+}  // namespace PTL

@@ -81,10 +81,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP IsDirty() override { return *static_cast<T*>(this)->PersistTarget().pbDirty ? S_OK : S_FALSE; }
-    STDMETHODIMP Load(IStream* pStm) override
-    {
-        return LoadFromStream(static_cast<T*>(this)->PersistTarget(), pStm);
-    }
+    STDMETHODIMP Load(IStream* pStm) override { return LoadFromStream(static_cast<T*>(this)->PersistTarget(), pStm); }
     STDMETHODIMP Save(IStream* pStm, BOOL fClearDirty) override
     {
         const CPersistTarget target = static_cast<T*>(this)->PersistTarget();
@@ -103,4 +100,4 @@ public:
         return S_OK;
     }
 };
-} // namespace PTL
+}  // namespace PTL

@@ -29,4 +29,4 @@ public:
         return S_OK;
     }
 };
-} // namespace PTL
+}  // namespace PTL

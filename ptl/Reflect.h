@@ -12,28 +12,22 @@ inline HWND NotificationSender(HWND hParent, UINT uMsg, WPARAM wParam, LPARAM lP
 {
     switch (uMsg)
     {
-    case WM_COMMAND:
-        return reinterpret_cast<HWND>(lParam);  // null for menus and accelerators
-    case WM_NOTIFY:
-        return lParam ? reinterpret_cast<const NMHDR*>(lParam)->hwndFrom : nullptr;
+    case WM_COMMAND: return reinterpret_cast<HWND>(lParam);  // null for menus and accelerators
+    case WM_NOTIFY: return lParam ? reinterpret_cast<const NMHDR*>(lParam)->hwndFrom : nullptr;
     case WM_PARENTNOTIFY:
         switch (LOWORD(wParam))
         {
         case WM_CREATE:
-        case WM_DESTROY:
-            return reinterpret_cast<HWND>(lParam);
-        default:
-            return GetDlgItem(hParent, HIWORD(wParam));
+        case WM_DESTROY: return reinterpret_cast<HWND>(lParam);
+        default: return GetDlgItem(hParent, HIWORD(wParam));
         }
-    case WM_DRAWITEM:
-        return (wParam && lParam) ? reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)->hwndItem : nullptr;
+    case WM_DRAWITEM: return (wParam && lParam) ? reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)->hwndItem : nullptr;
     case WM_MEASUREITEM:
-        return (wParam && lParam) ? GetDlgItem(hParent, static_cast<int>(reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam)->CtlID))
-                                  : nullptr;
-    case WM_COMPAREITEM:
-        return lParam ? reinterpret_cast<const COMPAREITEMSTRUCT*>(lParam)->hwndItem : nullptr;
-    case WM_DELETEITEM:
-        return lParam ? reinterpret_cast<const DELETEITEMSTRUCT*>(lParam)->hwndItem : nullptr;
+        return (wParam && lParam)
+                   ? GetDlgItem(hParent, static_cast<int>(reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam)->CtlID))
+                   : nullptr;
+    case WM_COMPAREITEM: return lParam ? reinterpret_cast<const COMPAREITEMSTRUCT*>(lParam)->hwndItem : nullptr;
+    case WM_DELETEITEM: return lParam ? reinterpret_cast<const DELETEITEMSTRUCT*>(lParam)->hwndItem : nullptr;
     case WM_VKEYTOITEM:
     case WM_CHARTOITEM:
     case WM_HSCROLL:
@@ -44,10 +38,8 @@ inline HWND NotificationSender(HWND hParent, UINT uMsg, WPARAM wParam, LPARAM lP
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-        return reinterpret_cast<HWND>(lParam);
-    default:
-        return nullptr;
+    case WM_CTLCOLORSTATIC: return reinterpret_cast<HWND>(lParam);
+    default: return nullptr;
     }
 }
 
@@ -65,4 +57,4 @@ inline BOOL ReflectNotification(HWND hParent, UINT uMsg, WPARAM wParam, LPARAM l
         return FALSE;
     return TRUE;
 }
-} // namespace PTL
+}  // namespace PTL

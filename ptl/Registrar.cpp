@@ -28,7 +28,6 @@ struct CRegKey
     std::vector<CRegKey> children;
 };
 
-
 class CParser
 {
 public:
@@ -225,8 +224,8 @@ HRESULT RegisterKey(HKEY hParent, const CRegKey& key)
             return S_OK;
     }
     PTL::CRegKeyHandle hKey;
-    LSTATUS ls = RegCreateKeyExW(hParent, key.strName.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
-                                 nullptr, &hKey, nullptr);
+    LSTATUS ls =
+        RegCreateKeyExW(hParent, key.strName.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &hKey, nullptr);
     if (ls != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(ls);
     if (key.bHasDefault && (ls = SetValue(hKey, nullptr, key.defaultValue)) != ERROR_SUCCESS)
@@ -313,7 +312,7 @@ std::wstring Substitute(const std::wstring& strScript, const RegistrarReplacemen
     }
     return out;
 }
-} // namespace
+}  // namespace
 
 HRESULT CRegistrar::UpdateFromScript(const std::wstring& strScript, bool bRegister,
                                      const RegistrarReplacements& replacements)
@@ -355,4 +354,4 @@ HRESULT CRegistrar::UpdateFromResource(HINSTANCE hInstance, UINT nId, bool bRegi
         MultiByteToWideChar(CP_UTF8, 0, pText, static_cast<int>(cb), &strScript[0], nChars);
     return UpdateFromScript(strScript, bRegister, replacements);
 }
-} // namespace PTL
+}  // namespace PTL

@@ -25,4 +25,4 @@ public:
     static HRESULT UpdateFromScript(const std::wstring& strScript, bool bRegister,
                                     const RegistrarReplacements& replacements);
 };
-} // namespace PTL
+}  // namespace PTL

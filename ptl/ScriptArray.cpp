@@ -37,7 +37,7 @@ bool ReadProperty(IDispatch* pObject, const std::wstring& strName, CComVariant& 
     varValue.Clear();
     return false;
 }
-} // namespace
+}  // namespace
 
 const VARIANT* ScriptValueOf(const VARIANT& var)
 {
@@ -178,4 +178,4 @@ std::vector<std::pair<std::wstring, std::wstring>> ReadStringPairs(const VARIANT
     }
     return pairs;
 }
-} // namespace PTL
+}  // namespace PTL

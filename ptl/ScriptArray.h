@@ -61,4 +61,4 @@ private:
 // both elements are strings; anything else gives none. Getters that call back into a reading
 // of arrays on the same thread are refused beyond a few levels.
 std::vector<std::pair<std::wstring, std::wstring>> ReadStringPairs(const VARIANT& varFirst, const VARIANT& varSecond);
-} // namespace PTL
+}  // namespace PTL

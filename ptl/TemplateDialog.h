@@ -230,14 +230,11 @@ private:
         case WM_CTLCOLORBTN:
         case WM_CTLCOLORDLG:
         case WM_CTLCOLORSCROLLBAR:
-        case WM_CTLCOLORSTATIC:
-            return static_cast<INT_PTR>(lResult);
-        default:
-            SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, lResult);
-            return TRUE;
+        case WM_CTLCOLORSTATIC: return static_cast<INT_PTR>(lResult);
+        default: SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, lResult); return TRUE;
         }
     }
 
     bool m_bModeless = false;
 };
-} // namespace PTL
+}  // namespace PTL

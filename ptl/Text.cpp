@@ -30,14 +30,14 @@ std::wstring DescribeHResult(HRESULT hr)
     swprintf(szCode, 16, L"0x%08lX", static_cast<unsigned long>(hr));
     std::wstring strOut = szCode;
     LPWSTR pszMessage = nullptr;
-    const DWORD nLen = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        DWORD(hr), 0, reinterpret_cast<LPWSTR>(&pszMessage), 0, nullptr);
+    const DWORD nLen =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, DWORD(hr), 0, reinterpret_cast<LPWSTR>(&pszMessage), 0, nullptr);
     if (nLen && pszMessage)
     {
         std::wstring strMessage(pszMessage, nLen);
-        while (!strMessage.empty() && (strMessage.back() == L'\n' || strMessage.back() == L'\r' ||
-                                       strMessage.back() == L' '))
+        while (!strMessage.empty() &&
+               (strMessage.back() == L'\n' || strMessage.back() == L'\r' || strMessage.back() == L' '))
             strMessage.pop_back();
         strOut += L" " + strMessage;
     }
@@ -77,4 +77,4 @@ std::wstring WindowText(HWND hWnd)
     return str;
 }
 
-} // namespace PTL
+}  // namespace PTL

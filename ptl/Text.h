@@ -20,4 +20,4 @@ bool VariantToInt(const VARIANT& var, LONG& nOut);
 
 // A window's text ("" for none).
 std::wstring WindowText(HWND hWnd);
-} // namespace PTL
+}  // namespace PTL

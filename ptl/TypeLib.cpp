@@ -18,7 +18,7 @@ public:
     CGuard(const CGuard&) = delete;
     CGuard& operator=(const CGuard&) = delete;
 };
-} // namespace
+}  // namespace
 
 HRESULT CTypeLib::Get(ITypeLib** ppTypeLib)
 {
@@ -59,13 +59,12 @@ void CTypeLib::Release()
     }
 }
 
-HRESULT InvokeThroughTypeInfo(ITypeInfo* pTypeInfo, void* pThis, DISPID dispid, WORD wFlags,
-                              DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO* pExcepInfo,
-                              UINT* puArgErr)
+HRESULT InvokeThroughTypeInfo(ITypeInfo* pTypeInfo, void* pThis, DISPID dispid, WORD wFlags, DISPPARAMS* pParams,
+                              VARIANT* pResult, EXCEPINFO* pExcepInfo, UINT* puArgErr)
 {
     HRESULT hr = pTypeInfo->Invoke(pThis, dispid, wFlags, pParams, pResult, pExcepInfo, puArgErr);
     if (hr == DISP_E_MEMBERNOTFOUND && (wFlags & DISPATCH_METHOD) && !(wFlags & DISPATCH_PROPERTYGET))
         hr = pTypeInfo->Invoke(pThis, dispid, DISPATCH_PROPERTYGET, pParams, pResult, pExcepInfo, puArgErr);
     return hr;
 }
-} // namespace PTL
+}  // namespace PTL

@@ -19,9 +19,8 @@ public:
 // Invokes a member through the type information. Script engines send a call such as
 // ctl.GetFileName(0) as a method call only; for a member that is a property getter the call is
 // answered as that get, so indexed getters work from every engine.
-HRESULT InvokeThroughTypeInfo(ITypeInfo* pTypeInfo, void* pThis, DISPID dispid, WORD wFlags,
-                              DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO* pExcepInfo,
-                              UINT* puArgErr);
+HRESULT InvokeThroughTypeInfo(ITypeInfo* pTypeInfo, void* pThis, DISPID dispid, WORD wFlags, DISPPARAMS* pParams,
+                              VARIANT* pResult, EXCEPINFO* pExcepInfo, UINT* puArgErr);
 
 // IDispatch for a dual interface Itf described by the module's type library.
 template <class Itf, const IID* piid>
@@ -44,8 +43,7 @@ public:
             return DISP_E_BADINDEX;
         return CTypeLib::GetTypeInfo(*piid, ppTInfo);
     }
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
-                               DISPID* rgDispId) override
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override
     {
         if (riid != IID_NULL)
             return DISP_E_UNKNOWNINTERFACE;
@@ -64,8 +62,8 @@ public:
         HRESULT hr = CTypeLib::GetTypeInfo(*piid, &pTypeInfo);
         if (FAILED(hr))
             return hr;
-        return InvokeThroughTypeInfo(pTypeInfo, static_cast<Itf*>(this), dispIdMember, wFlags,
-                                     pDispParams, pVarResult, pExcepInfo, puArgErr);
+        return InvokeThroughTypeInfo(pTypeInfo, static_cast<Itf*>(this), dispIdMember, wFlags, pDispParams, pVarResult,
+                                     pExcepInfo, puArgErr);
     }
 };
-} // namespace PTL
+}  // namespace PTL

@@ -97,4 +97,4 @@ CComPtr<T> MakeComObject(TArgs&&... args)
 {
     return Adopt(new T(std::forward<TArgs>(args)...));
 }
-} // namespace PTL
+}  // namespace PTL

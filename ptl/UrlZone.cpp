@@ -7,7 +7,7 @@ namespace PTL
 namespace
 {
 const DWORD NO_ZONE = static_cast<DWORD>(URLZONE_INVALID);
-} // namespace
+}  // namespace
 
 DWORD UrlZone(const std::wstring& strUrl)
 {
@@ -36,4 +36,4 @@ bool RaisesZone(const std::wstring& strTarget, const std::wstring& strPage)
         nPage = URLZONE_INTERNET;
     return static_cast<LONG>(nTarget) < static_cast<LONG>(nPage);
 }
-} // namespace PTL
+}  // namespace PTL

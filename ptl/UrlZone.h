@@ -15,4 +15,4 @@ DWORD UrlZone(const std::wstring& strUrl);
 // internet page reaching an intranet server or a local file. A target whose zone cannot be told
 // counts as more trusted; a page whose zone cannot be told, as the Internet.
 bool RaisesZone(const std::wstring& strTarget, const std::wstring& strPage);
-} // namespace PTL
+}  // namespace PTL

@@ -222,10 +222,9 @@ void AppendOnload(CAnswerText& answer)
     const size_t o = strText.find(L"onload=", b);
     if (o == npos || g == npos || !(b < o && o < g))
         return;
-    answer.Replace(strText.size(), 0,
-                   L"<script>" + AttributeValue(strText, o, 7, ValueEnd(strText, o)) + L"</script>");
+    answer.Replace(strText.size(), 0, L"<script>" + AttributeValue(strText, o, 7, ValueEnd(strText, o)) + L"</script>");
 }
-} // namespace
+}  // namespace
 
 bool ResolveResourceUrl(const std::wstring& strBase, const std::wstring& strValue, std::wstring& strUrl)
 {

@@ -28,8 +28,8 @@ using RewriteGoOn = std::function<bool()>;
 // Addresses are resolved against szActionUrl; those that do not resolve to http or https are
 // never handed to the fetcher and their tags stay unchanged, as after a failed fetch. The time
 // taken grows with the answer's length, apart from the fetches.
-void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl,
-                   const UrlTextFetcher& fetch, const RewriteGoOn& goOn = nullptr);
+void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, const UrlTextFetcher& fetch,
+                   const RewriteGoOn& goOn = nullptr);
 
 // What all the fetches of one answer may take together: a hostile answer with many slow or
 // large resources must not hold the worker for the sum of the per-fetch limits.
@@ -46,11 +46,9 @@ struct CRewriteBudget
 // upload itself; strZoneUrl, when given, the page no fetch may reach above in zone (CFetchLimits).
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel = nullptr,
                    DWORD nTimeoutMs = 30000, bool bVerifyCertificates = true,
-                   const std::wstring& strZoneUrl = std::wstring(),
-                   const CRewriteBudget& budget = CRewriteBudget());
+                   const std::wstring& strZoneUrl = std::wstring(), const CRewriteBudget& budget = CRewriteBudget());
 
 // An attribute value as taken from a tag (up to the nearer blank or ">", one pair of enclosing
 // quote characters removed) combined with the base address in browser mode. False when
 // combining fails or the result is not http or https.
-bool ResolveResourceUrl(const std::wstring& strBase, const std::wstring& strValue,
-                        std::wstring& strUrl);
+bool ResolveResourceUrl(const std::wstring& strBase, const std::wstring& strValue, std::wstring& strUrl);

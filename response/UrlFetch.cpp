@@ -66,7 +66,6 @@ bool ReadBody(const PTL::CHttpFile& file, const CFetchLimits& limits, std::strin
     }
 }
 
-
 // Sends a GET of an http(s) address. The request is built through a connection rather than by
 // address in one call because only then do the time-outs reach the request on every platform.
 bool SendGet(HINTERNET hSession, const std::wstring& strUrl, DWORD nFlags, DWORD nTimeout, bool bVerify,
@@ -153,7 +152,7 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
         return DecodeWireText(bytes, false);
     }
 }
-} // namespace
+}  // namespace
 
 bool IsHttpUrl(const std::wstring& strUrl)
 {

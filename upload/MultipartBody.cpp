@@ -52,7 +52,7 @@ std::wstring QuotedHeaderValue(const std::wstring& strText)
     strValue += L'"';
     return strValue;
 }
-} // namespace
+}  // namespace
 
 std::wstring MakeBoundary()
 {
@@ -77,15 +77,14 @@ std::wstring MakeBoundary()
 
 std::wstring MakeFieldPartText(const std::wstring& strName, const std::wstring& strValue)
 {
-    return L"\r\nContent-Disposition: form-data; name=" + QuotedHeaderValue(strName) + L"\r\n\r\n" + strValue +
-           L"\r\n";
+    return L"\r\nContent-Disposition: form-data; name=" + QuotedHeaderValue(strName) + L"\r\n\r\n" + strValue + L"\r\n";
 }
 
 std::wstring MakeFilePartHeader(const std::wstring& strFieldName, const std::wstring& strFilePath,
                                 const std::wstring& strContentType)
 {
-    return L"\r\nContent-Disposition: form-data; name=" + QuotedHeaderValue(strFieldName) +
-           L"; filename=" + QuotedHeaderValue(strFilePath) + L"\r\nContent-Type: " + strContentType + L"\r\n\r\n";
+    return L"\r\nContent-Disposition: form-data; name=" + QuotedHeaderValue(strFieldName) + L"; filename=" +
+           QuotedHeaderValue(strFilePath) + L"\r\nContent-Type: " + strContentType + L"\r\n\r\n";
 }
 
 std::string EncodeWireText(const std::wstring& strText, bool bUseUnicode)
@@ -129,10 +128,7 @@ std::string CMultipartBody::FieldPart(const PostField& field) const
     return EncodeWireText(L"--" + m_strBoundary + field.szPartText, m_bUseUnicode);
 }
 
-std::string CMultipartBody::Closing() const
-{
-    return EncodeWireText(L"--" + m_strBoundary + L"--\r\n", m_bUseUnicode);
-}
+std::string CMultipartBody::Closing() const { return EncodeWireText(L"--" + m_strBoundary + L"--\r\n", m_bUseUnicode); }
 
 ULONGLONG CMultipartBody::ContentLength(const std::vector<UploadPart>& parts,
                                         const std::vector<PostField>& fields) const

@@ -51,8 +51,8 @@ std::wstring ErrorText(DWORD nError)
     DWORD nLength = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
                                    GetModuleHandleW(L"wininet.dll"), nError, 0, szText, ARRAYSIZE(szText), nullptr);
     if (nLength == 0)
-        nLength = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, nError, 0,
-                                 szText, ARRAYSIZE(szText), nullptr);
+        nLength = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, nError, 0, szText,
+                                 ARRAYSIZE(szText), nullptr);
     std::wstring strText = nLength ? szText : L"no text";
     for (wchar_t& ch : strText)
         if (ch == L'\r' || ch == L'\n')
@@ -61,7 +61,7 @@ std::wstring ErrorText(DWORD nError)
         strText.pop_back();
     return strText;
 }
-} // namespace
+}  // namespace
 
 // One engine run (up to two runs of up to four attempts), shared by the engine and its thread
 // so that a thread left behind by an abort still owns everything it touches.
@@ -83,8 +83,8 @@ public:
     };
 
     CUploadRun(std::shared_ptr<CUploadState> pState, IUploadObserver& observer)
-        : m_pState(std::move(pState)), m_pObserver(&observer),
-          m_evRunnable(CreateEventW(nullptr, TRUE, TRUE, nullptr)), m_pS(m_pState.get())
+        : m_pState(std::move(pState)), m_pObserver(&observer), m_evRunnable(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
+          m_pS(m_pState.get())
     {
         m_fields = S().FormFields.Fields();
         m_parts = S().UploadParts;
@@ -485,8 +485,15 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
         throw EBodyError();
 
     static const wchar_t* ACCEPT_TYPES[] = {
-        L"image/gif", L"image/x-xbitmap", L"image/jpeg", L"image/pjpeg", L"application/x-shockwave-flash",
-        L"application/vnd.ms-excel", L"application/vnd.ms-powerpoint", L"application/msword,", L"*/*",
+        L"image/gif",
+        L"image/x-xbitmap",
+        L"image/jpeg",
+        L"image/pjpeg",
+        L"application/x-shockwave-flash",
+        L"application/vnd.ms-excel",
+        L"application/vnd.ms-powerpoint",
+        L"application/msword,",
+        L"*/*",
         nullptr,
     };
     const bool bSecure = m_url.nScheme == INTERNET_SCHEME_HTTPS;
@@ -513,8 +520,8 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
     BOOL bDecode = TRUE;
     InternetSetOptionW(m_request, INTERNET_OPTION_HTTP_DECODING, &bDecode, sizeof(bDecode));
 
-    const std::wstring strHeaders = L"Content-type: multipart/form-data; boundary=" + body.Boundary() +
-                                    L"\r\nAccept-Encoding: gzip, deflate";
+    const std::wstring strHeaders =
+        L"Content-type: multipart/form-data; boundary=" + body.Boundary() + L"\r\nAccept-Encoding: gzip, deflate";
     INTERNET_BUFFERSW buffers = {};
     buffers.dwStructSize = sizeof(buffers);
     buffers.lpcszHeader = strHeaders.c_str();
@@ -549,7 +556,8 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
             {
                 if (m_bPaused)
                     WaitForSingleObject(m_evRunnable.Get(), INFINITE);
-                const DWORD nChunk = static_cast<DWORD>(nRemaining < UPLOAD_CHUNK_SIZE ? nRemaining : UPLOAD_CHUNK_SIZE);
+                const DWORD nChunk =
+                    static_cast<DWORD>(nRemaining < UPLOAD_CHUNK_SIZE ? nRemaining : UPLOAD_CHUNK_SIZE);
                 if (nChunk == 0 || S().bStopRequested)
                     break;
                 if (m_nBlock + nChunk > BLOCK_CAPACITY)
@@ -707,12 +715,13 @@ void CUploadRun::Trace(EAttempt nResult)
     if (!szOutcome)
         return;
     // An answer that only redirected counts as a failure when its address was not followed.
-    const std::wstring strWhy =
-        m_strRefusedScheme.empty() ? std::wstring()
-                                   : L", a redirect to a \"" + m_strRefusedScheme + L":\" address is not followed";
+    const std::wstring strWhy = m_strRefusedScheme.empty()
+                                    ? std::wstring()
+                                    : L", a redirect to a \"" + m_strRefusedScheme + L":\" address is not followed";
     wchar_t szLine[1024];
-    _snwprintf(szLine, ARRAYSIZE(szLine) - 1, L"Pelora5: upload %ls while %ls: internet error %lu (%ls), HTTP status %lu%ls, %ls\n",
-               szOutcome, StageName(m_nStage), static_cast<unsigned long>(m_nError), ErrorText(m_nError).c_str(),
+    _snwprintf(szLine, ARRAYSIZE(szLine) - 1,
+               L"Pelora5: upload %ls while %ls: internet error %lu (%ls), HTTP status %lu%ls, %ls\n", szOutcome,
+               StageName(m_nStage), static_cast<unsigned long>(m_nError), ErrorText(m_nError).c_str(),
                static_cast<unsigned long>(m_nStatus), strWhy.c_str(), m_strActionUrl.c_str());
     szLine[ARRAYSIZE(szLine) - 1] = L'\0';
     OutputDebugStringA(EncodeWireText(szLine, true).c_str());

@@ -50,7 +50,7 @@ public:
     virtual void OnBeginFile(size_t nIndex) = 0;
     virtual void OnProgress(DWORD nBytes) = 0;  // one chunk of file content went out
     virtual void OnEndFile(size_t nIndex) = 0;
-    virtual void OnWaitBegin() = 0;             // the body is out; the answer is awaited
+    virtual void OnWaitBegin() = 0;  // the body is out; the answer is awaited
     virtual void OnWaitEnd() = 0;
     virtual void OnFinished() = 0;
 

@@ -13,7 +13,7 @@
 namespace
 {
 const wchar_t DEFAULT_CONTENT_TYPE[] = L"application/octet-stream";
-} // namespace
+}  // namespace
 
 void CFormFields::Append(const wchar_t* szName, const wchar_t* szValue)
 {
@@ -64,8 +64,8 @@ std::wstring GetContentType(const wchar_t* szPath)
     WCHAR szType[MAX_CONTENT_TYPE + 1] = L"";
     DWORD nType = 0;
     DWORD nBytes = sizeof(szType) - sizeof(WCHAR);  // room to terminate a text stored without one
-    const LONG nResult = RegQueryValueExW(hKey, L"Content Type", nullptr, &nType,
-                                          reinterpret_cast<BYTE*>(szType), &nBytes);
+    const LONG nResult =
+        RegQueryValueExW(hKey, L"Content Type", nullptr, &nType, reinterpret_cast<BYTE*>(szType), &nBytes);
     if (nResult != ERROR_SUCCESS || (nType != REG_SZ && nType != REG_EXPAND_SZ))
         return DEFAULT_CONTENT_TYPE;
     szType[nBytes / sizeof(WCHAR)] = L'\0';
@@ -103,8 +103,8 @@ std::wstring FormFieldName(const wchar_t* szInputName, unsigned nCounter, bool b
     return strName;
 }
 
-LONGLONG BuildUploadParts(const FileEntry* pEntries, size_t nCount, bool bInputTypeArray,
-                          bool bInputNameFixed, std::vector<UploadPart>& parts)
+LONGLONG BuildUploadParts(const FileEntry* pEntries, size_t nCount, bool bInputTypeArray, bool bInputNameFixed,
+                          std::vector<UploadPart>& parts)
 {
     parts.clear();
     parts.reserve(nCount);
@@ -132,8 +132,7 @@ std::wstring ResolveActionUrl(const wchar_t* szAction, const wchar_t* szPageUrl)
 {
     WCHAR szUrl[INTERNET_MAX_URL_LENGTH + 1] = L"";
     DWORD nLength = ARRAYSIZE(szUrl);
-    if (!InternetCombineUrlW(szPageUrl ? szPageUrl : L"", szAction ? szAction : L"", szUrl, &nLength,
-                             ICU_BROWSER_MODE))
+    if (!InternetCombineUrlW(szPageUrl ? szPageUrl : L"", szAction ? szAction : L"", szUrl, &nLength, ICU_BROWSER_MODE))
         return std::wstring();
     return szUrl;
 }

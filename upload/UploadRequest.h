@@ -20,7 +20,7 @@ struct PostField
 // One file part. nSize, measured when the part is built, is what the body carries and declares.
 struct UploadPart
 {
-    std::wstring szFieldName;    // at most 127 characters
+    std::wstring szFieldName;  // at most 127 characters
     std::wstring szFilePath;
     std::wstring szContentType;  // at most 511 characters
     ULONGLONG nSize = 0;
@@ -71,15 +71,15 @@ std::wstring FormFieldName(const wchar_t* szInputName, unsigned nCounter, bool b
 // One part per entry, in list order, named by FormFieldName with a counter per input name
 // (exact, case-sensitive). Returns the all-files total: the sum of nFileSize, each taken as a
 // signed 32-bit number.
-LONGLONG BuildUploadParts(const FileEntry* pEntries, size_t nCount, bool bInputTypeArray,
-                          bool bInputNameFixed, std::vector<UploadPart>& parts);
+LONGLONG BuildUploadParts(const FileEntry* pEntries, size_t nCount, bool bInputTypeArray, bool bInputNameFixed,
+                          std::vector<UploadPart>& parts);
 
 // The target address: szAction resolved against szPageUrl as a browser does. An absolute
 // action stays as it is. Empty when the two cannot be combined.
 std::wstring ResolveActionUrl(const wchar_t* szAction, const wchar_t* szPageUrl);
 
-inline LONGLONG BuildUploadParts(const std::vector<FileEntry>& entries, bool bInputTypeArray,
-                                 bool bInputNameFixed, std::vector<UploadPart>& parts)
+inline LONGLONG BuildUploadParts(const std::vector<FileEntry>& entries, bool bInputTypeArray, bool bInputNameFixed,
+                                 std::vector<UploadPart>& parts)
 {
     return BuildUploadParts(entries.data(), entries.size(), bInputTypeArray, bInputNameFixed, parts);
 }

@@ -98,8 +98,8 @@ public:
     // fnBefore runs between the client site and the activation, where the tag's PARAMs load.
     explicit CActiveControl(const RECT& rcPos = {10, 10, 310, 210},
                             const std::function<void(CPL5Ctrl&)>& fnBefore = nullptr)
-        : m_hFrame(CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
-                                   700, 500, nullptr, nullptr, nullptr, nullptr)),
+        : m_hFrame(CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 700,
+                                   500, nullptr, nullptr, nullptr, nullptr)),
           site(m_hFrame)
     {
         site.rcPos = rcPos;

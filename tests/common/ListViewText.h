@@ -15,11 +15,10 @@ std::wstring Ask(HWND hList, UINT nMessage, WPARAM wParam, T& request, wchar_t (
     request.pszText = szText;
     request.cchTextMax = static_cast<int>(N);
     DWORD_PTR nResult = 0;
-    SendMessageTimeoutW(hList, nMessage, wParam, reinterpret_cast<LPARAM>(&request), SMTO_ABORTIFHUNG, 2000,
-                        &nResult);
+    SendMessageTimeoutW(hList, nMessage, wParam, reinterpret_cast<LPARAM>(&request), SMTO_ABORTIFHUNG, 2000, &nResult);
     return szText;
 }
-} // namespace ListViewTextDetail
+}  // namespace ListViewTextDetail
 
 inline std::wstring ListColumnTitle(HWND hList, int nColumn)
 {

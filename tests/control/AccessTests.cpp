@@ -27,8 +27,8 @@ std::wstring Object(const std::wstring& strId, const std::wstring& strBox, const
                     const std::wstring& strMore = std::wstring())
 {
     return L"<object id=\"" + strId + L"\" classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\" " + strMore +
-           L" style=\"position:absolute; " + strBox + L"\"><param name=\"Language\" value=\"" + strLanguage +
-           L"\">" + (strId == L"child" ? L"<param name=\"ChildMode\" value=\"true\">" : L"") + L"</object>\n";
+           L" style=\"position:absolute; " + strBox + L"\"><param name=\"Language\" value=\"" + strLanguage + L"\">" +
+           (strId == L"child" ? L"<param name=\"ChildMode\" value=\"true\">" : L"") + L"</object>\n";
 }
 
 // A page run by the host's runner in this process with the registered control; its messages are
@@ -103,7 +103,7 @@ RECT RectIn(HWND hParent, HWND hChild)
     return MapWindowPoints(nullptr, hParent, reinterpret_cast<POINT*>(&rc), 2), rc;
 }
 HWND Dialog(HWND hControl) { return FindWindowExW(hControl, nullptr, L"#32770", nullptr); }
-} // namespace
+}  // namespace
 
 // Page pixels (the OBJECT's box, ItemWidth, DialogListHeight) and the control's own sizes are
 // shown at the screen's DPI, what script gave reads back unchanged; the control, its list and
@@ -142,8 +142,10 @@ TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
         int anEdges[2] = {}, nSmall = 0, nLarge = 0;
         SendMessageW(hStatus, SB_GETPARTS, 2, reinterpret_cast<LPARAM>(anEdges));
         EXPECT_EQ(rc.right / 2, anEdges[0]);
-        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(hList, LVM_GETIMAGELIST, LVSIL_SMALL, 0)), &nSmall, &nSmall);
-        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(hList, LVM_GETIMAGELIST, LVSIL_NORMAL, 0)), &nLarge, &nLarge);
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(hList, LVM_GETIMAGELIST, LVSIL_SMALL, 0)),
+                              &nSmall, &nSmall);
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(hList, LVM_GETIMAGELIST, LVSIL_NORMAL, 0)),
+                              &nLarge, &nLarge);
         EXPECT_EQ(Scaled(16) * 1000 + Scaled(32), nSmall * 1000 + nLarge) << "icon sizes";
         SHORT nRead = 0;
         pUp->put_ItemWidth(120);
@@ -172,7 +174,8 @@ TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
             const char* szShots = std::getenv("PL5_SCREENSHOTS");
             ASSERT_TRUE(szShots);
             page.pRunner->View().Refresh();
-            EXPECT_EQ(S_OK, page.pRunner->View().SaveScreenshot(PTL::FromUtf8(szShots) + L"\\dpi_" + std::to_wstring(DPI) + L".png"));
+            EXPECT_EQ(S_OK, page.pRunner->View().SaveScreenshot(PTL::FromUtf8(szShots) + L"\\dpi_" +
+                                                                std::to_wstring(DPI) + L".png"));
         }
 
         EXPECT_EQ(c[2] + std::wstring(L"|20|"), Accessible(hControl));
@@ -193,9 +196,11 @@ TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
 TEST(Keyboard, TabReachesTheListAndTheMenuWorksWithoutTheMouse)
 {
     CTempFolder folder;
-    CTestPage page(L"<button id=\"before\" style=\"position:absolute; left:10px; top:10px; width:80px; height:24px\">before</button>" +
+    CTestPage page(L"<button id=\"before\" style=\"position:absolute; left:10px; top:10px; width:80px; "
+                   L"height:24px\">before</button>" +
                    Object(L"up", L"left:10px; top:50px; width:400px; height:200px", L"en") +
-                   L"<button id=\"after\" style=\"position:absolute; left:10px; top:270px; width:80px; height:24px\">after</button>");
+                   L"<button id=\"after\" style=\"position:absolute; left:10px; top:270px; width:80px; "
+                   L"height:24px\">after</button>");
     ASSERT_EQ(0, page.nResult) << page.strErrors;
     const CComPtr<IPL5Ctrl> pUp = page.Control(L"up");
     AddFiles(pUp.Get(), folder, 3);
@@ -203,13 +208,18 @@ TEST(Keyboard, TabReachesTheListAndTheMenuWorksWithoutTheMouse)
     SetForegroundWindow(hPage);
     SetFocus(hPage);
 
-    const struct { const wchar_t *szKeys, *szElement; HWND hFocus; } tabs[] = {
+    const struct
+    {
+        const wchar_t *szKeys, *szElement;
+        HWND hFocus;
+    } tabs[] = {
         {L"Tab", L"before", hPage}, {L"Tab", L"up", hList}, {L"Tab", L"after", hPage}, {L"shift+Tab", L"up", hList}};
     for (const auto& tab : tabs)
     {
         ASSERT_TRUE(XInput::Keys(tab.szKeys));
-        EXPECT_TRUE(page.PumpUntil([&] { return page.pRunner->FocusedElementId() == tab.szElement && GetFocus() == tab.hFocus; }))
-            << PTL::ToUtf8(tab.szElement);
+        EXPECT_TRUE(page.PumpUntil([&] {
+            return page.pRunner->FocusedElementId() == tab.szElement && GetFocus() == tab.hFocus;
+        })) << PTL::ToUtf8(tab.szElement);
     }
     // Focus alone selects nothing; its row is drawn with the focus rectangle.
     EXPECT_EQ(0, SendMessageW(hList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
@@ -224,8 +234,11 @@ TEST(Keyboard, TabReachesTheListAndTheMenuWorksWithoutTheMouse)
     ClientToScreen(hList, &ptRow);
 
     // How the menu opens, the command's letter, the files left.
-    const struct { const wchar_t *szOpen, *szChoose; LONG nCountAfter; } menus[] = {
-        {L"Menu", L"d", 2}, {L"shift+F10", L"f", 2}, {L"shift+F10", L"a", 0}};
+    const struct
+    {
+        const wchar_t *szOpen, *szChoose;
+        LONG nCountAfter;
+    } menus[] = {{L"Menu", L"d", 2}, {L"shift+F10", L"f", 2}, {L"shift+F10", L"a", 0}};
     for (const auto& menu : menus)
     {
         // The menu, and the file dialog of Add File, hold the page's thread while they are open:
@@ -238,10 +251,12 @@ TEST(Keyboard, TabReachesTheListAndTheMenuWorksWithoutTheMouse)
             GetWindowRect(hMenu, &rcMenu);
             XInput::Keys(menu.szChoose);
             if (*menu.szChoose == L'f')
-                if (const HWND hDialog = Host::WaitForDialog([](HWND h) { return GetDlgItem(h, cmb1) != nullptr; }, 10000))
+                if (const HWND hDialog =
+                        Host::WaitForDialog([](HWND h) { return GetDlgItem(h, cmb1) != nullptr; }, 10000))
                 {
                     bDialog = true;
-                    Host::WaitUntil([&] { return GetForegroundWindow() == hDialog; }, 10000);  // in front: it has the keys
+                    Host::WaitUntil([&] { return GetForegroundWindow() == hDialog; },
+                                    10000);  // in front: it has the keys
                     XInput::Keys(L"Escape");
                     Host::WaitUntil([&] { return !IsWindow(hDialog); }, 10000);
                 }

@@ -75,7 +75,7 @@ private:
     std::wstring m_strPath;
     HMODULE m_hModule = nullptr;
 };
-} // namespace
+}  // namespace
 
 TEST(Registration, ProgIdsLeadToTheClass)
 {
@@ -114,9 +114,9 @@ TEST(Registration, KeysValuesAndCategories)
     int i = 0;
     for (const auto& c : cases)
         EXPECT_EQ(PTL::ToUtf8(c.szExpected), PTL::ToUtf8(DefaultValue(c.strKey, 0, c.szName))) << "case " << i++;
-    for (const wchar_t* szSub : {L"\\Programmable", L"\\Control",
-                                 L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}",
-                                 L"\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"})
+    for (const wchar_t* szSub :
+         {L"\\Programmable", L"\\Control", L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}",
+          L"\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"})
         EXPECT_TRUE(KeyExists(strClsid + szSub)) << PTL::ToUtf8(szSub);
     const std::wstring strModule = DefaultValue(strClsid + L"\\InprocServer32");
     EXPECT_EQ(PTL::ToUtf8(strModule + L", 102"), PTL::ToUtf8(DefaultValue(strClsid + L"\\ToolboxBitmap32")));
@@ -149,7 +149,8 @@ TEST(Registration, RegisterTwiceReplacesAndUnregisterRemoves)
     EXPECT_TRUE(KeyExists(std::wstring(CLSID_KEY) + L"\\InprocServer32"));
 
     EXPECT_EQ(S_OK, module.Call("DllUnregisterServer"));
-    for (const wchar_t* szGone : {CLSID_KEY, APPID_KEY, L"AppID\\Pelora5.DLL", L"Pelora5.PL5Ctrl", L"Pelora5.PL5Ctrl.1"})
+    for (const wchar_t* szGone :
+         {CLSID_KEY, APPID_KEY, L"AppID\\Pelora5.DLL", L"Pelora5.PL5Ctrl", L"Pelora5.PL5Ctrl.1"})
         EXPECT_FALSE(KeyExists(szGone)) << PTL::ToUtf8(szGone);
     for (const wchar_t* szKept : {L"CLSID", L"AppID"})
         EXPECT_TRUE(KeyExists(szKept)) << PTL::ToUtf8(szKept);

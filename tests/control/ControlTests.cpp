@@ -55,7 +55,7 @@ std::wstring Show(const VARIANT& var)
     return copy.bstrVal ? std::wstring(copy.bstrVal) : std::wstring();
 }
 
-} // namespace
+}  // namespace
 
 TEST(ControlProperties, PutRules)
 {
@@ -84,7 +84,10 @@ TEST(ControlProperties, PutRules)
         {"array type sets the array flag", {{108, Text(L"ARRAY")}}, 106, L"true"},
         {"fixed type sets fixed", {{108, Text(L"Fixed")}}, 107, L"true"},
         {"fixed type keeps the array flag", {{106, Number(VT_BOOL, -1)}, {108, Text(L"fixed")}}, 106, L"true"},
-        {"ordernum clears both", {{106, Number(VT_BOOL, -1)}, {107, Number(VT_BOOL, -1)}, {108, Text(L"ordernum")}}, 107, L"false"},
+        {"ordernum clears both",
+         {{106, Number(VT_BOOL, -1)}, {107, Number(VT_BOOL, -1)}, {108, Text(L"ordernum")}},
+         107,
+         L"false"},
         {"ordernum clears array", {{106, Number(VT_BOOL, -1)}, {108, Text(L"ordernum")}}, 106, L"false"},
         {"flags free while the type is empty", {{108, Text(L"")}, {107, Number(VT_BOOL, -1)}}, 107, L"true"},
         {"unknown type clears the input name", {{105, Text(L"upfile")}, {108, Text(L"other")}}, 105, L""},
@@ -160,7 +163,7 @@ public:
         return S_OK;
     }
 };
-} // namespace
+}  // namespace
 
 TEST(ControlPersistence, PropertyBagReadsInMapOrderAndSavesEveryEntry)
 {
@@ -173,12 +176,32 @@ TEST(ControlPersistence, PropertyBagReadsInMapOrderAndSavesEveryEntry)
     bag.values = {{L"MaxUnitFileSize", L"4294967295"}, {L"_cx", L"1234"}};
     ASSERT_EQ(S_OK, pBag->Load(&bag, nullptr));
 
-    const std::vector<std::wstring> expectedOrder = {
-        L"_cx", L"_cy", L"Language", L"ProgramTitle", L"ChildMode", L"SilentMode", L"MaxFileCount",
-        L"MaxUnitFileSize", L"MaxTotalFileSize", L"Action", L"InputName", L"InputTypeArray",
-        L"InputNameFixed", L"InputType", L"UseUnicode", L"MakeInlineResponse", L"BkImgURL", L"ListStyle",
-        L"ShowFullPath", L"ShowStatus", L"ItemWidth", L"DialogListHeight", L"Scrolling", L"UseDragDrop",
-        L"UseDeleteKey", L"UseContextMenu"};
+    const std::vector<std::wstring> expectedOrder = {L"_cx",
+                                                     L"_cy",
+                                                     L"Language",
+                                                     L"ProgramTitle",
+                                                     L"ChildMode",
+                                                     L"SilentMode",
+                                                     L"MaxFileCount",
+                                                     L"MaxUnitFileSize",
+                                                     L"MaxTotalFileSize",
+                                                     L"Action",
+                                                     L"InputName",
+                                                     L"InputTypeArray",
+                                                     L"InputNameFixed",
+                                                     L"InputType",
+                                                     L"UseUnicode",
+                                                     L"MakeInlineResponse",
+                                                     L"BkImgURL",
+                                                     L"ListStyle",
+                                                     L"ShowFullPath",
+                                                     L"ShowStatus",
+                                                     L"ItemWidth",
+                                                     L"DialogListHeight",
+                                                     L"Scrolling",
+                                                     L"UseDragDrop",
+                                                     L"UseDeleteKey",
+                                                     L"UseContextMenu"};
     ASSERT_EQ(expectedOrder.size(), bag.reads.size());
     for (size_t i = 0; i < expectedOrder.size(); ++i)
         EXPECT_EQ(expectedOrder[i], bag.reads[i]) << "read " << i;
@@ -200,8 +223,8 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
         DISPID dispid;
         CComVariant value;
     } puts[] = {
-        {104, Text(L"upload.php?a=1")}, {105, Text(L"attach")},        {101, Number(VT_UI4, 7)},
-        {102, Number(VT_UI4, 1000)},    {109, Number(VT_BOOL, -1)},    {204, Number(VT_BOOL, 0)},
+        {104, Text(L"upload.php?a=1")}, {105, Text(L"attach")},          {101, Number(VT_UI4, 7)},
+        {102, Number(VT_UI4, 1000)},    {109, Number(VT_BOOL, -1)},      {204, Number(VT_BOOL, 0)},
         {205, Number(VT_I2, -3)},       {201, Text(L"http://x/bg.png")}, {106, Number(VT_BOOL, -1)},
     };
     for (const auto& put : puts)
@@ -226,8 +249,7 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
     pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
     ASSERT_EQ(S_OK, pLoad->Load(pStream));
     for (const auto& put : puts)
-        EXPECT_EQ(Show(Get(pSource, put.dispid)), Show(Get(pTarget, put.dispid)))
-            << "dispid " << put.dispid;
+        EXPECT_EQ(Show(Get(pSource, put.dispid)), Show(Get(pTarget, put.dispid))) << "dispid " << put.dispid;
 
     // A cut stream is refused rather than half-applied silently.
     CComPtr<IStream> pShort;
@@ -432,14 +454,24 @@ TEST(ControlIdentity, EveryInterfaceOfTheTableIsOneObject)
         const IID& iid;
         const char* szName;
     } table[] = {
-        {IID_IPL5Ctrl, "IPL5Ctrl"}, {IID_IDispatch, "IDispatch"}, {IID_IViewObjectEx, "IViewObjectEx"},
-        {IID_IViewObject2, "IViewObject2"}, {IID_IViewObject, "IViewObject"},
-        {IID_IOleInPlaceObjectWindowless, "IOleInPlaceObjectWindowless"}, {IID_IOleInPlaceObject, "IOleInPlaceObject"},
-        {IID_IOleWindow, "IOleWindow"}, {IID_IOleInPlaceActiveObject, "IOleInPlaceActiveObject"},
-        {IID_IOleControl, "IOleControl"}, {IID_IOleObject, "IOleObject"}, {IID_IPersistStreamInit, "IPersistStreamInit"},
-        {IID_IPersist, "IPersist"}, {IID_IPersistPropertyBag, "IPersistPropertyBag"},
-        {IID_IConnectionPointContainer, "IConnectionPointContainer"}, {IID_IProvideClassInfo, "IProvideClassInfo"},
-        {IID_IProvideClassInfo2, "IProvideClassInfo2"}, {IID_IObjectSafety, "IObjectSafety"},
+        {IID_IPL5Ctrl, "IPL5Ctrl"},
+        {IID_IDispatch, "IDispatch"},
+        {IID_IViewObjectEx, "IViewObjectEx"},
+        {IID_IViewObject2, "IViewObject2"},
+        {IID_IViewObject, "IViewObject"},
+        {IID_IOleInPlaceObjectWindowless, "IOleInPlaceObjectWindowless"},
+        {IID_IOleInPlaceObject, "IOleInPlaceObject"},
+        {IID_IOleWindow, "IOleWindow"},
+        {IID_IOleInPlaceActiveObject, "IOleInPlaceActiveObject"},
+        {IID_IOleControl, "IOleControl"},
+        {IID_IOleObject, "IOleObject"},
+        {IID_IPersistStreamInit, "IPersistStreamInit"},
+        {IID_IPersist, "IPersist"},
+        {IID_IPersistPropertyBag, "IPersistPropertyBag"},
+        {IID_IConnectionPointContainer, "IConnectionPointContainer"},
+        {IID_IProvideClassInfo, "IProvideClassInfo"},
+        {IID_IProvideClassInfo2, "IProvideClassInfo2"},
+        {IID_IObjectSafety, "IObjectSafety"},
         {IID_IDropTarget, "IDropTarget"},
     };
     for (const auto& entry : table)

@@ -73,7 +73,7 @@ CPairs ReadBoth(const VARIANT& varFirst, const VARIANT& varSecond, const char* s
     EXPECT_EQ(fromFields, fromFilters) << szCase;
     return fromFields;
 }
-} // namespace
+}  // namespace
 
 TEST(ScriptArrays, ValuesByReferenceNestedAndFromBothEngines)
 {
@@ -245,8 +245,8 @@ TEST(ScriptArrays, LengthsAndElementsThatThrowLieOrCallBack)
 
 namespace
 {
-const DISPID PROPERTIES[] = {3,   4,   5,   6,   101, 102, 103, 104, 105, 106, 107, 108, 109,
-                             110, 201, 202, 203, 204, 205, 206, 207, 301, 302, 303};
+const DISPID PROPERTIES[] = {3,   4,   5,   6,   101, 102, 103, 104, 105, 106, 107, 108,
+                             109, 110, 201, 202, 203, 204, 205, 206, 207, 301, 302, 303};
 const DISPID TEXT_PROPERTIES[] = {4, 104, 105, 108, 201, 202};
 
 // Hands every property the same hostile value, whatever type was asked for.
@@ -271,7 +271,7 @@ public:
 private:
     CComVariant m_value;
 };
-} // namespace
+}  // namespace
 
 TEST(HostileProperties, WrongTypesHugeTextsAndNuls)
 {

@@ -94,8 +94,8 @@ TEST(InPlace, DefaultPicturesAreInTheModule)
     } pictures[] = {{205, 129, 74}, {207, 102, 61}};
     for (const auto& picture : pictures)
     {
-        const HBITMAP hBitmap = static_cast<HBITMAP>(
-            LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture.nId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        const HBITMAP hBitmap = static_cast<HBITMAP>(LoadImageW(
+            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture.nId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         ASSERT_TRUE(hBitmap) << picture.nId;
         BITMAP info = {};
         GetObjectW(hBitmap, sizeof(info), &info);
@@ -132,8 +132,11 @@ TEST(InPlace, PropertiesActOnTheWindow)
     {
         const wchar_t* szStyle;
         LONG_PTR nView;
-    } views[] = {{L"LIST", LVS_LIST}, {L"large icon", LVS_ICON}, {L"Small Icon", LVS_SMALLICON},
-                 {L"tiles", LVS_REPORT}, {L"", LVS_REPORT}};
+    } views[] = {{L"LIST", LVS_LIST},
+                 {L"large icon", LVS_ICON},
+                 {L"Small Icon", LVS_SMALLICON},
+                 {L"tiles", LVS_REPORT},
+                 {L"", LVS_REPORT}};
     for (const auto& view : views)
     {
         active.pControl->put_ListStyle(Bstr(view.szStyle));
@@ -239,15 +242,18 @@ TEST(InPlace, StatusBarTextsFollowTheListAndTheLanguage)
         const wchar_t *szCount, *szSize;
     } steps[] = {
         {"empty", [] {}, L"0 Selected Files (Max 10)", L"\t\t0.00KB/2.00GB"},
-        {"two added", [&] {
+        {"two added",
+         [&] {
              active.pControl->AddFile(Bstr(file.strPath.c_str()), nullptr);
              active.pControl->AddFile(Bstr(other.strPath.c_str()), nullptr);
-         }, L"2 Selected Files (Max 10)", L"\t\t3.00KB/1.99GB"},
-        {"one removed", [&] { active.pControl->RemoveFromIndex(0); }, L"1 Selected Files (Max 10)", L"\t\t1.50KB/1.99GB"},
+         },
+         L"2 Selected Files (Max 10)", L"\t\t3.00KB/1.99GB"},
+        {"one removed", [&] { active.pControl->RemoveFromIndex(0); }, L"1 Selected Files (Max 10)",
+         L"\t\t1.50KB/1.99GB"},
         {"Korean", [&] { active.pControl->put_Language(Bstr(L"ko")); },
          L"\uD30C\uC77C \uAC1C\uC218: 1\uAC1C (\uCD5C\uB300 10\uAC1C)", L"\t\t1.50KB/1.99GB"},
-        {"all removed", [&] { active.pControl->RemoveAllFiles(); }, L"\uD30C\uC77C \uAC1C\uC218: 0\uAC1C (\uCD5C\uB300 10\uAC1C)",
-         L"\t\t0.00KB/2.00GB"},
+        {"all removed", [&] { active.pControl->RemoveAllFiles(); },
+         L"\uD30C\uC77C \uAC1C\uC218: 0\uAC1C (\uCD5C\uB300 10\uAC1C)", L"\t\t0.00KB/2.00GB"},
     };
     for (const auto& step : steps)
     {
@@ -495,7 +501,9 @@ TEST(InPlace, HundredActivationsLeaveNothingBehind)
         return std::vector<DWORD>{GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS),
                                   GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), nHandles};
     };
-    { CActiveControl warmUp; }  // classes, image lists and the pack are made once
+    {
+        CActiveControl warmUp;
+    }  // classes, image lists and the pack are made once
     const std::vector<DWORD> before = counts();
     for (int i = 0; i < 100; ++i)
     {
@@ -508,4 +516,4 @@ TEST(InPlace, HundredActivationsLeaveNothingBehind)
         EXPECT_LE(after[i], before[i] + 5) << names[i];  // a few for caches the system fills late
     EXPECT_EQ(0, PTL::CModule::LockCount());
 }
-} // namespace
+}  // namespace

@@ -32,7 +32,7 @@ bool EventFired(const CRecordingSink& sink, DISPID dispid)
 }
 
 const DISPID EVENT_COMPLETE = 10, EVENT_CANCEL = 11, EVENT_ERROR = 12;
-} // namespace
+}  // namespace
 
 class ControlSecurity : public CServerTest
 {

@@ -53,7 +53,11 @@ TEST(SiteLock, PatternsAgainstPageAddresses)
         {L"uploads.example.com:0", L"http://uploads.example.com/", false},
         {L"uploads.example.com:99999", L"http://uploads.example.com/", false},
         {L"", L"http://uploads.example.com/", false},
-        {L"upl\xF6" L"ads.example.com", L"http://upl\xF6" L"ads.example.com/", false},
+        {L"upl\xF6"
+         L"ads.example.com",
+         L"http://upl\xF6"
+         L"ads.example.com/",
+         false},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(cases[i].bMatch, SiteMatches(cases[i].szPattern, cases[i].szUrl)) << "case " << i;
@@ -97,7 +101,10 @@ TEST(SiteLock, PolicyReadFromTheMachineKeyOnly)
         DWORD nBytes;
         std::vector<std::wstring> expected;
     } cases[] = {
-        {REG_MULTI_SZ, L"a.example.com\0\0*.b.example.com\0\0", 34 * sizeof(wchar_t), {L"a.example.com", L"*.b.example.com"}},
+        {REG_MULTI_SZ,
+         L"a.example.com\0\0*.b.example.com\0\0",
+         34 * sizeof(wchar_t),
+         {L"a.example.com", L"*.b.example.com"}},
         {REG_MULTI_SZ, L"\0", sizeof(wchar_t), {}},
         // Without its terminators, and as a plain string: still read.
         {REG_MULTI_SZ, strOne.data(), static_cast<DWORD>(strOne.size() * sizeof(wchar_t)), {L"a.example.com"}},

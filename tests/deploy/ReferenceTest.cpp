@@ -15,7 +15,8 @@
 #include "ptl/ComPtr.h"
 #include "tests/common/DialogWatcher.h"
 
-namespace {
+namespace
+{
 std::string ReadReference()
 {
     std::stringstream text;
@@ -29,13 +30,16 @@ std::map<std::string, std::vector<std::string>> TableRows(const std::string& str
     std::map<std::string, std::vector<std::string>> rows;
     std::istringstream lines(strDoc.substr(strDoc.find("\n" + strHeading + "\n")));
     std::string line;
-    while (std::getline(lines, line) && (rows.empty() || line.rfind("| `", 0) == 0)) {
+    while (std::getline(lines, line) && (rows.empty() || line.rfind("| `", 0) == 0))
+    {
         std::vector<std::string> cells;
         std::istringstream cellText(line.rfind("| `", 0) == 0 ? line.substr(2) : "");
-        for (std::string cell; std::getline(cellText, cell, '|');) {
+        for (std::string cell; std::getline(cellText, cell, '|');)
+        {
             cell.erase(std::remove(cell.begin(), cell.end(), '`'), cell.end());
             const size_t nBegin = cell.find_first_not_of(' ');
-            cells.push_back(nBegin == std::string::npos ? "" : cell.substr(nBegin, cell.find_last_not_of(' ') - nBegin + 1));
+            cells.push_back(nBegin == std::string::npos ? ""
+                                                        : cell.substr(nBegin, cell.find_last_not_of(' ') - nBegin + 1));
         }
         if (!cells.empty())
             rows[cells[0]] = cells;
@@ -62,7 +66,7 @@ PTL::CComVariant Size(ULONG n)
     var.vt = VT_UI4;
     return var;
 }
-} // namespace
+}  // namespace
 
 TEST(Reference, NamesEveryMemberOfTheTypeLibraryWithItsDispid)
 {
@@ -74,7 +78,8 @@ TEST(Reference, NamesEveryMemberOfTheTypeLibraryWithItsDispid)
     const auto Narrow = [](BSTR bstr) { return std::string(bstr, bstr + SysStringLen(bstr)); };  // ASCII names
     const auto HasRow = [&](const std::string& strName, MEMBERID nDispid) {
         const std::string strCell = "| `" + strName + "` |", strId = "| " + std::to_string(nDispid) + " |";
-        for (size_t n = strDoc.find(strCell); n != std::string::npos; n = strDoc.find(strCell, n + 1)) {
+        for (size_t n = strDoc.find(strCell); n != std::string::npos; n = strDoc.find(strCell, n + 1))
+        {
             const size_t nBegin = strDoc.rfind('\n', n), nEnd = strDoc.find('\n', n);
             if (strDoc.substr(nBegin, nEnd - nBegin).find(strId) != std::string::npos)
                 return true;
@@ -85,7 +90,8 @@ TEST(Reference, NamesEveryMemberOfTheTypeLibraryWithItsDispid)
     ITypeLib* pLib = nullptr;
     ASSERT_EQ(S_OK, LoadTypeLibEx(PL5_TYPELIB_PATH, REGKIND_NONE, &pLib)) << PL5_TYPELIB_PATH;
     std::set<std::string> members;  // a property's get and put share a name
-    for (UINT nType = 0; nType < pLib->GetTypeInfoCount(); ++nType) {
+    for (UINT nType = 0; nType < pLib->GetTypeInfoCount(); ++nType)
+    {
         BSTR bstrType = nullptr;
         ITypeInfo* pInfo = nullptr;
         ASSERT_EQ(S_OK, pLib->GetDocumentation(nType, &bstrType, nullptr, nullptr, nullptr));
@@ -100,7 +106,8 @@ TEST(Reference, NamesEveryMemberOfTheTypeLibraryWithItsDispid)
             (pOwn = pInfo)->AddRef();
         TYPEATTR* pAttr = nullptr;
         ASSERT_EQ(S_OK, pOwn->GetTypeAttr(&pAttr));
-        for (UINT i = 0; i < pAttr->cFuncs; ++i) {
+        for (UINT i = 0; i < pAttr->cFuncs; ++i)
+        {
             FUNCDESC* pFunc = nullptr;
             BSTR bstrName = nullptr;
             ASSERT_EQ(S_OK, pOwn->GetFuncDesc(i, &pFunc));
@@ -125,9 +132,15 @@ TEST(Reference, NamesEveryMemberOfTheTypeLibraryWithItsDispid)
 // dialogs are answered as a user would (Cancel, else OK).
 TEST(Reference, RowsGiveTheResultsTheySay)
 {
-    const std::map<std::string, std::set<VARTYPE>> types = {
-        {"", {VT_EMPTY}}, {"string", {VT_BSTR}}, {"bool", {VT_BOOL}}, {"ulong", {VT_UI4}}, {"ulong, read-only", {VT_UI4}},
-        {"short", {VT_I2}}, {"long", {VT_I4}}, {"path or nothing", {VT_BSTR, VT_EMPTY}}, {"answer", {VT_BSTR}}};
+    const std::map<std::string, std::set<VARTYPE>> types = {{"", {VT_EMPTY}},
+                                                            {"string", {VT_BSTR}},
+                                                            {"bool", {VT_BOOL}},
+                                                            {"ulong", {VT_UI4}},
+                                                            {"ulong, read-only", {VT_UI4}},
+                                                            {"short", {VT_I2}},
+                                                            {"long", {VT_I4}},
+                                                            {"path or nothing", {VT_BSTR, VT_EMPTY}},
+                                                            {"answer", {VT_BSTR}}};
     CDialogWatcher watcher([](const CSeenDialog& dialog) {
         for (const CSeenControl& c : dialog.controls)
             if (c.nId == IDCANCEL && _wcsicmp(c.strClass.c_str(), L"Button") == 0)
@@ -140,7 +153,8 @@ TEST(Reference, RowsGiveTheResultsTheySay)
     const std::string strDoc = ReadReference();
     const auto properties = TableRows(strDoc, "## Properties");
     ASSERT_EQ(25u, properties.size());
-    for (const auto& [strName, row] : properties) {
+    for (const auto& [strName, row] : properties)
+    {
         PTL::CComVariant value;
         ASSERT_EQ(S_OK, Call(p, std::stoi(row[1]), DISPATCH_PROPERTYGET, {}, value)) << strName;
         EXPECT_TRUE(types.count(row[2]) && types.at(row[2]).count(value.vt)) << strName << " is not " << row[2];
@@ -157,7 +171,8 @@ TEST(Reference, RowsGiveTheResultsTheySay)
         EXPECT_EQ(strDefault, strValue) << strName;
     }
 
-    struct CCase {
+    struct CCase
+    {
         const char* szMember;
         WORD wFlags;
         std::vector<PTL::CComVariant> args;
@@ -195,7 +210,8 @@ TEST(Reference, RowsGiveTheResultsTheySay)
     PTL::CComVariant unused;
     ASSERT_EQ(S_OK, Call(p, 6, PUT, {PTL::CComVariant::FromBool(true)}, unused));  // SilentMode
     std::set<std::string> called;
-    for (const CCase& c : cases) {
+    for (const CCase& c : cases)
+    {
         ASSERT_TRUE(methods.count(c.szMember)) << c.szMember;
         const std::vector<std::string>& row = methods.at(c.szMember);
         PTL::CComVariant result;
@@ -214,7 +230,8 @@ TEST(Reference, RowsGiveTheResultsTheySay)
     ASSERT_EQ(S_OK, p->QueryInterface(IID_IPL5Ctrl, reinterpret_cast<void**>(&pCtrl)));
     EXPECT_EQ(S_FALSE, pCtrl->AddTempFile(PTL::CComBSTR(L"huge.bin"), 3000000000u, PTL::CComBSTR(L"doc-18")));
     const std::set<std::string> refused = {"AddTempFile"};
-    for (const auto& [strName, row] : methods) {
+    for (const auto& [strName, row] : methods)
+    {
         EXPECT_TRUE(called.count(strName)) << strName << " is not called here";
         EXPECT_EQ(refused.count(strName) != 0, row[3].find("S_FALSE") != std::string::npos)
             << strName << ": the row and the control disagree on S_FALSE";

@@ -40,16 +40,20 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
     ULONG nRef = 0;
 };
-} // namespace
+}  // namespace
 
 // Zones in registration order over a page window at screen (100, 50): the first zone containing
 // the scrolled point wins; right and bottom edges are outside; a missing element is skipped.
 TEST(DropZones, FirstRegisteredZoneUnderTheScrolledPointWins)
 {
-    HWND hPage = CreateWindowExW(0, L"Static", L"", WS_POPUP | WS_VISIBLE, 100, 50, 500, 400, nullptr, nullptr, nullptr, nullptr);
+    HWND hPage = CreateWindowExW(0, L"Static", L"", WS_POPUP | WS_VISIBLE, 100, 50, 500, 400, nullptr, nullptr, nullptr,
+                                 nullptr);
     CElement element;
     CFakePage page;
     page.elements = {{L"big", {0, 0, 200, 200}}, {L"inner", {50, 50, 100, 100}}, {L"far", {300, 900, 400, 1000}}};
@@ -77,14 +81,14 @@ TEST(DropZones, FirstRegisteredZoneUnderTheScrolledPointWins)
         POINT ptScroll;
         const wchar_t* szExpected;  // nullptr: no zone
     } cases[] = {
-        {{175, 125}, {0, 0}, L"big"},        // page (75, 75): inside both, the first registered
-        {{299, 249}, {0, 0}, L"big"},        // page (199, 199): last pixel inside
-        {{300, 150}, {0, 0}, nullptr},       // page (200, 100): the right edge is outside
-        {{360, 60}, {0, 0}, L"object"},      // page (260, 10)
-        {{450, 120}, {0, 850}, L"far"},      // page (350, 920) once scrolled
-        {{175, 125}, {0, 850}, nullptr},     // "big" scrolled out of reach
-        {{175, 125}, {40, 0}, L"big"},       // page (115, 75)
-        {{175, 75}, {190, 0}, L"object"},    // page (265, 25)
+        {{175, 125}, {0, 0}, L"big"},      // page (75, 75): inside both, the first registered
+        {{299, 249}, {0, 0}, L"big"},      // page (199, 199): last pixel inside
+        {{300, 150}, {0, 0}, nullptr},     // page (200, 100): the right edge is outside
+        {{360, 60}, {0, 0}, L"object"},    // page (260, 10)
+        {{450, 120}, {0, 850}, L"far"},    // page (350, 920) once scrolled
+        {{175, 125}, {0, 850}, nullptr},   // "big" scrolled out of reach
+        {{175, 125}, {40, 0}, L"big"},     // page (115, 75)
+        {{175, 75}, {190, 0}, L"object"},  // page (265, 25)
     };
     for (size_t i = 0; i < ARRAYSIZE(cases); ++i)
     {

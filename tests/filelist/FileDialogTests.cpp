@@ -12,7 +12,7 @@ std::vector<CComVariant> Texts(std::vector<const wchar_t*> texts)
         vars.emplace_back(sz);
     return vars;
 }
-} // namespace
+}  // namespace
 
 TEST(OpenFile, TypedNamesArriveAsFolderPlusNameInTheDialogsOrder)
 {
@@ -23,14 +23,15 @@ TEST(OpenFile, TypedNamesArriveAsFolderPlusNameInTheDialogsOrder)
     {
         const wchar_t* szTyped;  // null: Cancel
         std::vector<std::wstring> expected;
-    } cases[] = {{L"\"c.txt\" \"a.txt\" \"b.txt\"", {L"c.txt", L"a.txt", L"b.txt"}}, {L"b.txt", {L"b.txt"}}, {nullptr, {}}};
+    } cases[] = {
+        {L"\"c.txt\" \"a.txt\" \"b.txt\"", {L"c.txt", L"a.txt", L"b.txt"}}, {L"b.txt", {L"b.txt"}}, {nullptr, {}}};
     for (const auto& c : cases)
     {
         CDialogWatcher watcher(PressOkInBoxes);
         CRecordingSink sink;
         CComPtr<IPL5Ctrl> p = NewControl(&sink);
-        CFileDialogUser user(c.szTyped ? std::vector<std::wstring>{folder.Path(), c.szTyped} : std::vector<std::wstring>{},
-                             !c.szTyped);
+        CFileDialogUser user(
+            c.szTyped ? std::vector<std::wstring>{folder.Path(), c.szTyped} : std::vector<std::wstring>{}, !c.szTyped);
         EXPECT_EQ(S_OK, p->OpenFile(nullptr));
         EXPECT_FALSE(user.Seen().bLeftOpen);
         EXPECT_EQ(c.expected, Names(p));
@@ -106,14 +107,23 @@ TEST(OpenFile, OneBatchMeetsTheLimitsTogether)
         const wchar_t* szExpectedBox;
     } cases[] = {
         // The oversize file is reported once, after the page was asked about the others.
-        {1000, 2147483648UL, 4294967295UL, {L"small.txt"},
+        {1000,
+         2147483648UL,
+         4294967295UL,
+         {L"small.txt"},
          L"Too large file selected.\nThe size of individual files of 0.97KB of Choice\n\nExcept for the following "
          L"file :\n\n   big.bin (4.88KB)\n"},
         // Over the total: nothing of the batch, though small.txt alone would fit.
-        {2147483648UL, 5000, 4294967295UL, {},
+        {2147483648UL,
+         5000,
+         4294967295UL,
+         {},
          L"Max upload limit exceeded.\n\n  Maximum possible size: 4.88KB\n  Already selected size: 0.00KB\n  Still "
          L"selectable size: 4.88KB\n  Current selected size: 4.98KB\n"},
-        {2147483648UL, 2147483648UL, 0, {},
+        {2147483648UL,
+         2147483648UL,
+         0,
+         {},
          L"Too many files selected :\n\n  Maximum possible number: 0\n  Already selected files: 0\n  Still "
          L"selectable files: 0\n  Current selected files: 2"},
     };
@@ -122,7 +132,7 @@ TEST(OpenFile, OneBatchMeetsTheLimitsTogether)
         CDialogWatcher watcher(PressOkInBoxes);
         CRecordingSink sink;
         size_t nBoxesWhenAsked = 0;
-        sink.onCall = [&](DISPID, VARIANT* pResult) {  // vetoes veto.txt
+        sink.onCall = [&](DISPID, VARIANT* pResult) {      // vetoes veto.txt
             nBoxesWhenAsked += watcher.Seen().size() - 1;  // the file dialog is always there
             pResult->vt = VT_BOOL;
             pResult->boolVal = sink.calls.size() == 2 ? VARIANT_FALSE : VARIANT_TRUE;

@@ -42,7 +42,7 @@ bool Fits(IPL5Ctrl* p, ULONG nSize)
     p->RemoveFromIndex(nCount);
     return bFits;
 }
-} // namespace
+}  // namespace
 
 TEST(AddFile, LimitsAtTheirEdgesAndTheBoxesInEitherPack)
 {
@@ -57,15 +57,23 @@ TEST(AddFile, LimitsAtTheirEdgesAndTheBoxesInEitherPack)
         std::wstring strBox;  // empty: no box, the file is listed
     } cases[] = {
         {L"en", 100, 2147483648UL, 100, 100, L""},
-        {L"en", 100, 2147483648UL, 101, -1, strTooLarge + L"0.09KB of Choice\n\nExcept for the following file :\n\n   f.bin (0.09KB)\n"},
+        {L"en", 100, 2147483648UL, 101, -1,
+         strTooLarge + L"0.09KB of Choice\n\nExcept for the following file :\n\n   f.bin (0.09KB)\n"},
         {L"en", 0, 2147483648UL, 0, 0, L""},  // 0 lets only empty files through
-        {L"en", 0, 2147483648UL, 1, -1, strTooLarge + L"0.00KB of Choice\n\nExcept for the following file :\n\n   f.bin (0.00KB)\n"},
+        {L"en", 0, 2147483648UL, 1, -1,
+         strTooLarge + L"0.00KB of Choice\n\nExcept for the following file :\n\n   f.bin (0.00KB)\n"},
         {L"en", 2147483648UL, 2147483648UL, 2 * GIB, LONG(0x80000000), L""},
-        {L"en", 2147483648UL, 2147483648UL, 2 * GIB + 1, -1, strTooLarge + L"2.00GB of Choice\n\nExcept for the following file :\n\n   f.bin (2.00GB)\n"},
+        {L"en", 2147483648UL, 2147483648UL, 2 * GIB + 1, -1,
+         strTooLarge + L"2.00GB of Choice\n\nExcept for the following file :\n\n   f.bin (2.00GB)\n"},
         // 4 GiB and more never pass for their low 32 bits.
-        {L"en", 2147483648UL, 2147483648UL, 4 * GIB + 10, -1, strTooLarge + L"2.00GB of Choice\n\nExcept for the following file :\n\n   f.bin (4.00GB)\n"},
-        {L"ko", 100, 100, 101, -1, L"제한된 파일 용량이 초과됩니다.\n선택 가능한 개별 파일의 크기는 0.09KB입니다.\n\n다음 파일을 제외 합니다 :\n\n   f.bin (0.09KB)\n"},
-        {L"ko", 2147483648UL, 100, 101, -1, L"선택 가능한 전체 파일 용량을 초과하였습니다.\n\n  최대 선택 가능한 용량: 0.09KB\n  이미 선택된 파일 용량: 0.00KB\n  현재 선택 가능한 용량: 0.09KB\n  현재 선택한 파일 용량: 0.09KB\n"},
+        {L"en", 2147483648UL, 2147483648UL, 4 * GIB + 10, -1,
+         strTooLarge + L"2.00GB of Choice\n\nExcept for the following file :\n\n   f.bin (4.00GB)\n"},
+        {L"ko", 100, 100, 101, -1,
+         L"제한된 파일 용량이 초과됩니다.\n선택 가능한 개별 파일의 크기는 0.09KB입니다.\n\n다음 파일을 제외 합니다 "
+         L":\n\n   f.bin (0.09KB)\n"},
+        {L"ko", 2147483648UL, 100, 101, -1,
+         L"선택 가능한 전체 파일 용량을 초과하였습니다.\n\n  최대 선택 가능한 용량: 0.09KB\n  이미 선택된 파일 용량: "
+         L"0.00KB\n  현재 선택 가능한 용량: 0.09KB\n  현재 선택한 파일 용량: 0.09KB\n"},
     };
     int i = 0;
     for (const auto& c : cases)
@@ -89,7 +97,10 @@ TEST(AddFile, LimitsAtTheirEdgesAndTheBoxesInEitherPack)
         }
         // Oversize files are not offered to the page.
         const std::vector<std::wstring> asked = {L"1:f.bin"}, listed = {L"1:f.bin", L"2:f.bin"};
-        EXPECT_EQ(c.strBox.empty() ? listed : c.nFileSize <= c.nMaxUnit ? asked : std::vector<std::wstring>(), Events(sink))
+        EXPECT_EQ(c.strBox.empty()            ? listed
+                  : c.nFileSize <= c.nMaxUnit ? asked
+                                              : std::vector<std::wstring>(),
+                  Events(sink))
             << "case " << i;
         ++i;
     }
@@ -128,7 +139,7 @@ TEST(AddFile, AnyBooleanButTrueVetoesAndOtherTypesDoNot)
         CComPtr<IPL5Ctrl> p = NewControl(&sink);
         p->AddFile(CComBSTR(strPath.c_str()), nullptr);
         p->AddFile(CComBSTR(strPath.c_str()), nullptr);  // the same path twice is two entries
-        const bool bKept = c.first == VT_I4;  // no boolean: no veto
+        const bool bKept = c.first == VT_I4;             // no boolean: no veto
         EXPECT_EQ(bKept ? (std::vector<std::wstring>{L"1:a.txt", L"2:a.txt", L"1:a.txt", L"2:a.txt"})
                         : (std::vector<std::wstring>{L"1:a.txt", L"1:a.txt"}),
                   Events(sink));
@@ -159,7 +170,8 @@ TEST(AddTempFile, RefusesWithSFalseAndTouchesNothing)
         p->put_MaxFileCount(c.nMaxCount);
         p->put_MaxUnitFileSize(c.nMaxUnit);
         p->put_MaxTotalFileSize(c.nMaxTotal);
-        EXPECT_EQ(c.hrExpected, p->AddTempFile(CComBSTR(L"Z:\\no\\such.jpg"), c.nSize, CComBSTR(L"id-7"))) << "case " << i;
+        EXPECT_EQ(c.hrExpected, p->AddTempFile(CComBSTR(L"Z:\\no\\such.jpg"), c.nSize, CComBSTR(L"id-7")))
+            << "case " << i;
         EXPECT_EQ(c.hrExpected == S_OK ? 2u : 1u, Names(p).size()) << "case " << i;
         EXPECT_TRUE(sink.calls.empty() && watcher.Seen().empty());
         ++i;
@@ -194,7 +206,8 @@ TEST(Getters, OutOfRangeIndicesAreHarmlessAndOnlyTrueSelects)
         p->get_GetFileName(n, &bstrName), p->get_GetFileID(n, &bstrId), p->get_GetFileSize(n, &nSize);
         p->get_IsTempFile(n, &vbTemp), p->get_SelectState(n, &vbSelected);
         EXPECT_TRUE(bstrName.Get() && !bstrName.Length() && bstrId.Get() && !bstrId.Length() && nSize == 12345 &&
-                    vbTemp == VARIANT_FALSE && vbSelected == VARIANT_FALSE) << n;
+                    vbTemp == VARIANT_FALSE && vbSelected == VARIANT_FALSE)
+            << n;
     }
     p->put_SelectState(0, VARIANT_TRUE);
     EXPECT_EQ(std::vector<LONG>{0}, SelectedRows(p));
@@ -252,8 +265,8 @@ TEST(MoveItem, TheSecondArgumentIsAnOffsetWithoutClamping)
     {
         LONG nIdx, nMoveTo;
         const wchar_t* szExpected;
-    } cases[] = {{0, 2, L"bcade"}, {3, -3, L"dabce"}, {1, 3, L"acdeb"}, {0, -1, L"abcde"},
-                 {4, 1, L"abcde"}, {2, 0, L"abcde"}, {-1, 2, L"abcde"}, {1, 0x7FFFFFFF, L"abcde"}};
+    } cases[] = {{0, 2, L"bcade"}, {3, -3, L"dabce"}, {1, 3, L"acdeb"},  {0, -1, L"abcde"},
+                 {4, 1, L"abcde"}, {2, 0, L"abcde"},  {-1, 2, L"abcde"}, {1, 0x7FFFFFFF, L"abcde"}};
     for (const auto& c : cases)
     {
         CComPtr<IPL5Ctrl> p = NewControl();
@@ -290,6 +303,7 @@ TEST(ExcuteLocalFile, OpensListedFilesOnlyWhenTheUserChoseThemAndTheyRunNothing)
         // Nothing opens these files, so an allowed one fails too, but not with the refusal.
         const std::vector<CSeenDialog> seen = watcher.Seen();
         ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ(strPath == strNamed || strPath == strScript, seen[0].MessageText() == strDenied) << seen[0].MessageText();
+        EXPECT_EQ(strPath == strNamed || strPath == strScript, seen[0].MessageText() == strDenied)
+            << seen[0].MessageText();
     }
 }

@@ -25,7 +25,8 @@ public:
         wchar_t szTemp[MAX_PATH] = L"";
         GetTempPathW(MAX_PATH, szTemp);
         static int s_nFolder = 0;
-        m_strPath = szTemp + (L"pl5list" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++s_nFolder));
+        m_strPath =
+            szTemp + (L"pl5list" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++s_nFolder));
         CreateDirectoryW(m_strPath.c_str(), nullptr);
     }
     ~CTempFolder()
@@ -66,7 +67,8 @@ inline CComPtr<IPL5Ctrl> NewControl(CRecordingSink* pSink = nullptr, const wchar
     CComPtr<IConnectionPointContainer> pContainer;
     CComPtr<IConnectionPoint> pPoint;
     DWORD dwCookie = 0;
-    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
+    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IPL5Ctrl,
+                                     reinterpret_cast<void**>(&p)));
     p->put_Language(CComBSTR(szLanguage));
     if (pSink && SUCCEEDED(p.QueryInterface(&pContainer)) &&
         SUCCEEDED(pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint)))

@@ -4,9 +4,18 @@
 
 TEST(Format, GroupedNumber)
 {
-    static const struct { ULONGLONG n; const wchar_t* szExpected; } cases[] = {
-        {0, L"0"}, {999, L"999"}, {1000, L"1,000"}, {999999, L"999,999"}, {1234567, L"1,234,567"},
-        {4294967296ull, L"4,294,967,296"}, {18446744073709551615ull, L"18,446,744,073,709,551,615"},
+    static const struct
+    {
+        ULONGLONG n;
+        const wchar_t* szExpected;
+    } cases[] = {
+        {0, L"0"},
+        {999, L"999"},
+        {1000, L"1,000"},
+        {999999, L"999,999"},
+        {1234567, L"1,234,567"},
+        {4294967296ull, L"4,294,967,296"},
+        {18446744073709551615ull, L"18,446,744,073,709,551,615"},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(cases[i].szExpected, FormatGroupedNumber(cases[i].n)) << "case " << i;
@@ -16,13 +25,27 @@ TEST(Format, GroupedNumber)
 
 TEST(Format, SizeText)
 {
-    static const struct { ULONGLONG nBytes; int nDecimals; const wchar_t* szExpected; } cases[] = {
-        {0, 2, L"0.00KB"}, {10, 2, L"0.00KB"}, {1000, 2, L"0.97KB"}, {1023, 2, L"0.99KB"},
-        {1536, 2, L"1.50KB"}, {1048575, 2, L"1,023.99KB"}, {1048576, 2, L"1.00MB"},
-        {1073741823, 2, L"1,023.99MB"}, {1073741824, 2, L"1.00GB"}, {4294967295ull, 2, L"3.99GB"},
+    static const struct
+    {
+        ULONGLONG nBytes;
+        int nDecimals;
+        const wchar_t* szExpected;
+    } cases[] = {
+        {0, 2, L"0.00KB"},
+        {10, 2, L"0.00KB"},
+        {1000, 2, L"0.97KB"},
+        {1023, 2, L"0.99KB"},
+        {1536, 2, L"1.50KB"},
+        {1048575, 2, L"1,023.99KB"},
+        {1048576, 2, L"1.00MB"},
+        {1073741823, 2, L"1,023.99MB"},
+        {1073741824, 2, L"1.00GB"},
+        {4294967295ull, 2, L"3.99GB"},
         {1099511627776ull, 2, L"1,024.00GB"},  // no unit above GB
-        {1048575, 0, L"1,023KB"}, {1025, 3, L"1.000KB"}, {1100, 4, L"1.0742KB"},
-        {1048575, 40, L"1,023.999023437KB"},   // at most nine decimals
+        {1048575, 0, L"1,023KB"},
+        {1025, 3, L"1.000KB"},
+        {1100, 4, L"1.0742KB"},
+        {1048575, 40, L"1,023.999023437KB"},  // at most nine decimals
     };
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(cases[i].szExpected, FormatSizeText(cases[i].nBytes, cases[i].nDecimals)) << "case " << i;

@@ -12,7 +12,7 @@ TEST(ListedFiles, EntriesCarrySizeTextAndTheBatchsInputName)
     const std::wstring strEmpty = folder.File(L"empty.txt", 0), strHalf = folder.File(L"half.bin", 1536);
     CComPtr<IPL5Ctrl> p;
     ASSERT_EQ(S_OK, PTL::CComObject<CPL5CtrlObject>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
-    p->AddFile(CComBSTR(strEmpty.c_str()), nullptr);           // the InputName property
+    p->AddFile(CComBSTR(strEmpty.c_str()), nullptr);  // the InputName property
     p->put_InputName(CComBSTR(L"upfile"));
     p->AddFile(CComBSTR(strHalf.c_str()), CComBSTR(L""));       // empty: the property at the time
     p->AddFile(CComBSTR(strHalf.c_str()), CComBSTR(L"photo"));  // given: that name
@@ -23,7 +23,8 @@ TEST(ListedFiles, EntriesCarrySizeTextAndTheBatchsInputName)
     {
         const wchar_t *szSize, *szInputName;
         BYTE bTemp;
-    } expected[] = {{L"0.00KB", L"file", 0}, {L"1.50KB", L"upfile", 0}, {L"1.50KB", L"photo", 0}, {L"1,023.99KB", L"", 1}};
+    } expected[] = {
+        {L"0.00KB", L"file", 0}, {L"1.50KB", L"upfile", 0}, {L"1.50KB", L"photo", 0}, {L"1,023.99KB", L"", 1}};
     for (size_t i = 0; i < 4; ++i)
     {
         EXPECT_STREQ(expected[i].szSize, files[i].szFileSize) << "case " << i;

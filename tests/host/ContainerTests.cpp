@@ -16,7 +16,8 @@
 using namespace Host;
 using namespace HostTest;
 
-namespace {
+namespace
+{
 
 const wchar_t BOXED_OBJECT[] =
     L"<object id=\"ctl\" classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\" width=\"200\" height=\"100\"\n"
@@ -33,7 +34,8 @@ std::wstring BoxedObject(const std::wstring& strParams = std::wstring())
 std::vector<std::wstring> CallsBefore(const CFakeControl& fake, const wchar_t* pszStop)
 {
     std::vector<std::wstring> calls;
-    for (const auto& str : fake.calls) {
+    for (const auto& str : fake.calls)
+    {
         if (str.find(pszStop) == 0)
             break;
         calls.push_back(str);
@@ -58,19 +60,23 @@ std::wstring Text(BSTR bstr)
 
 TEST(Container, ActivatesAsABrowserDoes)
 {
-    const struct {
+    const struct
+    {
         DWORD nMisc;
         const wchar_t* pszParams;
         std::vector<std::wstring> expected;
     } cases[] = {
-        {OLEMISC_SETCLIENTSITEFIRST, L"<param name=\"Language\" value=\"en\">",
+        {OLEMISC_SETCLIENTSITEFIRST,
+         L"<param name=\"Language\" value=\"en\">",
          {L"GetMiscStatus", L"SetClientSite", L"Safety IDispatch", L"Safety IPersistPropertyBag", L"Load",
           L"DoVerb -5"}},
-        {0, L"",
+        {0,
+         L"",
          {L"GetMiscStatus", L"Safety IDispatch", L"Safety IPersistPropertyBag", L"InitNew", L"SetClientSite",
           L"DoVerb -5"}},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         CPageFixture fixture;
         fixture.pFake->nMiscStatus = cases[i].nMisc;
         ASSERT_EQ(0, fixture.Run(BoxedObject(cases[i].pszParams) + L"<script>host.Print(typeof ctl);</script>"))
@@ -107,20 +113,22 @@ TEST(Container, AnObjectThatRefusesSafetyIsNeitherLoadedNorScripted)
 TEST(Container, EachObjectGetsItsOwnWindowAtItsBox)
 {
     CPageFixture fixture;
-    ASSERT_EQ(0, fixture.Run(
-                     L"<object id=a classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\" width=100 height=50\n"
-                     L"        style=\"position:absolute; left:10px; top:20px\"></object>\n"
-                     L"<div style=\"position:absolute; left:300px; top:100px; width:300px; height:300px\">\n"
-                     L"<object id=b classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\" width=120 height=60\n"
-                     L"        style=\"position:absolute; left:15px; top:25px\"></object></div>\n"))
+    ASSERT_EQ(0,
+              fixture.Run(L"<object id=a classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\" width=100 height=50\n"
+                          L"        style=\"position:absolute; left:10px; top:20px\"></object>\n"
+                          L"<div style=\"position:absolute; left:300px; top:100px; width:300px; height:300px\">\n"
+                          L"<object id=b classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\" width=120 height=60\n"
+                          L"        style=\"position:absolute; left:15px; top:25px\"></object></div>\n"))
         << Narrow(fixture.Errors());
     ASSERT_EQ(1u, fixture.more.size());
     const HWND hPage = fixture.pRunner->View().Window();
-    const struct {
+    const struct
+    {
         CFakeControl* pFake;
         RECT rc;
     } cases[] = {{fixture.pFake.Get(), {10, 20, 110, 70}}, {fixture.more[0].Get(), {315, 125, 435, 185}}};
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         ASSERT_TRUE(cases[i].pFake->hWnd) << "case " << i;
         EXPECT_EQ(hPage, GetParent(cases[i].pFake->hWnd)) << "case " << i;
         const RECT rcGot = ClientRectIn(cases[i].pFake->hWnd, hPage);
@@ -133,7 +141,8 @@ TEST(Container, EachObjectGetsItsOwnWindowAtItsBox)
     std::wstring strParagraph;
     for (int i = 0; i < 40; ++i)
         strParagraph += L"words ";
-    ASSERT_EQ(0, flow.Run(L"<p>" + strParagraph + L"</p>\n"
+    ASSERT_EQ(0, flow.Run(L"<p>" + strParagraph +
+                          L"</p>\n"
                           L"<object id=c classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\" width=100 height=50>"
                           L"</object>\n"))
         << Narrow(flow.Errors());
@@ -156,10 +165,12 @@ TEST(Container, KeysGoToTheActiveObjectFirst)
     // Input that xdotool refuses is reported, not taken as sent.
     EXPECT_FALSE(XInput::Run(L"no-such-command"));
     const ULONGLONG nEnd = GetTickCount64() + 2000;
-    while (GetTickCount64() < nEnd && fixture.pFake->calls.size() < 8) {
+    while (GetTickCount64() < nEnd && fixture.pFake->calls.size() < 8)
+    {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            if (!fixture.pRunner->PreTranslate(msg)) {
+            if (!fixture.pRunner->PreTranslate(msg))
+            {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }
@@ -169,12 +180,14 @@ TEST(Container, KeysGoToTheActiveObjectFirst)
     EXPECT_EQ((std::vector<std::wstring>{L"TranslateAccelerator 65", L"TranslateAccelerator 66"}), typed);
 
     fixture.pFake->calls.resize(6);
-    const struct {
+    const struct
+    {
         UINT nMessage;
         WPARAM nKey;
         bool bTaken;
     } cases[] = {{WM_KEYDOWN, 'A', true}, {WM_KEYDOWN, 'B', false}, {WM_MOUSEMOVE, 0, false}};
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         MSG msg = {fixture.pRunner->View().Window(), cases[i].nMessage, cases[i].nKey, 0};
         EXPECT_EQ(cases[i].bTaken, fixture.pRunner->PreTranslate(msg)) << "case " << i;
     }
@@ -185,16 +198,17 @@ TEST(Container, KeysGoToTheActiveObjectFirst)
 TEST(Container, ElementsOffsetsAndScrollAsTheControlReadsThem)
 {
     CPageFixture fixture;
-    ASSERT_EQ(0, fixture.Run(
-                     L"<div id=outer style=\"position:absolute; left:20px; top:30px; width:300px; height:200px\">Outer\n"
-                     L"  <div id=middle style=\"position:absolute; left:10px; top:40px; width:150px; height:100px\">\n"
-                     L"    <div id=inner style=\"position:absolute; left:5px; top:6px; width:50px; height:20px\">In"
-                     L"ner &amp; more</div></div></div>\n"
-                     L"<div id=far style=\"position:absolute; left:0px; top:2000px; width:10px; height:10px\"></div>\n" +
-                     BoxedObject() +
-                     L"<script>host.Print(document.getElementById('inner').innerText);\n"
-                     L"window.scrollTo(0, 300);\n"
-                     L"host.Print(document.body.scrollTop, document.documentElement.scrollTop);</script>\n"))
+    ASSERT_EQ(
+        0,
+        fixture.Run(L"<div id=outer style=\"position:absolute; left:20px; top:30px; width:300px; height:200px\">Outer\n"
+                    L"  <div id=middle style=\"position:absolute; left:10px; top:40px; width:150px; height:100px\">\n"
+                    L"    <div id=inner style=\"position:absolute; left:5px; top:6px; width:50px; height:20px\">In"
+                    L"ner &amp; more</div></div></div>\n"
+                    L"<div id=far style=\"position:absolute; left:0px; top:2000px; width:10px; height:10px\"></div>\n" +
+                    BoxedObject() +
+                    L"<script>host.Print(document.getElementById('inner').innerText);\n"
+                    L"window.scrollTo(0, 300);\n"
+                    L"host.Print(document.body.scrollTop, document.documentElement.scrollTop);</script>\n"))
         << Narrow(fixture.Errors());
     EXPECT_EQ((std::vector<std::wstring>{L"Inner & more", L"300 300"}), fixture.out);
     // The control moved with the page.
@@ -202,7 +216,8 @@ TEST(Container, ElementsOffsetsAndScrollAsTheControlReadsThem)
 
     PTL::CComPtr<IHTMLDocument3> pDocument;
     ASSERT_EQ(S_OK, fixture.pRunner->Document()->QueryInterface(IID_PPV_ARGS(&pDocument)));
-    const struct {
+    const struct
+    {
         const wchar_t* pszId;
         LONG nLeft, nTop, nWidth, nHeight;
         const wchar_t* pszParent;
@@ -213,7 +228,8 @@ TEST(Container, ElementsOffsetsAndScrollAsTheControlReadsThem)
         {L"inner", 5, 6, 50, 20, L"middle", 35, 76},
         {L"ctl", 30, 400, 200, 100, L"", 30, 400},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         PTL::CComPtr<IHTMLElement> pElement;
         PTL::CComBSTR id(cases[i].pszId);
         ASSERT_EQ(S_OK, pDocument->getElementById(id.Get(), &pElement)) << "case " << i;
@@ -252,16 +268,18 @@ TEST(Container, NavigationThroughTheDocumentIsRecordedAndAnnounced)
     PTL::CComPtr<IWebBrowser2> pBrowser;
     ASSERT_EQ(S_OK, pServices->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&pBrowser)));
     std::vector<std::wstring> events;
-    auto pSink = PTL::MakeComObject<CEventSink>(DIID_DWebBrowserEvents2, [&events](DISPID nId, DISPPARAMS* pParams, VARIANT*) {
-        events.push_back(std::to_wstring(nId));
-        if (nId == DISPID_BEFORENAVIGATE2) {
-            std::wstring strUrl;
-            PTL::VariantToText(*V_VARIANTREF(&pParams->rgvarg[5]), strUrl);
-            if (strUrl.find(L"cancel") != std::wstring::npos)
-                *V_BOOLREF(&pParams->rgvarg[0]) = VARIANT_TRUE;
-        }
-        return S_OK;
-    });
+    auto pSink =
+        PTL::MakeComObject<CEventSink>(DIID_DWebBrowserEvents2, [&events](DISPID nId, DISPPARAMS* pParams, VARIANT*) {
+            events.push_back(std::to_wstring(nId));
+            if (nId == DISPID_BEFORENAVIGATE2)
+            {
+                std::wstring strUrl;
+                PTL::VariantToText(*V_VARIANTREF(&pParams->rgvarg[5]), strUrl);
+                if (strUrl.find(L"cancel") != std::wstring::npos)
+                    *V_BOOLREF(&pParams->rgvarg[0]) = VARIANT_TRUE;
+            }
+            return S_OK;
+        });
     CEventConnection connection;
     ASSERT_EQ(S_OK, connection.Connect(pBrowser.Get(), DIID_DWebBrowserEvents2, pSink.Get()));
     PTL::CComPtr<IDispatch> pDispatch;
@@ -269,7 +287,8 @@ TEST(Container, NavigationThroughTheDocumentIsRecordedAndAnnounced)
     PTL::CComPtr<IHTMLDocument2> pDocument;
     ASSERT_EQ(S_OK, pDispatch.QueryInterface(&pDocument));
 
-    const struct {
+    const struct
+    {
         const wchar_t* pszUrl;
         const wchar_t* pszNavigated;
         std::vector<std::wstring> events;
@@ -277,7 +296,8 @@ TEST(Container, NavigationThroughTheDocumentIsRecordedAndAnnounced)
         {L"http://127.0.0.1/cancel.html", L"", {L"250"}},
         {L"http://127.0.0.1/done.html", L"http://127.0.0.1/done.html", {L"250", L"252", L"259"}},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         events.clear();
         fixture.out.clear();
         PTL::CComBSTR url(cases[i].pszUrl);
@@ -300,7 +320,8 @@ TEST(Container, NavigationThroughTheDocumentIsRecordedAndAnnounced)
 // Without the browser service the document is still there for the control's window's parent.
 TEST(Container, ThePageWindowHandsOutItsDocumentWithOrWithoutTheService)
 {
-    for (bool bService : {true, false}) {
+    for (bool bService : {true, false})
+    {
         CPageFixture fixture;
         fixture.bBrowserService = bService;
         ASSERT_EQ(0, fixture.Run(BoxedObject())) << Narrow(fixture.Errors());
@@ -314,11 +335,11 @@ TEST(Container, ThePageWindowHandsOutItsDocumentWithOrWithoutTheService)
 
         const UINT nMessage = RegisterWindowMessageW(L"WM_HTML_GETOBJECT");
         DWORD_PTR nResult = 0;
-        ASSERT_TRUE(SendMessageTimeoutW(GetParent(fixture.pFake->hWnd), nMessage, 0, 0, SMTO_ABORTIFHUNG, 1000,
-                                        &nResult));
+        ASSERT_TRUE(
+            SendMessageTimeoutW(GetParent(fixture.pFake->hWnd), nMessage, 0, 0, SMTO_ABORTIFHUNG, 1000, &nResult));
         PTL::CComPtr<IHTMLDocument2> pDocument;
-        ASSERT_EQ(S_OK, ObjectFromLresult(LRESULT(nResult), IID_IHTMLDocument2, 0,
-                                          reinterpret_cast<void**>(&pDocument)));
+        ASSERT_EQ(S_OK,
+                  ObjectFromLresult(LRESULT(nResult), IID_IHTMLDocument2, 0, reinterpret_cast<void**>(&pDocument)));
         BSTR bstrUrl = nullptr;
         pDocument->get_URL(&bstrUrl);
         EXPECT_EQ(fixture.strUrl, Text(bstrUrl)) << "service " << bService;
@@ -328,15 +349,18 @@ TEST(Container, ThePageWindowHandsOutItsDocumentWithOrWithoutTheService)
 // A control that is still referenced after the page closed it is a leak the host reports.
 TEST(Container, AnObjectStillReferencedAfterThePageIsReported)
 {
-    for (bool bLeak : {false, true}) {
+    for (bool bLeak : {false, true})
+    {
         CPageFixture fixture;
         fixture.pFake->bKeepSiteOnClose = bLeak;
         ASSERT_EQ(0, fixture.Run(BoxedObject())) << Narrow(fixture.Errors());
         CFakeControl* pFake = fixture.pFake.Detach();
         pFake->Release();  // from here the page holds the only references
-        EXPECT_EQ(bLeak ? ExitCode::Leak : 0, fixture.pRunner->Shutdown()) << "leak " << bLeak << Narrow(fixture.Errors());
+        EXPECT_EQ(bLeak ? ExitCode::Leak : 0, fixture.pRunner->Shutdown())
+            << "leak " << bLeak << Narrow(fixture.Errors());
         EXPECT_EQ(bLeak, fixture.Errors().find(L"still referenced") != std::wstring::npos) << Narrow(fixture.Errors());
-        if (bLeak) {
+        if (bLeak)
+        {
             pFake->pSite.Release();
             pFake->Release();
         }

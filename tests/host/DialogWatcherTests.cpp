@@ -7,12 +7,14 @@
 
 using namespace Host;
 
-namespace {
+namespace
+{
 
 CDialogAnswer Answer(std::initializer_list<const wchar_t*> steps)
 {
     CDialogAnswer answer;
-    for (const wchar_t* psz : steps) {
+    for (const wchar_t* psz : steps)
+    {
         CDialogStep step;
         std::wstring strError;
         EXPECT_TRUE(ParseDialogStep(psz, step, strError)) << PTL::ToUtf8(psz);
@@ -23,7 +25,8 @@ CDialogAnswer Answer(std::initializer_list<const wchar_t*> steps)
 
 TEST(DialogWatcher, ParsesSteps)
 {
-    const struct {
+    const struct
+    {
         const wchar_t* pszStep;
         bool bValid;
         CDialogStep::EKind nKind;
@@ -51,12 +54,14 @@ TEST(DialogWatcher, ParsesSteps)
         {L"click:OK", false},
         {L"", false},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         CDialogStep step;
         std::wstring strError;
         const bool bValid = ParseDialogStep(cases[i].pszStep, step, strError);
         EXPECT_EQ(cases[i].bValid, bValid) << "case " << i;
-        if (!bValid) {
+        if (!bValid)
+        {
             EXPECT_FALSE(strError.empty()) << "case " << i;
             continue;
         }
@@ -73,7 +78,8 @@ TEST(DialogWatcher, ParsesSteps)
 
 TEST(DialogWatcher, AnswersMessageBoxesByPolicy)
 {
-    const struct {
+    const struct
+    {
         CDialogAnswer policy;
         UINT nType;
         int nResult;
@@ -89,7 +95,8 @@ TEST(DialogWatcher, AnswersMessageBoxesByPolicy)
         {Answer({L"close"}), MB_OKCANCEL, IDCANCEL, L"close"},
         {Answer({L"leave:50", L"press:OK"}), MB_OKCANCEL, IDOK, L"leave:50, press:OK"},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         CDialogWatcher watcher;
         watcher.SetPolicy(cases[i].policy);
         const std::wstring strText = L"Question " + std::to_wstring(i) + L"\nsecond line";
@@ -134,16 +141,19 @@ TEST(DialogWatcher, QueuedAnswersComeBeforeThePolicy)
 
 // A dialog with an edit field: the watcher types into it and presses OK, and the dialog reads
 // what was typed, as it would read a user's input.
-struct CEditDialog {
+struct CEditDialog
+{
     std::wstring strTyped;
 
     static INT_PTR CALLBACK Proc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM lParam)
     {
-        if (nMsg == WM_INITDIALOG) {
+        if (nMsg == WM_INITDIALOG)
+        {
             SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
             return TRUE;
         }
-        if (nMsg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        if (nMsg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL))
+        {
             auto* pSelf = reinterpret_cast<CEditDialog*>(GetWindowLongPtrW(hDlg, DWLP_USER));
             wchar_t szText[256] = {};
             GetDlgItemTextW(hDlg, 100, szText, 256);
@@ -181,7 +191,8 @@ struct CEditDialog {
         Text(L"Type here");
         tmpl.push_back(8);
         Text(L"MS Shell Dlg");
-        const struct {
+        const struct
+        {
             DWORD nStyle;
             WORD x, y, cx, cy, nId, nClass;
             const wchar_t* pszText;
@@ -189,7 +200,8 @@ struct CEditDialog {
             {WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, 10, 10, 150, 14, 100, 0x0081, L""},
             {WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 10, 40, 50, 14, IDOK, 0x0080, L"OK"},
         };
-        for (const auto& item : items) {
+        for (const auto& item : items)
+        {
             Align();  // items start on a DWORD boundary
             Dword(item.nStyle);
             Dword(0);

@@ -4,8 +4,10 @@
 
 #include <olectl.h>
 
-namespace HostTest {
-namespace {
+namespace HostTest
+{
+namespace
+{
 
 HRESULT LoadOwnTypeLib(PTL::CComPtr<ITypeLib>& pLib)
 {
@@ -25,12 +27,12 @@ PTL::CComVariant CFakeControl::Fire(DISPID nId, std::vector<PTL::CComVariant> ar
     PTL::CComVariant result;
     HRESULT hr = S_OK;
     const auto sinks = m_sinks;
-    for (const auto& pSink : sinks) {
+    for (const auto& pSink : sinks)
+    {
         if (!pSink)
             continue;
         result.Clear();
-        hr = pSink->Invoke(nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr,
-                           nullptr);
+        hr = pSink->Invoke(nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
     }
     if (phr)
         *phr = hr;
@@ -144,7 +146,8 @@ STDMETHODIMP CFakeControl::Load(IPropertyBag* pPropBag, IErrorLog*)
 {
     calls.push_back(L"Load");
     bLoaded = true;
-    for (const auto& request : requests) {
+    for (const auto& request : requests)
+    {
         PTL::CComVariant value;
         V_VT(&value) = request.nType;  // an empty "current value" of the property's type
         if (request.nType == VT_BSTR)
@@ -165,7 +168,8 @@ STDMETHODIMP CFakeControl::QueryInterface(REFIID riid, void** ppv)
 {
     const bool bEmbedding = IsEqualIID(riid, IID_IOleObject) || IsEqualIID(riid, IID_IOleInPlaceObject) ||
                             IsEqualIID(riid, IID_IOleInPlaceActiveObject) || IsEqualIID(riid, IID_IOleWindow);
-    if (bEmbedding && !bOleObject) {
+    if (bEmbedding && !bOleObject)
+    {
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
@@ -240,7 +244,8 @@ STDMETHODIMP CFakeControl::InPlaceDeactivate()
     DestroyWindow(hWnd);
     hWnd = nullptr;
     PTL::CComPtr<IOleInPlaceSite> pInPlaceSite;
-    if (pSite && SUCCEEDED(pSite.QueryInterface(&pInPlaceSite))) {
+    if (pSite && SUCCEEDED(pSite.QueryInterface(&pInPlaceSite)))
+    {
         PTL::CComPtr<IOleInPlaceFrame> pFrame;
         PTL::CComPtr<IOleInPlaceUIWindow> pDocWindow;
         RECT rcIgnored, rcClip;

@@ -17,21 +17,24 @@
 // The toolchain's header gives IObjectSafety no __uuidof.
 __CRT_UUID_DECL(IObjectSafety, 0xcb5bdc81, 0x93c1, 0x11cf, 0x8f, 0x20, 0x00, 0x80, 0x5f, 0x2c, 0xd0, 0x64)
 
-namespace HostTest {
+namespace HostTest
+{
 
-class CFakeControl
-    : public PTL::CUnknownImpl<IDispatch, IProvideClassInfo2, IConnectionPointContainer, IConnectionPoint,
-                               IPersistPropertyBag, IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject,
-                               IObjectSafety> {
+class CFakeControl : public PTL::CUnknownImpl<IDispatch, IProvideClassInfo2, IConnectionPointContainer,
+                                              IConnectionPoint, IPersistPropertyBag, IOleObject, IOleInPlaceObject,
+                                              IOleInPlaceActiveObject, IObjectSafety>
+{
 public:
     ~CFakeControl() override;
 
     // What Load asks the bag for: each name with the type of the "current value".
-    struct CRequest {
+    struct CRequest
+    {
         std::wstring strName;
         VARTYPE nType;
     };
-    struct CAnswer {
+    struct CAnswer
+    {
         std::wstring strName;
         HRESULT hr;
         PTL::CComVariant value;
@@ -47,13 +50,13 @@ public:
     // "TranslateAccelerator 65".
     std::vector<std::wstring> calls;
     DWORD nMiscStatus = OLEMISC_SETCLIENTSITEFIRST;
-    bool bSafe = true;                 // accepts both safety options
-    bool bOleObject = true;            // answers IOleObject and the in-place interfaces
-    bool bKeepSiteOnClose = false;     // a faulty control that keeps its site (and a reference)
-    UINT nAcceleratorKey = 0;          // the virtual key that TranslateAccelerator takes
+    bool bSafe = true;              // accepts both safety options
+    bool bOleObject = true;         // answers IOleObject and the in-place interfaces
+    bool bKeepSiteOnClose = false;  // a faulty control that keeps its site (and a reference)
+    UINT nAcceleratorKey = 0;       // the virtual key that TranslateAccelerator takes
     PTL::CComPtr<IOleClientSite> pSite;
-    HWND hWnd = nullptr;               // its window while in-place active
-    RECT rcPos = {};                   // where the container put it
+    HWND hWnd = nullptr;  // its window while in-place active
+    RECT rcPos = {};      // where the container put it
 
     // Calls every connected sink with the arguments in declared order; returns the last result.
     PTL::CComVariant Fire(DISPID nId, std::vector<PTL::CComVariant> args, HRESULT* phr = nullptr);

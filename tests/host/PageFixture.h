@@ -12,13 +12,15 @@
 #include <string>
 #include <vector>
 
-namespace HostTest {
+namespace HostTest
+{
 
 using namespace Host;
 
 const wchar_t FAKE_OBJECT[] = L"<object id=\"ctl\" classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\"></object>\n";
 
-struct CPageFixture {
+struct CPageFixture
+{
     PTL::CComPtr<CFakeControl> pFake = PTL::MakeComObject<CFakeControl>();
     std::vector<PTL::CComPtr<CFakeControl>> more;
     std::vector<std::wstring> out, err;
@@ -39,7 +41,8 @@ struct CPageFixture {
             if (!IsEqualCLSID(clsid, CLSID_PL5Ctrl))
                 return CreateRegisteredObject(clsid, pp);
             CFakeControl* pNext = pFake.Get();
-            if (m_bFirstMade) {
+            if (m_bFirstMade)
+            {
                 more.push_back(PTL::MakeComObject<CFakeControl>());
                 pNext = more.back().Get();
             }
@@ -65,9 +68,6 @@ private:
     bool m_bFirstMade = false;
 };
 
-inline std::string Narrow(const std::wstring& str)
-{
-    return PTL::ToUtf8(str);
-}
+inline std::string Narrow(const std::wstring& str) { return PTL::ToUtf8(str); }
 
 }  // namespace HostTest

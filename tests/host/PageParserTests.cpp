@@ -5,26 +5,27 @@
 
 using namespace Host;
 
-namespace {
+namespace
+{
 
 const wchar_t FULL_PAGE[] =
-    L"<!DOCTYPE html>\n"                                                                     // 1
-    L"<html><head><title>a <object> in a title</title>\n"                                    // 2
-    L"<style>p < b { color: red }</style></head>\n"                                          // 3
-    L"<body><!-- <object id=x classid=\"bad\"> -->\n"                                        // 4
-    L"<p>a < b and a <b>bold</b> word</p>\n"                                                 // 5
-    L"<OBJECT ID=\"ctl\" CLASSID=\"clsid:7e2a99b8-b972-44db-9201-9a443a38efd5\" width=400\n"  // 6
-    L"        height=\"300px\">\n"                                                           // 7
-    L"  <PARAM NAME=\"Action\" VALUE=\"http://h/?a=1&amp;b=2\">\n"                           // 8
-    L"  <param name='InputName' value='file&#91;&#x5D;&unknown;'>\n"                         // 9
-    L"  <param name=Language value=en><param name=\"Empty\">\n"                              // 10
-    L"  <p>shown where objects do not run</p>\n"                                             // 11
-    L"</OBJECT>\n"                                                                           // 12
-    L"<script>var a = \"</scripts>\";\n"                                                     // 13
-    L"</script>\n"                                                                           // 14
-    L"<script for=\"ctl\" event=\"OnBeforeDrop( file , input )\">\n"                         // 15
-    L"  return false;</script>\n"                                                            // 16
-    L"<script language=\"JScript\" for=ctl event=OnUploadCancel>host.Exit(0)</SCRIPT >\n"    // 17
+    L"<!DOCTYPE html>\n"                                                                         // 1
+    L"<html><head><title>a <object> in a title</title>\n"                                        // 2
+    L"<style>p < b { color: red }</style></head>\n"                                              // 3
+    L"<body><!-- <object id=x classid=\"bad\"> -->\n"                                            // 4
+    L"<p>a < b and a <b>bold</b> word</p>\n"                                                     // 5
+    L"<OBJECT ID=\"ctl\" CLASSID=\"clsid:7e2a99b8-b972-44db-9201-9a443a38efd5\" width=400\n"     // 6
+    L"        height=\"300px\">\n"                                                               // 7
+    L"  <PARAM NAME=\"Action\" VALUE=\"http://h/?a=1&amp;b=2\">\n"                               // 8
+    L"  <param name='InputName' value='file&#91;&#x5D;&unknown;'>\n"                             // 9
+    L"  <param name=Language value=en><param name=\"Empty\">\n"                                  // 10
+    L"  <p>shown where objects do not run</p>\n"                                                 // 11
+    L"</OBJECT>\n"                                                                               // 12
+    L"<script>var a = \"</scripts>\";\n"                                                         // 13
+    L"</script>\n"                                                                               // 14
+    L"<script for=\"ctl\" event=\"OnBeforeDrop( file , input )\">\n"                             // 15
+    L"  return false;</script>\n"                                                                // 16
+    L"<script language=\"JScript\" for=ctl event=OnUploadCancel>host.Exit(0)</SCRIPT >\n"        // 17
     L"<object id=\"two\" classid=\"CLSID:{EE09B103-97E0-11CF-978F-00A02463E06F}\"></object>\n";  // 18
 
 TEST(PageParser, KeepsObjectsParamsAndScriptsInDocumentOrder)
@@ -40,7 +41,8 @@ TEST(PageParser, KeepsObjectsParamsAndScriptsInDocumentOrder)
     EXPECT_EQ(6, object.nLine);
     EXPECT_EQ(L"{EE09B103-97E0-11CF-978F-00A02463E06F}", page.objects[1].strClassId);
 
-    const struct {
+    const struct
+    {
         const wchar_t* pszName;
         const wchar_t* pszValue;
         int nLine;
@@ -51,14 +53,16 @@ TEST(PageParser, KeepsObjectsParamsAndScriptsInDocumentOrder)
         {L"Empty", L"", 10},
     };
     ASSERT_EQ(std::size(params), object.params.size());
-    for (size_t i = 0; i < std::size(params); ++i) {
+    for (size_t i = 0; i < std::size(params); ++i)
+    {
         EXPECT_EQ(params[i].pszName, object.params[i].strName) << "case " << i;
         EXPECT_EQ(params[i].pszValue, object.params[i].strValue) << "case " << i;
         EXPECT_EQ(params[i].nLine, object.params[i].nLine) << "case " << i;
     }
 
     ASSERT_EQ(3u, page.scripts.size());
-    const struct {
+    const struct
+    {
         const wchar_t* pszText;
         int nLine;
         int nTextLine;
@@ -70,7 +74,8 @@ TEST(PageParser, KeepsObjectsParamsAndScriptsInDocumentOrder)
         {L"\n  return false;", 15, 15, L"ctl", L"OnBeforeDrop", {L"file", L"input"}},
         {L"host.Exit(0)", 17, 17, L"ctl", L"OnUploadCancel", {}},
     };
-    for (size_t i = 0; i < std::size(scripts); ++i) {
+    for (size_t i = 0; i < std::size(scripts); ++i)
+    {
         EXPECT_EQ(scripts[i].pszText, page.scripts[i].strText) << "case " << i;
         EXPECT_EQ(scripts[i].nLine, page.scripts[i].nLine) << "case " << i;
         EXPECT_EQ(scripts[i].nTextLine, page.scripts[i].nTextLine) << "case " << i;
@@ -91,7 +96,8 @@ TEST(PageParser, MalformedPagesNameTheLine)
 {
     // (A <param> outside <object> is read by the host program from the malformed page.)
     const wchar_t* const OBJ = L"<object id=a classid=\"clsid:7E2A99B8-B972-44DB-9201-9A443A38EFD5\">";
-    const struct {
+    const struct
+    {
         std::wstring strPage;
         int nLine;
         const wchar_t* pszMessage;  // a part of the message
@@ -121,11 +127,15 @@ TEST(PageParser, MalformedPagesNameTheLine)
          L"is not a script name"},
         {L"<!DOCTYPE html", 1, L"declaration is not closed"},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        try {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        try
+        {
             ParsePage(cases[i].strPage);
             ADD_FAILURE() << "case " << i << ": no error";
-        } catch (const CPageError& error) {
+        }
+        catch (const CPageError& error)
+        {
             EXPECT_EQ(cases[i].nLine, error.Line()) << "case " << i;
             EXPECT_NE(std::wstring::npos, error.Message().find(cases[i].pszMessage))
                 << "case " << i << ": " << std::string(error.Message().begin(), error.Message().end());
@@ -144,11 +154,15 @@ TEST(PageParser, OrdinaryMarkupIsNoError)
         L"<script></script><script type=\"text/javascript\">1</script>",
         L"<?xml version=\"1.0\"?><p title=\"a > b\">",
     };
-    for (size_t i = 0; i < std::size(pages); ++i) {
-        try {
+    for (size_t i = 0; i < std::size(pages); ++i)
+    {
+        try
+        {
             const CPage page = ParsePage(pages[i]);
             EXPECT_TRUE(page.objects.empty()) << "case " << i;
-        } catch (const CPageError& error) {
+        }
+        catch (const CPageError& error)
+        {
             ADD_FAILURE() << "case " << i << ": line " << error.Line();
         }
     }
@@ -156,13 +170,14 @@ TEST(PageParser, OrdinaryMarkupIsNoError)
 
 TEST(PageParser, DecodesPageFiles)
 {
-    const struct {
+    const struct
+    {
         std::string bytes;
         std::wstring strText;
     } cases[] = {
-        {"<p>\xEC\x95\x8C\xEB\xA6\xBC</p>", L"<p>\xC54C\xB9BC</p>"},            // UTF-8
-        {"\xEF\xBB\xBF<p>\xEC\x95\x8C</p>", L"<p>\xC54C</p>"},                 // UTF-8 with its mark
-        {std::string("\xFF\xFE<\0p\0>\0", 8), L"<p>"},                          // UTF-16 with its mark
+        {"<p>\xEC\x95\x8C\xEB\xA6\xBC</p>", L"<p>\xC54C\xB9BC</p>"},  // UTF-8
+        {"\xEF\xBB\xBF<p>\xEC\x95\x8C</p>", L"<p>\xC54C</p>"},        // UTF-8 with its mark
+        {std::string("\xFF\xFE<\0p\0>\0", 8), L"<p>"},                // UTF-16 with its mark
         {"", L""},
     };
     for (size_t i = 0; i < std::size(cases); ++i)

@@ -10,7 +10,8 @@
 using namespace Host;
 using namespace HostTest;
 
-namespace {
+namespace
+{
 
 PTL::CComVariant UI4(ULONG n)
 {
@@ -23,34 +24,40 @@ PTL::CComVariant UI4(ULONG n)
 TEST(PageRunner, HandlerResultsReachTheObjectUnchanged)
 {
     CPageFixture fixture;
-    const int nCode = fixture.Run(std::wstring(FAKE_OBJECT) +
-                                  L"<script for=ctl event=\"OnBeforeAddFile(name)\">\n"
-                                  L"  host.Print('add ' + name);\n"
-                                  L"  if (name == 'false') return false;\n"
-                                  L"  if (name == 'true') return true;\n"
-                                  L"  if (name == 'zero') return 0;\n"
-                                  L"  if (name == 'text') return 'no';\n"
-                                  L"</script>\n");
+    const int nCode = fixture.Run(std::wstring(FAKE_OBJECT) + L"<script for=ctl event=\"OnBeforeAddFile(name)\">\n"
+                                                              L"  host.Print('add ' + name);\n"
+                                                              L"  if (name == 'false') return false;\n"
+                                                              L"  if (name == 'true') return true;\n"
+                                                              L"  if (name == 'zero') return 0;\n"
+                                                              L"  if (name == 'text') return 'no';\n"
+                                                              L"</script>\n");
     ASSERT_EQ(0, nCode) << Narrow(fixture.Errors());
     EXPECT_EQ(1u, fixture.pFake->SinkCount());
 
-    const struct {
+    const struct
+    {
         const wchar_t* pszName;
         VARTYPE nType;
         LONG nValue;  // VT_BOOL and VT_I4 values
     } cases[] = {
-        {L"false", VT_BOOL, VARIANT_FALSE}, {L"true", VT_BOOL, VARIANT_TRUE}, {L"zero", VT_I4, 0},
-        {L"text", VT_BSTR, 0},              {L"other", VT_EMPTY, 0},
+        {L"false", VT_BOOL, VARIANT_FALSE},
+        {L"true", VT_BOOL, VARIANT_TRUE},
+        {L"zero", VT_I4, 0},
+        {L"text", VT_BSTR, 0},
+        {L"other", VT_EMPTY, 0},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         HRESULT hr = E_FAIL;
         const PTL::CComVariant result = fixture.pFake->Fire(1, {PTL::CComVariant(std::wstring(cases[i].pszName))}, &hr);
         EXPECT_EQ(S_OK, hr) << "case " << i;
         EXPECT_EQ(cases[i].nType, result.vt) << "case " << i;
-        if (result.vt == VT_BOOL) {
+        if (result.vt == VT_BOOL)
+        {
             EXPECT_EQ(cases[i].nValue, V_BOOL(&result)) << "case " << i;
         }
-        if (result.vt == VT_I4) {
+        if (result.vt == VT_I4)
+        {
             EXPECT_EQ(cases[i].nValue, V_I4(&result)) << "case " << i;
         }
         ASSERT_EQ(i + 1, fixture.out.size());
@@ -61,12 +68,13 @@ TEST(PageRunner, HandlerResultsReachTheObjectUnchanged)
 TEST(PageRunner, HandlersGetTheArgumentsInDeclaredOrder)
 {
     CPageFixture fixture;
-    const int nCode = fixture.Run(std::wstring(FAKE_OBJECT) +
-                                  L"<script for=ctl event=\"OnBeforeDrop(file, input)\">host.Print(file + '|' + input)</script>\n"
-                                  L"<script for=ctl event=\"OnAddFile(name, size)\">host.Print(name, size, typeof size)</script>\n"
-                                  L"<script for=ctl event=\"OnRemoveItems()\">host.Print('removed', arguments.length)</script>\n"
-                                  L"<script for=ctl event=\"OnRemoveItems()\">host.Print('second handler')</script>\n"
-                                  L"<script for=ctl event=\"OnItemClick(n)\">host.Print('click', n)</script>\n");
+    const int nCode =
+        fixture.Run(std::wstring(FAKE_OBJECT) +
+                    L"<script for=ctl event=\"OnBeforeDrop(file, input)\">host.Print(file + '|' + input)</script>\n"
+                    L"<script for=ctl event=\"OnAddFile(name, size)\">host.Print(name, size, typeof size)</script>\n"
+                    L"<script for=ctl event=\"OnRemoveItems()\">host.Print('removed', arguments.length)</script>\n"
+                    L"<script for=ctl event=\"OnRemoveItems()\">host.Print('second handler')</script>\n"
+                    L"<script for=ctl event=\"OnItemClick(n)\">host.Print('click', n)</script>\n");
     ASSERT_EQ(0, nCode) << Narrow(fixture.Errors());
 
     fixture.pFake->Fire(8, {PTL::CComVariant(std::wstring(L"C:\\a b.txt")), PTL::CComVariant(std::wstring(L"zone"))});
@@ -83,13 +91,13 @@ TEST(PageRunner, HandlersGetTheArgumentsInDeclaredOrder)
 TEST(PageRunner, ScriptsRunInDocumentOrderAndSeeObjectsCreatedBefore)
 {
     CPageFixture fixture;
-    const int nCode = fixture.Run(
-        L"<script>host.Print(typeof dict, host.Arch == 'x64' || host.Arch == 'x86')</script>\n"
-        L"<object id=dict classid=\"clsid:EE09B103-97E0-11CF-978F-00A02463E06F\"></object>\n"
-        L"<script>dict.Add('k', 5); host.SetProperty(dict, 'Item', 'k', 6);\n"
-        L"host.Print(typeof dict, dict.Item('k'), host.Path('sub/f.txt'))</script>\n"
-        L"<script>host.Exit(9); host.Print('after exit')</script>\n"
-        L"<script>host.Print('next block')</script>\n");
+    const int nCode =
+        fixture.Run(L"<script>host.Print(typeof dict, host.Arch == 'x64' || host.Arch == 'x86')</script>\n"
+                    L"<object id=dict classid=\"clsid:EE09B103-97E0-11CF-978F-00A02463E06F\"></object>\n"
+                    L"<script>dict.Add('k', 5); host.SetProperty(dict, 'Item', 'k', 6);\n"
+                    L"host.Print(typeof dict, dict.Item('k'), host.Path('sub/f.txt'))</script>\n"
+                    L"<script>host.Exit(9); host.Print('after exit')</script>\n"
+                    L"<script>host.Print('next block')</script>\n");
     EXPECT_EQ(9, nCode) << Narrow(fixture.Errors());
     const std::vector<std::wstring> expected = {L"undefined true", L"object 6 C:\\pages\\sub\\f.txt"};
     EXPECT_EQ(expected, fixture.out);
@@ -100,7 +108,8 @@ TEST(PageRunner, FailuresEndThePageWithTheirLine)
 {
     // A run-time error, a failed check and a class that cannot be made are run as whole pages by
     // the host program (script_error, failed_check, no_such_class).
-    const struct {
+    const struct
+    {
         std::wstring strPage;
         int nCode;
         const wchar_t* pszError;  // a part of the first error line
@@ -118,7 +127,8 @@ TEST(PageRunner, FailuresEndThePageWithTheirLine)
          ExitCode::Script, L": script error: "},
         {L"<script>host.QueueDialogAnswer('push:OK')</script>", ExitCode::Script, L"test.html:1:"},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         CPageFixture fixture;
         EXPECT_EQ(cases[i].nCode, fixture.Run(cases[i].strPage)) << "case " << i;
         ASSERT_FALSE(fixture.err.empty()) << "case " << i;
@@ -155,15 +165,18 @@ TEST(PageRunner, ExitFromAHandlerStopsTheWaitingScript)
 {
     CPageFixture fixture;
     // The handler ends the page while the main script waits; nothing after the wait runs.
-    const std::wstring strPage = std::wstring(FAKE_OBJECT) +
-                                 L"<script for=ctl event=\"OnUploadComplete(text)\">host.Print(text); host.Exit(3)</script>\n"
-                                 L"<script>host.Wait(60000); host.Print('not reached')</script>\n";
+    const std::wstring strPage =
+        std::wstring(FAKE_OBJECT) +
+        L"<script for=ctl event=\"OnUploadComplete(text)\">host.Print(text); host.Exit(3)</script>\n"
+        L"<script>host.Wait(60000); host.Print('not reached')</script>\n";
     // The event arrives from a message posted before the page runs, as an upload's end would.
-    struct CPoster {
+    struct CPoster
+    {
         PTL::CComPtr<CFakeControl> pFake;
         static LRESULT CALLBACK Proc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
         {
-            if (nMsg == WM_USER + 1) {
+            if (nMsg == WM_USER + 1)
+            {
                 auto* pSelf = reinterpret_cast<CPoster*>(lParam);
                 pSelf->pFake->Fire(10, {PTL::CComVariant(std::wstring(L"answer text"))});
                 return 0;

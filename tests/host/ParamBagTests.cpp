@@ -10,7 +10,8 @@
 using namespace Host;
 using HostTest::CFakeControl;
 
-namespace {
+namespace
+{
 
 // The value of a VARIANT as text with its type, for comparisons.
 std::wstring Show(const VARIANT& var)
@@ -34,7 +35,8 @@ TEST(ParamBag, ConvertsTheTextToTheRequestedType)
         {L"language", L"second of the same name", 9},
         {L"Empty", L"", 10},
     });
-    const struct {
+    const struct
+    {
         const wchar_t* pszName;
         VARTYPE nType;
         HRESULT hr;
@@ -50,12 +52,13 @@ TEST(ParamBag, ConvertsTheTextToTheRequestedType)
         {L"One", VT_BOOL, S_OK, L"11:-1"},  // any number but 0 is true
         {L"Words", VT_BOOL, DISP_E_TYPEMISMATCH, nullptr},
         {L"Words", VT_I4, DISP_E_TYPEMISMATCH, nullptr},
-        {L"Language", VT_BSTR, S_OK, L"8:english"},  // the first of two of the same name
+        {L"Language", VT_BSTR, S_OK, L"8:english"},   // the first of two of the same name
         {L"Language", VT_EMPTY, S_OK, L"8:english"},  // no type asked: the text
         {L"Empty", VT_BSTR, S_OK, L"8:"},
         {L"Missing", VT_BSTR, E_INVALIDARG, nullptr},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         PTL::CComVariant value;
         V_VT(&value) = cases[i].nType;
         V_UI4(&value) = 0;
@@ -63,7 +66,8 @@ TEST(ParamBag, ConvertsTheTextToTheRequestedType)
             V_BSTR(&value) = nullptr;
         const HRESULT hr = pBag->Read(cases[i].pszName, &value, nullptr);
         EXPECT_EQ(cases[i].hr, hr) << "case " << i;
-        if (SUCCEEDED(hr) && cases[i].pszShown) {
+        if (SUCCEEDED(hr) && cases[i].pszShown)
+        {
             EXPECT_EQ(cases[i].pszShown, Show(value)) << "case " << i;
         }
     }
@@ -77,7 +81,8 @@ TEST(ObjectSite, LoadsParamsThroughTheBagOrInitNew)
     CPageObject without = withParams;
     without.params.clear();
 
-    for (const CPageObject* pElement : {&withParams, &without}) {
+    for (const CPageObject* pElement : {&withParams, &without})
+    {
         auto pFake = PTL::MakeComObject<CFakeControl>();
         pFake->requests = {{L"MaxFileCount", VT_UI4}, {L"ChildMode", VT_BOOL}, {L"Language", VT_BSTR}};
         auto pSite = PTL::MakeComObject<CObjectSite>(*pElement);
@@ -93,7 +98,8 @@ TEST(ObjectSite, LoadsParamsThroughTheBagOrInitNew)
         const bool bParams = pElement == &withParams;
         EXPECT_EQ(bParams, pFake->bLoaded);
         EXPECT_EQ(!bParams, pFake->bInitNew);
-        if (bParams) {
+        if (bParams)
+        {
             ASSERT_EQ(3u, pFake->answers.size());
             EXPECT_EQ(L"19:12", Show(pFake->answers[0].value));
             EXPECT_EQ(L"11:-1", Show(pFake->answers[1].value));
@@ -123,18 +129,21 @@ TEST(ObjectSite, ReportsObjectsThatCannotBeMade)
 
 TEST(ObjectSite, ExtentFromWidthAndHeight)
 {
-    const struct {
+    const struct
+    {
         const wchar_t* pszLength;
         bool bValid;
         LONG nHimetric;
     } cases[] = {
-        {L"96", true, 2540}, {L"400px", true, 10583}, {L"0", true, 0}, {L"50%", false, 0}, {L"", false, 0},
-        {L"-5", false, 0},   {L"12em", false, 0},
+        {L"96", true, 2540}, {L"400px", true, 10583}, {L"0", true, 0},     {L"50%", false, 0},
+        {L"", false, 0},     {L"-5", false, 0},       {L"12em", false, 0},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
         LONG n = 0;
         EXPECT_EQ(cases[i].bValid, PixelsToHimetric(cases[i].pszLength, n)) << "case " << i;
-        if (cases[i].bValid) {
+        if (cases[i].bValid)
+        {
             EXPECT_EQ(cases[i].nHimetric, n) << "case " << i;
         }
     }

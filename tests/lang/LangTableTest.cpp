@@ -20,7 +20,7 @@ struct CLangReset
         PL5Lang::LoadLanguage(L"en");
     }
 };
-} // namespace
+}  // namespace
 
 TEST(LangTable, CodesChooseThePackAndRefusalsKeepTheTexts)
 {
@@ -122,8 +122,8 @@ TEST(LangTable, RefreshSetsTheColumnTitlesOfTheActivePack)
     CLangReset reset;
     INITCOMMONCONTROLSEX init = {sizeof(init), ICC_LISTVIEW_CLASSES};
     ASSERT_TRUE(InitCommonControlsEx(&init));
-    HWND hList = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_POPUP | LVS_REPORT, 0, 0, 300, 200,
-                                 nullptr, nullptr, nullptr, nullptr);
+    HWND hList = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_POPUP | LVS_REPORT, 0, 0, 300, 200, nullptr, nullptr, nullptr,
+                                 nullptr);
     ASSERT_NE(nullptr, hList);
     for (int i = 0; i < 2; ++i)
     {
@@ -131,7 +131,10 @@ TEST(LangTable, RefreshSetsTheColumnTitlesOfTheActivePack)
         SendMessageW(hList, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
     int nRefreshes = 0;
-    auto refresh = [&]() { ++nRefreshes; PL5Lang::ApplyColumnTitles(hList); };
+    auto refresh = [&]() {
+        ++nRefreshes;
+        PL5Lang::ApplyColumnTitles(hList);
+    };
     const struct
     {
         const wchar_t* szCode;

@@ -64,4 +64,4 @@ size_t SectionHeaderOffset(const std::vector<BYTE>& image, const char* szName)
             return n;
     throw std::runtime_error(std::string("no section ") + szName);
 }
-} // namespace PL5Test
+}  // namespace PL5Test

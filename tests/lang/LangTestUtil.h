@@ -33,4 +33,4 @@ void Put(std::vector<BYTE>& image, size_t nOffset, T value)
 {
     std::memcpy(image.data() + nOffset, &value, sizeof(T));
 }
-} // namespace PL5Test
+}  // namespace PL5Test

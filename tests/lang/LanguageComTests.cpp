@@ -54,7 +54,7 @@ std::wstring Language(IPL5Ctrl* p)
     return bstr.Get() ? std::wstring(bstr.Get()) : std::wstring();
 }
 
-} // namespace
+}  // namespace
 
 // One test, in order: the process starts without any pack, and that state cannot come back.
 TEST(LanguageThroughCom, TextsFollowThePacksAndTheTitleWaitsForTheNextLoad)

@@ -45,7 +45,7 @@ size_t MarkerOffset(const BYTE* p, size_t nSize)
             return i;
     return SIZE_MAX;
 }
-} // namespace
+}  // namespace
 
 TEST(PEModule, RefusesMalformedImagesLeavingNothingReserved)
 {
@@ -70,19 +70,32 @@ TEST(PEModule, RefusesMalformedImagesLeavingNothingReserved)
     } cases[] = {
         {[](V& v) { v.clear(); }, szDos, false},
         {[](V& v) { v.resize(10); }, szDos, false},
-        {[](V& v) { v[0] = 'Z'; v[1] = 'M'; }, szDos, false},
+        {[](V& v) {
+             v[0] = 'Z';
+             v[1] = 'M';
+         },
+         szDos, false},
         {[](V& v) { Put<LONG>(v, offsetof(IMAGE_DOS_HEADER, e_lfanew), -4); }, szNt, false},
         {[](V& v) { Put<LONG>(v, offsetof(IMAGE_DOS_HEADER, e_lfanew), LONG(v.size() - 2)); }, szNt, false},
         {[](V& v) { v[NtOffset(v) + 3] = 1; }, szNt, false},
         {[](V& v) { v.resize(NtOffset(v) + 30); }, szNt, false},
         // A 64-bit optional header is not read as a 32-bit one.
         {[=](V& v) { Put<WORD>(v, nOptional, IMAGE_NT_OPTIONAL_HDR64_MAGIC); }, szNt, false},
-        {[=](V& v) { Put<DWORD>(v, nOptional + offsetof(IMAGE_OPTIONAL_HEADER32, SizeOfImage), 0x80000000); }, szNt, false},
-        {[=](V& v) { Put<DWORD>(v, nOptional + offsetof(IMAGE_OPTIONAL_HEADER32, SizeOfHeaders), DWORD(v.size() + 1)); }, szNt, false},
+        {[=](V& v) { Put<DWORD>(v, nOptional + offsetof(IMAGE_OPTIONAL_HEADER32, SizeOfImage), 0x80000000); }, szNt,
+         false},
+        {[=](V& v) {
+             Put<DWORD>(v, nOptional + offsetof(IMAGE_OPTIONAL_HEADER32, SizeOfHeaders), DWORD(v.size() + 1));
+         },
+         szNt, false},
         {[=](V& v) { Put<WORD>(v, nFile + offsetof(IMAGE_FILE_HEADER, NumberOfSections), 200); }, szNt, false},
-        {[=](V& v) { Put<DWORD>(v, nRdata + offsetof(IMAGE_SECTION_HEADER, PointerToRawData), DWORD(v.size() - 0x100)); }, szSection, false},
-        {[=](V& v) { Put<DWORD>(v, nRdata + offsetof(IMAGE_SECTION_HEADER, SizeOfRawData), 0x5200); }, szSection, false},
-        {[=](V& v) { Put<DWORD>(v, nText + offsetof(IMAGE_SECTION_HEADER, VirtualAddress), 0x1200); }, szSection, false},
+        {[=](V& v) {
+             Put<DWORD>(v, nRdata + offsetof(IMAGE_SECTION_HEADER, PointerToRawData), DWORD(v.size() - 0x100));
+         },
+         szSection, false},
+        {[=](V& v) { Put<DWORD>(v, nRdata + offsetof(IMAGE_SECTION_HEADER, SizeOfRawData), 0x5200); }, szSection,
+         false},
+        {[=](V& v) { Put<DWORD>(v, nText + offsetof(IMAGE_SECTION_HEADER, VirtualAddress), 0x1200); }, szSection,
+         false},
         {[=](V& v) { Put<DWORD>(v, nText + offsetof(IMAGE_SECTION_HEADER, VirtualAddress), 0); }, szSection, false},
         {[](V& v) { v.resize(v.size() - 0x300); }, szSection, false},
         // Relocation blocks shorter than their header or running past the directory, an entry
@@ -157,7 +170,7 @@ TEST(PEModule, SectionsGetTheirProtectionsAndReleaseFreesAll)
         {".data", MEM_COMMIT, PAGE_READWRITE},
         {".rdata", MEM_COMMIT, PAGE_READONLY},
         {".bss", MEM_COMMIT, PAGE_READWRITE},  // no raw data: one zero-filled page
-        {".reloc", MEM_RESERVE, 0},             // discardable: decommitted
+        {".reloc", MEM_RESERVE, 0},            // discardable: decommitted
     };
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i)
     {
@@ -171,8 +184,7 @@ TEST(PEModule, SectionsGetTheirProtectionsAndReleaseFreesAll)
         // The mapped section header records where the section went.
         const auto* pMapped = reinterpret_cast<const IMAGE_SECTION_HEADER*>(
             reinterpret_cast<const BYTE*>(module.Headers()) + (nHeader - NtOffset(image)));
-        EXPECT_EQ(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(module.Base() + nRva)),
-                  pMapped->Misc.PhysicalAddress)
+        EXPECT_EQ(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(module.Base() + nRva)), pMapped->Misc.PhysicalAddress)
             << "case " << i;
     }
     const BYTE* pBss = module.Readable(Section(image, ".bss").VirtualAddress, 0x1000);
@@ -200,11 +212,10 @@ TEST(PEModule, SectionsGetTheirProtectionsAndReleaseFreesAll)
 TEST(PEModule, CorruptedPacksAreRefusedOrReadNeverCrash)
 {
     char szMutations[16] = "";
-    const int nMutations = GetEnvironmentVariableA("PL5_PACK_MUTATIONS", szMutations, sizeof(szMutations))
-                               ? atoi(szMutations)
-                               : 600;
-    const DWORD anInteresting[] = {0, 1, 0x7F, 0x80, 0xFF, 0xFFFF, 0x8000, 0x7FFFFFFF,
-                                   0x80000000, 0xFFFFFFFF, 0x1000, 0xFFF, 0x80000010};
+    const int nMutations =
+        GetEnvironmentVariableA("PL5_PACK_MUTATIONS", szMutations, sizeof(szMutations)) ? atoi(szMutations) : 600;
+    const DWORD anInteresting[] = {0,          1,          0x7F,       0x80,   0xFF,  0xFFFF,    0x8000,
+                                   0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0x1000, 0xFFF, 0x80000010};
     const size_t nBefore = CountAllocations();
     unsigned nSeed = 12345;
     auto next = [&nSeed]() { return ((nSeed = nSeed * 1103515245u + 12345u) >> 8) & 0xFFFFFF; };
@@ -232,8 +243,7 @@ TEST(PEModule, CorruptedPacksAreRefusedOrReadNeverCrash)
                 for (size_t n = 0; n < nSpan; ++n)
                     image[nOffset + n] = static_cast<BYTE>(next());
                 break;
-            default:
-            {
+            default: {
                 // A span copied from elsewhere in the image: plausible values in the wrong places.
                 const size_t nFrom = next() % (image.size() - nSpan);
                 std::copy(pack.begin() + nFrom, pack.begin() + nFrom + nSpan, image.begin() + nOffset);

@@ -89,11 +89,8 @@ BOOL CALLBACK CollectNames(HMODULE hModule, LPCWSTR szType, LPWSTR szName, LONG_
     return TRUE;
 }
 
-INT_PTR CALLBACK IdleDialogProc(HWND, UINT, WPARAM, LPARAM)
-{
-    return FALSE;
-}
-} // namespace
+INT_PTR CALLBACK IdleDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+}  // namespace
 
 // Each pack is a 32-bit library without code, every resource in its one language, and our
 // reader agrees with the system's on every string, the menu and both templates.
@@ -145,8 +142,7 @@ TEST(Packs, SystemReadsWhatOurReaderReads)
             ASSERT_NE(nullptr, hInfo) << pack.nId << " " << block.nId;
             const BYTE* p = static_cast<const BYTE*>(LockResource(LoadResource(system.hModule, hInfo)));
             ASSERT_EQ(1u, block.blocks.count(block.nId)) << pack.nId << " " << block.nId;
-            EXPECT_EQ(std::vector<BYTE>(p, p + SizeofResource(system.hModule, hInfo)),
-                      block.blocks.at(block.nId).data)
+            EXPECT_EQ(std::vector<BYTE>(p, p + SizeofResource(system.hModule, hInfo)), block.blocks.at(block.nId).data)
                 << pack.nId << " " << block.nId;
         }
     }
@@ -187,8 +183,9 @@ TEST(Packs, StringTablesAgreeAndHoldTheirTexts)
         // Spelled as code units: UTF-8 taken for another code page gives other units.
         {korean, 100, L"\xC54C\xB9BC"},
         {korean, 105, L" (최대 %lu개)"},
-        {korean, 302, L"선택 가능한 전체 파일 용량을 초과하였습니다.\n\n  최대 선택 가능한 용량: %s\n"
-                      L"  이미 선택된 파일 용량: %s\n  현재 선택 가능한 용량: %s\n  현재 선택한 파일 용량: %s\n"},
+        {korean, 302,
+         L"선택 가능한 전체 파일 용량을 초과하였습니다.\n\n  최대 선택 가능한 용량: %s\n"
+         L"  이미 선택된 파일 용량: %s\n  현재 선택 가능한 용량: %s\n  현재 선택한 파일 용량: %s\n"},
         {korean, 507, L"전송된 파일을 처리중 입니다. 잠시만 기다려 주십시오."},
     };
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i)
@@ -201,8 +198,7 @@ TEST(Packs, StringTablesAgreeAndHoldTheirTexts)
         UINT nId;
         const wchar_t* szHeading;
         const wchar_t* szConversion;
-    } limits[] = {{301, L"Too many files selected :\n\n", L"%d"},
-                  {302, L"Max upload limit exceeded.\n\n", L"%s"}};
+    } limits[] = {{301, L"Too many files selected :\n\n", L"%d"}, {302, L"Max upload limit exceeded.\n\n", L"%s"}};
     for (const auto& limit : limits)
     {
         const std::wstring strText = StringOf(english, limit.nId);
@@ -290,8 +286,10 @@ TEST(Packs, DialogsCreateWithEveryControl)
         {-1, L"Static", nEllipsis, L"Status : ", L"현재상황 : "},
         {IDC_STATUS_TEXT, L"Static", nEllipsis, L"", L""},
         {IDC_HIDE_LIST, L"Button", WS_TABSTOP | BS_FLAT, L"hide list", L"리스트 감추기"},
-        {IDC_UPLOAD_LIST, L"SysListView32", WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
-             LVS_SHAREIMAGELISTS | LVS_ALIGNLEFT | LVS_OWNERDATA, L"", L""},
+        {IDC_UPLOAD_LIST, L"SysListView32",
+         WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS | LVS_ALIGNLEFT |
+             LVS_OWNERDATA,
+         L"", L""},
         {IDOK, L"Button", WS_TABSTOP | BS_DEFPUSHBUTTON, L"Ok", L"확인"},
         {IDCANCEL, L"Button", WS_TABSTOP, L"Cancel", L"취소"},
         {IDC_POWERED_BY, L"Static", nGroup, L"Powered by Pelora", L"Powered by Pelora"},
@@ -310,8 +308,10 @@ TEST(Packs, DialogsCreateWithEveryControl)
         const wchar_t* szKorean;
     } dialogs[] = {
         {IDD_FILE_PANEL, panel, WS_CHILD | WS_CLIPSIBLINGS | WS_SYSMENU | DS_CONTROL | DS_SHELLFONT, 0, L"", L""},
-        {IDD_UPLOAD, upload, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN |
-             DS_CENTER | DS_MODALFRAME | DS_SHELLFONT, WS_EX_TOOLWINDOW, L" File Upload", L" 파일 업로드"},
+        {IDD_UPLOAD, upload,
+         WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | DS_CENTER | DS_MODALFRAME |
+             DS_SHELLFONT,
+         WS_EX_TOOLWINDOW, L" File Upload", L" 파일 업로드"},
     };
     for (const auto& pack : aPacks)
     {
@@ -328,11 +328,11 @@ TEST(Packs, DialogsCreateWithEveryControl)
             EXPECT_EQ(dialog.nStyle, Get<DWORD>(data, 12)) << dialog.nDialog;
 
             // The panel is a child template: it is created inside a parent.
-            HWND hParent = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 600, 400, nullptr,
-                                           nullptr, nullptr, nullptr);
-            HWND hDialog = CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(data.data()),
-                                                      dialog.nDialog == IDD_FILE_PANEL ? hParent : nullptr,
-                                                      IdleDialogProc, 0);
+            HWND hParent =
+                CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
+            HWND hDialog =
+                CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(data.data()),
+                                           dialog.nDialog == IDD_FILE_PANEL ? hParent : nullptr, IdleDialogProc, 0);
             ASSERT_NE(nullptr, hDialog) << pack.nId << " dialog " << dialog.nDialog;
             wchar_t szText[256] = {};
             GetWindowTextW(hDialog, szText, 256);

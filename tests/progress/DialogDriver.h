@@ -44,8 +44,7 @@ inline HWND WaitForProgressDialog(DWORD nMilliseconds)
 inline HWND WaitForMessageBox(HWND hOwner, DWORD nMilliseconds)
 {
     return Host::WaitForDialog(
-        [hOwner](HWND hWnd) { return GetWindow(hWnd, GW_OWNER) == hOwner && !GetDlgItem(hWnd, 1201); },
-        nMilliseconds);
+        [hOwner](HWND hWnd) { return GetWindow(hWnd, GW_OWNER) == hOwner && !GetDlgItem(hWnd, 1201); }, nMilliseconds);
 }
 
 inline void PressKey(HWND hDialog, WPARAM nKey) { Host::PressDialogKey(hDialog, nKey); }
@@ -66,14 +65,16 @@ inline std::wstring ColumnTitle(HWND hDialog, int nColumn)
 inline std::vector<std::wstring> TextHistory(HWND hDialog, int nId, const std::function<bool()>& fnStop)
 {
     std::vector<std::wstring> history;
-    WaitUntil([&] {
-        if (fnStop() || !IsWindow(hDialog))
-            return true;
-        const std::wstring str = Text(hDialog, nId);
-        if (IsWindow(hDialog) && (history.empty() || history.back() != str))
-            history.push_back(str);
-        return false;
-    }, 30000);
+    WaitUntil(
+        [&] {
+            if (fnStop() || !IsWindow(hDialog))
+                return true;
+            const std::wstring str = Text(hDialog, nId);
+            if (IsWindow(hDialog) && (history.empty() || history.back() != str))
+                history.push_back(str);
+            return false;
+        },
+        30000);
     return history;
 }
-} // namespace Driver
+}  // namespace Driver

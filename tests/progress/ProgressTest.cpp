@@ -13,7 +13,7 @@ const wchar_t TIME_LEFT[] = L"Time Left : %02d:%02d:%02d";
 const LONGLONG TICKS = 1000;
 
 LONGLONG Seconds(double d) { return static_cast<LONGLONG>(d * TICKS); }
-} // namespace
+}  // namespace
 
 TEST(ProgressText, RateIsAlwaysKilobytesTruncated)
 {
@@ -24,8 +24,8 @@ TEST(ProgressText, RateIsAlwaysKilobytesTruncated)
     } cases[] = {
         {0.0, L"0.00KB"},
         {500.0, L"0.48KB"},
-        {1023.0, L"0.99KB"},          // truncated, never rounded up to 1.00
-        {5000000.0, L"4,882.81KB"},   // no MB however large
+        {1023.0, L"0.99KB"},         // truncated, never rounded up to 1.00
+        {5000000.0, L"4,882.81KB"},  // no MB however large
         {-5.0, L"0.00KB"},
         {std::numeric_limits<double>::quiet_NaN(), L"0.00KB"},
         {std::numeric_limits<double>::infinity(), L"2,147,483,647.00KB"},
@@ -42,13 +42,13 @@ TEST(ProgressText, TimeLeftTruncatesAndNeverGoesNegative)
         double dRate;
         const wchar_t* szExpected;
     } cases[] = {
-        {599, 0, 10.0, L"Time Left : 00:00:59"},          // 59.9 s
+        {599, 0, 10.0, L"Time Left : 00:00:59"},  // 59.9 s
         {3661, 0, 1.0, L"Time Left : 01:01:01"},
-        {360000, 0, 1.0, L"Time Left : 100:00:00"},       // hours take the digits they need
-        {1000, 0, 0.0, L"Time Left : 00:00:00"},          // no rate yet
-        {0, 0, 0.0, L"Time Left : 00:00:00"},             // 0 / 0
-        {100, 200, 10.0, L"Time Left : 00:00:00"},        // more sent than listed
-        {1LL << 40, 0, 1.0, L"Time Left : 00:00:00"},     // beyond 32 bits: no estimate
+        {360000, 0, 1.0, L"Time Left : 100:00:00"},    // hours take the digits they need
+        {1000, 0, 0.0, L"Time Left : 00:00:00"},       // no rate yet
+        {0, 0, 0.0, L"Time Left : 00:00:00"},          // 0 / 0
+        {100, 200, 10.0, L"Time Left : 00:00:00"},     // more sent than listed
+        {1LL << 40, 0, 1.0, L"Time Left : 00:00:00"},  // beyond 32 bits: no estimate
         {2147483647LL, 0, 1.0, L"Time Left : 596523:14:07"},
         {1048576, 1048576, 51200.0, L"Time Left : 00:00:00"},  // the last chunk is written
     };
@@ -65,9 +65,9 @@ TEST(ProgressText, PercentFollowsBytes)
         LONGLONG nSent, nTotal;
         int nExpected;
     } cases[] = {
-        {29, 100, 29},   // exact, where doubles give 28.999...
+        {29, 100, 29},  // exact, where doubles give 28.999...
         {0, 0, 0},
-        {10, 0, 0},      // a file listed as empty that has content
+        {10, 0, 0},  // a file listed as empty that has content
         {150, 100, 150},
         {1LL << 30, 1LL << 31, 50},  // a 2 GiB file half sent
         {(1LL << 62), (1LL << 62), 100},

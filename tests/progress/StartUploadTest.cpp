@@ -33,7 +33,7 @@ void CALLBACK OnTimer(HWND, UINT, UINT_PTR nId, DWORD)
     KillTimer(nullptr, nId);
     g_hrNested = g_pNested->StartUpload(&g_bstrNested);
 }
-} // namespace
+}  // namespace
 
 class StartUpload : public CServerTest
 {
@@ -101,14 +101,15 @@ TEST_F(StartUpload, InlineResponseReachesResultAndEvent)
     // The answer names a script and a style sheet on the same server, a script the server does
     // not have, and a script of another origin (PHP's receiver on its own port).
     const std::string strOther = "http://127.0.0.1:" + std::to_string(PhpPort()) + "/receive.php";
-    RecordServer::Script(
-        "[{\"headers\": [[\"Content-Type\", \"text/html\"]], \"body\": \"<html><head>"
-        "<script src=\\\"app.js\\\"></script><script src=\\\"missing.js\\\"></script>"
-        "<script src=\\\"" + strOther + "\\\"></script>"
-        "<link rel=\\\"stylesheet\\\" href=\\\"site.css\\\"></head><body>done</body></html>\"}, "
-        "{\"body\": \"var nInlined = 1;\"}, "
-        "{\"status\": 404, \"body\": \"not here\"}, "
-        "{\"body\": \"body { color: navy }\"}]");
+    RecordServer::Script("[{\"headers\": [[\"Content-Type\", \"text/html\"]], \"body\": \"<html><head>"
+                         "<script src=\\\"app.js\\\"></script><script src=\\\"missing.js\\\"></script>"
+                         "<script src=\\\"" +
+                         strOther +
+                         "\\\"></script>"
+                         "<link rel=\\\"stylesheet\\\" href=\\\"site.css\\\"></head><body>done</body></html>\"}, "
+                         "{\"body\": \"var nInlined = 1;\"}, "
+                         "{\"status\": 404, \"body\": \"not here\"}, "
+                         "{\"body\": \"body { color: navy }\"}]");
     const std::wstring strResult = Upload(L"/form/post");
 
     EXPECT_NE(std::wstring::npos, strResult.find(L"var nInlined = 1;")) << strResult;
@@ -205,7 +206,7 @@ std::vector<std::string> SentNames(const CRecordedRequest& request)
     }
     return names;
 }
-} // namespace
+}  // namespace
 
 // A child-mode control in a container; files are listed before its window exists.
 class ChildModeUpload : public CServerTest
@@ -336,7 +337,8 @@ TEST_F(ChildModeUpload, OutcomesReachThePageAsEventsAndTheDialogTakesTheFocus)
         ASSERT_EQ(S_OK, m_pActive->pControl->StartUpload(&bstrResult)) << c.szCase;
         if (c.bCancelAfterTheBody)
         {
-            for (const ULONGLONG nEnd = GetTickCount64() + 20000; RecordServer::Count() == 0 && GetTickCount64() < nEnd;)
+            for (const ULONGLONG nEnd = GetTickCount64() + 20000;
+                 RecordServer::Count() == 0 && GetTickCount64() < nEnd;)
                 WaitForEvents(m_sink, nBefore + 1, 50);
             EXPECT_EQ(S_OK, m_pActive->pControl->UploadCancel());
             RecordServer::Release();

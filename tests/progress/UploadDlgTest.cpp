@@ -28,10 +28,7 @@ int SlowPort()
     return sz ? atoi(sz) : 0;
 }
 
-std::wstring SlowUrl()
-{
-    return L"http://127.0.0.1:" + std::to_wstring(SlowPort()) + L"/receive.php";
-}
+std::wstring SlowUrl() { return L"http://127.0.0.1:" + std::to_wstring(SlowPort()) + L"/receive.php"; }
 
 // What the user saw of one dialog; filled on the driver's thread, checked on the test's.
 struct CSeen
@@ -89,15 +86,16 @@ protected:
 
     std::string Line(size_t i) const
     {
-        return "  file" + std::to_string(i + 1) + ": name=\"" +
-               PTL::ToUtf8(PathFindFileNameW(m_files[i].szFilePath)) + "\" full_path=\"[^\"]*\" type=\"[^\"]+\" size=" + std::to_string(m_contents[i].size()) + " md5=[0-9a-f]{32} error=0\n";
+        return "  file" + std::to_string(i + 1) + ": name=\"" + PTL::ToUtf8(PathFindFileNameW(m_files[i].szFilePath)) +
+               "\" full_path=\"[^\"]*\" type=\"[^\"]+\" size=" + std::to_string(m_contents[i].size()) +
+               " md5=[0-9a-f]{32} error=0\n";
     }
 
     CTempDir m_dir;
     std::vector<FileEntry> m_files;
     std::vector<std::string> m_contents;
 };
-} // namespace
+}  // namespace
 
 TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
 {
@@ -117,9 +115,9 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
         for (int i = 0; i < 3; ++i)
             seen.columns.push_back(Driver::ColumnTitle(hDlg, i));
         // While the big file is on its way: the counter, its name, the rows' states.
-        Driver::WaitUntil([&] {
-            return Driver::Text(hDlg, IDC_FILE_COUNT) == L"2 / 3" && Driver::ListCell(hDlg, 0, 2) == L"Done";
-        }, 10000);
+        Driver::WaitUntil(
+            [&] { return Driver::Text(hDlg, IDC_FILE_COUNT) == L"2 / 3" && Driver::ListCell(hDlg, 0, 2) == L"Done"; },
+            10000);
         seen.cells.push_back(Driver::Text(hDlg, IDC_CURRENT_FILE));
         for (int nRow = 0; nRow < 3; ++nRow)
             for (int nColumn = 0; nColumn < 3; ++nColumn)
@@ -130,16 +128,16 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
 
     ASSERT_TRUE(seen.bFound);
     EXPECT_EQ((std::vector<std::wstring>{L"Name", L"Size", L"Status"}), seen.columns);
-    EXPECT_EQ((std::vector<std::wstring>{L"big.bin",                            // current file
-                                         L"a.txt", L"0.00KB", L"Done",          // (10 bytes)
-                                         L"big.bin", L"10.00MB", L"Upload",
-                                         L"c.txt", L"0.00KB", L"Wait"}),
+    EXPECT_EQ((std::vector<std::wstring>{L"big.bin",                    // current file
+                                         L"a.txt", L"0.00KB", L"Done",  // (10 bytes)
+                                         L"big.bin", L"10.00MB", L"Upload", L"c.txt", L"0.00KB", L"Wait"}),
               seen.cells);
-    EXPECT_TRUE(std::regex_match(PTL::ToUtf8(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB"))) << PTL::ToUtf8(strRateDuring);
+    EXPECT_TRUE(std::regex_match(PTL::ToUtf8(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB")))
+        << PTL::ToUtf8(strRateDuring);
 
     ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
-    EXPECT_TRUE(std::regex_search(PTL::ToUtf8(dlg.szResponse),
-                                  std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) + "fields: 1\n  note = \"hello\"\n")))
+    EXPECT_TRUE(std::regex_search(PTL::ToUtf8(dlg.szResponse), std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) +
+                                                                          "fields: 1\n  note = \"hello\"\n")))
         << PTL::ToUtf8(dlg.szResponse);
     EXPECT_EQ((std::vector<LONG>{2, 2, 2}), States(dlg));
     const LONGLONG nTotal = 10 + 10 * 1024 * 1024 + 5;
@@ -196,7 +194,8 @@ TEST_F(UploadDialog, TinyFilesAreShownAtMostTenTimesASecond)
     // Counted over the whole run rather than between two showings: a showing the loaded machine
     // delays brings the next one closer without the dialog showing more often.
     const ULONGLONG nSpan = g_currentFileTimes.back() - g_currentFileTimes.front();
-    EXPECT_LE(g_currentFileTimes.size(), nSpan / 100 + 3) << g_currentFileTimes.size() << " showings in " << nSpan << " ms";
+    EXPECT_LE(g_currentFileTimes.size(), nSpan / 100 + 3)
+        << g_currentFileTimes.size() << " showings in " << nSpan << " ms";
 }
 
 TEST_F(UploadDialog, SilentOrFieldOnlyUploadsRunWithoutASize)
@@ -243,7 +242,9 @@ TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)
     dlg.strTitle = L" - Pelora";
     std::vector<std::wstring> status;
     const std::vector<std::wstring> blink = {L" ", L"", L" "};
-    auto blinked = [&] { return std::search(status.begin(), status.end(), blink.begin(), blink.end()) != status.end(); };
+    auto blinked = [&] {
+        return std::search(status.begin(), status.end(), blink.begin(), blink.end()) != status.end();
+    };
     bool bBox = false;
     Run(dlg, RecordUrl(L"/wait"), [&] {
         const HWND hDlg = Driver::WaitForProgressDialog(10000);
@@ -253,12 +254,14 @@ TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)
         Driver::WaitUntil([&] { return Driver::Text(hDlg, IDC_STATUS_TEXT) == L" "; }, 10000);
         Driver::PressKey(hDlg, VK_ESCAPE);
         bBox = Driver::WaitForMessageBox(hDlg, 1000) != nullptr;
-        Driver::WaitUntil([&] {
-            const std::wstring str = Driver::Text(hDlg, IDC_STATUS_TEXT);
-            if (status.empty() || status.back() != str)
-                status.push_back(str);
-            return blinked() || !IsWindow(hDlg);
-        }, 30000);
+        Driver::WaitUntil(
+            [&] {
+                const std::wstring str = Driver::Text(hDlg, IDC_STATUS_TEXT);
+                if (status.empty() || status.back() != str)
+                    status.push_back(str);
+                return blinked() || !IsWindow(hDlg);
+            },
+            30000);
         RecordServer::Release();
     });
     EXPECT_FALSE(bBox) << "no question unless file content is being sent";
@@ -283,9 +286,9 @@ TEST_F(UploadDialog, EscapeWhileSendingAsksNoGoesOnYesCancels)
             const HWND hDlg = Driver::WaitForProgressDialog(10000);
             if (!hDlg)
                 return;
-            Driver::WaitUntil([&] {
-                return dlg.Progress().nFileSent.load() > 0 && Driver::Text(hDlg, IDC_FILE_COUNT) == L"2 / 3";
-            }, 10000);
+            Driver::WaitUntil(
+                [&] { return dlg.Progress().nFileSent.load() > 0 && Driver::Text(hDlg, IDC_FILE_COUNT) == L"2 / 3"; },
+                10000);
             Driver::PressKey(hDlg, VK_ESCAPE);
             const HWND hBox = Driver::WaitForMessageBox(hDlg, 5000);
             if (!(seen.bBoxAppeared = hBox != nullptr))
@@ -386,7 +389,8 @@ TEST_F(UploadDialog, TitleAndListHeightShapeTheDialog)
         ASSERT_TRUE(seen.bFound) << "case " << i;
         EXPECT_EQ(cases[i].szCaption, seen.strCaption) << "case " << i;
         EXPECT_EQ(cases[i].bPowered, seen.bPoweredShown) << "case " << i;
-        EXPECT_EQ(cases[i].nDialogChange, Driver::Height(seen.rcDialog) - Driver::Height(base.rcDialog)) << "case " << i;
+        EXPECT_EQ(cases[i].nDialogChange, Driver::Height(seen.rcDialog) - Driver::Height(base.rcDialog))
+            << "case " << i;
         EXPECT_EQ(cases[i].nListHeightSeen, Driver::Height(seen.rcList)) << "case " << i;
         // The label keeps its place below the list, shown or not.
         EXPECT_EQ(nGap, seen.rcPowered.bottom - seen.rcList.bottom) << "case " << i;
@@ -413,7 +417,7 @@ UINT WaitForReport(HWND hParent, DWORD nMilliseconds)
     }
     return 0;
 }
-} // namespace
+}  // namespace
 
 TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
 {
@@ -447,12 +451,14 @@ TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
 
         // A stop request while the big file goes out (what UploadCancel does).
         ASSERT_TRUE(dlg.StartChildUpload(L"", SlowUrl()));
-        EXPECT_TRUE(Driver::WaitUntil([&] {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageW(&msg);
-            return dlg.Progress().nFileSent.load() > 0 && dlg.UploadList().Entries()[1].nUploadState == 1;
-        }, 10000));
+        EXPECT_TRUE(Driver::WaitUntil(
+            [&] {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                    DispatchMessageW(&msg);
+                return dlg.Progress().nFileSent.load() > 0 && dlg.UploadList().Entries()[1].nUploadState == 1;
+            },
+            10000));
         dlg.bStopRequested = true;
         EXPECT_EQ(WM_UPLOAD_CANCEL, WaitForReport(hParent, 30000));
         EXPECT_EQ((std::vector<LONG>{2, 1}), States(dlg));

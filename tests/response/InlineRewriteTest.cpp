@@ -31,24 +31,31 @@ std::wstring Rewrite(const std::wstring& strIn, std::vector<std::wstring>* pRequ
     });
     return strText;
 }
-} // namespace
+}  // namespace
 
 TEST(InlineRewrite, Edits)
 {
-    const struct { const wchar_t* szIn; std::wstring strExpected; } cases[] = {
+    const struct
+    {
+        const wchar_t* szIn;
+        std::wstring strExpected;
+    } cases[] = {
         // Scripts: the src attribute goes, the blank before it and the character that ended it stay.
-        {L"<script type=\"text/javascript\" src=\"a.js\"></script>", strBase + L"<script type=\"text/javascript\" >" + strCode + L"</script>"},
+        {L"<script type=\"text/javascript\" src=\"a.js\"></script>",
+         strBase + L"<script type=\"text/javascript\" >" + strCode + L"</script>"},
         {L"<script src='a.js' defer></script><p><script src=//cdn.test/x.js></script>",
          strBase + L"<script  defer>" + strCode + L"</script><p><script >" + strCode + L"</script>"},
         {L"<script src=gone.js></script>", strBase + L"<script src=gone.js></script>"},
-        {L"<SCRIPT SRC=a.js></SCRIPT><script>src=a.js</script>", strBase + L"<SCRIPT SRC=a.js></SCRIPT><script>src=a.js</script>"},
+        {L"<SCRIPT SRC=a.js></SCRIPT><script>src=a.js</script>",
+         strBase + L"<SCRIPT SRC=a.js></SCRIPT><script>src=a.js</script>"},
         {L"<script type=x>img.src=a.js;</script>", strBase + L"<script type=x>img.src=a.js;</script>"},
         {L"<script src=a.js>", strBase + L"<script src=a.js>"},
         // Fetched text is data: the tags inside it are not fetched or replaced.
         {L"<script src=nested.js></script>",
          strBase + L"<script >\n<!--\nw('<script src=a.js></script><link href=s.css>');\n//-->\n</script>"},
         // Style sheets: the whole link tag and one following "</link>" go, whatever rel says.
-        {L"<link rel=\"stylesheet\" href=\"s.css\"></link></link>", strBase + L"<style type=\"text/css\">\np{}</style></link>"},
+        {L"<link rel=\"stylesheet\" href=\"s.css\"></link></link>",
+         strBase + L"<style type=\"text/css\">\np{}</style></link>"},
         {L"<link href='s.css' rel=icon />x", strBase + L"<style type=\"text/css\">\np{}</style>x"},
         {L"<link rel=x>href=s.css<link href=gone.css>", strBase + L"<link rel=x>href=s.css<link href=gone.css>"},
         // The base element: after the head tag, else the html tag, else at the start.
@@ -70,7 +77,11 @@ TEST(InlineRewrite, Edits)
 
 TEST(InlineRewrite, OnlyHttpAddressesAreFetched)
 {
-    const struct { const wchar_t* szIn; const wchar_t* szRequested; } cases[] = {
+    const struct
+    {
+        const wchar_t* szIn;
+        const wchar_t* szRequested;
+    } cases[] = {
         {L"<script src=\"file:///c:/secret.txt\"></script>", nullptr},
         {L"<script src=\"javascript:alert(1)\"></script>", nullptr},
         {L"<link href=\"ftp://srv.test/s.css\">", nullptr},
@@ -82,7 +93,8 @@ TEST(InlineRewrite, OnlyHttpAddressesAreFetched)
     {
         std::vector<std::wstring> requests;
         Rewrite(cases[i].szIn, &requests);
-        EXPECT_EQ(cases[i].szRequested ? std::vector<std::wstring>{cases[i].szRequested} : std::vector<std::wstring>{}, requests)
+        EXPECT_EQ(cases[i].szRequested ? std::vector<std::wstring>{cases[i].szRequested} : std::vector<std::wstring>{},
+                  requests)
             << "case " << i;
     }
 }

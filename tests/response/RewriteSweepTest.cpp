@@ -12,13 +12,20 @@
 namespace
 {
 const wchar_t* const aTokens[] = {
-    L"<script ", L"</script>", L"src=", L"<link ", L"href=", L"</link>", L"<head", L"<html>",
-    L"<body ", L"onload=", L">", L" ", L"\"", L"'", L"a.js", L"init()", L"x", L"<", L"/",
-    L"file:///c:/x", L"//cdn.test/y.js", L"<SCRIPT ", L"<header>",
+    L"<script ", L"</script>", L"src=",    L"<link ", L"href=", L"</link>",      L"<head",
+    L"<html>",   L"<body ",    L"onload=", L">",      L" ",     L"\"",           L"'",
+    L"a.js",     L"init()",    L"x",       L"<",      L"/",     L"file:///c:/x", L"//cdn.test/y.js",
+    L"<SCRIPT ", L"<header>",
 };
 const wchar_t* const aResources[] = {
-    L"", L"var a;", L"<script src=a.js></script>", L"<link href=a.js></link>", L"src=a.js>",
-    L"</script><script src='a.js'>", L"<body onload=x()>", L"<head>",
+    L"",
+    L"var a;",
+    L"<script src=a.js></script>",
+    L"<link href=a.js></link>",
+    L"src=a.js>",
+    L"</script><script src='a.js'>",
+    L"<body onload=x()>",
+    L"<head>",
 };
 
 size_t Count(const std::wstring& strText, const wchar_t* szWhat)
@@ -38,7 +45,7 @@ std::wstring Rewrite(std::wstring strText, bool bFetchFails, size_t& nFetches)
     });
     return strText;
 }
-} // namespace
+}  // namespace
 
 TEST(RewriteSweep, GeneratedAndMutatedAnswers)
 {
@@ -78,7 +85,8 @@ TEST(RewriteSweep, GeneratedAndMutatedAnswers)
         std::wstring strRest = strOut.erase(nBaseAt, strBase.size());
         ASSERT_EQ(0, strRest.compare(0, strIn.size(), strIn)) << "input " << i;
         strRest.erase(0, strIn.size());
-        EXPECT_TRUE(strRest.empty() || (strRest.find(L"<script>") == 0 && strRest.rfind(L"</script>") == strRest.size() - 9))
+        EXPECT_TRUE(strRest.empty() ||
+                    (strRest.find(L"<script>") == 0 && strRest.rfind(L"</script>") == strRest.size() - 9))
             << "input " << i;
     }
 }

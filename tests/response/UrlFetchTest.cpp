@@ -18,7 +18,7 @@ std::wstring Url(const wchar_t* szPath, const wchar_t* szPortVariable = L"PL5_RE
     return std::wstring(L"http://127.0.0.1:") + szPort + szPath;
 }
 std::wstring Url2(const wchar_t* szPath) { return Url(szPath, L"PL5_RESOURCE_PORT2"); }
-} // namespace
+}  // namespace
 
 TEST(FetchUrlText, StatusBodyAndLimits)
 {
@@ -28,7 +28,12 @@ TEST(FetchUrlText, StatusBodyAndLimits)
     quick.nTimeoutMs = 1000;
     quick.nDeadlineTick = GetTickCount64() + 3000;
     late.nDeadlineTick = GetTickCount64() - 1;
-    const struct { std::wstring strUrl; CFetchLimits limits; std::wstring strExpected; } cases[] = {
+    const struct
+    {
+        std::wstring strUrl;
+        CFetchLimits limits;
+        std::wstring strExpected;
+    } cases[] = {
         {Url(L"/up/a.js"), {}, L"var a = 1;"},
         {Url(L"/missing.js"), {}, L""},           // 404, although it has a body
         {Url(L"/error.js"), {}, L"failed page"},  // any other status is read
@@ -39,8 +44,8 @@ TEST(FetchUrlText, StatusBodyAndLimits)
         {L"file:///c:/windows/win.ini", {}, L""},
         {Url(L"/bytes?n=65536"), small, std::wstring(65536, L'x')},
         {Url(L"/bytes?n=65537"), small, L""},
-        {Url(L"/slow.js"), quick, L""},           // no answer within the time-out
-        {Url(L"/trickle.js"), quick, L""},        // answers, but not within the deadline
+        {Url(L"/slow.js"), quick, L""},     // no answer within the time-out
+        {Url(L"/trickle.js"), quick, L""},  // answers, but not within the deadline
         {Url(L"/a.js"), late, L""},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -54,11 +59,16 @@ TEST(FetchUrlText, CookiesOnlyForTheTargetOrigin)
     ASSERT_TRUE(InternetSetCookieW(Url(L"/").c_str(), L"pl5session", L"secret"));
     CFetchLimits target;
     target.strCredentialOrigin = Url(L"/up/recv.php");
-    const struct { std::wstring strUrl; CFetchLimits limits; bool bCookie; } cases[] = {
+    const struct
+    {
+        std::wstring strUrl;
+        CFetchLimits limits;
+        bool bCookie;
+    } cases[] = {
         {Url(L"/echo"), target, true},
         {Url2(L"/echo"), target, false},
         {Url(L"/redirect?to=") + Url2(L"/echo"), target, false},  // every hop is judged on its own
-        {Url(L"/echo"), {}, false},                                // no target: nobody is trusted
+        {Url(L"/echo"), {}, false},                               // no target: nobody is trusted
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
@@ -71,15 +81,19 @@ TEST(FetchUrlText, CookiesOnlyForTheTargetOrigin)
 TEST(FetchUrlText, RewriteWithRealResources)
 {
     const std::wstring strAction = Url(L"/up/recv.php");
-    std::wstring strAnswer = L"<html><head><script type=\"text/javascript\" src=\"a.js\"></script>"
-                             L"<script src=\"missing.js\"></script><script src=\"" + Url2(L"/a.js") + L"\"></script>"
-                             L"<link rel=\"stylesheet\" href=\"/css/s.css\"></link></head><body onload=\"init()\">done</body></html>";
+    std::wstring strAnswer =
+        L"<html><head><script type=\"text/javascript\" src=\"a.js\"></script>"
+        L"<script src=\"missing.js\"></script><script src=\"" +
+        Url2(L"/a.js") +
+        L"\"></script>"
+        L"<link rel=\"stylesheet\" href=\"/css/s.css\"></link></head><body onload=\"init()\">done</body></html>";
     RewriteInline(strAnswer, strAction);
-    EXPECT_EQ(L"<html><head>\n<base href=\"" + strAction + L"\">\n"
-              L"<script type=\"text/javascript\" >\n<!--\nvar a = 1;\n//-->\n</script>"
-              L"<script src=\"missing.js\"></script><script >\n<!--\nvar a = 1;\n//-->\n</script>"
-              L"<style type=\"text/css\">\np { color: red; }</style></head>"
-              L"<body onload=\"init()\">done</body></html><script>init()</script>",
+    EXPECT_EQ(L"<html><head>\n<base href=\"" + strAction +
+                  L"\">\n"
+                  L"<script type=\"text/javascript\" >\n<!--\nvar a = 1;\n//-->\n</script>"
+                  L"<script src=\"missing.js\"></script><script >\n<!--\nvar a = 1;\n//-->\n</script>"
+                  L"<style type=\"text/css\">\np { color: red; }</style></head>"
+                  L"<body onload=\"init()\">done</body></html><script>init()</script>",
               strAnswer);
 }
 

@@ -21,7 +21,7 @@ UploadPart Part(const wchar_t* szField, const wchar_t* szPath, const wchar_t* sz
     part.szPartHeader = MakeFilePartHeader(part.szFieldName, part.szFilePath, part.szContentType);
     return part;
 }
-} // namespace
+}  // namespace
 
 TEST(MultipartBody, GoldenPartsAndLength)
 {

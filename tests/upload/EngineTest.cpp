@@ -103,7 +103,7 @@ bool WaitFor(const std::function<bool()>& fnDone, DWORD nMilliseconds)
     }
     return true;
 }
-} // namespace
+}  // namespace
 
 TEST_F(UploadEngine, WritesLargeBlocksWhileReportingEveryChunk)
 {
@@ -232,7 +232,8 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
 
         CKernelHandle hThread;
         HANDLE hDuplicate = nullptr;
-        DuplicateHandle(GetCurrentProcess(), dlg.engine.Thread(), GetCurrentProcess(), &hDuplicate, SYNCHRONIZE, FALSE, 0);
+        DuplicateHandle(GetCurrentProcess(), dlg.engine.Thread(), GetCurrentProcess(), &hDuplicate, SYNCHRONIZE, FALSE,
+                        0);
         hThread.Reset(hDuplicate);
         const auto start = std::chrono::steady_clock::now();
         if (cases[i].bUserCancel)
@@ -240,7 +241,8 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         else if (!dlg.engine.Abort(1000))
             dlg.engine.Abandon();
         bStopped = true;
-        const auto nMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        const auto nMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         // Back before the session's own time-out could have ended the stalled call.
         EXPECT_LT(nMs, TIMEOUT_MS) << "case " << i << " " << cases[i].szStage;
 
@@ -248,7 +250,8 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         // keeps a connect to a host that never accepts for its own time-out, not ours.)
         if (!strcmp(cases[i].szStage, "connecting"))
             continue;
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread.Get(), TIMEOUT_MS + 3000)) << "case " << i << " " << cases[i].szStage;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread.Get(), TIMEOUT_MS + 3000))
+            << "case " << i << " " << cases[i].szStage;
         if (cases[i].bUserCancel)
         {
             // The user's cancel ends the upload where it stood: no new attempt, the cancel status.
@@ -276,7 +279,8 @@ TEST_F(UploadEngine, FailuresLeaveOneDebugLine)
     } cases[] = {
         {nullptr, "failed while connecting: internet error 12029 ("},
         {R"([{"fault":"reset","after":1000}])", "failed while "},
-        {R"([{"status":500,"body":"broken"}])", "answered with an error while reading the answer: internet error 0 (none), HTTP status 500"},
+        {R"([{"status":500,"body":"broken"}])",
+         "answered with an error while reading the answer: internet error 0 (none), HTTP status 500"},
         {R"([{"status":200,"body":"fine"}])", nullptr},
     };
     for (size_t i = 0; i < std::size(cases); ++i)

@@ -12,7 +12,8 @@ inline void** ImportSlot(const char* szDll, const char* szName)
     BYTE* pBase = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
     const auto* pNt = reinterpret_cast<IMAGE_NT_HEADERS*>(pBase + reinterpret_cast<IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* pImport = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(pBase + dir.VirtualAddress); pImport->Name; ++pImport)
+    for (auto* pImport = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(pBase + dir.VirtualAddress); pImport->Name;
+         ++pImport)
     {
         if (_stricmp(reinterpret_cast<char*>(pBase + pImport->Name), szDll) != 0)
             continue;

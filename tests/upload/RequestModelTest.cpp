@@ -58,10 +58,8 @@ TEST(RequestModel, LongFieldNamesAreCut)
         bool bFixed;
         std::wstring strExpected;
     } cases[] = {
-        {126, true, false, std::wstring(126, L'n') + L"["},
-        {125, true, false, std::wstring(125, L'n') + L"[]"},
-        {126, false, false, std::wstring(126, L'n') + L"1"},
-        {127, false, false, std::wstring(127, L'n')},
+        {126, true, false, std::wstring(126, L'n') + L"["},  {125, true, false, std::wstring(125, L'n') + L"[]"},
+        {126, false, false, std::wstring(126, L'n') + L"1"}, {127, false, false, std::wstring(127, L'n')},
         {128, false, true, std::wstring(127, L'n')},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -140,8 +138,7 @@ TEST(RequestModel, PartsMeasureFiles)
     EXPECT_EQ(0u, MakeUploadPart(L"f", strEmpty.c_str()).nSize);
     const UploadPart missing = MakeUploadPart(L"f", (dir.Path() + L"\\gone.bin").c_str());
     EXPECT_EQ(0u, missing.nSize);
-    EXPECT_EQ(MakeFilePartHeader(L"f", dir.Path() + L"\\gone.bin", L"application/octet-stream"),
-              missing.szPartHeader);
+    EXPECT_EQ(MakeFilePartHeader(L"f", dir.Path() + L"\\gone.bin", L"application/octet-stream"), missing.szPartHeader);
 
     // Another program writing to the file does not keep it from being measured.
     CKernelHandle writer(CreateFileW(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -39,8 +39,9 @@ std::string Exchange(const std::string& strMethod, const std::string& strPath, c
             closesocket(s);
         throw std::runtime_error("cannot reach the recording server");
     }
-    const std::string strRequest = strMethod + " " + strPath + " HTTP/1.0\r\nContent-Length: " +
-                                   std::to_string(strBody.size()) + "\r\n\r\n" + strBody;
+    const std::string strRequest = strMethod + " " + strPath +
+                                   " HTTP/1.0\r\nContent-Length: " + std::to_string(strBody.size()) + "\r\n\r\n" +
+                                   strBody;
     send(s, strRequest.data(), static_cast<int>(strRequest.size()), 0);
     std::string strAnswer;
     char buffer[65536];
@@ -50,7 +51,7 @@ std::string Exchange(const std::string& strMethod, const std::string& strPath, c
     const size_t nEnd = strAnswer.find("\r\n\r\n");
     return nEnd == std::string::npos ? std::string() : strAnswer.substr(nEnd + 4);
 }
-} // namespace
+}  // namespace
 
 int RecordPort() { return PortFromEnvironment("PL5_RECORD_PORT"); }
 int RecordTlsPort() { return PortFromEnvironment("PL5_RECORD_TLS_PORT"); }
@@ -76,10 +77,7 @@ std::wstring RecordUrl(const std::wstring& strPath) { return Url(L"http", Record
 std::wstring RecordTlsUrl(const std::wstring& strPath) { return Url(L"https", RecordTlsPort(), strPath); }
 std::wstring PhpUrl(const std::wstring& strPath) { return Url(L"http", PhpPort(), strPath); }
 
-std::string CRecordedRequest::RequestLine() const
-{
-    return strHead.substr(0, strHead.find("\r\n"));
-}
+std::string CRecordedRequest::RequestLine() const { return strHead.substr(0, strHead.find("\r\n")); }
 
 std::string CRecordedRequest::Boundary() const
 {
@@ -136,4 +134,4 @@ CRecordedRequest Request(int nIndex)
     }
     return request;
 }
-} // namespace RecordServer
+}  // namespace RecordServer

@@ -40,7 +40,7 @@ int Count();
 CRecordedRequest Request(int nIndex);
 // Lets an answer scripted with "hold" go.
 void Release();
-} // namespace RecordServer
+}  // namespace RecordServer
 
 // A test against these servers: it fails when the program runs without them (a run that cannot
 // reach its servers proves nothing); each test begins with nothing recorded and nothing scripted.

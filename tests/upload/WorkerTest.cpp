@@ -19,7 +19,8 @@ std::string Narrow(const std::wstring& str, UINT nCodePage)
 {
     if (nCodePage == CP_UTF8)
         return PTL::ToUtf8(str);
-    std::string strOut(static_cast<size_t>(WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+    std::string strOut(
+        static_cast<size_t>(WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
     WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
     strOut.pop_back();
     return strOut;
@@ -73,7 +74,7 @@ protected:
     CContentTypeKeys m_types;
     std::vector<FileEntry> m_entries;
 };
-} // namespace
+}  // namespace
 
 TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
 {
@@ -95,10 +96,11 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
     ASSERT_EQ(39u, strBoundary.size()) << request.strHead;
     const std::string strExpected =
         ExpectedBody(strBoundary,
-                     {{"pic1", PTL::ToUtf8(strBig16), "image/x-pl5", strBig}, {"pic2", PTL::ToUtf8(strSmall16), "text/plain", "hello"}},
+                     {{"pic1", PTL::ToUtf8(strBig16), "image/x-pl5", strBig},
+                      {"pic2", PTL::ToUtf8(strSmall16), "text/plain", "hello"}},
                      {{"a", "1"}, {"say %22hi%22", "x,y"}});  // a quote in a name goes as %22
-    EXPECT_TRUE(strExpected == request.strBody) << "body differs; got " << request.strBody.size() << " bytes, expected "
-                                                << strExpected.size();
+    EXPECT_TRUE(strExpected == request.strBody)
+        << "body differs; got " << request.strBody.size() << " bytes, expected " << strExpected.size();
     EXPECT_EQ(std::to_string(strExpected.size()), request.Header("Content-Length"));
     EXPECT_EQ(L"received " + std::to_wstring(strExpected.size()) + L" bytes", dlg.szResponse);
 
@@ -117,10 +119,10 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
         EXPECT_EQ(headers[i].szValue, request.Header(headers[i].szName)) << "header " << headers[i].szName;
 
     const std::vector<std::string> expectedCalls = {
-        "status 502", "status 503", "attempt", "status 504",
-        "status 505", "begin 0", "status 506", "progress 51200", "progress 51200", "progress 17600", "end 0",
-        "status 505", "begin 1", "status 506", "progress 5", "end 1",
-        "status 507", "wait", "status 507", "status 508", "status 509", "status 510",
+        "status 502", "status 503",     "attempt",        "status 504",     "status 505", "begin 0",
+        "status 506", "progress 51200", "progress 51200", "progress 17600", "end 0",      "status 505",
+        "begin 1",    "status 506",     "progress 5",     "end 1",          "status 507", "wait",
+        "status 507", "status 508",     "status 509",     "status 510",
     };
     EXPECT_EQ(expectedCalls, dlg.calls);
     EXPECT_EQ((std::vector<LONG>{UPLOAD_STATE_DONE, UPLOAD_STATE_DONE}), dlg.states);
@@ -194,7 +196,8 @@ TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
             }
             EXPECT_NE(std::string::npos, strNormalised.find(cases[i].szExpected)) << "case " << i << "\n" << strAnswer;
             EXPECT_NE(std::string::npos, strNormalised.find("fields: 1\n  title = \"again\"\n"))
-                << "case " << i << " run " << nRun << "\n" << strAnswer;
+                << "case " << i << " run " << nRun << "\n"
+                << strAnswer;
         }
     }
     // The checksums themselves, for the numbered upload.
@@ -215,14 +218,15 @@ TEST_F(UploadWorker, OutcomesOfAnswersAndFaults)
         bool bLargeFile;
         const char* szOutcome;
         int nRequests;
-        const wchar_t* szResponse;   // null: not checked
-        const wchar_t* szLocation;   // relative to the recording server when it starts with "/"
+        const wchar_t* szResponse;  // null: not checked
+        const wchar_t* szLocation;  // relative to the recording server when it starts with "/"
     } cases[] = {
         {R"([{"status":200,"body":"fine"}])", false, "received", 1, L"fine", L""},
         {R"([{"status":404,"body":"not here"}])", false, "received", 1, L"not here", L""},
         {R"([{"status":500,"body":"<h1>boom</h1>"}])", false, "received", 1, L"<h1>boom</h1>", L""},
         {R"([{"status":401,"headers":[["WWW-Authenticate","Basic realm=\"pl5\""]],"body":"who"},
-            {"status":200,"body":"second"}])", false, "received", 2, L"second", L""},
+            {"status":200,"body":"second"}])",
+         false, "received", 2, L"second", L""},
         {R"([{"status":302,"headers":[["Location","/next?a=1"]]}])", false, "redirected", 1, nullptr, L"/next?a=1"},
         {R"([{"status":303,"headers":[["Location","http://example.test/done"]]}])", false, "redirected", 1, nullptr,
          L"http://example.test/done"},
@@ -296,7 +300,7 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
     } cases[] = {
         {"shrink", "failed"},
         {"remove", "failed"},
-        {"grow", "received"},  // the bytes counted when listed are sent, no more
+        {"grow", "received"},        // the bytes counted when listed are sent, no more
         {"empty-gone", "received"},  // counted as empty and gone: header and line end only
     };
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -344,8 +348,8 @@ TEST_F(UploadWorker, HttpsWithSelfSignedCertificate)
     ASSERT_STREQ("received", OutcomeName(dlg.Outcome()));
     const CRecordedRequest request = RecordServer::Request(0);
     EXPECT_EQ("POST /secure?q=1 HTTP/1.0", request.RequestLine());
-    EXPECT_TRUE(ExpectedBody(request.Boundary(), {{"file1", PTL::ToUtf8(strPath), "text/plain", strContent}}, {{"k", "v"}}) ==
-                request.strBody);
+    EXPECT_TRUE(ExpectedBody(request.Boundary(), {{"file1", PTL::ToUtf8(strPath), "text/plain", strContent}},
+                             {{"k", "v"}}) == request.strBody);
 }
 
 namespace
@@ -363,7 +367,7 @@ DWORD WINAPI NoticingWait(HANDLE h, DWORD nMs)
         SetEvent(g_evHeld);
     return g_pRealWait(h, nMs);
 }
-} // namespace
+}  // namespace
 
 // Held after the first chunk, the worker goes on when resumed, and stops before the next chunk
 // when cancelled: a stop acts within one chunk, not at the end of the file.

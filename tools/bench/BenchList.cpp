@@ -41,7 +41,8 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT* p) override { return *p = 0, S_OK; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*, UINT*) override
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
+                        UINT*) override
     {
         ++nEvents;
         if (dispid == DISPID_ONBEFOREREMOVEITEM && pResult && pParams->cArgs == 1 && pParams->rgvarg[0].ulVal % 10 == 0)
@@ -68,7 +69,7 @@ void Pump()
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
         DispatchMessageW(&msg);
 }
-} // namespace
+}  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -101,12 +102,14 @@ int wmain(int argc, wchar_t** argv)
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"PL5BenchParent";
     RegisterClassW(&wc);
-    HWND hParent = CreateWindowExW(0, wc.lpszClassName, L"list bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 420, 340,
-                                   nullptr, nullptr, wc.hInstance, nullptr);
-    HWND hList = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | LVS_OWNERDATA,
-                                 0, 0, 400, 280, hParent, reinterpret_cast<HMENU>(50001), wc.hInstance, nullptr);
-    HWND hStatus = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_BOTTOM, 0, 0, 0, 0, hParent, nullptr,
-                                   wc.hInstance, nullptr);
+    HWND hParent = CreateWindowExW(0, wc.lpszClassName, L"list bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 420,
+                                   340, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND hList =
+        CreateWindowExW(0, WC_LISTVIEWW, L"",
+                        WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | LVS_OWNERDATA, 0,
+                        0, 400, 280, hParent, reinterpret_cast<HMENU>(50001), wc.hInstance, nullptr);
+    HWND hStatus = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_BOTTOM, 0, 0, 0, 0, hParent,
+                                   nullptr, wc.hInstance, nullptr);
     const int nParts[2] = {200, -1};
     SendMessageW(hStatus, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(nParts));
 
@@ -119,7 +122,8 @@ int wmain(int argc, wchar_t** argv)
     PTL::CComPtr<IConnectionPointContainer> pContainer;
     PTL::CComPtr<IConnectionPoint> pPoint;
     DWORD dwCookie = 0;
-    if (SUCCEEDED(p.QueryInterface(&pContainer)) && SUCCEEDED(pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint)))
+    if (SUCCEEDED(p.QueryInterface(&pContainer)) &&
+        SUCCEEDED(pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint)))
         pPoint->Advise(&sink, &dwCookie);
     pCtrl->MainList().AttachWindow(hList);
     LVCOLUMNW column = {};
@@ -128,7 +132,9 @@ int wmain(int argc, wchar_t** argv)
     SendMessageW(hList, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
     column.cx = 110;
     SendMessageW(hList, LVM_INSERTCOLUMNW, 1, reinterpret_cast<LPARAM>(&column));
-    pCtrl->FileListHooks().fnRefreshStatus = [pCtrl, hStatus] { ShowStatusTexts(pCtrl->StatusTexts(), hStatus, nullptr, L""); };
+    pCtrl->FileListHooks().fnRefreshStatus = [pCtrl, hStatus] {
+        ShowStatusTexts(pCtrl->StatusTexts(), hStatus, nullptr, L"");
+    };
     Pump();
 
     const auto step = [&](const wchar_t* szName, const std::function<void()>& fn) {
@@ -146,9 +152,7 @@ int wmain(int argc, wchar_t** argv)
     step(L"add-batch", [&] { pCtrl->AddFiles(paths, L"file", true); });
     step(L"select-all", [&] { pCtrl->MainList().SelectAll(); });
     step(L"status-refresh", [&] { pCtrl->UpdateListView(); });
-    step(L"scroll-to-end", [&] {
-        SendMessageW(hList, LVM_ENSUREVISIBLE, nFiles - 1, FALSE);
-    });
+    step(L"scroll-to-end", [&] { SendMessageW(hList, LVM_ENSUREVISIBLE, nFiles - 1, FALSE); });
     step(L"remove-selected-vetoing-10pct", [&] { p->RemoveSelectedFiles(); });
     step(L"remove-all", [&] { p->RemoveAllFiles(); });
     step(L"add-one-call-each", [&] {

@@ -83,7 +83,7 @@ std::wstring Wide(const std::string& str)
     strOut.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return strOut;
 }
-} // namespace
+}  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -155,7 +155,6 @@ int wmain(int argc, wchar_t** argv)
            bOk ? "received" : "failed", static_cast<unsigned>(entries.size()), observer.nContentBytes, nBody,
            static_cast<double>(liEnd.QuadPart - liStart.QuadPart) / dFrequency,
            static_cast<double>(liBuilt.QuadPart - liStart.QuadPart) / dFrequency, dChunkMicros, dReadMicros,
-           dAccountMicros,
-           static_cast<unsigned long long>(counters.PeakWorkingSetSize));
+           dAccountMicros, static_cast<unsigned long long>(counters.PeakWorkingSetSize));
     return bOk ? 0 : 1;
 }

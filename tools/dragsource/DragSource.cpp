@@ -208,11 +208,8 @@ LRESULT CALLBACK SourceProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
-bool ParsePoint(const wchar_t* sz, POINT& pt)
-{
-    return swscanf(sz, L"%ld,%ld", &pt.x, &pt.y) == 2;
-}
-} // namespace
+bool ParsePoint(const wchar_t* sz, POINT& pt) { return swscanf(sz, L"%ld,%ld", &pt.x, &pt.y) == 2; }
+}  // namespace
 
 int MakeLink(const wchar_t* szLink, const wchar_t* szTarget)
 {
@@ -282,8 +279,8 @@ int wmain(int argc, wchar_t** argv)
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = L"PL5DragSource";
     RegisterClassW(&wc);
-    HWND hWnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"drag source", WS_POPUP | WS_VISIBLE,
-                                x, y, nSize, nSize, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND hWnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"drag source",
+                                WS_POPUP | WS_VISIBLE, x, y, nSize, nSize, nullptr, nullptr, wc.hInstance, nullptr);
     if (!hWnd)
         return 3;
     UpdateWindow(hWnd);
@@ -320,7 +317,8 @@ int wmain(int argc, wchar_t** argv)
     const DWORD dwDeadline = GetTickCount() + 15000;
     while (GetTickCount() < dwDeadline)
     {
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT) == WAIT_TIMEOUT && !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE))
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT) == WAIT_TIMEOUT &&
+            !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE))
             continue;
         bool bQuit = false;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))

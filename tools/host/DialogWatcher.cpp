@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cwctype>
 
-namespace Host {
-namespace {
+namespace Host
+{
+namespace
+{
 
 constexpr DWORD POLL_MS = 20;
 // A dialog is answered only after it has been up this long, so that its record holds what it
@@ -21,7 +23,8 @@ bool SameText(const std::wstring& a, const std::wstring& b)
 std::wstring ButtonLabel(const std::wstring& strText)
 {
     std::wstring strOut;
-    for (size_t i = 0; i < strText.size(); ++i) {
+    for (size_t i = 0; i < strText.size(); ++i)
+    {
         if (strText[i] == L'&' && i + 1 < strText.size())
             ++i;
         strOut += strText[i];
@@ -33,7 +36,8 @@ std::wstring ButtonLabel(const std::wstring& strText)
 
 bool ParseNumber(const std::wstring& str, int& nOut)
 {
-    if (str.empty() || str.size() > 9 || !std::all_of(str.begin(), str.end(), [](wchar_t ch) { return std::iswdigit(ch) != 0; }))
+    if (str.empty() || str.size() > 9 ||
+        !std::all_of(str.begin(), str.end(), [](wchar_t ch) { return std::iswdigit(ch) != 0; }))
         return false;
     nOut = std::stoi(str);
     return true;
@@ -51,7 +55,8 @@ std::wstring ClassOf(HWND hWnd)
 std::wstring TextOf(HWND hWnd)
 {
     const std::wstring strClass = ClassOf(hWnd);
-    if (SameText(strClass, L"Edit") || SameText(strClass, L"ComboBox") || SameText(strClass, L"ComboBoxEx32")) {
+    if (SameText(strClass, L"Edit") || SameText(strClass, L"ComboBox") || SameText(strClass, L"ComboBoxEx32"))
+    {
         DWORD_PTR nLen = 0;
         if (!SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, TEXT_TIMEOUT_MS, &nLen))
             return std::wstring();
@@ -68,7 +73,8 @@ std::wstring TextOf(HWND hWnd)
     return std::wstring(szText, size_t(std::max(nLen, 0)));
 }
 
-struct CFindDialogs {
+struct CFindDialogs
+{
     DWORD nProcess;
     std::vector<HWND> found;
 };
@@ -112,7 +118,8 @@ std::wstring WindowText(HWND hWnd) { return TextOf(hWnd); }
 bool WaitUntil(const std::function<bool()>& fnDone, DWORD nMilliseconds)
 {
     const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
-    for (;;) {
+    for (;;)
+    {
         if (fnDone())
             return true;
         if (GetTickCount64() >= nEnd)
@@ -124,14 +131,17 @@ bool WaitUntil(const std::function<bool()>& fnDone, DWORD nMilliseconds)
 HWND WaitForDialog(const std::function<bool(HWND)>& fnWanted, DWORD nMilliseconds)
 {
     HWND hFound = nullptr;
-    WaitUntil([&] {
-        for (HWND hWnd : ProcessDialogs())
-            if (fnWanted(hWnd)) {
-                hFound = hWnd;
-                return true;
-            }
-        return false;
-    }, nMilliseconds);
+    WaitUntil(
+        [&] {
+            for (HWND hWnd : ProcessDialogs())
+                if (fnWanted(hWnd))
+                {
+                    hFound = hWnd;
+                    return true;
+                }
+            return false;
+        },
+        nMilliseconds);
     return hFound;
 }
 
@@ -142,37 +152,56 @@ bool ParseDialogStep(const std::wstring& strStep, CDialogStep& step, std::wstrin
     const std::wstring strVerb = strStep.substr(0, nColon);
     const std::wstring strRest = nColon == std::wstring::npos ? std::wstring() : strStep.substr(nColon + 1);
     const bool bHasRest = nColon != std::wstring::npos;
-    if (SameText(strVerb, L"escape") && !bHasRest) {
+    if (SameText(strVerb, L"escape") && !bHasRest)
+    {
         step.nKind = CDialogStep::Escape;
-    } else if (SameText(strVerb, L"enter") && !bHasRest) {
+    }
+    else if (SameText(strVerb, L"enter") && !bHasRest)
+    {
         step.nKind = CDialogStep::Enter;
-    } else if (SameText(strVerb, L"close") && !bHasRest) {
+    }
+    else if (SameText(strVerb, L"close") && !bHasRest)
+    {
         step.nKind = CDialogStep::Close;
-    } else if (SameText(strVerb, L"leave")) {
+    }
+    else if (SameText(strVerb, L"leave"))
+    {
         step.nKind = CDialogStep::Leave;
-        if (bHasRest && !ParseNumber(strRest, step.nMilliseconds)) {
+        if (bHasRest && !ParseNumber(strRest, step.nMilliseconds))
+        {
             strError = L"'" + strStep + L"': leave takes a time in milliseconds";
             return false;
         }
-    } else if (SameText(strVerb, L"press") && !strRest.empty()) {
+    }
+    else if (SameText(strVerb, L"press") && !strRest.empty())
+    {
         step.nKind = CDialogStep::Press;
-        if (strRest[0] == L'#') {
-            if (!ParseNumber(strRest.substr(1), step.nId)) {
+        if (strRest[0] == L'#')
+        {
+            if (!ParseNumber(strRest.substr(1), step.nId))
+            {
                 strError = L"'" + strStep + L"': a button id is #number";
                 return false;
             }
-        } else {
+        }
+        else
+        {
             step.strText = strRest;
         }
-    } else if (SameText(strVerb, L"type")) {
+    }
+    else if (SameText(strVerb, L"type"))
+    {
         step.nKind = CDialogStep::Type;
         const size_t nSecond = strRest.find(L':');
-        if (nSecond == std::wstring::npos || !ParseNumber(strRest.substr(0, nSecond), step.nId)) {
+        if (nSecond == std::wstring::npos || !ParseNumber(strRest.substr(0, nSecond), step.nId))
+        {
             strError = L"'" + strStep + L"': type is written type:ID:text";
             return false;
         }
         step.strText = strRest.substr(nSecond + 1);
-    } else {
+    }
+    else
+    {
         strError = L"'" + strStep + L"' is no dialog step (press:Name, escape, enter, close, type:ID:text, leave[:ms])";
         return false;
     }
@@ -181,19 +210,14 @@ bool ParseDialogStep(const std::wstring& strStep, CDialogStep& step, std::wstrin
 
 std::wstring DescribeDialogStep(const CDialogStep& step)
 {
-    switch (step.nKind) {
-    case CDialogStep::Press:
-        return step.nId >= 0 ? L"press:#" + std::to_wstring(step.nId) : L"press:" + step.strText;
-    case CDialogStep::Escape:
-        return L"escape";
-    case CDialogStep::Enter:
-        return L"enter";
-    case CDialogStep::Close:
-        return L"close";
-    case CDialogStep::Type:
-        return L"type:" + std::to_wstring(step.nId) + L":" + step.strText;
-    case CDialogStep::Leave:
-        return step.nMilliseconds < 0 ? L"leave" : L"leave:" + std::to_wstring(step.nMilliseconds);
+    switch (step.nKind)
+    {
+    case CDialogStep::Press: return step.nId >= 0 ? L"press:#" + std::to_wstring(step.nId) : L"press:" + step.strText;
+    case CDialogStep::Escape: return L"escape";
+    case CDialogStep::Enter: return L"enter";
+    case CDialogStep::Close: return L"close";
+    case CDialogStep::Type: return L"type:" + std::to_wstring(step.nId) + L":" + step.strText;
+    case CDialogStep::Leave: return step.nMilliseconds < 0 ? L"leave" : L"leave:" + std::to_wstring(step.nMilliseconds);
     }
     return std::wstring();
 }
@@ -201,7 +225,8 @@ std::wstring DescribeDialogStep(const CDialogStep& step)
 std::vector<std::wstring> CDialogRecord::VisibleTexts(const wchar_t* pszClass) const
 {
     std::vector<std::wstring> texts;
-    for (const auto& control : controls) {
+    for (const auto& control : controls)
+    {
         if (!control.bVisible || !SameText(control.strClass, pszClass) || control.strText.empty())
             continue;
         texts.push_back(SameText(control.strClass, L"Button") ? ButtonLabel(control.strText) : control.strText);
@@ -259,11 +284,15 @@ size_t CDialogWatcher::Count() const
 void CDialogWatcher::Run()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_bStop) {
+    while (!m_bStop)
+    {
         lock.unlock();
-        try {
+        try
+        {
             Poll();
-        } catch (...) {
+        }
+        catch (...)
+        {
             // Out of memory while recording: the watcher goes on with what it has.
         }
         lock.lock();
@@ -276,8 +305,10 @@ void CDialogWatcher::Poll()
     const std::vector<HWND> found = ProcessDialogs();
 
     // Dialogs that went away since the last look.
-    for (auto it = m_tracked.begin(); it != m_tracked.end();) {
-        if (std::find(found.begin(), found.end(), it->hWnd) != found.end()) {
+    for (auto it = m_tracked.begin(); it != m_tracked.end();)
+    {
+        if (std::find(found.begin(), found.end(), it->hWnd) != found.end())
+        {
             ++it;
             continue;
         }
@@ -287,8 +318,10 @@ void CDialogWatcher::Poll()
         it = m_tracked.erase(it);
     }
 
-    for (HWND hWnd : found) {
-        auto it = std::find_if(m_tracked.begin(), m_tracked.end(), [hWnd](const CTracked& t) { return t.hWnd == hWnd; });
+    for (HWND hWnd : found)
+    {
+        auto it =
+            std::find_if(m_tracked.begin(), m_tracked.end(), [hWnd](const CTracked& t) { return t.hWnd == hWnd; });
         CDialogRecord record;
         Snapshot(hWnd, record);
         // A dialog hidden while it was read (it is closing) shows every control as hidden: keep
@@ -296,16 +329,22 @@ void CDialogWatcher::Poll()
         if (it != m_tracked.end() && !IsWindowVisible(hWnd))
             continue;
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (it == m_tracked.end()) {
+        if (it == m_tracked.end())
+        {
             CTracked tracked;
             tracked.hWnd = hWnd;
             tracked.nRecord = m_records.size();
-            if (!m_queued.empty()) {
+            if (!m_queued.empty())
+            {
                 tracked.answer = std::move(m_queued.front());
                 m_queued.pop_front();
-            } else if (m_answerer) {
+            }
+            else if (m_answerer)
+            {
                 tracked.answer = m_answerer(record);
-            } else {
+            }
+            else
+            {
                 tracked.answer = m_policy;
             }
             tracked.nStepTime = GetTickCount64() + SETTLE_MS;
@@ -317,11 +356,13 @@ void CDialogWatcher::Poll()
         // Still open: keep the texts as the user sees them now, and every text shown so far.
         CDialogRecord& kept = m_records[it->nRecord];
         kept.strCaption = record.strCaption;
-        for (auto& control : record.controls) {
+        for (auto& control : record.controls)
+        {
             auto old = std::find_if(kept.controls.begin(), kept.controls.end(), [&control](const CDialogControl& c) {
                 return c.nId == control.nId && c.strClass == control.strClass;
             });
-            if (old == kept.controls.end()) {
+            if (old == kept.controls.end())
+            {
                 kept.controls.push_back(control);
                 continue;
             }
@@ -340,7 +381,8 @@ void CDialogWatcher::Poll()
 void CDialogWatcher::Snapshot(HWND hWnd, CDialogRecord& record) const
 {
     record.strCaption = TextOf(hWnd);
-    for (HWND hChild : ChildrenOf(hWnd)) {
+    for (HWND hChild : ChildrenOf(hWnd))
+    {
         CDialogControl control;
         control.nId = GetDlgCtrlID(hChild);
         control.strClass = ClassOf(hChild);
@@ -359,10 +401,12 @@ void CDialogWatcher::Step(CTracked& tracked)
         strAnswer += (strAnswer.empty() ? L"" : L", ") + strDone;
     };
 
-    if (tracked.nNextStep >= tracked.answer.size()) {
+    if (tracked.nNextStep >= tracked.answer.size())
+    {
         // Nothing (more) to do: a dialog whose answer ended with a timed wait gets Esc.
         const bool bTimedLeave = !tracked.answer.empty() && tracked.answer.back().nKind == CDialogStep::Leave;
-        if (bTimedLeave) {
+        if (bTimedLeave)
+        {
             Note(L"escape");
             PressDialogKey(tracked.hWnd, VK_ESCAPE);
         }
@@ -373,23 +417,29 @@ void CDialogWatcher::Step(CTracked& tracked)
     // its record read, the moment the step takes effect.
     const CDialogStep& step = tracked.answer[tracked.nNextStep++];
     tracked.nStepTime = GetTickCount64();
-    switch (step.nKind) {
+    switch (step.nKind)
+    {
     case CDialogStep::Press: {
         HWND hButton = nullptr;
-        for (HWND hChild : ChildrenOf(tracked.hWnd)) {
+        for (HWND hChild : ChildrenOf(tracked.hWnd))
+        {
             if (!SameText(ClassOf(hChild), L"Button") || !IsWindowVisible(hChild))
                 continue;
-            const bool bMatch = step.nId >= 0 ? GetDlgCtrlID(hChild) == step.nId
-                                              : SameText(ButtonLabel(TextOf(hChild)), step.strText);
-            if (bMatch) {
+            const bool bMatch =
+                step.nId >= 0 ? GetDlgCtrlID(hChild) == step.nId : SameText(ButtonLabel(TextOf(hChild)), step.strText);
+            if (bMatch)
+            {
                 hButton = hChild;
                 break;
             }
         }
-        if (hButton && IsWindowEnabled(hButton)) {
+        if (hButton && IsWindowEnabled(hButton))
+        {
             Note(DescribeDialogStep(step));
             PostMessageW(hButton, BM_CLICK, 0, 0);
-        } else {
+        }
+        else
+        {
             Note(std::wstring(hButton ? L"disabled button " : L"no button ") + DescribeDialogStep(step).substr(6) +
                  L", escape");
             PressDialogKey(tracked.hWnd, VK_ESCAPE);
@@ -414,9 +464,9 @@ void CDialogWatcher::Step(CTracked& tracked)
             if (GetDlgCtrlID(hChild) == step.nId && !hControl)
                 hControl = hChild;
         DWORD_PTR nResult = 0;
-        const bool bDone = hControl && SendMessageTimeoutW(hControl, WM_SETTEXT, 0,
-                                                           reinterpret_cast<LPARAM>(step.strText.c_str()),
-                                                           SMTO_ABORTIFHUNG, TEXT_TIMEOUT_MS, &nResult);
+        const bool bDone =
+            hControl && SendMessageTimeoutW(hControl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(step.strText.c_str()),
+                                            SMTO_ABORTIFHUNG, TEXT_TIMEOUT_MS, &nResult);
         Note((bDone ? L"" : L"failed ") + DescribeDialogStep(step));
         break;
     }

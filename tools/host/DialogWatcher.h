@@ -15,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-namespace Host {
+namespace Host
+{
 
 // One thing the watcher does to a dialog. Written by pages as text:
 //   "press:Name"  click the button whose text is Name (no regard to case or '&'), or "press:#2"
@@ -24,11 +25,20 @@ namespace Host {
 //   "type:ID:Text" put Text into the control with id ID (decimal)
 //   "leave"       leave the dialog open; "leave:MS" wait MS milliseconds before the next step
 //                 (Esc when no step follows)
-struct CDialogStep {
-    enum EKind { Press, Escape, Enter, Close, Type, Leave };
+struct CDialogStep
+{
+    enum EKind
+    {
+        Press,
+        Escape,
+        Enter,
+        Close,
+        Type,
+        Leave
+    };
     EKind nKind = Escape;
-    std::wstring strText;  // Press: button name; Type: the text
-    int nId = -1;          // Press "#n" and Type: the control id
+    std::wstring strText;    // Press: button name; Type: the text
+    int nId = -1;            // Press "#n" and Type: the control id
     int nMilliseconds = -1;  // Leave: -1 for ever
 };
 using CDialogAnswer = std::vector<CDialogStep>;
@@ -40,15 +50,17 @@ using CDialogAnswerer = std::function<CDialogAnswer(const CDialogRecord&)>;
 bool ParseDialogStep(const std::wstring& strStep, CDialogStep& step, std::wstring& strError);
 std::wstring DescribeDialogStep(const CDialogStep& step);
 
-struct CDialogControl {
+struct CDialogControl
+{
     int nId = 0;
     std::wstring strClass;
-    std::wstring strText;                // as last seen
-    std::vector<std::wstring> history;   // every distinct text it showed, in order
+    std::wstring strText;               // as last seen
+    std::vector<std::wstring> history;  // every distinct text it showed, in order
     bool bVisible = false;
 };
 
-struct CDialogRecord {
+struct CDialogRecord
+{
     std::wstring strCaption;
     std::vector<CDialogControl> controls;  // in the order of the dialog's child windows
     std::wstring strAnswer;                // what the watcher did, e.g. "press:OK"
@@ -71,7 +83,8 @@ HWND WaitForDialog(const std::function<bool(HWND)>& fnWanted, DWORD nMillisecond
 // Presses a key in a dialog, at its focused control as the keyboard would.
 void PressDialogKey(HWND hDialog, WPARAM nKey);
 
-class CDialogWatcher {
+class CDialogWatcher
+{
 public:
     CDialogWatcher();
     ~CDialogWatcher();
@@ -89,7 +102,8 @@ public:
     size_t Count() const;
 
 private:
-    struct CTracked {
+    struct CTracked
+    {
         HWND hWnd = nullptr;
         size_t nRecord = 0;
         CDialogAnswer answer;

@@ -3,21 +3,26 @@
 
 #include <cwctype>
 
-namespace Host {
+namespace Host
+{
 
 STDMETHODIMP CDispatchObject::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId)
 {
     if (!rgszNames || !rgDispId)
         return E_POINTER;
-    try {
+    try
+    {
         HRESULT hr = S_OK;
-        for (UINT i = 0; i < nNames; ++i) {
+        for (UINT i = 0; i < nNames; ++i)
+        {
             rgDispId[i] = i == 0 ? FindMember(rgszNames[i]) : DISPID_UNKNOWN;  // no named arguments
             if (rgDispId[i] == DISPID_UNKNOWN)
                 hr = DISP_E_UNKNOWNNAME;
         }
         return hr;
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return E_OUTOFMEMORY;
     }
 }
@@ -25,21 +30,26 @@ STDMETHODIMP CDispatchObject::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nN
 STDMETHODIMP CDispatchObject::Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                                      EXCEPINFO* pExcepInfo, UINT*)
 {
-    try {
+    try
+    {
         std::vector<const VARIANT*> args;
-        if (pParams) {
+        if (pParams)
+        {
             // Arguments arrive last first; positional order is easier to read in the members.
-            for (UINT i = pParams->cArgs; i > pParams->cNamedArgs; --i) {
+            for (UINT i = pParams->cArgs; i > pParams->cNamedArgs; --i)
+            {
                 const VARIANT* pArg = &pParams->rgvarg[i - 1];
                 if (V_VT(pArg) == (VT_BYREF | VT_VARIANT))
                     pArg = V_VARIANTREF(pArg);
                 args.push_back(pArg);
             }
         }
-        if (IsMethod(nId) && !(wFlags & DISPATCH_METHOD)) {
+        if (IsMethod(nId) && !(wFlags & DISPATCH_METHOD))
+        {
             // A method read as a property (typeof, a reference kept for later) is an object
             // that calls the method when it is called, as a browser's methods are.
-            if (pResult) {
+            if (pResult)
+            {
                 VariantInit(pResult);
                 auto pMethod = PTL::MakeComObject<CMethodObject>(this, nId);
                 V_VT(pResult) = VT_DISPATCH;
@@ -49,14 +59,19 @@ STDMETHODIMP CDispatchObject::Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISP
         }
         PTL::CComVariant result;
         const HRESULT hr = InvokeMember(nId, wFlags, args, result, pExcepInfo);
-        if (SUCCEEDED(hr) && pResult) {
+        if (SUCCEEDED(hr) && pResult)
+        {
             VariantInit(pResult);
             result.Detach(pResult);
         }
         return hr;
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return E_OUTOFMEMORY;
-    } catch (...) {
+    }
+    catch (...)
+    {
         return E_UNEXPECTED;
     }
 }
@@ -79,10 +94,7 @@ bool CDispatchObject::SameName(const std::wstring& a, const wchar_t* b)
 
 // ---- CMethodObject -----------------------------------------------------------------------------
 
-DISPID CMethodObject::FindMember(const std::wstring&)
-{
-    return DISPID_UNKNOWN;
-}
+DISPID CMethodObject::FindMember(const std::wstring&) { return DISPID_UNKNOWN; }
 
 HRESULT CMethodObject::InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args,
                                     PTL::CComVariant& result, EXCEPINFO* pExcepInfo)
@@ -100,7 +112,8 @@ HRESULT CMethodObject::InvokeMember(DISPID nId, WORD wFlags, const std::vector<c
 
 // ---- CValueList --------------------------------------------------------------------------------
 
-namespace {
+namespace
+{
 constexpr DISPID DISPID_LIST_LENGTH = 1;
 constexpr DISPID DISPID_LIST_ITEM = 2;
 constexpr DISPID DISPID_LIST_FIRST_INDEX = 1000;
@@ -132,7 +145,8 @@ DISPID CValueList::FindMember(const std::wstring& strName)
 HRESULT CValueList::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                                  EXCEPINFO* pExcepInfo)
 {
-    if (nId == DISPID_LIST_LENGTH) {
+    if (nId == DISPID_LIST_LENGTH)
+    {
         result = PTL::CComVariant::FromInt(LONG(m_values.size()));
         return S_OK;
     }
@@ -151,8 +165,10 @@ HRESULT CValueList::InvokeMember(DISPID nId, WORD, const std::vector<const VARIA
 
 void CValueRecord::Set(const std::wstring& strName, PTL::CComVariant value)
 {
-    for (auto& field : m_fields) {
-        if (field.first == strName) {
+    for (auto& field : m_fields)
+    {
+        if (field.first == strName)
+        {
             field.second = std::move(value);
             return;
         }
@@ -168,7 +184,8 @@ DISPID CValueRecord::FindMember(const std::wstring& strName)
     return DISPID_UNKNOWN;
 }
 
-HRESULT CValueRecord::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>&, PTL::CComVariant& result, EXCEPINFO*)
+HRESULT CValueRecord::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>&, PTL::CComVariant& result,
+                                   EXCEPINFO*)
 {
     if (nId < 1 || size_t(nId) > m_fields.size())
         return DISP_E_MEMBERNOTFOUND;

@@ -12,12 +12,14 @@
 #include <utility>
 #include <vector>
 
-namespace Host {
+namespace Host
+{
 
 // IDispatch by name: a derived class lists its members and implements InvokeMember. Names are
 // matched without regard to case. Failures that script should see as an exception are returned
 // through Fail (DISP_E_EXCEPTION with a description).
-class CDispatchObject : public PTL::CNoTypeInfo<PTL::CUnknownImpl<IDispatch>> {
+class CDispatchObject : public PTL::CNoTypeInfo<PTL::CUnknownImpl<IDispatch>>
+{
 public:
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
@@ -26,8 +28,8 @@ public:
 protected:
     // The member's dispatch id, or DISPID_UNKNOWN.
     virtual DISPID FindMember(const std::wstring& strName) = 0;
-    virtual HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
-                                 EXCEPINFO* pExcepInfo) = 0;
+    virtual HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args,
+                                 PTL::CComVariant& result, EXCEPINFO* pExcepInfo) = 0;
     // Methods run only when called; reading one as a property (typeof, a reference without
     // parentheses) must not show a box or end the page.
     virtual bool IsMethod(DISPID) const { return false; }
@@ -37,7 +39,8 @@ protected:
 };
 
 // A method of a CDispatchObject taken as a value: calling it calls the method.
-class CMethodObject : public CDispatchObject {
+class CMethodObject : public CDispatchObject
+{
 public:
     CMethodObject(IDispatch* pOwner, DISPID nId) : m_pOwner(pOwner), m_nId(nId) {}
 
@@ -52,7 +55,8 @@ private:
 };
 
 // A read-only list: "length", "Item(i)" and the indices "0", "1", ... as properties.
-class CValueList : public CDispatchObject {
+class CValueList : public CDispatchObject
+{
 public:
     explicit CValueList(std::vector<PTL::CComVariant> values) : m_values(std::move(values)) {}
     static PTL::CComPtr<IDispatch> FromTexts(const std::vector<std::wstring>& texts);
@@ -67,7 +71,8 @@ private:
 };
 
 // A read-only record of named values.
-class CValueRecord : public CDispatchObject {
+class CValueRecord : public CDispatchObject
+{
 public:
     void Set(const std::wstring& strName, PTL::CComVariant value);
 

@@ -1,6 +1,7 @@
 #include "tools/host/EventSink.h"
 
-namespace Host {
+namespace Host
+{
 
 HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, PTL::CComPtr<ITypeInfo>& pTypeInfo)
 {
@@ -24,7 +25,8 @@ HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, PTL::CComPtr<ITypeInfo>& 
         return hr;
     const UINT nImplTypes = pClassAttr->cImplTypes;
     pClass->ReleaseTypeAttr(pClassAttr);
-    for (UINT i = 0; i < nImplTypes; ++i) {
+    for (UINT i = 0; i < nImplTypes; ++i)
+    {
         INT nFlags = 0;
         HREFTYPE hRef = 0;
         PTL::CComPtr<ITypeInfo> pImpl;
@@ -36,15 +38,17 @@ HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, PTL::CComPtr<ITypeInfo>& 
             continue;
         const IID implIid = pAttr->guid;
         pImpl->ReleaseTypeAttr(pAttr);
-        const bool bDefaultSource = (nFlags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) ==
-                                    (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE);
-        if (bHasGuid ? IsEqualIID(implIid, iid) : bDefaultSource) {
+        const bool bDefaultSource =
+            (nFlags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) == (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE);
+        if (bHasGuid ? IsEqualIID(implIid, iid) : bDefaultSource)
+        {
             iid = implIid;
             pTypeInfo = pImpl;
             return S_OK;
         }
     }
-    if (bHasGuid) {  // named by the object but not listed in its class: look it up in the library
+    if (bHasGuid)
+    {  // named by the object but not listed in its class: look it up in the library
         PTL::CComPtr<ITypeLib> pLib;
         UINT nIndex = 0;
         if (SUCCEEDED(pClass->GetContainingTypeLib(&pLib, &nIndex)) &&
@@ -64,21 +68,26 @@ DISPID FindEventId(ITypeInfo* pTypeInfo, const std::wstring& strEvent)
     return nId;
 }
 
-STDMETHODIMP CEventSink::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult,
-                                EXCEPINFO*, UINT*)
+STDMETHODIMP CEventSink::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
+                                UINT*)
 {
     if (pResult)
         VariantInit(pResult);
     if (!m_handler)
         return S_OK;
-    try {
+    try
+    {
         // Keep the sink alive for the call even if the handler ends the page.
         PTL::CComPtr<IDispatch> pSelf(this);
         CHandler handler = m_handler;
         return handler(nId, pParams, pResult);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return E_OUTOFMEMORY;
-    } catch (...) {
+    }
+    catch (...)
+    {
         return E_UNEXPECTED;
     }
 }

@@ -10,7 +10,8 @@
 #include <functional>
 #include <string>
 
-namespace Host {
+namespace Host
+{
 
 // The object's default source dispinterface and its type information (for event names), found
 // through IProvideClassInfo2 and the class's type information. Fails with E_NOINTERFACE when the
@@ -20,7 +21,8 @@ HRESULT FindDefaultSource(IUnknown* pObject, IID& iid, PTL::CComPtr<ITypeInfo>& 
 // An event's dispatch id in the source interface, or DISPID_UNKNOWN.
 DISPID FindEventId(ITypeInfo* pTypeInfo, const std::wstring& strEvent);
 
-class CEventSink : public CDispatchObject {
+class CEventSink : public CDispatchObject
+{
 public:
     // The callback receives the event's dispid, the arguments exactly as the object sent them
     // and the object's result VARIANT (null when it asks for none).
@@ -53,7 +55,8 @@ private:
 };
 
 // One advise on an object's connection point; unadvised on destruction.
-class CEventConnection {
+class CEventConnection
+{
 public:
     CEventConnection() = default;
     CEventConnection(const CEventConnection&) = delete;

@@ -4,10 +4,13 @@
 #include "tools/host/DialogWatcher.h"
 #include "tools/host/XInput.h"
 
-namespace Host {
-namespace {
+namespace Host
+{
+namespace
+{
 
-enum : DISPID {
+enum : DISPID
+{
     DISPID_PRINT = 1,
     DISPID_FAIL,
     DISPID_EXIT,
@@ -30,7 +33,8 @@ enum : DISPID {
     DISPID_TYPE,
 };
 
-const struct {
+const struct
+{
     const wchar_t* pszName;
     DISPID nId;
 } g_members[] = {
@@ -62,14 +66,18 @@ bool CHostObject::PumpMessages(DWORD nMilliseconds, const std::function<bool()>&
 {
     *pnQuitCode = -1;
     const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
-    for (;;) {
+    for (;;)
+    {
         MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
+            if (msg.message == WM_QUIT)
+            {
                 *pnQuitCode = int(msg.wParam);
                 return false;
             }
-            if (!m_page.PreTranslate(msg)) {
+            if (!m_page.PreTranslate(msg))
+            {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }
@@ -102,7 +110,8 @@ bool CHostObject::IsMethod(DISPID nId) const
 
 HRESULT CHostObject::Stop(EXCEPINFO* pExcepInfo)
 {
-    if (pExcepInfo) {
+    if (pExcepInfo)
+    {
         *pExcepInfo = EXCEPINFO();
         pExcepInfo->bstrSource = SysAllocString(L"host");
         pExcepInfo->bstrDescription = SysAllocString(L"the page has ended");
@@ -117,7 +126,8 @@ HRESULT CHostObject::ReadSteps(const std::vector<const VARIANT*>& args, std::vec
 {
     if (args.empty())
         return Fail(pExcepInfo, L"a dialog answer needs at least one step");
-    for (const VARIANT* pArg : args) {
+    for (const VARIANT* pArg : args)
+    {
         std::wstring strStep, strError;
         CDialogStep step;
         if (!PTL::VariantToText(*pArg, strStep) || !ParseDialogStep(strStep, step, strError))
@@ -130,9 +140,11 @@ HRESULT CHostObject::ReadSteps(const std::vector<const VARIANT*>& args, std::vec
 PTL::CComPtr<IDispatch> CHostObject::DialogList()
 {
     std::vector<PTL::CComVariant> records;
-    for (const auto& record : m_page.Watcher().Records()) {
+    for (const auto& record : m_page.Watcher().Records())
+    {
         std::vector<PTL::CComVariant> controls;
-        for (const auto& control : record.controls) {
+        for (const auto& control : record.controls)
+        {
             auto pControl = PTL::MakeComObject<CValueRecord>();
             pControl->Set(L"Id", PTL::CComVariant::FromInt(control.nId));
             pControl->Set(L"Class", PTL::CComVariant(control.strClass));
@@ -147,7 +159,8 @@ PTL::CComPtr<IDispatch> CHostObject::DialogList()
         auto pRecord = PTL::MakeComObject<CValueRecord>();
         pRecord->Set(L"Caption", PTL::CComVariant(record.strCaption));
         pRecord->Set(L"Text", PTL::CComVariant(strText));
-        pRecord->Set(L"Buttons", PTL::CComVariant::FromDispatch(CValueList::FromTexts(record.VisibleTexts(L"Button")).Get()));
+        pRecord->Set(L"Buttons",
+                     PTL::CComVariant::FromDispatch(CValueList::FromTexts(record.VisibleTexts(L"Button")).Get()));
         auto pControls = PTL::MakeComObject<CValueList>(std::move(controls));
         pRecord->Set(L"Controls", PTL::CComVariant::FromDispatch(pControls.Get()));
         pRecord->Set(L"Answer", PTL::CComVariant(record.strAnswer));
@@ -163,10 +176,12 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     if (m_bDetached || m_page.Ending())
         return Stop(pExcepInfo);
 
-    switch (nId) {
+    switch (nId)
+    {
     case DISPID_PRINT: {
         std::wstring strLine;
-        for (size_t i = 0; i < args.size(); ++i) {
+        for (size_t i = 0; i < args.size(); ++i)
+        {
             std::wstring str;
             if (V_VT(args[i]) == VT_BOOL)
                 str = V_BOOL(args[i]) ? L"true" : L"false";  // as script itself would print it
@@ -197,7 +212,8 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         if (args.empty() || !PTL::VariantToInt(*args[0], nMilliseconds) || nMilliseconds < 0)
             return Fail(pExcepInfo, L"Wait takes a time in milliseconds");
         int nQuitCode = -1;
-        const bool bTimeUp = PumpMessages(DWORD(nMilliseconds), [this] { return m_page.Ending(); }, &nQuitCode);
+        const bool bTimeUp = PumpMessages(
+            DWORD(nMilliseconds), [this] { return m_page.Ending(); }, &nQuitCode);
         if (nQuitCode >= 0)
             m_page.End(nQuitCode);  // the thread was told to quit: so is the page
         return bTimeUp ? S_OK : Stop(pExcepInfo);
@@ -217,9 +233,7 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         result = PTL::CComVariant(std::wstring(szFull, nLen));
         return S_OK;
     }
-    case DISPID_ARCH:
-        result = PTL::CComVariant(sizeof(void*) == 8 ? L"x64" : L"x86");
-        return S_OK;
+    case DISPID_ARCH: result = PTL::CComVariant(sizeof(void*) == 8 ? L"x64" : L"x86"); return S_OK;
     case DISPID_SET_POLICY:
     case DISPID_QUEUE_ANSWER: {
         std::vector<CDialogStep> steps;
@@ -232,9 +246,7 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
             m_page.Watcher().QueueAnswer(std::move(steps));
         return S_OK;
     }
-    case DISPID_DIALOGS:
-        result = PTL::CComVariant::FromDispatch(DialogList().Get());
-        return S_OK;
+    case DISPID_DIALOGS: result = PTL::CComVariant::FromDispatch(DialogList().Get()); return S_OK;
     case DISPID_WAIT_DIALOGS: {
         LONG nCount = 0, nMilliseconds = 0;
         if (args.size() < 2 || !PTL::VariantToInt(*args[0], nCount) || !PTL::VariantToInt(*args[1], nMilliseconds) ||
@@ -242,8 +254,8 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
             return Fail(pExcepInfo, L"WaitForDialogs takes a count and a time in milliseconds");
         CDialogWatcher& watcher = m_page.Watcher();
         int nQuitCode = -1;
-        PumpMessages(DWORD(nMilliseconds), [&] { return m_page.Ending() || watcher.Count() >= size_t(nCount); },
-                     &nQuitCode);
+        PumpMessages(
+            DWORD(nMilliseconds), [&] { return m_page.Ending() || watcher.Count() >= size_t(nCount); }, &nQuitCode);
         if (nQuitCode >= 0)
             m_page.End(nQuitCode);
         if (m_page.Ending())
@@ -251,8 +263,7 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         result = PTL::CComVariant::FromBool(watcher.Count() >= size_t(nCount));
         return S_OK;
     }
-    case DISPID_SET_PROPERTY:
-        return SetProperty(args, pExcepInfo);
+    case DISPID_SET_PROPERTY: return SetProperty(args, pExcepInfo);
     case DISPID_ELEMENT_RECT: {
         std::wstring strId;
         RECT rc = {};
@@ -260,8 +271,8 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
             return Fail(pExcepInfo, L"ElementRect takes an element id");
         if (!m_page.ElementRect(strId, rc))
             return Fail(pExcepInfo, L"the page has no element '" + strId + L"'");
-        result = PTL::CComVariant(std::to_wstring(rc.left) + L"," + std::to_wstring(rc.top) + L"," + std::to_wstring(rc.right) +
-                          L"," + std::to_wstring(rc.bottom));
+        result = PTL::CComVariant(std::to_wstring(rc.left) + L"," + std::to_wstring(rc.top) + L"," +
+                                  std::to_wstring(rc.right) + L"," + std::to_wstring(rc.bottom));
         return S_OK;
     }
     case DISPID_SCREENSHOT: {
@@ -273,9 +284,7 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
             return Fail(pExcepInfo, L"cannot save the screenshot " + strPath + L": " + PTL::DescribeHResult(hr));
         return S_OK;
     }
-    case DISPID_NAVIGATED_TO:
-        result = PTL::CComVariant(m_page.NavigatedTo());
-        return S_OK;
+    case DISPID_NAVIGATED_TO: result = PTL::CComVariant(m_page.NavigatedTo()); return S_OK;
     case DISPID_BROWSER_SINKS:
         result = PTL::CComVariant::FromInt(static_cast<LONG>(m_page.BrowserEventSinks()));
         return S_OK;
@@ -319,7 +328,8 @@ std::wstring CHostObject::PagePath(const std::wstring& strPath) const
 HRESULT CHostObject::SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo)
 {
     std::wstring strName;
-    if (args.size() < 3 || V_VT(args[0]) != VT_DISPATCH || !V_DISPATCH(args[0]) || !PTL::VariantToText(*args[1], strName))
+    if (args.size() < 3 || V_VT(args[0]) != VT_DISPATCH || !V_DISPATCH(args[0]) ||
+        !PTL::VariantToText(*args[1], strName))
         return Fail(pExcepInfo, L"SetProperty takes an object, a property name, its indices and the value");
     IDispatch* pObject = V_DISPATCH(args[0]);
     LPOLESTR pszName = &strName[0];

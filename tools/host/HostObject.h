@@ -29,10 +29,12 @@
 
 #include <functional>
 
-namespace Host {
+namespace Host
+{
 
 // What the host object needs from the run of the page.
-class IPageControl {
+class IPageControl
+{
 public:
     virtual void Print(const std::wstring& strLine) = 0;
     virtual void PrintError(const std::wstring& strLine) = 0;
@@ -51,7 +53,8 @@ protected:
     ~IPageControl() = default;
 };
 
-class CHostObject : public CDispatchObject {
+class CHostObject : public CDispatchObject
+{
 public:
     explicit CHostObject(IPageControl& page) : m_page(page) {}
     void Detach() { m_bDetached = true; }
@@ -68,8 +71,7 @@ protected:
 
 private:
     HRESULT Stop(EXCEPINFO* pExcepInfo);
-    HRESULT ReadSteps(const std::vector<const VARIANT*>& args, std::vector<CDialogStep>& steps,
-                      EXCEPINFO* pExcepInfo);
+    HRESULT ReadSteps(const std::vector<const VARIANT*>& args, std::vector<CDialogStep>& steps, EXCEPINFO* pExcepInfo);
     PTL::CComPtr<IDispatch> DialogList();
     HRESULT SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo);
     std::wstring PagePath(const std::wstring& strPath) const;

@@ -8,7 +8,8 @@
 
 #include <cwctype>
 
-namespace Host {
+namespace Host
+{
 
 HRESULT CreateRegisteredObject(const CLSID& clsid, IUnknown** ppObject)
 {
@@ -35,12 +36,14 @@ HRESULT CObjectSite::Create(const CObjectFactory& factory, std::wstring& strErro
 {
     CLSID clsid;
     HRESULT hr = CLSIDFromString(m_element.strClassId.c_str(), &clsid);
-    if (FAILED(hr)) {
+    if (FAILED(hr))
+    {
         strError = L"classid " + m_element.strClassId + L" is not a class identifier";
         return hr;
     }
     hr = factory(clsid, &m_pObject);
-    if (FAILED(hr)) {
+    if (FAILED(hr))
+    {
         strError = L"cannot create " + m_element.strClassId + L": " + PTL::DescribeHResult(hr);
         return hr;
     }
@@ -50,9 +53,11 @@ HRESULT CObjectSite::Create(const CObjectFactory& factory, std::wstring& strErro
     if (m_pOleObject && FAILED(m_pOleObject->GetMiscStatus(DVASPECT_CONTENT, &nMisc)))
         nMisc = 0;
     const bool bSiteFirst = (nMisc & OLEMISC_SETCLIENTSITEFIRST) != 0;
-    if (m_pOleObject && bSiteFirst) {
+    if (m_pOleObject && bSiteFirst)
+    {
         hr = m_pOleObject->SetClientSite(this);
-        if (FAILED(hr)) {
+        if (FAILED(hr))
+        {
             strError = L"SetClientSite failed: " + PTL::DescribeHResult(hr);
             return hr;
         }
@@ -64,17 +69,18 @@ HRESULT CObjectSite::Create(const CObjectFactory& factory, std::wstring& strErro
     hr = Load(strError);
     if (FAILED(hr))
         return hr;
-    if (m_pOleObject && !bSiteFirst) {
+    if (m_pOleObject && !bSiteFirst)
+    {
         hr = m_pOleObject->SetClientSite(this);
-        if (FAILED(hr)) {
+        if (FAILED(hr))
+        {
             strError = L"SetClientSite failed: " + PTL::DescribeHResult(hr);
             return hr;
         }
         m_bSiteSet = true;
     }
     SIZEL size = {};
-    if (m_pOleObject && PixelsToHimetric(m_element.strWidth, size.cx) &&
-        PixelsToHimetric(m_element.strHeight, size.cy))
+    if (m_pOleObject && PixelsToHimetric(m_element.strWidth, size.cx) && PixelsToHimetric(m_element.strHeight, size.cy))
         m_pOleObject->SetExtent(DVASPECT_CONTENT, &size);  // an object of fixed size may refuse
     return S_OK;
 }
@@ -86,7 +92,8 @@ HRESULT CObjectSite::CheckSafety(std::wstring& strError)
     PTL::CComPtr<IObjectSafety> pSafety;
     if (FAILED(m_pObject->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&pSafety))))
         return S_OK;
-    const struct {
+    const struct
+    {
         const IID* piid;
         DWORD nOption;
         const wchar_t* pszWhat;
@@ -94,14 +101,16 @@ HRESULT CObjectSite::CheckSafety(std::wstring& strError)
         {&IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER, L"scripting"},
         {&IID_IPersistPropertyBag, INTERFACESAFE_FOR_UNTRUSTED_DATA, L"initialisation"},
     };
-    for (const auto& check : checks) {
+    for (const auto& check : checks)
+    {
         DWORD nSupported = 0, nEnabled = 0;
         HRESULT hr = pSafety->GetInterfaceSafetyOptions(*check.piid, &nSupported, &nEnabled);
         if (SUCCEEDED(hr) && !(nSupported & check.nOption))
             hr = E_FAIL;
         if (SUCCEEDED(hr))
             hr = pSafety->SetInterfaceSafetyOptions(*check.piid, check.nOption, check.nOption);
-        if (FAILED(hr)) {
+        if (FAILED(hr))
+        {
             strError = std::wstring(L"the object is not safe for ") + check.pszWhat +
                        L"; it is neither initialised nor scripted";
             Close();
@@ -172,13 +181,17 @@ bool CObjectSite::TranslateAccelerator(MSG& msg)
 HRESULT CObjectSite::Load(std::wstring& strError)
 {
     PTL::CComPtr<IPersistPropertyBag> pBagPersist;
-    if (SUCCEEDED(m_pObject.QueryInterface(&pBagPersist))) {
+    if (SUCCEEDED(m_pObject.QueryInterface(&pBagPersist)))
+    {
         HRESULT hr;
-        if (m_element.params.empty()) {
+        if (m_element.params.empty())
+        {
             hr = pBagPersist->InitNew();
             if (FAILED(hr))
                 strError = L"IPersistPropertyBag::InitNew failed: " + PTL::DescribeHResult(hr);
-        } else {
+        }
+        else
+        {
             auto pBag = PTL::MakeComObject<CParamBag>(m_element.params);
             hr = pBagPersist->Load(pBag.Get(), nullptr);
             if (FAILED(hr))
@@ -186,12 +199,14 @@ HRESULT CObjectSite::Load(std::wstring& strError)
         }
         return hr;
     }
-    if (!m_element.params.empty()) {
+    if (!m_element.params.empty())
+    {
         strError = L"the object takes no PARAMs (it has no IPersistPropertyBag)";
         return E_NOINTERFACE;
     }
     PTL::CComPtr<IPersistStreamInit> pStreamPersist;
-    if (SUCCEEDED(m_pObject.QueryInterface(&pStreamPersist))) {
+    if (SUCCEEDED(m_pObject.QueryInterface(&pStreamPersist)))
+    {
         const HRESULT hr = pStreamPersist->InitNew();
         if (FAILED(hr))
             strError = L"IPersistStreamInit::InitNew failed: " + PTL::DescribeHResult(hr);
@@ -202,7 +217,8 @@ HRESULT CObjectSite::Load(std::wstring& strError)
 
 ULONG CObjectSite::Close()
 {
-    if (m_pOleObject) {
+    if (m_pOleObject)
+    {
         m_pOleObject->Close(OLECLOSE_NOSAVE);
         if (m_bSiteSet)
             m_pOleObject->SetClientSite(nullptr);
@@ -259,8 +275,8 @@ STDMETHODIMP CObjectSite::OnInPlaceDeactivate()
     return S_OK;
 }
 
-STDMETHODIMP CObjectSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc,
-                                           LPRECT lprcPosRect, LPRECT lprcClipRect, LPOLEINPLACEFRAMEINFO lpFrameInfo)
+STDMETHODIMP CObjectSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT lprcPosRect,
+                                           LPRECT lprcClipRect, LPOLEINPLACEFRAMEINFO lpFrameInfo)
 {
     if (!ppFrame || !ppDoc || !lprcPosRect || !lprcClipRect)
         return E_POINTER;
@@ -270,7 +286,8 @@ STDMETHODIMP CObjectSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPla
     *ppDoc = nullptr;  // the frame is the only UI window, as in a browser's single-document page
     *lprcPosRect = m_context.box ? m_context.box() : RECT{};
     GetClientRect(m_context.hPage, lprcClipRect);
-    if (lpFrameInfo) {
+    if (lpFrameInfo)
+    {
         lpFrameInfo->fMDIApp = FALSE;
         lpFrameInfo->hwndFrame = m_context.hPage;
         lpFrameInfo->haccel = nullptr;
@@ -300,10 +317,13 @@ STDMETHODIMP CObjectSite::TransformCoords(POINTL* pPtlHimetric, POINTF* pPtfCont
     if (!pPtlHimetric || !pPtfContainer)
         return E_POINTER;
     // 96 pixels to the inch, 2540 HIMETRIC units to the inch.
-    if (dwFlags & XFORMCOORDS_HIMETRICTOCONTAINER) {
+    if (dwFlags & XFORMCOORDS_HIMETRICTOCONTAINER)
+    {
         pPtfContainer->x = float(MulDiv(pPtlHimetric->x, 96, 2540));
         pPtfContainer->y = float(MulDiv(pPtlHimetric->y, 96, 2540));
-    } else {
+    }
+    else
+    {
         pPtlHimetric->x = MulDiv(LONG(pPtfContainer->x), 2540, 96);
         pPtlHimetric->y = MulDiv(LONG(pPtfContainer->y), 2540, 96);
     }
@@ -317,8 +337,8 @@ STDMETHODIMP CObjectSite::TranslateAccelerator(MSG* pMsg, DWORD grfModifiers)
     m_controlSiteCalls.push_back(L"TranslateAccelerator " + std::to_wstring(pMsg ? pMsg->wParam : 0) + L" " +
                                  std::to_wstring(grfModifiers));
     const DWORD SHIFT = 1, CTRL_OR_ALT = 2 | 4;
-    if (pMsg && pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_TAB && !(grfModifiers & CTRL_OR_ALT) &&
-        m_context.tab) {
+    if (pMsg && pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_TAB && !(grfModifiers & CTRL_OR_ALT) && m_context.tab)
+    {
         m_context.tab((grfModifiers & SHIFT) != 0);
         return S_OK;
     }
@@ -337,7 +357,8 @@ STDMETHODIMP CObjectSite::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS*, VA
     if (!pResult)
         return E_POINTER;
     VariantInit(pResult);
-    switch (nId) {
+    switch (nId)
+    {
     case DISPID_AMBIENT_USERMODE:
         V_VT(pResult) = VT_BOOL;
         V_BOOL(pResult) = VARIANT_TRUE;

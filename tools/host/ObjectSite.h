@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-namespace Host {
+namespace Host
+{
 
 // Creates an object for a class id; the default is CoCreateInstance. Tests supply their own.
 using CObjectFactory = std::function<HRESULT(const CLSID&, IUnknown**)>;
@@ -24,7 +25,8 @@ HRESULT CreateRegisteredObject(const CLSID& clsid, IUnknown** ppObject);
 
 // The page's frame window as in-place objects see it; it keeps the UI-active object, which is
 // offered key messages before the page handles them.
-class CPageFrame : public PTL::CUnknownImpl<IOleInPlaceFrame> {
+class CPageFrame : public PTL::CUnknownImpl<IOleInPlaceFrame>
+{
 public:
     explicit CPageFrame(HWND hWnd) : m_hWnd(hWnd) {}
     IOleInPlaceActiveObject* ActiveObject() const { return m_pActive.Get(); }
@@ -55,19 +57,21 @@ private:
 };
 
 // What a site needs from the page it stands in.
-struct CSiteContext {
-    HWND hPage = nullptr;                  // the controls' parent
+struct CSiteContext
+{
+    HWND hPage = nullptr;  // the controls' parent
     PTL::CComPtr<CPageFrame> pFrame;
-    PTL::CComPtr<IUnknown> pDocument;            // the container; answers the web-browser service
-    std::function<RECT()> box;             // the element's box in the page window's client area
+    PTL::CComPtr<IUnknown> pDocument;  // the container; answers the web-browser service
+    std::function<RECT()> box;         // the element's box in the page window's client area
     // Tab (bBack: Shift+Tab) that the object offered to its site: focus moves on in the page.
     std::function<void(bool bBack)> tab;
-    std::function<void()> uiActivated;     // the object became UI active (a click, Tab)
+    std::function<void()> uiActivated;  // the object became UI active (a click, Tab)
 };
 
 class CObjectSite
     : public PTL::CNoTypeInfo<
-          PTL::CUnknownImpl<IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch, IServiceProvider>> {
+          PTL::CUnknownImpl<IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch, IServiceProvider>>
+{
 public:
     explicit CObjectSite(const CPageObject& element, CSiteContext context = CSiteContext())
         : m_element(element), m_context(std::move(context))
@@ -148,7 +152,7 @@ private:
     CPageObject m_element;
     CSiteContext m_context;
     PTL::CComPtr<IUnknown> m_pObject;
-    PTL::CComPtr<IOleObject> m_pOleObject;  // null for objects that are no OLE objects
+    PTL::CComPtr<IOleObject> m_pOleObject;       // null for objects that are no OLE objects
     PTL::CComPtr<IOleInPlaceObject> m_pInPlace;  // while in-place active
     bool m_bSiteSet = false;
     std::vector<std::wstring> m_controlSiteCalls;

@@ -6,12 +6,15 @@
 
 #include <algorithm>
 
-namespace Host {
-namespace {
+namespace Host
+{
+namespace
+{
 
 // Dispatch ids of the members script reaches by name, clear of the ids of the controls an
 // OBJECT element forwards to.
-enum : DISPID {
+enum : DISPID
+{
     DISPID_EL_ID = 0x60000001,
     DISPID_EL_TAGNAME,
     DISPID_EL_INNERTEXT,
@@ -37,7 +40,8 @@ enum : DISPID {
     DISPID_COL_INDEX = 0x61000000,
 };
 
-struct CName {
+struct CName
+{
     const wchar_t* pszName;
     DISPID nId;
 };
@@ -83,7 +87,8 @@ std::vector<const VARIANT*> Arguments(const DISPPARAMS* pParams)
 {
     std::vector<const VARIANT*> args;
     if (pParams)
-        for (UINT i = pParams->cArgs; i > pParams->cNamedArgs; --i) {
+        for (UINT i = pParams->cArgs; i > pParams->cNamedArgs; --i)
+        {
             const VARIANT* pArg = &pParams->rgvarg[i - 1];
             args.push_back(V_VT(pArg) == (VT_BYREF | VT_VARIANT) ? V_VARIANTREF(pArg) : pArg);
         }
@@ -93,7 +98,8 @@ std::vector<const VARIANT*> Arguments(const DISPPARAMS* pParams)
 // The out values are taken by reference: they are read after the call that fills them.
 HRESULT ReturnText(HRESULT hr, BSTR& bstr, VARIANT* pResult)
 {
-    if (FAILED(hr) || !pResult) {
+    if (FAILED(hr) || !pResult)
+    {
         SysFreeString(bstr);
         return hr;
     }
@@ -104,7 +110,8 @@ HRESULT ReturnText(HRESULT hr, BSTR& bstr, VARIANT* pResult)
 
 HRESULT ReturnInt(HRESULT hr, const LONG& n, VARIANT* pResult)
 {
-    if (SUCCEEDED(hr) && pResult) {
+    if (SUCCEEDED(hr) && pResult)
+    {
         V_VT(pResult) = VT_I4;
         V_I4(pResult) = n;
     }
@@ -114,13 +121,15 @@ HRESULT ReturnInt(HRESULT hr, const LONG& n, VARIANT* pResult)
 template <class T>
 HRESULT ReturnObject(HRESULT hr, T*& p, VARIANT* pResult)
 {
-    if (FAILED(hr) || !pResult) {
+    if (FAILED(hr) || !pResult)
+    {
         if (p)
             p->Release();
         return hr;
     }
     IDispatch* pDisp = nullptr;
-    if (p) {
+    if (p)
+    {
         p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pDisp));
         p->Release();
     }
@@ -183,7 +192,7 @@ STDMETHODIMP CHtmlElement::QueryInterface(REFIID riid, void** ppv)
 const CPageNode* CHtmlElement::Node() const
 {
     return m_nNode >= 0 && size_t(m_nNode) < m_pState->page.nodes.size() ? &m_pState->page.nodes[size_t(m_nNode)]
-                                                                           : nullptr;
+                                                                         : nullptr;
 }
 
 RECT CHtmlElement::Box() const
@@ -360,7 +369,8 @@ STDMETHODIMP CHtmlElement::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT 
     DISPID nId = FindName(g_elementNames, rgszNames[0]);
     if (nId == DISPID_UNKNOWN && IsObject())
         nId = FindName(g_objectNames, rgszNames[0]);
-    if (nId != DISPID_UNKNOWN) {
+    if (nId != DISPID_UNKNOWN)
+    {
         rgDispId[0] = nId;
         for (UINT i = 1; i < nNames; ++i)
             rgDispId[i] = DISPID_UNKNOWN;
@@ -376,7 +386,8 @@ STDMETHODIMP CHtmlElement::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT 
 STDMETHODIMP CHtmlElement::Invoke(DISPID nId, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pParams,
                                   VARIANT* pResult, EXCEPINFO* pExcepInfo, UINT* pnArgErr)
 {
-    if (nId < DISPID_EL_ID || nId > DISPID_EL_OBJECT) {
+    if (nId < DISPID_EL_ID || nId > DISPID_EL_OBJECT)
+    {
         IDispatch* pControl = Control();
         return pControl ? pControl->Invoke(nId, riid, lcid, wFlags, pParams, pResult, pExcepInfo, pnArgErr)
                         : DISP_E_MEMBERNOTFOUND;
@@ -389,9 +400,11 @@ STDMETHODIMP CHtmlElement::Invoke(DISPID nId, REFIID riid, LCID lcid, WORD wFlag
     BSTR bstr = nullptr;
     LONG n = 0;
     IHTMLElement* pElement = nullptr;
-    switch (nId) {
+    switch (nId)
+    {
     case DISPID_EL_INNERTEXT:
-        if (bPut) {
+        if (bPut)
+        {
             std::wstring str;
             if (!pValue || !PTL::VariantToText(*pValue, str))
                 return DISP_E_TYPEMISMATCH;
@@ -401,7 +414,8 @@ STDMETHODIMP CHtmlElement::Invoke(DISPID nId, REFIID riid, LCID lcid, WORD wFlag
         return ReturnText(get_innerText(&bstr), bstr, pResult);
     case DISPID_EL_SCROLLLEFT:
     case DISPID_EL_SCROLLTOP:
-        if (bPut) {
+        if (bPut)
+        {
             if (!pValue || !PTL::VariantToInt(*pValue, n))
                 return DISP_E_TYPEMISMATCH;
             return nId == DISPID_EL_SCROLLLEFT ? put_scrollLeft(n) : put_scrollTop(n);
@@ -410,30 +424,22 @@ STDMETHODIMP CHtmlElement::Invoke(DISPID nId, REFIID riid, LCID lcid, WORD wFlag
     }
     if (bPut)
         return DISP_E_MEMBERNOTFOUND;  // read-only in this model
-    switch (nId) {
+    switch (nId)
+    {
     case DISPID_EL_REMOVENODE:
         // The element and everything in it leave the page; the element object stays usable.
         if (m_nNode > 0 && m_pState->remove)
             m_pState->remove(m_nNode);
         return S_OK;
-    case DISPID_EL_ID:
-        return ReturnText(get_id(&bstr), bstr, pResult);
-    case DISPID_EL_TAGNAME:
-        return ReturnText(get_tagName(&bstr), bstr, pResult);
-    case DISPID_EL_CLASSID:
-        return ReturnText(get_classid(&bstr), bstr, pResult);
-    case DISPID_EL_OFFSETLEFT:
-        return ReturnInt(get_offsetLeft(&n), n, pResult);
-    case DISPID_EL_OFFSETTOP:
-        return ReturnInt(get_offsetTop(&n), n, pResult);
-    case DISPID_EL_OFFSETWIDTH:
-        return ReturnInt(get_offsetWidth(&n), n, pResult);
-    case DISPID_EL_OFFSETHEIGHT:
-        return ReturnInt(get_offsetHeight(&n), n, pResult);
-    case DISPID_EL_OFFSETPARENT:
-        return ReturnObject(get_offsetParent(&pElement), pElement, pResult);
-    case DISPID_EL_PARENT:
-        return ReturnObject(get_parentElement(&pElement), pElement, pResult);
+    case DISPID_EL_ID: return ReturnText(get_id(&bstr), bstr, pResult);
+    case DISPID_EL_TAGNAME: return ReturnText(get_tagName(&bstr), bstr, pResult);
+    case DISPID_EL_CLASSID: return ReturnText(get_classid(&bstr), bstr, pResult);
+    case DISPID_EL_OFFSETLEFT: return ReturnInt(get_offsetLeft(&n), n, pResult);
+    case DISPID_EL_OFFSETTOP: return ReturnInt(get_offsetTop(&n), n, pResult);
+    case DISPID_EL_OFFSETWIDTH: return ReturnInt(get_offsetWidth(&n), n, pResult);
+    case DISPID_EL_OFFSETHEIGHT: return ReturnInt(get_offsetHeight(&n), n, pResult);
+    case DISPID_EL_OFFSETPARENT: return ReturnObject(get_offsetParent(&pElement), pElement, pResult);
+    case DISPID_EL_PARENT: return ReturnObject(get_parentElement(&pElement), pElement, pResult);
     case DISPID_EL_OBJECT: {
         IDispatch* pDisp = nullptr;
         return ReturnObject(get_object(&pDisp), pDisp, pResult);
@@ -447,7 +453,8 @@ STDMETHODIMP CHtmlElement::Invoke(DISPID nId, REFIID riid, LCID lcid, WORD wFlag
 
 PTL::CComPtr<IHTMLElement> CHtmlDocument::Element(int nNode)
 {
-    if (nNode == HTML_NODE) {
+    if (nNode == HTML_NODE)
+    {
         if (!m_pHtml)
             m_pHtml = PTL::Adopt<IHTMLElement>(new CHtmlElement(m_pState, HTML_NODE, this));
         return m_pHtml;
@@ -481,15 +488,9 @@ STDMETHODIMP CHtmlDocument::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-STDMETHODIMP CHtmlDocument::get_body(IHTMLElement** p)
-{
-    return HandOut(Element(0), p);
-}
+STDMETHODIMP CHtmlDocument::get_body(IHTMLElement** p) { return HandOut(Element(0), p); }
 
-STDMETHODIMP CHtmlDocument::get_URL(BSTR* p)
-{
-    return AllocText(m_pState->strUrl, p);
-}
+STDMETHODIMP CHtmlDocument::get_URL(BSTR* p) { return AllocText(m_pState->strUrl, p); }
 
 // The page leaves for the address through its browser, so that the browser's events fire.
 STDMETHODIMP CHtmlDocument::put_URL(BSTR v)
@@ -499,15 +500,9 @@ STDMETHODIMP CHtmlDocument::put_URL(BSTR v)
     return S_OK;
 }
 
-STDMETHODIMP CHtmlDocument::get_readyState(BSTR* p)
-{
-    return AllocText(L"complete", p);
-}
+STDMETHODIMP CHtmlDocument::get_readyState(BSTR* p) { return AllocText(L"complete", p); }
 
-STDMETHODIMP CHtmlDocument::get_documentElement(IHTMLElement** p)
-{
-    return HandOut(Element(HTML_NODE), p);
-}
+STDMETHODIMP CHtmlDocument::get_documentElement(IHTMLElement** p) { return HandOut(Element(HTML_NODE), p); }
 
 STDMETHODIMP CHtmlDocument::getElementById(BSTR v, IHTMLElement** pel)
 {
@@ -526,7 +521,8 @@ STDMETHODIMP CHtmlDocument::getElementsByTagName(BSTR v, IHTMLElementCollection*
     std::vector<PTL::CComPtr<IHTMLElement>> found;
     if (strTag == L"*" || CompareStringOrdinal(strTag.c_str(), -1, L"HTML", -1, TRUE) == CSTR_EQUAL)
         found.push_back(Element(HTML_NODE));
-    for (size_t i = 0; i < m_pState->page.nodes.size(); ++i) {
+    for (size_t i = 0; i < m_pState->page.nodes.size(); ++i)
+    {
         const std::wstring& strNodeTag = m_pState->page.nodes[i].strTag;
         if (strTag == L"*" || CompareStringOrdinal(strNodeTag.c_str(), -1, strTag.c_str(), -1, TRUE) == CSTR_EQUAL)
             found.push_back(Element(int(i)));
@@ -566,21 +562,20 @@ STDMETHODIMP CHtmlDocument::Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPA
     BSTR bstr = nullptr;
     IHTMLElement* pElement = nullptr;
     std::wstring str;
-    switch (nId) {
+    switch (nId)
+    {
     case DISPID_DOC_URL:
-        if (bPut) {
+        if (bPut)
+        {
             if (!pParams || !pParams->cArgs || !PTL::VariantToText(pParams->rgvarg[0], str))
                 return DISP_E_TYPEMISMATCH;
             PTL::CComBSTR value(str);
             return put_URL(value.Get());
         }
         return ReturnText(get_URL(&bstr), bstr, pResult);
-    case DISPID_DOC_READYSTATE:
-        return ReturnText(get_readyState(&bstr), bstr, pResult);
-    case DISPID_DOC_BODY:
-        return ReturnObject(get_body(&pElement), pElement, pResult);
-    case DISPID_DOC_ELEMENT:
-        return ReturnObject(get_documentElement(&pElement), pElement, pResult);
+    case DISPID_DOC_READYSTATE: return ReturnText(get_readyState(&bstr), bstr, pResult);
+    case DISPID_DOC_BODY: return ReturnObject(get_body(&pElement), pElement, pResult);
+    case DISPID_DOC_ELEMENT: return ReturnObject(get_documentElement(&pElement), pElement, pResult);
     case DISPID_DOC_BYID: {
         if (!ArgText(args, 0, str))
             return DISP_E_BADPARAMCOUNT;
@@ -627,7 +622,8 @@ STDMETHODIMP CHtmlCollection::item(VARIANT name, VARIANT index, IDispatch** pdis
         return E_POINTER;
     *pdisp = nullptr;
     LONG nIndex = 0;
-    if (V_VT(&name) != VT_BSTR && PTL::VariantToInt(name, nIndex)) {
+    if (V_VT(&name) != VT_BSTR && PTL::VariantToInt(name, nIndex))
+    {
         if (nIndex >= 0 && size_t(nIndex) < m_elements.size())
             return m_elements[size_t(nIndex)]->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(pdisp));
         return S_OK;
@@ -635,7 +631,8 @@ STDMETHODIMP CHtmlCollection::item(VARIANT name, VARIANT index, IDispatch** pdis
     std::wstring strName;
     if (!PTL::VariantToText(name, strName))
         return E_INVALIDARG;
-    for (const auto& pElement : m_elements) {
+    for (const auto& pElement : m_elements)
+    {
         BSTR bstr = nullptr;
         pElement->get_id(&bstr);
         const bool bMatch = BstrText(bstr) == strName;
@@ -663,22 +660,25 @@ STDMETHODIMP CHtmlCollection::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nN
     return rgDispId[0] != DISPID_UNKNOWN && nNames == 1 ? S_OK : DISP_E_UNKNOWNNAME;
 }
 
-STDMETHODIMP CHtmlCollection::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult,
-                                     EXCEPINFO*, UINT*)
+STDMETHODIMP CHtmlCollection::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
+                                     UINT*)
 {
     if (pResult)
         VariantInit(pResult);
     if (nId == DISPID_COL_LENGTH)
         return ReturnInt(S_OK, LONG(m_elements.size()), pResult);
     PTL::CComVariant index = PTL::CComVariant::FromInt(nId - DISPID_COL_INDEX);
-    if (nId == DISPID_COL_ITEM) {
+    if (nId == DISPID_COL_ITEM)
+    {
         const std::vector<const VARIANT*> args = Arguments(pParams);
         if (args.empty())
             return DISP_E_BADPARAMCOUNT;
         const HRESULT hr = index.Copy(*args[0]);
         if (FAILED(hr))
             return hr;
-    } else if (nId < DISPID_COL_INDEX) {
+    }
+    else if (nId < DISPID_COL_INDEX)
+    {
         return DISP_E_MEMBERNOTFOUND;
     }
     VARIANT empty;
@@ -708,7 +708,8 @@ STDMETHODIMP CWebBrowser::QueryInterface(REFIID riid, void** ppv)
 void CWebBrowser::Navigate(const std::wstring& strUrl)
 {
     // Event arguments go last first, each by reference as the browser passes them.
-    PTL::CComVariant url(strUrl), flags = PTL::CComVariant::FromInt(0), frame{std::wstring()}, post, headers{std::wstring()};
+    PTL::CComVariant url(strUrl), flags = PTL::CComVariant::FromInt(0), frame{std::wstring()}, post,
+                                  headers{std::wstring()};
     VARIANT_BOOL vbCancel = VARIANT_FALSE;
     const auto ref = [](PTL::CComVariant& value) {
         VARIANT var;
@@ -755,15 +756,9 @@ STDMETHODIMP CWebBrowser::Navigate2(VARIANT* URL, VARIANT*, VARIANT*, VARIANT*, 
     return S_OK;
 }
 
-STDMETHODIMP CWebBrowser::get_Document(IDispatch** ppDisp)
-{
-    return HandOut(m_pDocument, ppDisp);
-}
+STDMETHODIMP CWebBrowser::get_Document(IDispatch** ppDisp) { return HandOut(m_pDocument, ppDisp); }
 
-STDMETHODIMP CWebBrowser::get_LocationURL(BSTR* LocationURL)
-{
-    return AllocText(m_pState->strUrl, LocationURL);
-}
+STDMETHODIMP CWebBrowser::get_LocationURL(BSTR* LocationURL) { return AllocText(m_pState->strUrl, LocationURL); }
 
 STDMETHODIMP CWebBrowser::get_HWND(SHANDLE_PTR* pHWND)
 {

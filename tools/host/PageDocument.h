@@ -19,23 +19,25 @@
 #include <string>
 #include <vector>
 
-namespace Host {
+namespace Host
+{
 
 // What the document, its elements and the browser share. An element that a control keeps
 // stays valid after the page has ended; it then reaches no control and no window.
-struct CPageState {
+struct CPageState
+{
     CPage page;
     std::wstring strUrl;          // the document's address
     std::wstring strNavigatedTo;  // the last address the page was sent to
     POINT ptScroll = {};          // the page's scroll offsets
     int nPageHeight = 0;
-    bool bBrowserService = true;  // the document answers the web-browser service
-    std::vector<PTL::CComPtr<IDispatch>> controls;  // per page object: what its element forwards to
-    PTL::CComPtr<IWebBrowser2> pBrowser;            // cleared when the page ends
+    bool bBrowserService = true;                        // the document answers the web-browser service
+    std::vector<PTL::CComPtr<IDispatch>> controls;      // per page object: what its element forwards to
+    PTL::CComPtr<IWebBrowser2> pBrowser;                // cleared when the page ends
     std::function<void(const std::wstring&)> navigate;  // sends the page to an address
-    std::function<void()> changed;                       // an element's text changed
-    std::function<void(POINT)> scroll;                   // scrolls the page window
-    std::function<void(int)> remove;                     // takes an element and what it holds off the page
+    std::function<void()> changed;                      // an element's text changed
+    std::function<void(POINT)> scroll;                  // scrolls the page window
+    std::function<void(int)> remove;                    // takes an element and what it holds off the page
 };
 
 // A node index that stands for the document element (HTML), the body's parent.
@@ -43,7 +45,8 @@ constexpr int HTML_NODE = -1;
 
 // The reference count every page object shares; script reaches them by name only.
 template <class... TInterfaces>
-class CScriptedObject : public PTL::CNoTypeInfo<TInterfaces...> {
+class CScriptedObject : public PTL::CNoTypeInfo<TInterfaces...>
+{
 public:
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
     STDMETHODIMP_(ULONG) Release() override
@@ -63,7 +66,8 @@ private:
 
 class CHtmlDocument;
 
-class CHtmlElement : public CScriptedObject<CStubIHTMLElement, CStubIHTMLElement2, CStubIHTMLObjectElement> {
+class CHtmlElement : public CScriptedObject<CStubIHTMLElement, CStubIHTMLElement2, CStubIHTMLObjectElement>
+{
 public:
     CHtmlElement(std::shared_ptr<CPageState> pState, int nNode, CHtmlDocument* pDocument);
 
@@ -108,8 +112,8 @@ private:
     CHtmlDocument* m_pDocumentImpl;
 };
 
-class CHtmlDocument
-    : public CScriptedObject<CStubIHTMLDocument2, CStubIHTMLDocument3, IOleContainer, IServiceProvider> {
+class CHtmlDocument : public CScriptedObject<CStubIHTMLDocument2, CStubIHTMLDocument3, IOleContainer, IServiceProvider>
+{
 public:
     explicit CHtmlDocument(std::shared_ptr<CPageState> pState) : m_pState(std::move(pState)) {}
 
@@ -117,7 +121,11 @@ public:
     // found twice is the same COM object.
     PTL::CComPtr<IHTMLElement> Element(int nNode);
     // Drops the element objects; called when the page ends, since they hold the document.
-    void ReleaseElements() { m_elements.clear(); m_pHtml.Release(); }
+    void ReleaseElements()
+    {
+        m_elements.clear();
+        m_pHtml.Release();
+    }
 
     // IUnknown, IDispatch (script access by name)
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -150,7 +158,8 @@ private:
 };
 
 // A live-once list of elements (a snapshot: pages do not add elements).
-class CHtmlCollection : public CScriptedObject<CStubIHTMLElementCollection> {
+class CHtmlCollection : public CScriptedObject<CStubIHTMLElementCollection>
+{
 public:
     explicit CHtmlCollection(std::vector<PTL::CComPtr<IHTMLElement>> elements) : m_elements(std::move(elements)) {}
 
@@ -167,8 +176,9 @@ private:
     std::vector<PTL::CComPtr<IHTMLElement>> m_elements;
 };
 
-class CWebBrowser
-    : public CScriptedObject<CStubIWebBrowser2, PTL::IConnectionPointContainerImpl<CWebBrowser, &DIID_DWebBrowserEvents2>> {
+class CWebBrowser : public CScriptedObject<CStubIWebBrowser2,
+                                           PTL::IConnectionPointContainerImpl<CWebBrowser, &DIID_DWebBrowserEvents2>>
+{
 public:
     CWebBrowser(std::shared_ptr<CPageState> pState, PTL::CComPtr<IDispatch> pDocument, HWND hWnd)
         : m_pState(std::move(pState)), m_pDocument(std::move(pDocument)), m_hWnd(hWnd)
@@ -204,9 +214,6 @@ private:
 };
 
 // Text of a BSTR (null is empty).
-inline std::wstring BstrText(BSTR bstr)
-{
-    return bstr ? std::wstring(bstr, SysStringLen(bstr)) : std::wstring();
-}
+inline std::wstring BstrText(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : std::wstring(); }
 
 }  // namespace Host

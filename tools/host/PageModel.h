@@ -9,18 +9,21 @@
 #include <string>
 #include <vector>
 
-namespace Host {
+namespace Host
+{
 
-struct CPageParam {
+struct CPageParam
+{
     std::wstring strName;
     std::wstring strValue;
     int nLine = 0;
 };
 
-struct CPageObject {
-    std::wstring strId;         // empty when the tag has no id
-    std::wstring strClassId;    // "{...}" form of the classid attribute's GUID
-    std::wstring strWidth;      // attribute texts as written ("" when absent)
+struct CPageObject
+{
+    std::wstring strId;       // empty when the tag has no id
+    std::wstring strClassId;  // "{...}" form of the classid attribute's GUID
+    std::wstring strWidth;    // attribute texts as written ("" when absent)
     std::wstring strHeight;
     std::vector<CPageParam> params;  // in tag order
     int nLine = 0;                   // line of the <object
@@ -30,14 +33,15 @@ struct CPageObject {
 // One element of the page's tree. The body is node 0; every other node names its parent.
 // Boxes come from an absolute position in the style (left, top, width, height in px) or, for
 // elements in the flow, from their place under the previous sibling.
-struct CPageNode {
-    std::wstring strTag;   // upper case, as tagName gives it
+struct CPageNode
+{
+    std::wstring strTag;  // upper case, as tagName gives it
     std::wstring strId;
-    std::wstring strText;  // the element's own text, white space collapsed
-    std::wstring strTitle; // the title attribute (advisory text; assistive technology reads it)
+    std::wstring strText;     // the element's own text, white space collapsed
+    std::wstring strTitle;    // the title attribute (advisory text; assistive technology reads it)
     bool bFocusable = false;  // Tab stops here: buttons, links, objects, a tabindex of 0 or more
     size_t nParent = 0;
-    int nObject = -1;      // index into CPage::objects for OBJECT elements
+    int nObject = -1;  // index into CPage::objects for OBJECT elements
     bool bAbsolute = false;
     // Style lengths in px; -1 when the style does not give them.
     int nStyleLeft = -1, nStyleTop = -1, nStyleWidth = -1, nStyleHeight = -1;
@@ -47,26 +51,33 @@ struct CPageNode {
     size_t nOffsetParent = 0;
 };
 
-struct CPageScript {
-    std::wstring strText;        // the script's source as written between the tags
-    int nLine = 0;               // line of the <script
-    int nTextLine = 0;           // line on which strText starts
-    int nTextColumn = 0;         // and its column there, from 0
+struct CPageScript
+{
+    std::wstring strText;                   // the script's source as written between the tags
+    int nLine = 0;                          // line of the <script
+    int nTextLine = 0;                      // line on which strText starts
+    int nTextColumn = 0;                    // and its column there, from 0
     std::wstring strLanguage = L"JScript";  // the engine that runs it: "JScript" or "VBScript"
     // Event handlers (<script for="id" event="OnEvent(a, b)">): both set, otherwise both empty.
     std::wstring strFor;
-    std::wstring strEvent;               // event name without the parameter list
-    std::vector<std::wstring> params;    // the handler's formal parameters
+    std::wstring strEvent;             // event name without the parameter list
+    std::vector<std::wstring> params;  // the handler's formal parameters
     bool IsHandler() const { return !strFor.empty(); }
 };
 
-struct CPageElement {
-    enum EKind { Object, Script };
+struct CPageElement
+{
+    enum EKind
+    {
+        Object,
+        Script
+    };
     EKind nKind = Script;
     size_t nIndex = 0;  // into CPage::objects or CPage::scripts
 };
 
-struct CPage {
+struct CPage
+{
     std::vector<CPageObject> objects;
     std::vector<CPageScript> scripts;
     std::vector<CPageElement> elements;  // objects and scripts in document order
@@ -78,7 +89,8 @@ struct CPage {
 };
 
 // A page the host cannot run: nLine is the 1-based line where the fault was found.
-class CPageError : public std::runtime_error {
+class CPageError : public std::runtime_error
+{
 public:
     CPageError(int nLine, const std::wstring& strMessage)
         : std::runtime_error("malformed page"), m_nLine(nLine), m_strMessage(strMessage)

@@ -11,8 +11,10 @@
 #include <map>
 #include <set>
 
-namespace Host {
-namespace {
+namespace Host
+{
+namespace
+{
 
 std::wstring Lower(std::wstring str)
 {
@@ -42,8 +44,10 @@ std::wstring CollapseSpace(const std::wstring& str)
 {
     std::wstring strOut;
     bool bSpace = false;
-    for (wchar_t ch : str) {
-        if (std::iswspace(ch)) {
+    for (wchar_t ch : str)
+    {
+        if (std::iswspace(ch))
+        {
             bSpace = true;
             continue;
         }
@@ -61,7 +65,8 @@ int ParsePixels(const std::wstring& strValue)
     std::wstring str = Trim(strValue);
     if (str.size() > 2 && Lower(str.substr(str.size() - 2)) == L"px")
         str.resize(str.size() - 2);
-    if (str.empty() || str.size() > 6 || !std::all_of(str.begin(), str.end(), [](wchar_t ch) { return std::iswdigit(ch) != 0; }))
+    if (str.empty() || str.size() > 6 ||
+        !std::all_of(str.begin(), str.end(), [](wchar_t ch) { return std::iswdigit(ch) != 0; }))
         return -1;
     return std::stoi(str);
 }
@@ -70,7 +75,8 @@ bool IsIdentifier(const std::wstring& str)
 {
     if (str.empty())
         return false;
-    for (size_t i = 0; i < str.size(); ++i) {
+    for (size_t i = 0; i < str.size(); ++i)
+    {
         const wchar_t ch = str[i];
         const bool bLetter = std::iswalpha(ch) || ch == L'_' || ch == L'$';
         if (!bLetter && !(i > 0 && std::iswdigit(ch)))
@@ -81,13 +87,18 @@ bool IsIdentifier(const std::wstring& str)
 
 void AppendCodePoint(std::wstring& strOut, unsigned long nCode)
 {
-    if (nCode == 0 || nCode > 0x10FFFF || (nCode >= 0xD800 && nCode <= 0xDFFF)) {
+    if (nCode == 0 || nCode > 0x10FFFF || (nCode >= 0xD800 && nCode <= 0xDFFF))
+    {
         strOut += wchar_t(0xFFFD);
-    } else if (nCode >= 0x10000) {
+    }
+    else if (nCode >= 0x10000)
+    {
         nCode -= 0x10000;
         strOut += wchar_t(0xD800 + (nCode >> 10));
         strOut += wchar_t(0xDC00 + (nCode & 0x3FF));
-    } else {
+    }
+    else
+    {
         strOut += wchar_t(nCode);
     }
 }
@@ -100,32 +111,40 @@ std::wstring DecodeEntities(const std::wstring& str)
         {L"amp", L'&'}, {L"lt", L'<'}, {L"gt", L'>'}, {L"quot", L'"'}, {L"apos", L'\''}, {L"nbsp", wchar_t(0xA0)},
     };
     std::wstring strOut;
-    for (size_t i = 0; i < str.size();) {
-        if (str[i] != L'&') {
+    for (size_t i = 0; i < str.size();)
+    {
+        if (str[i] != L'&')
+        {
             strOut += str[i++];
             continue;
         }
         const size_t nSemi = str.find(L';', i + 1);
-        if (nSemi == std::wstring::npos || nSemi - i > 12) {
+        if (nSemi == std::wstring::npos || nSemi - i > 12)
+        {
             strOut += str[i++];
             continue;
         }
         const std::wstring strRef = str.substr(i + 1, nSemi - i - 1);
         bool bDone = false;
-        if (strRef.size() > 1 && strRef[0] == L'#') {
+        if (strRef.size() > 1 && strRef[0] == L'#')
+        {
             const bool bHex = strRef[1] == L'x' || strRef[1] == L'X';
             const std::wstring strDigits = strRef.substr(bHex ? 2 : 1);
-            const bool bValid = !strDigits.empty() &&
-                                std::all_of(strDigits.begin(), strDigits.end(), [bHex](wchar_t ch) {
-                                    return bHex ? std::iswxdigit(ch) != 0 : std::iswdigit(ch) != 0;
-                                });
-            if (bValid) {
+            const bool bValid =
+                !strDigits.empty() && std::all_of(strDigits.begin(), strDigits.end(), [bHex](wchar_t ch) {
+                    return bHex ? std::iswxdigit(ch) != 0 : std::iswdigit(ch) != 0;
+                });
+            if (bValid)
+            {
                 AppendCodePoint(strOut, std::wcstoul(strDigits.c_str(), nullptr, bHex ? 16 : 10));
                 bDone = true;
             }
-        } else {
+        }
+        else
+        {
             const auto it = named.find(strRef);
-            if (it != named.end()) {
+            if (it != named.end())
+            {
                 strOut += it->second;
                 bDone = true;
             }
@@ -149,7 +168,8 @@ std::wstring ParseClassId(const std::wstring& strAttr)
         strGuid = strGuid.substr(1, 36);
     if (strGuid.size() != 36)
         return std::wstring();
-    for (size_t i = 0; i < strGuid.size(); ++i) {
+    for (size_t i = 0; i < strGuid.size(); ++i)
+    {
         const bool bDash = i == 8 || i == 13 || i == 18 || i == 23;
         if (bDash ? strGuid[i] != L'-' : !std::iswxdigit(strGuid[i]))
             return std::wstring();
@@ -162,11 +182,12 @@ std::wstring ParseClassId(const std::wstring& strAttr)
 // either), "VBScript", or empty for a language no engine here runs.
 std::wstring ScriptLanguage(const std::wstring& strLanguage, const std::wstring& strType)
 {
-    static const std::set<std::wstring> languages = {L"javascript", L"jscript", L"javascript1.1",
+    static const std::set<std::wstring> languages = {L"javascript",    L"jscript",       L"javascript1.1",
                                                      L"javascript1.2", L"javascript1.3", L"ecmascript"};
     static const std::set<std::wstring> types = {L"text/javascript", L"text/jscript", L"application/javascript",
                                                  L"application/x-javascript", L"text/ecmascript"};
-    if (!strType.empty()) {
+    if (!strType.empty())
+    {
         const std::wstring strLower = Lower(Trim(strType));
         return types.count(strLower) ? L"JScript" : strLower == L"text/vbscript" ? L"VBScript" : L"";
     }
@@ -174,7 +195,8 @@ std::wstring ScriptLanguage(const std::wstring& strLanguage, const std::wstring&
     return strLower.empty() || languages.count(strLower) ? L"JScript" : strLower == L"vbscript" ? L"VBScript" : L"";
 }
 
-class CPageReader {
+class CPageReader
+{
 public:
     explicit CPageReader(const std::wstring& strText) : m_str(strText) {}
 
@@ -183,25 +205,37 @@ public:
         m_page.nodes.push_back(CPageNode());
         m_page.nodes[0].strTag = L"BODY";
         m_stack.push_back(0);
-        while (m_nPos < m_str.size()) {
-            if (m_str[m_nPos] != L'<') {
+        while (m_nPos < m_str.size())
+        {
+            if (m_str[m_nPos] != L'<')
+            {
                 CPageNode& node = m_page.nodes[m_stack.back()];
                 if (node.nObject < 0)  // an object's fallback content is not shown
                     node.strText += m_str[m_nPos];
                 Advance(1);
-            } else if (StartsWith(L"<!--")) {
+            }
+            else if (StartsWith(L"<!--"))
+            {
                 const int nLine = m_nLine;
                 if (!SkipPast(L"-->", m_nPos + 4))
                     throw CPageError(nLine, L"comment is not closed");
-            } else if (StartsWith(L"<!") || StartsWith(L"<?")) {
+            }
+            else if (StartsWith(L"<!") || StartsWith(L"<?"))
+            {
                 const int nLine = m_nLine;
                 if (!SkipPast(L">", m_nPos + 2))
                     throw CPageError(nLine, L"declaration is not closed");
-            } else if (StartsWith(L"</") && m_nPos + 2 < m_str.size() && std::iswalpha(m_str[m_nPos + 2])) {
+            }
+            else if (StartsWith(L"</") && m_nPos + 2 < m_str.size() && std::iswalpha(m_str[m_nPos + 2]))
+            {
                 ReadEndTag();
-            } else if (m_nPos + 1 < m_str.size() && std::iswalpha(m_str[m_nPos + 1])) {
+            }
+            else if (m_nPos + 1 < m_str.size() && std::iswalpha(m_str[m_nPos + 1]))
+            {
                 ReadStartTag();
-            } else {
+            }
+            else
+            {
                 Advance(1);  // a lone '<' in text
             }
         }
@@ -214,8 +248,9 @@ public:
     }
 
 private:
-    struct CTag {
-        std::wstring strName;  // lower case
+    struct CTag
+    {
+        std::wstring strName;                             // lower case
         std::map<std::wstring, std::wstring> attributes;  // names in lower case, values decoded
         int nLine = 0;
         bool Has(const wchar_t* pszName) const { return attributes.count(pszName) != 0; }
@@ -230,8 +265,10 @@ private:
 
     void Advance(size_t nCount)
     {
-        for (size_t i = 0; i < nCount && m_nPos < m_str.size(); ++i, ++m_nPos) {
-            if (m_str[m_nPos] == L'\n') {
+        for (size_t i = 0; i < nCount && m_nPos < m_str.size(); ++i, ++m_nPos)
+        {
+            if (m_str[m_nPos] == L'\n')
+            {
                 ++m_nLine;
                 m_nLineStart = m_nPos + 1;
             }
@@ -269,27 +306,32 @@ private:
         tag.nLine = m_nLine;
         Advance(1);  // '<'
         tag.strName = ReadName();
-        for (;;) {
+        for (;;)
+        {
             SkipSpace();
             if (m_nPos >= m_str.size())
                 throw CPageError(tag.nLine, L"<" + tag.strName + L"> tag is not closed");
-            if (m_str[m_nPos] == L'>') {
+            if (m_str[m_nPos] == L'>')
+            {
                 Advance(1);
                 return tag;
             }
-            if (m_str[m_nPos] == L'/') {
+            if (m_str[m_nPos] == L'/')
+            {
                 Advance(1);
                 continue;
             }
             const int nAttrLine = m_nLine;
             std::wstring strName = ReadName();
-            if (strName.empty()) {  // a stray '=' or similar: skip it as a browser does
+            if (strName.empty())
+            {  // a stray '=' or similar: skip it as a browser does
                 Advance(1);
                 continue;
             }
             std::wstring strValue;
             SkipSpace();
-            if (m_nPos < m_str.size() && m_str[m_nPos] == L'=') {
+            if (m_nPos < m_str.size() && m_str[m_nPos] == L'=')
+            {
                 Advance(1);
                 SkipSpace();
                 strValue = ReadAttributeValue(strName, nAttrLine);
@@ -303,7 +345,8 @@ private:
         if (m_nPos >= m_str.size())
             return std::wstring();
         const wchar_t chQuote = m_str[m_nPos];
-        if (chQuote == L'"' || chQuote == L'\'') {
+        if (chQuote == L'"' || chQuote == L'\'')
+        {
             const size_t nEnd = m_str.find(chQuote, m_nPos + 1);
             if (nEnd == std::wstring::npos)
                 throw CPageError(nAttrLine, L"value of attribute '" + strName + L"' is not closed");
@@ -323,7 +366,8 @@ private:
     {
         const std::wstring strEnd = L"</" + tag.strName;
         size_t nFound = m_nPos;
-        for (;; ++nFound) {
+        for (;; ++nFound)
+        {
             nFound = m_str.find(L"</", nFound);
             if (nFound == std::wstring::npos)
                 throw CPageError(tag.nLine, L"<" + tag.strName + L"> is not closed");
@@ -348,7 +392,8 @@ private:
         const std::wstring strName = ReadName();
         if (!SkipPast(L">", m_nPos))
             throw CPageError(nLine, L"</" + strName + L"> tag is not closed");
-        if (strName == L"object") {
+        if (strName == L"object")
+        {
             if (!m_bInObject)
                 throw CPageError(nLine, L"</object> without <object>");
             m_bInObject = false;
@@ -356,8 +401,10 @@ private:
         // An end tag closes its element and whatever was left open inside it; a stray one is
         // ignored, as a browser does.
         const std::wstring strTag = Upper(strName);
-        for (size_t i = m_stack.size(); i > 1; --i) {
-            if (m_page.nodes[m_stack[i - 1]].strTag == strTag) {
+        for (size_t i = m_stack.size(); i > 1; --i)
+        {
+            if (m_page.nodes[m_stack[i - 1]].strTag == strTag)
+            {
                 m_stack.resize(i - 1);
                 break;
             }
@@ -367,10 +414,10 @@ private:
     // Every rendered element with content becomes a node; html, head and body are the body.
     void OpenNode(const CTag& tag)
     {
-        static const std::set<std::wstring> skipped = {
-            L"html", L"head", L"body", L"meta", L"link", L"br", L"hr", L"img", L"input", L"area", L"base",
-            L"col", L"embed", L"source", L"track", L"wbr", L"param", L"script", L"style", L"title", L"textarea",
-            L"xmp", L"!doctype"};
+        static const std::set<std::wstring> skipped = {L"html",  L"head",   L"body",     L"meta", L"link",    L"br",
+                                                       L"hr",    L"img",    L"input",    L"area", L"base",    L"col",
+                                                       L"embed", L"source", L"track",    L"wbr",  L"param",   L"script",
+                                                       L"style", L"title",  L"textarea", L"xmp",  L"!doctype"};
         if (skipped.count(tag.strName))
             return;
         CPageNode node;
@@ -378,8 +425,9 @@ private:
         node.strId = Trim(tag.Get(L"id"));
         node.strTitle = tag.Get(L"title");
         const std::wstring strTabIndex = Trim(tag.Get(L"tabindex"));
-        node.bFocusable = strTabIndex.empty() ? (tag.strName == L"button" || tag.strName == L"a" || tag.strName == L"object")
-                                              : strTabIndex[0] != L'-';
+        node.bFocusable = strTabIndex.empty()
+                              ? (tag.strName == L"button" || tag.strName == L"a" || tag.strName == L"object")
+                              : strTabIndex[0] != L'-';
         node.nParent = m_stack.back();
         ReadStyle(tag.Get(L"style"), node);
         m_stack.push_back(m_page.nodes.size());
@@ -389,7 +437,8 @@ private:
     static void ReadStyle(const std::wstring& strStyle, CPageNode& node)
     {
         size_t nBegin = 0;
-        while (nBegin <= strStyle.size()) {
+        while (nBegin <= strStyle.size())
+        {
             size_t nEnd = strStyle.find(L';', nBegin);
             if (nEnd == std::wstring::npos)
                 nEnd = strStyle.size();
@@ -440,8 +489,10 @@ private:
             throw CPageError(tag.nLine, L"<object> without classid");
         object.strClassId = ParseClassId(tag.Get(L"classid"));
         if (object.strClassId.empty())
-            throw CPageError(tag.nLine, L"classid '" + tag.Get(L"classid") + L"' is not of the form CLSID:xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx");
-        if (!object.strId.empty()) {
+            throw CPageError(tag.nLine, L"classid '" + tag.Get(L"classid") +
+                                            L"' is not of the form CLSID:xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx");
+        if (!object.strId.empty())
+        {
             if (!IsIdentifier(object.strId))
                 throw CPageError(tag.nLine, L"object id '" + object.strId + L"' is not a script name");
             if (m_page.FindObject(object.strId))
@@ -484,7 +535,8 @@ private:
         script.nLine = tag.nLine;
         script.nTextLine = m_nLine;
         script.nTextColumn = int(m_nPos - m_nLineStart);
-        if (tag.Has(L"for") || tag.Has(L"event")) {
+        if (tag.Has(L"for") || tag.Has(L"event"))
+        {
             script.strFor = Trim(tag.Get(L"for"));
             if (script.strFor.empty() || Trim(tag.Get(L"event")).empty())
                 throw CPageError(tag.nLine, L"an event handler needs both for and event");
@@ -501,11 +553,13 @@ private:
         const size_t nOpen = strEvent.find(L'(');
         script.strEvent = Trim(strEvent.substr(0, nOpen));
         bool bValid = IsIdentifier(script.strEvent);
-        if (bValid && nOpen != std::wstring::npos) {
+        if (bValid && nOpen != std::wstring::npos)
+        {
             bValid = strEvent.back() == L')';
             const std::wstring strList = Trim(strEvent.substr(nOpen + 1, strEvent.size() - nOpen - 2));
             size_t nBegin = 0;
-            while (bValid && !strList.empty()) {
+            while (bValid && !strList.empty())
+            {
                 const size_t nComma = strList.find(L',', nBegin);
                 const std::wstring strParam = Trim(strList.substr(nBegin, nComma - nBegin));
                 bValid = IsIdentifier(strParam);
@@ -523,7 +577,8 @@ private:
     {
         for (const auto& script : m_page.scripts)
             if (script.IsHandler() && !m_page.FindObject(script.strFor))
-                throw CPageError(script.nLine, L"event handler for '" + script.strFor + L"', which is no object of the page");
+                throw CPageError(script.nLine,
+                                 L"event handler for '" + script.strFor + L"', which is no object of the page");
     }
 
     const std::wstring& m_str;
@@ -567,18 +622,22 @@ int LayOutNode(CPage& page, size_t nNode, int nLeft, int nTop, int nWidth)
     node.rcPage.right = nLeft + nWidth;
     const int nMargin = nNode == 0 ? 8 : 0;
     int nFlow = nTop + nMargin + LINE * TextLines(node.strText, nWidth);
-    for (size_t i = nNode + 1; i < page.nodes.size(); ++i) {
+    for (size_t i = nNode + 1; i < page.nodes.size(); ++i)
+    {
         if (page.nodes[i].nParent != nNode)
             continue;
         CPageNode& child = page.nodes[i];
         const CPageNode& parent = page.nodes[nNode];
         child.nOffsetParent = nNode == 0 || parent.bAbsolute ? nNode : parent.nOffsetParent;
         const int nTextWidth = int(child.strText.size()) * 8 + 8;
-        if (child.bAbsolute) {
+        if (child.bAbsolute)
+        {
             const RECT& rcBase = page.nodes[child.nOffsetParent].rcPage;
             LayOutNode(page, i, rcBase.left + std::max(child.nStyleLeft, 0), rcBase.top + std::max(child.nStyleTop, 0),
                        child.nStyleWidth >= 0 ? child.nStyleWidth : nTextWidth);
-        } else {
+        }
+        else
+        {
             const int nChildWidth = child.nStyleWidth >= 0 ? child.nStyleWidth : nWidth - 2 * nMargin;
             nFlow += LayOutNode(page, i, nLeft + nMargin, nFlow, nChildWidth);
         }
@@ -614,19 +673,18 @@ const CPageObject* CPage::FindObject(const std::wstring& strId) const
     return nullptr;
 }
 
-CPage ParsePage(const std::wstring& strText)
-{
-    return CPageReader(strText).Read();
-}
+CPage ParsePage(const std::wstring& strText) { return CPageReader(strText).Read(); }
 
 std::wstring DecodePageBytes(const std::string& bytes)
 {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE)
         return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
     std::string strBody = bytes;
     if (strBody.size() >= 3 && strBody.compare(0, 3, "\xEF\xBB\xBF") == 0)
         strBody.erase(0, 3);
-    for (UINT nCodePage : {UINT(CP_UTF8), UINT(CP_ACP)}) {
+    for (UINT nCodePage : {UINT(CP_UTF8), UINT(CP_ACP)})
+    {
         const DWORD nFlags = nCodePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
         const int nLen = MultiByteToWideChar(nCodePage, nFlags, strBody.data(), int(strBody.size()), nullptr, 0);
         if (nLen <= 0 && !strBody.empty())

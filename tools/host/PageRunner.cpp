@@ -1,17 +1,15 @@
 #include "tools/host/PageRunner.h"
 #include "ptl/Text.h"
 
-namespace Host {
+namespace Host
+{
 
 CPageRunner::CPageRunner(CRunOptions options)
     : m_options(std::move(options)), m_pWatcher(std::make_unique<CDialogWatcher>())
 {
 }
 
-CPageRunner::~CPageRunner()
-{
-    Shutdown();
-}
+CPageRunner::~CPageRunner() { Shutdown(); }
 
 void CPageRunner::Print(const std::wstring& strLine)
 {
@@ -68,7 +66,8 @@ int CPageRunner::Start(const CPage& page)
     m_pState->bBrowserService = m_options.bBrowserService;
     m_pState->controls.resize(page.objects.size());
     m_pDocument = PTL::Adopt(new CHtmlDocument(m_pState));
-    if (!m_view.Create(m_pState, m_pDocument.Get(), m_options.strPageName)) {
+    if (!m_view.Create(m_pState, m_pDocument.Get(), m_options.strPageName))
+    {
         PrintError(m_options.strPageName + L": error: cannot create the page window: " +
                    PTL::DescribeHResult(HRESULT_FROM_WIN32(GetLastError())));
         return ExitCode::Internal;
@@ -107,7 +106,8 @@ int CPageRunner::Start(const CPage& page)
     HRESULT hr = AddItem(L"host", m_pHost.Get(), false);
     if (SUCCEEDED(hr))
         hr = AddItem(L"window", m_pWindow.Get(), true);
-    if (FAILED(hr)) {
+    if (FAILED(hr))
+    {
         PrintError(m_options.strPageName + L": error: the script engine refuses the host's objects: " +
                    PTL::DescribeHResult(hr));
         return ExitCode::Internal;
@@ -123,7 +123,8 @@ int CPageRunner::Engine(const std::wstring& strLanguage, size_t& nEngine)
     CEngine engine{strLanguage, PTL::MakeComObject<CScriptSite>(), nullptr};
     std::wstring strError;
     HRESULT hr = engine.pSite->Start(strLanguage.c_str(), strError);
-    if (FAILED(hr)) {
+    if (FAILED(hr))
+    {
         PrintError(m_options.strPageName + L": error: " + strError);
         return ExitCode::Internal;
     }
@@ -131,7 +132,8 @@ int CPageRunner::Engine(const std::wstring& strLanguage, size_t& nEngine)
         hr = engine.pSite->AddItem(m_items[i].strName, m_items[i].pObject, m_items[i].bGlobalMembers);
     if (SUCCEEDED(hr))
         hr = engine.pSite->Global(engine.pGlobal);
-    if (FAILED(hr)) {
+    if (FAILED(hr))
+    {
         engine.pSite->Close();
         PrintError(m_options.strPageName + L": error: the " + strLanguage + L" engine refuses the page's objects: " +
                    PTL::DescribeHResult(hr));
@@ -165,7 +167,8 @@ CScriptSite* CPageRunner::FailedEngine() const
 // as its procedures need a line of their own).
 int CPageRunner::CompileHandlers(const CPage& page)
 {
-    for (size_t i = 0; i < page.scripts.size(); ++i) {
+    for (size_t i = 0; i < page.scripts.size(); ++i)
+    {
         const CPageScript& script = page.scripts[i];
         if (!script.IsHandler())
             continue;
@@ -180,10 +183,13 @@ int CPageRunner::CompileHandlers(const CPage& page)
         std::wstring strCode = (bVBScript ? L"Function " : L"function ") + handler.strFunction + L"(";
         for (size_t n = 0; n < script.params.size(); ++n)
             strCode += (n ? L", " : L"") + script.params[n];
-        if (bVBScript) {
+        if (bVBScript)
+        {
             strCode += L")\n" + script.strText + L"\nEnd Function";
             engine.pSite->Run(strCode, DWORD(i + 1), ULONG(script.nTextLine - 1), -1);
-        } else {
+        }
+        else
+        {
             strCode += L") {";
             const LONG nColumn = LONG(script.nTextColumn) - LONG(strCode.size());
             strCode += script.strText + L"\n}";
@@ -225,7 +231,8 @@ int CPageRunner::CreateObject(const CPageObject& element)
     m_objects.push_back(std::move(entry));  // kept even on failure, so Shutdown closes it
     if (FAILED(hrCreate))
         return Report(element.nLine, strName + L": " + strError, ExitCode::Object);
-    if (hrCreate == S_FALSE) {
+    if (hrCreate == S_FALSE)
+    {
         // As a browser does, the page goes on without the object and is told why.
         PrintError(m_options.strPageName + L":" + std::to_wstring(element.nLine) + L": warning: " + strName + L": " +
                    strError);
@@ -245,7 +252,8 @@ int CPageRunner::CreateObject(const CPageObject& element)
     IID iid = IID_NULL;
     PTL::CComPtr<ITypeInfo> pEvents;
     const HRESULT hrSource = FindDefaultSource(pObject, iid, pEvents);
-    for (size_t i = 0; i < m_handlers.size(); ++i) {
+    for (size_t i = 0; i < m_handlers.size(); ++i)
+    {
         const CPageScript& script = *m_handlers[i].pScript;
         if (element.strId.empty() || script.strFor != element.strId)
             continue;
@@ -257,18 +265,21 @@ int CPageRunner::CreateObject(const CPageObject& element)
             return Report(script.nLine, strName + L" has no event '" + script.strEvent + L"'", ExitCode::Object);
         object.handlers[nEvent].push_back(i);
     }
-    if (SUCCEEDED(hrSource)) {
+    if (SUCCEEDED(hrSource))
+    {
         object.pEvents = pEvents;
-        object.pSink = PTL::MakeComObject<CEventSink>(iid, [this, nObject](DISPID nId, DISPPARAMS* pParams, VARIANT* pResult) {
-            return OnEvent(nObject, nId, pParams, pResult);
-        });
+        object.pSink =
+            PTL::MakeComObject<CEventSink>(iid, [this, nObject](DISPID nId, DISPPARAMS* pParams, VARIANT* pResult) {
+                return OnEvent(nObject, nId, pParams, pResult);
+            });
         object.pConnection = std::make_unique<CEventConnection>();
         const HRESULT hr = object.pConnection->Connect(pObject, iid, object.pSink.Get());
         if (FAILED(hr) && !object.handlers.empty())
             return Report(element.nLine, strName + L": cannot connect to its events: " + PTL::DescribeHResult(hr),
                           ExitCode::Object);
     }
-    if (!element.strId.empty()) {
+    if (!element.strId.empty())
+    {
         // Script names the element, as in a browser, and reaches the object through it: once the
         // element leaves the page, the page holds the object no more.
         const HRESULT hr = AddItem(element.strId, m_pDocument->Element(int(nNode)).Get(), false);
@@ -284,8 +295,7 @@ int CPageRunner::RunScript(const CPageScript& script, size_t nIndex)
     size_t nEngine = 0;
     if (const int nResult = Engine(script.strLanguage, nEngine))
         return nResult;
-    m_engines[nEngine].pSite->Run(script.strText, DWORD(nIndex + 1), ULONG(script.nTextLine),
-                                  LONG(script.nTextColumn));
+    m_engines[nEngine].pSite->Run(script.strText, DWORD(nIndex + 1), ULONG(script.nTextLine), LONG(script.nTextColumn));
     if (m_engines[nEngine].pSite->Error().bSet)
         return ReportScriptError();
     return 0;
@@ -297,7 +307,8 @@ int CPageRunner::Run(const CPage& page)
     int nResult = Start(page);
     if (nResult == 0)
         nResult = CompileHandlers(page);
-    for (size_t i = 0; nResult == 0 && !m_bEnding && i < page.elements.size(); ++i) {
+    for (size_t i = 0; nResult == 0 && !m_bEnding && i < page.elements.size(); ++i)
+    {
         const CPageElement& element = page.elements[i];
         if (element.nKind == CPageElement::Object)
             nResult = CreateObject(page.objects[element.nIndex]);
@@ -324,15 +335,18 @@ HRESULT CPageRunner::OnEvent(size_t nObject, DISPID nId, DISPPARAMS* pParams, VA
     if (m_bEnding || m_bShutDown || nObject >= m_objects.size())
         return S_OK;
     DISPPARAMS params = {};
-    if (pParams) {
+    if (pParams)
+    {
         params.rgvarg = pParams->rgvarg;
         params.cArgs = pParams->cArgs;
     }
     PTL::CComVariant result;
     const auto it = m_objects[nObject].handlers.find(nId);
-    if (it != m_objects[nObject].handlers.end()) {
+    if (it != m_objects[nObject].handlers.end())
+    {
         const std::vector<size_t> handlers = it->second;  // a handler may end the page meanwhile
-        for (size_t nHandler : handlers) {
+        for (size_t nHandler : handlers)
+        {
             const CHandler& handler = m_handlers[nHandler];
             if (m_bEnding || !InvokeHandler(handler.nEngine, handler.nFunction, handler.pScript->nLine, params, result))
                 return S_OK;
@@ -346,13 +360,14 @@ HRESULT CPageRunner::OnEvent(size_t nObject, DISPID nId, DISPPARAMS* pParams, VA
         if (m_engines[i].strLanguage == L"VBScript")
             nEngine = i;
     if (nEngine < m_engines.size() && !object.pSite->Element().strId.empty() && object.pEvents &&
-        SUCCEEDED(object.pEvents->GetNames(nId, &bstrEvent, 1, &nNames)) && nNames == 1) {
+        SUCCEEDED(object.pEvents->GetNames(nId, &bstrEvent, 1, &nNames)) && nNames == 1)
+    {
         std::wstring strName = object.pSite->Element().strId + L"_" + bstrEvent;
         SysFreeString(bstrEvent);
         LPOLESTR pszName = &strName[0];
         DISPID nFunction = DISPID_UNKNOWN;
-        if (SUCCEEDED(m_engines[nEngine].pGlobal->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT,
-                                                                &nFunction)) &&
+        if (SUCCEEDED(
+                m_engines[nEngine].pGlobal->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &nFunction)) &&
             !InvokeHandler(nEngine, nFunction, object.pSite->Element().nLine, params, result))
             return S_OK;
     }
@@ -366,14 +381,16 @@ HRESULT CPageRunner::OnEvent(size_t nObject, DISPID nId, DISPPARAMS* pParams, VA
 void CPageRunner::RemoveElement(int nNode)
 {
     const auto inside = [this, nNode](size_t n) {
-        for (;; n = m_pState->page.nodes[n].nParent) {
+        for (;; n = m_pState->page.nodes[n].nParent)
+        {
             if (n == size_t(nNode))
                 return true;
             if (n == 0)
                 return false;
         }
     };
-    for (auto& object : m_objects) {
+    for (auto& object : m_objects)
+    {
         if (!object.pSite || !object.pSite->Object() || !inside(object.pSite->Element().nNode))
             continue;
         if (object.pSink)
@@ -389,7 +406,8 @@ void CPageRunner::RemoveElement(int nNode)
 }
 
 // Calls one handler; false when it failed, which ends the page with its error.
-bool CPageRunner::InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DISPPARAMS& params, PTL::CComVariant& result)
+bool CPageRunner::InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DISPPARAMS& params,
+                                PTL::CComVariant& result)
 {
     if (m_bEnding)
         return false;
@@ -400,7 +418,8 @@ bool CPageRunner::InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DIS
                                                           &params, &result, &info, &nArgError);
     if (FAILED(hr) && info.pfnDeferredFillIn)
         info.pfnDeferredFillIn(&info);
-    if (FAILED(hr) && !m_bEnding) {
+    if (FAILED(hr) && !m_bEnding)
+    {
         // The engine reports most errors to the site itself, with their line; what it only
         // returns is reported at the handler's line.
         CScriptError error;
@@ -493,10 +512,7 @@ HRESULT CPageRunner::SaveScreenshot(const std::wstring& strPath)
 
 // Key messages go first to the in-place active object the message is meant for (the UI-active
 // one, else the one whose window has the focus), as a browser's message loop does.
-size_t CPageRunner::BrowserEventSinks() const
-{
-    return m_pBrowser ? m_pBrowser->EventPoint().ConnectionCount() : 0;
-}
+size_t CPageRunner::BrowserEventSinks() const { return m_pBrowser ? m_pBrowser->EventPoint().ConnectionCount() : 0; }
 
 bool CPageRunner::PreTranslate(MSG& msg)
 {
@@ -504,7 +520,8 @@ bool CPageRunner::PreTranslate(MSG& msg)
         return false;
     if (m_pFrame && m_pFrame->ActiveObject())
         return m_pFrame->ActiveObject()->TranslateAccelerator(&msg) == S_OK;
-    for (const auto& object : m_objects) {
+    for (const auto& object : m_objects)
+    {
         const HWND hObject = object.pSite ? object.pSite->ObjectWindow() : nullptr;
         if (hObject && (msg.hwnd == hObject || IsChild(hObject, msg.hwnd)))
             return object.pSite->TranslateAccelerator(msg);
@@ -518,7 +535,8 @@ int CPageRunner::Shutdown()
         return 0;
     m_bShutDown = true;
     m_bEnding = true;
-    for (auto& object : m_objects) {
+    for (auto& object : m_objects)
+    {
         if (object.pSink)
             object.pSink->Detach();
         if (object.pConnection)
@@ -526,7 +544,8 @@ int CPageRunner::Shutdown()
     }
     if (m_pHost)
         m_pHost->Detach();
-    for (auto& engine : m_engines) {
+    for (auto& engine : m_engines)
+    {
         engine.pGlobal.Release();
         engine.pSite->Close();
     }
@@ -539,14 +558,16 @@ int CPageRunner::Shutdown()
     if (m_pFrame)
         m_pFrame->Close();
     int nResult = 0;
-    for (auto it = m_objects.rbegin(); it != m_objects.rend(); ++it) {
+    for (auto it = m_objects.rbegin(); it != m_objects.rend(); ++it)
+    {
         if (!it->pSite)
             continue;
         it->pConnection.reset();
         it->pSink.Release();
         it->pEvents.Release();
         const ULONG nLeft = it->pSite->Close();
-        if (nLeft != 0) {
+        if (nLeft != 0)
+        {
             const CPageObject& element = it->pSite->Element();
             PrintError(m_options.strPageName + L":" + std::to_wstring(element.nLine) + L": error: object" +
                        (element.strId.empty() ? L"" : L" '" + element.strId + L"'") + L" is still referenced " +
@@ -556,7 +577,8 @@ int CPageRunner::Shutdown()
     }
     m_objects.clear();
     // A control connects to the browser's events while it is shown and must leave before it goes.
-    if (const size_t nSinks = BrowserEventSinks()) {
+    if (const size_t nSinks = BrowserEventSinks())
+    {
         PrintError(m_options.strPageName + L": error: " + std::to_wstring(nSinks) +
                    L" sink(s) still connected to the browser's events after the page closed its objects");
         nResult = ExitCode::Leak;
@@ -565,7 +587,8 @@ int CPageRunner::Shutdown()
         m_pDocument->ReleaseElements();
     if (m_pBrowser)
         m_pBrowser->Close();
-    if (m_pState) {
+    if (m_pState)
+    {
         m_pState->pBrowser.Release();
         m_pState->navigate = nullptr;
         m_pState->changed = nullptr;

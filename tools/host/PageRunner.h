@@ -21,31 +21,35 @@
 #include <string>
 #include <vector>
 
-namespace Host {
+namespace Host
+{
 
 // Exit codes of the host for its own outcomes; a page that ends itself chooses its own code
 // (by convention 0 for success and 1 for a failed check).
-namespace ExitCode {
-constexpr int Usage = 2;      // bad command line
-constexpr int Page = 3;       // the page cannot be read or is malformed
-constexpr int Script = 4;     // a script error
-constexpr int Object = 5;     // an object cannot be created, loaded or connected to its handlers
-constexpr int Timeout = 6;    // the page did not end in the time allowed
-constexpr int Internal = 7;   // the host itself cannot run (no script engine)
-constexpr int Leak = 8;       // an object was still referenced after the page closed it
+namespace ExitCode
+{
+constexpr int Usage = 2;     // bad command line
+constexpr int Page = 3;      // the page cannot be read or is malformed
+constexpr int Script = 4;    // a script error
+constexpr int Object = 5;    // an object cannot be created, loaded or connected to its handlers
+constexpr int Timeout = 6;   // the page did not end in the time allowed
+constexpr int Internal = 7;  // the host itself cannot run (no script engine)
+constexpr int Leak = 8;      // an object was still referenced after the page closed it
 }  // namespace ExitCode
 
-struct CRunOptions {
-    std::wstring strPageName;    // the page as named to the user, the prefix of every message
-    std::wstring strPageFolder;  // the Windows path of the page's folder, base of host.Path
-    std::wstring strUrl;         // the document's address
-    bool bBrowserService = true; // the sites answer the web-browser service
+struct CRunOptions
+{
+    std::wstring strPageName;     // the page as named to the user, the prefix of every message
+    std::wstring strPageFolder;   // the Windows path of the page's folder, base of host.Path
+    std::wstring strUrl;          // the document's address
+    bool bBrowserService = true;  // the sites answer the web-browser service
     CObjectFactory factory = CreateRegisteredObject;
     std::function<void(const std::wstring&)> print;       // one line for standard output
     std::function<void(const std::wstring&)> printError;  // one line for standard error
 };
 
-class CPageRunner : private IPageControl {
+class CPageRunner : private IPageControl
+{
 public:
     explicit CPageRunner(CRunOptions options);
     ~CPageRunner();
@@ -77,27 +81,31 @@ public:
 private:
     // One engine per script language of the page, as in a browser: JScript from the start,
     // VBScript from the page's first VBScript block. Both see the same named items.
-    struct CEngine {
+    struct CEngine
+    {
         std::wstring strLanguage;
         PTL::CComPtr<CScriptSite> pSite;
         PTL::CComPtr<IDispatch> pGlobal;
     };
-    struct CNamedItem {
+    struct CNamedItem
+    {
         std::wstring strName;
         IUnknown* pObject;  // owned by the host object, the window or the object's site
         bool bGlobalMembers;
     };
-    struct CHandler {
+    struct CHandler
+    {
         const CPageScript* pScript = nullptr;
         size_t nEngine = 0;
         std::wstring strFunction;
         DISPID nFunction = DISPID_UNKNOWN;
     };
-    struct CObjectEntry {
+    struct CObjectEntry
+    {
         PTL::CComPtr<CObjectSite> pSite;
         PTL::CComPtr<CEventSink> pSink;
         std::unique_ptr<CEventConnection> pConnection;
-        PTL::CComPtr<ITypeInfo> pEvents;                       // the event interface, for names
+        PTL::CComPtr<ITypeInfo> pEvents;                 // the event interface, for names
         std::map<DISPID, std::vector<size_t>> handlers;  // event dispid to indices in m_handlers
     };
 

@@ -7,14 +7,17 @@
 
 #include "ptl/Dpi.h"
 
-namespace Host {
-namespace {
+namespace Host
+{
+namespace
+{
 
 const wchar_t WINDOW_CLASS[] = L"PL5HostPage";
 
 // A GDI object deleted when it goes.
 template <class T>
-class CGdiObject {
+class CGdiObject
+{
 public:
     explicit CGdiObject(T h) : m_h(h) {}
     ~CGdiObject()
@@ -32,10 +35,7 @@ private:
 
 }  // namespace
 
-CPageView::~CPageView()
-{
-    Destroy();
-}
+CPageView::~CPageView() { Destroy(); }
 
 bool CPageView::Create(std::shared_ptr<CPageState> pState, IHTMLDocument2* pDocument, const std::wstring& strTitle)
 {
@@ -52,8 +52,8 @@ bool CPageView::Create(std::shared_ptr<CPageState> pState, IHTMLDocument2* pDocu
     RECT rc = {0, 0, PTL::ScaleForDpi(WIDTH, m_nDpi), PTL::ScaleForDpi(HEIGHT, m_nDpi)};
     const DWORD nStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     AdjustWindowRect(&rc, nStyle, FALSE);
-    m_hWnd = CreateWindowExW(0, WINDOW_CLASS, strTitle.c_str(), nStyle, 0, 0, rc.right - rc.left,
-                             rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, this);
+    m_hWnd = CreateWindowExW(0, WINDOW_CLASS, strTitle.c_str(), nStyle, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
+                             nullptr, nullptr, wc.hInstance, this);
     if (!m_hWnd)
         return false;
     m_nDpi = PTL::WindowDpi(m_hWnd);
@@ -64,7 +64,8 @@ bool CPageView::Create(std::shared_ptr<CPageState> pState, IHTMLDocument2* pDocu
 
 void CPageView::Destroy()
 {
-    if (m_hWnd) {
+    if (m_hWnd)
+    {
         SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, 0);
         DestroyWindow(m_hWnd);
         m_hWnd = nullptr;
@@ -80,7 +81,8 @@ void CPageView::ScrollTo(POINT pt)
     rcClient.right = MulDiv(rcClient.right, 96, int(m_nDpi));  // in page pixels
     rcClient.bottom = MulDiv(rcClient.bottom, 96, int(m_nDpi));
     LONG nRight = 0, nBottom = m_pState->nPageHeight;
-    for (const auto& node : m_pState->page.nodes) {
+    for (const auto& node : m_pState->page.nodes)
+    {
         nRight = std::max(nRight, node.rcPage.right);
         nBottom = std::max(nBottom, node.rcPage.bottom);
     }
@@ -133,22 +135,26 @@ void CPageView::Paint(HDC hdc) const
     SetBkMode(hdc, TRANSPARENT);
     SetTextColor(hdc, GetSysColor(COLOR_WINDOWTEXT));
     CGdiObject<HPEN> border(CreatePen(PS_SOLID, 1, RGB(160, 160, 160)));
-    for (size_t i = 1; i < m_pState->page.nodes.size(); ++i) {
+    for (size_t i = 1; i < m_pState->page.nodes.size(); ++i)
+    {
         const CPageNode& node = m_pState->page.nodes[i];
         const RECT rc = ToClient(node.rcPage);
-        if (node.nObject >= 0 || node.bAbsolute || node.nStyleWidth >= 0 || node.nStyleHeight >= 0) {
+        if (node.nObject >= 0 || node.bAbsolute || node.nStyleWidth >= 0 || node.nStyleHeight >= 0)
+        {
             const HGDIOBJ hOldPen = SelectObject(hdc, border.Get());
             const HGDIOBJ hOldBrush = SelectObject(hdc, GetStockObject(NULL_BRUSH));
             Rectangle(hdc, rc.left, rc.top, rc.right, rc.bottom);
             SelectObject(hdc, hOldBrush);
             SelectObject(hdc, hOldPen);
         }
-        if (i == m_nFocusedNode && node.nObject < 0) {
+        if (i == m_nFocusedNode && node.nObject < 0)
+        {
             RECT rcFocus = rc;
             InflateRect(&rcFocus, -1, -1);
             DrawFocusRect(hdc, &rcFocus);
         }
-        if (!node.strText.empty()) {
+        if (!node.strText.empty())
+        {
             const int nX = PTL::ScaleForDpi(3, m_nDpi), nY = PTL::ScaleForDpi(2, m_nDpi);
             RECT rcText = {rc.left + nX, rc.top + nY, std::max(rc.right - nX, rc.left + nX), rc.bottom};
             DrawTextW(hdc, node.strText.c_str(), int(node.strText.size()), &rcText,
@@ -160,7 +166,8 @@ void CPageView::Paint(HDC hdc) const
 
 LRESULT CALLBACK CPageView::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
 {
-    if (nMsg == WM_NCCREATE) {
+    if (nMsg == WM_NCCREATE)
+    {
         const auto* pCreate = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(hWnd, GWLP_USERDATA, LONG_PTR(pCreate->lpCreateParams));
     }
@@ -170,7 +177,8 @@ LRESULT CALLBACK CPageView::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPAR
     // Without a browser the control asks the window it lives in for the document.
     if (nMsg == pThis->m_nGetObjectMessage && pThis->m_nGetObjectMessage != 0 && pThis->m_pDocument)
         return LresultFromObject(IID_IHTMLDocument2, wParam, pThis->m_pDocument.Get());
-    switch (nMsg) {
+    switch (nMsg)
+    {
     case WM_PAINT: {
         PAINTSTRUCT ps;
         const HDC hdc = BeginPaint(hWnd, &ps);
@@ -178,14 +186,14 @@ LRESULT CALLBACK CPageView::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPAR
         EndPaint(hWnd, &ps);
         return 0;
     }
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_SETFOCUS:
         if (pThis->onFocus)
             pThis->onFocus();
         return 0;
     case WM_KEYDOWN:
-        if (wParam == VK_TAB && pThis->onTab) {
+        if (wParam == VK_TAB && pThis->onTab)
+        {
             pThis->onTab(GetKeyState(VK_SHIFT) < 0);
             return 0;
         }
@@ -201,8 +209,7 @@ LRESULT CALLBACK CPageView::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPAR
         InvalidateRect(hWnd, nullptr, TRUE);
         return 0;
     }
-    case WM_CLOSE:
-        return 0;  // the page ends when its script ends it
+    case WM_CLOSE: return 0;  // the page ends when its script ends it
     }
     return DefWindowProcW(hWnd, nMsg, wParam, lParam);
 }
@@ -220,7 +227,8 @@ HRESULT CPageView::SaveScreenshot(const std::wstring& strPath) const
     const HDC hdcMemory = CreateCompatibleDC(hdcWindow);
     CGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(hdcWindow, nWidth, nHeight));
     HRESULT hr = hdcMemory && bitmap.Get() ? S_OK : E_OUTOFMEMORY;
-    if (SUCCEEDED(hr)) {
+    if (SUCCEEDED(hr))
+    {
         const HGDIOBJ hOld = SelectObject(hdcMemory, bitmap.Get());
         if (!BitBlt(hdcMemory, 0, 0, nWidth, nHeight, hdcWindow, 0, 0, SRCCOPY))
             hr = HRESULT_FROM_WIN32(GetLastError());

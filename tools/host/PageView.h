@@ -10,9 +10,11 @@
 #include <memory>
 #include <string>
 
-namespace Host {
+namespace Host
+{
 
-class CPageView {
+class CPageView
+{
 public:
     static constexpr int WIDTH = 800;  // client size of the page window, in page pixels
     static constexpr int HEIGHT = 600;

@@ -1,18 +1,17 @@
 #include "tools/host/PageWindow.h"
 #include "ptl/Text.h"
 
-namespace Host {
-namespace {
+namespace Host
+{
+namespace
+{
 constexpr DISPID DISPID_ALERT = 1;
 constexpr DISPID DISPID_CONFIRM = 2;
 constexpr DISPID DISPID_SCROLLTO = 3;
 constexpr DISPID DISPID_DOCUMENT = 4;
 }  // namespace
 
-bool CPageWindow::IsMethod(DISPID nId) const
-{
-    return nId != DISPID_DOCUMENT;
-}
+bool CPageWindow::IsMethod(DISPID nId) const { return nId != DISPID_DOCUMENT; }
 
 DISPID CPageWindow::FindMember(const std::wstring& strName)
 {
@@ -31,11 +30,13 @@ DISPID CPageWindow::FindMember(const std::wstring& strName)
 HRESULT CPageWindow::InvokeMember(DISPID nId, WORD, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,
                                   EXCEPINFO* pExcepInfo)
 {
-    if (nId == DISPID_DOCUMENT) {
+    if (nId == DISPID_DOCUMENT)
+    {
         result = PTL::CComVariant::FromDispatch(m_pDocument.Get());
         return S_OK;
     }
-    if (nId == DISPID_SCROLLTO) {
+    if (nId == DISPID_SCROLLTO)
+    {
         LONG nX = 0, nY = 0;
         if (args.size() < 2 || !PTL::VariantToInt(*args[0], nX) || !PTL::VariantToInt(*args[1], nY))
             return Fail(pExcepInfo, L"scrollTo takes x and y");
@@ -46,12 +47,12 @@ HRESULT CPageWindow::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     std::wstring strText;
     if (!args.empty() && V_VT(args[0]) != VT_EMPTY && !PTL::VariantToText(*args[0], strText))
         strText = L"[object]";
-    switch (nId) {
-    case DISPID_ALERT:
-        MessageBoxW(m_hOwner, strText.c_str(), CAPTION, MB_OK | MB_ICONWARNING);
-        return S_OK;
+    switch (nId)
+    {
+    case DISPID_ALERT: MessageBoxW(m_hOwner, strText.c_str(), CAPTION, MB_OK | MB_ICONWARNING); return S_OK;
     case DISPID_CONFIRM:
-        result = PTL::CComVariant::FromBool(MessageBoxW(m_hOwner, strText.c_str(), CAPTION, MB_OKCANCEL | MB_ICONQUESTION) == IDOK);
+        result = PTL::CComVariant::FromBool(
+            MessageBoxW(m_hOwner, strText.c_str(), CAPTION, MB_OKCANCEL | MB_ICONQUESTION) == IDOK);
         return S_OK;
     }
     return DISP_E_MEMBERNOTFOUND;

@@ -6,9 +6,11 @@
 
 #include <functional>
 
-namespace Host {
+namespace Host
+{
 
-class CPageWindow : public CDispatchObject {
+class CPageWindow : public CDispatchObject
+{
 public:
     // The caption of the boxes alert and confirm show.
     static constexpr const wchar_t* CAPTION = L"Message from webpage";

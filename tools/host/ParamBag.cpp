@@ -1,17 +1,21 @@
 #include "tools/host/ParamBag.h"
 
-namespace Host {
+namespace Host
+{
 
 STDMETHODIMP CParamBag::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pErrorLog)
 {
     if (!pszPropName || !pVar)
         return E_POINTER;
-    try {
+    try
+    {
         m_requests.emplace_back(pszPropName);
         const CPageParam* pParam = nullptr;
-        for (const auto& param : m_params) {
+        for (const auto& param : m_params)
+        {
             if (CompareStringOrdinal(param.strName.c_str(), int(param.strName.size()), pszPropName, -1, TRUE) ==
-                CSTR_EQUAL) {
+                CSTR_EQUAL)
+            {
                 pParam = &param;
                 break;
             }
@@ -27,8 +31,10 @@ STDMETHODIMP CParamBag::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pE
             converted = text;
         else
             hr = VariantChangeType(&converted, &text, 0, nType);
-        if (FAILED(hr)) {
-            if (pErrorLog) {
+        if (FAILED(hr))
+        {
+            if (pErrorLog)
+            {
                 EXCEPINFO info = {};
                 info.scode = hr;
                 info.bstrSource = SysAllocString(L"PARAM");
@@ -40,7 +46,9 @@ STDMETHODIMP CParamBag::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pE
         VariantClear(pVar);
         converted.Detach(pVar);
         return S_OK;
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return E_OUTOFMEMORY;
     }
 }

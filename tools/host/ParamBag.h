@@ -10,9 +10,11 @@
 
 #include <vector>
 
-namespace Host {
+namespace Host
+{
 
-class CParamBag : public PTL::CUnknownImpl<IPropertyBag> {
+class CParamBag : public PTL::CUnknownImpl<IPropertyBag>
+{
 public:
     explicit CParamBag(std::vector<CPageParam> params) : m_params(std::move(params)) {}
 

@@ -1,7 +1,8 @@
 #include "tools/host/ScriptSite.h"
 #include "ptl/Text.h"
 
-namespace Host {
+namespace Host
+{
 
 HRESULT CScriptSite::Start(const wchar_t* pszLanguage, std::wstring& strError)
 {
@@ -33,9 +34,10 @@ HRESULT CScriptSite::Run(const std::wstring& strCode, DWORD nContext, ULONG nFir
 {
     m_contexts[nContext] = {nFirstLine, nFirstColumn};
     EXCEPINFO info = {};
-    const HRESULT hr = m_pParse->ParseScriptText(strCode.c_str(), nullptr, nullptr, nullptr, nContext,
-                                                 nFirstLine - 1, SCRIPTTEXT_ISVISIBLE, nullptr, &info);
-    if (FAILED(hr) && !m_error.bSet && !m_bEnding) {
+    const HRESULT hr = m_pParse->ParseScriptText(strCode.c_str(), nullptr, nullptr, nullptr, nContext, nFirstLine - 1,
+                                                 SCRIPTTEXT_ISVISIBLE, nullptr, &info);
+    if (FAILED(hr) && !m_error.bSet && !m_bEnding)
+    {
         CScriptError error;
         error.hr = info.scode ? info.scode : hr;
         error.strText = info.bstrDescription ? info.bstrDescription : PTL::DescribeHResult(error.hr);
@@ -89,23 +91,29 @@ STDMETHODIMP CScriptSite::GetItemInfo(LPCOLESTR pstrName, DWORD dwReturnMask, IU
     if (!pstrName)
         return E_POINTER;
     std::map<std::wstring, PTL::CComPtr<IUnknown>>::const_iterator it;
-    try {
+    try
+    {
         it = m_items.find(pstrName);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return E_OUTOFMEMORY;
     }
     if (it == m_items.end())
         return TYPE_E_ELEMENTNOTFOUND;
-    if (dwReturnMask & SCRIPTINFO_ITYPEINFO) {
+    if (dwReturnMask & SCRIPTINFO_ITYPEINFO)
+    {
         if (!ppti)
             return E_POINTER;
         PTL::CComPtr<IDispatch> pDispatch;
-        if (FAILED(it->second.QueryInterface(&pDispatch)) || FAILED(pDispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, ppti)))
+        if (FAILED(it->second.QueryInterface(&pDispatch)) ||
+            FAILED(pDispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, ppti)))
             *ppti = nullptr;
         if (!*ppti && !(dwReturnMask & SCRIPTINFO_IUNKNOWN))
             return TYPE_E_ELEMENTNOTFOUND;
     }
-    if (dwReturnMask & SCRIPTINFO_IUNKNOWN) {
+    if (dwReturnMask & SCRIPTINFO_IUNKNOWN)
+    {
         if (!ppiunkItem)
             return E_POINTER;
         *ppiunkItem = it->second.Get();
@@ -125,12 +133,14 @@ STDMETHODIMP CScriptSite::OnScriptError(IActiveScriptError* pError)
 {
     if (!pError)
         return E_POINTER;
-    try {
+    try
+    {
         if (m_error.bSet || m_bEnding)
             return S_OK;
         CScriptError error;
         EXCEPINFO info = {};
-        if (SUCCEEDED(pError->GetExceptionInfo(&info))) {
+        if (SUCCEEDED(pError->GetExceptionInfo(&info)))
+        {
             if (info.pfnDeferredFillIn)
                 info.pfnDeferredFillIn(&info);
             error.hr = info.scode;
@@ -147,13 +157,15 @@ STDMETHODIMP CScriptSite::OnScriptError(IActiveScriptError* pError)
         DWORD nContext = 0;
         ULONG nLine = 0;
         LONG nColumn = -1;
-        if (SUCCEEDED(pError->GetSourcePosition(&nContext, &nLine, &nColumn))) {
+        if (SUCCEEDED(pError->GetSourcePosition(&nContext, &nLine, &nColumn)))
+        {
             error.nContext = nContext;
             error.nLine = nLine + 1;  // the engine counts from the starting line we gave, from 0
             error.nColumn = nColumn;
             // Columns on the first line count from the start of the code, not of the page's line.
             const auto it = m_contexts.find(nContext);
-            if (it != m_contexts.end() && error.nLine == it->second.nFirstLine && nColumn >= 0) {
+            if (it != m_contexts.end() && error.nLine == it->second.nFirstLine && nColumn >= 0)
+            {
                 error.nColumn = nColumn + it->second.nFirstColumn;
                 if (error.nColumn < 0)
                     error.nColumn = -1;
@@ -163,7 +175,9 @@ STDMETHODIMP CScriptSite::OnScriptError(IActiveScriptError* pError)
         if (SUCCEEDED(pError->GetSourceLineText(&bstrLine)))
             error.strSourceLine = bstrLine.Str();
         KeepError(error);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return E_OUTOFMEMORY;
     }
     return S_OK;

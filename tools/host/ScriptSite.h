@@ -11,9 +11,11 @@
 #include <map>
 #include <string>
 
-namespace Host {
+namespace Host
+{
 
-struct CScriptError {
+struct CScriptError
+{
     bool bSet = false;
     std::wstring strText;        // "Microsoft JScript runtime error: ..." or the engine's words
     std::wstring strSourceLine;  // the offending line of source, when the engine has it
@@ -23,7 +25,8 @@ struct CScriptError {
     HRESULT hr = S_OK;
 };
 
-class CScriptSite : public PTL::CUnknownImpl<IActiveScriptSite, IActiveScriptSiteWindow> {
+class CScriptSite : public PTL::CUnknownImpl<IActiveScriptSite, IActiveScriptSiteWindow>
+{
 public:
     CScriptSite() = default;
 
@@ -49,8 +52,7 @@ public:
 
     // IActiveScriptSite
     STDMETHODIMP GetLCID(LCID* plcid) override;
-    STDMETHODIMP GetItemInfo(LPCOLESTR pstrName, DWORD dwReturnMask, IUnknown** ppiunkItem,
-                             ITypeInfo** ppti) override;
+    STDMETHODIMP GetItemInfo(LPCOLESTR pstrName, DWORD dwReturnMask, IUnknown** ppiunkItem, ITypeInfo** ppti) override;
     STDMETHODIMP GetDocVersionString(BSTR* pbstrVersion) override;
     STDMETHODIMP OnScriptTerminate(const VARIANT*, const EXCEPINFO*) override { return S_OK; }
     STDMETHODIMP OnStateChange(SCRIPTSTATE) override { return S_OK; }
@@ -65,7 +67,8 @@ private:
     PTL::CComPtr<IActiveScript> m_pEngine;
     PTL::CComPtr<IActiveScriptParse> m_pParse;
     std::map<std::wstring, PTL::CComPtr<IUnknown>> m_items;
-    struct CContext {
+    struct CContext
+    {
         ULONG nFirstLine;
         LONG nFirstColumn;
     };

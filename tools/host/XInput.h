@@ -14,16 +14,20 @@
 #include <atomic>
 #include <string>
 
-namespace Host {
-namespace XInput {
+namespace Host
+{
+namespace XInput
+{
 
 // One argument for a Windows command line, quoted so that Wine splits it back unchanged.
 inline std::wstring QuoteArgument(const std::wstring& str)
 {
     std::wstring strOut = L"\"";
     size_t nSlashes = 0;
-    for (wchar_t ch : str) {
-        if (ch == L'\\') {
+    for (wchar_t ch : str)
+    {
+        if (ch == L'\\')
+        {
             ++nSlashes;
             continue;
         }
@@ -70,7 +74,8 @@ inline bool Run(const std::wstring& strArgs, DWORD nTimeoutMs = 10000)
     // No messages are pumped here: the input the X server delivers stays queued for the
     // caller's message loop, which offers keys to the active control before dispatching them.
     const ULONGLONG nEnd = GetTickCount64() + nTimeoutMs;
-    while (GetFileAttributesW(strMarkerDos.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    while (GetFileAttributesW(strMarkerDos.c_str()) == INVALID_FILE_ATTRIBUTES)
+    {
         if (GetTickCount64() >= nEnd)
             return false;
         Sleep(10);
@@ -79,7 +84,8 @@ inline bool Run(const std::wstring& strArgs, DWORD nTimeoutMs = 10000)
     DWORD nRead = 0;
     const HANDLE hMarker = CreateFileW(strMarkerDos.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                        OPEN_EXISTING, 0, nullptr);
-    if (hMarker != INVALID_HANDLE_VALUE) {
+    if (hMarker != INVALID_HANDLE_VALUE)
+    {
         ReadFile(hMarker, szStatus, sizeof(szStatus) - 1, &nRead, nullptr);
         CloseHandle(hMarker);
     }
@@ -92,7 +98,8 @@ inline std::wstring Modifiers(const std::wstring& strModifiers, bool bDown)
 {
     std::wstring strOut;
     size_t nBegin = 0;
-    while (nBegin < strModifiers.size()) {
+    while (nBegin < strModifiers.size())
+    {
         size_t nEnd = strModifiers.find(L'+', nBegin);
         if (nEnd == std::wstring::npos)
             nEnd = strModifiers.size();
@@ -110,25 +117,22 @@ inline bool MoveTo(int nX, int nY)
 }
 
 // Button 1 is the left button, 3 the right one; modifiers like "shift", "ctrl", "shift+ctrl".
-inline bool Click(int nX, int nY, int nButton = 1, const std::wstring& strModifiers = std::wstring(),
-                  int nRepeat = 1)
+inline bool Click(int nX, int nY, int nButton = 1, const std::wstring& strModifiers = std::wstring(), int nRepeat = 1)
 {
     return Run(L"mousemove --sync " + std::to_wstring(nX) + L" " + std::to_wstring(nY) + L" " +
                Modifiers(strModifiers, true) + L"click --repeat " + std::to_wstring(nRepeat) + L" " +
                std::to_wstring(nButton) + L" " + Modifiers(strModifiers, false));
 }
 
-inline bool DoubleClick(int nX, int nY)
-{
-    return Click(nX, nY, 1, std::wstring(), 2);
-}
+inline bool DoubleClick(int nX, int nY) { return Click(nX, nY, 1, std::wstring(), 2); }
 
 // Key names as xdotool knows them, separated by spaces: "ctrl+a Delete Down".
 inline bool Keys(const std::wstring& strKeys)
 {
     std::wstring strArgs = L"key";
     size_t nBegin = 0;
-    while (nBegin < strKeys.size()) {
+    while (nBegin < strKeys.size())
+    {
         size_t nEnd = strKeys.find(L' ', nBegin);
         if (nEnd == std::wstring::npos)
             nEnd = strKeys.size();
@@ -139,10 +143,7 @@ inline bool Keys(const std::wstring& strKeys)
     return Run(strArgs);
 }
 
-inline bool Type(const std::wstring& strText)
-{
-    return Run(L"type -- " + ShellQuote(strText));
-}
+inline bool Type(const std::wstring& strText) { return Run(L"type -- " + ShellQuote(strText)); }
 
 }  // namespace XInput
 }  // namespace Host

@@ -12,7 +12,8 @@
 #include <mutex>
 #include <thread>
 
-namespace {
+namespace
+{
 
 using namespace Host;
 
@@ -27,22 +28,23 @@ void WriteLine(DWORD nStdHandle, const std::wstring& strLine)
         return;
     const std::wstring strText = strLine + L"\n";
     DWORD nMode = 0, nWritten = 0;
-    if (GetConsoleMode(hOut, &nMode)) {
+    if (GetConsoleMode(hOut, &nMode))
+    {
         WriteConsoleW(hOut, strText.data(), DWORD(strText.size()), &nWritten, nullptr);
-    } else {
+    }
+    else
+    {
         const std::string strBytes = PTL::ToUtf8(strText);
         WriteFile(hOut, strBytes.data(), DWORD(strBytes.size()), &nWritten, nullptr);
     }
 }
 
-void PrintError(const std::wstring& strLine)
-{
-    WriteLine(STD_ERROR_HANDLE, strLine);
-}
+void PrintError(const std::wstring& strLine) { WriteLine(STD_ERROR_HANDLE, strLine); }
 
 // Ends a page that runs longer than allowed; the page's thread may be stuck in a modal loop,
 // so the process is ended from here.
-class CWatchdog {
+class CWatchdog
+{
 public:
     CWatchdog(DWORD nSeconds, std::wstring strPage)
     {
@@ -50,7 +52,8 @@ public:
             return;
         m_thread = std::thread([this, nSeconds, strPage] {
             std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_wake.wait_for(lock, std::chrono::seconds(nSeconds), [this] { return m_bDone; })) {
+            if (!m_wake.wait_for(lock, std::chrono::seconds(nSeconds), [this] { return m_bDone; }))
+            {
                 PrintError(strPage + L": error: the page did not end within " + std::to_wstring(nSeconds) + L" s");
                 TerminateProcess(GetCurrentProcess(), ExitCode::Timeout);
             }
@@ -75,7 +78,8 @@ private:
     std::thread m_thread;
 };
 
-class COleSession {
+class COleSession
+{
 public:
     COleSession() : m_hr(OleInitialize(nullptr)) {}
     ~COleSession()
@@ -89,7 +93,8 @@ private:
     HRESULT m_hr;
 };
 
-class CFileHandle {
+class CFileHandle
+{
 public:
     explicit CFileHandle(HANDLE h) : m_h(h) {}
     ~CFileHandle()
@@ -109,18 +114,22 @@ bool ReadWholeFile(const std::wstring& strPath, std::string& bytes, DWORD& nErro
 {
     CFileHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
+    if (file.Get() == INVALID_HANDLE_VALUE)
+    {
         nError = GetLastError();
         return false;
     }
     LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 64 * 1024 * 1024) {
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 64 * 1024 * 1024)
+    {
         nError = ERROR_FILE_TOO_LARGE;
         return false;
     }
     bytes.resize(size_t(size.QuadPart));
     DWORD nRead = 0;
-    if (!bytes.empty() && (!ReadFile(file.Get(), &bytes[0], DWORD(bytes.size()), &nRead, nullptr) || nRead != bytes.size())) {
+    if (!bytes.empty() &&
+        (!ReadFile(file.Get(), &bytes[0], DWORD(bytes.size()), &nRead, nullptr) || nRead != bytes.size()))
+    {
         nError = GetLastError();
         return false;
     }
@@ -142,49 +151,61 @@ int RunHost(int argc, wchar_t** argv)
     std::wstring strPage, strUrl;
     DWORD nTimeout = 0;
     bool bBrowserService = true;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i)
+    {
         const std::wstring strArg = argv[i];
-        if (strArg == L"--help" || strArg == L"-h") {
+        if (strArg == L"--help" || strArg == L"-h")
+        {
             WriteLine(STD_OUTPUT_HANDLE, USAGE);
             return 0;
         }
-        if (strArg == L"--timeout" && i + 1 < argc) {
+        if (strArg == L"--timeout" && i + 1 < argc)
+        {
             nTimeout = DWORD(wcstoul(argv[++i], nullptr, 10));
             continue;
         }
-        if (strArg == L"--url" && i + 1 < argc) {
+        if (strArg == L"--url" && i + 1 < argc)
+        {
             strUrl = argv[++i];
             continue;
         }
-        if (strArg == L"--no-browser-service") {
+        if (strArg == L"--no-browser-service")
+        {
             bBrowserService = false;
             continue;
         }
-        if (strArg.size() > 1 && strArg[0] == L'-') {
+        if (strArg.size() > 1 && strArg[0] == L'-')
+        {
             PrintError(L"host: unknown option " + strArg + L"\n" + USAGE);
             return ExitCode::Usage;
         }
-        if (!strPage.empty()) {
+        if (!strPage.empty())
+        {
             PrintError(std::wstring(L"host: one page at a time\n") + USAGE);
             return ExitCode::Usage;
         }
         strPage = strArg;
     }
-    if (strPage.empty()) {
+    if (strPage.empty())
+    {
         PrintError(USAGE);
         return ExitCode::Usage;
     }
 
     std::string bytes;
     DWORD nError = 0;
-    if (!ReadWholeFile(strPage, bytes, nError)) {
+    if (!ReadWholeFile(strPage, bytes, nError))
+    {
         PrintError(strPage + L": error: cannot read the page: " + PTL::DescribeHResult(HRESULT_FROM_WIN32(nError)));
         return ExitCode::Page;
     }
     CPage page;
-    try {
+    try
+    {
         page = ParsePage(DecodePageBytes(bytes));
-    } catch (const CPageError& error) {
+    }
+    catch (const CPageError& error)
+    {
         PrintError(strPage + L":" + std::to_wstring(error.Line()) + L": error: " + error.Message());
         return ExitCode::Page;
     }
@@ -198,7 +219,8 @@ int RunHost(int argc, wchar_t** argv)
     while (!strFolder.empty() && (strFolder.back() == L'\\' || strFolder.back() == L'/'))
         strFolder.pop_back();
 
-    if (strUrl.empty() && nLen && nLen < MAX_PATH * 4) {
+    if (strUrl.empty() && nLen && nLen < MAX_PATH * 4)
+    {
         wchar_t szUrl[2084];
         DWORD nUrl = 2084;
         if (SUCCEEDED(UrlCreateFromPathW(szFull, szUrl, &nUrl, 0)))
@@ -206,7 +228,8 @@ int RunHost(int argc, wchar_t** argv)
     }
 
     COleSession ole;
-    if (FAILED(ole.Result())) {
+    if (FAILED(ole.Result()))
+    {
         PrintError(L"host: error: OleInitialize failed: " + PTL::DescribeHResult(ole.Result()));
         return ExitCode::Internal;
     }
@@ -228,9 +251,12 @@ int RunHost(int argc, wchar_t** argv)
 
 int wmain(int argc, wchar_t** argv)
 {
-    try {
+    try
+    {
         return RunHost(argc, argv);
-    } catch (const std::exception& e) {
+    }
+    catch (const std::exception& e)
+    {
         PrintError(L"host: error: " + PTL::FromUtf8(e.what()));
         return ExitCode::Internal;
     }
