@@ -102,14 +102,7 @@ CPL5Ctrl::CPL5Ctrl()
       m_nIdVal(CInstanceNumbers::Draw())
 {
     PL5Lang::SetProgramTitle(L"Pelora");
-    // The list asks whether an upload runs, and in child mode hands each new entry to the
-    // embedded dialog.
-    m_fileHooks.fnUploadRunning = [this] { return m_uploadDlg.bRunning.load(); };
-    m_fileHooks.fnChildModeAdd = [this](const FileEntry& entry) {
-        if (m_uploadDlg.IsChild())
-            m_uploadDlg.AppendFile(entry);
-    };
-    ConnectListHooks();
+    m_list.fnViewUpdate = [this] { UpdateListView(); };
 }
 
 CPL5Ctrl::~CPL5Ctrl()

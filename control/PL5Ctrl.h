@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <objsafe.h>
-#include <functional>
 #include <string>
 #include <vector>
 #include "Pelora5_h.h"
@@ -196,17 +195,6 @@ public:
     HRESULT OnTranslateAccelerator(MSG* pMsg);
     void OnContainerGone() { m_pageLink.Disconnect(); }
 
-    // What the list, drop and menu work connects to the window. An empty hook does nothing.
-    struct CWindowHooks
-    {
-        // The drop target registered on the control's window (and, with UseDragDrop, on the
-        // page's window) at creation; none registers nothing.
-        std::function<PTL::CComPtr<IDropTarget>()> fnDropTarget;
-        // WM_CONTEXTMENU at a screen point (-1, -1 from the keyboard); true when handled.
-        std::function<bool(POINT)> fnContextMenu;
-    };
-    CWindowHooks& WindowHooks() { return m_windowHooks; }
-
     // The page link and what it found at window creation.
     CPageLink& PageLink() { return m_pageLink; }
     // The page's address: recorded when the control first connects; before its window exists
@@ -260,18 +248,6 @@ private:
 
     // ---- file list ------------------------------------------------------------------------
 public:
-    // What later parts of the control connect to the file list. A hook left empty does
-    // nothing: the list works the same before the control has a window.
-    struct CFileListHooks
-    {
-        std::function<void()> fnRefreshMirrors;     // the page elements that mirror the status
-        std::function<void()> fnRefreshStatus;      // status bar texts
-        std::function<void()> fnRefreshBackground;  // the list's picture, shown while it is empty
-        std::function<bool()> fnUploadRunning;      // an upload of this control is under way
-        // Child mode: the embedded dialog's upload list, the request's file part, the grand total.
-        std::function<void(const FileEntry&)> fnChildModeAdd;
-    };
-    CFileListHooks& FileListHooks() { return m_fileHooks; }
     CMainListCtrl& MainList() { return m_list; }
     ULONG ListedTotal() const { return m_nListedTotal; }
 
@@ -283,7 +259,8 @@ public:
     // The refresh after every change of the list: the page's mirrors at once; the view's row
     // count, the status bar and the background when the page's thread next serves its messages.
     void AfterListChange();
-    // The deferred part: status bar texts, then the background.
+    // The deferred part: status bar texts and their page mirrors, then the background. Each does
+    // nothing while the control has no window.
     void UpdateListView();
 
     // ---- what the user does to the list in the control's window (control/PL5CtrlList.cpp) ----
@@ -294,14 +271,13 @@ public:
     CMenuState ListMenuState() const;
 
 private:
-    // Connects the list's status, background, drop target and menu to the window.
-    void ConnectListHooks();
     void RefreshStatusBar();
     void RefreshStatusMirrors();
     // The right-click menu (UseContextMenu); pt as the message gives it.
     void ShowListMenu(POINT pt);
 
-    // The drop target the window registers (the hook's), or none.
+    // The drop target registered on the control's window (and, with UseDragDrop, on the page's
+    // window), made at its first use.
     PTL::CComPtr<IDropTarget> WindowDropTarget();
 
     // ---- IDropSite ----
@@ -334,7 +310,6 @@ private:
     CMainListCtrl m_list;
     ULONG m_nListedTotal = 0;  // sum of the entries' sizes
     CFilterList m_filters;
-    CFileListHooks m_fileHooks;
     // ---- end of file list -----------------------------------------------------------------
 
     CPL5Properties m_props;
@@ -358,7 +333,6 @@ private:
     bool m_bDirty = false;
 
     // ---- window ----
-    CWindowHooks m_windowHooks;
     CPageLink m_pageLink;
     std::wstring m_strOwnElementId;
     std::wstring m_strOwnTitle;   // the title attribute of that element
