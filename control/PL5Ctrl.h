@@ -9,6 +9,7 @@
 #include <vector>
 #include "Pelora5_h.h"
 #include "control/PL5CtrlEvents.h"
+#include "control/PL5Properties.h"
 #include "control/PageLink.h"
 #include "control/SiteLock.h"
 #include "filelist/FileEntry.h"
@@ -29,36 +30,6 @@
 #include "ptl/Persist.h"
 #include "ptl/ProvideClassInfo.h"
 #include "ptl/TypeLib.h"
-
-// Property values of one control, with their defaults.
-struct CPL5Properties
-{
-    static constexpr ULONG MAX_FILE_SIZE_LIMIT = 2147483648UL;
-
-    std::wstring strLanguage = L"ko";
-    bool bChildMode = false;
-    bool bSilentMode = false;
-    ULONG nMaxFileCount = 4294967295UL;  // no limit
-    ULONG nMaxUnitFileSize = MAX_FILE_SIZE_LIMIT;
-    ULONG nMaxTotalFileSize = MAX_FILE_SIZE_LIMIT;
-    std::wstring strAction;
-    std::wstring strInputName = L"file";
-    bool bInputTypeArray = false;
-    bool bInputNameFixed = false;
-    std::wstring strInputType;
-    bool bUseUnicode = false;
-    bool bMakeInlineResponse = false;
-    std::wstring strBkImgURL;
-    std::wstring strListStyle;
-    bool bShowFullPath = false;
-    bool bShowStatus = true;
-    SHORT nItemWidth = -1;         // automatic
-    SHORT nDialogListHeight = -1;  // the dialog template's own height
-    bool bScrolling = true;
-    bool bUseDragDrop = true;
-    bool bUseDeleteKey = true;
-    bool bUseContextMenu = true;
-};
 
 class CPL5Ctrl : public PTL::CComObjectRoot,
                  public PTL::IDispatchImpl<IPL5Ctrl, &IID_IPL5Ctrl>,
@@ -95,55 +66,12 @@ public:
     // A copy of the listed files in list order, for an upload to take.
     std::vector<FileEntry> ListedFiles() const;
 
-    // ---- IPL5Ctrl: properties ----
-    STDMETHODIMP get_Language(BSTR* pVal) override;
-    STDMETHODIMP put_Language(BSTR newVal) override;
-    STDMETHODIMP get_ProgramTitle(BSTR* pVal) override;
-    STDMETHODIMP put_ProgramTitle(BSTR newVal) override;
-    STDMETHODIMP get_ChildMode(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_ChildMode(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_SilentMode(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_SilentMode(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_MaxFileCount(ULONG* pVal) override;
-    STDMETHODIMP put_MaxFileCount(ULONG newVal) override;
-    STDMETHODIMP get_MaxUnitFileSize(ULONG* pVal) override;
-    STDMETHODIMP put_MaxUnitFileSize(ULONG newVal) override;
-    STDMETHODIMP get_MaxTotalFileSize(ULONG* pVal) override;
-    STDMETHODIMP put_MaxTotalFileSize(ULONG newVal) override;
-    STDMETHODIMP get_Action(BSTR* pVal) override;
-    STDMETHODIMP put_Action(BSTR newVal) override;
-    STDMETHODIMP get_InputName(BSTR* pVal) override;
-    STDMETHODIMP put_InputName(BSTR newVal) override;
-    STDMETHODIMP get_InputTypeArray(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_InputTypeArray(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_InputNameFixed(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_InputNameFixed(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_InputType(BSTR* pVal) override;
-    STDMETHODIMP put_InputType(BSTR newVal) override;
-    STDMETHODIMP get_UseUnicode(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_UseUnicode(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_MakeInlineResponse(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_MakeInlineResponse(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_BkImgURL(BSTR* pVal) override;
-    STDMETHODIMP put_BkImgURL(BSTR newVal) override;
-    STDMETHODIMP get_ListStyle(BSTR* pVal) override;
-    STDMETHODIMP put_ListStyle(BSTR newVal) override;
-    STDMETHODIMP get_ShowFullPath(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_ShowFullPath(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_ShowStatus(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_ShowStatus(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_ItemWidth(SHORT* pVal) override;
-    STDMETHODIMP put_ItemWidth(SHORT newVal) override;
-    STDMETHODIMP get_DialogListHeight(SHORT* pVal) override;
-    STDMETHODIMP put_DialogListHeight(SHORT newVal) override;
-    STDMETHODIMP get_Scrolling(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_Scrolling(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_UseDragDrop(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_UseDragDrop(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_UseDeleteKey(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_UseDeleteKey(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_UseContextMenu(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_UseContextMenu(VARIANT_BOOL newVal) override;
+    // ---- IPL5Ctrl: properties, a get and a put for each row of control/PL5Properties.h ----
+#define PL5_DECLARE_ACCESSORS(name, dispid, kind, ...)                                                                 \
+    STDMETHODIMP get_##name(PL5Script::kind::Arg* pVal) override;                                                      \
+    STDMETHODIMP put_##name(PL5Script::kind::Arg newVal) override;
+    PL5_PROPERTIES(PL5_DECLARE_ACCESSORS, PL5_DECLARE_ACCESSORS)
+#undef PL5_DECLARE_ACCESSORS
 
     // ---- IPL5Ctrl: the file list's getters ----
     STDMETHODIMP get_GetCount(LONG* pVal) override;
@@ -227,6 +155,34 @@ private:
     void NameForAssistiveTechnology();
     void LoadLanguagePack();
     std::wstring DefaultBackgroundUrl() const;
+
+    // ---- how a put stores a property (the store column of control/PL5Properties.h) ----
+    template <class T>
+    void Store(T& field, T value)
+    {
+        field = std::move(value);
+    }
+    // "english" is "en"; a value without a pack stays stored while the texts that were active
+    // stay in force.
+    void StoreTwoChars(std::wstring& field, const std::wstring& value) { field = value.substr(0, 2); }
+    void StoreFileSize(ULONG& field, ULONG value) { field = value > MAX_FILE_SIZE ? MAX_FILE_SIZE : value; }
+    // ChildMode is fixed once the window exists: it decides how the window is built.
+    void StoreIfNoWindow(bool& field, bool value)
+    {
+        if (!m_bWindowCreated)
+            field = value;
+    }
+    // InputType, once given, decides the naming flags; a direct put no longer changes them.
+    void StoreIfNoInputType(bool& field, bool value)
+    {
+        if (m_props.strInputType.empty())
+            field = value;
+    }
+    // ---- what follows a put at once (the then column) ----
+    void Nothing() {}
+    void ApplyInputType();
+    void ApplyShowFullPath();
+    void ApplyListHeight();
 
     // The page is allowed by the site lists; a refusal writes one line to the debug output.
     // Methods that list, open or upload files do nothing on a page that is not allowed.

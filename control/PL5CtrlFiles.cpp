@@ -14,7 +14,6 @@ using namespace PL5Script;
 
 namespace
 {
-const ULONG NO_COUNT_LIMIT = 4294967295UL;
 const size_t MAX_FILE_PATH = sizeof(FileEntry::szFilePath) / sizeof(WCHAR);  // terminator included
 
 // Gives the page's thread one pending message, so a long batch does not freeze the page. A quit
