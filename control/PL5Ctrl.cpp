@@ -127,8 +127,9 @@ CPL5Ctrl::~CPL5Ctrl()
 const QITAB* CPL5Ctrl::InterfaceTable()
 {
     static const QITAB qit[] = {
-        QITABENT(CPL5Ctrl, IPL5Ctrl),
-        QITABENTMULTI(CPL5Ctrl, IDispatch, IPL5Ctrl),
+        QITABENT(CPL5Ctrl, IPL5Ctrl2),
+        QITABENTMULTI(CPL5Ctrl, IPL5Ctrl, IPL5Ctrl2),
+        QITABENTMULTI(CPL5Ctrl, IDispatch, IPL5Ctrl2),
         QITABENT(CPL5Ctrl, IConnectionPointContainer),
         QITABENT(CPL5Ctrl, IPersistStreamInit),
         QITABENTMULTI(CPL5Ctrl, IPersist, IPersistStreamInit),
@@ -153,6 +154,7 @@ const QITAB* CPL5Ctrl::InterfaceTable()
 
 const PTL::PropMapEntry* CPL5Ctrl::PropertyMap()
 {
+    const DWORD STREAM_LAYOUT_2 = PTL::FIRST_STREAM_VERSION + 1;
     // The order is the order of loading: flags before InputType, Language before ProgramTitle.
     static const PTL::PropMapEntry map[] = {
         {L"_cx", 0, true, false},
@@ -181,6 +183,10 @@ const PTL::PropMapEntry* CPL5Ctrl::PropertyMap()
         {L"UseDragDrop", 301, false, false},
         {L"UseDeleteKey", 302, false, false},
         {L"UseContextMenu", 303, false, false},
+        // Persisted from the second stream layout on.
+        {L"ShowThumbnails", 1001, false, false, STREAM_LAYOUT_2},
+        {L"RetryCount", 1002, false, false, STREAM_LAYOUT_2},
+        {L"RetryDelay", 1003, false, false, STREAM_LAYOUT_2},
         {nullptr, 0, false, false},
     };
     return map;

@@ -59,10 +59,14 @@ struct CPL5Properties
     bool bUseDragDrop = true;
     bool bUseDeleteKey = true;
     bool bUseContextMenu = true;
+    // IPL5Ctrl2
+    bool bShowThumbnails = false;
+    ULONG nRetryCount = 0;     // attempts after a failed one; 0: one attempt, as always
+    ULONG nRetryDelay = 1000;  // ms before the first retry
 };
 
 class CPL5Ctrl : public PTL::CComObjectRoot,
-                 public PTL::IDispatchImpl<IPL5Ctrl, &IID_IPL5Ctrl>,
+                 public PTL::IDispatchImpl<IPL5Ctrl2, &IID_IPL5Ctrl2>,
                  public PTL::COleControlImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
                  public PTL::IConnectionPointContainerImpl<CPL5Ctrl, &DIID__IPL5CtrlEvents>,
                  public PTL::IPersistStreamInitImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
@@ -175,6 +179,20 @@ public:
     STDMETHODIMP UploadCancel() override;
     STDMETHODIMP ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal) override;
     STDMETHODIMP get_IDVAL(ULONG* pVal) override;
+
+    // ---- IPL5Ctrl2 (control/PL5Ctrl2.cpp) ----
+    STDMETHODIMP get_ShowThumbnails(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP put_ShowThumbnails(VARIANT_BOOL newVal) override;
+    STDMETHODIMP get_RetryCount(ULONG* pVal) override;
+    STDMETHODIMP put_RetryCount(ULONG newVal) override;
+    STDMETHODIMP get_RetryDelay(ULONG* pVal) override;
+    STDMETHODIMP put_RetryDelay(ULONG newVal) override;
+
+    // Asks the page whether an upload goes on with another attempt (OnUploadRetry): nAttempt is
+    // the attempt about to be made (2 for the first retry), nDelayMs the wait before it, nReason a
+    // PL5RetryReason or the server's HTTP status. False when a handler returned false. On the
+    // control's thread only, as every event.
+    bool PageAllowsRetry(ULONG nAttempt, ULONG nDelayMs, ULONG nReason);
 
     // The object's own IUnknown, for a reference the control takes on itself.
     IUnknown* ControllingUnknown() { return static_cast<IPL5Ctrl*>(this); }

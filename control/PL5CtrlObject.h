@@ -1,4 +1,4 @@
-// The control as COM creates it. Script and C++ clients reach every member of IPL5Ctrl through
+// The control as COM creates it. Script and C++ clients reach every member of IPL5Ctrl2 through
 // one guard (PTL::GuardedCall): the control outlives a method whose handlers let go of it, and an
 // exception thrown inside (out of memory among them) becomes an HRESULT. The members themselves
 // are CPL5Ctrl's.
@@ -89,6 +89,12 @@ public:
     PL5_GUARDED(UploadCancel, (), ())
     PL5_GUARDED(ExcuteLocalFile, (BSTR a, VARIANT_BOOL* b), (a, b))
     PL5_GUARDED(get_IDVAL, (ULONG * a), (a))
+    PL5_GUARDED(get_ShowThumbnails, (VARIANT_BOOL * a), (a))
+    PL5_GUARDED(put_ShowThumbnails, (VARIANT_BOOL a), (a))
+    PL5_GUARDED(get_RetryCount, (ULONG * a), (a))
+    PL5_GUARDED(put_RetryCount, (ULONG a), (a))
+    PL5_GUARDED(get_RetryDelay, (ULONG * a), (a))
+    PL5_GUARDED(put_RetryDelay, (ULONG a), (a))
 #undef PL5_GUARDED
 
 private:

@@ -201,7 +201,10 @@ TEST(ControlPersistence, PropertyBagReadsInMapOrderAndSavesEveryEntry)
                                                      L"Scrolling",
                                                      L"UseDragDrop",
                                                      L"UseDeleteKey",
-                                                     L"UseContextMenu"};
+                                                     L"UseContextMenu",
+                                                     L"ShowThumbnails",
+                                                     L"RetryCount",
+                                                     L"RetryDelay"};
     ASSERT_EQ(expectedOrder.size(), bag.reads.size());
     for (size_t i = 0; i < expectedOrder.size(); ++i)
         EXPECT_EQ(expectedOrder[i], bag.reads[i]) << "read " << i;
@@ -226,6 +229,7 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
         {104, Text(L"upload.php?a=1")}, {105, Text(L"attach")},          {101, Number(VT_UI4, 7)},
         {102, Number(VT_UI4, 1000)},    {109, Number(VT_BOOL, -1)},      {204, Number(VT_BOOL, 0)},
         {205, Number(VT_I2, -3)},       {201, Text(L"http://x/bg.png")}, {106, Number(VT_BOOL, -1)},
+        {1001, Number(VT_BOOL, -1)},    {1002, Number(VT_UI4, 4)},       {1003, Number(VT_UI4, 250)},
     };
     for (const auto& put : puts)
         ASSERT_EQ(S_OK, PutProperty(pSource, put.dispid, put.value));
@@ -251,13 +255,84 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
     for (const auto& put : puts)
         EXPECT_EQ(Show(Get(pSource, put.dispid)), Show(Get(pTarget, put.dispid))) << "dispid " << put.dispid;
 
-    // A cut stream is refused rather than half-applied silently.
-    CComPtr<IStream> pShort;
-    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pShort));
-    const BYTE header[] = {0x00, 0x01, 0x00, 0x00, 0x10};
-    pShort->Write(header, sizeof(header), nullptr);
-    pShort->Seek(zero, STREAM_SEEK_SET, nullptr);
-    EXPECT_TRUE(FAILED(pLoad->Load(pShort)));
+    // A cut stream is refused rather than half-applied silently, and so is a layout newer than
+    // this control's (0x0101).
+    for (const std::vector<BYTE>& bytes : {std::vector<BYTE>{0x00, 0x01, 0x00, 0x00, 0x10},
+                                           std::vector<BYTE>{0x02, 0x01, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0}})
+    {
+        CComPtr<IStream> pBad;
+        ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pBad));
+        pBad->Write(bytes.data(), ULONG(bytes.size()), nullptr);
+        pBad->Seek(zero, STREAM_SEEK_SET, nullptr);
+        EXPECT_TRUE(FAILED(pLoad->Load(pBad))) << bytes.size();
+    }
+}
+
+TEST(ControlPersistence, StreamOfTheFirstLayoutLoadsWithDefaultsForLaterProperties)
+{
+    // The bytes a control of the first layout (0x0100) saved: the extent, then the 24 properties
+    // of IPL5Ctrl in map order, each as its VARTYPE and value.
+    std::vector<BYTE> bytes;
+    const auto Put = [&bytes](const void* pv, size_t cb) {
+        bytes.insert(bytes.end(), static_cast<const BYTE*>(pv), static_cast<const BYTE*>(pv) + cb);
+    };
+    const auto Value = [&](VARTYPE vt, ULONG n, const wchar_t* sz = nullptr) {
+        Put(&vt, sizeof(vt));
+        const ULONG nChars = sz ? ULONG(wcslen(sz)) : 0;
+        if (vt == VT_BSTR)
+            Put(&nChars, sizeof(nChars)), Put(sz, nChars * sizeof(wchar_t));
+        else
+            Put(&n, vt == VT_UI4 ? 4 : 2);
+    };
+    const ULONG header[] = {0x0100, 2540, 1270};
+    Put(header, sizeof(header));
+    Value(VT_BSTR, 0, L"en");           // Language
+    Value(VT_BSTR, 0, L"Shop");         // ProgramTitle
+    Value(VT_BOOL, 0);                  // ChildMode
+    Value(VT_BOOL, 0xFFFF);             // SilentMode
+    for (ULONG n : {9u, 1000u, 5000u})  // MaxFileCount, MaxUnitFileSize, MaxTotalFileSize
+        Value(VT_UI4, n);
+    Value(VT_BSTR, 0, L"/up");     // Action
+    Value(VT_BSTR, 0, L"attach");  // InputName
+    for (int i = 0; i < 2; ++i)    // InputTypeArray, InputNameFixed
+        Value(VT_BOOL, 0);
+    Value(VT_BSTR, 0, L"");      // InputType
+    for (int i = 0; i < 2; ++i)  // UseUnicode, MakeInlineResponse
+        Value(VT_BOOL, 0xFFFF);
+    Value(VT_BSTR, 0, L"");      // BkImgURL
+    Value(VT_BSTR, 0, L"list");  // ListStyle
+    Value(VT_BOOL, 0);           // ShowFullPath
+    Value(VT_BOOL, 0xFFFF);      // ShowStatus
+    Value(VT_I2, 120);           // ItemWidth
+    Value(VT_I2, 0xFFFF);        // DialogListHeight
+    for (int i = 0; i < 4; ++i)  // Scrolling, UseDragDrop, UseDeleteKey, UseContextMenu
+        Value(VT_BOOL, 0xFFFF);
+
+    CComPtr<IStream> pStream;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pStream));
+    pStream->Write(bytes.data(), ULONG(bytes.size()), nullptr);
+    const LARGE_INTEGER zero = {};
+    pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CComPtr<IPersistStreamInit> pLoad;
+    ASSERT_EQ(S_OK, p.QueryInterface(&pLoad));
+    ASSERT_EQ(S_OK, pLoad->Load(pStream));
+    const struct
+    {
+        DISPID dispid;
+        const wchar_t* szExpected;
+    } expected[] = {{3, L"en"},    {6, L"true"},   {101, L"9"},      {103, L"5000"}, {105, L"attach"}, {202, L"list"},
+                    {205, L"120"}, {303, L"true"}, {1001, L"false"}, {1002, L"0"},   {1003, L"1000"}};
+    for (const auto& e : expected)
+        EXPECT_EQ(e.szExpected, Show(Get(p, e.dispid))) << "dispid " << e.dispid;
+    // Saved again, it is written in the current layout.
+    CComPtr<IStream> pSaved;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pSaved));
+    ASSERT_EQ(S_OK, pLoad->Save(pSaved, TRUE));
+    pSaved->Seek(zero, STREAM_SEEK_SET, nullptr);
+    DWORD dwVersion = 0;
+    pSaved->Read(&dwVersion, sizeof(dwVersion), nullptr);
+    EXPECT_EQ(0x0101u, dwVersion);
 }
 
 TEST(ControlPersistence, InitNewMarksDirtyAndChangesNothing)
@@ -454,6 +529,7 @@ TEST(ControlIdentity, EveryInterfaceOfTheTableIsOneObject)
         const IID& iid;
         const char* szName;
     } table[] = {
+        {IID_IPL5Ctrl2, "IPL5Ctrl2"},
         {IID_IPL5Ctrl, "IPL5Ctrl"},
         {IID_IDispatch, "IDispatch"},
         {IID_IViewObjectEx, "IViewObjectEx"},
