@@ -289,7 +289,15 @@ LRESULT CMainListCtrl::OnCustomDraw(NMLVCUSTOMDRAW& draw)
         m_thumbnails.SetEdge(static_cast<UINT>(std::max(0, std::min(cx, cy))));
         return CDRF_NOTIFYITEMDRAW;
     }
-    case CDDS_ITEMPREPAINT: return CDRF_NOTIFYSUBITEMDRAW | (RowThumbnail(nRow, true) ? CDRF_NOTIFYPOSTPAINT : 0);
+    case CDDS_ITEMPREPAINT: {
+        // Only rows on screen ask for their thumbnails: a view may go through rows it does not
+        // show (this platform's icon view of owner data draws every row, clipped).
+        RECT rcClient, rcShown;
+        GetClientRect(Window(), &rcClient);
+        if (!IntersectRect(&rcShown, &draw.nmcd.rc, &rcClient))
+            return CDRF_NOTIFYSUBITEMDRAW;
+        return CDRF_NOTIFYSUBITEMDRAW | (RowThumbnail(nRow, true) ? CDRF_NOTIFYPOSTPAINT : 0);
+    }
     case CDDS_ITEMPOSTPAINT:
         if (const std::shared_ptr<const CThumbnail> pThumbnail = RowThumbnail(nRow, false))
             DrawThumbnail(draw.nmcd.hdc, nRow, *pThumbnail);

@@ -270,43 +270,36 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
 
 TEST(ControlPersistence, StreamOfTheFirstLayoutLoadsWithDefaultsForLaterProperties)
 {
-    // The bytes a control of the first layout (0x0100) saved: the extent, then the 24 properties
-    // of IPL5Ctrl in map order, each as its VARTYPE and value.
+    // What a control of the first layout (0x0100) saved: the extent, then the 24 properties of
+    // IPL5Ctrl in map order, each as its VARTYPE and value.
+    const struct
+    {
+        VARTYPE vt;
+        ULONG n;
+        const wchar_t* sz;
+    } saved[] = {{VT_BSTR, 0, L"en"},   {VT_BSTR, 0, L"Shop"}, {VT_BOOL, 0},
+                 {VT_BOOL, 0xFFFF},     {VT_UI4, 9},           {VT_UI4, 1000},
+                 {VT_UI4, 5000},        {VT_BSTR, 0, L"/up"},  {VT_BSTR, 0, L"attach"},
+                 {VT_BOOL, 0},          {VT_BOOL, 0},          {VT_BSTR, 0, L""},
+                 {VT_BOOL, 0xFFFF},     {VT_BOOL, 0xFFFF},     {VT_BSTR, 0, L""},
+                 {VT_BSTR, 0, L"list"}, {VT_BOOL, 0},          {VT_BOOL, 0xFFFF},
+                 {VT_I2, 120},          {VT_I2, 0xFFFF},       {VT_BOOL, 0xFFFF},
+                 {VT_BOOL, 0xFFFF},     {VT_BOOL, 0xFFFF},     {VT_BOOL, 0xFFFF}};
     std::vector<BYTE> bytes;
     const auto Put = [&bytes](const void* pv, size_t cb) {
         bytes.insert(bytes.end(), static_cast<const BYTE*>(pv), static_cast<const BYTE*>(pv) + cb);
     };
-    const auto Value = [&](VARTYPE vt, ULONG n, const wchar_t* sz = nullptr) {
-        Put(&vt, sizeof(vt));
-        const ULONG nChars = sz ? ULONG(wcslen(sz)) : 0;
-        if (vt == VT_BSTR)
-            Put(&nChars, sizeof(nChars)), Put(sz, nChars * sizeof(wchar_t));
-        else
-            Put(&n, vt == VT_UI4 ? 4 : 2);
-    };
     const ULONG header[] = {0x0100, 2540, 1270};
     Put(header, sizeof(header));
-    Value(VT_BSTR, 0, L"en");           // Language
-    Value(VT_BSTR, 0, L"Shop");         // ProgramTitle
-    Value(VT_BOOL, 0);                  // ChildMode
-    Value(VT_BOOL, 0xFFFF);             // SilentMode
-    for (ULONG n : {9u, 1000u, 5000u})  // MaxFileCount, MaxUnitFileSize, MaxTotalFileSize
-        Value(VT_UI4, n);
-    Value(VT_BSTR, 0, L"/up");     // Action
-    Value(VT_BSTR, 0, L"attach");  // InputName
-    for (int i = 0; i < 2; ++i)    // InputTypeArray, InputNameFixed
-        Value(VT_BOOL, 0);
-    Value(VT_BSTR, 0, L"");      // InputType
-    for (int i = 0; i < 2; ++i)  // UseUnicode, MakeInlineResponse
-        Value(VT_BOOL, 0xFFFF);
-    Value(VT_BSTR, 0, L"");      // BkImgURL
-    Value(VT_BSTR, 0, L"list");  // ListStyle
-    Value(VT_BOOL, 0);           // ShowFullPath
-    Value(VT_BOOL, 0xFFFF);      // ShowStatus
-    Value(VT_I2, 120);           // ItemWidth
-    Value(VT_I2, 0xFFFF);        // DialogListHeight
-    for (int i = 0; i < 4; ++i)  // Scrolling, UseDragDrop, UseDeleteKey, UseContextMenu
-        Value(VT_BOOL, 0xFFFF);
+    for (const auto& value : saved)
+    {
+        Put(&value.vt, sizeof(VARTYPE));
+        const ULONG nChars = value.sz ? ULONG(wcslen(value.sz)) : 0;
+        if (value.vt == VT_BSTR)
+            Put(&nChars, sizeof(nChars)), Put(value.sz, nChars * sizeof(wchar_t));
+        else
+            Put(&value.n, value.vt == VT_UI4 ? 4 : 2);
+    }
 
     CComPtr<IStream> pStream;
     ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pStream));
