@@ -238,18 +238,13 @@ std::set<DWORD> ProcessThreads()
 
 TEST(InPlace, ThumbnailWorkerEndsWithTheControl)
 {
-    // A 4 by 4 BMP: headers and four rows of blue.
-    const CSizedFile picture(L"pl5-thumb.bmp", 0);
+    // A GIF of one pixel.
+    const CSizedFile picture(L"pl5-thumb.gif", 0);
     {
-        BITMAPINFOHEADER info = {sizeof(info), 4, 4, 1, 24, BI_RGB};
-        const std::string strPixels(4 * 4 * 3, '\xC0');
-        BITMAPFILEHEADER file = {0x4D42, DWORD(sizeof(file) + sizeof(info) + strPixels.size()), 0, 0,
-                                 DWORD(sizeof(file) + sizeof(info))};
+        const char gif[] = "GIF89a\1\0\1\0\x80\0\0\xFF\0\0\0\0\0,\0\0\0\0\1\0\1\0\0\2\2D\1\0;";
         const HANDLE h = CreateFileW(picture.strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD n = 0;
-        WriteFile(h, &file, sizeof(file), &n, nullptr);
-        WriteFile(h, &info, sizeof(info), &n, nullptr);
-        WriteFile(h, strPixels.data(), DWORD(strPixels.size()), &n, nullptr);
+        WriteFile(h, gif, sizeof(gif) - 1, &n, nullptr);
         CloseHandle(h);
     }
     const std::set<DWORD> before = ProcessThreads();

@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
 # Makes the pictures of the thumbnail page in a fresh folder, names it in PL5_PICTURES (a Windows
-# path) and runs the rest of the command line:
-#   photo.jpg    64 x 48, left half red, right half blue
-#   picture.png  48 x 48 green
-#   rotated.jpg  stored 64 x 32, top half yellow, bottom half magenta, with the Exif orientation 6
-#                (turned a quarter to the right when shown: magenta left, yellow right, upright)
-#   damaged.png  a cyan PNG cut off inside its image data
-#   notes.txt    text
+# path) and runs the rest of the command line: photo.jpg 64x48 red | blue; picture.png 48x48 green;
+# rotated.jpg stored 64x32 yellow over magenta with the Exif orientation 6 (turned a quarter right
+# when shown: magenta | yellow, upright); damaged.png a cyan PNG cut inside its data; notes.txt.
 set -euo pipefail
 DIR=$(mktemp -d "${TMPDIR:-/tmp}/pl5-pictures.XXXXXX")
 trap 'rm -rf "$DIR"' EXIT
