@@ -209,8 +209,9 @@ int wmain(int argc, wchar_t** argv)
     const double dWithout = pass(L"icon:", LVS_ICON, false);
     const double dWith = pass(L"thumbs:", LVS_ICON, true);
     const CThumbnailLoader& thumbnails = pCtrl->MainList().Thumbnails();
-    wprintf(L"thumbnails cache %zu of %zu bytes, %zu files, %.1f ms with against %.1f ms without\n",
-            thumbnails.CacheBytes(), thumbnails.CacheLimit(), thumbnails.CacheCount(), dWith, dWithout);
+    wprintf(L"thumbnails cache %lu of %lu bytes, %lu files, %.1f ms with against %.1f ms without\n",
+            static_cast<unsigned long>(thumbnails.CacheBytes()), static_cast<unsigned long>(thumbnails.CacheLimit()),
+            static_cast<unsigned long>(thumbnails.CacheCount()), dWith, dWithout);
 
     if (pPoint)
         pPoint->Unadvise(dwCookie);
