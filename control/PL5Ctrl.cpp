@@ -115,8 +115,9 @@ CPL5Ctrl::~CPL5Ctrl()
 const QITAB* CPL5Ctrl::InterfaceTable()
 {
     static const QITAB qit[] = {
-        QITABENT(CPL5Ctrl, IPL5Ctrl),
-        QITABENTMULTI(CPL5Ctrl, IDispatch, IPL5Ctrl),
+        QITABENT(CPL5Ctrl, IPL5Ctrl2),
+        QITABENTMULTI(CPL5Ctrl, IPL5Ctrl, IPL5Ctrl2),
+        QITABENTMULTI(CPL5Ctrl, IDispatch, IPL5Ctrl2),
         QITABENT(CPL5Ctrl, IConnectionPointContainer),
         QITABENT(CPL5Ctrl, IPersistStreamInit),
         QITABENTMULTI(CPL5Ctrl, IPersist, IPersistStreamInit),
@@ -141,7 +142,8 @@ const QITAB* CPL5Ctrl::InterfaceTable()
 
 const PTL::PropMapEntry* CPL5Ctrl::PropertyMap()
 {
-#define PL5_MAP_ENTRY(name, dispid, ...) {L"" #name, dispid, false, false},
+#define PL5_MAP_ENTRY(name, dispid, ...)                                                                               \
+    {L"" #name, dispid, false, false, dispid >= FIRST_CTRL2_DISPID ? CTRL2_STREAM_LAYOUT : PTL::FIRST_STREAM_VERSION},
     static const PTL::PropMapEntry map[] = {
         {L"_cx", 0, true, false},
         {L"_cy", 0, false, true},
@@ -214,6 +216,8 @@ void CPL5Ctrl::ApplyShowFullPath()
 }
 
 void CPL5Ctrl::ApplyListHeight() { m_uploadDlg.SetListHeight(m_props.nDialogListHeight); }
+
+void CPL5Ctrl::ApplyThumbnails() { m_list.SetShowThumbnails(m_props.bShowThumbnails); }
 
 STDMETHODIMP CPL5Ctrl::get_IDVAL(ULONG* pVal) { return GetNumber(m_nIdVal, pVal); }
 

@@ -32,7 +32,7 @@
 #include "ptl/TypeLib.h"
 
 class CPL5Ctrl : public PTL::CComObjectRoot,
-                 public PTL::IDispatchImpl<IPL5Ctrl, &IID_IPL5Ctrl>,
+                 public PTL::IDispatchImpl<IPL5Ctrl2, &IID_IPL5Ctrl2>,
                  public PTL::COleControlImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
                  public PTL::IConnectionPointContainerImpl<CPL5Ctrl, &DIID__IPL5CtrlEvents>,
                  public PTL::IPersistStreamInitImpl<CPL5Ctrl, &CLSID_PL5Ctrl>,
@@ -102,6 +102,12 @@ public:
     STDMETHODIMP UploadCancel() override;
     STDMETHODIMP ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal) override;
     STDMETHODIMP get_IDVAL(ULONG* pVal) override;
+
+    // Asks the page whether an upload goes on with another attempt (OnUploadRetry): nAttempt is
+    // the attempt about to be made (2 for the first retry), nDelayMs the wait before it, nReason a
+    // PL5RetryReason or the server's HTTP status. False when a handler returned false. On the
+    // control's thread only, as every event.
+    bool PageAllowsRetry(ULONG nAttempt, ULONG nDelayMs, ULONG nReason);
 
     // The object's own IUnknown, for a reference the control takes on itself.
     IUnknown* ControllingUnknown() { return static_cast<IPL5Ctrl*>(this); }
@@ -182,6 +188,7 @@ private:
     void Nothing() {}
     void ApplyInputType();
     void ApplyShowFullPath();
+    void ApplyThumbnails();
     void ApplyListHeight();
 
     // The page is allowed by the site lists; a refusal writes one line to the debug output.

@@ -22,6 +22,16 @@ enum PL5EventId : DISPID
     DISPID_ONUPLOADCOMPLETE = 10,
     DISPID_ONUPLOADCANCEL = 11,
     DISPID_ONUPLOADERROR = 12,
+    DISPID_ONUPLOADRETRY = 1001,
+};
+
+// Why an upload attempt is tried again (OnUploadRetry's reason): the server's HTTP status when it
+// answered one that is worth retrying (408, 429, 500, 502, 503, 504), else one of these.
+enum PL5RetryReason : ULONG
+{
+    RETRY_REASON_CONNECT = 1,  // no connection could be made
+    RETRY_REASON_LOST = 2,     // the connection was lost before the whole answer was read
+    RETRY_REASON_TIMEOUT = 3,  // sending or receiving timed out
 };
 
 // One event argument as sent: a string or an unsigned 32-bit number.
@@ -82,9 +92,13 @@ public:
     }
     HRESULT Fire_OnUploadCancel() { return Fire(DISPID_ONUPLOADCANCEL, {}); }
     HRESULT Fire_OnUploadError() { return Fire(DISPID_ONUPLOADERROR, {}); }
+    HRESULT Fire_OnUploadRetry(ULONG nAttempt, ULONG nDelayMs, ULONG nReason, VARIANT_BOOL* pvbRet)
+    {
+        return Fire(DISPID_ONUPLOADRETRY, {nAttempt, nDelayMs, nReason}, pvbRet);
+    }
 
 private:
-    static constexpr size_t MAX_ARGS = 2;
+    static constexpr size_t MAX_ARGS = 3;
 
     HRESULT Fire(DISPID dispid, std::initializer_list<CEventArg> args, VARIANT_BOOL* pvbVeto = nullptr,
                  bool bFirstSinkOnly = false)

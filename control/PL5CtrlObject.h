@@ -1,4 +1,4 @@
-// The control as COM creates it. Script and C++ clients reach every member of IPL5Ctrl through
+// The control as COM creates it. Script and C++ clients reach every member of IPL5Ctrl2 through
 // one guard (PTL::GuardedCall): the control outlives a method whose handlers let go of it, and an
 // exception thrown inside (out of memory among them) becomes an HRESULT. The members themselves
 // are CPL5Ctrl's.

@@ -120,6 +120,14 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
     return S_OK;
 }
 
+bool CPL5Ctrl::PageAllowsRetry(ULONG nAttempt, ULONG nDelayMs, ULONG nReason)
+{
+    // As the other vetoes that stop an action: only a handler's false refuses.
+    VARIANT_BOOL vbGoOn = VARIANT_TRUE;
+    Fire_OnUploadRetry(nAttempt, nDelayMs, nReason, &vbGoOn);
+    return vbGoOn != VARIANT_FALSE;
+}
+
 STDMETHODIMP CPL5Ctrl::UploadCancel()
 {
     // Only an embedded upload can be stopped from script; a modal one has its own question.

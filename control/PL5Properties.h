@@ -3,11 +3,15 @@
 // all made from this one list; a test holds the reference's property rows to it.
 #pragma once
 #include "control/ScriptValues.h"
+#include "ptl/Persist.h"
 
 // What MaxFileCount holds when there is no limit, and the most MaxUnitFileSize and
 // MaxTotalFileSize keep.
 constexpr ULONG NO_COUNT_LIMIT = 4294967295UL;
 constexpr ULONG MAX_FILE_SIZE = 2147483648UL;
+// Where IPL5Ctrl2's dispids begin, and the stream layout its properties are saved from.
+constexpr DISPID FIRST_CTRL2_DISPID = 1001;
+constexpr DWORD CTRL2_STREAM_LAYOUT = PTL::FIRST_STREAM_VERSION + 1;
 // The program title every new control sets for the process.
 constexpr wchar_t DEFAULT_PROGRAM_TITLE[] = L"Pelora";
 
@@ -27,7 +31,9 @@ constexpr wchar_t DEFAULT_PROGRAM_TITLE[] = L"Pelora";
 //     A value the whole process shares; its get and put are written by hand.
 //
 // kind: Text (a BSTR, kept as std::wstring), Flag (a VARIANT_BOOL, kept as bool), ULong, Short.
-// The dispids and kinds are those of IPL5Ctrl in resources/Pelora5.idl.
+// The dispids and kinds are those of IPL5Ctrl and IPL5Ctrl2 in resources/Pelora5.idl. IPL5Ctrl2's
+// members have dispids from FIRST_CTRL2_DISPID on; they came with the stream's second layout, so a
+// stream of the first layout leaves them at their defaults. New rows go at the end.
 // clang-format off
 #define PL5_PROPERTIES(KEPT, SHARED)                                                                                 \
     KEPT(Language,           3,   Text,  L"ko",          strLanguage,         StoreTwoChars,      LoadLanguagePack)  \
@@ -53,7 +59,10 @@ constexpr wchar_t DEFAULT_PROGRAM_TITLE[] = L"Pelora";
     KEPT(Scrolling,          207, Flag,  true,           bScrolling,          Store,              SwitchScrolling)   \
     KEPT(UseDragDrop,        301, Flag,  true,           bUseDragDrop,        Store,              Nothing)           \
     KEPT(UseDeleteKey,       302, Flag,  true,           bUseDeleteKey,       Store,              Nothing)           \
-    KEPT(UseContextMenu,     303, Flag,  true,           bUseContextMenu,     Store,              Nothing)
+    KEPT(UseContextMenu,     303, Flag,  true,           bUseContextMenu,     Store,              Nothing)           \
+    KEPT(ShowThumbnails,     1001, Flag, false,          bShowThumbnails,     Store,              ApplyThumbnails)   \
+    KEPT(RetryCount,         1002, ULong, 0,             nRetryCount,         Store,              Nothing)           \
+    KEPT(RetryDelay,         1003, ULong, 1000,          nRetryDelay,         Store,              Nothing)
 // clang-format on
 
 // The values of one control's kept properties; a new control has the table's defaults. ItemWidth

@@ -1,6 +1,8 @@
 #include "filelist/MainListCtrl.h"
 #include <commctrl.h>
+#include <algorithm>
 #include "filelist/LimitMessages.h"
+#include "ptl/Bitmap.h"
 
 namespace
 {
@@ -8,8 +10,10 @@ namespace
 // bits above them.
 const UINT KEPT_STATE_BITS = 0x39;
 
-// Posted to the list window by UpdateSoon; list views leave the application's range alone.
+// Posted to the list window by UpdateSoon and by the thumbnail worker; list views leave the
+// application's range alone.
 const UINT WM_VIEW_UPDATE = WM_APP + 0x35;
+const UINT WM_THUMBNAILS_ARRIVED = WM_APP + 0x36;
 
 bool KeyHeld(int nVirtualKey) { return (GetKeyState(nVirtualKey) & 0x8000) != 0; }
 }  // namespace
@@ -21,6 +25,30 @@ void CMainListCtrl::AttachWindow(HWND hWnd)
     // existed are drawn dimmed from the first paint.
     Send(LVM_SETCALLBACKMASK, LVIS_SELECTED | LVIS_CUT);
     SetRowCount();
+    m_thumbnails.SetTarget(hWnd, WM_THUMBNAILS_ARRIVED);
+}
+
+void CMainListCtrl::DetachWindow()
+{
+    UnsubclassWindow();
+    OnFinalMessage();
+}
+
+void CMainListCtrl::OnFinalMessage()
+{
+    // No worker outlives the window it reports to.
+    m_thumbnails.Stop();
+    m_thumbnails.SetTarget(nullptr, 0);
+}
+
+void CMainListCtrl::SetShowThumbnails(bool bShow)
+{
+    if (bShow == m_bShowThumbnails)
+        return;
+    m_bShowThumbnails = bShow;
+    if (!bShow)
+        m_thumbnails.Stop(true);
+    Invalidate(false);
 }
 
 void CMainListCtrl::SetRowCount()
@@ -56,6 +84,14 @@ void CMainListCtrl::FlushUpdate()
 
 bool CMainListCtrl::ProcessWindowMessage(UINT uMsg, WPARAM, LPARAM, LRESULT& lResult)
 {
+    if (uMsg == WM_THUMBNAILS_ARRIVED)
+    {
+        // One repaint for all that arrived meanwhile; the rows take their thumbnails as they paint.
+        m_thumbnails.Arrived();
+        InvalidateRect(Window(), nullptr, FALSE);
+        lResult = 0;
+        return true;
+    }
     if (uMsg != WM_VIEW_UPDATE)
         return false;
     m_bUpdatePosted = false;
@@ -125,7 +161,7 @@ const wchar_t* CMainListCtrl::NameText(const FileEntry& entry) const
     return m_bShowFullPath ? entry.szFilePath : FileNamePart(entry.szFilePath);
 }
 
-void CMainListCtrl::OnGetDispInfo(NMLVDISPINFOW& info) const
+void CMainListCtrl::OnGetDispInfo(NMLVDISPINFOW& info)
 {
     LVITEMW& item = info.item;
     // The view may ask for a row while its count is being changed: such rows stay unanswered
@@ -141,7 +177,7 @@ void CMainListCtrl::OnGetDispInfo(NMLVDISPINFOW& info) const
     const size_t nIndex = static_cast<size_t>(item.iItem);
     const FileEntry& entry = m_list.At(nIndex);
     if ((item.mask & LVIF_IMAGE) && item.iSubItem == 0)
-        item.iImage = entry.nIconIndex;
+        item.iImage = RowThumbnail(nIndex, false) ? I_IMAGENONE : entry.nIconIndex;  // drawn after the row
     if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0)
     {
         const wchar_t* szText = item.iSubItem == 0 ? NameText(entry) : item.iSubItem == 1 ? entry.szFileSize : L"";
@@ -222,4 +258,85 @@ void CMainListCtrl::OnItemChanged(const NMLISTVIEW& change)
     }
     else
         m_list.SetSelected(nRow, (change.uNewState & LVIS_SELECTED) != 0);
+}
+
+// ---- thumbnails ---------------------------------------------------------------------------
+
+bool CMainListCtrl::ThumbnailsShown() const
+{
+    return m_bShowThumbnails && HasWindow() && (GetWindowLongPtrW(Window(), GWL_STYLE) & LVS_TYPEMASK) == LVS_ICON;
+}
+
+std::shared_ptr<const CThumbnail> CMainListCtrl::RowThumbnail(size_t nRow, bool bRequest)
+{
+    if (!ThumbnailsShown() || nRow >= m_list.Count() || m_list.At(nRow).bTempFile)
+        return nullptr;
+    std::shared_ptr<const CThumbnail> pThumbnail = m_thumbnails.Find(m_list.At(nRow).szFilePath, bRequest);
+    return pThumbnail && !pThumbnail->Empty() ? pThumbnail : nullptr;
+}
+
+LRESULT CMainListCtrl::OnCustomDraw(NMLVCUSTOMDRAW& draw)
+{
+    if (!ThumbnailsShown())
+        return CCustomDrawListView::OnCustomDraw(draw);
+    const size_t nRow = static_cast<size_t>(draw.nmcd.dwItemSpec);
+    switch (draw.nmcd.dwDrawStage)
+    {
+    case CDDS_PREPAINT: {
+        // Thumbnails take the size of the view's large icons, which follows the window's DPI.
+        int cx = 0, cy = 0;
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(Send(LVM_GETIMAGELIST, LVSIL_NORMAL)), &cx, &cy);
+        m_thumbnails.SetEdge(static_cast<UINT>(std::max(0, std::min(cx, cy))));
+        return CDRF_NOTIFYITEMDRAW;
+    }
+    case CDDS_ITEMPREPAINT: {
+        // Only rows on screen ask for their thumbnails: a view may go through rows it does not
+        // show (this platform's icon view of owner data draws every row, clipped).
+        RECT rcClient, rcShown;
+        GetClientRect(Window(), &rcClient);
+        if (!IntersectRect(&rcShown, &draw.nmcd.rc, &rcClient))
+            return CDRF_NOTIFYSUBITEMDRAW;
+        return CDRF_NOTIFYSUBITEMDRAW | (RowThumbnail(nRow, true) ? CDRF_NOTIFYPOSTPAINT : 0);
+    }
+    case CDDS_ITEMPOSTPAINT:
+        if (const std::shared_ptr<const CThumbnail> pThumbnail = RowThumbnail(nRow, false))
+            DrawThumbnail(draw.nmcd.hdc, nRow, *pThumbnail);
+        return CDRF_DODEFAULT;
+    default: return CDRF_DODEFAULT;
+    }
+}
+
+void CMainListCtrl::DrawThumbnail(HDC hdc, size_t nRow, const CThumbnail& thumbnail)
+{
+    RECT rcIcon = {};
+    rcIcon.left = LVIR_ICON;
+    if (!Send(LVM_GETITEMRECT, static_cast<WPARAM>(nRow), reinterpret_cast<LPARAM>(&rcIcon)))
+        return;
+    const int w = static_cast<int>(thumbnail.nWidth), h = static_cast<int>(thumbnail.nHeight);
+    const int x = (rcIcon.left + rcIcon.right - w) / 2, y = (rcIcon.top + rcIcon.bottom - h) / 2;
+    // Composed over the list's background here (a picture with transparent parts shows the list
+    // through them), a selected row's with the selection colour over a third of it, as the view
+    // marks a selected icon.
+    COLORREF crBack = static_cast<COLORREF>(Send(LVM_GETBKCOLOR));
+    if (crBack == CLR_NONE)
+        crBack = GetSysColor(COLOR_WINDOW);
+    const bool bSelected = m_list.IsSelected(nRow);
+    const COLORREF crMark = GetSysColor(COLOR_HIGHLIGHT);
+    m_composed.resize(thumbnail.pixels.size());
+    for (size_t i = 0; i < m_composed.size(); ++i)
+    {
+        const DWORD px = thumbnail.pixels[i], nAlpha = px >> 24;
+        const auto Channel = [&](int nShift, BYTE nBack, BYTE nMark) {
+            DWORD n = ((px >> nShift) & 0xFF) + nBack * (255 - nAlpha) / 255;
+            if (bSelected)
+                n = (2 * n + nMark) / 3;
+            return n << nShift;
+        };
+        m_composed[i] = Channel(16, GetRValue(crBack), GetRValue(crMark)) |
+                        Channel(8, GetGValue(crBack), GetGValue(crMark)) |
+                        Channel(0, GetBValue(crBack), GetBValue(crMark));
+    }
+    BITMAPINFO info = PTL::TopDownPixels(w, h);
+    SetDIBitsToDevice(hdc, x, y, static_cast<DWORD>(w), static_cast<DWORD>(h), 0, 0, 0, static_cast<UINT>(h),
+                      m_composed.data(), &info, DIB_RGB_COLORS);
 }

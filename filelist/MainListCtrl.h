@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <functional>
 #include "filelist/FileList.h"
+#include "filelist/Thumbnails.h"
 #include "ptl/CustomDrawListView.h"
 
 class CMainListCtrl : public PTL::CCustomDrawListView<CMainListCtrl>
@@ -19,10 +20,14 @@ public:
     // The list view window made by the control window; not owned (it dies with its parent).
     // Attaching gives the view the rows that were listed before it existed.
     void AttachWindow(HWND hWnd);
-    void DetachWindow() { UnsubclassWindow(); }
+    void DetachWindow();
 
     bool ShowFullPath() const { return m_bShowFullPath; }
     void SetShowFullPath(bool b) { m_bShowFullPath = b; }
+    // In the large-icon view, pictures are shown by thumbnails of the icons' size instead of
+    // their icons; turning it off forgets the thumbnails.
+    void SetShowThumbnails(bool bShow);
+    const CThumbnailLoader& Thumbnails() const { return m_thumbnails; }
 
     // ---- view updates (nothing without a window) ----
     // Tells the owner-data view how many rows the model has, now.
@@ -59,12 +64,24 @@ public:
 private:
     bool ProcessWindowMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
     // ---- reflected notifications ----
-    void OnGetDispInfo(NMLVDISPINFOW& info) const;
+    void OnGetDispInfo(NMLVDISPINFOW& info);
     void OnItemChanged(const NMLISTVIEW& change);
     void OnClick(const NMITEMACTIVATE& click);
+    LRESULT OnCustomDraw(NMLVCUSTOMDRAW& draw);
+    void OnFinalMessage();
+
+    // ---- thumbnails ----
+    bool ThumbnailsShown() const;
+    // The row's thumbnail when it has one to show (with bRequest, a row not tried yet is asked for).
+    std::shared_ptr<const CThumbnail> RowThumbnail(size_t nRow, bool bRequest);
+    // Draws the row's thumbnail centred where its icon would be, over the list's background.
+    void DrawThumbnail(HDC hdc, size_t nRow, const CThumbnail& thumbnail);
 
     CFileList m_list;
     bool m_bShowFullPath = false;
-    bool m_bUpdateDue = false;     // UpdateSoon was asked for
-    bool m_bUpdatePosted = false;  // and its message is on its way
+    bool m_bShowThumbnails = false;
+    CThumbnailLoader m_thumbnails;
+    std::vector<DWORD> m_composed;  // one thumbnail over the background, as it goes to the screen
+    bool m_bUpdateDue = false;      // UpdateSoon was asked for
+    bool m_bUpdatePosted = false;   // and its message is on its way
 };

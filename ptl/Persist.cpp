@@ -1,12 +1,27 @@
 #include "ptl/Persist.h"
+#include <algorithm>
 #include <vector>
 
 namespace PTL
 {
 namespace
 {
-// Stream layout: a version word, the extent, then per property its VARTYPE and value.
-const DWORD STREAM_VERSION = 0x0100;
+// Stream layout: a version word, the extent, then per property of that version its VARTYPE and
+// value, in map order.
+
+DWORD EntryVersion(const PropMapEntry& entry)
+{
+    return entry.dwStreamVersion ? entry.dwStreamVersion : FIRST_STREAM_VERSION;
+}
+
+// The layout a map writes: that of its newest entry.
+DWORD NewestVersion(const PropMapEntry* pMap)
+{
+    DWORD dwVersion = FIRST_STREAM_VERSION;
+    for (const PropMapEntry* p = pMap; p->szName; ++p)
+        dwVersion = std::max(dwVersion, EntryVersion(*p));
+    return dwVersion;
+}
 
 HRESULT ReadExact(IStream* pStream, void* pv, ULONG cb)
 {
@@ -185,7 +200,8 @@ HRESULT SaveToStream(const CPersistTarget& target, IStream* pStream)
 {
     if (!pStream)
         return E_POINTER;
-    HRESULT hr = WriteExact(pStream, &STREAM_VERSION, sizeof(STREAM_VERSION));
+    const DWORD dwVersion = NewestVersion(target.pMap);
+    HRESULT hr = WriteExact(pStream, &dwVersion, sizeof(dwVersion));
     for (const PropMapEntry* p = target.pMap; SUCCEEDED(hr) && p->szName; ++p)
     {
         // The extent goes out as a bare number, properties with their type.
@@ -205,10 +221,13 @@ HRESULT LoadFromStream(const CPersistTarget& target, IStream* pStream)
     HRESULT hr = ReadExact(pStream, &dwVersion, sizeof(dwVersion));
     if (FAILED(hr))
         return hr;
-    if (dwVersion != STREAM_VERSION)
+    // A layout this map does not know (newer, or none at all) is refused whole.
+    if (dwVersion < FIRST_STREAM_VERSION || dwVersion > NewestVersion(target.pMap))
         return E_FAIL;
     for (const PropMapEntry* p = target.pMap; p->szName; ++p)
     {
+        if (EntryVersion(*p) > dwVersion)
+            continue;
         if (IsExtent(*p))
         {
             ULONG n = 0;

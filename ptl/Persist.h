@@ -12,13 +12,21 @@ namespace PTL
 {
 // One persisted property. The two extent entries carry no dispid: they are the control's size
 // in HIMETRIC, stored directly.
+//
+// dwStreamVersion is the stream layout that first carried the entry (0: the first one,
+// FIRST_STREAM_VERSION). A stream is written in the newest layout of its map; one of an earlier
+// layout holds only the entries up to it, and loading it leaves the later ones as they are. New
+// entries therefore go after the existing ones.
 struct PropMapEntry
 {
     const wchar_t* szName;
     DISPID dispid;
     bool bExtentX;
     bool bExtentY;
+    DWORD dwStreamVersion;
 };
+
+const DWORD FIRST_STREAM_VERSION = 0x0100;
 
 // What a persistable control offers the persistence code.
 struct CPersistTarget

@@ -71,15 +71,17 @@ for i in range(int(sys.argv[2])):
 EOF
     touch "$DATA/list/.complete"
 fi
-declare -A LIST_MS
+declare -A LIST_MS LIST_THUMBS
 LIST_STEPS=()
 LIST_ARCHS=()
 for arch in $ARCHS; do
     exe=$BUILD/$arch/pl5_bench_list.exe
     [ -f "$exe" ] && [ "$LIST_FILES" -gt 0 ] || continue
     runner=/usr/lib/wine/wine64; [ "$arch" = x86 ] && runner=wine
-    out=$("$runner" "$exe" "$(winepath -w "$DATA/list" 2>/dev/null)" "$LIST_FILES" 2>/dev/null </dev/null | tr -d '\r' | grep '^step ') || true
+    out=$("$runner" "$exe" "$(winepath -w "$DATA/list" 2>/dev/null)" "$LIST_FILES" 2>/dev/null </dev/null | tr -d '\r' | grep '^step \|^thumbnails ') || true
     [ -n "$out" ] || { echo "bench: the $arch list benchmark failed" >&2; continue; }
+    LIST_THUMBS[$arch]=$(grep '^thumbnails ' <<<"$out" || true)
+    out=$(grep '^step ' <<<"$out" || true)
     LIST_ARCHS+=("$arch")
     while read -r _ name _ ms _ rows; do
         [ -n "${LIST_MS[$name,x64]:-}${LIST_MS[$name,x86]:-}" ] || LIST_STEPS+=("$name")
@@ -93,6 +95,7 @@ if [ ${#LIST_ARCHS[@]} -gt 0 ]; then
     for name in "${LIST_STEPS[@]}"; do
         printf '| %-30s |' "$name"; for arch in "${LIST_ARCHS[@]}"; do printf ' %-22s |' "${LIST_MS[$name,$arch]:-}"; done; echo
     done
+    for arch in "${LIST_ARCHS[@]}"; do echo "bench: $arch ${LIST_THUMBS[$arch]:-thumbnails: no figures}"; done
 fi
 [ "${PL5_BENCH_ONLY:-}" = list ] && exit 0
 

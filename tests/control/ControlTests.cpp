@@ -201,7 +201,10 @@ TEST(ControlPersistence, PropertyBagReadsInMapOrderAndSavesEveryEntry)
                                                      L"Scrolling",
                                                      L"UseDragDrop",
                                                      L"UseDeleteKey",
-                                                     L"UseContextMenu"};
+                                                     L"UseContextMenu",
+                                                     L"ShowThumbnails",
+                                                     L"RetryCount",
+                                                     L"RetryDelay"};
     ASSERT_EQ(expectedOrder.size(), bag.reads.size());
     for (size_t i = 0; i < expectedOrder.size(); ++i)
         EXPECT_EQ(expectedOrder[i], bag.reads[i]) << "read " << i;
@@ -226,6 +229,7 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
         {104, Text(L"upload.php?a=1")}, {105, Text(L"attach")},          {101, Number(VT_UI4, 7)},
         {102, Number(VT_UI4, 1000)},    {109, Number(VT_BOOL, -1)},      {204, Number(VT_BOOL, 0)},
         {205, Number(VT_I2, -3)},       {201, Text(L"http://x/bg.png")}, {106, Number(VT_BOOL, -1)},
+        {1001, Number(VT_BOOL, -1)},    {1002, Number(VT_UI4, 4)},       {1003, Number(VT_UI4, 250)},
     };
     for (const auto& put : puts)
         ASSERT_EQ(S_OK, PutProperty(pSource, put.dispid, put.value));
@@ -251,13 +255,77 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
     for (const auto& put : puts)
         EXPECT_EQ(Show(Get(pSource, put.dispid)), Show(Get(pTarget, put.dispid))) << "dispid " << put.dispid;
 
-    // A cut stream is refused rather than half-applied silently.
-    CComPtr<IStream> pShort;
-    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pShort));
-    const BYTE header[] = {0x00, 0x01, 0x00, 0x00, 0x10};
-    pShort->Write(header, sizeof(header), nullptr);
-    pShort->Seek(zero, STREAM_SEEK_SET, nullptr);
-    EXPECT_TRUE(FAILED(pLoad->Load(pShort)));
+    // A cut stream is refused rather than half-applied silently, and so is a layout newer than
+    // this control's (0x0101).
+    for (const std::vector<BYTE>& bytes : {std::vector<BYTE>{0x00, 0x01, 0x00, 0x00, 0x10},
+                                           std::vector<BYTE>{0x02, 0x01, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0}})
+    {
+        CComPtr<IStream> pBad;
+        ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pBad));
+        pBad->Write(bytes.data(), ULONG(bytes.size()), nullptr);
+        pBad->Seek(zero, STREAM_SEEK_SET, nullptr);
+        EXPECT_TRUE(FAILED(pLoad->Load(pBad))) << bytes.size();
+    }
+}
+
+TEST(ControlPersistence, StreamOfTheFirstLayoutLoadsWithDefaultsForLaterProperties)
+{
+    // What a control of the first layout (0x0100) saved: the extent, then the 24 properties of
+    // IPL5Ctrl in map order, each as its VARTYPE and value.
+    const struct
+    {
+        VARTYPE vt;
+        ULONG n;
+        const wchar_t* sz;
+    } saved[] = {{VT_BSTR, 0, L"en"},   {VT_BSTR, 0, L"Shop"}, {VT_BOOL, 0},
+                 {VT_BOOL, 0xFFFF},     {VT_UI4, 9},           {VT_UI4, 1000},
+                 {VT_UI4, 5000},        {VT_BSTR, 0, L"/up"},  {VT_BSTR, 0, L"attach"},
+                 {VT_BOOL, 0},          {VT_BOOL, 0},          {VT_BSTR, 0, L""},
+                 {VT_BOOL, 0xFFFF},     {VT_BOOL, 0xFFFF},     {VT_BSTR, 0, L""},
+                 {VT_BSTR, 0, L"list"}, {VT_BOOL, 0},          {VT_BOOL, 0xFFFF},
+                 {VT_I2, 120},          {VT_I2, 0xFFFF},       {VT_BOOL, 0xFFFF},
+                 {VT_BOOL, 0xFFFF},     {VT_BOOL, 0xFFFF},     {VT_BOOL, 0xFFFF}};
+    std::vector<BYTE> bytes;
+    const auto Put = [&bytes](const void* pv, size_t cb) {
+        bytes.insert(bytes.end(), static_cast<const BYTE*>(pv), static_cast<const BYTE*>(pv) + cb);
+    };
+    const ULONG header[] = {0x0100, 2540, 1270};
+    Put(header, sizeof(header));
+    for (const auto& value : saved)
+    {
+        Put(&value.vt, sizeof(VARTYPE));
+        const ULONG nChars = value.sz ? ULONG(wcslen(value.sz)) : 0;
+        if (value.vt == VT_BSTR)
+            Put(&nChars, sizeof(nChars)), Put(value.sz, nChars * sizeof(wchar_t));
+        else
+            Put(&value.n, value.vt == VT_UI4 ? 4 : 2);
+    }
+
+    CComPtr<IStream> pStream;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pStream));
+    pStream->Write(bytes.data(), ULONG(bytes.size()), nullptr);
+    const LARGE_INTEGER zero = {};
+    pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    CComPtr<IPL5Ctrl> p = NewControl();
+    CComPtr<IPersistStreamInit> pLoad;
+    ASSERT_EQ(S_OK, p.QueryInterface(&pLoad));
+    ASSERT_EQ(S_OK, pLoad->Load(pStream));
+    const struct
+    {
+        DISPID dispid;
+        const wchar_t* szExpected;
+    } expected[] = {{3, L"en"},    {6, L"true"},   {101, L"9"},      {103, L"5000"}, {105, L"attach"}, {202, L"list"},
+                    {205, L"120"}, {303, L"true"}, {1001, L"false"}, {1002, L"0"},   {1003, L"1000"}};
+    for (const auto& e : expected)
+        EXPECT_EQ(e.szExpected, Show(Get(p, e.dispid))) << "dispid " << e.dispid;
+    // Saved again, it is written in the current layout.
+    CComPtr<IStream> pSaved;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pSaved));
+    ASSERT_EQ(S_OK, pLoad->Save(pSaved, TRUE));
+    pSaved->Seek(zero, STREAM_SEEK_SET, nullptr);
+    DWORD dwVersion = 0;
+    pSaved->Read(&dwVersion, sizeof(dwVersion), nullptr);
+    EXPECT_EQ(0x0101u, dwVersion);
 }
 
 TEST(ControlPersistence, InitNewMarksDirtyAndChangesNothing)
@@ -454,6 +522,7 @@ TEST(ControlIdentity, EveryInterfaceOfTheTableIsOneObject)
         const IID& iid;
         const char* szName;
     } table[] = {
+        {IID_IPL5Ctrl2, "IPL5Ctrl2"},
         {IID_IPL5Ctrl, "IPL5Ctrl"},
         {IID_IDispatch, "IDispatch"},
         {IID_IViewObjectEx, "IViewObjectEx"},

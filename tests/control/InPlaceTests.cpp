@@ -4,6 +4,7 @@
 // site on a top-level window), so the embedding is checked without a page.
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -220,6 +221,63 @@ TEST(InPlace, CellsShowWhatWasListedBeforeAndAfterTheWindow)
     active.pControl->put_ShowFullPath(VARIANT_TRUE);
     EXPECT_EQ(file.strPath, ListCellText(hList, 0, 0));
     EXPECT_EQ(L"C:\\server\\kept.doc", ListCellText(hList, 1, 0));
+}
+
+// The ids of this process's threads now.
+std::set<DWORD> ProcessThreads()
+{
+    std::set<DWORD> ids;
+    const HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {sizeof(entry)};
+    for (BOOL b = Thread32First(hSnapshot, &entry); b; b = Thread32Next(hSnapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ids.insert(entry.th32ThreadID);
+    CloseHandle(hSnapshot);
+    return ids;
+}
+
+TEST(InPlace, ThumbnailWorkerEndsWithTheControl)
+{
+    // A GIF of one pixel.
+    const CSizedFile picture(L"pl5-thumb.gif", 0);
+    {
+        const char gif[] = "GIF89a\1\0\1\0\x80\0\0\xFF\0\0\0\0\0,\0\0\0\0\1\0\1\0\0\2\2D\1\0;";
+        const HANDLE h = CreateFileW(picture.strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n = 0;
+        WriteFile(h, gif, sizeof(gif) - 1, &n, nullptr);
+        CloseHandle(h);
+    }
+    const std::set<DWORD> before = ProcessThreads();
+    std::set<DWORD> during;
+    {
+        CActiveControl active({0, 0, 300, 200}, [&picture](CPL5Ctrl& control) {
+            control.put_ListStyle(Bstr(L"large icon"));
+            control.put_ShowThumbnails(VARIANT_TRUE);
+            control.AddFile(Bstr(picture.strPath.c_str()), nullptr);
+        });
+        // Once its thumbnail is there, the row asks the view to draw no icon.
+        LVITEMW item = {};
+        item.mask = LVIF_IMAGE;
+        for (int i = 0; i < 200 && item.iImage != I_IMAGENONE; ++i)
+        {
+            UpdateWindow(active.List());
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            ServePending();
+            SendMessageW(active.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        }
+        ASSERT_EQ(I_IMAGENONE, item.iImage) << "no thumbnail within 10 s";
+        during = ProcessThreads();
+    }
+    const std::set<DWORD> after = ProcessThreads();
+    size_t nNew = 0;
+    for (DWORD id : during)
+        if (!before.count(id))
+        {
+            ++nNew;
+            EXPECT_EQ(0u, after.count(id)) << "thread " << id << " outlived the control";
+        }
+    EXPECT_LE(1u, nNew) << "the worker ran";
+    EXPECT_EQ(0, PTL::CModule::LockCount());
 }
 
 TEST(InPlace, StatusBarTextsFollowTheListAndTheLanguage)

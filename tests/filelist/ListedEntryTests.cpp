@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 #include "control/PL5CtrlObject.h"
+#include "filelist/ThumbnailDecoder.h"
 #include "tests/filelist/FileListTestSupport.h"
 #include "ptl/ClassFactory.h"
 
@@ -34,4 +35,35 @@ TEST(ListedFiles, EntriesCarrySizeTextAndTheBatchsInputName)
     }
     EXPECT_EQ(std::wstring(260, L'z'), files[3].szFilePath);  // cut to the field
     EXPECT_EQ(strEmpty, files[0].szFilePath);
+}
+
+TEST(ListedFiles, PictureOrientationIsReadWithinItsHeaderOnly)
+{
+    // A JPEG's Exif block (big-endian), a TIFF's own first directory (little-endian), and broken
+    // ones: every offset and length must stay inside the bytes given.
+    const std::string strJpeg("\xFF\xD8\xFF\xE1\x00\x22"
+                              "Exif\0\0MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0",
+                              38);
+    const std::string strTiff("II\x2A\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x08\0\0\0", 22);
+    const struct
+    {
+        const char* szCase;
+        std::string strBytes;
+        UINT nExpected;
+    } cases[] = {
+        {"jpeg", strJpeg, 6},
+        {"tiff", strTiff, 8},
+        {"more entries than bytes", strTiff.substr(0, 8) + std::string("\x09\0\x13\x01", 4) + strTiff.substr(12), 1},
+        {"segment longer than the file", strJpeg.substr(0, 20), 1},
+        {"directory offset past the end", strTiff.substr(0, 4) + std::string("\xF0\xFF\0\0", 4) + strTiff.substr(8), 1},
+        {"value out of range", strTiff.substr(0, 18) + std::string("\x09\0\0\0", 4), 1},
+        {"not a short", strTiff.substr(0, 12) + std::string("\x04\0", 2) + strTiff.substr(14), 1},
+        {"no picture", "GIF89a", 1},
+    };
+    for (const auto& c : cases)
+    {
+        // A block of exactly that size, as the header read from a file is.
+        const std::vector<BYTE> bytes(c.strBytes.begin(), c.strBytes.end());
+        EXPECT_EQ(c.nExpected, PictureOrientation(bytes.data(), bytes.size())) << c.szCase;
+    }
 }

@@ -1,5 +1,8 @@
 #include "tools/host/HostObject.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "ptl/Text.h"
 #include "tools/host/DialogWatcher.h"
 #include "tools/host/XInput.h"
@@ -24,6 +27,7 @@ enum : DISPID
     DISPID_SET_PROPERTY,
     DISPID_ELEMENT_RECT,
     DISPID_SCREENSHOT,
+    DISPID_COLOR_BOX,
     DISPID_NAVIGATED_TO,
     DISPID_BROWSER_SINKS,
     DISPID_MOVE_TO,
@@ -51,6 +55,7 @@ const struct
     {L"SetProperty", DISPID_SET_PROPERTY},
     {L"ElementRect", DISPID_ELEMENT_RECT},
     {L"SaveScreenshot", DISPID_SCREENSHOT},
+    {L"ColorBox", DISPID_COLOR_BOX},
     {L"NavigatedTo", DISPID_NAVIGATED_TO},
     {L"BrowserEventSinks", DISPID_BROWSER_SINKS},
     {L"MoveTo", DISPID_MOVE_TO},
@@ -282,6 +287,39 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         const HRESULT hr = m_page.SaveScreenshot(PagePath(strPath));
         if (FAILED(hr))
             return Fail(pExcepInfo, L"cannot save the screenshot " + strPath + L": " + PTL::DescribeHResult(hr));
+        return S_OK;
+    }
+    case DISPID_COLOR_BOX: {
+        RECT rc = {};
+        std::wstring strColor;
+        if (args.size() < 5 || !PTL::VariantToInt(*args[0], rc.left) || !PTL::VariantToInt(*args[1], rc.top) ||
+            !PTL::VariantToInt(*args[2], rc.right) || !PTL::VariantToInt(*args[3], rc.bottom) ||
+            !PTL::VariantToText(*args[4], strColor) || strColor.size() != 7 || strColor[0] != L'#')
+            return Fail(pExcepInfo, L"ColorBox takes left, top, right, bottom in screen pixels and a colour #rrggbb");
+        std::vector<DWORD> pixels;
+        const HRESULT hr = m_page.Capture(rc, pixels);
+        if (FAILED(hr))
+            return Fail(pExcepInfo, L"cannot read the screen: " + PTL::DescribeHResult(hr));
+        const DWORD nColor = wcstoul(strColor.c_str() + 1, nullptr, 16);
+        RECT rcFound = {LONG_MAX, LONG_MAX, LONG_MIN, LONG_MIN};
+        LONG nCount = 0;
+        const LONG nWidth = rc.right - rc.left;
+        for (size_t i = 0; i < pixels.size(); ++i)
+        {
+            bool bNear = true;
+            for (int nShift = 0; nShift < 24; nShift += 8)
+                bNear = bNear && abs(LONG((pixels[i] >> nShift) & 0xFF) - LONG((nColor >> nShift) & 0xFF)) <= 48;
+            if (!bNear)
+                continue;
+            const LONG x = rc.left + LONG(i % nWidth), y = rc.top + LONG(i / nWidth);
+            rcFound = {std::min(rcFound.left, x), std::min(rcFound.top, y), std::max(rcFound.right, x + 1),
+                       std::max(rcFound.bottom, y + 1)};
+            ++nCount;
+        }
+        result = PTL::CComVariant(nCount == 0 ? std::wstring()
+                                              : std::to_wstring(rcFound.left) + L"," + std::to_wstring(rcFound.top) +
+                                                    L"," + std::to_wstring(rcFound.right) + L"," +
+                                                    std::to_wstring(rcFound.bottom) + L"," + std::to_wstring(nCount));
         return S_OK;
     }
     case DISPID_NAVIGATED_TO: result = PTL::CComVariant(m_page.NavigatedTo()); return S_OK;

@@ -12,6 +12,10 @@
 //   host.WaitForDialogs(n, ms)    wait (pumping) until n dialogs were seen; true if they were
 //   host.ElementRect(id)          "left,top,right,bottom" of a page element in screen pixels
 //   host.SaveScreenshot(path)     a PNG of the page window (path relative to the page's folder)
+//   host.ColorBox(left, top, right, bottom, "#rrggbb")
+//                                 where the page window shows that colour (each channel within 48)
+//                                 in a rectangle of screen pixels: "left,top,right,bottom,count" of
+//                                 the pixels found, "" for none
 //   host.NavigatedTo              the last address the page was sent to ("" if none)
 //   host.BrowserEventSinks        sinks connected to the browser's events now (controls connect one
 //                                 each; any left connected when the page ends fail it, exit 8)
@@ -28,6 +32,7 @@
 #include "tools/host/DispatchObjects.h"
 
 #include <functional>
+#include <vector>
 
 namespace Host
 {
@@ -44,6 +49,8 @@ public:
     virtual CDialogWatcher& Watcher() = 0;
     virtual bool ElementRect(const std::wstring& strId, RECT& rcScreen) = 0;
     virtual HRESULT SaveScreenshot(const std::wstring& strPath) = 0;
+    // The pixels the page shows in a rectangle of screen pixels, 0x00RRGGBB, top row first.
+    virtual HRESULT Capture(const RECT& rcScreen, std::vector<DWORD>& pixels) = 0;
     virtual std::wstring NavigatedTo() const = 0;
     virtual size_t BrowserEventSinks() const = 0;
     // Offers a message to the page's objects before it is dispatched; true when one took it.

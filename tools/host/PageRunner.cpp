@@ -510,6 +510,14 @@ HRESULT CPageRunner::SaveScreenshot(const std::wstring& strPath)
     return m_view.SaveScreenshot(strPath);
 }
 
+HRESULT CPageRunner::Capture(const RECT& rcScreen, std::vector<DWORD>& pixels)
+{
+    m_view.Refresh();
+    RECT rc = rcScreen;
+    MapWindowPoints(nullptr, m_view.Window(), reinterpret_cast<POINT*>(&rc), 2);
+    return m_view.Capture(rc, pixels);
+}
+
 // Key messages go first to the in-place active object the message is meant for (the UI-active
 // one, else the one whose window has the focus), as a browser's message loop does.
 size_t CPageRunner::BrowserEventSinks() const { return m_pBrowser ? m_pBrowser->EventPoint().ConnectionCount() : 0; }

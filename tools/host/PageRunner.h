@@ -116,6 +116,7 @@ private:
     std::wstring PageFolder() const override { return m_options.strPageFolder; }
     bool ElementRect(const std::wstring& strId, RECT& rcScreen) override;
     HRESULT SaveScreenshot(const std::wstring& strPath) override;
+    HRESULT Capture(const RECT& rcScreen, std::vector<DWORD>& pixels) override;
 
     int Start(const CPage& page);
     // Tab: the focus goes to the next focusable element in document order (bBack: the previous),

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "ptl/Bitmap.h"
 #include "ptl/Dpi.h"
 
 namespace Host
@@ -214,13 +215,13 @@ LRESULT CALLBACK CPageView::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPAR
     return DefWindowProcW(hWnd, nMsg, wParam, lParam);
 }
 
-HRESULT CPageView::SaveScreenshot(const std::wstring& strPath) const
+HRESULT CPageView::Capture(const RECT& rcClient, std::vector<DWORD>& pixels) const
 {
     if (!m_hWnd)
         return E_UNEXPECTED;
-    RECT rc;
-    GetClientRect(m_hWnd, &rc);
-    const int nWidth = rc.right, nHeight = rc.bottom;
+    const int nWidth = rcClient.right - rcClient.left, nHeight = rcClient.bottom - rcClient.top;
+    if (nWidth <= 0 || nHeight <= 0)
+        return E_INVALIDARG;
     const HDC hdcWindow = GetDC(m_hWnd);
     if (!hdcWindow)
         return E_FAIL;
@@ -230,21 +231,43 @@ HRESULT CPageView::SaveScreenshot(const std::wstring& strPath) const
     if (SUCCEEDED(hr))
     {
         const HGDIOBJ hOld = SelectObject(hdcMemory, bitmap.Get());
-        if (!BitBlt(hdcMemory, 0, 0, nWidth, nHeight, hdcWindow, 0, 0, SRCCOPY))
+        if (!BitBlt(hdcMemory, 0, 0, nWidth, nHeight, hdcWindow, rcClient.left, rcClient.top, SRCCOPY))
             hr = HRESULT_FROM_WIN32(GetLastError());
         SelectObject(hdcMemory, hOld);
+    }
+    if (SUCCEEDED(hr))
+    {
+        BITMAPINFO info = PTL::TopDownPixels(nWidth, nHeight);
+        pixels.assign(size_t(nWidth) * nHeight, 0);
+        if (GetDIBits(hdcMemory, bitmap.Get(), 0, UINT(nHeight), pixels.data(), &info, DIB_RGB_COLORS) != nHeight)
+            hr = E_FAIL;
     }
     if (hdcMemory)
         DeleteDC(hdcMemory);
     ReleaseDC(m_hWnd, hdcWindow);
+    for (DWORD& px : pixels)
+        px &= 0xFFFFFF;
+    return hr;
+}
+
+HRESULT CPageView::SaveScreenshot(const std::wstring& strPath) const
+{
+    RECT rc = {};
+    if (m_hWnd)
+        GetClientRect(m_hWnd, &rc);
+    std::vector<DWORD> pixels;
+    HRESULT hr = Capture(rc, pixels);
     if (FAILED(hr))
         return hr;
+    const UINT nWidth = UINT(rc.right), nHeight = UINT(rc.bottom);
 
     PTL::CComPtr<IWICImagingFactory> pFactory;
     hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&pFactory));
     PTL::CComPtr<IWICBitmap> pBitmap;
     if (SUCCEEDED(hr))
-        hr = pFactory->CreateBitmapFromHBITMAP(bitmap.Get(), nullptr, WICBitmapIgnoreAlpha, &pBitmap);
+        hr =
+            pFactory->CreateBitmapFromMemory(nWidth, nHeight, GUID_WICPixelFormat32bppBGR, nWidth * 4,
+                                             UINT(pixels.size() * 4), reinterpret_cast<BYTE*>(pixels.data()), &pBitmap);
     PTL::CComPtr<IWICStream> pStream;
     if (SUCCEEDED(hr))
         hr = pFactory->CreateStream(&pStream);
@@ -261,7 +284,7 @@ HRESULT CPageView::SaveScreenshot(const std::wstring& strPath) const
     if (SUCCEEDED(hr))
         hr = pFrame->Initialize(nullptr);
     if (SUCCEEDED(hr))
-        hr = pFrame->SetSize(UINT(nWidth), UINT(nHeight));
+        hr = pFrame->SetSize(nWidth, nHeight);
     WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
     if (SUCCEEDED(hr))
         hr = pFrame->SetPixelFormat(&format);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Host
 {
@@ -47,6 +48,8 @@ public:
     void Refresh();
     // Writes the window as it is on the screen (its frame excluded) to a PNG file.
     HRESULT SaveScreenshot(const std::wstring& strPath) const;
+    // The pixels the window shows in rcClient (client coordinates), 0x00RRGGBB, top row first.
+    HRESULT Capture(const RECT& rcClient, std::vector<DWORD>& pixels) const;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
