@@ -12,6 +12,7 @@
 #include <vector>
 #include "control/PL5CtrlObject.h"
 #include "ptl/ClassFactory.h"
+#include "ptl/Handle.h"
 
 namespace
 {
@@ -87,10 +88,10 @@ int wmain(int argc, wchar_t** argv)
         paths.push_back(strFolder + L"\\f" + std::to_wstring(i) + L".txt");
         if (GetFileAttributesW(paths.back().c_str()) == INVALID_FILE_ATTRIBUTES)
         {
-            HANDLE h = CreateFileW(paths.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            const PTL::CKernelHandle file(
+                CreateFileW(paths.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
             DWORD n = 0;
-            WriteFile(h, "0123456789", static_cast<DWORD>(i % 10 + 1), &n, nullptr);
-            CloseHandle(h);
+            WriteFile(file.Get(), "0123456789", static_cast<DWORD>(i % 10 + 1), &n, nullptr);
         }
     }
 

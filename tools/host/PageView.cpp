@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "ptl/Dpi.h"
+#include "ptl/Handle.h"
 
 namespace Host
 {
@@ -13,25 +14,6 @@ namespace
 {
 
 const wchar_t WINDOW_CLASS[] = L"PL5HostPage";
-
-// A GDI object deleted when it goes.
-template <class T>
-class CGdiObject
-{
-public:
-    explicit CGdiObject(T h) : m_h(h) {}
-    ~CGdiObject()
-    {
-        if (m_h)
-            DeleteObject(m_h);
-    }
-    CGdiObject(const CGdiObject&) = delete;
-    CGdiObject& operator=(const CGdiObject&) = delete;
-    T Get() const { return m_h; }
-
-private:
-    T m_h;
-};
 
 }  // namespace
 
@@ -134,7 +116,7 @@ void CPageView::Paint(HDC hdc) const
     const HGDIOBJ hOldFont = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(hdc, TRANSPARENT);
     SetTextColor(hdc, GetSysColor(COLOR_WINDOWTEXT));
-    CGdiObject<HPEN> border(CreatePen(PS_SOLID, 1, RGB(160, 160, 160)));
+    const PTL::CGdiObject<HPEN> border(CreatePen(PS_SOLID, 1, RGB(160, 160, 160)));
     for (size_t i = 1; i < m_pState->page.nodes.size(); ++i)
     {
         const CPageNode& node = m_pState->page.nodes[i];
@@ -221,22 +203,21 @@ HRESULT CPageView::SaveScreenshot(const std::wstring& strPath) const
     RECT rc;
     GetClientRect(m_hWnd, &rc);
     const int nWidth = rc.right, nHeight = rc.bottom;
-    const HDC hdcWindow = GetDC(m_hWnd);
-    if (!hdcWindow)
-        return E_FAIL;
-    const HDC hdcMemory = CreateCompatibleDC(hdcWindow);
-    CGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(hdcWindow, nWidth, nHeight));
-    HRESULT hr = hdcMemory && bitmap.Get() ? S_OK : E_OUTOFMEMORY;
-    if (SUCCEEDED(hr))
+    PTL::CGdiObject<HBITMAP> bitmap;
+    HRESULT hr = S_OK;
     {
-        const HGDIOBJ hOld = SelectObject(hdcMemory, bitmap.Get());
-        if (!BitBlt(hdcMemory, 0, 0, nWidth, nHeight, hdcWindow, 0, 0, SRCCOPY))
+        const PTL::CWindowDC window(m_hWnd);
+        if (!window.Get())
+            return E_FAIL;
+        const PTL::CMemoryDC memory(CreateCompatibleDC(window.Get()));
+        bitmap.Reset(CreateCompatibleBitmap(window.Get(), nWidth, nHeight));
+        if (!memory.IsValid() || !bitmap.IsValid())
+            return E_OUTOFMEMORY;
+        const HGDIOBJ hOld = SelectObject(memory.Get(), bitmap.Get());
+        if (!BitBlt(memory.Get(), 0, 0, nWidth, nHeight, window.Get(), 0, 0, SRCCOPY))
             hr = HRESULT_FROM_WIN32(GetLastError());
-        SelectObject(hdcMemory, hOld);
+        SelectObject(memory.Get(), hOld);
     }
-    if (hdcMemory)
-        DeleteDC(hdcMemory);
-    ReleaseDC(m_hWnd, hdcWindow);
     if (FAILED(hr))
         return hr;
 
