@@ -6,7 +6,6 @@
 
 #include "ptl/ComObject.h"
 #include "ptl/Handle.h"
-#include "ptl/UnknownImpl.h"
 
 namespace
 {
@@ -145,7 +144,7 @@ void CPageLink::AdviseBrowserEvents()
     if (FAILED(pContainer->FindConnectionPoint(DIID_DWebBrowserEvents2, &pPoint)) || !pPoint)
         return;
     PTL::CComPtr<IDispatch> pSink;
-    if (FAILED(PTL::CComObject<CBrowserEventSink>::Create(IID_IDispatch, reinterpret_cast<void**>(&pSink))))
+    if (FAILED(PTL::CreateComObject<CBrowserEventSink>(IID_IDispatch, reinterpret_cast<void**>(&pSink))))
         return;
     DWORD dwCookie = 0;
     if (FAILED(pPoint->Advise(pSink, &dwCookie)))

@@ -226,8 +226,8 @@ CControlPolicy CControlPolicy::ReadMachinePolicy()
         return policy;
     policy.bSiteListSet = ReadSiteList(key.Get(), policy.allowedSites);
     DWORD nVerify = 0, nType = 0, nBytes = sizeof(nVerify);
-    if (RegQueryValueExW(key.Get(), L"VerifyCertificates", nullptr, &nType, reinterpret_cast<BYTE*>(&nVerify), &nBytes) ==
-            ERROR_SUCCESS &&
+    if (RegQueryValueExW(key.Get(), L"VerifyCertificates", nullptr, &nType, reinterpret_cast<BYTE*>(&nVerify),
+                         &nBytes) == ERROR_SUCCESS &&
         nType == REG_DWORD && nBytes == sizeof(nVerify))
         policy.bVerifyCertificates = nVerify != 0;
     return policy;

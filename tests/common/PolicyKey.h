@@ -36,7 +36,8 @@ public:
     void SetVerifyCertificates(DWORD nValue) { SetRaw(L"VerifyCertificates", REG_DWORD, &nValue, sizeof(nValue)); }
     void SetRaw(const wchar_t* szName, DWORD nType, const void* pData, DWORD nBytes)
     {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(m_key.Get(), szName, 0, nType, static_cast<const BYTE*>(pData), nBytes));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(m_key.Get(), szName, 0, nType, static_cast<const BYTE*>(pData), nBytes));
     }
 
 private:

@@ -131,8 +131,8 @@ TEST(Registration, RegisterTwiceReplacesAndUnregisterRemoves)
     // A stale subkey under the class key goes when the class key is registered again.
     {
         PTL::CRegKeyHandle stale;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(CLSID_KEY) + L"\\Stale").c_str(),
-                                                 0, nullptr, 0, KEY_WRITE, nullptr, &stale, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(CLSID_KEY) + L"\\Stale").c_str(), 0,
+                                                 nullptr, 0, KEY_WRITE, nullptr, &stale, nullptr));
     }
     EXPECT_EQ(S_OK, module.Call("DllRegisterServer"));
     EXPECT_EQ(S_OK, module.Call("DllRegisterServer"));

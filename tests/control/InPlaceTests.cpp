@@ -190,7 +190,8 @@ public:
         wchar_t szFolder[MAX_PATH] = L"";
         GetTempPathW(MAX_PATH, szFolder);
         strPath = std::wstring(szFolder) + szName;
-        const PTL::CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const PTL::CKernelHandle file(
+            CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         const std::string strBytes(nBytes, 'x');
         DWORD nWritten = 0;
         WriteFile(file.Get(), strBytes.data(), nBytes, &nWritten, nullptr);

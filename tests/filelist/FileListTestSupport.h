@@ -42,7 +42,8 @@ public:
     std::wstring File(const std::wstring& strName, ULONGLONG nSize)
     {
         const std::wstring strPath = m_strPath + L"\\" + strName;
-        const PTL::CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const PTL::CKernelHandle file(
+            CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         LARGE_INTEGER li;
         li.QuadPart = static_cast<LONGLONG>(nSize);
         EXPECT_TRUE(SetFilePointerEx(file.Get(), li, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get()));

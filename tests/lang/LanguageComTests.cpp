@@ -25,7 +25,8 @@ public:
         wchar_t szDir[MAX_PATH] = L"";
         GetTempPathW(MAX_PATH, szDir);
         m_strPath = std::wstring(szDir) + L"pl5_language_" + std::to_wstring(GetCurrentProcessId()) + L".bin";
-        const PTL::CKernelHandle file(CreateFileW(m_strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const PTL::CKernelHandle file(
+            CreateFileW(m_strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD n = 0;
         WriteFile(file.Get(), "x", 1, &n, nullptr);
     }

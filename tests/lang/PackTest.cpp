@@ -143,7 +143,8 @@ TEST(Packs, SystemReadsWhatOurReaderReads)
             ASSERT_NE(nullptr, hInfo) << pack.nId << " " << block.nId;
             const BYTE* p = static_cast<const BYTE*>(LockResource(LoadResource(system.module.Get(), hInfo)));
             ASSERT_EQ(1u, block.blocks.count(block.nId)) << pack.nId << " " << block.nId;
-            EXPECT_EQ(std::vector<BYTE>(p, p + SizeofResource(system.module.Get(), hInfo)), block.blocks.at(block.nId).data)
+            EXPECT_EQ(std::vector<BYTE>(p, p + SizeofResource(system.module.Get(), hInfo)),
+                      block.blocks.at(block.nId).data)
                 << pack.nId << " " << block.nId;
         }
     }

@@ -115,7 +115,7 @@ int wmain(int argc, wchar_t** argv)
     SendMessageW(hStatus, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(nParts));
 
     PTL::CComPtr<IPL5Ctrl> p;
-    if (FAILED(PTL::CComObject<CPL5CtrlObject>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p))))
+    if (FAILED(PTL::CreateComObject<CPL5CtrlObject>(IID_IPL5Ctrl, reinterpret_cast<void**>(&p))))
         return 3;
     auto* pCtrl = static_cast<CPL5Ctrl*>(p.Get());
     p->put_Language(PTL::CComBSTR(L"en"));

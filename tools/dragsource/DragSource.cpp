@@ -332,7 +332,8 @@ int wmain(int argc, wchar_t** argv)
     fflush(stdout);
     if (!strDone.empty())
     {
-        const PTL::CKernelHandle done(CreateFileW(strDone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const PTL::CKernelHandle done(
+            CreateFileW(strDone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD n = 0;
         WriteFile(done.Get(), szEffect, static_cast<DWORD>(strlen(szEffect)), &n, nullptr);
     }

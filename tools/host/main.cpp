@@ -97,7 +97,7 @@ private:
 bool ReadWholeFile(const std::wstring& strPath, std::string& bytes, DWORD& nError)
 {
     const PTL::CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
     {
         nError = GetLastError();
