@@ -5,6 +5,7 @@
 #include <string>
 #include "control/PL5CtrlObject.h"
 #include "ptl/ClassFactory.h"
+#include "ptl/Handle.h"
 #include "ptl/Registrar.h"
 #include "resources/resource.h"
 
@@ -23,11 +24,8 @@ PTL::RegistrarReplacements Replacements()
 
 bool ClassesKeyExists(const std::wstring& strPath)
 {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, strPath.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(hKey);
-    return true;
+    PTL::CRegKeyHandle key;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, strPath.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
 }
 
 std::wstring GuidText(REFGUID guid)

@@ -5,7 +5,7 @@
 #include <shlguid.h>
 
 #include "ptl/ComObject.h"
-#include "ptl/UnknownImpl.h"
+#include "ptl/Handle.h"
 
 namespace
 {
@@ -30,24 +30,6 @@ public:
             VariantInit(pVarResult);
         return S_OK;
     }
-};
-
-// OLEACC.DLL for one lookup; unloaded when the lookup is done.
-class CLibrary
-{
-public:
-    explicit CLibrary(const wchar_t* szName) : m_h(LoadLibraryW(szName)) {}
-    ~CLibrary()
-    {
-        if (m_h)
-            FreeLibrary(m_h);
-    }
-    CLibrary(const CLibrary&) = delete;
-    CLibrary& operator=(const CLibrary&) = delete;
-    FARPROC Find(const char* szName) const { return m_h ? GetProcAddress(m_h, szName) : nullptr; }
-
-private:
-    HMODULE m_h;
 };
 
 typedef HRESULT(WINAPI* FnObjectFromLresult)(LRESULT, REFIID, WPARAM, void**);
@@ -134,8 +116,10 @@ bool CPageLink::ConnectThroughWindow(HWND hWndControl)
     const HWND hWndParent = hWndControl ? GetParent(hWndControl) : nullptr;
     if (!hWndParent)
         return false;
-    const CLibrary oleacc(L"OLEACC.DLL");
-    const auto pfnObjectFromLresult = reinterpret_cast<FnObjectFromLresult>(oleacc.Find("ObjectFromLresult"));
+    // OLEACC.DLL for one lookup; unloaded when the lookup is done.
+    const PTL::CLibraryHandle oleacc(LoadLibraryW(L"OLEACC.DLL"));
+    const auto pfnObjectFromLresult = reinterpret_cast<FnObjectFromLresult>(
+        oleacc.IsValid() ? GetProcAddress(oleacc.Get(), "ObjectFromLresult") : nullptr);
     if (!pfnObjectFromLresult)
         return false;
     const UINT nMessage = RegisterWindowMessageW(L"WM_HTML_GETOBJECT");
@@ -160,7 +144,7 @@ void CPageLink::AdviseBrowserEvents()
     if (FAILED(pContainer->FindConnectionPoint(DIID_DWebBrowserEvents2, &pPoint)) || !pPoint)
         return;
     PTL::CComPtr<IDispatch> pSink;
-    if (FAILED(PTL::CComObject<CBrowserEventSink>::Create(IID_IDispatch, reinterpret_cast<void**>(&pSink))))
+    if (FAILED(PTL::CreateComObject<CBrowserEventSink>(IID_IDispatch, reinterpret_cast<void**>(&pSink))))
         return;
     DWORD dwCookie = 0;
     if (FAILED(pPoint->Advise(pSink, &dwCookie)))

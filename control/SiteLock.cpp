@@ -3,7 +3,7 @@
 #include <cwctype>
 
 #include "BuiltinSites.h"
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 
 namespace
 {
@@ -224,10 +224,10 @@ CControlPolicy CControlPolicy::ReadMachinePolicy()
     // policy key is shared between the views on current systems; this also covers older ones).
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return policy;
-    policy.bSiteListSet = ReadSiteList(key, policy.allowedSites);
+    policy.bSiteListSet = ReadSiteList(key.Get(), policy.allowedSites);
     DWORD nVerify = 0, nType = 0, nBytes = sizeof(nVerify);
-    if (RegQueryValueExW(key, L"VerifyCertificates", nullptr, &nType, reinterpret_cast<BYTE*>(&nVerify), &nBytes) ==
-            ERROR_SUCCESS &&
+    if (RegQueryValueExW(key.Get(), L"VerifyCertificates", nullptr, &nType, reinterpret_cast<BYTE*>(&nVerify),
+                         &nBytes) == ERROR_SUCCESS &&
         nType == REG_DWORD && nBytes == sizeof(nVerify))
         policy.bVerifyCertificates = nVerify != 0;
     return policy;

@@ -3,26 +3,10 @@
 #include <initializer_list>
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "ptl/Handle.h"
 
 namespace
 {
-class CMenu
-{
-public:
-    explicit CMenu(HMENU h) : m_h(h) {}
-    ~CMenu()
-    {
-        if (m_h)
-            DestroyMenu(m_h);
-    }
-    CMenu(const CMenu&) = delete;
-    CMenu& operator=(const CMenu&) = delete;
-    HMENU Get() const { return m_h; }
-
-private:
-    HMENU m_h;
-};
-
 LONG Clamp(LONG n, LONG nLow, LONG nHigh) { return n < nLow ? nLow : (n >= nHigh ? nHigh - 1 : n); }
 }  // namespace
 
@@ -73,7 +57,7 @@ void ShowContextMenu(HWND hOwner, POINT ptMessage, HWND hList, const CMenuState&
     const PL5Lang::CLangBlock* pBlock = PL5Lang::FindMenu(IDM_CONTEXT);
     if (!pBlock || pBlock->data.empty())
         return;
-    CMenu menu(LoadMenuIndirectW(pBlock->data.data()));
+    const PTL::CMenuHandle menu(LoadMenuIndirectW(pBlock->data.data()));
     const HMENU hPopup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
     if (!hPopup)
     {

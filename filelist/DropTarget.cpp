@@ -79,30 +79,11 @@ std::wstring ResolveShellLink(const std::wstring& strPath)
     return szTarget;
 }
 
-CDropTarget* CDropTarget::Create(IDropSite* pSite) { return new (std::nothrow) CDropTarget(pSite); }
-
-STDMETHODIMP CDropTarget::QueryInterface(REFIID riid, void** ppv)
+CDropTarget* CDropTarget::Create(IDropSite* pSite)
 {
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDropTarget)
-    {
-        *ppv = static_cast<IDropTarget*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CDropTarget::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_nRef)); }
-
-STDMETHODIMP_(ULONG) CDropTarget::Release()
-{
-    const LONG n = InterlockedDecrement(&m_nRef);
-    if (n == 0)
-        delete this;
-    return static_cast<ULONG>(n);
+    IDropTarget* pTarget = nullptr;
+    PTL::CreateComObject<CDropTarget>(IID_IDropTarget, reinterpret_cast<void**>(&pTarget), pSite);
+    return static_cast<CDropTarget*>(pTarget);
 }
 
 STDMETHODIMP CDropTarget::DragEnter(IDataObject* pData, DWORD grfKeyState, POINTL, DWORD* pdwEffect)

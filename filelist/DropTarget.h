@@ -7,6 +7,7 @@
 #include <ole2.h>
 #include <string>
 #include <vector>
+#include "ptl/ComObject.h"
 
 // What the drop target asks of the control that owns it.
 class IDropSite
@@ -32,28 +33,28 @@ bool AllPlainFiles(const std::vector<std::wstring>& names);
 // The target of a shell link, or the name itself when it is no link or its target is empty.
 std::wstring ResolveShellLink(const std::wstring& strPath);
 
-class CDropTarget final : public IDropTarget
+class CDropTarget : public IDropTarget, public PTL::CUncountedObjectRoot
 {
 public:
-    // Made with one reference, for the caller.
+    static const QITAB* InterfaceTable()
+    {
+        static const QITAB qit[] = {QITABENT(CDropTarget, IDropTarget), {nullptr, 0}};
+        return qit;
+    }
+    // Made with one reference, for the caller; null when out of memory.
     static CDropTarget* Create(IDropSite* pSite);
     // The site is going: later calls (the system may still hold the target) do nothing.
     void Disconnect() { m_pSite = nullptr; }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP DragEnter(IDataObject* pData, DWORD grfKeyState, POINTL pt, DWORD* pdwEffect) override;
     STDMETHODIMP DragOver(DWORD grfKeyState, POINTL pt, DWORD* pdwEffect) override;
     STDMETHODIMP DragLeave() override;
     STDMETHODIMP Drop(IDataObject* pData, DWORD grfKeyState, POINTL pt, DWORD* pdwEffect) override;
 
-private:
+protected:
     explicit CDropTarget(IDropSite* pSite) : m_pSite(pSite) {}
-    ~CDropTarget() = default;
 
-    volatile LONG m_nRef = 1;
+private:
     IDropSite* m_pSite;
     bool m_bAccept = false;           // this drag's data can be dropped
     std::wstring m_strDropInputName;  // of the target under the pointer at the last DragOver

@@ -68,18 +68,17 @@ std::vector<std::wstring> SplitDialogResult(const wchar_t* szResult)
     return paths;
 }
 
-void CGlobalTemplate::Reset(const PL5Lang::CLangBlock* pBlock)
+PTL::CGlobalMemory CopyDialogTemplate(const PL5Lang::CLangBlock* pBlock)
 {
-    if (m_hMem)
-        GlobalFree(m_hMem);
-    m_hMem = nullptr;
+    PTL::CGlobalMemory copy;
     if (!pBlock || pBlock->data.empty())
-        return;
+        return copy;
     // A fixed block: its handle is its address, which is what the dialog reads the template
     // from whether it locks it as a resource or as global memory.
-    m_hMem = GlobalAlloc(GMEM_FIXED, pBlock->data.size());
-    if (m_hMem)
-        memcpy(m_hMem, pBlock->data.data(), pBlock->data.size());
+    copy.Reset(GlobalAlloc(GMEM_FIXED, pBlock->data.size()));
+    if (copy.IsValid())
+        memcpy(copy.Get(), pBlock->data.data(), pBlock->data.size());
+    return copy;
 }
 
 CFileDialogEx::CFileDialogEx(bool bOpen, DWORD dwFlags, const std::wstring& strFilter, HWND hOwner,
@@ -95,8 +94,8 @@ CFileDialogEx::CFileDialogEx(bool bOpen, DWORD dwFlags, const std::wstring& strF
     m_ofn.lCustData = reinterpret_cast<LPARAM>(this);
     if (dwFlags & OFN_ENABLETEMPLATEHANDLE)
     {
-        m_template.Reset(pTemplate);
-        if (m_template.Get())
+        m_template = CopyDialogTemplate(pTemplate);
+        if (m_template.IsValid())
             m_ofn.hInstance = static_cast<HINSTANCE>(m_template.Get());
         else  // no pack loaded: the dialog without its panel is better than no dialog
             m_ofn.Flags &= ~(OFN_ENABLETEMPLATE | OFN_ENABLETEMPLATEHANDLE);

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <commdlg.h>
+#include "ptl/Handle.h"
 #include <string>
 #include <vector>
 
@@ -26,21 +27,9 @@ std::wstring MakeDialogFilter(const std::vector<CFilterPair>& pairs, const std::
 // joined to it with one backslash.
 std::vector<std::wstring> SplitDialogResult(const wchar_t* szResult);
 
-// Owns a private, movable copy of a dialog template for the dialog's template handle.
-class CGlobalTemplate
-{
-public:
-    CGlobalTemplate() = default;
-    ~CGlobalTemplate() { Reset(nullptr); }
-    CGlobalTemplate(const CGlobalTemplate&) = delete;
-    CGlobalTemplate& operator=(const CGlobalTemplate&) = delete;
-    // Holds a copy of pBlock, or nothing for null or an empty block.
-    void Reset(const PL5Lang::CLangBlock* pBlock);
-    HGLOBAL Get() const { return m_hMem; }
-
-private:
-    HGLOBAL m_hMem = nullptr;
-};
+// A private copy of a dialog template for the dialog's template handle, or nothing for null or
+// an empty block.
+PTL::CGlobalMemory CopyDialogTemplate(const PL5Lang::CLangBlock* pBlock);
 
 class CFileDialogEx
 {
@@ -73,5 +62,5 @@ private:
     OPENFILENAMEW* m_pLive = nullptr;  // the description the dialog itself reads, from the hook
     std::vector<wchar_t> m_buffer;
     std::wstring m_strFilter;
-    CGlobalTemplate m_template;
+    PTL::CGlobalMemory m_template;
 };

@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 
 // Opens a file for reading, denying other writers; if another program already writes to it,
 // opens it again without that restriction. Folders are not opened. The handle is invalid when

@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include "filelist/ThumbnailDecoder.h"
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 
 class CThumbnailLoader
 {

@@ -1,7 +1,7 @@
 // Reads the strings, menus and dialog templates of a mapped pack into a language table.
 #pragma once
 #include "lang/LangTable.h"
-#include "lang/PEModule.h"
+#include "ptl/PEModule.h"
 
 namespace PL5Lang
 {

@@ -2,6 +2,7 @@
 
 #include <string>
 #include "ptl/Dpi.h"
+#include "ptl/Handle.h"
 #include "ptl/Text.h"
 #include <vector>
 
@@ -33,7 +34,8 @@ int TextWidthInDialogFont(HWND hDialog, HWND hControl)
 {
     const std::wstring strText = PTL::WindowText(hControl);
     const int nLength = static_cast<int>(strText.size());
-    const HDC hdc = GetDC(hControl);
+    const PTL::CWindowDC dc(hControl);
+    const HDC hdc = dc.Get();
     if (!hdc)
         return 0;
     const HFONT hFont = reinterpret_cast<HFONT>(SendMessageW(hDialog, WM_GETFONT, 0, 0));
@@ -42,7 +44,6 @@ int TextWidthInDialogFont(HWND hDialog, HWND hControl)
     GetTextExtentPoint32W(hdc, strText.c_str(), nLength, &size);
     if (hOld)
         SelectObject(hdc, hOld);
-    ReleaseDC(hControl, hdc);
     return size.cx;
 }
 

@@ -8,8 +8,8 @@ namespace PTL
 {
 namespace
 {
-const UINT_PTR ANNOTATION_ID = 0x504C35;  // this module's subclass of the window
-const wchar_t FACTS_PROPERTY[] = L"PL5AccessibleFacts";
+const UINT_PTR ANNOTATION_ID = 0x50544C;  // this module's subclass of the window
+const wchar_t FACTS_PROPERTY[] = L"PTL.AccessibleFacts";
 
 CAccessibleFacts* FactsOf(HWND hWnd) { return static_cast<CAccessibleFacts*>(GetPropW(hWnd, FACTS_PROPERTY)); }
 

@@ -6,7 +6,7 @@
 namespace PTL
 {
 template <class T>
-class CClassFactory : public IClassFactory, public CComObjectRoot
+class CClassFactory : public IClassFactory, public CUncountedObjectRoot
 {
 public:
     static const QITAB* InterfaceTable()
@@ -22,7 +22,7 @@ public:
         *ppv = nullptr;
         if (pOuter)
             return CLASS_E_NOAGGREGATION;
-        return CComObject<T>::Create(riid, ppv);
+        return CreateComObject<T>(riid, ppv);
     }
     STDMETHODIMP LockServer(BOOL bLock) override
     {
@@ -34,10 +34,11 @@ public:
     }
 };
 
-// A factory does not keep the module loaded by itself; a client that holds one calls LockServer.
+// A factory does not keep the module loaded by itself (its root); a client that holds one calls
+// LockServer.
 template <class T>
 HRESULT GetClassFactory(REFIID riid, void** ppv)
 {
-    return CComObject<CClassFactory<T>, false>::Create(riid, ppv);
+    return CreateComObject<CClassFactory<T>>(riid, ppv);
 }
 }  // namespace PTL

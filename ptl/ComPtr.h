@@ -37,6 +37,12 @@ public:
         CComPtr(std::move(other)).Swap(*this);
         return *this;
     }
+    template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+    CComPtr& operator=(const CComPtr<U>& other)
+    {
+        CComPtr(other).Swap(*this);
+        return *this;
+    }
     CComPtr& operator=(T* p)
     {
         CComPtr(p).Swap(*this);
@@ -96,15 +102,6 @@ public:
 private:
     T* m_p = nullptr;
 };
-
-// Takes over the one reference a new object starts with (or any reference the caller owns).
-template <class T>
-CComPtr<T> Adopt(T* p)
-{
-    CComPtr<T> ptr;
-    ptr.Attach(p);
-    return ptr;
-}
 
 // Owns a BSTR.
 class CComBSTR

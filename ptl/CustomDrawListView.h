@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <olectl.h>
+#include "ptl/Module.h"
 
 namespace PTL
 {
@@ -100,7 +101,7 @@ private:
         }
         catch (...)
         {
-            OutputDebugStringW(L"Pelora5: a list view handler failed\n");
+            CModule::DebugLine(L"a list view handler failed");
             if (uMsg == OCM_NOTIFY)
                 return 0;
         }

@@ -1,4 +1,5 @@
 #include "ptl/Dpi.h"
+#include "ptl/Handle.h"
 #include <shellapi.h>
 #include <commoncontrols.h>
 #include <cstdlib>
@@ -18,11 +19,10 @@ F User32Function(const char* szName)
 
 UINT ScreenDpi()
 {
-    const HDC hdc = GetDC(nullptr);
-    if (!hdc)
+    const CWindowDC screen(nullptr);
+    if (!screen.Get())
         return DEFAULT_DPI;
-    const int n = GetDeviceCaps(hdc, LOGPIXELSX);
-    ReleaseDC(nullptr, hdc);
+    const int n = GetDeviceCaps(screen.Get(), LOGPIXELSX);
     return n > 0 ? static_cast<UINT>(n) : DEFAULT_DPI;
 }
 }  // namespace

@@ -62,7 +62,7 @@ public:
     // Makes an enumerator over items (which it references itself).
     static HRESULT Create(const std::vector<T>& items, IEnum** ppEnum, size_t nPos = 0)
     {
-        return CComObject<CEnum>::Create(*piid, reinterpret_cast<void**>(ppEnum), items, nPos);
+        return CreateComObject<CEnum>(*piid, reinterpret_cast<void**>(ppEnum), items, nPos);
     }
 
     STDMETHODIMP Next(ULONG celt, T* rgelt, ULONG* pceltFetched) override

@@ -1,5 +1,7 @@
 #include "ptl/Module.h"
 
+#include <algorithm>
+
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace PTL
@@ -25,6 +27,22 @@ std::wstring CModule::Path()
             return strPath;
         }
         strPath.resize(strPath.size() * 2);
+    }
+}
+
+void CModule::DebugLine(const wchar_t* szText) noexcept
+{
+    try
+    {
+        std::wstring strLine = Path();
+        strLine.erase(0, strLine.find_last_of(L"\\/") + 1);  // npos + 1 keeps the whole name
+        strLine.erase(std::min(strLine.find_last_of(L'.'), strLine.size()));
+        strLine.append(L": ").append(szText).append(L"\n");
+        OutputDebugStringW(strLine.c_str());
+    }
+    catch (...)
+    {
+        OutputDebugStringW(szText);  // out of memory: the text without its heading
     }
 }
 

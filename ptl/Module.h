@@ -12,6 +12,9 @@ public:
     // The image this code is linked into: the control DLL, or a test program that embeds it.
     static HINSTANCE Instance();
     static std::wstring Path();
+    // Writes one line to the debug output, headed by the module's file name without its
+    // extension, so that a reader sees whose line it is. Safe inside a catch handler.
+    static void DebugLine(const wchar_t* szText) noexcept;
 
     // Live objects and server locks; DllCanUnloadNow answers S_OK only when both are zero.
     static void Lock();

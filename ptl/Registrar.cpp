@@ -1,6 +1,6 @@
 #include "ptl/Registrar.h"
 
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 #include <cwctype>
 #include <memory>
 
@@ -228,14 +228,14 @@ HRESULT RegisterKey(HKEY hParent, const CRegKey& key)
         RegCreateKeyExW(hParent, key.strName.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &hKey, nullptr);
     if (ls != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(ls);
-    if (key.bHasDefault && (ls = SetValue(hKey, nullptr, key.defaultValue)) != ERROR_SUCCESS)
+    if (key.bHasDefault && (ls = SetValue(hKey.Get(), nullptr, key.defaultValue)) != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(ls);
     for (const CRegValue& value : key.values)
-        if ((ls = SetValue(hKey, value.strName.c_str(), value)) != ERROR_SUCCESS)
+        if ((ls = SetValue(hKey.Get(), value.strName.c_str(), value)) != ERROR_SUCCESS)
             return HRESULT_FROM_WIN32(ls);
     for (const CRegKey& child : key.children)
     {
-        const HRESULT hr = RegisterKey(hKey, child);
+        const HRESULT hr = RegisterKey(hKey.Get(), child);
         if (FAILED(hr))
             return hr;
     }
@@ -258,13 +258,13 @@ HRESULT UnregisterKey(HKEY hParent, const CRegKey& key)
     HRESULT hrFirst = S_OK;
     for (const CRegValue& value : key.values)
     {
-        const LSTATUS lsValue = RegDeleteValueW(hKey, value.strName.c_str());
+        const LSTATUS lsValue = RegDeleteValueW(hKey.Get(), value.strName.c_str());
         if (lsValue != ERROR_SUCCESS && lsValue != ERROR_FILE_NOT_FOUND && SUCCEEDED(hrFirst))
             hrFirst = HRESULT_FROM_WIN32(lsValue);
     }
     for (const CRegKey& child : key.children)
     {
-        const HRESULT hr = UnregisterKey(hKey, child);
+        const HRESULT hr = UnregisterKey(hKey.Get(), child);
         if (FAILED(hr) && SUCCEEDED(hrFirst))
             hrFirst = hr;
     }

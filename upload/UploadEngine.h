@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 #include "upload/UploadRequest.h"
 
 constexpr DWORD UPLOAD_CHUNK_SIZE = 51200;

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 
 class CUploadFile
 {

@@ -8,7 +8,7 @@
 #include "ptl/ScriptArray.h"
 #include "upload/MultipartBody.h"
 #include "filelist/FileMeasure.h"
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 
 namespace
 {
@@ -65,7 +65,7 @@ std::wstring GetContentType(const wchar_t* szPath)
     DWORD nType = 0;
     DWORD nBytes = sizeof(szType) - sizeof(WCHAR);  // room to terminate a text stored without one
     const LONG nResult =
-        RegQueryValueExW(hKey, L"Content Type", nullptr, &nType, reinterpret_cast<BYTE*>(szType), &nBytes);
+        RegQueryValueExW(hKey.Get(), L"Content Type", nullptr, &nType, reinterpret_cast<BYTE*>(szType), &nBytes);
     if (nResult != ERROR_SUCCESS || (nType != REG_SZ && nType != REG_EXPAND_SZ))
         return DEFAULT_CONTENT_TYPE;
     szType[nBytes / sizeof(WCHAR)] = L'\0';

@@ -9,7 +9,7 @@
 inline PTL::CComPtr<IPL5Ctrl> NewInProcessControl()
 {
     PTL::CComPtr<IPL5Ctrl> p;
-    EXPECT_EQ(S_OK, PTL::CComObject<CPL5CtrlObject>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
+    EXPECT_EQ(S_OK, PTL::CreateComObject<CPL5CtrlObject>(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
     return p;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+#include "ptl/Handle.h"
 
 class CPolicyKey
 {
@@ -14,12 +15,11 @@ public:
     {
         RegDeleteKeyExW(m_hRoot, KEY_PATH, KEY_WOW64_64KEY, 0);
         EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_hRoot, KEY_PATH, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                                                 nullptr, &m_hKey, nullptr));
+                                                 nullptr, &m_key, nullptr));
     }
     ~CPolicyKey()
     {
-        if (m_hKey)
-            RegCloseKey(m_hKey);
+        m_key.Close();
         RegDeleteKeyExW(m_hRoot, KEY_PATH, KEY_WOW64_64KEY, 0);
     }
     CPolicyKey(const CPolicyKey&) = delete;
@@ -36,11 +36,12 @@ public:
     void SetVerifyCertificates(DWORD nValue) { SetRaw(L"VerifyCertificates", REG_DWORD, &nValue, sizeof(nValue)); }
     void SetRaw(const wchar_t* szName, DWORD nType, const void* pData, DWORD nBytes)
     {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(m_hKey, szName, 0, nType, static_cast<const BYTE*>(pData), nBytes));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(m_key.Get(), szName, 0, nType, static_cast<const BYTE*>(pData), nBytes));
     }
 
 private:
     static constexpr const wchar_t* KEY_PATH = L"SOFTWARE\\Policies\\Pelora5";
     HKEY m_hRoot;
-    HKEY m_hKey = nullptr;
+    PTL::CRegKeyHandle m_key;
 };

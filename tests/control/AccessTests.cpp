@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "progress/LabelFit.h"
+#include "ptl/Handle.h"
 #include "ptl/Text.h"
 #include "tests/common/XInput.h"
 #include "tests/filelist/FileListTestSupport.h"
@@ -111,9 +112,8 @@ HWND Dialog(HWND hControl) { return FindWindowExW(hControl, nullptr, L"#32770", 
 // them, in both packs, and the OBJECT's title names the control.
 TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
 {
-    const HDC hdc = GetDC(nullptr);
-    ASSERT_EQ(static_cast<int>(DPI), GetDeviceCaps(hdc, LOGPIXELSX)) << "the prefix's DPI did not take";
-    ReleaseDC(nullptr, hdc);
+    ASSERT_EQ(static_cast<int>(DPI), GetDeviceCaps(PTL::CWindowDC(nullptr).Get(), LOGPIXELSX))
+        << "the prefix's DPI did not take";
     const wchar_t* cases[][6] = {
         // language, title, name, file bar, total bar, rate text
         {L"en", L"", L"Files to upload", L"Current File", L"All files", L"Transfer Rate"},

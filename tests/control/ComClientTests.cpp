@@ -7,6 +7,7 @@
 #include "Pelora5_h.h"
 #include "tests/common/DialogWatcher.h"
 #include "ptl/ComPtr.h"
+#include "ptl/Handle.h"
 #include "ptl/Text.h"
 
 using PTL::CComBSTR;
@@ -26,23 +27,19 @@ const REGSAM OTHER_VIEW = KEY_WOW64_64KEY;
 
 bool KeyExists(const std::wstring& strPath, REGSAM samView = 0)
 {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, strPath.c_str(), 0, KEY_READ | samView, &hKey) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(hKey);
-    return true;
+    PTL::CRegKeyHandle key;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, strPath.c_str(), 0, KEY_READ | samView, &key) == ERROR_SUCCESS;
 }
 
 std::wstring DefaultValue(const std::wstring& strPath, REGSAM samView = 0, const wchar_t* szName = nullptr)
 {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, strPath.c_str(), 0, KEY_READ | samView, &hKey) != ERROR_SUCCESS)
+    PTL::CRegKeyHandle key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, strPath.c_str(), 0, KEY_READ | samView, &key) != ERROR_SUCCESS)
         return L"<missing>";
     wchar_t sz[1024] = L"";
     DWORD cb = sizeof(sz) - sizeof(wchar_t);
     DWORD dwType = 0;
-    const LSTATUS ls = RegQueryValueExW(hKey, szName, nullptr, &dwType, reinterpret_cast<BYTE*>(sz), &cb);
-    RegCloseKey(hKey);
+    const LSTATUS ls = RegQueryValueExW(key.Get(), szName, nullptr, &dwType, reinterpret_cast<BYTE*>(sz), &cb);
     return ls == ERROR_SUCCESS && dwType == REG_SZ ? std::wstring(sz) : std::wstring(L"<missing>");
 }
 
@@ -53,27 +50,20 @@ public:
     CRegisteredModule()
     {
         m_strPath = DefaultValue(std::wstring(CLSID_KEY) + L"\\InprocServer32");
-        m_hModule = LoadLibraryW(m_strPath.c_str());
+        m_module.Reset(LoadLibraryW(m_strPath.c_str()));
     }
-    ~CRegisteredModule()
-    {
-        if (m_hModule)
-            FreeLibrary(m_hModule);
-    }
-    CRegisteredModule(const CRegisteredModule&) = delete;
-    CRegisteredModule& operator=(const CRegisteredModule&) = delete;
 
     HRESULT Call(const char* szExport) const
     {
-        auto pfn = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(m_hModule, szExport));
+        auto pfn = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(m_module.Get(), szExport));
         return pfn ? pfn() : E_NOTIMPL;
     }
-    bool Loaded() const { return m_hModule != nullptr; }
+    bool Loaded() const { return m_module.IsValid(); }
     const std::wstring& Path() const { return m_strPath; }
 
 private:
     std::wstring m_strPath;
-    HMODULE m_hModule = nullptr;
+    PTL::CLibraryHandle m_module;
 };
 }  // namespace
 
@@ -189,10 +179,11 @@ TEST(Registration, RegisterTwiceReplacesAndUnregisterRemoves)
     ASSERT_TRUE(module.Loaded()) << PTL::ToUtf8(module.Path());
 
     // A stale subkey under the class key goes when the class key is registered again.
-    HKEY hStale = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(CLSID_KEY) + L"\\Stale").c_str(), 0,
-                                             nullptr, 0, KEY_WRITE, nullptr, &hStale, nullptr));
-    RegCloseKey(hStale);
+    {
+        PTL::CRegKeyHandle stale;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(CLSID_KEY) + L"\\Stale").c_str(), 0,
+                                                 nullptr, 0, KEY_WRITE, nullptr, &stale, nullptr));
+    }
     EXPECT_EQ(S_OK, module.Call("DllRegisterServer"));
     EXPECT_EQ(S_OK, module.Call("DllRegisterServer"));
     EXPECT_FALSE(KeyExists(std::wstring(CLSID_KEY) + L"\\Stale"));

@@ -13,6 +13,7 @@
 
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "ptl/Handle.h"
 #include "progress/LabelFit.h"
 #include "tests/common/ActiveControl.h"
 #include "tests/common/DialogWatcher.h"
@@ -95,14 +96,13 @@ TEST(InPlace, DefaultPicturesAreInTheModule)
     } pictures[] = {{205, 129, 74}, {207, 102, 61}};
     for (const auto& picture : pictures)
     {
-        const HBITMAP hBitmap = static_cast<HBITMAP>(LoadImageW(
-            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture.nId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-        ASSERT_TRUE(hBitmap) << picture.nId;
+        const PTL::CGdiObject<HBITMAP> bitmap(static_cast<HBITMAP>(LoadImageW(
+            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture.nId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+        ASSERT_TRUE(bitmap.IsValid()) << picture.nId;
         BITMAP info = {};
-        GetObjectW(hBitmap, sizeof(info), &info);
+        GetObjectW(bitmap.Get(), sizeof(info), &info);
         EXPECT_EQ(picture.nWidth, info.bmWidth) << picture.nId;
         EXPECT_EQ(picture.nHeight, info.bmHeight) << picture.nId;
-        DeleteObject(hBitmap);
     }
 }
 
@@ -191,11 +191,11 @@ public:
         wchar_t szFolder[MAX_PATH] = L"";
         GetTempPathW(MAX_PATH, szFolder);
         strPath = std::wstring(szFolder) + szName;
-        const HANDLE h = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const PTL::CKernelHandle file(
+            CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         const std::string strBytes(nBytes, 'x');
         DWORD nWritten = 0;
-        WriteFile(h, strBytes.data(), nBytes, &nWritten, nullptr);
-        CloseHandle(h);
+        WriteFile(file.Get(), strBytes.data(), nBytes, &nWritten, nullptr);
     }
     ~CSizedFile() { DeleteFileW(strPath.c_str()); }
     std::wstring strPath;

@@ -16,6 +16,7 @@
 #include "tests/control/EventSink.h"
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "ptl/Handle.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
 
@@ -257,11 +258,13 @@ TEST_F(ControlSecurity, FileNamesAtTheEdges)
     for (size_t i = 0; i < std::size(cases); ++i)
     {
         const std::wstring strPath = strDir + L"\\" + cases[i].strName;
-        HANDLE h = CreateFileW((L"\\\\?\\" + strPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h) << "case " << i;
-        DWORD nWritten = 0;
-        WriteFile(h, "data", 4, &nWritten, nullptr);
-        CloseHandle(h);
+        {
+            const PTL::CKernelHandle file(
+                CreateFileW((L"\\\\?\\" + strPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            ASSERT_TRUE(file.IsValid()) << "case " << i;
+            DWORD nWritten = 0;
+            WriteFile(file.Get(), "data", 4, &nWritten, nullptr);
+        }
         PTL::CComBSTR bstrPath(strPath.c_str()), bstrEmpty(L"");
         EXPECT_EQ(S_OK, p->AddFile(bstrPath, bstrEmpty));
         nExpected += cases[i].bListed ? 1 : 0;

@@ -8,6 +8,7 @@
 #include "tests/filelist/FileListTestSupport.h"
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
+#include "ptl/Handle.h"
 #include "tests/common/InProcessControl.h"
 
 TEST(ContextMenu, GraysWhatCannotActForTheSelection)
@@ -41,14 +42,13 @@ TEST(ContextMenu, GraysWhatCannotActForTheSelection)
             p->put_SelectState(n, VARIANT_TRUE);
         const PL5Lang::CLangBlock* pBlock = PL5Lang::FindMenu(IDM_CONTEXT);
         ASSERT_TRUE(pBlock);
-        HMENU hMenu = LoadMenuIndirectW(pBlock->data.data());
-        HMENU hPopup = GetSubMenu(hMenu, 0);
+        const PTL::CMenuHandle menu(LoadMenuIndirectW(pBlock->data.data()));
+        const HMENU hPopup = GetSubMenu(menu.Get(), 0);
         ApplyMenuState(hPopup, pCtrl->ListMenuState());
         const auto enabled = [hPopup](UINT nId) { return !(GetMenuState(hPopup, nId, MF_BYCOMMAND) & MF_GRAYED); };
         EXPECT_TRUE(enabled(ID_ADD_FILE)) << "case " << i;
         EXPECT_TRUE(enabled(ID_REMOVE_ALL)) << "case " << i;
         EXPECT_EQ(cases[i].bRemoveSelected, enabled(ID_REMOVE_SELECTED)) << "case " << i;
         EXPECT_EQ(cases[i].bExecute, enabled(ID_EXECUTE_FILE)) << "case " << i;
-        DestroyMenu(hMenu);
     }
 }

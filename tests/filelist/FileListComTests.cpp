@@ -110,9 +110,9 @@ TEST(AddFile, WhatCannotBeReadIsSkippedSilently)
 {
     CTempFolder folder;
     const std::wstring strLocked = folder.File(L"locked.txt", 5), strWriting = folder.File(L"writing.txt", 7);
-    HANDLE hLocked = CreateFileW(strLocked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    HANDLE hWriting = CreateFileW(strWriting.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
+    PTL::CKernelHandle locked(CreateFileW(strLocked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    PTL::CKernelHandle writing(CreateFileW(strWriting.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
     CDialogWatcher watcher(PressOkInBoxes);
     CRecordingSink sink;
     CComPtr<IPL5Ctrl> p = NewControl(&sink);
@@ -121,8 +121,8 @@ TEST(AddFile, WhatCannotBeReadIsSkippedSilently)
     for (const std::wstring& strPath : {folder.Path() + L"\\missing.txt", folder.Folder(L"sub"), std::wstring(L"NUL"),
                                         strLocked, folder.Path() + L"\\" + std::wstring(300, L'y'), strWriting})
         p->AddFile(CComBSTR(strPath.c_str()), nullptr);
-    CloseHandle(hLocked);
-    CloseHandle(hWriting);
+    locked.Close();
+    writing.Close();
     EXPECT_EQ((std::vector<std::wstring>{L"1:writing.txt", L"2:writing.txt"}), Events(sink));
     EXPECT_TRUE(watcher.Seen().empty());
 }

@@ -12,6 +12,7 @@
 #include "tests/control/EventSink.h"
 #include "tests/filelist/FileDialogUser.h"
 #include "ptl/ComPtr.h"
+#include "ptl/Handle.h"
 
 using PTL::CComBSTR;
 using PTL::CComPtr;
@@ -41,10 +42,11 @@ public:
     std::wstring File(const std::wstring& strName, ULONGLONG nSize)
     {
         const std::wstring strPath = m_strPath + L"\\" + strName;
-        HANDLE h = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const PTL::CKernelHandle file(
+            CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         LARGE_INTEGER li;
         li.QuadPart = static_cast<LONGLONG>(nSize);
-        EXPECT_TRUE(SetFilePointerEx(h, li, nullptr, FILE_BEGIN) && SetEndOfFile(h) && CloseHandle(h));
+        EXPECT_TRUE(SetFilePointerEx(file.Get(), li, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get()));
         m_made.push_back(strPath);
         return strPath;
     }

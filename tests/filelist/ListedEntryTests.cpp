@@ -12,7 +12,7 @@ TEST(ListedFiles, EntriesCarrySizeTextAndTheBatchsInputName)
     CTempFolder folder;
     const std::wstring strEmpty = folder.File(L"empty.txt", 0), strHalf = folder.File(L"half.bin", 1536);
     CComPtr<IPL5Ctrl> p;
-    ASSERT_EQ(S_OK, PTL::CComObject<CPL5CtrlObject>::Create(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
+    ASSERT_EQ(S_OK, PTL::CreateComObject<CPL5CtrlObject>(IID_IPL5Ctrl, reinterpret_cast<void**>(&p)));
     p->AddFile(CComBSTR(strEmpty.c_str()), nullptr);  // the InputName property
     p->put_InputName(CComBSTR(L"upfile"));
     p->AddFile(CComBSTR(strHalf.c_str()), CComBSTR(L""));       // empty: the property at the time

@@ -354,7 +354,7 @@ TEST(Container, AnObjectStillReferencedAfterThePageIsReported)
         CPageFixture fixture;
         fixture.pFake->bKeepSiteOnClose = bLeak;
         ASSERT_EQ(0, fixture.Run(BoxedObject())) << Narrow(fixture.Errors());
-        CFakeControl* pFake = fixture.pFake.Detach();
+        auto* pFake = fixture.pFake.Detach();
         pFake->Release();  // from here the page holds the only references
         EXPECT_EQ(bLeak ? ExitCode::Leak : 0, fixture.pRunner->Shutdown())
             << "leak " << bLeak << Narrow(fixture.Errors());

@@ -88,7 +88,7 @@ STDMETHODIMP CFakeControl::FindConnectionPoint(REFIID riid, IConnectionPoint** p
     if (!IsEqualIID(riid, DIID__IPL5CtrlEvents))
         return CONNECT_E_NOCONNECTION;
     *pp = this;
-    AddRef();
+    (*pp)->AddRef();
     return S_OK;
 }
 
@@ -101,7 +101,7 @@ STDMETHODIMP CFakeControl::GetConnectionInterface(IID* pIID)
 STDMETHODIMP CFakeControl::GetConnectionPointContainer(IConnectionPointContainer** pp)
 {
     *pp = this;
-    AddRef();
+    (*pp)->AddRef();
     return S_OK;
 }
 
@@ -164,16 +164,25 @@ CFakeControl::~CFakeControl()
         DestroyWindow(hWnd);
 }
 
-STDMETHODIMP CFakeControl::QueryInterface(REFIID riid, void** ppv)
+const QITAB* CFakeControl::InterfaceTable() const
 {
-    const bool bEmbedding = IsEqualIID(riid, IID_IOleObject) || IsEqualIID(riid, IID_IOleInPlaceObject) ||
-                            IsEqualIID(riid, IID_IOleInPlaceActiveObject) || IsEqualIID(riid, IID_IOleWindow);
-    if (bEmbedding && !bOleObject)
-    {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    return CUnknownImpl::QueryInterface(riid, ppv);
+    static const QITAB qitEmbedding[] = {
+        QITABENT(CFakeControl, IDispatch),
+        QITABENT(CFakeControl, IProvideClassInfo2),
+        QITABENTMULTI(CFakeControl, IProvideClassInfo, IProvideClassInfo2),
+        QITABENT(CFakeControl, IConnectionPointContainer),
+        QITABENT(CFakeControl, IConnectionPoint),
+        QITABENT(CFakeControl, IPersistPropertyBag),
+        QITABENT(CFakeControl, IObjectSafety),
+        QITABENT(CFakeControl, IOleObject),
+        QITABENT(CFakeControl, IOleInPlaceObject),
+        QITABENTMULTI(CFakeControl, IOleWindow, IOleInPlaceObject),
+        QITABENT(CFakeControl, IOleInPlaceActiveObject),
+        {nullptr, 0},
+    };
+    static const QITAB qitPlain[] = {qitEmbedding[0], qitEmbedding[1], qitEmbedding[2], qitEmbedding[3],
+                                     qitEmbedding[4], qitEmbedding[5], qitEmbedding[6], {nullptr, 0}};
+    return bOleObject ? qitEmbedding : qitPlain;
 }
 
 STDMETHODIMP CFakeControl::GetMiscStatus(DWORD, DWORD* pdwStatus)
@@ -189,7 +198,7 @@ STDMETHODIMP CFakeControl::SetClientSite(IOleClientSite* pClientSite)
     if (pClientSite || !bKeepSiteOnClose)
         pSite = pClientSite;
     if (!pClientSite && bKeepSiteOnClose)
-        AddRef();  // the fault: a reference nobody will release
+        static_cast<IOleObject*>(this)->AddRef();  // the fault: a reference nobody will release
     return S_OK;
 }
 

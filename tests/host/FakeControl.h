@@ -5,7 +5,7 @@
 #pragma once
 
 #include "ptl/ComPtr.h"
-#include "ptl/UnknownImpl.h"
+#include "ptl/ComObject.h"
 
 #include <objsafe.h>
 #include <ocidl.h>
@@ -20,12 +20,21 @@ __CRT_UUID_DECL(IObjectSafety, 0xcb5bdc81, 0x93c1, 0x11cf, 0x8f, 0x20, 0x00, 0x8
 namespace HostTest
 {
 
-class CFakeControl : public PTL::CUnknownImpl<IDispatch, IProvideClassInfo2, IConnectionPointContainer,
-                                              IConnectionPoint, IPersistPropertyBag, IOleObject, IOleInPlaceObject,
-                                              IOleInPlaceActiveObject, IObjectSafety>
+class CFakeControl : public IDispatch,
+                     public IProvideClassInfo2,
+                     public IConnectionPointContainer,
+                     public IConnectionPoint,
+                     public IPersistPropertyBag,
+                     public IOleObject,
+                     public IOleInPlaceObject,
+                     public IOleInPlaceActiveObject,
+                     public IObjectSafety,
+                     public PTL::CUncountedObjectRoot
 {
 public:
     ~CFakeControl() override;
+    // The embedding interfaces only while bOleObject is set.
+    const QITAB* InterfaceTable() const;
 
     // What Load asks the bag for: each name with the type of the "current value".
     struct CRequest
@@ -126,19 +135,6 @@ public:
     // IObjectSafety
     STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupported, DWORD* pdwEnabled) override;
     STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD dwMask, DWORD dwEnabled) override;
-
-protected:
-    void* QueryOtherInterface(REFIID riid) override
-    {
-        if (IsEqualIID(riid, IID_IProvideClassInfo))
-            return static_cast<IProvideClassInfo2*>(this);
-        if (IsEqualIID(riid, IID_IOleWindow) && bOleObject)
-            return static_cast<IOleInPlaceObject*>(this);
-        return nullptr;
-    }
-
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
 
 private:
     std::vector<PTL::CComPtr<IDispatch>> m_sinks;  // a slot per cookie - 1; empty after Unadvise

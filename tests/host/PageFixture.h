@@ -21,8 +21,8 @@ const wchar_t FAKE_OBJECT[] = L"<object id=\"ctl\" classid=\"clsid:7E2A99B8-B972
 
 struct CPageFixture
 {
-    PTL::CComPtr<CFakeControl> pFake = PTL::MakeComObject<CFakeControl>();
-    std::vector<PTL::CComPtr<CFakeControl>> more;
+    PTL::CObjectPtr<CFakeControl> pFake = PTL::MakeComObject<CFakeControl>();
+    std::vector<PTL::CObjectPtr<CFakeControl>> more;
     std::vector<std::wstring> out, err;
     std::unique_ptr<CPageRunner> pRunner;
     CPage page;

@@ -172,7 +172,7 @@ TEST(PageRunner, ExitFromAHandlerStopsTheWaitingScript)
     // The event arrives from a message posted before the page runs, as an upload's end would.
     struct CPoster
     {
-        PTL::CComPtr<CFakeControl> pFake;
+        PTL::CObjectPtr<CFakeControl> pFake;
         static LRESULT CALLBACK Proc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
         {
             if (nMsg == WM_USER + 1)

@@ -7,6 +7,7 @@
 #include "Pelora5_h.h"
 #include "tests/common/DialogWatcher.h"
 #include "ptl/ComPtr.h"
+#include "ptl/Handle.h"
 #include "ptl/Text.h"
 
 using PTL::CComBSTR;
@@ -24,10 +25,10 @@ public:
         wchar_t szDir[MAX_PATH] = L"";
         GetTempPathW(MAX_PATH, szDir);
         m_strPath = std::wstring(szDir) + L"pl5_language_" + std::to_wstring(GetCurrentProcessId()) + L".bin";
-        HANDLE h = CreateFileW(m_strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const PTL::CKernelHandle file(
+            CreateFileW(m_strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD n = 0;
-        WriteFile(h, "x", 1, &n, nullptr);
-        CloseHandle(h);
+        WriteFile(file.Get(), "x", 1, &n, nullptr);
     }
     ~CRefusal() { DeleteFileW(m_strPath.c_str()); }
     CRefusal(const CRefusal&) = delete;

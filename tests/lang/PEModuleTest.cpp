@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "tests/lang/LangTestUtil.h"
-#include "lang/PEModule.h"
+#include "ptl/PEModule.h"
 #include "lang/ResourceReader.h"
 #include "resources/resource.h"
 

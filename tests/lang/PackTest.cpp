@@ -9,7 +9,8 @@
 
 #include "lang/LangIds.h"
 #include "tests/lang/LangTestUtil.h"
-#include "lang/PEModule.h"
+#include "ptl/Handle.h"
+#include "ptl/PEModule.h"
 #include "lang/ResourceReader.h"
 #include "resources/resource.h"
 
@@ -59,20 +60,20 @@ struct CSystemPack
         GetTempPathW(MAX_PATH, szDir);
         GetTempFileNameW(szDir, L"pl5", 0, szPath);
         const std::vector<BYTE> image = PackImage(nId);
-        HANDLE hFile = CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD nWritten = 0;
-        WriteFile(hFile, image.data(), static_cast<DWORD>(image.size()), &nWritten, nullptr);
-        CloseHandle(hFile);
-        hModule = LoadLibraryExW(szPath, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        {
+            const PTL::CKernelHandle file(CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            DWORD nWritten = 0;
+            WriteFile(file.Get(), image.data(), static_cast<DWORD>(image.size()), &nWritten, nullptr);
+        }
+        module.Reset(LoadLibraryExW(szPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
     }
     ~CSystemPack()
     {
-        if (hModule)
-            FreeLibrary(hModule);
+        module.Close();  // before the file can go
         DeleteFileW(szPath);
     }
     wchar_t szPath[MAX_PATH] = {};
-    HMODULE hModule = nullptr;
+    PTL::CLibraryHandle module;
 };
 
 // Collects (name, language) of every resource of one type.
@@ -109,11 +110,11 @@ TEST(Packs, SystemReadsWhatOurReaderReads)
 
         const PL5Lang::CLangTable table = ReadTable(pack.nId);
         CSystemPack system(pack.nId);
-        ASSERT_NE(nullptr, system.hModule) << pack.nId;
+        ASSERT_NE(nullptr, system.module.Get()) << pack.nId;
         for (LPCWSTR szType : {RT_STRING, RT_MENU, RT_DIALOG})
         {
             std::vector<std::pair<UINT, WORD>> found;
-            EnumResourceNamesW(system.hModule, szType, CollectNames, reinterpret_cast<LONG_PTR>(&found));
+            EnumResourceNamesW(system.module.Get(), szType, CollectNames, reinterpret_cast<LONG_PTR>(&found));
             EXPECT_FALSE(found.empty()) << pack.nId;
             std::set<UINT> names;
             for (const auto& entry : found)
@@ -125,7 +126,7 @@ TEST(Packs, SystemReadsWhatOurReaderReads)
         for (const auto& entry : table.strings)
         {
             wchar_t szText[1024] = {};
-            LoadStringW(system.hModule, entry.first, szText, 1024);
+            LoadStringW(system.module.Get(), entry.first, szText, 1024);
             EXPECT_EQ(entry.second, szText) << pack.nId << " string " << entry.first;
         }
         const struct
@@ -138,11 +139,12 @@ TEST(Packs, SystemReadsWhatOurReaderReads)
                       {RT_DIALOG, IDD_UPLOAD, table.dialogs}};
         for (const auto& block : blocks)
         {
-            HRSRC hInfo = FindResourceW(system.hModule, MAKEINTRESOURCEW(block.nId), block.szType);
+            HRSRC hInfo = FindResourceW(system.module.Get(), MAKEINTRESOURCEW(block.nId), block.szType);
             ASSERT_NE(nullptr, hInfo) << pack.nId << " " << block.nId;
-            const BYTE* p = static_cast<const BYTE*>(LockResource(LoadResource(system.hModule, hInfo)));
+            const BYTE* p = static_cast<const BYTE*>(LockResource(LoadResource(system.module.Get(), hInfo)));
             ASSERT_EQ(1u, block.blocks.count(block.nId)) << pack.nId << " " << block.nId;
-            EXPECT_EQ(std::vector<BYTE>(p, p + SizeofResource(system.hModule, hInfo)), block.blocks.at(block.nId).data)
+            EXPECT_EQ(std::vector<BYTE>(p, p + SizeofResource(system.module.Get(), hInfo)),
+                      block.blocks.at(block.nId).data)
                 << pack.nId << " " << block.nId;
         }
     }
@@ -232,7 +234,8 @@ TEST(Packs, ContextMenuHoldsTheFiveCommands)
     {
         const PL5Lang::CLangTable table = ReadTable(pack.nId);
         ASSERT_EQ(1u, table.menus.count(IDM_CONTEXT)) << pack.nId;
-        HMENU hMenu = LoadMenuIndirectW(table.menus.at(IDM_CONTEXT).data.data());
+        const PTL::CMenuHandle menu(LoadMenuIndirectW(table.menus.at(IDM_CONTEXT).data.data()));
+        const HMENU hMenu = menu.Get();
         ASSERT_NE(nullptr, hMenu) << pack.nId;
         EXPECT_EQ(1, GetMenuItemCount(hMenu)) << pack.nId;
         HMENU hPopup = GetSubMenu(hMenu, 0);
@@ -249,7 +252,6 @@ TEST(Packs, ContextMenuHoldsTheFiveCommands)
             EXPECT_EQ(pack.nId == IDR_LANG_EN ? items[i].szEnglish : items[i].szKorean, std::wstring(szText))
                 << pack.nId << " item " << i;
         }
-        DestroyMenu(hMenu);
     }
 }
 

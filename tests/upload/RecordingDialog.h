@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "progress/UploadDlg.h"
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 #include "upload/UploadEngine.h"
 
 using PTL::CKernelHandle;

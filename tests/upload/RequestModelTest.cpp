@@ -10,7 +10,7 @@
 #include "ptl/InternetException.h"
 #include "ptl/InternetUrl.h"
 #include "tests/upload/UploadTestFiles.h"
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 #include "filelist/FileMeasure.h"
 #include "upload/MultipartBody.h"
 #include "upload/UploadRequest.h"

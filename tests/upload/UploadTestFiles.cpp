@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include "ptl/KernelHandle.h"
+#include "ptl/Handle.h"
 
 using PTL::CKernelHandle;
 
@@ -63,24 +63,20 @@ void CContentTypeKeys::Add(const wchar_t* szExtension, const wchar_t* szContentT
 
 void CContentTypeKeys::AddRaw(const wchar_t* szExtension, DWORD nType, const void* pData, DWORD nBytes)
 {
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, szExtension, 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr) !=
+    PTL::CRegKeyHandle key;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, szExtension, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return;
-    RegSetValueExW(hKey, L"Content Type", 0, nType, static_cast<const BYTE*>(pData), nBytes);
-    RegCloseKey(hKey);
+    RegSetValueExW(key.Get(), L"Content Type", 0, nType, static_cast<const BYTE*>(pData), nBytes);
     m_keys.push_back(szExtension);
 }
 
 void CContentTypeKeys::AddKeyOnly(const wchar_t* szExtension)
 {
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, szExtension, 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr) ==
+    PTL::CRegKeyHandle key;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, szExtension, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
         ERROR_SUCCESS)
-    {
-        RegCloseKey(hKey);
         m_keys.push_back(szExtension);
-    }
 }
 
 FileEntry ListedFile(const std::wstring& strPath, const wchar_t* szInputName, size_t nSize)

@@ -17,6 +17,7 @@
 #include "ptl/Bitmap.h"
 #include "ptl/ClassFactory.h"
 #include "ptl/Dpi.h"
+#include "ptl/Handle.h"
 
 namespace
 {
@@ -110,10 +111,10 @@ int wmain(int argc, wchar_t** argv)
             WritePicture(paths.back(), 0xFF000000 | static_cast<DWORD>(i * 2654435761u >> 8));
         else if (GetFileAttributesW(paths.back().c_str()) == INVALID_FILE_ATTRIBUTES)
         {
-            HANDLE h = CreateFileW(paths.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            const PTL::CKernelHandle file(
+                CreateFileW(paths.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
             DWORD n = 0;
-            WriteFile(h, "0123456789", static_cast<DWORD>(i % 10 + 1), &n, nullptr);
-            CloseHandle(h);
+            WriteFile(file.Get(), "0123456789", static_cast<DWORD>(i % 10 + 1), &n, nullptr);
         }
     }
 
@@ -133,7 +134,7 @@ int wmain(int argc, wchar_t** argv)
     SendMessageW(hStatus, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(nParts));
 
     PTL::CComPtr<IPL5Ctrl2> p;
-    if (FAILED(PTL::CComObject<CPL5CtrlObject>::Create(IID_IPL5Ctrl2, reinterpret_cast<void**>(&p))))
+    if (FAILED(PTL::CreateComObject<CPL5CtrlObject>(IID_IPL5Ctrl2, reinterpret_cast<void**>(&p))))
         return 3;
     auto* pCtrl = static_cast<CPL5Ctrl*>(p.Get());
     p->put_Language(PTL::CComBSTR(L"en"));

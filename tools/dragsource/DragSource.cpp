@@ -17,19 +17,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "ptl/Handle.h"
 
 namespace
 {
-struct CGlobal
-{
-    HGLOBAL h = nullptr;
-    ~CGlobal()
-    {
-        if (h)
-            GlobalFree(h);
-    }
-};
-
 // A DROPFILES block with wide names, as the shell makes it.
 HGLOBAL MakeDropList(const std::vector<std::wstring>& files)
 {
@@ -68,7 +59,7 @@ HGLOBAL CopyGlobal(HGLOBAL h)
 class CFileData final : public IDataObject
 {
 public:
-    explicit CFileData(HGLOBAL hDrop) { m_drop.h = hDrop; }
+    explicit CFileData(HGLOBAL hDrop) : m_drop(hDrop) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
@@ -91,7 +82,7 @@ public:
             return hr;
         pMedium->tymed = TYMED_HGLOBAL;
         pMedium->pUnkForRelease = nullptr;
-        pMedium->hGlobal = CopyGlobal(m_drop.h);
+        pMedium->hGlobal = CopyGlobal(m_drop.Get());
         return pMedium->hGlobal ? S_OK : E_OUTOFMEMORY;
     }
     STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
@@ -120,7 +111,7 @@ public:
 
 private:
     LONG m_nRef = 1;
-    CGlobal m_drop;
+    PTL::CGlobalMemory m_drop;
 };
 
 class CSource final : public IDropSource
@@ -341,10 +332,10 @@ int wmain(int argc, wchar_t** argv)
     fflush(stdout);
     if (!strDone.empty())
     {
-        HANDLE hDone = CreateFileW(strDone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const PTL::CKernelHandle done(
+            CreateFileW(strDone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD n = 0;
-        WriteFile(hDone, szEffect, static_cast<DWORD>(strlen(szEffect)), &n, nullptr);
-        CloseHandle(hDone);
+        WriteFile(done.Get(), szEffect, static_cast<DWORD>(strlen(szEffect)), &n, nullptr);
     }
     OleUninitialize();
     ExitProcess(!g_drag.bRan ? 3 : bCopied ? 0 : 1);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "ptl/ComPtr.h"
-#include "ptl/UnknownImpl.h"
+#include "ptl/ComObject.h"
 
 #include <oaidl.h>
 
@@ -18,9 +18,14 @@ namespace Host
 // IDispatch by name: a derived class lists its members and implements InvokeMember. Names are
 // matched without regard to case. Failures that script should see as an exception are returned
 // through Fail (DISP_E_EXCEPTION with a description).
-class CDispatchObject : public PTL::CNoTypeInfo<PTL::CUnknownImpl<IDispatch>>
+class CDispatchObject : public PTL::CNoTypeInfo<IDispatch>, public PTL::CUncountedObjectRoot
 {
 public:
+    static const QITAB* InterfaceTable()
+    {
+        static const QITAB qit[] = {QITABENT(CDispatchObject, IDispatch), {nullptr, 0}};
+        return qit;
+    }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                         EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;

@@ -30,6 +30,9 @@ public:
 
     CEventSink(const IID& iid, CHandler handler) : m_iid(iid), m_handler(std::move(handler)) {}
 
+    // IDispatch, and the same under the event interface's own identifier.
+    const QITAB* InterfaceTable() const { return m_qit; }
+
     // After this the sink ignores calls: an object that keeps a reference past Unadvise can no
     // longer reach a page that has ended.
     void Detach() { m_handler = nullptr; }
@@ -44,14 +47,15 @@ protected:
     {
         return DISP_E_MEMBERNOTFOUND;
     }
-    void* QueryOtherInterface(REFIID riid) override
-    {
-        return IsEqualIID(riid, m_iid) ? static_cast<IDispatch*>(this) : nullptr;
-    }
 
 private:
     IID m_iid;
     CHandler m_handler;
+    const QITAB m_qit[3] = {
+        QITABENT(CEventSink, IDispatch),
+        QITABENTMULTI2(CEventSink, m_iid, IDispatch),
+        {nullptr, 0},
+    };
 };
 
 // One advise on an object's connection point; unadvised on destruction.

@@ -248,11 +248,18 @@ STDMETHODIMP CObjectSite::GetContainer(IOleContainer** ppContainer)
     return m_context.pDocument->QueryInterface(IID_IOleContainer, reinterpret_cast<void**>(ppContainer));
 }
 
-void* CObjectSite::QueryOtherInterface(REFIID riid)
+const QITAB* CObjectSite::InterfaceTable()
 {
-    if (IsEqualIID(riid, IID_IOleWindow))
-        return static_cast<IOleInPlaceSite*>(this);
-    return nullptr;
+    static const QITAB qit[] = {
+        QITABENT(CObjectSite, IOleClientSite),
+        QITABENT(CObjectSite, IOleInPlaceSite),
+        QITABENTMULTI(CObjectSite, IOleWindow, IOleInPlaceSite),
+        QITABENT(CObjectSite, IOleControlSite),
+        QITABENT(CObjectSite, IDispatch),
+        QITABENT(CObjectSite, IServiceProvider),
+        {nullptr, 0},
+    };
+    return qit;
 }
 
 STDMETHODIMP CObjectSite::GetWindow(HWND* phwnd)
@@ -414,11 +421,15 @@ STDMETHODIMP CPageFrame::SetActiveObject(IOleInPlaceActiveObject* pActiveObject,
     return S_OK;
 }
 
-void* CPageFrame::QueryOtherInterface(REFIID riid)
+const QITAB* CPageFrame::InterfaceTable()
 {
-    if (IsEqualIID(riid, IID_IOleWindow) || IsEqualIID(riid, IID_IOleInPlaceUIWindow))
-        return static_cast<IOleInPlaceFrame*>(this);
-    return nullptr;
+    static const QITAB qit[] = {
+        QITABENT(CPageFrame, IOleInPlaceFrame),
+        QITABENTMULTI(CPageFrame, IOleInPlaceUIWindow, IOleInPlaceFrame),
+        QITABENTMULTI(CPageFrame, IOleWindow, IOleInPlaceFrame),
+        {nullptr, 0},
+    };
+    return qit;
 }
 
 }  // namespace Host

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "ptl/ComPtr.h"
-#include "ptl/UnknownImpl.h"
+#include "ptl/ComObject.h"
 #include "tools/host/PageModel.h"
 
 #include <ocidl.h>
@@ -25,9 +25,10 @@ HRESULT CreateRegisteredObject(const CLSID& clsid, IUnknown** ppObject);
 
 // The page's frame window as in-place objects see it; it keeps the UI-active object, which is
 // offered key messages before the page handles them.
-class CPageFrame : public PTL::CUnknownImpl<IOleInPlaceFrame>
+class CPageFrame : public IOleInPlaceFrame, public PTL::CUncountedObjectRoot
 {
 public:
+    static const QITAB* InterfaceTable();
     explicit CPageFrame(HWND hWnd) : m_hWnd(hWnd) {}
     IOleInPlaceActiveObject* ActiveObject() const { return m_pActive.Get(); }
     void Close() { m_pActive.Release(); }
@@ -48,9 +49,6 @@ public:
     STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
     STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
 
-protected:
-    void* QueryOtherInterface(REFIID riid) override;
-
 private:
     HWND m_hWnd;
     PTL::CComPtr<IOleInPlaceActiveObject> m_pActive;
@@ -60,7 +58,7 @@ private:
 struct CSiteContext
 {
     HWND hPage = nullptr;  // the controls' parent
-    PTL::CComPtr<CPageFrame> pFrame;
+    PTL::CObjectPtr<CPageFrame> pFrame;
     PTL::CComPtr<IUnknown> pDocument;  // the container; answers the web-browser service
     std::function<RECT()> box;         // the element's box in the page window's client area
     // Tab (bBack: Shift+Tab) that the object offered to its site: focus moves on in the page.
@@ -69,10 +67,11 @@ struct CSiteContext
 };
 
 class CObjectSite
-    : public PTL::CNoTypeInfo<
-          PTL::CUnknownImpl<IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch, IServiceProvider>>
+    : public PTL::CNoTypeInfo<IOleClientSite, IOleInPlaceSite, IOleControlSite, IDispatch, IServiceProvider>,
+      public PTL::CUncountedObjectRoot
 {
 public:
+    static const QITAB* InterfaceTable();
     explicit CObjectSite(const CPageObject& element, CSiteContext context = CSiteContext())
         : m_element(element), m_context(std::move(context))
     {
@@ -141,9 +140,6 @@ public:
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* pResult, EXCEPINFO*, UINT*) override;
     // IServiceProvider: handed on to the document, as a browser's site does
     STDMETHODIMP QueryService(REFGUID guidService, REFIID riid, void** ppv) override;
-
-protected:
-    void* QueryOtherInterface(REFIID riid) override;
 
 private:
     HRESULT Load(std::wstring& strError);

@@ -172,21 +172,17 @@ CHtmlElement::CHtmlElement(std::shared_ptr<CPageState> pState, int nNode, CHtmlD
     m_pDocument = static_cast<IHTMLDocument2*>(pDocument);
 }
 
-STDMETHODIMP CHtmlElement::QueryInterface(REFIID riid, void** ppv)
+const QITAB* CHtmlElement::InterfaceTable() const
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IHTMLElement)
-        *ppv = static_cast<IHTMLElement*>(this);
-    else if (riid == IID_IHTMLElement2)
-        *ppv = static_cast<IHTMLElement2*>(this);
-    else if (riid == IID_IHTMLObjectElement && IsObject())
-        *ppv = static_cast<IHTMLObjectElement*>(this);
-    if (!*ppv)
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    static const QITAB qitObject[] = {
+        QITABENT(CHtmlElement, IHTMLElement),
+        QITABENTMULTI(CHtmlElement, IDispatch, IHTMLElement),
+        QITABENT(CHtmlElement, IHTMLElement2),
+        QITABENT(CHtmlElement, IHTMLObjectElement),
+        {nullptr, 0},
+    };
+    static const QITAB qitOther[] = {qitObject[0], qitObject[1], qitObject[2], {nullptr, 0}};
+    return IsObject() ? qitObject : qitOther;
 }
 
 const CPageNode* CHtmlElement::Node() const
@@ -456,7 +452,7 @@ PTL::CComPtr<IHTMLElement> CHtmlDocument::Element(int nNode)
     if (nNode == HTML_NODE)
     {
         if (!m_pHtml)
-            m_pHtml = PTL::Adopt<IHTMLElement>(new CHtmlElement(m_pState, HTML_NODE, this));
+            m_pHtml = PTL::MakeComObject<CHtmlElement>(m_pState, HTML_NODE, this);
         return m_pHtml;
     }
     if (nNode < 0 || size_t(nNode) >= m_pState->page.nodes.size())
@@ -465,27 +461,23 @@ PTL::CComPtr<IHTMLElement> CHtmlDocument::Element(int nNode)
         m_elements.resize(m_pState->page.nodes.size());
     PTL::CComPtr<IHTMLElement>& pElement = m_elements[size_t(nNode)];
     if (!pElement)
-        pElement = PTL::Adopt<IHTMLElement>(new CHtmlElement(m_pState, nNode, this));
+        pElement = PTL::MakeComObject<CHtmlElement>(m_pState, nNode, this);
     return pElement;
 }
 
-STDMETHODIMP CHtmlDocument::QueryInterface(REFIID riid, void** ppv)
+const QITAB* CHtmlDocument::InterfaceTable()
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IHTMLDocument || riid == IID_IHTMLDocument2)
-        *ppv = static_cast<IHTMLDocument2*>(this);
-    else if (riid == IID_IHTMLDocument3)
-        *ppv = static_cast<IHTMLDocument3*>(this);
-    else if (riid == IID_IOleContainer || riid == IID_IParseDisplayName)
-        *ppv = static_cast<IOleContainer*>(this);
-    else if (riid == IID_IServiceProvider)
-        *ppv = static_cast<IServiceProvider*>(this);
-    if (!*ppv)
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    static const QITAB qit[] = {
+        QITABENT(CHtmlDocument, IHTMLDocument2),
+        QITABENTMULTI(CHtmlDocument, IDispatch, IHTMLDocument2),
+        QITABENTMULTI(CHtmlDocument, IHTMLDocument, IHTMLDocument2),
+        QITABENT(CHtmlDocument, IHTMLDocument3),
+        QITABENT(CHtmlDocument, IOleContainer),
+        QITABENTMULTI(CHtmlDocument, IParseDisplayName, IOleContainer),
+        QITABENT(CHtmlDocument, IServiceProvider),
+        {nullptr, 0},
+    };
+    return qit;
 }
 
 STDMETHODIMP CHtmlDocument::get_body(IHTMLElement** p) { return HandOut(Element(0), p); }
@@ -527,7 +519,7 @@ STDMETHODIMP CHtmlDocument::getElementsByTagName(BSTR v, IHTMLElementCollection*
         if (strTag == L"*" || CompareStringOrdinal(strNodeTag.c_str(), -1, strTag.c_str(), -1, TRUE) == CSTR_EQUAL)
             found.push_back(Element(int(i)));
     }
-    *pelColl = new CHtmlCollection(std::move(found));
+    *pelColl = PTL::MakeComObject<CHtmlCollection>(std::move(found)).Detach();
     return S_OK;
 }
 
@@ -595,16 +587,14 @@ STDMETHODIMP CHtmlDocument::Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPA
 
 // ---- CHtmlCollection ---------------------------------------------------------------------------
 
-STDMETHODIMP CHtmlCollection::QueryInterface(REFIID riid, void** ppv)
+const QITAB* CHtmlCollection::InterfaceTable()
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_IHTMLElementCollection)
-        return E_NOINTERFACE;
-    *ppv = static_cast<IHTMLElementCollection*>(this);
-    AddRef();
-    return S_OK;
+    static const QITAB qit[] = {
+        QITABENT(CHtmlCollection, IHTMLElementCollection),
+        QITABENTMULTI(CHtmlCollection, IDispatch, IHTMLElementCollection),
+        {nullptr, 0},
+    };
+    return qit;
 }
 
 STDMETHODIMP CHtmlCollection::get_length(LONG* p)
@@ -689,20 +679,17 @@ STDMETHODIMP CHtmlCollection::Invoke(DISPID nId, REFIID, LCID, WORD, DISPPARAMS*
 
 // ---- CWebBrowser -------------------------------------------------------------------------------
 
-STDMETHODIMP CWebBrowser::QueryInterface(REFIID riid, void** ppv)
+const QITAB* CWebBrowser::InterfaceTable()
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IWebBrowser || riid == IID_IWebBrowserApp ||
-        riid == IID_IWebBrowser2)
-        *ppv = static_cast<IWebBrowser2*>(this);
-    else if (riid == IID_IConnectionPointContainer)
-        *ppv = static_cast<IConnectionPointContainer*>(this);
-    if (!*ppv)
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    static const QITAB qit[] = {
+        QITABENT(CWebBrowser, IWebBrowser2),
+        QITABENTMULTI(CWebBrowser, IDispatch, IWebBrowser2),
+        QITABENTMULTI(CWebBrowser, IWebBrowser, IWebBrowser2),
+        QITABENTMULTI(CWebBrowser, IWebBrowserApp, IWebBrowser2),
+        QITABENT(CWebBrowser, IConnectionPointContainer),
+        {nullptr, 0},
+    };
+    return qit;
 }
 
 void CWebBrowser::Navigate(const std::wstring& strUrl)

@@ -8,7 +8,7 @@
 #include "HtmlStubs.h"
 #include "ptl/ConnectionPoint.h"
 #include "ptl/ComPtr.h"
-#include "ptl/UnknownImpl.h"
+#include "ptl/ComObject.h"
 #include "tools/host/PageModel.h"
 
 #include <oleidl.h>
@@ -43,25 +43,11 @@ struct CPageState
 // A node index that stands for the document element (HTML), the body's parent.
 constexpr int HTML_NODE = -1;
 
-// The reference count every page object shares; script reaches them by name only.
+// What every page object shares: script reaches them by name only, and they live in the host's
+// own process (no module to keep loaded).
 template <class... TInterfaces>
-class CScriptedObject : public PTL::CNoTypeInfo<TInterfaces...>
+class CScriptedObject : public PTL::CNoTypeInfo<TInterfaces...>, public PTL::CUncountedObjectRoot
 {
-public:
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG n = --m_nRef;
-        if (n == 0)
-            delete this;
-        return n;
-    }
-
-protected:
-    virtual ~CScriptedObject() = default;
-
-private:
-    ULONG m_nRef = 1;
 };
 
 class CHtmlDocument;
@@ -70,9 +56,10 @@ class CHtmlElement : public CScriptedObject<CStubIHTMLElement, CStubIHTMLElement
 {
 public:
     CHtmlElement(std::shared_ptr<CPageState> pState, int nNode, CHtmlDocument* pDocument);
+    // IHTMLObjectElement only for an OBJECT element.
+    const QITAB* InterfaceTable() const;
 
-    // IUnknown, IDispatch (script access by name)
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    // IDispatch (script access by name)
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                         EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;
@@ -98,8 +85,10 @@ public:
     STDMETHODIMP get_object(IDispatch** p) override;
     STDMETHODIMP get_classid(BSTR* p) override;
 
+protected:
+    ~CHtmlElement() override = default;
+
 private:
-    ~CHtmlElement() = default;
     const CPageNode* Node() const;
     RECT Box() const;
     IDispatch* Control() const;
@@ -128,7 +117,7 @@ public:
     }
 
     // IUnknown, IDispatch (script access by name)
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    static const QITAB* InterfaceTable();
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                         EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;
@@ -149,9 +138,10 @@ public:
     // IServiceProvider: the web-browser service, unless the host runs without it.
     STDMETHODIMP QueryService(REFGUID guidService, REFIID riid, void** ppv) override;
 
-private:
-    ~CHtmlDocument() = default;
+protected:
+    ~CHtmlDocument() override = default;
 
+private:
     std::shared_ptr<CPageState> m_pState;
     std::vector<PTL::CComPtr<IHTMLElement>> m_elements;  // per node, made on first use
     PTL::CComPtr<IHTMLElement> m_pHtml;
@@ -163,7 +153,7 @@ class CHtmlCollection : public CScriptedObject<CStubIHTMLElementCollection>
 public:
     explicit CHtmlCollection(std::vector<PTL::CComPtr<IHTMLElement>> elements) : m_elements(std::move(elements)) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    static const QITAB* InterfaceTable();
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT nNames, LCID, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID nId, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
                         EXCEPINFO* pExcepInfo, UINT* pnArgErr) override;
@@ -171,8 +161,10 @@ public:
     STDMETHODIMP get_length(LONG* p) override;
     STDMETHODIMP item(VARIANT name, VARIANT index, IDispatch** pdisp) override;
 
+protected:
+    ~CHtmlCollection() override = default;
+
 private:
-    ~CHtmlCollection() = default;
     std::vector<PTL::CComPtr<IHTMLElement>> m_elements;
 };
 
@@ -190,7 +182,7 @@ public:
     void Navigate(const std::wstring& strUrl);
     void Close() { m_pDocument.Release(); }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    static const QITAB* InterfaceTable();
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
     {
@@ -205,9 +197,10 @@ public:
     STDMETHODIMP get_Busy(VARIANT_BOOL* pBool) override;
     STDMETHODIMP get_ReadyState(READYSTATE* plReadyState) override;
 
-private:
-    ~CWebBrowser() = default;
+protected:
+    ~CWebBrowser() override = default;
 
+private:
     std::shared_ptr<CPageState> m_pState;
     PTL::CComPtr<IDispatch> m_pDocument;
     HWND m_hWnd;

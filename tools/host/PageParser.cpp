@@ -3,6 +3,7 @@
 // children, SCRIPT blocks, and the element tree with its texts and absolute boxes. Markup it does
 // not render is skipped the way a browser skips what it does not know.
 #include "tools/host/PageModel.h"
+#include "ptl/Handle.h"
 
 #include <windows.h>
 
@@ -601,7 +602,8 @@ int TextLines(const std::wstring& strText, int nWidth)
 {
     if (strText.empty())
         return 0;
-    const HDC hdc = GetDC(nullptr);
+    const PTL::CWindowDC screen(nullptr);
+    const HDC hdc = screen.Get();
     if (!hdc)
         return 1;
     const HGDIOBJ hOldFont = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
@@ -610,7 +612,6 @@ int TextLines(const std::wstring& strText, int nWidth)
     RECT rc = {0, 0, std::max(nWidth - 6, 1), 0};
     DrawTextW(hdc, strText.c_str(), int(strText.size()), &rc, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
     SelectObject(hdc, hOldFont);
-    ReleaseDC(nullptr, hdc);
     return tm.tmHeight > 0 ? std::max<int>(1, (rc.bottom + tm.tmHeight - 1) / tm.tmHeight) : 1;
 }
 

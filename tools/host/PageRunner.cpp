@@ -65,7 +65,7 @@ int CPageRunner::Start(const CPage& page)
     m_pState->strUrl = m_options.strUrl;
     m_pState->bBrowserService = m_options.bBrowserService;
     m_pState->controls.resize(page.objects.size());
-    m_pDocument = PTL::Adopt(new CHtmlDocument(m_pState));
+    m_pDocument = PTL::MakeComObject<CHtmlDocument>(m_pState);
     if (!m_view.Create(m_pState, m_pDocument.Get(), m_options.strPageName))
     {
         PrintError(m_options.strPageName + L": error: cannot create the page window: " +
@@ -74,7 +74,7 @@ int CPageRunner::Start(const CPage& page)
     }
     PTL::CComPtr<IDispatch> pDocumentDispatch;
     m_pDocument.QueryInterface(&pDocumentDispatch);
-    m_pBrowser = PTL::Adopt(new CWebBrowser(m_pState, pDocumentDispatch, m_view.Window()));
+    m_pBrowser = PTL::MakeComObject<CWebBrowser>(m_pState, pDocumentDispatch, m_view.Window());
     m_pState->pBrowser = m_pBrowser.Get();
     m_pState->navigate = [this](const std::wstring& strUrl) { Print(L"navigated: " + strUrl); };
     m_pState->changed = [this] { InvalidateRect(m_view.Window(), nullptr, TRUE); };

@@ -84,7 +84,7 @@ private:
     struct CEngine
     {
         std::wstring strLanguage;
-        PTL::CComPtr<CScriptSite> pSite;
+        PTL::CObjectPtr<CScriptSite> pSite;
         PTL::CComPtr<IDispatch> pGlobal;
     };
     struct CNamedItem
@@ -102,8 +102,8 @@ private:
     };
     struct CObjectEntry
     {
-        PTL::CComPtr<CObjectSite> pSite;
-        PTL::CComPtr<CEventSink> pSink;
+        PTL::CObjectPtr<CObjectSite> pSite;
+        PTL::CObjectPtr<CEventSink> pSink;
         std::unique_ptr<CEventConnection> pConnection;
         PTL::CComPtr<ITypeInfo> pEvents;                 // the event interface, for names
         std::map<DISPID, std::vector<size_t>> handlers;  // event dispid to indices in m_handlers
@@ -143,13 +143,13 @@ private:
     std::unique_ptr<CDialogWatcher> m_pWatcher;
     std::shared_ptr<CPageState> m_pState;
     CPageView m_view;
-    PTL::CComPtr<CHtmlDocument> m_pDocument;
-    PTL::CComPtr<CWebBrowser> m_pBrowser;
-    PTL::CComPtr<CPageFrame> m_pFrame;
+    PTL::CObjectPtr<CHtmlDocument> m_pDocument;
+    PTL::CObjectPtr<CWebBrowser> m_pBrowser;
+    PTL::CObjectPtr<CPageFrame> m_pFrame;
     std::vector<CEngine> m_engines;
     std::vector<CNamedItem> m_items;
-    PTL::CComPtr<CHostObject> m_pHost;
-    PTL::CComPtr<CPageWindow> m_pWindow;
+    PTL::CObjectPtr<CHostObject> m_pHost;
+    PTL::CObjectPtr<CPageWindow> m_pWindow;
     std::vector<CHandler> m_handlers;
     std::vector<CObjectEntry> m_objects;
     size_t m_nFocusedNode = 0;  // 0 (the body): no element has the focus

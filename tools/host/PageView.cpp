@@ -7,6 +7,7 @@
 
 #include "ptl/Bitmap.h"
 #include "ptl/Dpi.h"
+#include "ptl/Handle.h"
 
 namespace Host
 {
@@ -14,25 +15,6 @@ namespace
 {
 
 const wchar_t WINDOW_CLASS[] = L"PL5HostPage";
-
-// A GDI object deleted when it goes.
-template <class T>
-class CGdiObject
-{
-public:
-    explicit CGdiObject(T h) : m_h(h) {}
-    ~CGdiObject()
-    {
-        if (m_h)
-            DeleteObject(m_h);
-    }
-    CGdiObject(const CGdiObject&) = delete;
-    CGdiObject& operator=(const CGdiObject&) = delete;
-    T Get() const { return m_h; }
-
-private:
-    T m_h;
-};
 
 }  // namespace
 
@@ -135,7 +117,7 @@ void CPageView::Paint(HDC hdc) const
     const HGDIOBJ hOldFont = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(hdc, TRANSPARENT);
     SetTextColor(hdc, GetSysColor(COLOR_WINDOWTEXT));
-    CGdiObject<HPEN> border(CreatePen(PS_SOLID, 1, RGB(160, 160, 160)));
+    const PTL::CGdiObject<HPEN> border(CreatePen(PS_SOLID, 1, RGB(160, 160, 160)));
     for (size_t i = 1; i < m_pState->page.nodes.size(); ++i)
     {
         const CPageNode& node = m_pState->page.nodes[i];
@@ -222,29 +204,25 @@ HRESULT CPageView::Capture(const RECT& rcClient, std::vector<DWORD>& pixels) con
     const int nWidth = rcClient.right - rcClient.left, nHeight = rcClient.bottom - rcClient.top;
     if (nWidth <= 0 || nHeight <= 0)
         return E_INVALIDARG;
-    const HDC hdcWindow = GetDC(m_hWnd);
-    if (!hdcWindow)
+    const PTL::CWindowDC window(m_hWnd);
+    if (!window.Get())
         return E_FAIL;
-    const HDC hdcMemory = CreateCompatibleDC(hdcWindow);
-    CGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(hdcWindow, nWidth, nHeight));
-    HRESULT hr = hdcMemory && bitmap.Get() ? S_OK : E_OUTOFMEMORY;
-    if (SUCCEEDED(hr))
-    {
-        const HGDIOBJ hOld = SelectObject(hdcMemory, bitmap.Get());
-        if (!BitBlt(hdcMemory, 0, 0, nWidth, nHeight, hdcWindow, rcClient.left, rcClient.top, SRCCOPY))
-            hr = HRESULT_FROM_WIN32(GetLastError());
-        SelectObject(hdcMemory, hOld);
-    }
+    const PTL::CMemoryDC memory(CreateCompatibleDC(window.Get()));
+    const PTL::CGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(window.Get(), nWidth, nHeight));
+    if (!memory.IsValid() || !bitmap.IsValid())
+        return E_OUTOFMEMORY;
+    HRESULT hr = S_OK;
+    const HGDIOBJ hOld = SelectObject(memory.Get(), bitmap.Get());
+    if (!BitBlt(memory.Get(), 0, 0, nWidth, nHeight, window.Get(), rcClient.left, rcClient.top, SRCCOPY))
+        hr = HRESULT_FROM_WIN32(GetLastError());
+    SelectObject(memory.Get(), hOld);
     if (SUCCEEDED(hr))
     {
         BITMAPINFO info = PTL::TopDownPixels(nWidth, nHeight);
         pixels.assign(size_t(nWidth) * nHeight, 0);
-        if (GetDIBits(hdcMemory, bitmap.Get(), 0, UINT(nHeight), pixels.data(), &info, DIB_RGB_COLORS) != nHeight)
+        if (GetDIBits(memory.Get(), bitmap.Get(), 0, UINT(nHeight), pixels.data(), &info, DIB_RGB_COLORS) != nHeight)
             hr = E_FAIL;
     }
-    if (hdcMemory)
-        DeleteDC(hdcMemory);
-    ReleaseDC(m_hWnd, hdcWindow);
     for (DWORD& px : pixels)
         px &= 0xFFFFFF;
     return hr;

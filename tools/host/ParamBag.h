@@ -3,7 +3,7 @@
 #pragma once
 
 #include "ptl/ComPtr.h"
-#include "ptl/UnknownImpl.h"
+#include "ptl/ComObject.h"
 #include "tools/host/PageModel.h"
 
 #include <ocidl.h>
@@ -13,9 +13,14 @@
 namespace Host
 {
 
-class CParamBag : public PTL::CUnknownImpl<IPropertyBag>
+class CParamBag : public IPropertyBag, public PTL::CUncountedObjectRoot
 {
 public:
+    static const QITAB* InterfaceTable()
+    {
+        static const QITAB qit[] = {QITABENT(CParamBag, IPropertyBag), {nullptr, 0}};
+        return qit;
+    }
     explicit CParamBag(std::vector<CPageParam> params) : m_params(std::move(params)) {}
 
     // Read: the PARAM of that name (without regard to case; the first of duplicates). With an

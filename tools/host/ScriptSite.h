@@ -4,7 +4,7 @@
 #pragma once
 
 #include "ptl/ComPtr.h"
-#include "ptl/UnknownImpl.h"
+#include "ptl/ComObject.h"
 
 #include <activscp.h>
 
@@ -25,9 +25,18 @@ struct CScriptError
     HRESULT hr = S_OK;
 };
 
-class CScriptSite : public PTL::CUnknownImpl<IActiveScriptSite, IActiveScriptSiteWindow>
+class CScriptSite : public IActiveScriptSite, public IActiveScriptSiteWindow, public PTL::CUncountedObjectRoot
 {
 public:
+    static const QITAB* InterfaceTable()
+    {
+        static const QITAB qit[] = {
+            QITABENT(CScriptSite, IActiveScriptSite),
+            QITABENT(CScriptSite, IActiveScriptSiteWindow),
+            {nullptr, 0},
+        };
+        return qit;
+    }
     CScriptSite() = default;
 
     // Creates the engine for a language ("JScript") and puts it into the connected state.

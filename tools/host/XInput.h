@@ -10,6 +10,7 @@
 #pragma once
 
 #include <windows.h>
+#include "ptl/Handle.h"
 
 #include <atomic>
 #include <string>
@@ -67,10 +68,7 @@ inline bool Run(const std::wstring& strArgs, DWORD nTimeoutMs = 10000)
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(L"Z:\\bin\\sh", &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return false;
-    if (pi.hThread)
-        CloseHandle(pi.hThread);
-    if (pi.hProcess)
-        CloseHandle(pi.hProcess);
+    const PTL::CKernelHandle thread(pi.hThread), process(pi.hProcess);  // the marker says when it ended
     // No messages are pumped here: the input the X server delivers stays queued for the
     // caller's message loop, which offers keys to the active control before dispatching them.
     const ULONGLONG nEnd = GetTickCount64() + nTimeoutMs;
@@ -82,12 +80,12 @@ inline bool Run(const std::wstring& strArgs, DWORD nTimeoutMs = 10000)
     }
     char szStatus[8] = "";
     DWORD nRead = 0;
-    const HANDLE hMarker = CreateFileW(strMarkerDos.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr);
-    if (hMarker != INVALID_HANDLE_VALUE)
     {
-        ReadFile(hMarker, szStatus, sizeof(szStatus) - 1, &nRead, nullptr);
-        CloseHandle(hMarker);
+        const PTL::CKernelHandle marker(CreateFileW(strMarkerDos.c_str(), GENERIC_READ,
+                                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                                    nullptr));
+        if (marker.IsValid())
+            ReadFile(marker.Get(), szStatus, sizeof(szStatus) - 1, &nRead, nullptr);
     }
     DeleteFileW(strMarkerDos.c_str());
     return nRead >= 1 && szStatus[0] == '0' && (nRead == 1 || szStatus[1] == '\n');

@@ -3,6 +3,7 @@
 //   host [--timeout SECONDS] [--url ADDRESS] [--no-browser-service] page.html
 // The exit code is the page's own (host.Exit), or one of the host's codes in PageRunner.h.
 #include "tools/host/PageRunner.h"
+#include "ptl/Handle.h"
 #include "ptl/Text.h"
 
 #include <shlwapi.h>
@@ -93,28 +94,11 @@ private:
     HRESULT m_hr;
 };
 
-class CFileHandle
-{
-public:
-    explicit CFileHandle(HANDLE h) : m_h(h) {}
-    ~CFileHandle()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
-
 bool ReadWholeFile(const std::wstring& strPath, std::string& bytes, DWORD& nError)
 {
-    CFileHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE)
+    const PTL::CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
     {
         nError = GetLastError();
         return false;

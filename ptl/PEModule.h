@@ -1,6 +1,6 @@
-// The in-memory module loader: maps a 32-bit resource-only library image (a language pack) into
-// private memory so that its resources can be read without writing it to disk or registering it
-// with the system loader. No imports, no entry point, no TLS callbacks.
+// The in-memory module loader: maps a 32-bit resource-only library image into private memory
+// so that its resources can be read without writing it to disk or registering it with the
+// system loader. No imports, no entry point, no TLS callbacks.
 #pragma once
 #include <windows.h>
 #include <cstddef>
@@ -45,7 +45,7 @@ private:
 class CPEModule
 {
 public:
-    // Images larger than this are not language packs; refusing them keeps a corrupt
+    // Resource-only images are small; refusing larger ones keeps a corrupt
     // SizeOfImage from committing gigabytes.
     static constexpr DWORD nMaxImageSize = 64u << 20;
 

@@ -1,4 +1,4 @@
-#include "lang/PEModule.h"
+#include "ptl/PEModule.h"
 
 #include <cstring>
 #include <cwchar>
