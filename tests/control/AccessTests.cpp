@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "lang/LangIds.h"
 #include "progress/LabelFit.h"
 #include "ptl/Text.h"
 #include "tests/common/XInput.h"
@@ -152,7 +153,7 @@ TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
         EXPECT_EQ(120, (pUp->get_ItemWidth(&nRead), nRead));
         EXPECT_EQ(Scaled(120), ColumnWidth(hList, 0));
 
-        const HWND hDialog = Dialog(page.Window(L"child")), hUploadList = GetDlgItem(hDialog, 1201);
+        const HWND hDialog = Dialog(page.Window(L"child")), hUploadList = GetDlgItem(hDialog, IDC_UPLOAD_LIST);
         GetClientRect(hUploadList, &rc);  // the columns fit beside a vertical scroll bar
         EXPECT_EQ(Scaled(110), ColumnWidth(hUploadList, 1));
         EXPECT_GE(rc.right - GetSystemMetrics(SM_CXVSCROLL), ColumnWidth(hUploadList, 0) + Scaled(110) + Scaled(65));

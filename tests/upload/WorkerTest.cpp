@@ -119,10 +119,10 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
         EXPECT_EQ(headers[i].szValue, request.Header(headers[i].szName)) << "header " << headers[i].szName;
 
     const std::vector<std::string> expectedCalls = {
-        "status 502", "status 503",     "attempt",        "status 504",     "status 505", "begin 0",
-        "status 506", "progress 51200", "progress 51200", "progress 17600", "end 0",      "status 505",
-        "begin 1",    "status 506",     "progress 5",     "end 1",          "status 507", "wait",
-        "status 507", "status 508",     "status 509",     "status 510",
+        "stage preparing", "stage connecting", "attempt",        "stage connected", "stage file",   "begin 0",
+        "stage sending",   "progress 51200",   "progress 51200", "progress 17600",  "end 0",        "stage file",
+        "begin 1",         "stage sending",    "progress 5",     "end 1",           "stage fields", "wait",
+        "stage answered",  "stage reading",    "stage decoding", "stage done",
     };
     EXPECT_EQ(expectedCalls, dlg.calls);
     EXPECT_EQ((std::vector<LONG>{UPLOAD_STATE_DONE, UPLOAD_STATE_DONE}), dlg.states);
@@ -264,7 +264,7 @@ TEST_F(UploadWorker, OutcomesOfAnswersAndFaults)
         const std::wstring strLocation =
             cases[i].szLocation[0] == L'/' ? RecordUrl(cases[i].szLocation) : cases[i].szLocation;
         EXPECT_EQ(strLocation, dlg.szLocation) << "case " << i;
-        EXPECT_EQ(strcmp(cases[i].szOutcome, "failed") == 0 ? 1 : 0, dlg.Count("status 512")) << "case " << i;
+        EXPECT_EQ(strcmp(cases[i].szOutcome, "failed") == 0 ? 1 : 0, dlg.Count("stage failed")) << "case " << i;
         // Every request carried its whole body, also the one repeated after 401.
         for (int n = 0; n < RecordServer::Count() && strcmp(cases[i].szOutcome, "failed") != 0; ++n)
         {
@@ -287,7 +287,7 @@ TEST_F(UploadWorker, UnauthorizedOnEveryAttemptEndsFailedAfterTwoRuns)
     EXPECT_STREQ("failed", OutcomeName(dlg.Outcome()));
     EXPECT_EQ(8, RecordServer::Count());
     EXPECT_EQ(8, dlg.Count("attempt"));
-    EXPECT_EQ(2, dlg.Count("status 502"));  // two runs, each opening its own session
+    EXPECT_EQ(2, dlg.Count("stage preparing"));  // two runs, each opening its own session
 }
 
 TEST_F(UploadWorker, FilesChangedAfterListing)
@@ -332,7 +332,7 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         else
         {
             EXPECT_EQ(0, dlg.Count("end 0")) << "case " << i;
-            EXPECT_EQ(512u, dlg.statuses.back()) << "case " << i;
+            EXPECT_EQ(EUploadStage::Failed, dlg.stages.back()) << "case " << i;
         }
     }
 }

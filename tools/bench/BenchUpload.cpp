@@ -22,7 +22,7 @@ class CBenchObserver : public IUploadObserver
 public:
     ULONGLONG nContentBytes = 0;
 
-    void OnStatus(UINT) override {}
+    void OnStatus(EUploadStage) override {}
     void OnAttempt() override { nContentBytes = 0; }
     void OnBeginFile(size_t) override {}
     void OnProgress(DWORD nBytes) override { nContentBytes += nBytes; }
@@ -138,7 +138,7 @@ int wmain(int argc, wchar_t** argv)
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
 
-    const bool bOk = state.bCompleted && !state.bFailed && !state.bCancelled;
+    const bool bOk = state.Result.nOutcome == EUploadOutcome::Completed;
     // The receiver answers "received N bytes": the body length as it arrived.
     const std::wstring strPrefix = L"received ";
     const ULONGLONG nBody = state.szResponse.compare(0, strPrefix.size(), strPrefix) == 0
