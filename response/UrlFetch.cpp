@@ -9,7 +9,7 @@
 #include "ptl/InternetHandle.h"
 #include "ptl/InternetUrl.h"
 #include "ptl/UrlZone.h"
-#include "upload/MultipartBody.h"
+#include "ptl/Text.h"
 
 namespace
 {
@@ -149,7 +149,7 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
         std::string bytes;
         if (!ReadBody(file, limits, bytes))
             return std::wstring();
-        return DecodeWireText(bytes, false);
+        return PTL::DecodeText(bytes, PTL::ECharset::Ansi);
     }
 }
 }  // namespace

@@ -11,6 +11,7 @@
 #include "ptl/InternetException.h"
 #include "ptl/InternetHandle.h"
 #include "ptl/InternetUrl.h"
+#include "ptl/Text.h"
 #include "upload/MultipartBody.h"
 #include "upload/UploadFile.h"
 
@@ -683,7 +684,7 @@ void CUploadRun::ReadResponse()
             throw EBodyError();
     }
     SetStatus(EUploadStage::Decoding);
-    S().szResponse = DecodeWireText(S().strRawResponse, m_bUnicode);
+    S().szResponse = PTL::DecodeText(S().strRawResponse, PTL::CharsetFor(m_bUnicode));
     if (m_answerStep && !S().szResponse.empty())
     {
         m_nStage = EUploadStage::Inline;
@@ -743,7 +744,7 @@ void CUploadRun::Trace(EAttempt nResult)
                StageName(m_nStage), static_cast<unsigned long>(m_nError), ErrorText(m_nError).c_str(),
                static_cast<unsigned long>(m_nStatus), strWhy.c_str(), m_strActionUrl.c_str());
     szLine[ARRAYSIZE(szLine) - 1] = L'\0';
-    OutputDebugStringA(EncodeWireText(szLine, true).c_str());
+    OutputDebugStringA(PTL::EncodeText(szLine).c_str());
 }
 
 // ---- the engine ------------------------------------------------------------------------------

@@ -86,7 +86,8 @@ protected:
 
     std::string Line(size_t i) const
     {
-        return "  file" + std::to_string(i + 1) + ": name=\"" + PTL::ToUtf8(PathFindFileNameW(m_files[i].szFilePath)) +
+        return "  file" + std::to_string(i + 1) + ": name=\"" +
+               PTL::EncodeText(PathFindFileNameW(m_files[i].szFilePath)) +
                "\" full_path=\"[^\"]*\" type=\"[^\"]+\" size=" + std::to_string(m_contents[i].size()) +
                " md5=[0-9a-f]{32} error=0\n";
     }
@@ -132,13 +133,14 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
                                          L"a.txt", L"0.00KB", L"Done",  // (10 bytes)
                                          L"big.bin", L"10.00MB", L"Upload", L"c.txt", L"0.00KB", L"Wait"}),
               seen.cells);
-    EXPECT_TRUE(std::regex_match(PTL::ToUtf8(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB")))
-        << PTL::ToUtf8(strRateDuring);
+    EXPECT_TRUE(std::regex_match(PTL::EncodeText(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB")))
+        << PTL::EncodeText(strRateDuring);
 
     ASSERT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome);
-    EXPECT_TRUE(std::regex_search(PTL::ToUtf8(dlg.Response()), std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) +
-                                                                          "fields: 1\n  note = \"hello\"\n")))
-        << PTL::ToUtf8(dlg.Response());
+    EXPECT_TRUE(
+        std::regex_search(PTL::EncodeText(dlg.Response()),
+                          std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) + "fields: 1\n  note = \"hello\"\n")))
+        << PTL::EncodeText(dlg.Response());
     EXPECT_EQ((std::vector<LONG>{2, 2, 2}), States(dlg));
     const LONGLONG nTotal = 10 + 10 * 1024 * 1024 + 5;
     EXPECT_EQ(nTotal, dlg.Progress().nTotalSent.load());
@@ -311,8 +313,8 @@ TEST_F(UploadDialog, EscapeWhileSendingAsksNoGoesOnYesCancels)
         if (nAnswer == IDNO)
         {
             ASSERT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome);
-            EXPECT_TRUE(std::regex_search(PTL::ToUtf8(dlg.Response()), std::regex(Line(0) + Line(1) + Line(2))))
-                << PTL::ToUtf8(dlg.Response());
+            EXPECT_TRUE(std::regex_search(PTL::EncodeText(dlg.Response()), std::regex(Line(0) + Line(1) + Line(2))))
+                << PTL::EncodeText(dlg.Response());
             // The rate's time leaves the question out (had it counted, the elapsed time would be
             // close to the whole run).
             EXPECT_LT(dlg.Progress().dElapsedSec.load(), dWall - QUESTION_MS / 2000.0);

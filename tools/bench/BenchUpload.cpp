@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "progress/Progress.h"
+#include "ptl/Text.h"
 #include "upload/UploadEngine.h"
 #include "upload/UploadFile.h"
 #include "upload/UploadRequest.h"
@@ -74,15 +75,6 @@ double AccountMicrosPerChunk()
     QueryPerformanceCounter(&liEnd);
     return Seconds(liStart, liEnd) * 1e6 / nCalls;
 }
-
-std::wstring Wide(const std::string& str)
-{
-    std::wstring strOut(str.size(), L'\0');
-    const int n = MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), &strOut[0],
-                                      static_cast<int>(strOut.size()));
-    strOut.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return strOut;
-}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -101,7 +93,7 @@ int wmain(int argc, wchar_t** argv)
         if (strLine.empty())
             continue;
         FileEntry entry = {};
-        CopyField(entry.szFilePath, Wide(strLine).c_str());
+        CopyField(entry.szFilePath, PTL::DecodeText(strLine).c_str());
         CopyField(entry.szInputName, L"file");
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         if (GetFileAttributesExW(entry.szFilePath, GetFileExInfoStandard, &data))
