@@ -510,13 +510,7 @@ TEST_F(UploadWorker, RetriesFailuresThatMayPass)
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
-        RecordServer::Reset();
-        std::wstring strAction = L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/up";
-        if (cases[i].szScript)
-        {
-            RecordServer::Script(cases[i].szScript);
-            strAction = RecordUrl(L"/retry");
-        }
+        const std::wstring strAction = RecordServer::ScriptedUrl(cases[i].szScript, L"/retry");
         CRecordingDlg dlg;
         dlg.state.nRetryCount = cases[i].nRetries;
         dlg.state.nRetryDelayMs = 100;
