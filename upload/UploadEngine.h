@@ -1,7 +1,8 @@
 // The upload engine: sends one request (file parts, form fields, closing delimiter) on a thread
-// of its own, repeats it after 401, stops when asked, and leaves the outcome in its state. It
-// reports to an observer (the progress dialog, a test, the benchmark) and owns its thread: the
-// start, the join and the abort all live here.
+// of its own, repeats it after 401 (and, when asked, after failures that may pass), stops when
+// asked, and leaves one outcome value in its state. It reports to an observer (the progress
+// dialog, a test, the benchmark) and owns its thread: the start, the join and the abort all live
+// here.
 //
 // Speed: file content is read in 51200-byte chunks, each reported and each preceded by a look
 // at the stop request, but the chunks and the part texts between them go to the network in
@@ -136,7 +137,7 @@ protected:
 using UploadAnswerStep = std::function<void(std::wstring& strAnswer, const std::wstring& strActionUrl,
                                             PTL::CInternetCancel& cancel, DWORD nReceiveTimeoutMs)>;
 
-// The request, the flags both threads look at, the outcome and the answer. The request fields
+// The request, the two flags both threads look at, the outcome and the answer. The request fields
 // are copied when a run starts, so script may change them meanwhile; the outcome and the answer
 // are written by the worker and read after it has ended.
 struct CUploadState
