@@ -18,11 +18,6 @@ namespace
 {
 const wchar_t NOTICE_CAPTION[] = L"알림";
 
-ULONG ClampFileSize(ULONG n)
-{
-    return n > CPL5Properties::MAX_FILE_SIZE_LIMIT ? CPL5Properties::MAX_FILE_SIZE_LIMIT : n;
-}
-
 // ShellExecute's own result codes, for when the shell did not set the thread's last error.
 DWORD ErrorFromShellResult(INT_PTR nResult)
 {
@@ -101,15 +96,8 @@ CPL5Ctrl::CPL5Ctrl()
     : m_policy(CControlPolicy::ReadMachinePolicy()), m_siteLock(CSiteLock::ForPolicy(m_policy)),
       m_nIdVal(CInstanceNumbers::Draw())
 {
-    PL5Lang::SetProgramTitle(L"Pelora");
-    // The list asks whether an upload runs, and in child mode hands each new entry to the
-    // embedded dialog.
-    m_fileHooks.fnUploadRunning = [this] { return m_uploadDlg.IsRunning(); };
-    m_fileHooks.fnChildModeAdd = [this](const FileEntry& entry) {
-        if (m_uploadDlg.IsChild())
-            m_uploadDlg.AppendFile(entry);
-    };
-    ConnectListHooks();
+    PL5Lang::SetProgramTitle(DEFAULT_PROGRAM_TITLE);
+    m_list.fnViewUpdate = [this] { UpdateListView(); };
 }
 
 CPL5Ctrl::~CPL5Ctrl()
@@ -153,36 +141,14 @@ const QITAB* CPL5Ctrl::InterfaceTable()
 
 const PTL::PropMapEntry* CPL5Ctrl::PropertyMap()
 {
-    // The order is the order of loading: flags before InputType, Language before ProgramTitle.
+#define PL5_MAP_ENTRY(name, dispid, ...) {L"" #name, dispid, false, false},
     static const PTL::PropMapEntry map[] = {
         {L"_cx", 0, true, false},
         {L"_cy", 0, false, true},
-        {L"Language", 3, false, false},
-        {L"ProgramTitle", 4, false, false},
-        {L"ChildMode", 5, false, false},
-        {L"SilentMode", 6, false, false},
-        {L"MaxFileCount", 101, false, false},
-        {L"MaxUnitFileSize", 102, false, false},
-        {L"MaxTotalFileSize", 103, false, false},
-        {L"Action", 104, false, false},
-        {L"InputName", 105, false, false},
-        {L"InputTypeArray", 106, false, false},
-        {L"InputNameFixed", 107, false, false},
-        {L"InputType", 108, false, false},
-        {L"UseUnicode", 109, false, false},
-        {L"MakeInlineResponse", 110, false, false},
-        {L"BkImgURL", 201, false, false},
-        {L"ListStyle", 202, false, false},
-        {L"ShowFullPath", 203, false, false},
-        {L"ShowStatus", 204, false, false},
-        {L"ItemWidth", 205, false, false},
-        {L"DialogListHeight", 206, false, false},
-        {L"Scrolling", 207, false, false},
-        {L"UseDragDrop", 301, false, false},
-        {L"UseDeleteKey", 302, false, false},
-        {L"UseContextMenu", 303, false, false},
+        PL5_PROPERTIES(PL5_MAP_ENTRY, PL5_MAP_ENTRY)  // in the table's order, the order of loading
         {nullptr, 0, false, false},
     };
+#undef PL5_MAP_ENTRY
     return map;
 }
 
@@ -193,16 +159,23 @@ PTL::CPersistTarget CPL5Ctrl::PersistTarget()
 
 // ---- properties ---------------------------------------------------------------------------
 
-STDMETHODIMP CPL5Ctrl::get_Language(BSTR* pVal) { return GetText(m_props.strLanguage, pVal); }
-STDMETHODIMP CPL5Ctrl::put_Language(BSTR newVal)
-{
-    // Only the first two characters count ("english" is "en"); a value without a pack stays
-    // stored while the texts that were active stay in force.
-    m_props.strLanguage = TextOf(newVal).substr(0, 2);
-    // The column titles and the status texts change with the pack.
-    LoadLanguagePack();
-    return S_OK;
-}
+// The properties the control keeps: a get answers the kept value; a put stores the new one by
+// the row's rule and then does what the row says follows it.
+#define PL5_DEFINE_ACCESSORS(name, dispid, kind, def, field, store, then)                                              \
+    STDMETHODIMP CPL5Ctrl::get_##name(PL5Script::kind::Arg* pVal)                                                      \
+    {                                                                                                                  \
+        return PL5Script::kind::Get(m_props.field, pVal);                                                              \
+    }                                                                                                                  \
+    STDMETHODIMP CPL5Ctrl::put_##name(PL5Script::kind::Arg newVal)                                                     \
+    {                                                                                                                  \
+        store(m_props.field, PL5Script::kind::From(newVal));                                                           \
+        then();                                                                                                        \
+        return S_OK;                                                                                                   \
+    }
+#define PL5_WRITTEN_OUT(...)
+PL5_PROPERTIES(PL5_DEFINE_ACCESSORS, PL5_WRITTEN_OUT)
+#undef PL5_DEFINE_ACCESSORS
+#undef PL5_WRITTEN_OUT
 
 STDMETHODIMP CPL5Ctrl::get_ProgramTitle(BSTR* pVal) { return GetText(PL5Lang::ProgramTitle(), pVal); }
 STDMETHODIMP CPL5Ctrl::put_ProgramTitle(BSTR newVal)
@@ -213,81 +186,11 @@ STDMETHODIMP CPL5Ctrl::put_ProgramTitle(BSTR newVal)
     return S_OK;
 }
 
-STDMETHODIMP CPL5Ctrl::get_ChildMode(VARIANT_BOOL* pVal) { return GetFlag(m_props.bChildMode, pVal); }
-STDMETHODIMP CPL5Ctrl::put_ChildMode(VARIANT_BOOL newVal)
-{
-    // The mode is fixed once the window exists: it decides how the window is built.
-    if (!m_bWindowCreated)
-        m_props.bChildMode = FlagFrom(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_SilentMode(VARIANT_BOOL* pVal) { return GetFlag(m_props.bSilentMode, pVal); }
-STDMETHODIMP CPL5Ctrl::put_SilentMode(VARIANT_BOOL newVal)
-{
-    m_props.bSilentMode = FlagFrom(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_MaxFileCount(ULONG* pVal) { return GetNumber(m_props.nMaxFileCount, pVal); }
-STDMETHODIMP CPL5Ctrl::put_MaxFileCount(ULONG newVal)
-{
-    m_props.nMaxFileCount = newVal;
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_MaxUnitFileSize(ULONG* pVal) { return GetNumber(m_props.nMaxUnitFileSize, pVal); }
-STDMETHODIMP CPL5Ctrl::put_MaxUnitFileSize(ULONG newVal)
-{
-    m_props.nMaxUnitFileSize = ClampFileSize(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_MaxTotalFileSize(ULONG* pVal) { return GetNumber(m_props.nMaxTotalFileSize, pVal); }
-STDMETHODIMP CPL5Ctrl::put_MaxTotalFileSize(ULONG newVal)
-{
-    m_props.nMaxTotalFileSize = ClampFileSize(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_Action(BSTR* pVal) { return GetText(m_props.strAction, pVal); }
-STDMETHODIMP CPL5Ctrl::put_Action(BSTR newVal)
-{
-    m_props.strAction = TextOf(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_InputName(BSTR* pVal) { return GetText(m_props.strInputName, pVal); }
-STDMETHODIMP CPL5Ctrl::put_InputName(BSTR newVal)
-{
-    m_props.strInputName = TextOf(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_InputTypeArray(VARIANT_BOOL* pVal) { return GetFlag(m_props.bInputTypeArray, pVal); }
-STDMETHODIMP CPL5Ctrl::put_InputTypeArray(VARIANT_BOOL newVal)
-{
-    // InputType, once given, decides the naming flags; a direct put no longer changes them.
-    if (m_props.strInputType.empty())
-        m_props.bInputTypeArray = FlagFrom(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_InputNameFixed(VARIANT_BOOL* pVal) { return GetFlag(m_props.bInputNameFixed, pVal); }
-STDMETHODIMP CPL5Ctrl::put_InputNameFixed(VARIANT_BOOL newVal)
+void CPL5Ctrl::ApplyInputType()
 {
     if (m_props.strInputType.empty())
-        m_props.bInputNameFixed = FlagFrom(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_InputType(BSTR* pVal) { return GetText(m_props.strInputType, pVal); }
-STDMETHODIMP CPL5Ctrl::put_InputType(BSTR newVal)
-{
-    m_props.strInputType = TextOf(newVal);
+        return;
     const wchar_t* sz = m_props.strInputType.c_str();
-    if (m_props.strInputType.empty())
-        return S_OK;
     if (_wcsicmp(sz, L"fixed") == 0)
         m_props.bInputNameFixed = true;  // takes precedence over the array flag, which keeps its value
     else if (_wcsicmp(sz, L"array") == 0)
@@ -302,99 +205,15 @@ STDMETHODIMP CPL5Ctrl::put_InputType(BSTR newVal)
     }
     else
         m_props.strInputName.clear();  // an unknown naming type leaves no usable base name
-    return S_OK;
 }
 
-STDMETHODIMP CPL5Ctrl::get_UseUnicode(VARIANT_BOOL* pVal) { return GetFlag(m_props.bUseUnicode, pVal); }
-STDMETHODIMP CPL5Ctrl::put_UseUnicode(VARIANT_BOOL newVal)
+void CPL5Ctrl::ApplyShowFullPath()
 {
-    m_props.bUseUnicode = FlagFrom(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_MakeInlineResponse(VARIANT_BOOL* pVal) { return GetFlag(m_props.bMakeInlineResponse, pVal); }
-STDMETHODIMP CPL5Ctrl::put_MakeInlineResponse(VARIANT_BOOL newVal)
-{
-    m_props.bMakeInlineResponse = FlagFrom(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_BkImgURL(BSTR* pVal) { return GetText(m_props.strBkImgURL, pVal); }
-STDMETHODIMP CPL5Ctrl::put_BkImgURL(BSTR newVal)
-{
-    m_props.strBkImgURL = TextOf(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_ListStyle(BSTR* pVal) { return GetText(m_props.strListStyle, pVal); }
-STDMETHODIMP CPL5Ctrl::put_ListStyle(BSTR newVal)
-{
-    m_props.strListStyle = TextOf(newVal);
-    ApplyColumnWidth();
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_ShowFullPath(VARIANT_BOOL* pVal) { return GetFlag(m_props.bShowFullPath, pVal); }
-STDMETHODIMP CPL5Ctrl::put_ShowFullPath(VARIANT_BOOL newVal)
-{
-    m_props.bShowFullPath = FlagFrom(newVal);
     m_list.SetShowFullPath(m_props.bShowFullPath);
     m_list.Invalidate(true);
-    return S_OK;
 }
 
-STDMETHODIMP CPL5Ctrl::get_ShowStatus(VARIANT_BOOL* pVal) { return GetFlag(m_props.bShowStatus, pVal); }
-STDMETHODIMP CPL5Ctrl::put_ShowStatus(VARIANT_BOOL newVal)
-{
-    m_props.bShowStatus = FlagFrom(newVal);
-    Layout();
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_ItemWidth(SHORT* pVal) { return GetNumber(m_props.nItemWidth, pVal); }
-STDMETHODIMP CPL5Ctrl::put_ItemWidth(SHORT newVal)
-{
-    m_props.nItemWidth = newVal;
-    ApplyColumnWidth();
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_DialogListHeight(SHORT* pVal) { return GetNumber(m_props.nDialogListHeight, pVal); }
-STDMETHODIMP CPL5Ctrl::put_DialogListHeight(SHORT newVal)
-{
-    m_props.nDialogListHeight = newVal;
-    m_uploadDlg.SetListHeight(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_Scrolling(VARIANT_BOOL* pVal) { return GetFlag(m_props.bScrolling, pVal); }
-STDMETHODIMP CPL5Ctrl::put_Scrolling(VARIANT_BOOL newVal)
-{
-    m_props.bScrolling = FlagFrom(newVal);
-    SwitchScrolling();
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_UseDragDrop(VARIANT_BOOL* pVal) { return GetFlag(m_props.bUseDragDrop, pVal); }
-STDMETHODIMP CPL5Ctrl::put_UseDragDrop(VARIANT_BOOL newVal)
-{
-    m_props.bUseDragDrop = FlagFrom(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_UseDeleteKey(VARIANT_BOOL* pVal) { return GetFlag(m_props.bUseDeleteKey, pVal); }
-STDMETHODIMP CPL5Ctrl::put_UseDeleteKey(VARIANT_BOOL newVal)
-{
-    m_props.bUseDeleteKey = FlagFrom(newVal);
-    return S_OK;
-}
-
-STDMETHODIMP CPL5Ctrl::get_UseContextMenu(VARIANT_BOOL* pVal) { return GetFlag(m_props.bUseContextMenu, pVal); }
-STDMETHODIMP CPL5Ctrl::put_UseContextMenu(VARIANT_BOOL newVal)
-{
-    m_props.bUseContextMenu = FlagFrom(newVal);
-    return S_OK;
-}
+void CPL5Ctrl::ApplyListHeight() { m_uploadDlg.SetListHeight(m_props.nDialogListHeight); }
 
 STDMETHODIMP CPL5Ctrl::get_IDVAL(ULONG* pVal) { return GetNumber(m_nIdVal, pVal); }
 

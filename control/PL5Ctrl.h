@@ -5,11 +5,11 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <objsafe.h>
-#include <functional>
 #include <string>
 #include <vector>
 #include "Pelora5_h.h"
 #include "control/PL5CtrlEvents.h"
+#include "control/PL5Properties.h"
 #include "control/PageLink.h"
 #include "control/SiteLock.h"
 #include "filelist/FileEntry.h"
@@ -30,36 +30,6 @@
 #include "ptl/Persist.h"
 #include "ptl/ProvideClassInfo.h"
 #include "ptl/TypeLib.h"
-
-// Property values of one control, with their defaults.
-struct CPL5Properties
-{
-    static constexpr ULONG MAX_FILE_SIZE_LIMIT = 2147483648UL;
-
-    std::wstring strLanguage = L"ko";
-    bool bChildMode = false;
-    bool bSilentMode = false;
-    ULONG nMaxFileCount = 4294967295UL;  // no limit
-    ULONG nMaxUnitFileSize = MAX_FILE_SIZE_LIMIT;
-    ULONG nMaxTotalFileSize = MAX_FILE_SIZE_LIMIT;
-    std::wstring strAction;
-    std::wstring strInputName = L"file";
-    bool bInputTypeArray = false;
-    bool bInputNameFixed = false;
-    std::wstring strInputType;
-    bool bUseUnicode = false;
-    bool bMakeInlineResponse = false;
-    std::wstring strBkImgURL;
-    std::wstring strListStyle;
-    bool bShowFullPath = false;
-    bool bShowStatus = true;
-    SHORT nItemWidth = -1;         // automatic
-    SHORT nDialogListHeight = -1;  // the dialog template's own height
-    bool bScrolling = true;
-    bool bUseDragDrop = true;
-    bool bUseDeleteKey = true;
-    bool bUseContextMenu = true;
-};
 
 class CPL5Ctrl : public PTL::CComObjectRoot,
                  public PTL::IDispatchImpl<IPL5Ctrl, &IID_IPL5Ctrl>,
@@ -96,55 +66,12 @@ public:
     // A copy of the listed files in list order, for an upload to take.
     std::vector<FileEntry> ListedFiles() const;
 
-    // ---- IPL5Ctrl: properties ----
-    STDMETHODIMP get_Language(BSTR* pVal) override;
-    STDMETHODIMP put_Language(BSTR newVal) override;
-    STDMETHODIMP get_ProgramTitle(BSTR* pVal) override;
-    STDMETHODIMP put_ProgramTitle(BSTR newVal) override;
-    STDMETHODIMP get_ChildMode(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_ChildMode(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_SilentMode(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_SilentMode(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_MaxFileCount(ULONG* pVal) override;
-    STDMETHODIMP put_MaxFileCount(ULONG newVal) override;
-    STDMETHODIMP get_MaxUnitFileSize(ULONG* pVal) override;
-    STDMETHODIMP put_MaxUnitFileSize(ULONG newVal) override;
-    STDMETHODIMP get_MaxTotalFileSize(ULONG* pVal) override;
-    STDMETHODIMP put_MaxTotalFileSize(ULONG newVal) override;
-    STDMETHODIMP get_Action(BSTR* pVal) override;
-    STDMETHODIMP put_Action(BSTR newVal) override;
-    STDMETHODIMP get_InputName(BSTR* pVal) override;
-    STDMETHODIMP put_InputName(BSTR newVal) override;
-    STDMETHODIMP get_InputTypeArray(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_InputTypeArray(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_InputNameFixed(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_InputNameFixed(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_InputType(BSTR* pVal) override;
-    STDMETHODIMP put_InputType(BSTR newVal) override;
-    STDMETHODIMP get_UseUnicode(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_UseUnicode(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_MakeInlineResponse(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_MakeInlineResponse(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_BkImgURL(BSTR* pVal) override;
-    STDMETHODIMP put_BkImgURL(BSTR newVal) override;
-    STDMETHODIMP get_ListStyle(BSTR* pVal) override;
-    STDMETHODIMP put_ListStyle(BSTR newVal) override;
-    STDMETHODIMP get_ShowFullPath(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_ShowFullPath(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_ShowStatus(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_ShowStatus(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_ItemWidth(SHORT* pVal) override;
-    STDMETHODIMP put_ItemWidth(SHORT newVal) override;
-    STDMETHODIMP get_DialogListHeight(SHORT* pVal) override;
-    STDMETHODIMP put_DialogListHeight(SHORT newVal) override;
-    STDMETHODIMP get_Scrolling(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_Scrolling(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_UseDragDrop(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_UseDragDrop(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_UseDeleteKey(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_UseDeleteKey(VARIANT_BOOL newVal) override;
-    STDMETHODIMP get_UseContextMenu(VARIANT_BOOL* pVal) override;
-    STDMETHODIMP put_UseContextMenu(VARIANT_BOOL newVal) override;
+    // ---- IPL5Ctrl: properties, a get and a put for each row of control/PL5Properties.h ----
+#define PL5_DECLARE_ACCESSORS(name, dispid, kind, ...)                                                                 \
+    STDMETHODIMP get_##name(PL5Script::kind::Arg* pVal) override;                                                      \
+    STDMETHODIMP put_##name(PL5Script::kind::Arg newVal) override;
+    PL5_PROPERTIES(PL5_DECLARE_ACCESSORS, PL5_DECLARE_ACCESSORS)
+#undef PL5_DECLARE_ACCESSORS
 
     // ---- IPL5Ctrl: the file list's getters ----
     STDMETHODIMP get_GetCount(LONG* pVal) override;
@@ -196,17 +123,6 @@ public:
     HRESULT OnTranslateAccelerator(MSG* pMsg);
     void OnContainerGone() { m_pageLink.Disconnect(); }
 
-    // What the list, drop and menu work connects to the window. An empty hook does nothing.
-    struct CWindowHooks
-    {
-        // The drop target registered on the control's window (and, with UseDragDrop, on the
-        // page's window) at creation; none registers nothing.
-        std::function<PTL::CComPtr<IDropTarget>()> fnDropTarget;
-        // WM_CONTEXTMENU at a screen point (-1, -1 from the keyboard); true when handled.
-        std::function<bool(POINT)> fnContextMenu;
-    };
-    CWindowHooks& WindowHooks() { return m_windowHooks; }
-
     // The page link and what it found at window creation.
     CPageLink& PageLink() { return m_pageLink; }
     // The page's address: recorded when the control first connects; before its window exists
@@ -240,6 +156,34 @@ private:
     void LoadLanguagePack();
     std::wstring DefaultBackgroundUrl() const;
 
+    // ---- how a put stores a property (the store column of control/PL5Properties.h) ----
+    template <class T>
+    void Store(T& field, T value)
+    {
+        field = std::move(value);
+    }
+    // "english" is "en"; a value without a pack stays stored while the texts that were active
+    // stay in force.
+    void StoreTwoChars(std::wstring& field, const std::wstring& value) { field = value.substr(0, 2); }
+    void StoreFileSize(ULONG& field, ULONG value) { field = value > MAX_FILE_SIZE ? MAX_FILE_SIZE : value; }
+    // ChildMode is fixed once the window exists: it decides how the window is built.
+    void StoreIfNoWindow(bool& field, bool value)
+    {
+        if (!m_bWindowCreated)
+            field = value;
+    }
+    // InputType, once given, decides the naming flags; a direct put no longer changes them.
+    void StoreIfNoInputType(bool& field, bool value)
+    {
+        if (m_props.strInputType.empty())
+            field = value;
+    }
+    // ---- what follows a put at once (the then column) ----
+    void Nothing() {}
+    void ApplyInputType();
+    void ApplyShowFullPath();
+    void ApplyListHeight();
+
     // The page is allowed by the site lists; a refusal writes one line to the debug output.
     // Methods that list, open or upload files do nothing on a page that is not allowed.
     bool SiteAllowed();
@@ -260,18 +204,6 @@ private:
 
     // ---- file list ------------------------------------------------------------------------
 public:
-    // What later parts of the control connect to the file list. A hook left empty does
-    // nothing: the list works the same before the control has a window.
-    struct CFileListHooks
-    {
-        std::function<void()> fnRefreshMirrors;     // the page elements that mirror the status
-        std::function<void()> fnRefreshStatus;      // status bar texts
-        std::function<void()> fnRefreshBackground;  // the list's picture, shown while it is empty
-        std::function<bool()> fnUploadRunning;      // an upload of this control is under way
-        // Child mode: the embedded dialog's upload list, the request's file part, the grand total.
-        std::function<void(const FileEntry&)> fnChildModeAdd;
-    };
-    CFileListHooks& FileListHooks() { return m_fileHooks; }
     CMainListCtrl& MainList() { return m_list; }
     ULONG ListedTotal() const { return m_nListedTotal; }
 
@@ -283,7 +215,8 @@ public:
     // The refresh after every change of the list: the page's mirrors at once; the view's row
     // count, the status bar and the background when the page's thread next serves its messages.
     void AfterListChange();
-    // The deferred part: status bar texts, then the background.
+    // The deferred part: status bar texts and their page mirrors, then the background. Each does
+    // nothing while the control has no window.
     void UpdateListView();
 
     // ---- what the user does to the list in the control's window (control/PL5CtrlList.cpp) ----
@@ -294,14 +227,13 @@ public:
     CMenuState ListMenuState() const;
 
 private:
-    // Connects the list's status, background, drop target and menu to the window.
-    void ConnectListHooks();
     void RefreshStatusBar();
     void RefreshStatusMirrors();
     // The right-click menu (UseContextMenu); pt as the message gives it.
     void ShowListMenu(POINT pt);
 
-    // The drop target the window registers (the hook's), or none.
+    // The drop target registered on the control's window (and, with UseDragDrop, on the page's
+    // window), made at its first use.
     PTL::CComPtr<IDropTarget> WindowDropTarget();
 
     // ---- IDropSite ----
@@ -334,7 +266,6 @@ private:
     CMainListCtrl m_list;
     ULONG m_nListedTotal = 0;  // sum of the entries' sizes
     CFilterList m_filters;
-    CFileListHooks m_fileHooks;
     // ---- end of file list -----------------------------------------------------------------
 
     CPL5Properties m_props;
@@ -358,7 +289,6 @@ private:
     bool m_bDirty = false;
 
     // ---- window ----
-    CWindowHooks m_windowHooks;
     CPageLink m_pageLink;
     std::wstring m_strOwnElementId;
     std::wstring m_strOwnTitle;   // the title attribute of that element

@@ -14,7 +14,6 @@ using namespace PL5Script;
 
 namespace
 {
-const ULONG NO_COUNT_LIMIT = 4294967295UL;
 const size_t MAX_FILE_PATH = sizeof(FileEntry::szFilePath) / sizeof(WCHAR);  // terminator included
 
 // Gives the page's thread one pending message, so a long batch does not freeze the page. A quit
@@ -48,23 +47,21 @@ void DispatchOnePendingMessage()
 }
 }  // namespace
 
-// ---- hooks and helpers ----------------------------------------------------------------------
+// ---- refreshes and helpers ------------------------------------------------------------------
 
 void CPL5Ctrl::AfterListChange()
 {
     // With a window, the row count, the status bar and the background follow once the script's
     // run of calls is over (UpdateSoon); the page's own mirror elements at once.
-    if (m_fileHooks.fnRefreshMirrors)
-        m_fileHooks.fnRefreshMirrors();
+    RefreshStatusMirrors();
     m_list.UpdateSoon();
 }
 
 void CPL5Ctrl::UpdateListView()
 {
-    if (m_fileHooks.fnRefreshStatus)
-        m_fileHooks.fnRefreshStatus();
-    if (m_fileHooks.fnRefreshBackground)
-        m_fileHooks.fnRefreshBackground();
+    RefreshStatusBar();
+    RefreshStatusMirrors();
+    RefreshBackground();
 }
 
 void CPL5Ctrl::ShowListMessage(const std::wstring& strText) const
@@ -79,10 +76,7 @@ std::wstring CPL5Ctrl::EffectiveInputName(BSTR bstrInputName) const
     return strGiven.empty() ? m_props.strInputName : strGiven;
 }
 
-bool CPL5Ctrl::UploadRunningInChildMode() const
-{
-    return m_props.bChildMode && m_fileHooks.fnUploadRunning && m_fileHooks.fnUploadRunning();
-}
+bool CPL5Ctrl::UploadRunningInChildMode() const { return m_props.bChildMode && m_uploadDlg.IsRunning(); }
 
 std::vector<FileEntry> CPL5Ctrl::ListedFiles() const { return m_list.List().Entries(); }
 
@@ -157,8 +151,9 @@ bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstri
         const FileEntry entry = MakeFileEntry(file.strPath.c_str(), nSize, strInputName.c_str(), nullptr);
         m_list.AppendEntry(entry, bChosenByUser);
         m_nListedTotal += nSize;
-        if (m_props.bChildMode && m_fileHooks.fnChildModeAdd)
-            m_fileHooks.fnChildModeAdd(entry);
+        // Child mode: the embedded dialog's upload list, the request's file part, the grand total.
+        if (m_uploadDlg.IsChild())
+            m_uploadDlg.AppendFile(entry);
         Fire_OnAddFile(entry.szFilePath, nSize);
         DispatchOnePendingMessage();
     }

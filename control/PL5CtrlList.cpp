@@ -7,26 +7,6 @@
 
 using namespace PL5Script;
 
-void CPL5Ctrl::ConnectListHooks()
-{
-    m_list.fnViewUpdate = [this] { UpdateListView(); };
-    m_fileHooks.fnRefreshMirrors = [this] { RefreshStatusMirrors(); };
-    m_fileHooks.fnRefreshStatus = [this] {
-        RefreshStatusBar();
-        RefreshStatusMirrors();
-    };
-    m_fileHooks.fnRefreshBackground = [this] { RefreshBackground(); };
-    m_windowHooks.fnDropTarget = [this] {
-        if (!m_pDropTarget)
-            m_pDropTarget = CDropTarget::Create(this);
-        return PTL::CComPtr<IDropTarget>(m_pDropTarget);
-    };
-    m_windowHooks.fnContextMenu = [this](POINT pt) {
-        ShowListMenu(pt);
-        return true;
-    };
-}
-
 // ---- drop zones and drops ---------------------------------------------------------------------
 
 STDMETHODIMP CPL5Ctrl::AppendDragDrop(VARIANT varTag, BSTR bstrInputName)
@@ -72,7 +52,9 @@ void CPL5Ctrl::AddDropped(const std::vector<std::wstring>& paths, const std::wst
 
 PTL::CComPtr<IDropTarget> CPL5Ctrl::WindowDropTarget()
 {
-    return m_windowHooks.fnDropTarget ? m_windowHooks.fnDropTarget() : PTL::CComPtr<IDropTarget>();
+    if (!m_pDropTarget)
+        m_pDropTarget = CDropTarget::Create(this);
+    return PTL::CComPtr<IDropTarget>(m_pDropTarget);
 }
 
 STDMETHODIMP CPL5Ctrl::DragEnter(IDataObject* pData, DWORD grfKeyState, POINTL pt, DWORD* pdwEffect)

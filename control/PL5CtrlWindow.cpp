@@ -105,14 +105,12 @@ LRESULT CPL5Ctrl::OnCreate()
         m_uploadDlg.SetChildFiles(ListedFiles());
     // 16
     ApplyColumnWidth();
-    if (m_fileHooks.fnRefreshStatus)
-        m_fileHooks.fnRefreshStatus();
-    RefreshBackground();
+    UpdateListView();
     Layout();
     // 17: the embedded dialog takes no drops, nor does a page the site lists refuse.
-    if (!m_props.bChildMode && m_windowHooks.fnDropTarget && SiteAllowed())
+    if (!m_props.bChildMode && SiteAllowed())
     {
-        const PTL::CComPtr<IDropTarget> pTarget = m_windowHooks.fnDropTarget();
+        const PTL::CComPtr<IDropTarget> pTarget = WindowDropTarget();
         if (m_props.bUseDragDrop)
             m_dropOnPage.Register(GetParent(hWnd), pTarget, true);
         m_dropOnControl.Register(hWnd, pTarget, false);
@@ -204,10 +202,7 @@ BOOL CPL5Ctrl::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         Layout();  // at the new DPI
         return TRUE;
     case WM_SETFOCUS: OnSetFocus(); return TRUE;
-    case WM_CONTEXTMENU:
-        if (m_windowHooks.fnContextMenu)
-            return m_windowHooks.fnContextMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
-        return FALSE;
+    case WM_CONTEXTMENU: ShowListMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}); return TRUE;
     case WM_UPLOAD_COMPLETE:
     case WM_UPLOAD_CANCEL:
     case WM_UPLOAD_ERROR: lResult = OnUploadReport(uMsg); return TRUE;

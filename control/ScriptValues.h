@@ -36,4 +36,33 @@ inline HRESULT GetText(const std::wstring& str, BSTR* pVal)
 }
 
 inline std::wstring TextOf(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : std::wstring(); }
+
+// The kinds of property value (control/PL5Properties.h): the type the interface passes (Arg), the
+// type the control keeps (Value), the conversion of a put's argument and the answer to a get.
+struct Text
+{
+    using Arg = BSTR;
+    using Value = std::wstring;
+    static Value From(BSTR bstr) { return TextOf(bstr); }
+    static HRESULT Get(const Value& str, BSTR* pVal) { return GetText(str, pVal); }
+};
+
+struct Flag
+{
+    using Arg = VARIANT_BOOL;
+    using Value = bool;
+    static Value From(VARIANT_BOOL v) { return FlagFrom(v); }
+    static HRESULT Get(bool b, VARIANT_BOOL* pVal) { return GetFlag(b, pVal); }
+};
+
+template <class N>
+struct Number
+{
+    using Arg = N;
+    using Value = N;
+    static Value From(N n) { return n; }
+    static HRESULT Get(N n, N* pVal) { return GetNumber(n, pVal); }
+};
+using ULong = Number<ULONG>;
+using Short = Number<SHORT>;
 }  // namespace PL5Script

@@ -414,7 +414,7 @@ TEST(InPlace, ClipRectangleCutsTheWindow)
 TEST(InPlace, TeardownRevokesExactlyTheDropTargetsRegistered)
 {
     OleInitialize(nullptr);
-    CNoDropTarget target, probe, pages;
+    CNoDropTarget probe, pages;
     // The page window has a target of its own; the control takes it over only with UseDragDrop
     // outside child mode, and it is not given back.
     const struct
@@ -428,7 +428,6 @@ TEST(InPlace, TeardownRevokesExactlyTheDropTargetsRegistered)
     {
         CActiveControl active({0, 0, 300, 200}, [&](CPL5Ctrl& control) {
             RegisterDragDrop(control.ContainerWindow(), &pages);
-            control.WindowHooks().fnDropTarget = [&target] { return PTL::CComPtr<IDropTarget>(&target); };
             control.put_UseDragDrop(c.bUseDragDrop ? VARIANT_TRUE : VARIANT_FALSE);
             if (c.bChildMode)
                 control.put_ChildMode(VARIANT_TRUE);

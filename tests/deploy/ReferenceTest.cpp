@@ -1,6 +1,7 @@
 // docs/reference.md against the control: it names every member of the type library (read from
 // the built library itself) on a table row with its dispid, and what its rows say each property
-// and method gives back (type, default, result, S_FALSE) is what the registered control gives.
+// and method gives back (type, default, result, S_FALSE) is what the registered control gives;
+// its property rows are the control's property table, row for row.
 #include <windows.h>
 #include <oleauto.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 #include "Pelora5_h.h"
+#include "control/PL5Properties.h"
 #include "ptl/ComPtr.h"
 #include "tests/common/DialogWatcher.h"
 
@@ -24,10 +26,10 @@ std::string ReadReference()
     return text.str();
 }
 
-// The rows of the first table after a heading, by their first cell: the cells trimmed, without backticks.
-std::map<std::string, std::vector<std::string>> TableRows(const std::string& strDoc, const std::string& strHeading)
+// The rows of the first table after a heading, in order: the cells trimmed, without backticks.
+std::vector<std::vector<std::string>> OrderedRows(const std::string& strDoc, const std::string& strHeading)
 {
-    std::map<std::string, std::vector<std::string>> rows;
+    std::vector<std::vector<std::string>> rows;
     std::istringstream lines(strDoc.substr(strDoc.find("\n" + strHeading + "\n")));
     std::string line;
     while (std::getline(lines, line) && (rows.empty() || line.rfind("| `", 0) == 0))
@@ -42,8 +44,17 @@ std::map<std::string, std::vector<std::string>> TableRows(const std::string& str
                                                         : cell.substr(nBegin, cell.find_last_not_of(' ') - nBegin + 1));
         }
         if (!cells.empty())
-            rows[cells[0]] = cells;
+            rows.push_back(cells);
     }
+    return rows;
+}
+
+// The same rows by their first cell.
+std::map<std::string, std::vector<std::string>> TableRows(const std::string& strDoc, const std::string& strHeading)
+{
+    std::map<std::string, std::vector<std::string>> rows;
+    for (const std::vector<std::string>& row : OrderedRows(strDoc, strHeading))
+        rows[row[0]] = row;
     return rows;
 }
 
@@ -57,6 +68,16 @@ HRESULT Call(IDispatch* p, DISPID dispid, WORD wFlags, std::vector<PTL::CComVari
     result.Clear();
     return p->Invoke(dispid, IID_NULL, 0, wFlags, &params, bPut ? nullptr : &result, nullptr, nullptr);
 }
+
+// A property table value as the reference's cells write it.
+const char* TypeCell(PL5Script::Text) { return "string"; }
+const char* TypeCell(PL5Script::Flag) { return "bool"; }
+const char* TypeCell(PL5Script::ULong) { return "ulong"; }
+const char* TypeCell(PL5Script::Short) { return "short"; }
+std::string ValueCell(const std::wstring& str) { return "\"" + std::string(str.begin(), str.end()) + "\""; }
+std::string ValueCell(bool b) { return b ? "true" : "false"; }
+std::string ValueCell(ULONG n) { return std::to_string(n); }
+std::string ValueCell(SHORT n) { return std::to_string(n); }
 
 PTL::CComVariant Text(const wchar_t* sz) { return PTL::CComVariant(sz); }
 PTL::CComVariant Int(LONG n) { return PTL::CComVariant::FromInt(n); }
@@ -125,6 +146,25 @@ TEST(Reference, NamesEveryMemberOfTheTypeLibraryWithItsDispid)
     pLib->Release();
     // 25 properties, 24 methods and 12 events: the library really was read.
     EXPECT_EQ(61u, members.size());
+}
+
+// The property rows are the control's property table: the same properties in the same order
+// (the order PARAMs are applied in, as the reference says), dispids, types and defaults.
+TEST(Reference, PropertyRowsFollowTheControlsTable)
+{
+#define PL5_ROW(name, dispid, kind, def, ...)                                                                          \
+    {#name, std::to_string(dispid), TypeCell(PL5Script::kind()), ValueCell(PL5Script::kind::Value(def))},
+    const std::vector<std::string> table[] = {PL5_PROPERTIES(PL5_ROW, PL5_ROW)};
+#undef PL5_ROW
+    const auto rows = OrderedRows(ReadReference(), "## Properties");
+    ASSERT_EQ(std::size(table) + 1, rows.size());  // and IDVAL, which is not persisted
+    for (size_t i = 0; i < std::size(table); ++i)
+    {
+        std::vector<std::string> row = rows[i];
+        row[3] = row[3].substr(0, row[3].find(' '));  // the default's first word
+        row.resize(4);
+        EXPECT_EQ(table[i], row) << "row " << i;
+    }
 }
 
 // What the property and method rows say the control gives back (a property's type and default; a

@@ -47,12 +47,21 @@ private:
         return hEdit ? hEdit : hBox;
     }
 
+    // Sends a message as a user's action would arrive, bounded so that a dialog stuck in a box of
+    // its own cannot hold the test.
+    static bool Answers(HWND hWnd, UINT nMessage)
+    {
+        DWORD_PTR nResult = 0;
+        return SendMessageTimeoutW(hWnd, nMessage, 0, 0, SMTO_NORMAL, 10000, &nResult) != 0;
+    }
+
     void Run()
     {
         const HWND hDialog = Host::WaitForDialog([](HWND hWnd) { return GetDlgItem(hWnd, cmb1) != nullptr; }, 10000);
-        if (!hDialog)
+        // Shown means its initialisation has run; a message it answers means its loop serves input.
+        if (!hDialog || !Host::WaitUntil([hDialog] { return IsWindowVisible(hDialog) != FALSE; }, 10000) ||
+            !Answers(hDialog, WM_NULL))
             return;
-        Sleep(300);  // let the dialog finish filling itself
         m_seen.bResizable = (GetWindowLongW(hDialog, GWL_STYLE) & WS_THICKFRAME) != 0;
         HWND hTypes = GetDlgItem(hDialog, cmb1);
         for (LRESULT i = 0, n = SendMessageW(hTypes, CB_GETCOUNT, 0, 0); i < n; ++i)
@@ -65,8 +74,8 @@ private:
         for (const std::wstring& strStep : m_steps)
         {
             SendMessageW(NameEdit(hDialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(strStep.c_str()));
-            PostMessageW(GetDlgItem(hDialog, IDOK), BM_CLICK, 0, 0);
-            Sleep(300);
+            // Sent, so the step (a change of folder, or the choice) has been handled when it returns.
+            Answers(GetDlgItem(hDialog, IDOK), BM_CLICK);
         }
         if (!m_bCancel)
             Host::WaitUntil([hDialog] { return !IsWindow(hDialog); }, 3000);

@@ -103,8 +103,7 @@ TEST(DialogWatcher, AnswersMessageBoxesByPolicy)
         EXPECT_EQ(cases[i].nResult, MessageBoxW(nullptr, strText.c_str(), L"Watched caption", cases[i].nType))
             << "case " << i;
         // The record is complete once the watcher has seen the box go.
-        for (int n = 0; n < 100 && !watcher.Records().empty() && watcher.Records()[0].bOpen; ++n)
-            Sleep(20);
+        Host::WaitUntil([&watcher] { return watcher.Records().empty() || !watcher.Records()[0].bOpen; }, 2000);
         const auto records = watcher.Records();
         ASSERT_EQ(1u, records.size()) << "case " << i;
         EXPECT_EQ(L"Watched caption", records[0].strCaption) << "case " << i;
@@ -130,8 +129,7 @@ TEST(DialogWatcher, QueuedAnswersComeBeforeThePolicy)
     EXPECT_EQ(IDOK, results[0]);
     EXPECT_EQ(IDYES, results[1]);
     EXPECT_EQ(IDCANCEL, results[2]);
-    for (int n = 0; n < 100 && watcher.Count() == 3 && watcher.Records()[2].bOpen; ++n)
-        Sleep(20);
+    Host::WaitUntil([&watcher] { return watcher.Count() != 3 || !watcher.Records()[2].bOpen; }, 2000);
     const auto records = watcher.Records();
     ASSERT_EQ(3u, records.size());
     const wchar_t* const captions[] = {L"first", L"second", L"third"};
