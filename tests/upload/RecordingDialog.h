@@ -68,14 +68,16 @@ public:
     void OnWaitBegin() override { Record("wait"); }
     void OnWaitEnd() override {}
     void OnFinished() override {}
-    // "retry 2/4 connection": attempt 2 of 4 follows a connection lost; the delays apart.
+    // Waits before a retry: "2/4 lost" (attempt 2 of 4 follows a connection lost), and the delays.
+    std::vector<std::string> retries;
     std::vector<DWORD> retryDelays;
     void OnRetryWait(unsigned nAttempt, unsigned nAttempts, DWORD nDelayMs, EUploadRetryReason nReason) override
     {
         static const char* const REASONS[] = {"connect", "lost", "timeout", "status"};
+        retries.push_back(std::to_string(nAttempt) + "/" + std::to_string(nAttempts) + " " +
+                          REASONS[static_cast<size_t>(nReason)]);
         retryDelays.push_back(nDelayMs);
-        Record("retry " + std::to_string(nAttempt) + "/" + std::to_string(nAttempts) + " " +
-               REASONS[static_cast<size_t>(nReason)]);
+        Record("retry");
     }
 
     // Runs one upload to its end on the worker thread.
@@ -84,19 +86,10 @@ public:
         states.assign(UploadParts.size(), UPLOAD_STATE_WAITING);
         calls.clear();
         stages.clear();
+        retries.clear();
         retryDelays.clear();
         ASSERT_TRUE(StartWorker());
         JoinWorker();
-    }
-
-    // The calls that begin with strPrefix, in order.
-    std::vector<std::string> Calls(const std::string& strPrefix) const
-    {
-        std::vector<std::string> found;
-        for (const std::string& str : calls)
-            if (str.compare(0, strPrefix.size(), strPrefix) == 0)
-                found.push_back(str);
-        return found;
     }
 
     int Count(const std::string& strCall) const

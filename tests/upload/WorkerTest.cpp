@@ -477,82 +477,63 @@ TEST_F(UploadWorker, RetriesFailuresThatMayPass)
 {
     const std::string strContent = PatternBytes(70000, 12);
     const std::wstring strPath = List(L"r.pl5txt", strContent);
-    const char* const RESETS = R"([{"fault":"reset"},{"fault":"reset"},{"status":200,"body":"third"}])";
+    const char* const RESETS = R"([{"fault":"reset"},{"fault":"reset"},{"body":"third"}])";
     const char* const BUSY = R"([{"status":503,"headers":[["Retry-After","1"]],"body":"busy"},
-                                 {"status":503,"headers":[["Retry-After","1"]],"body":"busy"},
-                                 {"status":200,"body":"third"}])";
+                                 {"status":503,"headers":[["Retry-After","1"]],"body":"busy"},{"body":"third"}])";
     static const struct
     {
         const char* szScript;  // null: nothing listens
         ULONG nRetries;
         const char* szOutcome;
-        int nRequests;
         const wchar_t* szResponse;
-        std::vector<std::string> waits;
+        std::vector<std::string> retries;
         DWORD nMinDelay, nMaxDelay;  // of every wait
     } cases[] = {
-        {RESETS, 3, "received", 3, L"third", {"retry 2/4 lost", "retry 3/4 lost"}, 80, 240},
-        {RESETS, 0, "failed", 1, L"", {}, 0, 0},
-        {BUSY, 3, "received", 3, L"third", {"retry 2/4 status", "retry 3/4 status"}, 1000, 1000},
-        {BUSY, 0, "received", 1, L"busy", {}, 0, 0},  // the answer reaches the page, as it always did
+        {RESETS, 3, "received", L"third", {"2/4 lost", "3/4 lost"}, 80, 240},
+        {RESETS, 0, "failed", L"", {}, 0, 0},
+        {BUSY, 3, "received", L"third", {"2/4 status", "3/4 status"}, 1000, 1000},
+        {BUSY, 0, "received", L"busy", {}, 0, 0},  // the answer reaches the page, as it always did
         {R"([{"status":503,"headers":[["Retry-After","Wed, 21 Oct 2015 07:28:00 GMT"]]},{"body":"now"}])",
          1,
          "received",
-         2,
          L"now",
-         {"retry 2/2 status"},
+         {"2/2 status"},
          0,
          0},
-        {R"([{"status":404,"body":"not here"},{"body":"never"}])", 3, "received", 1, L"not here", {}, 0, 0},
-        {R"([{"status":400,"body":"bad"},{"body":"never"}])", 3, "received", 1, L"bad", {}, 0, 0},
-        {R"([{"status":302,"headers":[["Location","/next"]]},{"body":"never"}])", 3, "redirected", 1, L"", {}, 0, 0},
-        {nullptr, 1, "failed", 0, L"", {"retry 2/2 connect"}, 80, 120},
+        {R"([{"status":404,"body":"not here"},{"body":"never"}])", 3, "received", L"not here", {}, 0, 0},
+        {nullptr, 1, "failed", L"", {"2/2 connect"}, 80, 120},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
-        const std::wstring strAction = RecordServer::ScriptedUrl(cases[i].szScript, L"/retry");
         CRecordingDlg dlg;
         dlg.state.nRetryCount = cases[i].nRetries;
         dlg.state.nRetryDelayMs = 100;
-        dlg.state.nSendTimeoutMs = 5000;
-        Prepare(dlg, strAction);
+        Prepare(dlg, RecordServer::ScriptedUrl(cases[i].szScript, L"/retry"));
         dlg.Run();
-
         EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << i;
-        EXPECT_EQ(cases[i].nRequests, RecordServer::Count()) << "case " << i;
-        if (cases[i].szResponse[0])
-        {
-            EXPECT_EQ(cases[i].szResponse, dlg.szResponse) << "case " << i;
-        }
-        EXPECT_EQ(cases[i].waits, dlg.Calls("retry")) << "case " << i;
+        EXPECT_EQ(cases[i].szResponse, dlg.szResponse) << "case " << i;
+        EXPECT_EQ(cases[i].retries, dlg.retries) << "case " << i;
         for (DWORD nDelay : dlg.retryDelays)
-        {
-            EXPECT_GE(nDelay, cases[i].nMinDelay) << "case " << i;
-            EXPECT_LE(nDelay, cases[i].nMaxDelay) << "case " << i;
-        }
+            EXPECT_TRUE(nDelay >= cases[i].nMinDelay && nDelay <= cases[i].nMaxDelay) << "case " << i << ": " << nDelay;
         // Every attempt sent the whole request, from the file.
-        EXPECT_EQ(static_cast<int>(cases[i].waits.size()) + 1, dlg.Count("attempt")) << "case " << i;
+        EXPECT_EQ(cases[i].szScript ? static_cast<int>(cases[i].retries.size()) + 1 : 0, RecordServer::Count());
         for (int n = 0; n < RecordServer::Count(); ++n)
-        {
-            const CRecordedRequest request = RecordServer::Request(n);
-            EXPECT_TRUE(ExpectedBody(request.Boundary(),
+            EXPECT_TRUE(ExpectedBody(RecordServer::Request(n).Boundary(),
                                      {{"file1", PTL::EncodeText(strPath), "text/plain", strContent}},
-                                     {}) == request.strBody)
+                                     {}) == RecordServer::Request(n).strBody)
                 << "case " << i << " request " << n;
-        }
     }
 }
 
 TEST_F(UploadWorker, CancelEndsTheWaitBeforeARetry)
 {
-    RecordServer::Script(R"([{"status":503,"headers":[["Retry-After","30"]]},{"body":"never"}])");
     List(L"w.pl5txt", "waiting");
     CRecordingDlg dlg;
     dlg.state.nRetryCount = 2;
-    Prepare(dlg, RecordUrl(L"/wait"));
+    Prepare(dlg, RecordServer::ScriptedUrl(R"([{"status":503,"headers":[["Retry-After","30"]]}])", L"/wait"));
     CKernelHandle evWaiting(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     dlg.onCall = [&](CRecordingDlg&, const std::string& strCall) {
-        if (strCall == "retry 2/3 status")
+        if (strCall == "retry")
             SetEvent(evWaiting.Get());
     };
     ASSERT_TRUE(dlg.StartWorker());
@@ -562,6 +543,5 @@ TEST_F(UploadWorker, CancelEndsTheWaitBeforeARetry)
     dlg.JoinWorker();
     EXPECT_LT(GetTickCount64() - nStart, 2000u) << "the 30 s wait ended at the stop";
     EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome()));
-    EXPECT_EQ(1, RecordServer::Count());
     EXPECT_EQ(EUploadStage::Cancelled, dlg.stages.back());
 }
