@@ -10,7 +10,7 @@
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "ptl/UrlZone.h"
-#include "response/UrlFetch.h"
+#include "ptl/InternetUrl.h"
 
 using namespace PL5Script;
 
@@ -294,7 +294,7 @@ bool CPL5Ctrl::PageMayReach(const std::wstring& strUrl)
 {
     if (!ZoneGuarded())
         return true;
-    if (IsHttpUrl(strUrl) && !PTL::RaisesZone(strUrl, PageUrl()))
+    if (PTL::IsHttpUrl(strUrl) && !PTL::RaisesZone(strUrl, PageUrl()))
         return true;
     OutputDebugStringW(L"Pelora5: refused, the page named an address outside http(s) or in a more trusted zone\n");
     return false;

@@ -76,13 +76,13 @@ std::wstring CPL5Ctrl::EffectiveInputName(BSTR bstrInputName) const
     return strGiven.empty() ? m_props.strInputName : strGiven;
 }
 
-bool CPL5Ctrl::UploadRunningInChildMode() const { return m_props.bChildMode && m_uploadDlg.bRunning; }
+bool CPL5Ctrl::UploadRunningInChildMode() const { return m_props.bChildMode && m_uploadDlg.IsRunning(); }
 
 std::vector<FileEntry> CPL5Ctrl::ListedFiles() const { return m_list.List().Entries(); }
 
 void CPL5Ctrl::FollowListInChildMode()
 {
-    if (m_uploadDlg.IsChild() && !m_uploadDlg.bRunning)
+    if (m_uploadDlg.IsChild() && !m_uploadDlg.IsRunning())
         m_uploadDlg.SetChildFiles(ListedFiles());
 }
 

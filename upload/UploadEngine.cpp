@@ -8,38 +8,112 @@
 #include <cstring>
 #include <new>
 
-#include "lang/LangIds.h"
 #include "ptl/InternetException.h"
 #include "ptl/InternetHandle.h"
 #include "ptl/InternetUrl.h"
-#include "response/InlineRewrite.h"
-#include "response/UrlFetch.h"
+#include "ptl/Text.h"
 #include "upload/MultipartBody.h"
 #include "upload/UploadFile.h"
 
 namespace
 {
+// The longest Location header taken from a redirect answer, in bytes.
+const DWORD MAX_LOCATION_BYTES = 5120;
+
 // How one attempt ended; it alone decides whether another attempt or a second run follows.
 enum class EAttempt
 {
     Answered,
+    Unavailable,  // answered with a status that asks to come back, while a retry is left
     Redirected,
     Unauthorized,
     Cancelled,
     Failed,
 };
 
+// The stage as the trace names it.
 const wchar_t* StageName(EUploadStage nStage)
 {
     switch (nStage)
     {
-    case EUploadStage::Connecting: return L"connecting";
-    case EUploadStage::Sending: return L"sending";
+    case EUploadStage::Preparing:
+    case EUploadStage::Connecting:
+    case EUploadStage::Connected: return L"connecting";
+    case EUploadStage::PreparingFile:
+    case EUploadStage::SendingFile:
+    case EUploadStage::SendingFields: return L"sending";
     case EUploadStage::Waiting: return L"waiting for the answer";
-    case EUploadStage::Reading: return L"reading the answer";
+    case EUploadStage::Answered:
+    case EUploadStage::Reading:
+    case EUploadStage::Decoding: return L"reading the answer";
     case EUploadStage::Inline: return L"fetching inline resources";
+    case EUploadStage::Done:
+    case EUploadStage::Cancelled:
+    case EUploadStage::Failed: break;
     }
     return L"";
+}
+
+EUploadOutcome OutcomeOf(EAttempt nResult)
+{
+    switch (nResult)
+    {
+    case EAttempt::Answered: return EUploadOutcome::Completed;
+    case EAttempt::Redirected: return EUploadOutcome::Redirected;
+    case EAttempt::Cancelled: return EUploadOutcome::Cancelled;
+    case EAttempt::Unavailable:
+    case EAttempt::Unauthorized:
+    case EAttempt::Failed: break;
+    }
+    return EUploadOutcome::Failed;
+}
+
+const wchar_t* RetryReasonName(EUploadRetryReason nReason)
+{
+    switch (nReason)
+    {
+    case EUploadRetryReason::Connect: return L"no connection";
+    case EUploadRetryReason::Lost: return L"connection lost";
+    case EUploadRetryReason::Timeout: return L"time-out";
+    case EUploadRetryReason::Status: return L"server busy or failing";
+    }
+    return L"";
+}
+
+// An answer that says the request may pass later: time-out, too many requests, server errors
+// that are usually passing ones.
+bool IsPassingStatus(DWORD nStatus)
+{
+    return nStatus == 408 || nStatus == 429 || nStatus == 500 || nStatus == 502 || nStatus == 503 || nStatus == 504;
+}
+
+// The wait a Retry-After value asks for (seconds, or an HTTP date), capped; false when it is
+// neither.
+bool ParseRetryAfter(const wchar_t* szValue, DWORD& nMs)
+{
+    while (*szValue == L' ')
+        ++szValue;
+    if (*szValue >= L'0' && *szValue <= L'9')
+    {
+        ULONGLONG nSeconds = 0;
+        for (; *szValue >= L'0' && *szValue <= L'9' && nSeconds < UPLOAD_RETRY_AFTER_MAX_MS; ++szValue)
+            nSeconds = nSeconds * 10 + static_cast<ULONGLONG>(*szValue - L'0');
+        nMs = static_cast<DWORD>(std::min<ULONGLONG>(nSeconds * 1000, UPLOAD_RETRY_AFTER_MAX_MS));
+        return true;
+    }
+    SYSTEMTIME when = {};
+    FILETIME ftWhen = {}, ftNow = {};
+    if (!*szValue || !InternetTimeToSystemTimeW(szValue, &when, 0) || !SystemTimeToFileTime(&when, &ftWhen))
+        return false;
+    GetSystemTimeAsFileTime(&ftNow);
+    const auto ticks = [](const FILETIME& ft) {
+        return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    };
+    // A date gone by asks for no wait.
+    const ULONGLONG nWhen = ticks(ftWhen), nNow = ticks(ftNow);
+    nMs =
+        nWhen <= nNow ? 0 : static_cast<DWORD>(std::min<ULONGLONG>((nWhen - nNow) / 10000, UPLOAD_RETRY_AFTER_MAX_MS));
+    return true;
 }
 
 // The platform's text for an internet or system error, on one line.
@@ -84,19 +158,20 @@ public:
 
     CUploadRun(std::shared_ptr<CUploadState> pState, IUploadObserver& observer)
         : m_pState(std::move(pState)), m_pObserver(&observer), m_evRunnable(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
-          m_pS(m_pState.get())
+          m_evStop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_pS(m_pState.get())
     {
         m_fields = S().FormFields.Fields();
         m_parts = S().UploadParts;
         m_strPageUrl = S().szPageUrl;
         m_strActionUrl = S().szActionUrl;
         m_bUnicode = S().bUseUnicode;
-        m_bInline = S().bMakeInline;
         m_bVerify = S().bVerifyCertificates;
-        m_strZoneUrl = S().szZoneUrl;
+        m_answerStep = S().AnswerStep;
         m_nConnectMs = S().nConnectTimeoutMs;
         m_nSendMs = S().nSendTimeoutMs;
         m_nReceiveMs = S().nReceiveTimeoutMs;
+        m_nRetryCount = S().nRetryCount;
+        m_nRetryDelayMs = S().nRetryDelayMs;
         m_cancel.Add(m_session);
         m_cancel.Add(m_connection);
         m_cancel.Add(m_request);
@@ -119,9 +194,10 @@ public:
     bool Cancel()
     {
         S().bStopRequested = true;
+        SetEvent(m_evStop.Get());
         Resume();
         // A write blocked on a server that no longer reads would not reach the next chunk.
-        if (!S().bSendingFiles)
+        if (!m_bSendingFiles)
             return false;
         m_cancel.Cancel();
         return true;
@@ -131,12 +207,16 @@ public:
     {
         m_bAbort = true;
         S().bStopRequested = true;
+        SetEvent(m_evStop.Get());
         m_cancel.Cancel();
         Resume();
     }
 
-    // No observer call starts after this returns; one under way is waited for, serving the
-    // messages it may be sending to this thread (it never blocks on anything else).
+    bool IsSendingFiles() const { return m_bSendingFiles; }
+
+    // No observer call (nor the outcome's writing) starts after this returns; one under way is
+    // waited for, serving the messages it may be sending to this thread (it never blocks on
+    // anything else).
     void Detach()
     {
         m_pLeftAlone.reset(new (std::nothrow) CUploadState);
@@ -158,23 +238,32 @@ public:
     }
 
 private:
+    // Runs what reaches outside the run (observer calls, the outcome) unless it is detached.
     template <class F>
-    void Notify(F&& call)
+    void Guarded(F&& action)
     {
         ++m_nInCall;
         if (!m_bDetached)
-            call(*m_pObserver);
+            action();
         --m_nInCall;
     }
-    void SetStatus(UINT nId)
+    template <class F>
+    void Notify(F&& call)
     {
-        Notify([nId](IUploadObserver& o) { o.OnStatus(nId); });
+        Guarded([&] { call(*m_pObserver); });
+    }
+    void SetStatus(EUploadStage nStage)
+    {
+        Notify([nStage](IUploadObserver& o) { o.OnStatus(nStage); });
     }
 
     void Execute();
     EAttempt RunUpload();
     EAttempt Attempt(const CMultipartBody& body);
     EAttempt AfterInternetFailure(const PTL::CInternetException& e);
+    bool MayRetry(EAttempt nResult, EUploadRetryReason& nReason) const;
+    bool WaitToRetry(unsigned nRetry, EUploadRetryReason nReason);
+    DWORD RetryAfterMs() const;
     void OpenSession();
     void StartRequest(const CMultipartBody& body);
     void SendFileParts(const CMultipartBody& body);
@@ -200,12 +289,15 @@ private:
     std::atomic<bool> m_bDetached{false};
     std::atomic<int> m_nInCall{0};
     std::atomic<bool> m_bAbort{false};
+    // Set while file content goes out: a stop then also cuts the network under a blocked write.
+    std::atomic<bool> m_bSendingFiles{false};
     PTL::CKernelHandle m_evRunnable;  // signalled while the worker may go on
+    PTL::CKernelHandle m_evStop;      // signalled by a stop: ends a wait before a retry
     // Looked at before every chunk; only when it is set does the worker wait for the event,
     // since a wait is a call into the system even when the event is signalled.
     std::atomic<bool> m_bPaused{false};
     // The state the run reports to: the engine's, until the run is abandoned; then a private
-    // one, so that a run that ends late cannot touch the next run's flags and answer.
+    // one, so that a run that ends late cannot touch the next run's outcome and answer.
     std::atomic<CUploadState*> m_pS;
     std::unique_ptr<CUploadState> m_pLeftAlone;
     CUploadState& S() { return *m_pS.load(); }
@@ -216,12 +308,18 @@ private:
     std::wstring m_strPageUrl;
     std::wstring m_strActionUrl;
     bool m_bUnicode = false;
-    bool m_bInline = false;
     bool m_bVerify = false;
-    std::wstring m_strZoneUrl;
+    UploadAnswerStep m_answerStep;
     DWORD m_nConnectMs = 0;
     DWORD m_nSendMs = 0;
     DWORD m_nReceiveMs = 0;
+    ULONG m_nRetryCount = 0;
+    DWORD m_nRetryDelayMs = 0;
+
+    // While a retry is left, a passing status ends the attempt without reading the answer;
+    // m_nRetryAfterMs is then what the answer's Retry-After asked for, or MAXDWORD for nothing.
+    bool m_bRetryLeft = false;
+    DWORD m_nRetryAfterMs = MAXDWORD;
 
     PTL::CInternetCancel m_cancel;
     PTL::CInternetSession m_session;
@@ -234,7 +332,7 @@ private:
     DWORD m_nBlock = 0;
     static constexpr DWORD BLOCK_CAPACITY = UPLOAD_WRITE_BLOCK + UPLOAD_CHUNK_SIZE;
 
-    // For the trace of a failed or cancelled upload.
+    // For the outcome and the trace of a failed or cancelled upload.
     EUploadStage m_nStage = EUploadStage::Connecting;
     DWORD m_nError = 0;
     DWORD m_nStatus = 0;
@@ -260,7 +358,7 @@ void CUploadRun::Execute()
 {
     EAttempt nResult = EAttempt::Failed;
     // No exception leaves the thread; out of memory ends the run as failed.
-    for (int nRun = 0; nRun < 2; ++nRun)
+    for (int nRun = 0; nRun < UPLOAD_MAX_RUNS; ++nRun)
     {
         try
         {
@@ -271,11 +369,8 @@ void CUploadRun::Execute()
             m_request.Close();
             m_connection.Close();
             m_session.Close();
-            S().bCompleted = false;
-            S().bRedirected = false;
-            S().bFailed = true;
             S().bStopRequested = true;
-            SetStatus(IDS_UPLOAD_FAILED);
+            SetStatus(EUploadStage::Failed);
             nResult = EAttempt::Failed;
         }
         // Only a run whose attempts were all answered 401 earns the second run.
@@ -284,46 +379,51 @@ void CUploadRun::Execute()
     }
     Trace(nResult);
     m_pBlock.reset();
+    CUploadResult result;
+    result.nOutcome = OutcomeOf(nResult);
+    result.nStage = m_nStage;
+    result.nError = m_nError;
+    result.nHttpStatus = m_nStatus;
+    Guarded([&] { S().Result = result; });
     S().bRunning = false;
     Notify([](IUploadObserver& o) { o.OnFinished(); });
 }
 
 EAttempt CUploadRun::RunUpload()
 {
-    S().bSendingFiles = false;
-    S().bCompleted = false;
-    S().bRedirected = false;
-    S().bCancelled = false;
-    S().bFailed = false;
+    m_bSendingFiles = false;
     S().szResponse.clear();
     S().strRawResponse.clear();
     S().szLocation.clear();
     S().bRunning = true;
     if (!m_bAbort)
+    {
         S().bStopRequested = false;  // a second run after 401 starts afresh
+        ResetEvent(m_evStop.Get());
+    }
     m_nStage = EUploadStage::Connecting;
     m_nError = 0;
     m_nStatus = 0;
     m_strRefusedScheme.clear();
 
     std::wstring strBoundary;
+    bool bOpen = false;
     try
     {
         strBoundary = MakeBoundary();
         OpenSession();
+        bOpen = true;
     }
     catch (const PTL::CInternetException& e)
     {
         m_nError = e.dwError;
-        S().bFailed = true;
     }
     catch (...)
     {
-        S().bFailed = true;
     }
-    if (S().bFailed)
+    if (!bOpen)
     {
-        SetStatus(IDS_UPLOAD_FAILED);
+        SetStatus(EUploadStage::Failed);
         S().bStopRequested = true;
         m_connection.Close();
         m_session.Close();
@@ -332,29 +432,31 @@ EAttempt CUploadRun::RunUpload()
 
     const CMultipartBody body(strBoundary, m_bUnicode);
     EAttempt nResult = EAttempt::Failed;
-    for (int nAttempt = 0; nAttempt < UPLOAD_MAX_ATTEMPTS; ++nAttempt)
+    int nUnauthorized = 0;
+    unsigned nRetries = 0;
+    for (;;)
     {
+        m_bRetryLeft = nRetries < m_nRetryCount;
         nResult = Attempt(body);
-        if (nResult == EAttempt::Cancelled)
+        EUploadRetryReason nReason = EUploadRetryReason::Lost;
+        if (m_bRetryLeft && !S().bStopRequested && MayRetry(nResult, nReason))
         {
-            S().bCancelled = true;
-            SetStatus(IDS_UPLOAD_CANCELLED);
+            if (WaitToRetry(++nRetries, nReason))
+                continue;
+            nResult = EAttempt::Cancelled;
         }
+        if (nResult == EAttempt::Cancelled)
+            SetStatus(EUploadStage::Cancelled);
         else if (nResult == EAttempt::Failed)
         {
-            S().bFailed = true;
-            SetStatus(IDS_UPLOAD_FAILED);
+            SetStatus(EUploadStage::Failed);
             S().bStopRequested = true;
         }
-        if (nResult != EAttempt::Unauthorized || S().bStopRequested)
+        if (nResult != EAttempt::Unauthorized || S().bStopRequested || ++nUnauthorized >= UPLOAD_MAX_ATTEMPTS)
             break;
     }
     if (nResult == EAttempt::Unauthorized)
-    {
-        S().bCompleted = false;
-        S().bFailed = true;
         S().bStopRequested = true;
-    }
     m_request.Close();
     m_connection.Close();
     m_session.Close();
@@ -366,12 +468,14 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     Notify([](IUploadObserver& o) { o.OnAttempt(); });
     // The status belongs to this attempt's request; one that cannot be read is 0.
     m_nStatus = 0;
+    m_nError = 0;
+    m_nRetryAfterMs = MAXDWORD;
     EAttempt nResult = EAttempt::Failed;
     try
     {
         m_nStage = EUploadStage::Connecting;
         StartRequest(body);
-        m_nStage = EUploadStage::Sending;
+        m_nStage = EUploadStage::SendingFile;
         SendFileParts(body);
         SendFormFields(body);
         Notify([](IUploadObserver& o) { o.OnWaitBegin(); });
@@ -391,6 +495,11 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
             nResult = EAttempt::Redirected;
         else if (nRedirect == ERedirect::Refused)
             nResult = EAttempt::Failed;
+        else if (m_bRetryLeft && IsPassingStatus(m_nStatus))
+        {
+            m_nRetryAfterMs = RetryAfterMs();
+            nResult = EAttempt::Unavailable;
+        }
         else
         {
             m_nStage = EUploadStage::Reading;
@@ -413,12 +522,11 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     }
     Notify([](IUploadObserver& o) { o.OnWaitEnd(); });
     // An attempt that broke off inside the file parts is no longer sending them.
-    S().bSendingFiles = false;
+    m_bSendingFiles = false;
     m_nBlock = 0;
     if (nResult != EAttempt::Cancelled && StatusCode() == 401)
     {
         m_nStatus = 401;
-        S().bCompleted = false;
         nResult = EAttempt::Unauthorized;
     }
     m_request.Close();
@@ -444,6 +552,71 @@ EAttempt CUploadRun::AfterInternetFailure(const PTL::CInternetException& e)
     return EAttempt::Failed;
 }
 
+bool CUploadRun::MayRetry(EAttempt nResult, EUploadRetryReason& nReason) const
+{
+    if (nResult == EAttempt::Unavailable)
+    {
+        nReason = EUploadRetryReason::Status;
+        return true;
+    }
+    // A failure with an answer's status (a refused redirect) would fail again; so would a file
+    // that changed, which has no internet error.
+    if (nResult != EAttempt::Failed || m_nStatus != 0 || m_cancel.IsCancelled())
+        return false;
+    if (m_nError == ERROR_INTERNET_TIMEOUT)
+        nReason = EUploadRetryReason::Timeout;
+    else if (m_nError == ERROR_INTERNET_CANNOT_CONNECT)
+        nReason = EUploadRetryReason::Connect;
+    // The body went out and no answer came: whatever the platform calls it, the peer went away.
+    else if (m_nError == ERROR_INTERNET_CONNECTION_ABORTED || m_nError == ERROR_INTERNET_CONNECTION_RESET ||
+             m_nError == ERROR_HTTP_INVALID_SERVER_RESPONSE || m_nStage == EUploadStage::Waiting ||
+             m_nStage == EUploadStage::Reading)
+        nReason = EUploadRetryReason::Lost;
+    else
+        return false;
+    return true;
+}
+
+DWORD CUploadRun::RetryAfterMs() const
+{
+    WCHAR szValue[128] = L"";
+    DWORD nLength = sizeof(szValue) - sizeof(WCHAR);
+    DWORD nMs = MAXDWORD;
+    if (!m_request.QueryInfo(HTTP_QUERY_RETRY_AFTER, szValue, &nLength) || !ParseRetryAfter(szValue, nMs))
+        return MAXDWORD;
+    return nMs;
+}
+
+// Announces the wait before retry nRetry and waits; false when a stop ended it.
+bool CUploadRun::WaitToRetry(unsigned nRetry, EUploadRetryReason nReason)
+{
+    DWORD nDelayMs = m_nRetryAfterMs;
+    if (nDelayMs == MAXDWORD)
+    {
+        ULONGLONG nBase = m_nRetryDelayMs;
+        for (unsigned i = 1; i < nRetry && nBase < UPLOAD_RETRY_MAX_DELAY_MS; ++i)
+            nBase *= 2;
+        nBase = std::min<ULONGLONG>(nBase, UPLOAD_RETRY_MAX_DELAY_MS);
+        // A spread of up to a fifth either way, from a source that differs between clients.
+        LARGE_INTEGER liNow = {};
+        QueryPerformanceCounter(&liNow);
+        const ULONGLONG nSeed = static_cast<ULONGLONG>(liNow.QuadPart) * 6364136223846793005ull + GetCurrentThreadId();
+        const ULONGLONG nSpread = nBase / 5;
+        nDelayMs = static_cast<DWORD>(nBase - nSpread + (nSpread ? (nSeed >> 33) % (2 * nSpread + 1) : 0));
+    }
+    const unsigned nAttempts = m_nRetryCount + 1;
+    wchar_t szLine[512];
+    _snwprintf(szLine, ARRAYSIZE(szLine) - 1,
+               L"Pelora5: retrying an upload: attempt %u of %u failed (%ls, internet error %lu, HTTP status %lu), the "
+               L"next in %lu ms\n",
+               nRetry, nAttempts, RetryReasonName(nReason), static_cast<unsigned long>(m_nError),
+               static_cast<unsigned long>(m_nStatus), static_cast<unsigned long>(nDelayMs));
+    szLine[ARRAYSIZE(szLine) - 1] = L'\0';
+    OutputDebugStringW(szLine);
+    Notify([&](IUploadObserver& o) { o.OnRetryWait(nRetry + 1, nAttempts, nDelayMs, nReason); });
+    return WaitForSingleObject(m_evStop.Get(), nDelayMs) == WAIT_TIMEOUT && !S().bStopRequested;
+}
+
 DWORD CUploadRun::StatusCode() const
 {
     DWORD nStatus = 0;
@@ -462,9 +635,9 @@ void CUploadRun::ThrowIfCancelled(PTL::CInternetHandle& handle, const wchar_t* s
 
 void CUploadRun::OpenSession()
 {
-    SetStatus(IDS_STAGE_PREPARING);
+    SetStatus(EUploadStage::Preparing);
     PTL::CrackUrl(m_strActionUrl.c_str(), m_url);
-    SetStatus(IDS_STAGE_CONNECTING);
+    SetStatus(EUploadStage::Connecting);
     m_session.Open(L"Pelora5", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     ThrowIfCancelled(m_session, L"Failed to open an internet session");
     // Every stage has an end even where a stop cannot reach a blocked call.
@@ -530,25 +703,25 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
     buffers.dwBufferTotal = static_cast<DWORD>(nLength);
     if (!HttpSendRequestExW(m_request, &buffers, nullptr, 0, 0))
         throw PTL::CInternetException(m_request, L"Failed to send http request(Ex)");
-    SetStatus(IDS_STAGE_CONNECTED);
+    SetStatus(EUploadStage::Connected);
 }
 
 void CUploadRun::SendFileParts(const CMultipartBody& body)
 {
-    S().bSendingFiles = true;
+    m_bSendingFiles = true;
     if (!m_pBlock)
         m_pBlock.reset(new BYTE[BLOCK_CAPACITY]);
     for (size_t i = 0; i < m_parts.size(); ++i)
     {
         const UploadPart& part = m_parts[i];
-        SetStatus(IDS_STAGE_PREPARE_FILES);
+        SetStatus(EUploadStage::PreparingFile);
         const std::string strHeader = body.FilePartHeader(part);
         Notify([i](IUploadObserver& o) { o.OnBeginFile(i); });
         Queue(strHeader);
 
         CUploadFile file;
         const bool bOpen = file.Open(part.szFilePath.c_str());
-        SetStatus(IDS_STAGE_SENDING);
+        SetStatus(EUploadStage::SendingFile);
         if (bOpen)
         {
             ULONGLONG nRemaining = part.nSize;
@@ -588,8 +761,8 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
 
 void CUploadRun::SendFormFields(const CMultipartBody& body)
 {
-    S().bSendingFiles = false;
-    SetStatus(IDS_STAGE_PROCESSING);
+    m_bSendingFiles = false;
+    SetStatus(EUploadStage::SendingFields);
     for (const PostField& field : m_fields)
         Queue(body.FieldPart(field));
 }
@@ -636,10 +809,10 @@ void CUploadRun::Write(const BYTE* pBytes, DWORD nLength)
 
 void CUploadRun::ReadResponse()
 {
-    SetStatus(IDS_STAGE_PROCESSING);
+    SetStatus(EUploadStage::Answered);
     S().szResponse.clear();
     S().strRawResponse.clear();
-    SetStatus(IDS_STAGE_ASKING);
+    SetStatus(EUploadStage::Reading);
     std::vector<char> block;
     size_t nAnswerBytes = 0;  // zero bytes included, so an answer of zeros is bounded too
     for (;;)
@@ -660,18 +833,16 @@ void CUploadRun::ReadResponse()
         if (nAnswerBytes > UPLOAD_MAX_ANSWER)
             throw EBodyError();
     }
-    SetStatus(IDS_STAGE_RESULT);
-    S().szResponse = DecodeWireText(S().strRawResponse, m_bUnicode);
-    if (m_bInline && !S().szResponse.empty())
+    SetStatus(EUploadStage::Decoding);
+    S().szResponse = PTL::DecodeText(S().strRawResponse, PTL::CharsetFor(m_bUnicode));
+    if (m_answerStep && !S().szResponse.empty())
     {
         m_nStage = EUploadStage::Inline;
-        RewriteInline(S().szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000), m_bVerify,
-                      m_strZoneUrl);
+        m_answerStep(S().szResponse, m_strActionUrl, m_cancel, m_nReceiveMs);
         if (m_cancel.IsCancelled())
             throw ECancel();
     }
-    S().bCompleted = true;
-    SetStatus(IDS_STAGE_DONE);
+    SetStatus(EUploadStage::Done);
 }
 
 // A redirect answer carries a Location; it becomes szLocation, resolved against the action.
@@ -679,8 +850,8 @@ void CUploadRun::ReadResponse()
 // server's script in the page, others would open local files or programs.
 CUploadRun::ERedirect CUploadRun::TakeRedirect()
 {
-    std::vector<WCHAR> location(5120 / sizeof(WCHAR) + 1, L'\0');
-    DWORD nLength = 5120;
+    std::vector<WCHAR> location(MAX_LOCATION_BYTES / sizeof(WCHAR) + 1, L'\0');
+    DWORD nLength = MAX_LOCATION_BYTES;
     if (!m_request.QueryInfo(HTTP_QUERY_LOCATION, location.data(), &nLength))
         return ERedirect::None;
     location.back() = L'\0';
@@ -689,15 +860,13 @@ CUploadRun::ERedirect CUploadRun::TakeRedirect()
     std::wstring strTarget = ResolveActionUrl(location.data(), m_strActionUrl.c_str());
     if (strTarget.empty())
         strTarget = location.data();
-    if (!IsHttpUrl(strTarget))
+    if (!PTL::IsHttpUrl(strTarget))
     {
         const size_t nColon = strTarget.find(L':');
         m_strRefusedScheme = strTarget.substr(0, std::min<size_t>(nColon, 32));
         return ERedirect::Refused;
     }
     S().szLocation = strTarget;
-    S().bRedirected = true;
-    S().bCompleted = true;
     return ERedirect::Taken;
 }
 
@@ -706,9 +875,10 @@ CUploadRun::ERedirect CUploadRun::TakeRedirect()
 void CUploadRun::Trace(EAttempt nResult)
 {
     const wchar_t* szOutcome = nullptr;
-    if (nResult == EAttempt::Cancelled || S().bCancelled)
+    const EUploadOutcome nOutcome = OutcomeOf(nResult);
+    if (nOutcome == EUploadOutcome::Cancelled)
         szOutcome = L"cancelled";
-    else if (nResult == EAttempt::Failed || nResult == EAttempt::Unauthorized || S().bFailed)
+    else if (nOutcome == EUploadOutcome::Failed)
         szOutcome = L"failed";
     else if (nResult == EAttempt::Answered && m_nStatus >= 400)
         szOutcome = L"answered with an error";
@@ -724,7 +894,7 @@ void CUploadRun::Trace(EAttempt nResult)
                StageName(m_nStage), static_cast<unsigned long>(m_nError), ErrorText(m_nError).c_str(),
                static_cast<unsigned long>(m_nStatus), strWhy.c_str(), m_strActionUrl.c_str());
     szLine[ARRAYSIZE(szLine) - 1] = L'\0';
-    OutputDebugStringA(EncodeWireText(szLine, true).c_str());
+    OutputDebugStringA(PTL::EncodeText(szLine).c_str());
 }
 
 // ---- the engine ------------------------------------------------------------------------------
@@ -751,11 +921,8 @@ void CUploadEngine::Abandon()
     // The run ends here for whoever looks at the state: cancelled, as an abort leaves it, and a
     // new run may start at once.
     CUploadState& s = *m_pState;
-    s.bSendingFiles = false;
-    s.bCompleted = false;
-    s.bRedirected = false;
-    s.bFailed = false;
-    s.bCancelled = true;
+    s.Result = CUploadResult();
+    s.Result.nOutcome = EUploadOutcome::Cancelled;
     s.bRunning = false;
 }
 
@@ -765,12 +932,8 @@ bool CUploadEngine::Start()
     if (s.bRunning)
         return false;
     Join();
-    auto markFailed = [&s] {
-        s.bCompleted = false;
-        s.bRedirected = false;
-        s.bCancelled = false;
-        s.bFailed = true;
-    };
+    s.Result = CUploadResult();
+    auto markFailed = [&s] { s.Result.nOutcome = EUploadOutcome::Failed; };
     std::shared_ptr<CUploadRun>* pParam = nullptr;
     // Called from window procedures and COM methods: nothing may be thrown from here.
     try
@@ -808,6 +971,8 @@ void CUploadEngine::Join()
     m_hThread.Close();
     m_pRun.reset();
 }
+
+bool CUploadEngine::IsSendingFiles() const { return m_pRun && m_pRun->IsSendingFiles(); }
 
 void CUploadEngine::Cancel()
 {
