@@ -10,7 +10,7 @@
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "ptl/UrlZone.h"
-#include "response/UrlFetch.h"
+#include "ptl/InternetUrl.h"
 
 using namespace PL5Script;
 
@@ -104,7 +104,7 @@ CPL5Ctrl::CPL5Ctrl()
     PL5Lang::SetProgramTitle(L"Pelora");
     // The list asks whether an upload runs, and in child mode hands each new entry to the
     // embedded dialog.
-    m_fileHooks.fnUploadRunning = [this] { return m_uploadDlg.bRunning.load(); };
+    m_fileHooks.fnUploadRunning = [this] { return m_uploadDlg.IsRunning(); };
     m_fileHooks.fnChildModeAdd = [this](const FileEntry& entry) {
         if (m_uploadDlg.IsChild())
             m_uploadDlg.AppendFile(entry);
@@ -471,7 +471,7 @@ bool CPL5Ctrl::PageMayReach(const std::wstring& strUrl)
 {
     if (!ZoneGuarded())
         return true;
-    if (IsHttpUrl(strUrl) && !PTL::RaisesZone(strUrl, PageUrl()))
+    if (PTL::IsHttpUrl(strUrl) && !PTL::RaisesZone(strUrl, PageUrl()))
         return true;
     OutputDebugStringW(L"Pelora5: refused, the page named an address outside http(s) or in a more trusted zone\n");
     return false;

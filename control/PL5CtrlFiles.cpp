@@ -88,7 +88,7 @@ std::vector<FileEntry> CPL5Ctrl::ListedFiles() const { return m_list.List().Entr
 
 void CPL5Ctrl::FollowListInChildMode()
 {
-    if (m_uploadDlg.IsChild() && !m_uploadDlg.bRunning)
+    if (m_uploadDlg.IsChild() && !m_uploadDlg.IsRunning())
         m_uploadDlg.SetChildFiles(ListedFiles());
 }
 

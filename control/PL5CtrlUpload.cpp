@@ -8,6 +8,7 @@
 
 #include "control/ScriptValues.h"
 #include "lang/LangTable.h"
+#include "response/InlineRewrite.h"
 #include "upload/UploadRequest.h"
 
 using namespace PL5Script;
@@ -32,13 +33,13 @@ STDMETHODIMP CPL5Ctrl::AppendPostData(VARIANT varName, VARIANT varValue)
 {
     // Out of memory appends nothing and reaches the page as E_OUTOFMEMORY: it must not send a
     // form it believes complete.
-    m_uploadDlg.FormFields.AppendPostData(varName, varValue);
+    m_uploadDlg.FormFields().AppendPostData(varName, varValue);
     return S_OK;
 }
 
 STDMETHODIMP CPL5Ctrl::ClearPostData()
 {
-    m_uploadDlg.FormFields.ClearPostData();
+    m_uploadDlg.FormFields().ClearPostData();
     return S_OK;
 }
 
@@ -53,12 +54,12 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
     // Written only for a complete outcome; an [out] string starts as none.
     if (pVal)
         *pVal = nullptr;
-    if (m_bUploadActive || m_uploadDlg.bRunning || !SiteAllowed())
+    if (m_bUploadActive || m_uploadDlg.IsRunning() || !SiteAllowed())
         return S_OK;
     // The dialog's template and texts come from the pack.
     EnsureLanguage();
 
-    EUploadOutcome nOutcome = EUploadOutcome::Error;
+    EUploadOutcome nOutcome = EUploadOutcome::Failed;
     std::wstring strResponse, strLocation;
     try
     {
@@ -66,10 +67,12 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
         const std::wstring strAction = ResolveActionUrl(m_props.strAction.c_str(), strPageUrl.c_str());
         if (!PageMayReach(strAction))
             return S_OK;
-        m_uploadDlg.szZoneUrl = ZoneGuarded() ? strPageUrl : std::wstring();
-        m_uploadDlg.bUseUnicode = m_props.bUseUnicode;
-        m_uploadDlg.bMakeInline = m_props.bMakeInlineResponse;
-        m_uploadDlg.bVerifyCertificates = m_policy.bVerifyCertificates;
+        // The inline fetches may not rise above the page's zone unless a site list covers it.
+        m_uploadDlg.SetRequestOptions(
+            m_props.bUseUnicode, m_policy.bVerifyCertificates,
+            m_props.bMakeInlineResponse
+                ? MakeInlineAnswerStep(m_policy.bVerifyCertificates, ZoneGuarded() ? strPageUrl : std::wstring())
+                : UploadAnswerStep());
         if (m_uploadDlg.IsChild())
         {
             // What is listed now is sent; the outcome arrives later, through OnUploadReport.
@@ -92,30 +95,31 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
         // The dialog works on a copy: the control's own list is never changed by an upload.
         m_uploadDlg.PrepareUpload(ListedFiles(), m_props.bInputTypeArray, m_props.bInputNameFixed, strPageUrl,
                                   strAction);
-        // Without a dialog no worker ran and the flags still describe an earlier upload.
+        // Without a dialog no worker ran and the outcome still describes an earlier upload.
         if (m_uploadDlg.DoModal(MessageOwner()))
         {
-            nOutcome = m_uploadDlg.Outcome();
-            strResponse = m_uploadDlg.szResponse;
-            strLocation = m_uploadDlg.szLocation;
+            nOutcome = m_uploadDlg.Result().nOutcome;
+            strResponse = m_uploadDlg.Response();
+            strLocation = m_uploadDlg.Location();
         }
     }
     catch (const std::bad_alloc&)
     {
-        nOutcome = EUploadOutcome::Error;
+        nOutcome = EUploadOutcome::Failed;
     }
 
     // Delivered from copies: a handler may start the next upload, which rebuilds the state.
     switch (nOutcome)
     {
-    case EUploadOutcome::Redirect: NavigatePage(strLocation); break;
-    case EUploadOutcome::Complete:
+    case EUploadOutcome::Redirected: NavigatePage(strLocation); break;
+    case EUploadOutcome::Completed:
         Fire_OnUploadComplete(strResponse.c_str());
         if (pVal)
             GetText(strResponse, pVal);
         break;
-    case EUploadOutcome::Cancel: Fire_OnUploadCancel(); break;
-    case EUploadOutcome::Error: Fire_OnUploadError(); break;
+    case EUploadOutcome::Cancelled: Fire_OnUploadCancel(); break;
+    case EUploadOutcome::None:
+    case EUploadOutcome::Failed: Fire_OnUploadError(); break;
     }
     return S_OK;
 }
@@ -123,7 +127,7 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
 STDMETHODIMP CPL5Ctrl::UploadCancel()
 {
     // Only an embedded upload can be stopped from script; a modal one has its own question.
-    if (m_uploadDlg.IsChild() && m_uploadDlg.bRunning)
+    if (m_uploadDlg.IsChild() && m_uploadDlg.IsRunning())
         m_uploadDlg.Cancel();
     return S_OK;
 }
@@ -138,7 +142,7 @@ LRESULT CPL5Ctrl::OnUploadReport(UINT uMsg)
 {
     try
     {
-        const std::wstring strResponse = m_uploadDlg.szResponse;
+        const std::wstring strResponse = m_uploadDlg.Response();
         if (uMsg == WM_UPLOAD_COMPLETE)
             Fire_OnUploadComplete(strResponse.c_str());
         else if (uMsg == WM_UPLOAD_CANCEL)

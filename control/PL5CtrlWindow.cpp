@@ -11,6 +11,7 @@
 #include "lang/LangTable.h"
 #include "ptl/Accessible.h"
 #include "ptl/Dpi.h"
+#include "ptl/InternetUrl.h"
 #include "ptl/Reflect.h"
 #include "resources/resource.h"
 #include "upload/UploadRequest.h"
@@ -20,7 +21,7 @@ namespace
 // Pixels at 96 DPI; the window's DPI scales them.
 const int MIN_FIRST_COLUMN = 150;
 const int SIZE_COLUMN_WIDTH = 110;
-const size_t MAX_PICTURE_URL = 2085;  // characters, terminator included
+const size_t MAX_PICTURE_URL = PTL::URL_BUFFER_CHARS;
 const DWORD LIST_STYLE = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | LVS_REPORT | LVS_SHOWSELALWAYS |
                          LVS_SHAREIMAGELISTS | LVS_OWNERDATA;
 // The style the scrolling switch writes before the view is restored from ListStyle.

@@ -43,6 +43,29 @@ RECT ChildRect(HWND hDialog, HWND hChild)
     return rc;
 }
 
+// The string the status line shows for a stage.
+UINT StageTextId(EUploadStage nStage)
+{
+    switch (nStage)
+    {
+    case EUploadStage::Preparing: return IDS_STAGE_PREPARING;
+    case EUploadStage::Connecting: return IDS_STAGE_CONNECTING;
+    case EUploadStage::Connected: return IDS_STAGE_CONNECTED;
+    case EUploadStage::PreparingFile: return IDS_STAGE_PREPARE_FILES;
+    case EUploadStage::SendingFile: return IDS_STAGE_SENDING;
+    case EUploadStage::SendingFields:
+    case EUploadStage::Waiting:
+    case EUploadStage::Answered: return IDS_STAGE_PROCESSING;
+    case EUploadStage::Reading: return IDS_STAGE_ASKING;
+    case EUploadStage::Decoding:
+    case EUploadStage::Inline: return IDS_STAGE_RESULT;
+    case EUploadStage::Done: return IDS_STAGE_DONE;
+    case EUploadStage::Cancelled: return IDS_UPLOAD_CANCELLED;
+    case EUploadStage::Failed: return IDS_UPLOAD_FAILED;
+    }
+    return IDS_STAGE_PROCESSING;
+}
+
 // Every file of a child-mode upload is a part named "file".
 UploadPart ChildModePart(const FileEntry& entry) { return MakeUploadPart(L"file", entry.szFilePath); }
 }  // namespace
@@ -145,7 +168,7 @@ void CUploadDlg::PrepareUpload(const std::vector<FileEntry>& files, bool bInputT
     m_engine.State().szPageUrl = strPageUrl;
     m_engine.State().szActionUrl = strActionUrl;
     m_list.SetEntries(files);
-    ::BuildUploadParts(files, bInputTypeArray, bInputNameFixed, UploadParts);
+    ::BuildUploadParts(files, bInputTypeArray, bInputNameFixed, m_engine.State().UploadParts);
     ResetProgress();
 }
 
@@ -155,7 +178,7 @@ bool CUploadDlg::DoModal(HWND hOwner)
     // while an upload is counted.
     PL5Lang::BeginUpload();
     bool bRan = false;
-    if (bSilent || UploadParts.empty())
+    if (bSilent || PartCount() == 0)
         bRan = RunWithoutWindow(hOwner);
     else if (const PL5Lang::CLangBlock* pBlock = PL5Lang::FindDialog(IDD_UPLOAD))
     {
@@ -214,16 +237,12 @@ bool CUploadDlg::RunWithoutWindow(HWND hOwner)
     return true;
 }
 
-EUploadOutcome CUploadDlg::Outcome() const
+void CUploadDlg::SetRequestOptions(bool bUseUnicode, bool bVerifyCertificates, UploadAnswerStep answerStep)
 {
-    const CUploadState& s = m_engine.State();
-    if (s.bRedirected)
-        return EUploadOutcome::Redirect;
-    if (s.bCompleted && !s.bCancelled && !s.bFailed)
-        return EUploadOutcome::Complete;
-    if (s.bCancelled && !s.bCompleted && !s.bFailed)
-        return EUploadOutcome::Cancel;
-    return EUploadOutcome::Error;
+    CUploadState& s = m_engine.State();
+    s.bUseUnicode = bUseUnicode;
+    s.bVerifyCertificates = bVerifyCertificates;
+    s.AnswerStep = std::move(answerStep);
 }
 
 HWND CUploadDlg::Create(HWND hParent)
@@ -245,7 +264,7 @@ HWND CUploadDlg::Create(HWND hParent)
 void CUploadDlg::AppendFile(const FileEntry& entry)
 {
     m_list.Append(entry);
-    UploadParts.push_back(ChildModePart(entry));
+    m_engine.State().UploadParts.push_back(ChildModePart(entry));
 }
 
 void CUploadDlg::SetChildFiles(const std::vector<FileEntry>& files)
@@ -258,7 +277,7 @@ void CUploadDlg::SetChildFiles(const std::vector<FileEntry>& files)
         parts.push_back(ChildModePart(entry));
     }
     m_list.SetEntries(entries);
-    UploadParts.swap(parts);
+    m_engine.State().UploadParts.swap(parts);
     m_list.RedrawAll();
 }
 
@@ -277,7 +296,7 @@ bool CUploadDlg::DestroyChild()
 
 bool CUploadDlg::StartChildUpload(const std::wstring& strPageUrl, const std::wstring& strActionUrl)
 {
-    if (bRunning || !IsChild() || m_bRunPending)
+    if (IsRunning() || !IsChild() || m_bRunPending)
         return false;
     m_engine.State().szPageUrl = strPageUrl;
     m_engine.State().szActionUrl = strActionUrl;
@@ -290,11 +309,14 @@ bool CUploadDlg::StartChildUpload(const std::wstring& strPageUrl, const std::wst
 UINT CUploadDlg::ChildReport() const
 {
     // A redirect is complete here: the page stays, the event tells it the upload arrived.
-    const CUploadState& s = m_engine.State();
-    if (s.bCompleted && !s.bCancelled && !s.bFailed)
-        return WM_UPLOAD_COMPLETE;
-    if (s.bCancelled && !s.bCompleted && !s.bFailed)
-        return WM_UPLOAD_CANCEL;
+    switch (Result().nOutcome)
+    {
+    case EUploadOutcome::Completed:
+    case EUploadOutcome::Redirected: return WM_UPLOAD_COMPLETE;
+    case EUploadOutcome::Cancelled: return WM_UPLOAD_CANCEL;
+    case EUploadOutcome::None:
+    case EUploadOutcome::Failed: break;
+    }
     return WM_UPLOAD_ERROR;
 }
 
@@ -339,7 +361,7 @@ void CUploadDlg::CatchUpWithRun()
         SetTimer(hWnd, UPLOAD_TIMER_WAIT, REFRESH_MS, nullptr);
     }
     ShowWorkerNews();
-    if (!bRunning)
+    if (!IsRunning())
         PostMessageW(hWnd, WM_CLOSE, 0, 0);
 }
 
@@ -468,12 +490,11 @@ void CUploadDlg::LabelForAssistiveTechnology()
 
 void CUploadDlg::OnCloseRequest()
 {
-    if (bRunning)
+    if (IsRunning())
     {
         // The worker may still send to this window, so it is never waited for here. Only while
         // file content goes out can the user stop it; the worker's own WM_CLOSE ends the dialog.
-        const CUploadState& state = m_engine.State();
-        if (!m_bAsking && !state.bStopRequested && !state.bCompleted && !state.bRedirected && state.bSendingFiles)
+        if (!m_bAsking && !m_engine.State().bStopRequested && m_engine.IsSendingFiles())
             AskToCancel();
         return;
     }
@@ -496,7 +517,7 @@ void CUploadDlg::AskToCancel()
     RefreshProgressTexts();
     const int nAnswer = MessageBoxW(m_hWnd, PL5Lang::GetString(IDS_CANCEL_QUESTION).c_str(),
                                     PL5Lang::MessageCaption().c_str(), MB_YESNO | MB_ICONQUESTION);
-    if (nAnswer == IDYES && bRunning)
+    if (nAnswer == IDYES && IsRunning())
         m_engine.Cancel();
     // The time the question was open is no sending time.
     StartClock();
@@ -569,9 +590,9 @@ void CUploadDlg::PostNews()
         Post(WM_PL5_NEWS, 0);
 }
 
-void CUploadDlg::OnStatus(UINT nStatusId)
+void CUploadDlg::OnStatus(EUploadStage nStage)
 {
-    m_nStatusId = nStatusId;
+    m_nStatusId = StageTextId(nStage);
     PostNews();
 }
 

@@ -34,15 +34,6 @@ enum : UINT
     WM_UPLOAD_ERROR = WM_USER + 3,
 };
 
-// How an upload ended, as the page is told.
-enum class EUploadOutcome
-{
-    Complete,
-    Redirect,
-    Cancel,
-    Error,
-};
-
 // Timers on the dialog window: progress texts and bars, the wait blink while the answer is
 // awaited, and worker news held back until the last showing is old enough.
 enum : UINT_PTR
@@ -54,8 +45,7 @@ enum : UINT_PTR
 
 class CUploadDlg : public PTL::CTemplateDialogImpl<CUploadDlg>, private IUploadObserver
 {
-    // First member: the names below refer into its state, and the destructor stops it before
-    // anything it reports to goes.
+    // First member: the destructor stops it before anything it reports to goes.
     CUploadEngine m_engine{*this};
 
 public:
@@ -66,16 +56,18 @@ public:
     ~CUploadDlg();
 
     // ---- the request and the outcome, as the control and the page see them ----
-    CFormFields& FormFields = m_engine.State().FormFields;
-    std::vector<UploadPart>& UploadParts = m_engine.State().UploadParts;
-    bool& bUseUnicode = m_engine.State().bUseUnicode;
-    bool& bMakeInline = m_engine.State().bMakeInline;
-    bool& bVerifyCertificates = m_engine.State().bVerifyCertificates;
-    std::wstring& szZoneUrl = m_engine.State().szZoneUrl;
-    const std::atomic<bool>& bRunning = m_engine.State().bRunning;
-    std::atomic<bool>& bStopRequested = m_engine.State().bStopRequested;
-    const std::wstring& szResponse = m_engine.State().szResponse;
-    const std::wstring& szLocation = m_engine.State().szLocation;
+    // The extra form fields: they stay for every later upload until script clears them.
+    CFormFields& FormFields() { return m_engine.State().FormFields; }
+    // For the uploads that start from now on: the texts' encoding, whether the server's
+    // certificate must be valid, and the step after the answer (empty for none).
+    void SetRequestOptions(bool bUseUnicode, bool bVerifyCertificates, UploadAnswerStep answerStep);
+    size_t PartCount() const { return m_engine.State().UploadParts.size(); }
+    bool IsRunning() const { return m_engine.State().bRunning; }
+    // How the last upload ended, its answer and the address a redirect named; read while no
+    // upload runs.
+    const CUploadResult& Result() const { return m_engine.State().Result; }
+    const std::wstring& Response() const { return m_engine.State().szResponse; }
+    const std::wstring& Location() const { return m_engine.State().szLocation; }
 
     // ---- settings, copied in by the control ----
     bool bSilent = false;    // SilentMode at the start of a modal upload
@@ -98,8 +90,6 @@ public:
     // language pack, or without any window when silent or without files. False when the dialog
     // could not be made (the worker is stopped then) or a quit message ended the wait.
     bool DoModal(HWND hOwner);
-    // The outcome of the last modal upload: a redirect first, then the flags.
-    EUploadOutcome Outcome() const;
 
     // ---- child mode ----
     // Makes the dialog a child window of the control's window from a restyled copy of
@@ -158,7 +148,7 @@ private:
     static LONGLONG Now();
 
     // IUploadObserver, on the worker's thread
-    void OnStatus(UINT nStatusId) override;
+    void OnStatus(EUploadStage nStage) override;
     void OnAttempt() override { m_progress.ResetTotalSent(); }
     void OnBeginFile(size_t nIndex) override;
     void OnProgress(DWORD nBytes) override;

@@ -1,4 +1,4 @@
-// The progress dialog's list of the upload's files: an owner-data report view (control 1201 of
+// The progress dialog's list of the upload's files: an owner-data report view (IDC_UPLOAD_LIST of
 // the dialog) over its own sequence of FileEntry records, with name, size and state columns and
 // the system's file icons. The dialog reflects the view's notifications back to it, so the view
 // answers its own display-information requests (through PTL::CCustomDrawListView).

@@ -11,7 +11,7 @@ bool CrackUrl(const wchar_t* szUrl, CUrlComponents& components)
     if (!szUrl)
         return false;
 
-    std::vector<WCHAR> canonical(2084);
+    std::vector<WCHAR> canonical(URL_BUFFER_CHARS);
     DWORD nLength = static_cast<DWORD>(canonical.size());
     if (!InternetCanonicalizeUrlW(szUrl, canonical.data(), &nLength, ICU_BROWSER_MODE))
     {
@@ -46,5 +46,19 @@ bool CrackUrl(const wchar_t* szUrl, CUrlComponents& components)
     components.nScheme = parts.nScheme;
     components.nPort = parts.nPort;
     return true;
+}
+bool IsHttpUrl(const std::wstring& strUrl)
+{
+    return _wcsnicmp(strUrl.c_str(), L"http://", 7) == 0 || _wcsnicmp(strUrl.c_str(), L"https://", 8) == 0;
+}
+
+bool IsSameOrigin(const std::wstring& strUrl, const std::wstring& strOther)
+{
+    if (!IsHttpUrl(strUrl) || !IsHttpUrl(strOther))
+        return false;
+    CUrlComponents a, b;
+    if (!CrackUrl(strUrl.c_str(), a) || !CrackUrl(strOther.c_str(), b))
+        return false;
+    return a.nScheme == b.nScheme && a.nPort == b.nPort && _wcsicmp(a.szHostName, b.szHostName) == 0;
 }
 }  // namespace PTL

@@ -1,10 +1,16 @@
-// Splitting an address into the parts the upload needs to connect and to form its request line.
+// Splitting an address into the parts the upload needs to connect and to form its request line,
+// and telling web addresses and their origins apart.
 #pragma once
 #include <windows.h>
 #include <wininet.h>
 
+#include <string>
+
 namespace PTL
 {
+// Characters of the longest address the platform handles, with its terminator.
+constexpr size_t URL_BUFFER_CHARS = INTERNET_MAX_URL_LENGTH + 1;
+
 struct CUrlComponents
 {
     WCHAR szScheme[32];
@@ -20,4 +26,10 @@ struct CUrlComponents
 // Canonicalises szUrl (browser mode) and splits it. Leaves every component zero and returns
 // false when the address cannot be handled.
 bool CrackUrl(const wchar_t* szUrl, CUrlComponents& components);
+
+// True for an absolute http:// or https:// address.
+bool IsHttpUrl(const std::wstring& strUrl);
+
+// True when both addresses are http(s) with equal scheme, host (ignoring case) and port.
+bool IsSameOrigin(const std::wstring& strUrl, const std::wstring& strOther);
 }  // namespace PTL

@@ -1,6 +1,7 @@
 #include "ptl/Registrar.h"
 
 #include "ptl/KernelHandle.h"
+#include "ptl/Text.h"
 #include <cwctype>
 #include <memory>
 
@@ -348,10 +349,6 @@ HRESULT CRegistrar::UpdateFromResource(HINSTANCE hInstance, UINT nId, bool bRegi
     const char* pText = hData ? static_cast<const char*>(LockResource(hData)) : nullptr;
     if (!pText)
         return HRESULT_FROM_WIN32(GetLastError());
-    const int nChars = MultiByteToWideChar(CP_UTF8, 0, pText, static_cast<int>(cb), nullptr, 0);
-    std::wstring strScript(static_cast<size_t>(nChars), L'\0');
-    if (nChars)
-        MultiByteToWideChar(CP_UTF8, 0, pText, static_cast<int>(cb), &strScript[0], nChars);
-    return UpdateFromScript(strScript, bRegister, replacements);
+    return UpdateFromScript(DecodeText(std::string(pText, cb)), bRegister, replacements);
 }
 }  // namespace PTL

@@ -2,12 +2,12 @@
 
 #include <oleauto.h>
 
+#include "ptl/Text.h"
+
 namespace PTL
 {
 namespace
 {
-// Longer chains of references than script engines make are taken as broken (or circular).
-const int MAX_REFERENCE_DEPTH = 16;
 // Array readings started from inside a getter of an array being read, on one thread.
 const int MAX_READ_NESTING = 4;
 
@@ -38,36 +38,6 @@ bool ReadProperty(IDispatch* pObject, const std::wstring& strName, CComVariant& 
     return false;
 }
 }  // namespace
-
-const VARIANT* ScriptValueOf(const VARIANT& var)
-{
-    const VARIANT* p = &var;
-    for (int i = 0; i < MAX_REFERENCE_DEPTH; ++i)
-    {
-        if (p->vt != (VT_BYREF | VT_VARIANT))
-            return p;
-        if (!p->pvarVal)
-            return nullptr;
-        p = p->pvarVal;
-    }
-    return nullptr;
-}
-
-bool ScriptText(const VARIANT& var, std::wstring& strText, bool* pbNull)
-{
-    const VARIANT* p = ScriptValueOf(var);
-    BSTR bstr = nullptr;
-    if (p && p->vt == VT_BSTR)
-        bstr = p->bstrVal;
-    else if (p && p->vt == (VT_BYREF | VT_BSTR) && p->pbstrVal)
-        bstr = *p->pbstrVal;
-    else
-        return false;
-    if (pbNull)
-        *pbNull = bstr == nullptr;
-    strText = bstr ? bstr : L"";
-    return true;
-}
 
 IDispatch* ScriptObject(const VARIANT& var)
 {
@@ -152,8 +122,8 @@ std::vector<std::pair<std::wstring, std::wstring>> ReadStringPairs(const VARIANT
 {
     std::vector<std::pair<std::wstring, std::wstring>> pairs;
     std::wstring strFirst, strSecond;
-    const bool bFirstText = ScriptText(varFirst, strFirst);
-    const bool bSecondText = ScriptText(varSecond, strSecond);
+    const bool bFirstText = VariantToText(varFirst, strFirst, ETextFrom::StringOnly);
+    const bool bSecondText = VariantToText(varSecond, strSecond, ETextFrom::StringOnly);
     if (bFirstText || bSecondText)
     {
         if (bFirstText && bSecondText)
@@ -173,7 +143,8 @@ std::vector<std::pair<std::wstring, std::wstring>> ReadStringPairs(const VARIANT
         CComVariant varName, varValue;
         first.Element(i, varName);
         second.Element(i, varValue);
-        if (ScriptText(varName, strFirst) && ScriptText(varValue, strSecond))
+        if (VariantToText(varName, strFirst, ETextFrom::StringOnly) &&
+            VariantToText(varValue, strSecond, ETextFrom::StringOnly))
             pairs.emplace_back(strFirst, strSecond);
     }
     return pairs;

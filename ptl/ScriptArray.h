@@ -20,13 +20,6 @@ namespace PTL
 // Most elements read from one array: the rest are ignored (a page offering more is no form).
 constexpr ULONG MAX_SCRIPT_ARRAY = 65536;
 
-// The value behind by-reference variants, or null when the chain is broken or too long.
-const VARIANT* ScriptValueOf(const VARIANT& var);
-
-// True when the value is a string. The text ends at its first NUL, as every text of the control
-// does; a null BSTR is the empty text, and *pbNull tells it apart.
-bool ScriptText(const VARIANT& var, std::wstring& strText, bool* pbNull = nullptr);
-
 // The script object in the value (not AddRef'd), or null.
 IDispatch* ScriptObject(const VARIANT& var);
 

@@ -4,24 +4,39 @@
 
 namespace PTL
 {
-std::string ToUtf8(const std::wstring& str)
+namespace
 {
-    if (str.empty())
+// Longer chains of references than script engines make are taken as broken (or circular).
+const int MAX_REFERENCE_DEPTH = 16;
+}  // namespace
+
+std::string EncodeText(const std::wstring& strText, ECharset nCharset)
+{
+    if (strText.empty())
         return std::string();
-    const int nLen = WideCharToMultiByte(CP_UTF8, 0, str.data(), int(str.size()), nullptr, 0, nullptr, nullptr);
-    std::string strOut(size_t(nLen), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, str.data(), int(str.size()), &strOut[0], nLen, nullptr, nullptr);
-    return strOut;
+    const UINT nCodePage = nCharset == ECharset::Utf8 ? CP_UTF8 : CP_THREAD_ACP;
+    const DWORD nFlags = nCharset == ECharset::Utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int nChars = static_cast<int>(strText.size());
+    const int nBytes = WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, nullptr, 0, nullptr, nullptr);
+    if (nBytes <= 0)
+        return std::string();
+    std::string strBytes(static_cast<size_t>(nBytes), '\0');
+    WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, &strBytes[0], nBytes, nullptr, nullptr);
+    return strBytes;
 }
 
-std::wstring FromUtf8(const std::string& str)
+std::wstring DecodeText(const std::string& strBytes, ECharset nCharset)
 {
-    if (str.empty())
+    if (strBytes.empty())
         return std::wstring();
-    const int nLen = MultiByteToWideChar(CP_UTF8, 0, str.data(), int(str.size()), nullptr, 0);
-    std::wstring strOut(size_t(nLen), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, str.data(), int(str.size()), &strOut[0], nLen);
-    return strOut;
+    const UINT nCodePage = nCharset == ECharset::Utf8 ? CP_UTF8 : CP_THREAD_ACP;
+    const int nBytes = static_cast<int>(strBytes.size());
+    const int nChars = MultiByteToWideChar(nCodePage, 0, strBytes.data(), nBytes, nullptr, 0);
+    if (nChars <= 0)
+        return std::wstring();
+    std::wstring strText(static_cast<size_t>(nChars), L'\0');
+    MultiByteToWideChar(nCodePage, 0, strBytes.data(), nBytes, &strText[0], nChars);
+    return strText;
 }
 
 std::wstring DescribeHResult(HRESULT hr)
@@ -45,18 +60,39 @@ std::wstring DescribeHResult(HRESULT hr)
     return strOut;
 }
 
-bool VariantToText(const VARIANT& var, std::wstring& strOut)
+const VARIANT* ScriptValueOf(const VARIANT& var)
 {
-    if (V_VT(&var) == VT_BSTR)
+    const VARIANT* p = &var;
+    for (int i = 0; i < MAX_REFERENCE_DEPTH; ++i)
     {
-        strOut.assign(V_BSTR(&var) ? V_BSTR(&var) : L"", V_BSTR(&var) ? SysStringLen(V_BSTR(&var)) : 0);
-        return true;
+        if (p->vt != (VT_BYREF | VT_VARIANT))
+            return p;
+        if (!p->pvarVal)
+            return nullptr;
+        p = p->pvarVal;
     }
-    CComVariant converted;
-    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&var), 0, VT_BSTR)))
+    return nullptr;
+}
+
+bool VariantToText(const VARIANT& var, std::wstring& strOut, ETextFrom nFrom, bool* pbNull)
+{
+    const VARIANT* p = ScriptValueOf(var);
+    if (!p)
         return false;
-    BSTR bstr = V_BSTR(&converted);
-    strOut.assign(bstr ? bstr : L"", bstr ? SysStringLen(bstr) : 0);
+    CComVariant converted;
+    BSTR bstr = nullptr;
+    if (p->vt == VT_BSTR)
+        bstr = p->bstrVal;
+    else if (p->vt == (VT_BYREF | VT_BSTR) && p->pbstrVal)
+        bstr = *p->pbstrVal;
+    else if (nFrom == ETextFrom::StringOnly ||
+             FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(p), 0, VT_BSTR)))
+        return false;
+    else
+        bstr = V_BSTR(&converted);
+    if (pbNull)
+        *pbNull = bstr == nullptr;
+    strOut = bstr ? bstr : L"";
     return true;
 }
 

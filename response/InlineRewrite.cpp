@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "ptl/InternetUrl.h"
 #include "response/UrlFetch.h"
 
 namespace
@@ -228,12 +229,12 @@ void AppendOnload(CAnswerText& answer)
 
 bool ResolveResourceUrl(const std::wstring& strBase, const std::wstring& strValue, std::wstring& strUrl)
 {
-    WCHAR szCombined[2085];
+    WCHAR szCombined[PTL::URL_BUFFER_CHARS];
     DWORD nLength = ARRAYSIZE(szCombined);
     if (!InternetCombineUrlW(strBase.c_str(), strValue.c_str(), szCombined, &nLength, ICU_BROWSER_MODE))
         return false;
     strUrl = szCombined;
-    return IsHttpUrl(strUrl);
+    return PTL::IsHttpUrl(strUrl);
 }
 
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, const UrlTextFetcher& fetch,
@@ -277,4 +278,13 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PT
             return strText;
         },
         goOn);
+}
+
+InlineAnswerStep MakeInlineAnswerStep(bool bVerifyCertificates, const std::wstring& strZoneUrl)
+{
+    return [bVerifyCertificates, strZoneUrl](std::wstring& strAnswer, const std::wstring& strActionUrl,
+                                             PTL::CInternetCancel& cancel, DWORD nReceiveTimeoutMs) {
+        RewriteInline(strAnswer, strActionUrl, &cancel, std::min<DWORD>(nReceiveTimeoutMs, FETCH_TIMEOUT_MS),
+                      bVerifyCertificates, strZoneUrl);
+    };
 }

@@ -12,10 +12,7 @@
 #include <functional>
 #include <string>
 
-namespace PTL
-{
-class CInternetCancel;
-}
+#include "response/UrlFetch.h"
 
 // Fetches one absolute http(s) address; the body as text, or empty when the fetch failed.
 using UrlTextFetcher = std::function<std::wstring(const std::wstring& strUrl)>;
@@ -45,8 +42,14 @@ struct CRewriteBudget
 // each fetch's connect, send and receive wait at most nTimeoutMs. bVerifyCertificates as for the
 // upload itself; strZoneUrl, when given, the page no fetch may reach above in zone (CFetchLimits).
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel = nullptr,
-                   DWORD nTimeoutMs = 30000, bool bVerifyCertificates = true,
+                   DWORD nTimeoutMs = FETCH_TIMEOUT_MS, bool bVerifyCertificates = true,
                    const std::wstring& strZoneUrl = std::wstring(), const CRewriteBudget& budget = CRewriteBudget());
+
+// The rewriting as the step an upload takes after its answer: the form above, with each fetch's
+// waits bounded by the upload's receive time-out where that is shorter than FETCH_TIMEOUT_MS.
+using InlineAnswerStep = std::function<void(std::wstring& strAnswer, const std::wstring& strActionUrl,
+                                            PTL::CInternetCancel& cancel, DWORD nReceiveTimeoutMs)>;
+InlineAnswerStep MakeInlineAnswerStep(bool bVerifyCertificates, const std::wstring& strZoneUrl);
 
 // An attribute value as taken from a tag (up to the nearer blank or ">", one pair of enclosing
 // quote characters removed) combined with the base address in browser mode. False when

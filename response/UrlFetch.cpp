@@ -9,7 +9,7 @@
 #include "ptl/InternetHandle.h"
 #include "ptl/InternetUrl.h"
 #include "ptl/UrlZone.h"
-#include "upload/MultipartBody.h"
+#include "ptl/Text.h"
 
 namespace
 {
@@ -29,12 +29,12 @@ DWORD RemainingMs(const CFetchLimits& limits)
 // The Location of a redirect answer resolved against the address that gave it, or empty.
 std::wstring RedirectTarget(const PTL::CHttpFile& file, const std::wstring& strFrom)
 {
-    std::vector<WCHAR> location(2085, L'\0');
+    std::vector<WCHAR> location(PTL::URL_BUFFER_CHARS, L'\0');
     DWORD nLength = static_cast<DWORD>(location.size() * sizeof(WCHAR));
     if (!file.QueryInfo(HTTP_QUERY_LOCATION, location.data(), &nLength) || location[0] == L'\0')
         return std::wstring();
     location.back() = L'\0';
-    WCHAR szTarget[2085];
+    WCHAR szTarget[PTL::URL_BUFFER_CHARS];
     DWORD nTarget = ARRAYSIZE(szTarget);
     if (!InternetCombineUrlW(strFrom.c_str(), location.data(), szTarget, &nTarget, ICU_BROWSER_MODE))
         return std::wstring();
@@ -108,7 +108,7 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
     std::wstring strCurrent = strUrl;
     for (int nHop = 0;; ++nHop)
     {
-        if (!IsHttpUrl(strCurrent))
+        if (!PTL::IsHttpUrl(strCurrent))
             return std::wstring();
         if (!limits.strZoneUrl.empty() && PTL::RaisesZone(strCurrent, limits.strZoneUrl))
         {
@@ -120,7 +120,7 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
             return std::wstring();
 
         DWORD nFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
-        const bool bTargetOrigin = IsSameOrigin(strCurrent, limits.strCredentialOrigin);
+        const bool bTargetOrigin = PTL::IsSameOrigin(strCurrent, limits.strCredentialOrigin);
         if (!bTargetOrigin)
             nFlags |= INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
         const bool bVerify = limits.bVerifyCertificates || !bTargetOrigin;
@@ -149,25 +149,10 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
         std::string bytes;
         if (!ReadBody(file, limits, bytes))
             return std::wstring();
-        return DecodeWireText(bytes, false);
+        return PTL::DecodeText(bytes, PTL::ECharset::Ansi);
     }
 }
 }  // namespace
-
-bool IsHttpUrl(const std::wstring& strUrl)
-{
-    return _wcsnicmp(strUrl.c_str(), L"http://", 7) == 0 || _wcsnicmp(strUrl.c_str(), L"https://", 8) == 0;
-}
-
-bool IsSameOrigin(const std::wstring& strUrl, const std::wstring& strOther)
-{
-    if (!IsHttpUrl(strUrl) || !IsHttpUrl(strOther))
-        return false;
-    PTL::CUrlComponents a, b;
-    if (!PTL::CrackUrl(strUrl.c_str(), a) || !PTL::CrackUrl(strOther.c_str(), b))
-        return false;
-    return a.nScheme == b.nScheme && a.nPort == b.nPort && _wcsicmp(a.szHostName, b.szHostName) == 0;
-}
 
 std::wstring FetchUrlText(const std::wstring& strUrl, const CFetchLimits& limits)
 {

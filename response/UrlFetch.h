@@ -7,15 +7,18 @@
 
 #include "ptl/InternetHandle.h"
 
+// How long each of a fetch's connect, send and receive may wait.
+constexpr DWORD FETCH_TIMEOUT_MS = 30000;
+
 struct CFetchLimits
 {
     // Resources with this address's scheme, host and port are fetched with the user's cookies
     // and automatic authentication; any other origin (and every one, when this is empty or not
     // an http address) without them. Redirects are followed by hand so that every hop is judged.
     std::wstring strCredentialOrigin;
-    DWORD nTimeoutMs = 30000;            // connect, send and receive, each
-    size_t nMaxBytes = 8 * 1024 * 1024;  // a longer body fails the fetch
-    ULONGLONG nDeadlineTick = 0;         // GetTickCount64 value at which the fetch gives up; 0: none
+    DWORD nTimeoutMs = FETCH_TIMEOUT_MS;  // connect, send and receive, each
+    size_t nMaxBytes = 8 * 1024 * 1024;   // a longer body fails the fetch
+    ULONGLONG nDeadlineTick = 0;          // GetTickCount64 value at which the fetch gives up; 0: none
     int nMaxRedirects = 10;
     // Closes the fetch's handles when another thread gives up on it; may be null.
     PTL::CInternetCancel* pCancel = nullptr;
@@ -32,9 +35,3 @@ struct CFetchLimits
 // its first zero byte. Empty when the address is not http or https, cannot be opened, answers
 // 404, exceeds a limit or delivers nothing. Any other status is read like a success.
 std::wstring FetchUrlText(const std::wstring& strUrl, const CFetchLimits& limits = CFetchLimits());
-
-// True for an absolute http:// or https:// address.
-bool IsHttpUrl(const std::wstring& strUrl);
-
-// True when both addresses are http(s) with equal scheme, host (ignoring case) and port.
-bool IsSameOrigin(const std::wstring& strUrl, const std::wstring& strOther);

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "ptl/Text.h"
+
 namespace
 {
 // Fills the buffer from the system's cryptographic random source.
@@ -87,48 +89,17 @@ std::wstring MakeFilePartHeader(const std::wstring& strFieldName, const std::wst
            QuotedHeaderValue(strFilePath) + L"\r\nContent-Type: " + strContentType + L"\r\n\r\n";
 }
 
-std::string EncodeWireText(const std::wstring& strText, bool bUseUnicode)
-{
-    if (strText.empty())
-        return std::string();
-    const UINT nCodePage = bUseUnicode ? CP_UTF8 : CP_THREAD_ACP;
-    // Without best fit a character the code page lacks becomes its default character: best fit
-    // would turn a fullwidth quote, legal in a file name, into the quote that ends the name.
-    const DWORD nFlags = bUseUnicode ? 0 : WC_NO_BEST_FIT_CHARS;
-    const int nChars = static_cast<int>(strText.size());
-    const int nBytes = WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, nullptr, 0, nullptr, nullptr);
-    if (nBytes <= 0)
-        return std::string();
-    std::string strBytes(static_cast<size_t>(nBytes), '\0');
-    WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, &strBytes[0], nBytes, nullptr, nullptr);
-    return strBytes;
-}
-
-std::wstring DecodeWireText(const std::string& strBytes, bool bUseUnicode)
-{
-    if (strBytes.empty())
-        return std::wstring();
-    const UINT nCodePage = bUseUnicode ? CP_UTF8 : CP_THREAD_ACP;
-    const int nBytes = static_cast<int>(strBytes.size());
-    const int nChars = MultiByteToWideChar(nCodePage, 0, strBytes.data(), nBytes, nullptr, 0);
-    if (nChars <= 0)
-        return std::wstring();
-    std::wstring strText(static_cast<size_t>(nChars), L'\0');
-    MultiByteToWideChar(nCodePage, 0, strBytes.data(), nBytes, &strText[0], nChars);
-    return strText;
-}
-
 std::string CMultipartBody::FilePartHeader(const UploadPart& part) const
 {
-    return EncodeWireText(L"--" + m_strBoundary + part.szPartHeader, m_bUseUnicode);
+    return PTL::EncodeText(L"--" + m_strBoundary + part.szPartHeader, m_nCharset);
 }
 
 std::string CMultipartBody::FieldPart(const PostField& field) const
 {
-    return EncodeWireText(L"--" + m_strBoundary + field.szPartText, m_bUseUnicode);
+    return PTL::EncodeText(L"--" + m_strBoundary + field.szPartText, m_nCharset);
 }
 
-std::string CMultipartBody::Closing() const { return EncodeWireText(L"--" + m_strBoundary + L"--\r\n", m_bUseUnicode); }
+std::string CMultipartBody::Closing() const { return PTL::EncodeText(L"--" + m_strBoundary + L"--\r\n", m_nCharset); }
 
 ULONGLONG CMultipartBody::ContentLength(const std::vector<UploadPart>& parts,
                                         const std::vector<PostField>& fields) const

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ptl/Text.h"
 #include "upload/UploadRequest.h"
 
 // Length of a boundary: 27 hyphens, 6 letters, 2 digits, 1 letter, "PL5".
@@ -22,19 +23,12 @@ std::wstring MakeFieldPartText(const std::wstring& strName, const std::wstring& 
 std::wstring MakeFilePartHeader(const std::wstring& strFieldName, const std::wstring& strFilePath,
                                 const std::wstring& strContentType);
 
-// Text on the wire: UTF-8, or the calling thread's ANSI code page (characters it lacks become
-// its default character, without best-fit look-alikes).
-std::string EncodeWireText(const std::wstring& strText, bool bUseUnicode);
-
-// Text from the wire: from UTF-8, or from the calling thread's ANSI code page.
-std::wstring DecodeWireText(const std::string& strBytes, bool bUseUnicode);
-
 // One run's body writer: the boundary and the encoding in force for the run.
 class CMultipartBody
 {
 public:
     CMultipartBody(std::wstring strBoundary, bool bUseUnicode)
-        : m_strBoundary(std::move(strBoundary)), m_bUseUnicode(bUseUnicode)
+        : m_strBoundary(std::move(strBoundary)), m_nCharset(PTL::CharsetFor(bUseUnicode))
     {
     }
 
@@ -53,5 +47,5 @@ public:
 
 private:
     std::wstring m_strBoundary;
-    bool m_bUseUnicode;
+    PTL::ECharset m_nCharset;
 };

@@ -8,17 +8,18 @@
 #include <cstring>
 #include <new>
 
-#include "lang/LangIds.h"
 #include "ptl/InternetException.h"
 #include "ptl/InternetHandle.h"
 #include "ptl/InternetUrl.h"
-#include "response/InlineRewrite.h"
-#include "response/UrlFetch.h"
+#include "ptl/Text.h"
 #include "upload/MultipartBody.h"
 #include "upload/UploadFile.h"
 
 namespace
 {
+// The longest Location header taken from a redirect answer, in bytes.
+const DWORD MAX_LOCATION_BYTES = 5120;
+
 // How one attempt ended; it alone decides whether another attempt or a second run follows.
 enum class EAttempt
 {
@@ -29,17 +30,40 @@ enum class EAttempt
     Failed,
 };
 
+// The stage as the trace names it.
 const wchar_t* StageName(EUploadStage nStage)
 {
     switch (nStage)
     {
-    case EUploadStage::Connecting: return L"connecting";
-    case EUploadStage::Sending: return L"sending";
+    case EUploadStage::Preparing:
+    case EUploadStage::Connecting:
+    case EUploadStage::Connected: return L"connecting";
+    case EUploadStage::PreparingFile:
+    case EUploadStage::SendingFile:
+    case EUploadStage::SendingFields: return L"sending";
     case EUploadStage::Waiting: return L"waiting for the answer";
-    case EUploadStage::Reading: return L"reading the answer";
+    case EUploadStage::Answered:
+    case EUploadStage::Reading:
+    case EUploadStage::Decoding: return L"reading the answer";
     case EUploadStage::Inline: return L"fetching inline resources";
+    case EUploadStage::Done:
+    case EUploadStage::Cancelled:
+    case EUploadStage::Failed: break;
     }
     return L"";
+}
+
+EUploadOutcome OutcomeOf(EAttempt nResult)
+{
+    switch (nResult)
+    {
+    case EAttempt::Answered: return EUploadOutcome::Completed;
+    case EAttempt::Redirected: return EUploadOutcome::Redirected;
+    case EAttempt::Cancelled: return EUploadOutcome::Cancelled;
+    case EAttempt::Unauthorized:
+    case EAttempt::Failed: break;
+    }
+    return EUploadOutcome::Failed;
 }
 
 // The platform's text for an internet or system error, on one line.
@@ -91,9 +115,8 @@ public:
         m_strPageUrl = S().szPageUrl;
         m_strActionUrl = S().szActionUrl;
         m_bUnicode = S().bUseUnicode;
-        m_bInline = S().bMakeInline;
         m_bVerify = S().bVerifyCertificates;
-        m_strZoneUrl = S().szZoneUrl;
+        m_answerStep = S().AnswerStep;
         m_nConnectMs = S().nConnectTimeoutMs;
         m_nSendMs = S().nSendTimeoutMs;
         m_nReceiveMs = S().nReceiveTimeoutMs;
@@ -121,7 +144,7 @@ public:
         S().bStopRequested = true;
         Resume();
         // A write blocked on a server that no longer reads would not reach the next chunk.
-        if (!S().bSendingFiles)
+        if (!m_bSendingFiles)
             return false;
         m_cancel.Cancel();
         return true;
@@ -135,8 +158,11 @@ public:
         Resume();
     }
 
-    // No observer call starts after this returns; one under way is waited for, serving the
-    // messages it may be sending to this thread (it never blocks on anything else).
+    bool IsSendingFiles() const { return m_bSendingFiles; }
+
+    // No observer call (nor the outcome's writing) starts after this returns; one under way is
+    // waited for, serving the messages it may be sending to this thread (it never blocks on
+    // anything else).
     void Detach()
     {
         m_pLeftAlone.reset(new (std::nothrow) CUploadState);
@@ -158,17 +184,23 @@ public:
     }
 
 private:
+    // Runs what reaches outside the run (observer calls, the outcome) unless it is detached.
     template <class F>
-    void Notify(F&& call)
+    void Guarded(F&& action)
     {
         ++m_nInCall;
         if (!m_bDetached)
-            call(*m_pObserver);
+            action();
         --m_nInCall;
     }
-    void SetStatus(UINT nId)
+    template <class F>
+    void Notify(F&& call)
     {
-        Notify([nId](IUploadObserver& o) { o.OnStatus(nId); });
+        Guarded([&] { call(*m_pObserver); });
+    }
+    void SetStatus(EUploadStage nStage)
+    {
+        Notify([nStage](IUploadObserver& o) { o.OnStatus(nStage); });
     }
 
     void Execute();
@@ -200,12 +232,14 @@ private:
     std::atomic<bool> m_bDetached{false};
     std::atomic<int> m_nInCall{0};
     std::atomic<bool> m_bAbort{false};
+    // Set while file content goes out: a stop then also cuts the network under a blocked write.
+    std::atomic<bool> m_bSendingFiles{false};
     PTL::CKernelHandle m_evRunnable;  // signalled while the worker may go on
     // Looked at before every chunk; only when it is set does the worker wait for the event,
     // since a wait is a call into the system even when the event is signalled.
     std::atomic<bool> m_bPaused{false};
     // The state the run reports to: the engine's, until the run is abandoned; then a private
-    // one, so that a run that ends late cannot touch the next run's flags and answer.
+    // one, so that a run that ends late cannot touch the next run's outcome and answer.
     std::atomic<CUploadState*> m_pS;
     std::unique_ptr<CUploadState> m_pLeftAlone;
     CUploadState& S() { return *m_pS.load(); }
@@ -216,9 +250,8 @@ private:
     std::wstring m_strPageUrl;
     std::wstring m_strActionUrl;
     bool m_bUnicode = false;
-    bool m_bInline = false;
     bool m_bVerify = false;
-    std::wstring m_strZoneUrl;
+    UploadAnswerStep m_answerStep;
     DWORD m_nConnectMs = 0;
     DWORD m_nSendMs = 0;
     DWORD m_nReceiveMs = 0;
@@ -234,7 +267,7 @@ private:
     DWORD m_nBlock = 0;
     static constexpr DWORD BLOCK_CAPACITY = UPLOAD_WRITE_BLOCK + UPLOAD_CHUNK_SIZE;
 
-    // For the trace of a failed or cancelled upload.
+    // For the outcome and the trace of a failed or cancelled upload.
     EUploadStage m_nStage = EUploadStage::Connecting;
     DWORD m_nError = 0;
     DWORD m_nStatus = 0;
@@ -260,7 +293,7 @@ void CUploadRun::Execute()
 {
     EAttempt nResult = EAttempt::Failed;
     // No exception leaves the thread; out of memory ends the run as failed.
-    for (int nRun = 0; nRun < 2; ++nRun)
+    for (int nRun = 0; nRun < UPLOAD_MAX_RUNS; ++nRun)
     {
         try
         {
@@ -271,11 +304,8 @@ void CUploadRun::Execute()
             m_request.Close();
             m_connection.Close();
             m_session.Close();
-            S().bCompleted = false;
-            S().bRedirected = false;
-            S().bFailed = true;
             S().bStopRequested = true;
-            SetStatus(IDS_UPLOAD_FAILED);
+            SetStatus(EUploadStage::Failed);
             nResult = EAttempt::Failed;
         }
         // Only a run whose attempts were all answered 401 earns the second run.
@@ -284,17 +314,19 @@ void CUploadRun::Execute()
     }
     Trace(nResult);
     m_pBlock.reset();
+    CUploadResult result;
+    result.nOutcome = OutcomeOf(nResult);
+    result.nStage = m_nStage;
+    result.nError = m_nError;
+    result.nHttpStatus = m_nStatus;
+    Guarded([&] { S().Result = result; });
     S().bRunning = false;
     Notify([](IUploadObserver& o) { o.OnFinished(); });
 }
 
 EAttempt CUploadRun::RunUpload()
 {
-    S().bSendingFiles = false;
-    S().bCompleted = false;
-    S().bRedirected = false;
-    S().bCancelled = false;
-    S().bFailed = false;
+    m_bSendingFiles = false;
     S().szResponse.clear();
     S().strRawResponse.clear();
     S().szLocation.clear();
@@ -307,23 +339,23 @@ EAttempt CUploadRun::RunUpload()
     m_strRefusedScheme.clear();
 
     std::wstring strBoundary;
+    bool bOpen = false;
     try
     {
         strBoundary = MakeBoundary();
         OpenSession();
+        bOpen = true;
     }
     catch (const PTL::CInternetException& e)
     {
         m_nError = e.dwError;
-        S().bFailed = true;
     }
     catch (...)
     {
-        S().bFailed = true;
     }
-    if (S().bFailed)
+    if (!bOpen)
     {
-        SetStatus(IDS_UPLOAD_FAILED);
+        SetStatus(EUploadStage::Failed);
         S().bStopRequested = true;
         m_connection.Close();
         m_session.Close();
@@ -336,25 +368,17 @@ EAttempt CUploadRun::RunUpload()
     {
         nResult = Attempt(body);
         if (nResult == EAttempt::Cancelled)
-        {
-            S().bCancelled = true;
-            SetStatus(IDS_UPLOAD_CANCELLED);
-        }
+            SetStatus(EUploadStage::Cancelled);
         else if (nResult == EAttempt::Failed)
         {
-            S().bFailed = true;
-            SetStatus(IDS_UPLOAD_FAILED);
+            SetStatus(EUploadStage::Failed);
             S().bStopRequested = true;
         }
         if (nResult != EAttempt::Unauthorized || S().bStopRequested)
             break;
     }
     if (nResult == EAttempt::Unauthorized)
-    {
-        S().bCompleted = false;
-        S().bFailed = true;
         S().bStopRequested = true;
-    }
     m_request.Close();
     m_connection.Close();
     m_session.Close();
@@ -371,7 +395,7 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     {
         m_nStage = EUploadStage::Connecting;
         StartRequest(body);
-        m_nStage = EUploadStage::Sending;
+        m_nStage = EUploadStage::SendingFile;
         SendFileParts(body);
         SendFormFields(body);
         Notify([](IUploadObserver& o) { o.OnWaitBegin(); });
@@ -413,12 +437,11 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     }
     Notify([](IUploadObserver& o) { o.OnWaitEnd(); });
     // An attempt that broke off inside the file parts is no longer sending them.
-    S().bSendingFiles = false;
+    m_bSendingFiles = false;
     m_nBlock = 0;
     if (nResult != EAttempt::Cancelled && StatusCode() == 401)
     {
         m_nStatus = 401;
-        S().bCompleted = false;
         nResult = EAttempt::Unauthorized;
     }
     m_request.Close();
@@ -462,9 +485,9 @@ void CUploadRun::ThrowIfCancelled(PTL::CInternetHandle& handle, const wchar_t* s
 
 void CUploadRun::OpenSession()
 {
-    SetStatus(IDS_STAGE_PREPARING);
+    SetStatus(EUploadStage::Preparing);
     PTL::CrackUrl(m_strActionUrl.c_str(), m_url);
-    SetStatus(IDS_STAGE_CONNECTING);
+    SetStatus(EUploadStage::Connecting);
     m_session.Open(L"Pelora5", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     ThrowIfCancelled(m_session, L"Failed to open an internet session");
     // Every stage has an end even where a stop cannot reach a blocked call.
@@ -530,25 +553,25 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
     buffers.dwBufferTotal = static_cast<DWORD>(nLength);
     if (!HttpSendRequestExW(m_request, &buffers, nullptr, 0, 0))
         throw PTL::CInternetException(m_request, L"Failed to send http request(Ex)");
-    SetStatus(IDS_STAGE_CONNECTED);
+    SetStatus(EUploadStage::Connected);
 }
 
 void CUploadRun::SendFileParts(const CMultipartBody& body)
 {
-    S().bSendingFiles = true;
+    m_bSendingFiles = true;
     if (!m_pBlock)
         m_pBlock.reset(new BYTE[BLOCK_CAPACITY]);
     for (size_t i = 0; i < m_parts.size(); ++i)
     {
         const UploadPart& part = m_parts[i];
-        SetStatus(IDS_STAGE_PREPARE_FILES);
+        SetStatus(EUploadStage::PreparingFile);
         const std::string strHeader = body.FilePartHeader(part);
         Notify([i](IUploadObserver& o) { o.OnBeginFile(i); });
         Queue(strHeader);
 
         CUploadFile file;
         const bool bOpen = file.Open(part.szFilePath.c_str());
-        SetStatus(IDS_STAGE_SENDING);
+        SetStatus(EUploadStage::SendingFile);
         if (bOpen)
         {
             ULONGLONG nRemaining = part.nSize;
@@ -588,8 +611,8 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
 
 void CUploadRun::SendFormFields(const CMultipartBody& body)
 {
-    S().bSendingFiles = false;
-    SetStatus(IDS_STAGE_PROCESSING);
+    m_bSendingFiles = false;
+    SetStatus(EUploadStage::SendingFields);
     for (const PostField& field : m_fields)
         Queue(body.FieldPart(field));
 }
@@ -636,10 +659,10 @@ void CUploadRun::Write(const BYTE* pBytes, DWORD nLength)
 
 void CUploadRun::ReadResponse()
 {
-    SetStatus(IDS_STAGE_PROCESSING);
+    SetStatus(EUploadStage::Answered);
     S().szResponse.clear();
     S().strRawResponse.clear();
-    SetStatus(IDS_STAGE_ASKING);
+    SetStatus(EUploadStage::Reading);
     std::vector<char> block;
     size_t nAnswerBytes = 0;  // zero bytes included, so an answer of zeros is bounded too
     for (;;)
@@ -660,18 +683,16 @@ void CUploadRun::ReadResponse()
         if (nAnswerBytes > UPLOAD_MAX_ANSWER)
             throw EBodyError();
     }
-    SetStatus(IDS_STAGE_RESULT);
-    S().szResponse = DecodeWireText(S().strRawResponse, m_bUnicode);
-    if (m_bInline && !S().szResponse.empty())
+    SetStatus(EUploadStage::Decoding);
+    S().szResponse = PTL::DecodeText(S().strRawResponse, PTL::CharsetFor(m_bUnicode));
+    if (m_answerStep && !S().szResponse.empty())
     {
         m_nStage = EUploadStage::Inline;
-        RewriteInline(S().szResponse, m_strActionUrl, &m_cancel, std::min<DWORD>(m_nReceiveMs, 30000), m_bVerify,
-                      m_strZoneUrl);
+        m_answerStep(S().szResponse, m_strActionUrl, m_cancel, m_nReceiveMs);
         if (m_cancel.IsCancelled())
             throw ECancel();
     }
-    S().bCompleted = true;
-    SetStatus(IDS_STAGE_DONE);
+    SetStatus(EUploadStage::Done);
 }
 
 // A redirect answer carries a Location; it becomes szLocation, resolved against the action.
@@ -679,8 +700,8 @@ void CUploadRun::ReadResponse()
 // server's script in the page, others would open local files or programs.
 CUploadRun::ERedirect CUploadRun::TakeRedirect()
 {
-    std::vector<WCHAR> location(5120 / sizeof(WCHAR) + 1, L'\0');
-    DWORD nLength = 5120;
+    std::vector<WCHAR> location(MAX_LOCATION_BYTES / sizeof(WCHAR) + 1, L'\0');
+    DWORD nLength = MAX_LOCATION_BYTES;
     if (!m_request.QueryInfo(HTTP_QUERY_LOCATION, location.data(), &nLength))
         return ERedirect::None;
     location.back() = L'\0';
@@ -689,15 +710,13 @@ CUploadRun::ERedirect CUploadRun::TakeRedirect()
     std::wstring strTarget = ResolveActionUrl(location.data(), m_strActionUrl.c_str());
     if (strTarget.empty())
         strTarget = location.data();
-    if (!IsHttpUrl(strTarget))
+    if (!PTL::IsHttpUrl(strTarget))
     {
         const size_t nColon = strTarget.find(L':');
         m_strRefusedScheme = strTarget.substr(0, std::min<size_t>(nColon, 32));
         return ERedirect::Refused;
     }
     S().szLocation = strTarget;
-    S().bRedirected = true;
-    S().bCompleted = true;
     return ERedirect::Taken;
 }
 
@@ -706,9 +725,10 @@ CUploadRun::ERedirect CUploadRun::TakeRedirect()
 void CUploadRun::Trace(EAttempt nResult)
 {
     const wchar_t* szOutcome = nullptr;
-    if (nResult == EAttempt::Cancelled || S().bCancelled)
+    const EUploadOutcome nOutcome = OutcomeOf(nResult);
+    if (nOutcome == EUploadOutcome::Cancelled)
         szOutcome = L"cancelled";
-    else if (nResult == EAttempt::Failed || nResult == EAttempt::Unauthorized || S().bFailed)
+    else if (nOutcome == EUploadOutcome::Failed)
         szOutcome = L"failed";
     else if (nResult == EAttempt::Answered && m_nStatus >= 400)
         szOutcome = L"answered with an error";
@@ -724,7 +744,7 @@ void CUploadRun::Trace(EAttempt nResult)
                StageName(m_nStage), static_cast<unsigned long>(m_nError), ErrorText(m_nError).c_str(),
                static_cast<unsigned long>(m_nStatus), strWhy.c_str(), m_strActionUrl.c_str());
     szLine[ARRAYSIZE(szLine) - 1] = L'\0';
-    OutputDebugStringA(EncodeWireText(szLine, true).c_str());
+    OutputDebugStringA(PTL::EncodeText(szLine).c_str());
 }
 
 // ---- the engine ------------------------------------------------------------------------------
@@ -751,11 +771,8 @@ void CUploadEngine::Abandon()
     // The run ends here for whoever looks at the state: cancelled, as an abort leaves it, and a
     // new run may start at once.
     CUploadState& s = *m_pState;
-    s.bSendingFiles = false;
-    s.bCompleted = false;
-    s.bRedirected = false;
-    s.bFailed = false;
-    s.bCancelled = true;
+    s.Result = CUploadResult();
+    s.Result.nOutcome = EUploadOutcome::Cancelled;
     s.bRunning = false;
 }
 
@@ -765,12 +782,8 @@ bool CUploadEngine::Start()
     if (s.bRunning)
         return false;
     Join();
-    auto markFailed = [&s] {
-        s.bCompleted = false;
-        s.bRedirected = false;
-        s.bCancelled = false;
-        s.bFailed = true;
-    };
+    s.Result = CUploadResult();
+    auto markFailed = [&s] { s.Result.nOutcome = EUploadOutcome::Failed; };
     std::shared_ptr<CUploadRun>* pParam = nullptr;
     // Called from window procedures and COM methods: nothing may be thrown from here.
     try
@@ -808,6 +821,8 @@ void CUploadEngine::Join()
     m_hThread.Close();
     m_pRun.reset();
 }
+
+bool CUploadEngine::IsSendingFiles() const { return m_pRun && m_pRun->IsSendingFiles(); }
 
 void CUploadEngine::Cancel()
 {

@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@
 constexpr DWORD UPLOAD_CHUNK_SIZE = 51200;
 constexpr DWORD UPLOAD_WRITE_BLOCK = 1024 * 1024;
 constexpr int UPLOAD_MAX_ATTEMPTS = 4;
+// Runs of up to UPLOAD_MAX_ATTEMPTS attempts each: only a run whose every attempt was answered
+// 401 is followed by another, with a session of its own.
+constexpr int UPLOAD_MAX_RUNS = 2;
 // Longest answer taken: a server that sends more (or never stops) fails the upload instead of
 // exhausting the page's memory.
 constexpr size_t UPLOAD_MAX_ANSWER = 64u << 20;
@@ -38,15 +42,60 @@ constexpr DWORD UPLOAD_RECEIVE_TIMEOUT_MS = 120000;
 // How long an abort waits for the worker before leaving it to end on its own.
 constexpr DWORD UPLOAD_ABORT_WAIT_MS = 1000;
 
+// Where a run stands, in the order a run passes through them. OnStatus reports each as it is
+// reached (Waiting and Inline excepted: OnWaitBegin tells the first, the second belongs to the
+// answer step); a failed or cancelled run's outcome names the one it was in.
+enum class EUploadStage
+{
+    Preparing,      // the target address is read and a session opens
+    Connecting,     // the connection to the server is made
+    Connected,      // the request's head is out
+    PreparingFile,  // a file part's header
+    SendingFile,    // a file's content
+    SendingFields,  // the form fields and the closing delimiter
+    Waiting,        // the body is out; the answer is awaited
+    Answered,       // the answer has begun
+    Reading,        // the answer is read
+    Decoding,       // the answer is decoded into text
+    Inline,         // the answer step (the inline rewriting) runs
+    Done,           // the answer is there
+    Cancelled,      // the run ends cancelled
+    Failed,         // the run ends failed
+};
+
+// How a run ended.
+enum class EUploadOutcome
+{
+    None,        // no run has ended yet, or one is under way
+    Completed,   // answered (whatever the status); the answer is in szResponse
+    Redirected,  // answered with a redirect to a web address, which is in szLocation
+    Cancelled,   // stopped by Cancel, Abort or Abandon
+    Failed,      // no usable answer: the stage, error and status say where and why
+};
+
+// The one value a run leaves behind, set once by the worker as it ends (or by Abandon).
+struct CUploadResult
+{
+    EUploadOutcome nOutcome = EUploadOutcome::None;
+    EUploadStage nStage = EUploadStage::Preparing;  // the stage a failed or cancelled run was in
+    DWORD nError = 0;                               // the internet or system error, 0 for none
+    DWORD nHttpStatus = 0;                          // the last answer's status, 0 for none
+};
+
 // What the engine tells whoever shows the upload. All calls come on the worker thread, in this
 // order per attempt: OnAttempt, then per file OnBeginFile, OnProgress per chunk, OnEndFile; then
 // OnWaitBegin/OnWaitEnd around the wait for the answer; OnStatus at every stage; OnFinished once
 // at the very end, after which the engine makes no call.
+namespace PTL
+{
+class CInternetCancel;
+}
+
 class IUploadObserver
 {
 public:
-    virtual void OnStatus(UINT nStatusId) = 0;  // language string id of the stage
-    virtual void OnAttempt() = 0;               // an attempt starts: every file is sent again
+    virtual void OnStatus(EUploadStage nStage) = 0;
+    virtual void OnAttempt() = 0;  // an attempt starts: every file is sent again
     virtual void OnBeginFile(size_t nIndex) = 0;
     virtual void OnProgress(DWORD nBytes) = 0;  // one chunk of file content went out
     virtual void OnEndFile(size_t nIndex) = 0;
@@ -58,19 +107,17 @@ protected:
     ~IUploadObserver() = default;
 };
 
-// The stage a run was in, for the trace of a failed or cancelled upload.
-enum class EUploadStage
-{
-    Connecting,
-    Sending,
-    Waiting,
-    Reading,
-    Inline,
-};
+// Run on the worker thread after a whole, non-empty answer was read and decoded, before the run
+// ends (the inline rewriting of the answer): it may change the answer. It stays stoppable: a
+// Cancel or Abort closes the internet handles registered with cancel, and a step that returns
+// with cancel set ends the run cancelled. nReceiveTimeoutMs is the upload's own receive time-out.
+// The engine keeps a copy per run, so a worker left behind never refers to its maker.
+using UploadAnswerStep = std::function<void(std::wstring& strAnswer, const std::wstring& strActionUrl,
+                                            PTL::CInternetCancel& cancel, DWORD nReceiveTimeoutMs)>;
 
-// The request, the flags both threads look at and the answer. The request fields are copied
-// when a run starts, so script may change them meanwhile; the answer is written by the worker
-// and read after it has ended.
+// The request, the flags both threads look at, the outcome and the answer. The request fields
+// are copied when a run starts, so script may change them meanwhile; the outcome and the answer
+// are written by the worker and read after it has ended.
 struct CUploadState
 {
     std::wstring szPageUrl;
@@ -78,25 +125,18 @@ struct CUploadState
     CFormFields FormFields;
     std::vector<UploadPart> UploadParts;
     bool bUseUnicode = false;
-    bool bMakeInline = false;
     // Set by the machine's policy: an HTTPS target must present a valid certificate. Without it
     // certificate problems do not stop the upload (intranet servers with their own certificates).
     bool bVerifyCertificates = false;
-    // The page whose security zone no fetch of the inline rewriting may rise above; empty for a
-    // page without an address or one an administrator's site list covers.
-    std::wstring szZoneUrl;
+    UploadAnswerStep AnswerStep;  // empty: the answer is taken as it came
     DWORD nConnectTimeoutMs = UPLOAD_CONNECT_TIMEOUT_MS;
     DWORD nSendTimeoutMs = UPLOAD_SEND_TIMEOUT_MS;
     DWORD nReceiveTimeoutMs = UPLOAD_RECEIVE_TIMEOUT_MS;
 
-    std::atomic<bool> bRunning{false};
-    std::atomic<bool> bStopRequested{false};
-    std::atomic<bool> bSendingFiles{false};
-    std::atomic<bool> bCompleted{false};
-    std::atomic<bool> bRedirected{false};
-    std::atomic<bool> bCancelled{false};
-    std::atomic<bool> bFailed{false};
+    std::atomic<bool> bRunning{false};        // a run is under way
+    std::atomic<bool> bStopRequested{false};  // the worker stops before its next chunk
 
+    CUploadResult Result;
     std::wstring szResponse;
     std::string strRawResponse;
     std::wstring szLocation;
@@ -124,6 +164,9 @@ public:
     void Join();
     bool HasWorker() const { return m_hThread.IsValid(); }
     HANDLE Thread() const { return m_hThread.Get(); }
+
+    // True while file content goes out: the only stage at which the user is asked about a stop.
+    bool IsSendingFiles() const;
 
     // The user's or script's stop: the worker stops before its next chunk. While file content
     // goes out, a write that blocks is abandoned too. Outside the file parts the run goes on.

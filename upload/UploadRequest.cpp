@@ -6,6 +6,7 @@
 #include <wininet.h>
 
 #include "ptl/ScriptArray.h"
+#include "ptl/Text.h"
 #include "upload/MultipartBody.h"
 #include "filelist/FileMeasure.h"
 #include "ptl/KernelHandle.h"
@@ -28,7 +29,7 @@ void CFormFields::AppendPostData(const VARIANT& varName, const VARIANT& varValue
 {
     std::wstring strName;
     bool bNullName = false;
-    if (PTL::ScriptText(varName, strName, &bNullName) && bNullName)
+    if (PTL::VariantToText(varName, strName, PTL::ETextFrom::StringOnly, &bNullName) && bNullName)
         return;
     // Every field is made before the first is appended: out of memory appends nothing, and a
     // getter of the page's arrays that calls back into the control sees the fields unchanged.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "lang/LangIds.h"
 #include "progress/LabelFit.h"
 #include "ptl/Text.h"
 #include "tests/common/XInput.h"
@@ -41,7 +42,7 @@ struct CTestPage
         options.strPageName = L"access.html";
         // A page opened from disk, in the local machine zone: script lists files without a question.
         options.strUrl = L"file:///C:/access.html";
-        options.printError = [this](const std::wstring& str) { strErrors += PTL::ToUtf8(str) + "\n"; };
+        options.printError = [this](const std::wstring& str) { strErrors += PTL::EncodeText(str) + "\n"; };
         pRunner = std::make_unique<Host::CPageRunner>(std::move(options));
         nResult = pRunner->Run(page);
     }
@@ -152,7 +153,7 @@ TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
         EXPECT_EQ(120, (pUp->get_ItemWidth(&nRead), nRead));
         EXPECT_EQ(Scaled(120), ColumnWidth(hList, 0));
 
-        const HWND hDialog = Dialog(page.Window(L"child")), hUploadList = GetDlgItem(hDialog, 1201);
+        const HWND hDialog = Dialog(page.Window(L"child")), hUploadList = GetDlgItem(hDialog, IDC_UPLOAD_LIST);
         GetClientRect(hUploadList, &rc);  // the columns fit beside a vertical scroll bar
         EXPECT_EQ(Scaled(110), ColumnWidth(hUploadList, 1));
         EXPECT_GE(rc.right - GetSystemMetrics(SM_CXVSCROLL), ColumnWidth(hUploadList, 0) + Scaled(110) + Scaled(65));
@@ -166,7 +167,7 @@ TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
         {
             const RECT rcLabel = RectIn(hDialog, hLabel);
             const int nText = TextWidthInDialogFont(hDialog, hLabel);
-            EXPECT_LE(nText, rcLabel.right - rcLabel.left) << PTL::ToUtf8(PTL::WindowText(hLabel));
+            EXPECT_LE(nText, rcLabel.right - rcLabel.left) << PTL::EncodeText(PTL::WindowText(hLabel));
             EXPECT_LE(rcLabel.left + nText, RectIn(hDialog, LabelledControl(hDialog, hLabel)).left);
         }
         if (&c == &cases[0])
@@ -174,7 +175,7 @@ TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
             const char* szShots = std::getenv("PL5_SCREENSHOTS");
             ASSERT_TRUE(szShots);
             page.pRunner->View().Refresh();
-            EXPECT_EQ(S_OK, page.pRunner->View().SaveScreenshot(PTL::FromUtf8(szShots) + L"\\dpi_" +
+            EXPECT_EQ(S_OK, page.pRunner->View().SaveScreenshot(PTL::DecodeText(szShots) + L"\\dpi_" +
                                                                 std::to_wstring(DPI) + L".png"));
         }
 
@@ -219,7 +220,7 @@ TEST(Keyboard, TabReachesTheListAndTheMenuWorksWithoutTheMouse)
         ASSERT_TRUE(XInput::Keys(tab.szKeys));
         EXPECT_TRUE(page.PumpUntil([&] {
             return page.pRunner->FocusedElementId() == tab.szElement && GetFocus() == tab.hFocus;
-        })) << PTL::ToUtf8(tab.szElement);
+        })) << PTL::EncodeText(tab.szElement);
     }
     // Focus alone selects nothing; its row is drawn with the focus rectangle.
     EXPECT_EQ(0, SendMessageW(hList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
@@ -265,7 +266,7 @@ TEST(Keyboard, TabReachesTheListAndTheMenuWorksWithoutTheMouse)
         EXPECT_TRUE(XInput::Keys(menu.szOpen));  // no ASSERT: the thread is joined below
         LONG nCount = -1;
         EXPECT_TRUE(page.PumpUntil([&] { return pUp->get_GetCount(&nCount), bDone && nCount == menu.nCountAfter; }))
-            << PTL::ToUtf8(menu.szOpen) << " " << PTL::ToUtf8(menu.szChoose) << ": " << nCount;
+            << PTL::EncodeText(menu.szOpen) << " " << PTL::EncodeText(menu.szChoose) << ": " << nCount;
         // Known platform difference: Wine without a window manager may leave no window active
         // when the file dialog closes, where Windows activates its owner. Activated, the page
         // gives the keyboard back to the list.

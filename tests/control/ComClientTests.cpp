@@ -82,10 +82,10 @@ TEST(Registration, ProgIdsLeadToTheClass)
     for (const wchar_t* szProgId : {L"Pelora5.PL5Ctrl", L"Pelora5.PL5Ctrl.1"})
     {
         CLSID clsid = {};
-        ASSERT_EQ(S_OK, CLSIDFromProgID(szProgId, &clsid)) << PTL::ToUtf8(szProgId);
-        EXPECT_TRUE(clsid == CLSID_PL5Ctrl) << PTL::ToUtf8(szProgId);
+        ASSERT_EQ(S_OK, CLSIDFromProgID(szProgId, &clsid)) << PTL::EncodeText(szProgId);
+        EXPECT_TRUE(clsid == CLSID_PL5Ctrl) << PTL::EncodeText(szProgId);
     }
-    EXPECT_EQ("Pelora5.PL5Ctrl.1", PTL::ToUtf8(DefaultValue(L"Pelora5.PL5Ctrl\\CurVer")));
+    EXPECT_EQ("Pelora5.PL5Ctrl.1", PTL::EncodeText(DefaultValue(L"Pelora5.PL5Ctrl\\CurVer")));
     CComPtr<IPL5Ctrl> p;
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IPL5Ctrl,
                                      reinterpret_cast<void**>(&p)));
@@ -113,13 +113,14 @@ TEST(Registration, KeysValuesAndCategories)
     };
     int i = 0;
     for (const auto& c : cases)
-        EXPECT_EQ(PTL::ToUtf8(c.szExpected), PTL::ToUtf8(DefaultValue(c.strKey, 0, c.szName))) << "case " << i++;
+        EXPECT_EQ(PTL::EncodeText(c.szExpected), PTL::EncodeText(DefaultValue(c.strKey, 0, c.szName)))
+            << "case " << i++;
     for (const wchar_t* szSub :
          {L"\\Programmable", L"\\Control", L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}",
           L"\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"})
-        EXPECT_TRUE(KeyExists(strClsid + szSub)) << PTL::ToUtf8(szSub);
+        EXPECT_TRUE(KeyExists(strClsid + szSub)) << PTL::EncodeText(szSub);
     const std::wstring strModule = DefaultValue(strClsid + L"\\InprocServer32");
-    EXPECT_EQ(PTL::ToUtf8(strModule + L", 102"), PTL::ToUtf8(DefaultValue(strClsid + L"\\ToolboxBitmap32")));
+    EXPECT_EQ(PTL::EncodeText(strModule + L", 102"), PTL::EncodeText(DefaultValue(strClsid + L"\\ToolboxBitmap32")));
     EXPECT_TRUE(KeyExists(TYPELIB_KEY));
 }
 
@@ -128,15 +129,15 @@ TEST(Registration, BothArchitecturesLiveSideBySide)
     const std::wstring strServer = std::wstring(CLSID_KEY) + L"\\InprocServer32";
     const std::wstring strMine = DefaultValue(strServer);
     const std::wstring strOther = DefaultValue(strServer, OTHER_VIEW);
-    EXPECT_NE("<missing>", PTL::ToUtf8(strOther));
-    EXPECT_NE(PTL::ToUtf8(strMine), PTL::ToUtf8(strOther));
-    EXPECT_NE(std::wstring::npos, strMine.find(sizeof(void*) == 8 ? L"x64" : L"x86")) << PTL::ToUtf8(strMine);
+    EXPECT_NE("<missing>", PTL::EncodeText(strOther));
+    EXPECT_NE(PTL::EncodeText(strMine), PTL::EncodeText(strOther));
+    EXPECT_NE(std::wstring::npos, strMine.find(sizeof(void*) == 8 ? L"x64" : L"x86")) << PTL::EncodeText(strMine);
 }
 
 TEST(Registration, RegisterTwiceReplacesAndUnregisterRemoves)
 {
     CRegisteredModule module;
-    ASSERT_TRUE(module.Loaded()) << PTL::ToUtf8(module.Path());
+    ASSERT_TRUE(module.Loaded()) << PTL::EncodeText(module.Path());
 
     // A stale subkey under the class key goes when the class key is registered again.
     HKEY hStale = nullptr;
@@ -151,9 +152,9 @@ TEST(Registration, RegisterTwiceReplacesAndUnregisterRemoves)
     EXPECT_EQ(S_OK, module.Call("DllUnregisterServer"));
     for (const wchar_t* szGone :
          {CLSID_KEY, APPID_KEY, L"AppID\\Pelora5.DLL", L"Pelora5.PL5Ctrl", L"Pelora5.PL5Ctrl.1"})
-        EXPECT_FALSE(KeyExists(szGone)) << PTL::ToUtf8(szGone);
+        EXPECT_FALSE(KeyExists(szGone)) << PTL::EncodeText(szGone);
     for (const wchar_t* szKept : {L"CLSID", L"AppID"})
-        EXPECT_TRUE(KeyExists(szKept)) << PTL::ToUtf8(szKept);
+        EXPECT_TRUE(KeyExists(szKept)) << PTL::EncodeText(szKept);
     // Unregistering what is already gone is no failure.
     EXPECT_EQ(S_OK, module.Call("DllUnregisterServer"));
 
@@ -202,7 +203,7 @@ TEST(ExcuteLocalFile, RefusesWhatThePageMayNotOpenAndTellsTheUser)
         const std::vector<CSeenDialog> seen = watcher.Seen();
         ASSERT_EQ(1u, seen.size()) << "case " << i;
         EXPECT_EQ(std::wstring(L"알림"), seen[0].strCaption) << "case " << i;
-        EXPECT_EQ(PTL::ToUtf8(strDenied), PTL::ToUtf8(seen[0].MessageText())) << "case " << i;
+        EXPECT_EQ(PTL::EncodeText(strDenied), PTL::EncodeText(seen[0].MessageText())) << "case " << i;
         ++i;
     }
 }

@@ -302,7 +302,7 @@ TEST(InPlace, ChildModeDialogCoversTheControl)
     ASSERT_TRUE(IsWindow(active.hWnd));
     HWND hDialog = nullptr;
     for (HWND h = GetWindow(active.hWnd, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
-        if (GetDlgItem(h, 1201))
+        if (GetDlgItem(h, IDC_UPLOAD_LIST))
             hDialog = h;
     ASSERT_TRUE(hDialog);
     EXPECT_TRUE(GetWindowLongPtrW(hDialog, GWL_STYLE) & WS_CHILD);
@@ -329,7 +329,7 @@ TEST(InPlace, NoProgressLabelIsCut)
             control.put_ChildMode(VARIANT_TRUE);
         });
         const HWND hDialog = GetWindow(active.hWnd, GW_CHILD);
-        ASSERT_TRUE(GetDlgItem(hDialog, 1201));
+        ASSERT_TRUE(GetDlgItem(hDialog, IDC_UPLOAD_LIST));
         // Each label is as wide as its text in the dialog's font.
         int nLabels = 0;
         for (HWND h = GetWindow(hDialog, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))

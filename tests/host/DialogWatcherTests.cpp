@@ -17,7 +17,7 @@ CDialogAnswer Answer(std::initializer_list<const wchar_t*> steps)
     {
         CDialogStep step;
         std::wstring strError;
-        EXPECT_TRUE(ParseDialogStep(psz, step, strError)) << PTL::ToUtf8(psz);
+        EXPECT_TRUE(ParseDialogStep(psz, step, strError)) << PTL::EncodeText(psz);
         answer.push_back(step);
     }
     return answer;

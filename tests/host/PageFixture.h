@@ -68,6 +68,6 @@ private:
     bool m_bFirstMade = false;
 };
 
-inline std::string Narrow(const std::wstring& str) { return PTL::ToUtf8(str); }
+inline std::string Narrow(const std::wstring& str) { return PTL::EncodeText(str); }
 
 }  // namespace HostTest

@@ -11,7 +11,7 @@
 
 using PTL::CComBSTR;
 using PTL::CComPtr;
-using PTL::ToUtf8;
+using PTL::EncodeText;
 
 namespace
 {
@@ -69,34 +69,34 @@ TEST(LanguageThroughCom, TextsFollowThePacksAndTheTitleWaitsForTheNextLoad)
 
     // Without a put or a window, the first text the control needs loads its default pack.
     CSeenDialog box = refusal.Show(p);
-    EXPECT_EQ("알림 - Pelora", ToUtf8(box.strCaption));
-    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << ToUtf8(box.MessageText());
+    EXPECT_EQ("알림 - Pelora", EncodeText(box.strCaption));
+    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << EncodeText(box.MessageText());
 
     ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"KO")));
     box = refusal.Show(p);
-    EXPECT_EQ("알림 - Pelora", ToUtf8(box.strCaption));
-    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << ToUtf8(box.MessageText());
+    EXPECT_EQ("알림 - Pelora", EncodeText(box.strCaption));
+    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << EncodeText(box.MessageText());
 
     // A code without a pack is stored; the Korean texts stay.
     ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"jp")));
-    EXPECT_EQ("jp", ToUtf8(Language(p)));
+    EXPECT_EQ("jp", EncodeText(Language(p)));
     box = refusal.Show(p);
-    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << ToUtf8(box.MessageText());
+    EXPECT_EQ(0u, box.MessageText().find(strKoreanStart)) << EncodeText(box.MessageText());
 
     // The caption keeps the old title until a pack is loaded again.
     ASSERT_EQ(S_OK, p->put_ProgramTitle(CComBSTR(L"Shop")));
     box = refusal.Show(p);
-    EXPECT_EQ("알림 - Pelora", ToUtf8(box.strCaption));
+    EXPECT_EQ("알림 - Pelora", EncodeText(box.strCaption));
 
     ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"english")));
-    EXPECT_EQ("en", ToUtf8(Language(p)));
+    EXPECT_EQ("en", EncodeText(Language(p)));
     box = refusal.Show(p);
-    EXPECT_EQ("Alert - Shop", ToUtf8(box.strCaption));
-    EXPECT_EQ(0u, box.MessageText().find(strEnglishStart)) << ToUtf8(box.MessageText());
+    EXPECT_EQ("Alert - Shop", EncodeText(box.strCaption));
+    EXPECT_EQ(0u, box.MessageText().find(strEnglishStart)) << EncodeText(box.MessageText());
 
     // An empty title leaves the bare caption.
     ASSERT_EQ(S_OK, p->put_ProgramTitle(CComBSTR(L"")));
     ASSERT_EQ(S_OK, p->put_Language(CComBSTR(L"ko")));
     box = refusal.Show(p);
-    EXPECT_EQ("알림", ToUtf8(box.strCaption));
+    EXPECT_EQ("알림", EncodeText(box.strCaption));
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
+#include "lang/LangIds.h"
 #include "tests/common/ListViewText.h"
 #include "tools/host/DialogWatcher.h"
 
@@ -37,14 +38,15 @@ inline int Height(const RECT& rc) { return rc.bottom - rc.top; }
 // The progress dialog (the dialog of this process with the upload list), once it is shown.
 inline HWND WaitForProgressDialog(DWORD nMilliseconds)
 {
-    return Host::WaitForDialog([](HWND hWnd) { return GetDlgItem(hWnd, 1201) != nullptr; }, nMilliseconds);
+    return Host::WaitForDialog([](HWND hWnd) { return GetDlgItem(hWnd, IDC_UPLOAD_LIST) != nullptr; }, nMilliseconds);
 }
 
 // A message box owned by the dialog.
 inline HWND WaitForMessageBox(HWND hOwner, DWORD nMilliseconds)
 {
     return Host::WaitForDialog(
-        [hOwner](HWND hWnd) { return GetWindow(hWnd, GW_OWNER) == hOwner && !GetDlgItem(hWnd, 1201); }, nMilliseconds);
+        [hOwner](HWND hWnd) { return GetWindow(hWnd, GW_OWNER) == hOwner && !GetDlgItem(hWnd, IDC_UPLOAD_LIST); },
+        nMilliseconds);
 }
 
 inline void PressKey(HWND hDialog, WPARAM nKey) { Host::PressDialogKey(hDialog, nKey); }
@@ -53,12 +55,12 @@ inline void PressButton(HWND hBox, int nId) { PostMessageW(GetDlgItem(hBox, nId)
 
 inline std::wstring ListCell(HWND hDialog, int nRow, int nColumn)
 {
-    return ListCellText(GetDlgItem(hDialog, 1201), nRow, nColumn);
+    return ListCellText(GetDlgItem(hDialog, IDC_UPLOAD_LIST), nRow, nColumn);
 }
 
 inline std::wstring ColumnTitle(HWND hDialog, int nColumn)
 {
-    return ListColumnTitle(GetDlgItem(hDialog, 1201), nColumn);
+    return ListColumnTitle(GetDlgItem(hDialog, IDC_UPLOAD_LIST), nColumn);
 }
 
 // Records every distinct text a control shows until fnStop is true (at most 30 s).

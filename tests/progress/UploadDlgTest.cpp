@@ -86,7 +86,8 @@ protected:
 
     std::string Line(size_t i) const
     {
-        return "  file" + std::to_string(i + 1) + ": name=\"" + PTL::ToUtf8(PathFindFileNameW(m_files[i].szFilePath)) +
+        return "  file" + std::to_string(i + 1) + ": name=\"" +
+               PTL::EncodeText(PathFindFileNameW(m_files[i].szFilePath)) +
                "\" full_path=\"[^\"]*\" type=\"[^\"]+\" size=" + std::to_string(m_contents[i].size()) +
                " md5=[0-9a-f]{32} error=0\n";
     }
@@ -105,7 +106,7 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
     List(L"c.txt", "third");
     CUploadDlg dlg;
     dlg.strTitle = L" - Pelora";
-    dlg.FormFields.Append(L"note", L"hello");
+    dlg.FormFields().Append(L"note", L"hello");
     CSeen seen;
     std::wstring strRateDuring;
     const double dWall = Run(dlg, SlowUrl(), [&] {
@@ -132,13 +133,14 @@ TEST_F(UploadDialog, ShowsTheFilesWhileSendingAndDeliversTheAnswer)
                                          L"a.txt", L"0.00KB", L"Done",  // (10 bytes)
                                          L"big.bin", L"10.00MB", L"Upload", L"c.txt", L"0.00KB", L"Wait"}),
               seen.cells);
-    EXPECT_TRUE(std::regex_match(PTL::ToUtf8(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB")))
-        << PTL::ToUtf8(strRateDuring);
+    EXPECT_TRUE(std::regex_match(PTL::EncodeText(strRateDuring), std::regex("[0-9,]+\\.[0-9]{2}KB")))
+        << PTL::EncodeText(strRateDuring);
 
-    ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
-    EXPECT_TRUE(std::regex_search(PTL::ToUtf8(dlg.szResponse), std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) +
-                                                                          "fields: 1\n  note = \"hello\"\n")))
-        << PTL::ToUtf8(dlg.szResponse);
+    ASSERT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome);
+    EXPECT_TRUE(
+        std::regex_search(PTL::EncodeText(dlg.Response()),
+                          std::regex("files: 3\n" + Line(0) + Line(1) + Line(2) + "fields: 1\n  note = \"hello\"\n")))
+        << PTL::EncodeText(dlg.Response());
     EXPECT_EQ((std::vector<LONG>{2, 2, 2}), States(dlg));
     const LONGLONG nTotal = 10 + 10 * 1024 * 1024 + 5;
     EXPECT_EQ(nTotal, dlg.Progress().nTotalSent.load());
@@ -189,7 +191,7 @@ TEST_F(UploadDialog, TinyFilesAreShownAtMostTenTimesASecond)
     ASSERT_TRUE(hHook);
     Run(dlg, RecordUrl(L"/tiny"), [] {});
     UnhookWindowsHookEx(hHook);
-    ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
+    ASSERT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome);
     ASSERT_GE(g_currentFileTimes.size(), 5u) << "the files were shown";
     // Counted over the whole run rather than between two showings: a showing the loaded machine
     // delays brings the next one closer without the dialog showing more often.
@@ -235,7 +237,7 @@ TEST_F(UploadDialog, SilentOrFieldOnlyUploadsMakeNoWindow)
         CUploadDlg dlg;
         dlg.bSilent = cases[i].bSilent;
         dlg.strTitle = L" - Pelora";
-        dlg.FormFields.Append(L"k", L"v");
+        dlg.FormFields().Append(L"k", L"v");
         bool bArrived = false;
         int nWindows = -1;
         Run(dlg, RecordUrl(L"/silent"), [&] {
@@ -246,8 +248,8 @@ TEST_F(UploadDialog, SilentOrFieldOnlyUploadsMakeNoWindow)
         });
         EXPECT_TRUE(bArrived) << "case " << i;
         EXPECT_EQ(0, nWindows) << "case " << i;
-        EXPECT_EQ(EUploadOutcome::Complete, dlg.Outcome()) << "case " << i;
-        EXPECT_EQ(L"stored", dlg.szResponse) << "case " << i;
+        EXPECT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome) << "case " << i;
+        EXPECT_EQ(L"stored", dlg.Response()) << "case " << i;
     }
 }
 
@@ -283,8 +285,8 @@ TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)
         RecordServer::Release();
     });
     EXPECT_FALSE(bBox) << "no question unless file content is being sent";
-    EXPECT_EQ(EUploadOutcome::Complete, dlg.Outcome());
-    EXPECT_EQ(L"late", dlg.szResponse);
+    EXPECT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome);
+    EXPECT_EQ(L"late", dlg.Response());
     // Later in the wait the blank of string 507 alternates with nothing.
     EXPECT_TRUE(blinked()) << "status texts seen: " << status.size();
 }
@@ -328,16 +330,16 @@ TEST_F(UploadDialog, EscapeWhileSendingAsksNoGoesOnYesCancels)
         EXPECT_FALSE(seen.bAskedAgain) << "answer " << nAnswer;
         if (nAnswer == IDNO)
         {
-            ASSERT_EQ(EUploadOutcome::Complete, dlg.Outcome());
-            EXPECT_TRUE(std::regex_search(PTL::ToUtf8(dlg.szResponse), std::regex(Line(0) + Line(1) + Line(2))))
-                << PTL::ToUtf8(dlg.szResponse);
+            ASSERT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome);
+            EXPECT_TRUE(std::regex_search(PTL::EncodeText(dlg.Response()), std::regex(Line(0) + Line(1) + Line(2))))
+                << PTL::EncodeText(dlg.Response());
             // The rate's time leaves the question out (had it counted, the elapsed time would be
             // close to the whole run).
             EXPECT_LT(dlg.Progress().dElapsedSec.load(), dWall - QUESTION_MS / 2000.0);
         }
         else
         {
-            EXPECT_EQ(EUploadOutcome::Cancel, dlg.Outcome());
+            EXPECT_EQ(EUploadOutcome::Cancelled, dlg.Result().nOutcome);
             // Sent, interrupted, never begun.
             EXPECT_EQ((std::vector<LONG>{2, 1, 0}), States(dlg));
         }
@@ -354,8 +356,8 @@ TEST_F(UploadDialog, UnreachableServerEndsInErrorWithoutSendingFiles)
     {
         CUploadDlg dlg;
         Run(dlg, addresses[i], [] {});
-        EXPECT_EQ(EUploadOutcome::Error, dlg.Outcome()) << "case " << i;
-        EXPECT_TRUE(dlg.szResponse.empty()) << "case " << i;
+        EXPECT_EQ(EUploadOutcome::Failed, dlg.Result().nOutcome) << "case " << i;
+        EXPECT_TRUE(dlg.Response().empty()) << "case " << i;
         EXPECT_FALSE(dlg.HasWorker()) << "case " << i;
         EXPECT_EQ((std::vector<LONG>{0}), States(dlg)) << "case " << i << ": the file never began";
     }
@@ -455,7 +457,7 @@ TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
         List(L"two.bin", PatternBytes(12 * 1024 * 1024, 9));
         for (const FileEntry& entry : m_files)
             dlg.AppendFile(entry);
-        EXPECT_EQ(2u, dlg.UploadParts.size());
+        EXPECT_EQ(2u, dlg.PartCount());
 
         // Two uploads in a row: each starts from "Wait" and zero and ends with its report. (What
         // arrives, and that a second start meanwhile does nothing, the child-mode page reads.)
@@ -477,7 +479,7 @@ TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
                 return dlg.Progress().nFileSent.load() > 0 && dlg.UploadList().Entries()[1].nUploadState == 1;
             },
             10000));
-        dlg.bStopRequested = true;
+        dlg.Cancel();
         EXPECT_EQ(WM_UPLOAD_CANCEL, WaitForReport(hParent, 30000));
         EXPECT_EQ((std::vector<LONG>{2, 1}), States(dlg));
         EXPECT_TRUE(IsWindow(hChild)) << "the child dialog stays with its last texts";

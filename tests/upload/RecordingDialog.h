@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "progress/UploadDlg.h"
+#include "filelist/FileEntry.h"
 #include "ptl/KernelHandle.h"
 #include "upload/UploadEngine.h"
 
@@ -26,12 +26,7 @@ public:
     CFormFields& FormFields = state.FormFields;
     std::vector<UploadPart>& UploadParts = state.UploadParts;
     bool& bUseUnicode = state.bUseUnicode;
-    std::atomic<bool>& bRunning = state.bRunning;
-    std::atomic<bool>& bStopRequested = state.bStopRequested;
-    const std::atomic<bool>& bCompleted = state.bCompleted;
-    const std::atomic<bool>& bRedirected = state.bRedirected;
-    const std::atomic<bool>& bCancelled = state.bCancelled;
-    const std::atomic<bool>& bFailed = state.bFailed;
+    const std::atomic<bool>& bRunning = state.bRunning;
     const std::wstring& szResponse = state.szResponse;
     const std::wstring& szLocation = state.szLocation;
 
@@ -42,17 +37,17 @@ public:
     void PauseWorker() { engine.Pause(); }
     void ResumeWorker() { engine.Resume(); }
 
-    // Calls as they came, e.g. "status 502", "begin 0", "progress 51200", "end 0", "attempt".
+    // Calls as they came, e.g. "stage preparing", "begin 0", "progress 51200", "end 0", "attempt".
     std::vector<std::string> calls;
-    std::vector<UINT> statuses;
+    std::vector<EUploadStage> stages;
     std::vector<LONG> states;  // nUploadState per file, as the dialog would keep it
     std::atomic<int> nProgressCalls{0};
     std::function<void(CRecordingDlg&, const std::string&)> onCall;
 
-    void OnStatus(UINT nId) override
+    void OnStatus(EUploadStage nStage) override
     {
-        statuses.push_back(nId);
-        Record("status " + std::to_string(nId));
+        stages.push_back(nStage);
+        Record(std::string("stage ") + StageName(nStage));
     }
     void OnAttempt() override { Record("attempt"); }
     void OnBeginFile(size_t nIndex) override
@@ -79,7 +74,7 @@ public:
     {
         states.assign(UploadParts.size(), UPLOAD_STATE_WAITING);
         calls.clear();
-        statuses.clear();
+        stages.clear();
         ASSERT_TRUE(StartWorker());
         JoinWorker();
     }
@@ -92,23 +87,15 @@ public:
         return n;
     }
 
-    enum EOutcome
+    EUploadOutcome Outcome() const { return state.Result.nOutcome; }
+
+    static const char* StageName(EUploadStage nStage)
     {
-        RECEIVED,
-        REDIRECTED,
-        CANCELLED,
-        FAILED
-    };
-    // The outcome as the dialog and the page read the flags.
-    EOutcome Outcome() const
-    {
-        if (bRedirected && bCompleted && !bCancelled && !bFailed)
-            return REDIRECTED;
-        if (bCompleted && !bCancelled && !bFailed)
-            return RECEIVED;
-        if (bCancelled && !bCompleted && !bFailed)
-            return CANCELLED;
-        return FAILED;
+        static const char* const NAMES[] = {"preparing", "connecting", "connected", "file",    "sending",
+                                            "fields",    "waiting",    "answered",  "reading", "decoding",
+                                            "inline",    "done",       "cancelled", "failed"};
+        static_assert(std::size(NAMES) == static_cast<size_t>(EUploadStage::Failed) + 1, "a name per stage");
+        return NAMES[static_cast<size_t>(nStage)];
     }
 
 private:
@@ -126,8 +113,8 @@ private:
     }
 };
 
-inline const char* OutcomeName(CRecordingDlg::EOutcome n)
+inline const char* OutcomeName(EUploadOutcome n)
 {
-    static const char* const NAMES[] = {"received", "redirected", "cancelled", "failed"};
-    return NAMES[n];
+    static const char* const NAMES[] = {"none", "received", "redirected", "cancelled", "failed"};
+    return NAMES[static_cast<size_t>(n)];
 }

@@ -18,7 +18,7 @@ const wchar_t PAGE_URL[] = L"http://127.0.0.1/pages/form.html";
 std::string Narrow(const std::wstring& str, UINT nCodePage)
 {
     if (nCodePage == CP_UTF8)
-        return PTL::ToUtf8(str);
+        return PTL::EncodeText(str);
     std::string strOut(
         static_cast<size_t>(WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
     WideCharToMultiByte(nCodePage, 0, str.c_str(), -1, &strOut[0], static_cast<int>(strOut.size()), nullptr, nullptr);
@@ -96,8 +96,8 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
     ASSERT_EQ(39u, strBoundary.size()) << request.strHead;
     const std::string strExpected =
         ExpectedBody(strBoundary,
-                     {{"pic1", PTL::ToUtf8(strBig16), "image/x-pl5", strBig},
-                      {"pic2", PTL::ToUtf8(strSmall16), "text/plain", "hello"}},
+                     {{"pic1", PTL::EncodeText(strBig16), "image/x-pl5", strBig},
+                      {"pic2", PTL::EncodeText(strSmall16), "text/plain", "hello"}},
                      {{"a", "1"}, {"say %22hi%22", "x,y"}});  // a quote in a name goes as %22
     EXPECT_TRUE(strExpected == request.strBody)
         << "body differs; got " << request.strBody.size() << " bytes, expected " << strExpected.size();
@@ -119,10 +119,10 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
         EXPECT_EQ(headers[i].szValue, request.Header(headers[i].szName)) << "header " << headers[i].szName;
 
     const std::vector<std::string> expectedCalls = {
-        "status 502", "status 503",     "attempt",        "status 504",     "status 505", "begin 0",
-        "status 506", "progress 51200", "progress 51200", "progress 17600", "end 0",      "status 505",
-        "begin 1",    "status 506",     "progress 5",     "end 1",          "status 507", "wait",
-        "status 507", "status 508",     "status 509",     "status 510",
+        "stage preparing", "stage connecting", "attempt",        "stage connected", "stage file",   "begin 0",
+        "stage sending",   "progress 51200",   "progress 51200", "progress 17600",  "end 0",        "stage file",
+        "begin 1",         "stage sending",    "progress 5",     "end 1",           "stage fields", "wait",
+        "stage answered",  "stage reading",    "stage decoding", "stage done",
     };
     EXPECT_EQ(expectedCalls, dlg.calls);
     EXPECT_EQ((std::vector<LONG>{UPLOAD_STATE_DONE, UPLOAD_STATE_DONE}), dlg.states);
@@ -177,7 +177,7 @@ TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
         {
             dlg.Run();
             ASSERT_STREQ("received", OutcomeName(dlg.Outcome())) << "case " << i;
-            std::string strAnswer = PTL::ToUtf8(dlg.szResponse);
+            std::string strAnswer = PTL::EncodeText(dlg.szResponse);
             // Paths and checksums vary with the machine; compare the rest.
             std::string strNormalised;
             for (size_t nLine = 0, nNext; nLine < strAnswer.size(); nLine = nNext + 1)
@@ -204,7 +204,7 @@ TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
     CRecordingDlg dlg;
     Prepare(dlg, PhpUrl(L"/receive"));
     dlg.Run();
-    const std::string strAnswer = PTL::ToUtf8(dlg.szResponse);
+    const std::string strAnswer = PTL::EncodeText(dlg.szResponse);
     EXPECT_NE(std::string::npos, strAnswer.find("size=0 md5=d41d8cd98f00b204e9800998ecf8427e")) << strAnswer;
     EXPECT_NE(std::string::npos, strAnswer.find("fields: 0")) << strAnswer;
 }
@@ -264,7 +264,7 @@ TEST_F(UploadWorker, OutcomesOfAnswersAndFaults)
         const std::wstring strLocation =
             cases[i].szLocation[0] == L'/' ? RecordUrl(cases[i].szLocation) : cases[i].szLocation;
         EXPECT_EQ(strLocation, dlg.szLocation) << "case " << i;
-        EXPECT_EQ(strcmp(cases[i].szOutcome, "failed") == 0 ? 1 : 0, dlg.Count("status 512")) << "case " << i;
+        EXPECT_EQ(strcmp(cases[i].szOutcome, "failed") == 0 ? 1 : 0, dlg.Count("stage failed")) << "case " << i;
         // Every request carried its whole body, also the one repeated after 401.
         for (int n = 0; n < RecordServer::Count() && strcmp(cases[i].szOutcome, "failed") != 0; ++n)
         {
@@ -287,7 +287,7 @@ TEST_F(UploadWorker, UnauthorizedOnEveryAttemptEndsFailedAfterTwoRuns)
     EXPECT_STREQ("failed", OutcomeName(dlg.Outcome()));
     EXPECT_EQ(8, RecordServer::Count());
     EXPECT_EQ(8, dlg.Count("attempt"));
-    EXPECT_EQ(2, dlg.Count("status 502"));  // two runs, each opening its own session
+    EXPECT_EQ(2, dlg.Count("stage preparing"));  // two runs, each opening its own session
 }
 
 TEST_F(UploadWorker, FilesChangedAfterListing)
@@ -325,14 +325,15 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         {
             const CRecordedRequest request = RecordServer::Request(0);
             const std::string strSent = strChange == "grow" ? strContent : std::string();
-            EXPECT_EQ(ExpectedBody(request.Boundary(), {{"file1", PTL::ToUtf8(strPath), "text/plain", strSent}}, {}),
-                      request.strBody)
+            EXPECT_EQ(
+                ExpectedBody(request.Boundary(), {{"file1", PTL::EncodeText(strPath), "text/plain", strSent}}, {}),
+                request.strBody)
                 << "case " << i;
         }
         else
         {
             EXPECT_EQ(0, dlg.Count("end 0")) << "case " << i;
-            EXPECT_EQ(512u, dlg.statuses.back()) << "case " << i;
+            EXPECT_EQ(EUploadStage::Failed, dlg.stages.back()) << "case " << i;
         }
     }
 }
@@ -348,7 +349,7 @@ TEST_F(UploadWorker, HttpsWithSelfSignedCertificate)
     ASSERT_STREQ("received", OutcomeName(dlg.Outcome()));
     const CRecordedRequest request = RecordServer::Request(0);
     EXPECT_EQ("POST /secure?q=1 HTTP/1.0", request.RequestLine());
-    EXPECT_TRUE(ExpectedBody(request.Boundary(), {{"file1", PTL::ToUtf8(strPath), "text/plain", strContent}},
+    EXPECT_TRUE(ExpectedBody(request.Boundary(), {{"file1", PTL::EncodeText(strPath), "text/plain", strContent}},
                              {{"k", "v"}}) == request.strBody);
 }
 

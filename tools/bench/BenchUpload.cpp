@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "progress/Progress.h"
+#include "ptl/Text.h"
 #include "upload/UploadEngine.h"
 #include "upload/UploadFile.h"
 #include "upload/UploadRequest.h"
@@ -22,7 +23,7 @@ class CBenchObserver : public IUploadObserver
 public:
     ULONGLONG nContentBytes = 0;
 
-    void OnStatus(UINT) override {}
+    void OnStatus(EUploadStage) override {}
     void OnAttempt() override { nContentBytes = 0; }
     void OnBeginFile(size_t) override {}
     void OnProgress(DWORD nBytes) override { nContentBytes += nBytes; }
@@ -74,15 +75,6 @@ double AccountMicrosPerChunk()
     QueryPerformanceCounter(&liEnd);
     return Seconds(liStart, liEnd) * 1e6 / nCalls;
 }
-
-std::wstring Wide(const std::string& str)
-{
-    std::wstring strOut(str.size(), L'\0');
-    const int n = MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), &strOut[0],
-                                      static_cast<int>(strOut.size()));
-    strOut.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return strOut;
-}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -101,7 +93,7 @@ int wmain(int argc, wchar_t** argv)
         if (strLine.empty())
             continue;
         FileEntry entry = {};
-        CopyField(entry.szFilePath, Wide(strLine).c_str());
+        CopyField(entry.szFilePath, PTL::DecodeText(strLine).c_str());
         CopyField(entry.szInputName, L"file");
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         if (GetFileAttributesExW(entry.szFilePath, GetFileExInfoStandard, &data))
@@ -138,7 +130,7 @@ int wmain(int argc, wchar_t** argv)
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
 
-    const bool bOk = state.bCompleted && !state.bFailed && !state.bCancelled;
+    const bool bOk = state.Result.nOutcome == EUploadOutcome::Completed;
     // The receiver answers "received N bytes": the body length as it arrived.
     const std::wstring strPrefix = L"received ";
     const ULONGLONG nBody = state.szResponse.compare(0, strPrefix.size(), strPrefix) == 0

@@ -34,7 +34,7 @@ void WriteLine(DWORD nStdHandle, const std::wstring& strLine)
     }
     else
     {
-        const std::string strBytes = PTL::ToUtf8(strText);
+        const std::string strBytes = PTL::EncodeText(strText);
         WriteFile(hOut, strBytes.data(), DWORD(strBytes.size()), &nWritten, nullptr);
     }
 }
@@ -257,7 +257,7 @@ int wmain(int argc, wchar_t** argv)
     }
     catch (const std::exception& e)
     {
-        PrintError(L"host: error: " + PTL::FromUtf8(e.what()));
+        PrintError(L"host: error: " + PTL::DecodeText(e.what()));
         return ExitCode::Internal;
     }
 }
