@@ -202,19 +202,20 @@ TEST_F(UploadDialog, TinyFilesAreShownAtMostTenTimesASecond)
 
 namespace
 {
+BOOL CALLBACK CountProgressWindow(HWND hWnd, LPARAM lParam)
+{
+    DWORD nProcess = 0;
+    GetWindowThreadProcessId(hWnd, &nProcess);
+    if (nProcess == GetCurrentProcessId() && GetDlgItem(hWnd, 1201))
+        ++*reinterpret_cast<int*>(lParam);
+    return TRUE;
+}
+
 // Windows of this process holding the upload list, shown or not.
 int ProgressWindowCount()
 {
     int nCount = 0;
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            DWORD nProcess = 0;
-            GetWindowThreadProcessId(hWnd, &nProcess);
-            if (nProcess == GetCurrentProcessId() && GetDlgItem(hWnd, 1201))
-                ++*reinterpret_cast<int*>(lParam);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&nCount));
+    EnumWindows(&CountProgressWindow, reinterpret_cast<LPARAM>(&nCount));
     return nCount;
 }
 }  // namespace
