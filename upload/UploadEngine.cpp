@@ -24,6 +24,7 @@ const DWORD MAX_LOCATION_BYTES = 5120;
 enum class EAttempt
 {
     Answered,
+    Unavailable,  // answered with a status that asks to come back, while a retry is left
     Redirected,
     Unauthorized,
     Cancelled,
@@ -60,10 +61,59 @@ EUploadOutcome OutcomeOf(EAttempt nResult)
     case EAttempt::Answered: return EUploadOutcome::Completed;
     case EAttempt::Redirected: return EUploadOutcome::Redirected;
     case EAttempt::Cancelled: return EUploadOutcome::Cancelled;
+    case EAttempt::Unavailable:
     case EAttempt::Unauthorized:
     case EAttempt::Failed: break;
     }
     return EUploadOutcome::Failed;
+}
+
+const wchar_t* RetryReasonName(EUploadRetryReason nReason)
+{
+    switch (nReason)
+    {
+    case EUploadRetryReason::Connect: return L"no connection";
+    case EUploadRetryReason::Lost: return L"connection lost";
+    case EUploadRetryReason::Timeout: return L"time-out";
+    case EUploadRetryReason::Status: return L"server busy or failing";
+    }
+    return L"";
+}
+
+// An answer that says the request may pass later: time-out, too many requests, server errors
+// that are usually passing ones.
+bool IsPassingStatus(DWORD nStatus)
+{
+    return nStatus == 408 || nStatus == 429 || nStatus == 500 || nStatus == 502 || nStatus == 503 || nStatus == 504;
+}
+
+// The wait a Retry-After value asks for (seconds, or an HTTP date), capped; false when it is
+// neither.
+bool ParseRetryAfter(const wchar_t* szValue, DWORD& nMs)
+{
+    while (*szValue == L' ')
+        ++szValue;
+    if (*szValue >= L'0' && *szValue <= L'9')
+    {
+        ULONGLONG nSeconds = 0;
+        for (; *szValue >= L'0' && *szValue <= L'9' && nSeconds < UPLOAD_RETRY_AFTER_MAX_MS; ++szValue)
+            nSeconds = nSeconds * 10 + static_cast<ULONGLONG>(*szValue - L'0');
+        nMs = static_cast<DWORD>(std::min<ULONGLONG>(nSeconds * 1000, UPLOAD_RETRY_AFTER_MAX_MS));
+        return true;
+    }
+    SYSTEMTIME when = {};
+    FILETIME ftWhen = {}, ftNow = {};
+    if (!*szValue || !InternetTimeToSystemTimeW(szValue, &when, 0) || !SystemTimeToFileTime(&when, &ftWhen))
+        return false;
+    GetSystemTimeAsFileTime(&ftNow);
+    const auto ticks = [](const FILETIME& ft) {
+        return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    };
+    // A date gone by asks for no wait.
+    const ULONGLONG nWhen = ticks(ftWhen), nNow = ticks(ftNow);
+    nMs =
+        nWhen <= nNow ? 0 : static_cast<DWORD>(std::min<ULONGLONG>((nWhen - nNow) / 10000, UPLOAD_RETRY_AFTER_MAX_MS));
+    return true;
 }
 
 // The platform's text for an internet or system error, on one line.
@@ -108,7 +158,7 @@ public:
 
     CUploadRun(std::shared_ptr<CUploadState> pState, IUploadObserver& observer)
         : m_pState(std::move(pState)), m_pObserver(&observer), m_evRunnable(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
-          m_pS(m_pState.get())
+          m_evStop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_pS(m_pState.get())
     {
         m_fields = S().FormFields.Fields();
         m_parts = S().UploadParts;
@@ -120,6 +170,8 @@ public:
         m_nConnectMs = S().nConnectTimeoutMs;
         m_nSendMs = S().nSendTimeoutMs;
         m_nReceiveMs = S().nReceiveTimeoutMs;
+        m_nRetryCount = S().nRetryCount;
+        m_nRetryDelayMs = S().nRetryDelayMs;
         m_cancel.Add(m_session);
         m_cancel.Add(m_connection);
         m_cancel.Add(m_request);
@@ -142,6 +194,7 @@ public:
     bool Cancel()
     {
         S().bStopRequested = true;
+        SetEvent(m_evStop.Get());
         Resume();
         // A write blocked on a server that no longer reads would not reach the next chunk.
         if (!m_bSendingFiles)
@@ -154,6 +207,7 @@ public:
     {
         m_bAbort = true;
         S().bStopRequested = true;
+        SetEvent(m_evStop.Get());
         m_cancel.Cancel();
         Resume();
     }
@@ -207,6 +261,9 @@ private:
     EAttempt RunUpload();
     EAttempt Attempt(const CMultipartBody& body);
     EAttempt AfterInternetFailure(const PTL::CInternetException& e);
+    bool MayRetry(EAttempt nResult, EUploadRetryReason& nReason) const;
+    bool WaitToRetry(unsigned nRetry, EUploadRetryReason nReason);
+    DWORD RetryAfterMs() const;
     void OpenSession();
     void StartRequest(const CMultipartBody& body);
     void SendFileParts(const CMultipartBody& body);
@@ -235,6 +292,7 @@ private:
     // Set while file content goes out: a stop then also cuts the network under a blocked write.
     std::atomic<bool> m_bSendingFiles{false};
     PTL::CKernelHandle m_evRunnable;  // signalled while the worker may go on
+    PTL::CKernelHandle m_evStop;      // signalled by a stop: ends a wait before a retry
     // Looked at before every chunk; only when it is set does the worker wait for the event,
     // since a wait is a call into the system even when the event is signalled.
     std::atomic<bool> m_bPaused{false};
@@ -255,6 +313,13 @@ private:
     DWORD m_nConnectMs = 0;
     DWORD m_nSendMs = 0;
     DWORD m_nReceiveMs = 0;
+    ULONG m_nRetryCount = 0;
+    DWORD m_nRetryDelayMs = 0;
+
+    // While a retry is left, a passing status ends the attempt without reading the answer;
+    // m_nRetryAfterMs is then what the answer's Retry-After asked for, or MAXDWORD for nothing.
+    bool m_bRetryLeft = false;
+    DWORD m_nRetryAfterMs = MAXDWORD;
 
     PTL::CInternetCancel m_cancel;
     PTL::CInternetSession m_session;
@@ -332,7 +397,10 @@ EAttempt CUploadRun::RunUpload()
     S().szLocation.clear();
     S().bRunning = true;
     if (!m_bAbort)
+    {
         S().bStopRequested = false;  // a second run after 401 starts afresh
+        ResetEvent(m_evStop.Get());
+    }
     m_nStage = EUploadStage::Connecting;
     m_nError = 0;
     m_nStatus = 0;
@@ -364,9 +432,19 @@ EAttempt CUploadRun::RunUpload()
 
     const CMultipartBody body(strBoundary, m_bUnicode);
     EAttempt nResult = EAttempt::Failed;
-    for (int nAttempt = 0; nAttempt < UPLOAD_MAX_ATTEMPTS; ++nAttempt)
+    int nUnauthorized = 0;
+    unsigned nRetries = 0;
+    for (;;)
     {
+        m_bRetryLeft = nRetries < m_nRetryCount;
         nResult = Attempt(body);
+        EUploadRetryReason nReason = EUploadRetryReason::Lost;
+        if (m_bRetryLeft && !S().bStopRequested && MayRetry(nResult, nReason))
+        {
+            if (WaitToRetry(++nRetries, nReason))
+                continue;
+            nResult = EAttempt::Cancelled;
+        }
         if (nResult == EAttempt::Cancelled)
             SetStatus(EUploadStage::Cancelled);
         else if (nResult == EAttempt::Failed)
@@ -374,7 +452,7 @@ EAttempt CUploadRun::RunUpload()
             SetStatus(EUploadStage::Failed);
             S().bStopRequested = true;
         }
-        if (nResult != EAttempt::Unauthorized || S().bStopRequested)
+        if (nResult != EAttempt::Unauthorized || S().bStopRequested || ++nUnauthorized >= UPLOAD_MAX_ATTEMPTS)
             break;
     }
     if (nResult == EAttempt::Unauthorized)
@@ -390,6 +468,8 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     Notify([](IUploadObserver& o) { o.OnAttempt(); });
     // The status belongs to this attempt's request; one that cannot be read is 0.
     m_nStatus = 0;
+    m_nError = 0;
+    m_nRetryAfterMs = MAXDWORD;
     EAttempt nResult = EAttempt::Failed;
     try
     {
@@ -415,6 +495,11 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
             nResult = EAttempt::Redirected;
         else if (nRedirect == ERedirect::Refused)
             nResult = EAttempt::Failed;
+        else if (m_bRetryLeft && IsPassingStatus(m_nStatus))
+        {
+            m_nRetryAfterMs = RetryAfterMs();
+            nResult = EAttempt::Unavailable;
+        }
         else
         {
             m_nStage = EUploadStage::Reading;
@@ -465,6 +550,71 @@ EAttempt CUploadRun::AfterInternetFailure(const PTL::CInternetException& e)
     if (m_nStatus == 401)
         return EAttempt::Unauthorized;
     return EAttempt::Failed;
+}
+
+bool CUploadRun::MayRetry(EAttempt nResult, EUploadRetryReason& nReason) const
+{
+    if (nResult == EAttempt::Unavailable)
+    {
+        nReason = EUploadRetryReason::Status;
+        return true;
+    }
+    // A failure with an answer's status (a refused redirect) would fail again; so would a file
+    // that changed, which has no internet error.
+    if (nResult != EAttempt::Failed || m_nStatus != 0 || m_cancel.IsCancelled())
+        return false;
+    if (m_nError == ERROR_INTERNET_TIMEOUT)
+        nReason = EUploadRetryReason::Timeout;
+    else if (m_nError == ERROR_INTERNET_CANNOT_CONNECT)
+        nReason = EUploadRetryReason::Connect;
+    // The body went out and no answer came: whatever the platform calls it, the peer went away.
+    else if (m_nError == ERROR_INTERNET_CONNECTION_ABORTED || m_nError == ERROR_INTERNET_CONNECTION_RESET ||
+             m_nError == ERROR_HTTP_INVALID_SERVER_RESPONSE || m_nStage == EUploadStage::Waiting ||
+             m_nStage == EUploadStage::Reading)
+        nReason = EUploadRetryReason::Lost;
+    else
+        return false;
+    return true;
+}
+
+DWORD CUploadRun::RetryAfterMs() const
+{
+    WCHAR szValue[128] = L"";
+    DWORD nLength = sizeof(szValue) - sizeof(WCHAR);
+    DWORD nMs = MAXDWORD;
+    if (!m_request.QueryInfo(HTTP_QUERY_RETRY_AFTER, szValue, &nLength) || !ParseRetryAfter(szValue, nMs))
+        return MAXDWORD;
+    return nMs;
+}
+
+// Announces the wait before retry nRetry and waits; false when a stop ended it.
+bool CUploadRun::WaitToRetry(unsigned nRetry, EUploadRetryReason nReason)
+{
+    DWORD nDelayMs = m_nRetryAfterMs;
+    if (nDelayMs == MAXDWORD)
+    {
+        ULONGLONG nBase = m_nRetryDelayMs;
+        for (unsigned i = 1; i < nRetry && nBase < UPLOAD_RETRY_MAX_DELAY_MS; ++i)
+            nBase *= 2;
+        nBase = std::min<ULONGLONG>(nBase, UPLOAD_RETRY_MAX_DELAY_MS);
+        // A spread of up to a fifth either way, from a source that differs between clients.
+        LARGE_INTEGER liNow = {};
+        QueryPerformanceCounter(&liNow);
+        const ULONGLONG nSeed = static_cast<ULONGLONG>(liNow.QuadPart) * 6364136223846793005ull + GetCurrentThreadId();
+        const ULONGLONG nSpread = nBase / 5;
+        nDelayMs = static_cast<DWORD>(nBase - nSpread + (nSpread ? (nSeed >> 33) % (2 * nSpread + 1) : 0));
+    }
+    const unsigned nAttempts = m_nRetryCount + 1;
+    wchar_t szLine[512];
+    _snwprintf(szLine, ARRAYSIZE(szLine) - 1,
+               L"Pelora5: retrying an upload: attempt %u of %u failed (%ls, internet error %lu, HTTP status %lu), the "
+               L"next in %lu ms\n",
+               nRetry, nAttempts, RetryReasonName(nReason), static_cast<unsigned long>(m_nError),
+               static_cast<unsigned long>(m_nStatus), static_cast<unsigned long>(nDelayMs));
+    szLine[ARRAYSIZE(szLine) - 1] = L'\0';
+    OutputDebugStringW(szLine);
+    Notify([&](IUploadObserver& o) { o.OnRetryWait(nRetry + 1, nAttempts, nDelayMs, nReason); });
+    return WaitForSingleObject(m_evStop.Get(), nDelayMs) == WAIT_TIMEOUT && !S().bStopRequested;
 }
 
 DWORD CUploadRun::StatusCode() const

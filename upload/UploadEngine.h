@@ -1,7 +1,8 @@
 // The upload engine: sends one request (file parts, form fields, closing delimiter) on a thread
-// of its own, repeats it after 401, stops when asked, and leaves the outcome in its state. It
-// reports to an observer (the progress dialog, a test, the benchmark) and owns its thread: the
-// start, the join and the abort all live here.
+// of its own, repeats it after 401 (and, when asked, after failures that may pass), stops when
+// asked, and leaves one outcome value in its state. It reports to an observer (the progress
+// dialog, a test, the benchmark) and owns its thread: the start, the join and the abort all live
+// here.
 //
 // Speed: file content is read in 51200-byte chunks, each reported and each preceded by a look
 // at the stop request, but the chunks and the part texts between them go to the network in
@@ -39,6 +40,12 @@ constexpr size_t UPLOAD_MAX_ANSWER = 64u << 20;
 constexpr DWORD UPLOAD_CONNECT_TIMEOUT_MS = 30000;
 constexpr DWORD UPLOAD_SEND_TIMEOUT_MS = 60000;
 constexpr DWORD UPLOAD_RECEIVE_TIMEOUT_MS = 120000;
+// Automatic retry of a failed attempt, when asked for: the first wait, doubled for each retry up
+// to the longest, each spread by up to a fifth either way so that many clients do not return
+// together. A server's Retry-After sets the wait instead, up to its own bound.
+constexpr DWORD UPLOAD_RETRY_DELAY_MS = 1000;
+constexpr DWORD UPLOAD_RETRY_MAX_DELAY_MS = 60000;
+constexpr DWORD UPLOAD_RETRY_AFTER_MAX_MS = 10 * 60000;
 // How long an abort waits for the worker before leaving it to end on its own.
 constexpr DWORD UPLOAD_ABORT_WAIT_MS = 1000;
 
@@ -73,6 +80,15 @@ enum class EUploadOutcome
     Failed,      // no usable answer: the stage, error and status say where and why
 };
 
+// Why a failed attempt is tried again.
+enum class EUploadRetryReason
+{
+    Connect,  // the connection could not be made
+    Lost,     // the connection was lost before the whole answer had come
+    Timeout,  // a send or receive time-out
+    Status,   // the server answered 408, 429, 500, 502, 503 or 504
+};
+
 // The one value a run leaves behind, set once by the worker as it ends (or by Abandon).
 struct CUploadResult
 {
@@ -102,6 +118,12 @@ public:
     virtual void OnWaitBegin() = 0;  // the body is out; the answer is awaited
     virtual void OnWaitEnd() = 0;
     virtual void OnFinished() = 0;
+    // An attempt failed in a way that may pass: attempt nAttempt of nAttempts starts after
+    // nDelayMs, unless the upload is stopped meanwhile. Followed by OnAttempt.
+    virtual void OnRetryWait(unsigned /*nAttempt*/, unsigned /*nAttempts*/, DWORD /*nDelayMs*/,
+                             EUploadRetryReason /*nReason*/)
+    {
+    }
 
 protected:
     ~IUploadObserver() = default;
@@ -115,7 +137,7 @@ protected:
 using UploadAnswerStep = std::function<void(std::wstring& strAnswer, const std::wstring& strActionUrl,
                                             PTL::CInternetCancel& cancel, DWORD nReceiveTimeoutMs)>;
 
-// The request, the flags both threads look at, the outcome and the answer. The request fields
+// The request, the two flags both threads look at, the outcome and the answer. The request fields
 // are copied when a run starts, so script may change them meanwhile; the outcome and the answer
 // are written by the worker and read after it has ended.
 struct CUploadState
@@ -132,6 +154,9 @@ struct CUploadState
     DWORD nConnectTimeoutMs = UPLOAD_CONNECT_TIMEOUT_MS;
     DWORD nSendTimeoutMs = UPLOAD_SEND_TIMEOUT_MS;
     DWORD nReceiveTimeoutMs = UPLOAD_RECEIVE_TIMEOUT_MS;
+    // Attempts after a failed one (0: a failure ends the upload) and the first wait before one.
+    ULONG nRetryCount = 0;
+    DWORD nRetryDelayMs = UPLOAD_RETRY_DELAY_MS;
 
     std::atomic<bool> bRunning{false};        // a run is under way
     std::atomic<bool> bStopRequested{false};  // the worker stops before its next chunk

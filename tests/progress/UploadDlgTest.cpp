@@ -271,7 +271,7 @@ TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)
         const HWND hDlg = Driver::WaitForProgressDialog(10000);
         if (!hDlg)
             return;
-        // Esc once the file is out and the fields go (status 507, one blank in English).
+        // Esc once the file is out and the fields go (the text of their stage is one blank in English).
         Driver::WaitUntil([&] { return Driver::Text(hDlg, IDC_STATUS_TEXT) == L" "; }, 10000);
         Driver::PressKey(hDlg, VK_ESCAPE);
         bBox = Driver::WaitForMessageBox(hDlg, 1000) != nullptr;
@@ -288,7 +288,7 @@ TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)
     EXPECT_FALSE(bBox) << "no question unless file content is being sent";
     EXPECT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome);
     EXPECT_EQ(L"late", dlg.Response());
-    // Later in the wait the blank of string 507 alternates with nothing.
+    // Later in the wait that blank alternates with nothing.
     EXPECT_TRUE(blinked()) << "status texts seen: " << status.size();
 }
 

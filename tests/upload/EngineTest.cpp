@@ -295,13 +295,7 @@ TEST_F(UploadEngine, FailuresLeaveOneDebugLine)
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
-        RecordServer::Reset();
-        std::wstring strAction = L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/up";
-        if (cases[i].szScript)
-        {
-            RecordServer::Script(cases[i].szScript);
-            strAction = RecordUrl(L"/traced");
-        }
+        const std::wstring strAction = RecordServer::ScriptedUrl(cases[i].szScript, L"/traced");
         {
             std::lock_guard<std::mutex> lock(s_debugLock);
             s_debugLines.clear();

@@ -68,6 +68,15 @@ public:
     void OnWaitBegin() override { Record("wait"); }
     void OnWaitEnd() override {}
     void OnFinished() override {}
+    // "retry 2/4 connection": attempt 2 of 4 follows a connection lost; the delays apart.
+    std::vector<DWORD> retryDelays;
+    void OnRetryWait(unsigned nAttempt, unsigned nAttempts, DWORD nDelayMs, EUploadRetryReason nReason) override
+    {
+        static const char* const REASONS[] = {"connect", "lost", "timeout", "status"};
+        retryDelays.push_back(nDelayMs);
+        Record("retry " + std::to_string(nAttempt) + "/" + std::to_string(nAttempts) + " " +
+               REASONS[static_cast<size_t>(nReason)]);
+    }
 
     // Runs one upload to its end on the worker thread.
     void Run()
@@ -75,8 +84,19 @@ public:
         states.assign(UploadParts.size(), UPLOAD_STATE_WAITING);
         calls.clear();
         stages.clear();
+        retryDelays.clear();
         ASSERT_TRUE(StartWorker());
         JoinWorker();
+    }
+
+    // The calls that begin with strPrefix, in order.
+    std::vector<std::string> Calls(const std::string& strPrefix) const
+    {
+        std::vector<std::string> found;
+        for (const std::string& str : calls)
+            if (str.compare(0, strPrefix.size(), strPrefix) == 0)
+                found.push_back(str);
+        return found;
     }
 
     int Count(const std::string& strCall) const

@@ -74,6 +74,15 @@ int UnusedPort()
 }
 
 std::wstring RecordUrl(const std::wstring& strPath) { return Url(L"http", RecordPort(), strPath); }
+
+std::wstring RecordServer::ScriptedUrl(const char* szJson, const std::wstring& strPath)
+{
+    Reset();
+    if (!szJson)
+        return Url(L"http", UnusedPort(), strPath);
+    Script(szJson);
+    return RecordUrl(strPath);
+}
 std::wstring RecordTlsUrl(const std::wstring& strPath) { return Url(L"https", RecordTlsPort(), strPath); }
 std::wstring PhpUrl(const std::wstring& strPath) { return Url(L"http", PhpPort(), strPath); }
 

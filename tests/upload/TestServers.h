@@ -40,6 +40,9 @@ int Count();
 CRecordedRequest Request(int nIndex);
 // Lets an answer scripted with "hold" go.
 void Release();
+// Forgets what was recorded and scripts the answers: the recording server's address for the
+// path, or, without a script, an address on which nothing listens.
+std::wstring ScriptedUrl(const char* szJson, const std::wstring& strPath);
 }  // namespace RecordServer
 
 // A test against these servers: it fails when the program runs without them (a run that cannot

@@ -470,3 +470,98 @@ TEST_F(UploadWorker, KoreanFileNames)
         EXPECT_NE(std::wstring::npos, php.szResponse.find(L"memo = \"" + strValue + L"\"")) << "unicode " << bUnicode;
     }
 }
+
+// Asked to retry, the engine sends the whole request again after failures that may pass, after
+// a wait it announces; with no retry, or for other answers, the upload ends as it always did.
+TEST_F(UploadWorker, RetriesFailuresThatMayPass)
+{
+    const std::string strContent = PatternBytes(70000, 12);
+    const std::wstring strPath = List(L"r.pl5txt", strContent);
+    const char* const RESETS = R"([{"fault":"reset"},{"fault":"reset"},{"status":200,"body":"third"}])";
+    const char* const BUSY = R"([{"status":503,"headers":[["Retry-After","1"]],"body":"busy"},
+                                 {"status":503,"headers":[["Retry-After","1"]],"body":"busy"},
+                                 {"status":200,"body":"third"}])";
+    static const struct
+    {
+        const char* szScript;  // null: nothing listens
+        ULONG nRetries;
+        const char* szOutcome;
+        int nRequests;
+        const wchar_t* szResponse;
+        std::vector<std::string> waits;
+        DWORD nMinDelay, nMaxDelay;  // of every wait
+    } cases[] = {
+        {RESETS, 3, "received", 3, L"third", {"retry 2/4 lost", "retry 3/4 lost"}, 80, 240},
+        {RESETS, 0, "failed", 1, L"", {}, 0, 0},
+        {BUSY, 3, "received", 3, L"third", {"retry 2/4 status", "retry 3/4 status"}, 1000, 1000},
+        {BUSY, 0, "received", 1, L"busy", {}, 0, 0},  // the answer reaches the page, as it always did
+        {R"([{"status":503,"headers":[["Retry-After","Wed, 21 Oct 2015 07:28:00 GMT"]]},{"body":"now"}])",
+         1,
+         "received",
+         2,
+         L"now",
+         {"retry 2/2 status"},
+         0,
+         0},
+        {R"([{"status":404,"body":"not here"},{"body":"never"}])", 3, "received", 1, L"not here", {}, 0, 0},
+        {R"([{"status":400,"body":"bad"},{"body":"never"}])", 3, "received", 1, L"bad", {}, 0, 0},
+        {R"([{"status":302,"headers":[["Location","/next"]]},{"body":"never"}])", 3, "redirected", 1, L"", {}, 0, 0},
+        {nullptr, 1, "failed", 0, L"", {"retry 2/2 connect"}, 80, 120},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        const std::wstring strAction = RecordServer::ScriptedUrl(cases[i].szScript, L"/retry");
+        CRecordingDlg dlg;
+        dlg.state.nRetryCount = cases[i].nRetries;
+        dlg.state.nRetryDelayMs = 100;
+        dlg.state.nSendTimeoutMs = 5000;
+        Prepare(dlg, strAction);
+        dlg.Run();
+
+        EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << i;
+        EXPECT_EQ(cases[i].nRequests, RecordServer::Count()) << "case " << i;
+        if (cases[i].szResponse[0])
+        {
+            EXPECT_EQ(cases[i].szResponse, dlg.szResponse) << "case " << i;
+        }
+        EXPECT_EQ(cases[i].waits, dlg.Calls("retry")) << "case " << i;
+        for (DWORD nDelay : dlg.retryDelays)
+        {
+            EXPECT_GE(nDelay, cases[i].nMinDelay) << "case " << i;
+            EXPECT_LE(nDelay, cases[i].nMaxDelay) << "case " << i;
+        }
+        // Every attempt sent the whole request, from the file.
+        EXPECT_EQ(static_cast<int>(cases[i].waits.size()) + 1, dlg.Count("attempt")) << "case " << i;
+        for (int n = 0; n < RecordServer::Count(); ++n)
+        {
+            const CRecordedRequest request = RecordServer::Request(n);
+            EXPECT_TRUE(ExpectedBody(request.Boundary(),
+                                     {{"file1", PTL::EncodeText(strPath), "text/plain", strContent}},
+                                     {}) == request.strBody)
+                << "case " << i << " request " << n;
+        }
+    }
+}
+
+TEST_F(UploadWorker, CancelEndsTheWaitBeforeARetry)
+{
+    RecordServer::Script(R"([{"status":503,"headers":[["Retry-After","30"]]},{"body":"never"}])");
+    List(L"w.pl5txt", "waiting");
+    CRecordingDlg dlg;
+    dlg.state.nRetryCount = 2;
+    Prepare(dlg, RecordUrl(L"/wait"));
+    CKernelHandle evWaiting(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    dlg.onCall = [&](CRecordingDlg&, const std::string& strCall) {
+        if (strCall == "retry 2/3 status")
+            SetEvent(evWaiting.Get());
+    };
+    ASSERT_TRUE(dlg.StartWorker());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evWaiting.Get(), 20000));
+    const ULONGLONG nStart = GetTickCount64();
+    dlg.engine.Cancel();
+    dlg.JoinWorker();
+    EXPECT_LT(GetTickCount64() - nStart, 2000u) << "the 30 s wait ended at the stop";
+    EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome()));
+    EXPECT_EQ(1, RecordServer::Count());
+    EXPECT_EQ(EUploadStage::Cancelled, dlg.stages.back());
+}
