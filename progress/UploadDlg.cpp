@@ -177,15 +177,64 @@ bool CUploadDlg::DoModal(HWND hOwner)
     // The pack's block is only read while the dialog is made; the language table keeps it
     // while an upload is counted.
     PL5Lang::BeginUpload();
-    const PL5Lang::CLangBlock* pBlock = PL5Lang::FindDialog(IDD_UPLOAD);
-    INT_PTR nResult = -1;
-    if (pBlock && !pBlock->data.empty())
-        nResult = CTemplateDialogImpl::DoModal(pBlock->data.data(), hOwner);
+    bool bRan = false;
+    if (bSilent || PartCount() == 0)
+        bRan = RunWithoutWindow(hOwner);
+    else if (const PL5Lang::CLangBlock* pBlock = PL5Lang::FindDialog(IDD_UPLOAD))
+    {
+        // The worker starts first: making and showing the dialog takes longer than a small
+        // upload, and the dialog catches up with what the worker did meanwhile.
+        if (!pBlock->data.empty())
+        {
+            StartRun();
+            const INT_PTR nResult = CTemplateDialogImpl::DoModal(pBlock->data.data(), hOwner);
+            bRan = nResult != -1 && nResult != 0;
+        }
+    }
     PL5Lang::EndUpload();
     // A dialog that ended before its worker (its window was taken down from outside) must
     // leave no worker behind.
     StopWorker();
-    return nResult != -1 && nResult != 0;
+    m_bRunPending = false;
+    return bRan;
+}
+
+bool CUploadDlg::RunWithoutWindow(HWND hOwner)
+{
+    // Nothing to show (silent, or only form fields): no window is made, yet the page is held
+    // as a modal dialog holds it, its owner disabled and its messages served until the end.
+    const HWND hRoot = hOwner ? GetAncestor(hOwner, GA_ROOT) : nullptr;
+    const bool bDisabled = hRoot && !EnableWindow(hRoot, FALSE);
+    StartRun();
+    bool bQuit = false;
+    WPARAM nQuitCode = 0;
+    while (!bQuit)
+    {
+        const HANDLE hThread = m_engine.Thread();
+        if (!hThread || MsgWaitForMultipleObjects(1, &hThread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0 + 1)
+            break;
+        for (MSG msg; !bQuit && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
+        {
+            if (msg.message == WM_QUIT)
+            {
+                bQuit = true;
+                nQuitCode = msg.wParam;
+                break;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    if (bDisabled)
+        EnableWindow(hRoot, TRUE);
+    if (bQuit)
+    {
+        // As a modal dialog does: the quit ends the run and is left for the outer loop.
+        PostQuitMessage(static_cast<int>(nQuitCode));
+        return false;
+    }
+    FinishRun();
+    return true;
 }
 
 void CUploadDlg::SetRequestOptions(bool bUseUnicode, bool bVerifyCertificates, UploadAnswerStep answerStep)
@@ -274,7 +323,8 @@ UINT CUploadDlg::ChildReport() const
 void CUploadDlg::StartRun()
 {
     const HWND hWnd = m_hWnd;
-    SetTimer(hWnd, UPLOAD_TIMER_REFRESH, REFRESH_MS, nullptr);
+    if (hWnd)
+        SetTimer(hWnd, UPLOAD_TIMER_REFRESH, REFRESH_MS, nullptr);
     StartClock();
     m_bRunPending = true;
     // The worker reads the sizes while script may list more files in child mode.
@@ -284,17 +334,35 @@ void CUploadDlg::StartRun()
     m_nFilesBegun = m_nFilesEnded = m_nShownBegun = m_nShownEnded = 0;
     m_nStatusId = m_nShownStatus = 0;
     m_bNewsPosted = false;
+    m_bWaiting = false;
     if (!m_bLangHeld)
     {
         PL5Lang::BeginUpload();
         m_bLangHeld = true;
     }
-    if (!m_engine.Start())
+    if (!m_engine.Start() && hWnd)
     {
         // No thread: the run ends at once, as failed, through the usual close.
         KillTimer(hWnd, UPLOAD_TIMER_REFRESH);
         PostMessageW(hWnd, WM_CLOSE, 0, 0);
     }
+}
+
+void CUploadDlg::CatchUpWithRun()
+{
+    // The worker started before the window existed, and what it posted then went nowhere.
+    // It reads the window before each post and this thread stored it before these reads, so
+    // whatever was lost is seen here (and what was not may arrive twice, which is harmless).
+    const HWND hWnd = m_hWnd;
+    SetTimer(hWnd, UPLOAD_TIMER_REFRESH, REFRESH_MS, nullptr);
+    if (m_bWaiting)
+    {
+        nWaitTicks = 0;
+        SetTimer(hWnd, UPLOAD_TIMER_WAIT, REFRESH_MS, nullptr);
+    }
+    ShowWorkerNews();
+    if (!IsRunning())
+        PostMessageW(hWnd, WM_CLOSE, 0, 0);
 }
 
 void CUploadDlg::StopWorker()
@@ -372,16 +440,8 @@ void CUploadDlg::OnInitDialog()
     m_list.Attach(GetDlgItem(hWnd, IDC_UPLOAD_LIST));
     FitDialogLabels(hWnd);
     LabelForAssistiveTechnology();
-    if (!bSilent && PartCount() != 0)
-    {
-        SetTitle(strTitle);
-        SetListHeight(nListHeight);
-    }
-    else
-    {
-        // Nothing to show (silent, or only form fields): the dialog runs without a size.
-        SetWindowPos(hWnd, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    SetTitle(strTitle);
+    SetListHeight(nListHeight);
     m_list.SetupView();
     SendDlgItemMessageW(hWnd, IDC_FILE_PROGRESS, PBM_SETRANGE32, 0, 100);
     SendDlgItemMessageW(hWnd, IDC_TOTAL_PROGRESS, PBM_SETRANGE32, 0, 100);
@@ -393,7 +453,7 @@ void CUploadDlg::OnInitDialog()
     SetItemText(IDC_CURRENT_FILE, std::wstring());
     SetItemText(IDC_FILE_COUNT, L"0 / " + std::to_wstring(m_list.Count()));
     RefreshProgressTexts();
-    StartRun();
+    CatchUpWithRun();
 }
 
 void CUploadDlg::LabelForAssistiveTechnology()
@@ -474,9 +534,12 @@ void CUploadDlg::FinishRun()
 {
     m_bRunPending = false;
     const HWND hWnd = m_hWnd;
-    KillTimer(hWnd, UPLOAD_TIMER_REFRESH);
-    KillTimer(hWnd, UPLOAD_TIMER_WAIT);
-    KillTimer(hWnd, UPLOAD_TIMER_NEWS);
+    if (hWnd)
+    {
+        KillTimer(hWnd, UPLOAD_TIMER_REFRESH);
+        KillTimer(hWnd, UPLOAD_TIMER_WAIT);
+        KillTimer(hWnd, UPLOAD_TIMER_NEWS);
+    }
     // bRunning is clear: the worker only posts WM_CLOSE before it ends.
     m_engine.Join();
     if (m_bLangHeld)
@@ -488,6 +551,8 @@ void CUploadDlg::FinishRun()
     ShowWorkerNews();
     RefreshProgressTexts();
     ShowBars();
+    if (!hWnd)
+        return;
     if (IsModeless())
         PostMessageW(GetParent(hWnd), ChildReport(), 0, 0);
     else
@@ -547,9 +612,17 @@ void CUploadDlg::OnEndFile(size_t nIndex)
     PostNews();
 }
 
-void CUploadDlg::OnWaitBegin() { Post(WM_PL5_WAIT, 1); }
+void CUploadDlg::OnWaitBegin()
+{
+    m_bWaiting = true;
+    Post(WM_PL5_WAIT, 1);
+}
 
-void CUploadDlg::OnWaitEnd() { Post(WM_PL5_WAIT, 0); }
+void CUploadDlg::OnWaitEnd()
+{
+    m_bWaiting = false;
+    Post(WM_PL5_WAIT, 0);
+}
 
 void CUploadDlg::OnFinished() { Post(WM_CLOSE, 0); }
 

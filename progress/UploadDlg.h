@@ -2,8 +2,9 @@
 // overall progress with time left, file counter, status line, the list of the upload's files).
 // It holds the upload engine and observes it. The control owns one for its life.
 //
-// Modal: StartUpload prepares the upload (PrepareUpload) and runs the dialog (DoModal); the
-// dialog's initialisation starts the worker and the dialog ends when the worker has ended.
+// Modal: StartUpload prepares the upload (PrepareUpload) and runs it (DoModal): the worker
+// starts, then the dialog is made and shows what the worker has done so far; the dialog ends
+// when the worker has ended. A silent upload, or one without files, makes no window at all.
 // Child: the dialog is created once inside the control's window (Create); StartChildUpload
 // starts each upload and the end is reported to the parent window as WM_USER+1 (complete),
 // WM_USER+2 (cancel) or WM_USER+3 (error).
@@ -85,8 +86,9 @@ public:
     // field naming rule, the counters start from zero and the addresses are stored.
     void PrepareUpload(const std::vector<FileEntry>& files, bool bInputTypeArray, bool bInputNameFixed,
                        const std::wstring& strPageUrl, const std::wstring& strActionUrl);
-    // Runs the dialog from template 102 of the active language pack until the upload has
-    // ended. False when the dialog could not be made; the worker has not run then.
+    // Runs the upload until it has ended, shown in the dialog from template 102 of the active
+    // language pack, or without any window when silent or without files. False when the dialog
+    // could not be made (the worker is stopped then) or a quit message ended the wait.
     bool DoModal(HWND hOwner);
 
     // ---- child mode ----
@@ -134,7 +136,11 @@ private:
     void ShowWorkerNews();
     void ShowBars();
     void FinishRun();
+    // Starts the worker; with the window made, also the refresh timer.
     void StartRun();
+    bool RunWithoutWindow(HWND hOwner);
+    // The window made while the worker runs takes up what the worker did before it existed.
+    void CatchUpWithRun();
     void StopWorker();
     void HidePoweredBy();
     void ResizeDialogBy(int nDelta);
@@ -166,7 +172,8 @@ private:
     std::atomic<size_t> m_nFilesEnded{0};
     std::atomic<UINT> m_nStatusId{0};
     std::atomic<bool> m_bNewsPosted{false};
-    ULONGLONG m_nNewsShownAt = 0;  // tick count of the last showing
+    std::atomic<bool> m_bWaiting{false};  // between OnWaitBegin and OnWaitEnd
+    ULONGLONG m_nNewsShownAt = 0;         // tick count of the last showing
     size_t m_nShownBegun = 0;
     size_t m_nShownEnded = 0;
     UINT m_nShownStatus = 0;

@@ -10,17 +10,21 @@
 #   silent-<arch>   the registered control in a page in the page host, SilentMode, timed by the
 #                   page around StartUpload (AddFile before, so listing is not timed)
 #   visible-<arch>  the same with the progress dialog shown
-# File sets: "big" one 512 MiB file; "mixed" one 256 MiB file and 500 files of 1 to 64 KiB.
+# File sets: "big" one 512 MiB file; "mixed" one 256 MiB file and 500 files of 1 to 64 KiB;
+# "tiny" one file of 1 KiB, whose time is almost all fixed cost: the control's time minus the
+# engine's is what the control adds per upload. With "big" and "mixed" both measured, the time a
+# client spends per small file is the mixed set's time less its bytes at the big set's rate,
+# divided by the 500 files.
 # Memory: the peak of the uploading process for a 16 MiB and a 1 GiB sparse file (control,
 # silent); an upload holds a fixed amount whatever the file size.
-# Environment: PL5_BENCH_ROUNDS (default 3), PL5_BENCH_SETS (default "big mixed"),
+# Environment: PL5_BENCH_ROUNDS (default 3), PL5_BENCH_SETS (default "tiny big mixed"),
 # PL5_ARCHS (default x64 x86). ./run bench calls it after building and registering the DLLs,
 # with WINEPREFIX exported and a display running.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${PL5_BUILD:-$ROOT/build}
 ROUNDS=${PL5_BENCH_ROUNDS:-3}
-SETS=${PL5_BENCH_SETS:-big mixed}
+SETS=${PL5_BENCH_SETS:-tiny big mixed}
 ARCHS=${PL5_ARCHS:-x64 x86}
 DATA=$BUILD/bench-data
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pl5-bench.XXXXXX")
@@ -36,7 +40,7 @@ cleanup() {
 trap cleanup EXIT
 
 # ---- the files (made once, deterministic) ----------------------------------------------------
-if [ ! -f "$DATA/.complete-2" ]; then
+if [ ! -f "$DATA/.complete-3" ]; then
     echo "bench: making the file sets in $DATA"
     rm -rf "$DATA"
     mkdir -p "$DATA/small"
@@ -54,9 +58,11 @@ for i in range(500):
     with open(os.path.join(data, "small", "s%03d.bin" % i), "wb") as f:
         f.write(rng.randbytes(size))
 EOF
+    head -c 1024 "$DATA/small/s000.bin" >"$DATA/tiny.bin"
+    truncate -s 1024 "$DATA/tiny.bin"
     truncate -s 16M "$DATA/sparse16m.bin"
     truncate -s 1G "$DATA/sparse1g.bin"
-    touch "$DATA/.complete-2"
+    touch "$DATA/.complete-3"
 fi
 # ---- the list benchmark ----------------------------------------------------------------------
 LIST_FILES=10000
@@ -102,6 +108,7 @@ fi
 
 files_of() {  # $1 = set name; prints one Unix path per line
     case "$1" in
+        tiny) echo "$DATA/tiny.bin" ;;
         big) echo "$DATA/big512.bin" ;;
         mixed) echo "$DATA/big256.bin"; ls "$DATA"/small/s*.bin ;;
         mem16) echo "$DATA/sparse16m.bin" ;;
@@ -249,6 +256,24 @@ for (s, who) in sorted(runs, key=lambda k: (k[0], k[1] != "curl", k[1])):
         other = (s, "silent-" + who[8:])
         silent = "%.3f (%.3f)" % (rate[(s, who)] / rate[other], best[(s, who)] / best[other])
     print("%-6s %-12s %9.1f %16s %16s %9.1f" % (s, who, rate[(s, who)] / 1e6, ratio, silent, peak[(s, who)] / 2**20))
+med = {k: statistics.median(v) for k, v in runs.items()}
+clients = sorted({who for (_, who) in runs}, key=lambda w: (w != "curl", w))
+for arch in ("x64", "x86"):
+    engine = med.get(("tiny", "engine-" + arch))
+    if engine is None:
+        continue
+    added = ["%s %.1f ms" % (who, (med[("tiny", who)] - engine) * 1e3) for who in clients
+             if who.endswith("-" + arch) and not who.startswith("engine-") and ("tiny", who) in med]
+    print("fixed cost per upload, %s (1 KiB file, over the engine's %.1f ms): %s"
+          % (arch, engine * 1e3, ", ".join(added)))
+per_file = []
+for who in clients:
+    if ("big", who) in med and ("mixed", who) in med:
+        bytes_time = body[("mixed", who)] * med[("big", who)] / body[("big", who)]
+        per_file.append("%s %.3f ms" % (who, (med[("mixed", who)] - bytes_time) * 1e3 / 500))
+if per_file:
+    print("per small file of the mixed set (its time less its bytes at the big set's rate, / 500): "
+          + ", ".join(per_file))
 for arch in ("x64", "x86"):
     small, large = peak.get(("mem16", "silent-" + arch)), peak.get(("mem1g", "silent-" + arch))
     if small and large:

@@ -200,7 +200,27 @@ TEST_F(UploadDialog, TinyFilesAreShownAtMostTenTimesASecond)
         << g_currentFileTimes.size() << " showings in " << nSpan << " ms";
 }
 
-TEST_F(UploadDialog, SilentOrFieldOnlyUploadsRunWithoutASize)
+namespace
+{
+BOOL CALLBACK CountProgressWindow(HWND hWnd, LPARAM lParam)
+{
+    DWORD nProcess = 0;
+    GetWindowThreadProcessId(hWnd, &nProcess);
+    if (nProcess == GetCurrentProcessId() && GetDlgItem(hWnd, 1201))
+        ++*reinterpret_cast<int*>(lParam);
+    return TRUE;
+}
+
+// Windows of this process holding the upload list, shown or not.
+int ProgressWindowCount()
+{
+    int nCount = 0;
+    EnumWindows(&CountProgressWindow, reinterpret_cast<LPARAM>(&nCount));
+    return nCount;
+}
+}  // namespace
+
+TEST_F(UploadDialog, SilentOrFieldOnlyUploadsMakeNoWindow)
 {
     const struct
     {
@@ -208,28 +228,27 @@ TEST_F(UploadDialog, SilentOrFieldOnlyUploadsRunWithoutASize)
     } cases[] = {{true, true}, {false, false}, {true, false}};
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i)
     {
+        RecordServer::Reset();
         m_files.clear();
         m_contents.clear();
         if (cases[i].bFiles)
             List(L"s" + std::to_wstring(i) + L".txt", "silent content");
-        // The answer comes after a second, so the dialog is there to be found meanwhile.
-        RecordServer::Script("[{\"delay\": 1.0, \"body\": \"stored\"}]");
+        // The answer waits until the windows have been counted.
+        RecordServer::Script("[{\"hold\": 30, \"body\": \"stored\"}]");
         CUploadDlg dlg;
         dlg.bSilent = cases[i].bSilent;
         dlg.strTitle = L" - Pelora";
         dlg.FormFields().Append(L"k", L"v");
-        RECT rc = {-1, -1, -1, -1};
-        bool bFound = false;
+        bool bArrived = false;
+        int nWindows = -1;
         Run(dlg, RecordUrl(L"/silent"), [&] {
-            // Shown, that is initialised: its size is final.
-            const HWND hDlg = Driver::WaitForProgressDialog(5000);
-            bFound = hDlg != nullptr;
-            if (hDlg)
-                rc = Driver::WindowRect(hDlg);
+            // The whole request is in and its answer held: the upload is under way.
+            bArrived = Driver::WaitUntil([] { return RecordServer::Count() > 0; }, 10000);
+            nWindows = ProgressWindowCount();
+            RecordServer::Release();
         });
-        EXPECT_TRUE(bFound) << "case " << i;
-        EXPECT_EQ(0, rc.right - rc.left) << "case " << i;
-        EXPECT_EQ(0, rc.bottom - rc.top) << "case " << i;
+        EXPECT_TRUE(bArrived) << "case " << i;
+        EXPECT_EQ(0, nWindows) << "case " << i;
         EXPECT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome) << "case " << i;
         EXPECT_EQ(L"stored", dlg.Response()) << "case " << i;
     }
