@@ -332,10 +332,16 @@ int wmain(int argc, wchar_t** argv)
     fflush(stdout);
     if (!strDone.empty())
     {
-        const PTL::CKernelHandle done(
-            CreateFileW(strDone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD n = 0;
-        WriteFile(done.Get(), szEffect, static_cast<DWORD>(strlen(szEffect)), &n, nullptr);
+        // Written under another name and then renamed, so that a caller who sees the file sees it
+        // whole and closed.
+        const std::wstring strPart = strDone + L".part";
+        {
+            const PTL::CKernelHandle done(
+                CreateFileW(strPart.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            DWORD n = 0;
+            WriteFile(done.Get(), szEffect, static_cast<DWORD>(strlen(szEffect)), &n, nullptr);
+        }
+        MoveFileExW(strPart.c_str(), strDone.c_str(), MOVEFILE_REPLACE_EXISTING);
     }
     OleUninitialize();
     ExitProcess(!g_drag.bRan ? 3 : bCopied ? 0 : 1);
