@@ -680,6 +680,8 @@ void CUploadDlg::OnAttempt()
 
 bool CUploadDlg::OnRetryWait(const CUploadRetryWait& wait)
 {
+    // The user may stop the upload from here on, while the page is asked too.
+    m_bRetryWaiting = true;
     if (m_askRetry)
     {
         // The page answers on the dialog's thread; this thread waits for it, or for a stop.
@@ -694,7 +696,10 @@ bool CUploadDlg::OnRetryWait(const CUploadRetryWait& wait)
         // A stop that came first leaves no question for the page.
         m_bQuestionPending = false;
         if (!m_bRetryAllowed)
+        {
+            m_bRetryWaiting = false;
             return false;
+        }
     }
     m_nRetryAttempt = wait.nAttempt;
     m_nRetryAttempts = wait.nAttempts;
@@ -703,7 +708,6 @@ bool CUploadDlg::OnRetryWait(const CUploadRetryWait& wait)
     m_progress.nFilePercent = 0;
     m_nFilesBegun = 0;
     m_nFilesEnded = 0;
-    m_bRetryWaiting = true;
     Post(WM_PL5_RETRY, 1);
     return true;
 }
