@@ -16,6 +16,19 @@ using namespace PL5Script;
 namespace
 {
 // Clears a flag when the scope ends, however it ends.
+// OnUploadRetry's reason: the server's status when one asked to come back, else why it failed.
+ULONG PageRetryReason(const CUploadRetryWait& wait)
+{
+    switch (wait.nReason)
+    {
+    case EUploadRetryReason::Connect: return RETRY_REASON_CONNECT;
+    case EUploadRetryReason::Lost: return RETRY_REASON_LOST;
+    case EUploadRetryReason::Timeout: return RETRY_REASON_TIMEOUT;
+    case EUploadRetryReason::Status: break;
+    }
+    return wait.nHttpStatus;
+}
+
 class CFlagScope
 {
 public:
@@ -73,6 +86,9 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
             m_props.bMakeInlineResponse
                 ? MakeInlineAnswerStep(m_policy.bVerifyCertificates, ZoneGuarded() ? strPageUrl : std::wstring())
                 : UploadAnswerStep());
+        m_uploadDlg.SetRetry(m_props.nRetryCount, m_props.nRetryDelay, [this](const CUploadRetryWait& wait) {
+            return PageAllowsRetry(wait.nAttempt, wait.nDelayMs, PageRetryReason(wait));
+        });
         if (m_uploadDlg.IsChild())
         {
             // What is listed now is sent; the outcome arrives later, through OnUploadReport.

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "filelist/LimitMessages.h"
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "ptl/Accessible.h"
@@ -19,9 +20,13 @@ namespace
 // Posted by the worker so that the dialog's thread changes the list, the texts and the timers.
 enum : UINT
 {
-    WM_PL5_NEWS = WM_APP + 0x51,  // files begun or ended, a new stage
-    WM_PL5_WAIT = WM_APP + 0x54,  // wParam 1: the answer is awaited, 0: it came
+    WM_PL5_NEWS = WM_APP + 0x51,   // files begun or ended, a new stage
+    WM_PL5_WAIT = WM_APP + 0x54,   // wParam 1: the answer is awaited, 0: it came
+    WM_PL5_RETRY = WM_APP + 0x55,  // wParam 0: a question waits for an answer, 1: the wait begins
 };
+
+// How often the count down of the wait before another attempt is redrawn.
+const UINT RETRY_TICK_MS = 250;
 
 const UINT REFRESH_MS = 500;
 // Files and stages are shown at most this often: small files can begin a thousand times a
@@ -210,8 +215,18 @@ bool CUploadDlg::RunWithoutWindow(HWND hOwner)
     WPARAM nQuitCode = 0;
     while (!bQuit)
     {
-        const HANDLE hThread = m_engine.Thread();
-        if (!hThread || MsgWaitForMultipleObjects(1, &hThread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0 + 1)
+        const HANDLE handles[] = {m_engine.Thread(), m_evQuestion.Get()};
+        if (!handles[0])
+            break;
+        const DWORD nWait = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_ALLINPUT);
+        if (nWait == WAIT_OBJECT_0 + 1)
+        {
+            // Nothing to show: the wait before another attempt passes silently, but the page
+            // is still asked.
+            AnswerRetryQuestion();
+            continue;
+        }
+        if (nWait != WAIT_OBJECT_0 + 2)
             break;
         for (MSG msg; !bQuit && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
         {
@@ -243,6 +258,14 @@ void CUploadDlg::SetRequestOptions(bool bUseUnicode, bool bVerifyCertificates, U
     s.bUseUnicode = bUseUnicode;
     s.bVerifyCertificates = bVerifyCertificates;
     s.AnswerStep = std::move(answerStep);
+}
+
+void CUploadDlg::SetRetry(ULONG nCount, DWORD nDelayMs, UploadRetryQuestion ask)
+{
+    CUploadState& s = m_engine.State();
+    s.nRetryCount = nCount;
+    s.nRetryDelayMs = nDelayMs;
+    m_askRetry = std::move(ask);
 }
 
 HWND CUploadDlg::Create(HWND hParent)
@@ -335,6 +358,8 @@ void CUploadDlg::StartRun()
     m_nStatusId = m_nShownStatus = 0;
     m_bNewsPosted = false;
     m_bWaiting = false;
+    m_bRetryWaiting = false;
+    m_bQuestionPending = false;
     if (!m_bLangHeld)
     {
         PL5Lang::BeginUpload();
@@ -361,6 +386,10 @@ void CUploadDlg::CatchUpWithRun()
         SetTimer(hWnd, UPLOAD_TIMER_WAIT, REFRESH_MS, nullptr);
     }
     ShowWorkerNews();
+    if (m_bQuestionPending)
+        PostMessageW(hWnd, WM_PL5_RETRY, 0, 0);
+    if (m_bRetryWaiting)
+        ShowRetryWait();
     if (!IsRunning())
         PostMessageW(hWnd, WM_CLOSE, 0, 0);
 }
@@ -395,6 +424,8 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         }
         else if (wParam == UPLOAD_TIMER_WAIT)
             OnWaitTick();
+        else if (wParam == UPLOAD_TIMER_RETRY)
+            ShowRetryWait();
         else if (wParam == UPLOAD_TIMER_NEWS)
         {
             KillTimer(m_hWnd, UPLOAD_TIMER_NEWS);
@@ -422,6 +453,19 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         }
         else
             KillTimer(m_hWnd, UPLOAD_TIMER_WAIT);
+        return TRUE;
+    case WM_PL5_RETRY:
+        if (wParam)
+        {
+            // Every file goes again: the rows wait, the bars start from zero.
+            m_list.ResetStates();
+            m_list.RedrawAll();
+            m_nShownBegun = m_nShownEnded = 0;
+            ShowBars();
+            ShowRetryWait();
+        }
+        else
+            AnswerRetryQuestion();
         return TRUE;
     case WM_DESTROY: m_list.Detach(); return FALSE;
     default: return ReflectNotifications(uMsg, wParam, lParam, lResult);
@@ -493,8 +537,9 @@ void CUploadDlg::OnCloseRequest()
     if (IsRunning())
     {
         // The worker may still send to this window, so it is never waited for here. Only while
-        // file content goes out can the user stop it; the worker's own WM_CLOSE ends the dialog.
-        if (!m_bAsking && !m_engine.State().bStopRequested && m_engine.IsSendingFiles())
+        // file content goes out or another attempt is awaited can the user stop it; the
+        // worker's own WM_CLOSE ends the dialog.
+        if (!m_bAsking && !m_engine.State().bStopRequested && (m_engine.IsSendingFiles() || m_bRetryWaiting))
             AskToCancel();
         return;
     }
@@ -539,6 +584,7 @@ void CUploadDlg::FinishRun()
         KillTimer(hWnd, UPLOAD_TIMER_REFRESH);
         KillTimer(hWnd, UPLOAD_TIMER_WAIT);
         KillTimer(hWnd, UPLOAD_TIMER_NEWS);
+        KillTimer(hWnd, UPLOAD_TIMER_RETRY);
     }
     // bRunning is clear: the worker only posts WM_CLOSE before it ends.
     m_engine.Join();
@@ -626,6 +672,76 @@ void CUploadDlg::OnWaitEnd()
 
 void CUploadDlg::OnFinished() { Post(WM_CLOSE, 0); }
 
+void CUploadDlg::OnAttempt()
+{
+    m_bRetryWaiting = false;
+    m_progress.ResetTotalSent();
+}
+
+bool CUploadDlg::OnRetryWait(const CUploadRetryWait& wait)
+{
+    // The user may stop the upload from here on, while the page is asked too.
+    m_bRetryWaiting = true;
+    if (m_askRetry)
+    {
+        // The page answers on the dialog's thread; this thread waits for it, or for a stop.
+        m_question = wait;
+        ResetEvent(m_evAnswer.Get());
+        m_bRetryAllowed = true;
+        m_bQuestionPending = true;
+        SetEvent(m_evQuestion.Get());
+        Post(WM_PL5_RETRY, 0);
+        const HANDLE handles[] = {m_evAnswer.Get(), wait.hStop};
+        WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        // A stop that came first leaves no question for the page.
+        m_bQuestionPending = false;
+        if (!m_bRetryAllowed)
+        {
+            m_bRetryWaiting = false;
+            return false;
+        }
+    }
+    m_nRetryAttempt = wait.nAttempt;
+    m_nRetryAttempts = wait.nAttempts;
+    m_nRetryDue = GetTickCount64() + wait.nDelayMs;
+    m_progress.ResetTotalSent();
+    m_progress.nFilePercent = 0;
+    m_nFilesBegun = 0;
+    m_nFilesEnded = 0;
+    Post(WM_PL5_RETRY, 1);
+    return true;
+}
+
+void CUploadDlg::AnswerRetryQuestion()
+{
+    if (!m_bQuestionPending.exchange(false))
+        return;  // answered already, or the worker was stopped meanwhile
+    const CUploadRetryWait wait = m_question;
+    m_bRetryAllowed = m_askRetry(wait);
+    SetEvent(m_evAnswer.Get());
+}
+
+void CUploadDlg::ShowRetryWait()
+{
+    const HWND hWnd = m_hWnd;
+    if (!hWnd)
+        return;
+    if (!m_bRetryWaiting)
+    {
+        // The next attempt began: its stage shows again.
+        KillTimer(hWnd, UPLOAD_TIMER_RETRY);
+        m_nShownStatus = 0;
+        ShowWorkerNews();
+        return;
+    }
+    const ULONGLONG nNow = GetTickCount64();
+    const ULONGLONG nDue = m_nRetryDue;
+    const unsigned nSeconds = nDue > nNow ? static_cast<unsigned>((nDue - nNow + 999) / 1000) : 0;
+    SetItemText(IDC_STATUS_TEXT, FormatPackText(PL5Lang::GetString(IDS_STAGE_RETRYING).c_str(), nSeconds,
+                                                m_nRetryAttempt.load(), m_nRetryAttempts.load()));
+    SetTimer(hWnd, UPLOAD_TIMER_RETRY, RETRY_TICK_MS, nullptr);
+}
+
 void CUploadDlg::OnWorkerNews()
 {
     // The flag stays set while the news waits, so the worker posts nothing more meanwhile.
@@ -642,7 +758,8 @@ void CUploadDlg::ShowWorkerNews()
     m_bNewsPosted = false;
     m_nNewsShownAt = GetTickCount64();
     const UINT nStatus = m_nStatusId;
-    if (nStatus != m_nShownStatus)
+    // The wait before another attempt has its own line.
+    if (nStatus != m_nShownStatus && !m_bRetryWaiting)
     {
         m_nShownStatus = nStatus;
         SetItemText(IDC_STATUS_TEXT, PL5Lang::GetString(nStatus));

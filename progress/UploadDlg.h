@@ -17,12 +17,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "filelist/FileEntry.h"
 #include "progress/Progress.h"
 #include "progress/UploadListCtrl.h"
+#include "ptl/Handle.h"
 #include "ptl/TemplateDialog.h"
 #include "upload/UploadEngine.h"
 
@@ -41,7 +43,12 @@ enum : UINT_PTR
     UPLOAD_TIMER_REFRESH = 1,
     UPLOAD_TIMER_WAIT = 10,
     UPLOAD_TIMER_NEWS = 11,
+    UPLOAD_TIMER_RETRY = 12,  // the count down of the wait before another attempt
 };
+
+// Asked on the dialog's thread before each wait for another attempt; false ends the upload as
+// failed.
+using UploadRetryQuestion = std::function<bool(const CUploadRetryWait& wait)>;
 
 class CUploadDlg : public PTL::CTemplateDialogImpl<CUploadDlg>, private IUploadObserver
 {
@@ -61,6 +68,9 @@ public:
     // For the uploads that start from now on: the texts' encoding, whether the server's
     // certificate must be valid, and the step after the answer (empty for none).
     void SetRequestOptions(bool bUseUnicode, bool bVerifyCertificates, UploadAnswerStep answerStep);
+    // For the uploads that start from now on: the attempts after a failed one, the first wait,
+    // and who is asked before each wait (empty: nobody, the upload goes on).
+    void SetRetry(ULONG nCount, DWORD nDelayMs, UploadRetryQuestion ask);
     size_t PartCount() const { return m_engine.State().UploadParts.size(); }
     bool IsRunning() const { return m_engine.State().bRunning; }
     // How the last upload ended, its answer and the address a redirect named; read while no
@@ -149,14 +159,18 @@ private:
 
     // IUploadObserver, on the worker's thread
     void OnStatus(EUploadStage nStage) override;
-    void OnAttempt() override { m_progress.ResetTotalSent(); }
+    void OnAttempt() override;
     void OnBeginFile(size_t nIndex) override;
     void OnProgress(DWORD nBytes) override;
     void OnEndFile(size_t nIndex) override;
     void OnWaitBegin() override;
     void OnWaitEnd() override;
     void OnFinished() override;
+    bool OnRetryWait(const CUploadRetryWait& wait) override;
     void Post(UINT nMsg, WPARAM wParam);
+    // On the dialog's thread: asks the question the worker waits on, if it still waits.
+    void AnswerRetryQuestion();
+    void ShowRetryWait();
     void PostNews();
 
     std::vector<DWORD> m_childTemplate;  // restyled copy of template 102 for child mode
@@ -183,4 +197,17 @@ private:
     bool m_bRunPending = false;     // a run was started whose end is not yet handled
     bool m_bAsking = false;         // the cancel question is open
     bool m_bCloseDeferred = false;  // the worker ended while the question was open
+
+    // The wait before another attempt: the question the worker waits on (written by the worker
+    // before it raises m_bQuestionPending), the answer, and what the status line counts down.
+    UploadRetryQuestion m_askRetry;
+    CUploadRetryWait m_question;
+    std::atomic<bool> m_bQuestionPending{false};
+    std::atomic<bool> m_bRetryAllowed{true};
+    PTL::CKernelHandle m_evQuestion{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // for a run without window
+    PTL::CKernelHandle m_evAnswer{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> m_bRetryWaiting{false};  // from the wait's announcement to the next attempt
+    std::atomic<unsigned> m_nRetryAttempt{0};
+    std::atomic<unsigned> m_nRetryAttempts{0};
+    std::atomic<ULONGLONG> m_nRetryDue{0};  // tick count at which the next attempt starts
 };

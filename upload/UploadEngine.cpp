@@ -262,7 +262,13 @@ private:
     EAttempt Attempt(const CMultipartBody& body);
     EAttempt AfterInternetFailure(const PTL::CInternetException& e);
     bool MayRetry(EAttempt nResult, EUploadRetryReason& nReason) const;
-    bool WaitToRetry(unsigned nRetry, EUploadRetryReason nReason);
+    enum class ERetryWait
+    {
+        Elapsed,  // the next attempt may start
+        Stopped,  // a stop ended the wait
+        Refused,  // the observer wants no more attempts
+    };
+    ERetryWait WaitToRetry(unsigned nRetry, EUploadRetryReason nReason);
     DWORD RetryAfterMs() const;
     void OpenSession();
     void StartRequest(const CMultipartBody& body);
@@ -441,9 +447,11 @@ EAttempt CUploadRun::RunUpload()
         EUploadRetryReason nReason = EUploadRetryReason::Lost;
         if (m_bRetryLeft && !S().bStopRequested && MayRetry(nResult, nReason))
         {
-            if (WaitToRetry(++nRetries, nReason))
+            const ERetryWait nWait = WaitToRetry(++nRetries, nReason);
+            if (nWait == ERetryWait::Elapsed)
                 continue;
-            nResult = EAttempt::Cancelled;
+            // Refused by the observer: the upload fails as the attempt did.
+            nResult = nWait == ERetryWait::Stopped ? EAttempt::Cancelled : EAttempt::Failed;
         }
         if (nResult == EAttempt::Cancelled)
             SetStatus(EUploadStage::Cancelled);
@@ -587,8 +595,8 @@ DWORD CUploadRun::RetryAfterMs() const
     return nMs;
 }
 
-// Announces the wait before retry nRetry and waits; false when a stop ended it.
-bool CUploadRun::WaitToRetry(unsigned nRetry, EUploadRetryReason nReason)
+// Announces the wait before retry nRetry and waits, unless the observer refuses it.
+CUploadRun::ERetryWait CUploadRun::WaitToRetry(unsigned nRetry, EUploadRetryReason nReason)
 {
     DWORD nDelayMs = m_nRetryAfterMs;
     if (nDelayMs == MAXDWORD)
@@ -613,8 +621,24 @@ bool CUploadRun::WaitToRetry(unsigned nRetry, EUploadRetryReason nReason)
                static_cast<unsigned long>(m_nStatus), static_cast<unsigned long>(nDelayMs));
     szLine[ARRAYSIZE(szLine) - 1] = L'\0';
     OutputDebugStringW(szLine);
-    Notify([&](IUploadObserver& o) { o.OnRetryWait(nRetry + 1, nAttempts, nDelayMs, nReason); });
-    return WaitForSingleObject(m_evStop.Get(), nDelayMs) == WAIT_TIMEOUT && !S().bStopRequested;
+    CUploadRetryWait wait;
+    wait.nAttempt = nRetry + 1;
+    wait.nAttempts = nAttempts;
+    wait.nDelayMs = nDelayMs;
+    wait.nReason = nReason;
+    wait.nHttpStatus = m_nStatus;
+    wait.hStop = m_evStop.Get();
+    bool bGoOn = true;
+    Notify([&](IUploadObserver& o) { bGoOn = o.OnRetryWait(wait); });
+    if (S().bStopRequested)
+        return ERetryWait::Stopped;
+    if (!bGoOn)
+    {
+        OutputDebugStringW(L"Pelora5: the next upload attempt was refused; the upload fails\n");
+        return ERetryWait::Refused;
+    }
+    return WaitForSingleObject(m_evStop.Get(), nDelayMs) == WAIT_TIMEOUT && !S().bStopRequested ? ERetryWait::Elapsed
+                                                                                                : ERetryWait::Stopped;
 }
 
 DWORD CUploadRun::StatusCode() const

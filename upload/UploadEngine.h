@@ -89,6 +89,17 @@ enum class EUploadRetryReason
     Status,   // the server answered 408, 429, 500, 502, 503 or 504
 };
 
+// The wait before another attempt, as the observer is told of it.
+struct CUploadRetryWait
+{
+    unsigned nAttempt = 0;   // the attempt that follows (2 for the first retry)
+    unsigned nAttempts = 0;  // all attempts the upload may make
+    DWORD nDelayMs = 0;
+    EUploadRetryReason nReason = EUploadRetryReason::Lost;
+    DWORD nHttpStatus = 0;   // the failed attempt's answer, 0 for none
+    HANDLE hStop = nullptr;  // signalled when the upload is stopped
+};
+
 // The one value a run leaves behind, set once by the worker as it ends (or by Abandon).
 struct CUploadResult
 {
@@ -118,12 +129,10 @@ public:
     virtual void OnWaitBegin() = 0;  // the body is out; the answer is awaited
     virtual void OnWaitEnd() = 0;
     virtual void OnFinished() = 0;
-    // An attempt failed in a way that may pass: attempt nAttempt of nAttempts starts after
-    // nDelayMs, unless the upload is stopped meanwhile. Followed by OnAttempt.
-    virtual void OnRetryWait(unsigned /*nAttempt*/, unsigned /*nAttempts*/, DWORD /*nDelayMs*/,
-                             EUploadRetryReason /*nReason*/)
-    {
-    }
+    // An attempt failed in a way that may pass: the next starts after the wait, unless the
+    // upload is stopped meanwhile or this returns false, which ends the upload as failed.
+    // Followed by OnAttempt. A call that waits for someone's answer also ends on wait.hStop.
+    virtual bool OnRetryWait(const CUploadRetryWait& /*wait*/) { return true; }
 
 protected:
     ~IUploadObserver() = default;

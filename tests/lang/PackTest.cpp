@@ -153,7 +153,7 @@ TEST(Packs, SystemReadsWhatOurReaderReads)
 TEST(Packs, StringTablesAgreeAndHoldTheirTexts)
 {
     std::set<UINT> expectedIds = {0, 1};
-    for (const auto& range : {std::make_pair(100u, 112u), {301u, 305u}, {501u, 514u}})
+    for (const auto& range : {std::make_pair(100u, 112u), {301u, 305u}, {501u, 515u}})
         for (UINT n = range.first; n <= range.second; ++n)
             expectedIds.insert(n);
     const PL5Lang::CLangTable english = ReadTable(IDR_LANG_EN);

@@ -71,13 +71,14 @@ public:
     // Waits before a retry: "2/4 lost" (attempt 2 of 4 follows a connection lost), and the delays.
     std::vector<std::string> retries;
     std::vector<DWORD> retryDelays;
-    void OnRetryWait(unsigned nAttempt, unsigned nAttempts, DWORD nDelayMs, EUploadRetryReason nReason) override
+    bool OnRetryWait(const CUploadRetryWait& wait) override
     {
         static const char* const REASONS[] = {"connect", "lost", "timeout", "status"};
-        retries.push_back(std::to_string(nAttempt) + "/" + std::to_string(nAttempts) + " " +
-                          REASONS[static_cast<size_t>(nReason)]);
-        retryDelays.push_back(nDelayMs);
+        retries.push_back(std::to_string(wait.nAttempt) + "/" + std::to_string(wait.nAttempts) + " " +
+                          REASONS[static_cast<size_t>(wait.nReason)]);
+        retryDelays.push_back(wait.nDelayMs);
         Record("retry");
+        return true;
     }
 
     // Runs one upload to its end on the worker thread.
