@@ -364,6 +364,29 @@ TEST_F(UploadDialog, UnreachableServerEndsInErrorWithoutSendingFiles)
     }
 }
 
+// Waiting for another attempt, the user's stop question is open: Yes ends the upload at once as
+// cancelled, not at the end of the long wait.
+TEST_F(UploadDialog, EscapeDuringTheWaitForARetryCancels)
+{
+    List(L"lost.txt", "nowhere to go");
+    CUploadDlg dlg;
+    dlg.SetRetry(3, 60000, nullptr);
+    bool bBoxAppeared = false;
+    const double dWall = Run(dlg, L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/receive.php", [&] {
+        const HWND hDlg = Driver::WaitForProgressDialog(10000);
+        if (!hDlg ||
+            !Driver::WaitUntil([&] { return Driver::Text(hDlg, IDC_STATUS_TEXT).find(L"Retrying") == 0; }, 10000))
+            return;
+        Driver::PressKey(hDlg, VK_ESCAPE);
+        const HWND hBox = Driver::WaitForMessageBox(hDlg, 5000);
+        if ((bBoxAppeared = hBox != nullptr))
+            Driver::PressButton(hBox, IDYES);
+    });
+    ASSERT_TRUE(bBoxAppeared);
+    EXPECT_EQ(EUploadOutcome::Cancelled, dlg.Result().nOutcome);
+    EXPECT_LT(dWall, 30.0);
+}
+
 TEST_F(UploadDialog, TitleAndListHeightShapeTheDialog)
 {
     List(L"shape.txt", "layout");
