@@ -13,12 +13,16 @@
 #include "ptl/InternetUrl.h"
 #include "ptl/Text.h"
 #include "upload/MultipartBody.h"
+#include "upload/FileOpener.h"
 #include "upload/UploadFile.h"
 
 namespace
 {
 // The longest Location header taken from a redirect answer, in bytes.
 const DWORD MAX_LOCATION_BYTES = 5120;
+// From this many files on, they are opened ahead on a thread of their own: fewer do not repay
+// starting it.
+const size_t FILES_OPENED_AHEAD_FROM = 8;
 
 // How one attempt ended; it alone decides whether another attempt or a second run follows.
 enum class EAttempt
@@ -735,6 +739,15 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
     m_bSendingFiles = true;
     if (!m_pBlock)
         m_pBlock.reset(new BYTE[BLOCK_CAPACITY]);
+    // With many files, another thread opens them ahead and closes them after.
+    std::unique_ptr<CFileOpener> pOpener;
+    if (m_parts.size() >= FILES_OPENED_AHEAD_FROM)
+    {
+        std::vector<std::wstring> paths;
+        for (const UploadPart& part : m_parts)
+            paths.push_back(part.szFilePath);
+        pOpener.reset(new CFileOpener(std::move(paths)));
+    }
     for (size_t i = 0; i < m_parts.size(); ++i)
     {
         const UploadPart& part = m_parts[i];
@@ -744,7 +757,16 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
         Queue(strHeader);
 
         CUploadFile file;
-        const bool bOpen = file.Open(part.szFilePath.c_str());
+        if (!pOpener)
+            file.Open(part.szFilePath.c_str());
+        else
+        {
+            PTL::CKernelHandle opened;
+            if (!pOpener->Take(i, opened, [this] { return S().bStopRequested.load(); }))
+                throw ECancel();
+            file.Attach(std::move(opened));
+        }
+        const bool bOpen = file.IsOpen();
         SetStatus(EUploadStage::SendingFile);
         if (bOpen)
         {
@@ -769,6 +791,8 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
                 if (m_nBlock >= UPLOAD_WRITE_BLOCK)
                     Flush();
             }
+            if (pOpener)
+                pOpener->Give(file.Detach());
             file.Close();
             if (S().bStopRequested)
                 throw ECancel();

@@ -27,7 +27,7 @@
 #include "upload/UploadRequest.h"
 
 constexpr DWORD UPLOAD_CHUNK_SIZE = 51200;
-constexpr DWORD UPLOAD_WRITE_BLOCK = 1024 * 1024;
+constexpr DWORD UPLOAD_WRITE_BLOCK = 4 * 1024 * 1024;
 constexpr int UPLOAD_MAX_ATTEMPTS = 4;
 // Runs of up to UPLOAD_MAX_ATTEMPTS attempts each: only a run whose every attempt was answered
 // 401 is followed by another, with a session of its own.

@@ -12,6 +12,9 @@ public:
     bool Open(const wchar_t* szPath);
     void Close() { m_file.Close(); }
     bool IsOpen() const { return m_file.IsValid(); }
+    // The open file's handle, given up by this object, and one it takes over.
+    PTL::CKernelHandle Detach() { return std::move(m_file); }
+    void Attach(PTL::CKernelHandle file) { m_file = std::move(file); }
 
     // Reads up to nLength bytes; returns how many were read (0 at the end or on failure).
     DWORD Read(void* pBuffer, DWORD nLength);

@@ -108,7 +108,7 @@ bool WaitFor(const std::function<bool()>& fnDone, DWORD nMilliseconds)
 
 TEST_F(UploadEngine, WritesLargeBlocksWhileReportingEveryChunk)
 {
-    const size_t nBig = 3 * 1024 * 1024 + 12345;
+    const size_t nBig = 2 * UPLOAD_WRITE_BLOCK + 12345;
     List(L"big.bin", PatternBytes(nBig, 21));
     for (int i = 0; i < 30; ++i)
         List(L"s" + std::to_wstring(i) + L".bin", PatternBytes(1000 + 997 * i, 22 + i));

@@ -303,41 +303,50 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         {"empty-gone", "received"},  // counted as empty and gone: header and line end only
         {"locked", "failed"},        // held by a program that lets nobody read: not sent as empty
     };
-    for (size_t i = 0; i < std::size(cases); ++i)
+    // Alone, and followed by enough files for them to be opened ahead on another thread.
+    for (size_t nRun = 0; nRun < 2 * std::size(cases); ++nRun)
     {
+        const size_t i = nRun % std::size(cases);
         RecordServer::Reset();
         m_entries.clear();
         const std::string strChange = cases[i].szChange;
-        const std::wstring strPath =
-            List(L"c" + std::to_wstring(i) + L".pl5txt", strChange == "empty-gone" ? std::string() : strContent);
+        const std::wstring strName = L"c" + std::to_wstring(nRun) + L".pl5txt";
+        const std::wstring strPath = List(strName, strChange == "empty-gone" ? std::string() : strContent);
+        std::vector<CExpectedFile> others;
+        for (int n = 0; nRun >= std::size(cases) && n < 8; ++n)
+        {
+            const std::string strOther = PatternBytes(100 + n, n);
+            const std::wstring strOtherPath = List(strName + std::to_wstring(n), strOther);
+            others.push_back(
+                {"file" + std::to_string(n + 2), PTL::EncodeText(strOtherPath), "application/octet-stream", strOther});
+        }
         CKernelHandle lock;
         if (strChange == "locked")
             lock.Reset(CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_EQ(strChange == "locked", lock.IsValid()) << "case " << i;
+        ASSERT_EQ(strChange == "locked", lock.IsValid()) << "case " << nRun;
         CRecordingDlg dlg;
         Prepare(dlg, RecordUrl(L"/changed"));
         if (strChange == "shrink")
-            m_dir.WriteFile(L"c" + std::to_wstring(i) + L".pl5txt", strContent.substr(0, 100000));
+            m_dir.WriteFile(strName, strContent.substr(0, 100000));
         else if (strChange == "grow")
-            m_dir.WriteFile(L"c" + std::to_wstring(i) + L".pl5txt", strContent + "more");
+            m_dir.WriteFile(strName, strContent + "more");
         else if (!lock.IsValid())
             DeleteFileW(strPath.c_str());
         dlg.Run();
 
-        EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << i;
+        EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << nRun;
         if (strcmp(cases[i].szOutcome, "received") == 0)
         {
             const CRecordedRequest request = RecordServer::Request(0);
             const std::string strSent = strChange == "grow" ? strContent : std::string();
-            EXPECT_EQ(
-                ExpectedBody(request.Boundary(), {{"file1", PTL::EncodeText(strPath), "text/plain", strSent}}, {}),
-                request.strBody)
-                << "case " << i;
+            std::vector<CExpectedFile> files = {{"file1", PTL::EncodeText(strPath), "text/plain", strSent}};
+            files.insert(files.end(), others.begin(), others.end());
+            EXPECT_EQ(ExpectedBody(request.Boundary(), files, {}), request.strBody) << "case " << nRun;
         }
         else
         {
-            EXPECT_EQ(0, dlg.Count("end 0")) << "case " << i;
-            EXPECT_EQ(EUploadStage::Failed, dlg.stages.back()) << "case " << i;
+            EXPECT_EQ(0, dlg.Count("end 0")) << "case " << nRun;
+            EXPECT_EQ(EUploadStage::Failed, dlg.stages.back()) << "case " << nRun;
         }
     }
 }

@@ -1,0 +1,120 @@
+#include "upload/FileOpener.h"
+
+#include <process.h>
+
+#include "upload/UploadFile.h"
+
+namespace
+{
+// How long the worker waits for a file before it looks at its stop request again.
+const DWORD STOP_LOOK_MS = 50;
+
+// Holds the lock for a scope.
+class CExclusive
+{
+public:
+    explicit CExclusive(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    ~CExclusive() { ReleaseSRWLockExclusive(&m_lock); }
+    CExclusive(const CExclusive&) = delete;
+    CExclusive& operator=(const CExclusive&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+}  // namespace
+
+CFileOpener::CFileOpener(std::vector<std::wstring> paths) : m_paths(std::move(paths)), m_files(m_paths.size())
+{
+    unsigned nId = 0;
+    m_thread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CFileOpener::ThreadProc, this, 0, &nId)));
+    if (!m_thread.IsValid())
+        m_thread.Close();
+}
+
+CFileOpener::~CFileOpener()
+{
+    {
+        CExclusive lock(m_lock);
+        m_bStop = true;
+    }
+    WakeAllConditionVariable(&m_changed);
+    if (m_thread.IsValid())
+    {
+        // An open of a file on a network share may block; cancel it rather than wait it out.
+        while (WaitForSingleObject(m_thread.Get(), STOP_LOOK_MS) == WAIT_TIMEOUT)
+            CancelSynchronousIo(m_thread.Get());
+    }
+}
+
+unsigned __stdcall CFileOpener::ThreadProc(void* pParam)
+{
+    static_cast<CFileOpener*>(pParam)->Run();
+    return 0;
+}
+
+void CFileOpener::Run()
+{
+    for (;;)
+    {
+        std::vector<PTL::CKernelHandle> done;
+        size_t nNext = 0;
+        {
+            CExclusive lock(m_lock);
+            while (!m_bStop && m_done.empty() && (m_nOpened == m_paths.size() || m_nOpened >= m_nTaken + FILES_AHEAD))
+                SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
+            if (m_bStop)
+                return;
+            done.swap(m_done);
+            nNext = m_nOpened < m_paths.size() && m_nOpened < m_nTaken + FILES_AHEAD ? m_nOpened : m_paths.size();
+        }
+        done.clear();  // the closes, outside the lock
+        if (nNext == m_paths.size())
+            continue;
+        CUploadFile file;
+        file.Open(m_paths[nNext].c_str());
+        {
+            CExclusive lock(m_lock);
+            m_files[nNext] = file.Detach();
+            m_nOpened = nNext + 1;
+        }
+        WakeAllConditionVariable(&m_changed);
+    }
+}
+
+bool CFileOpener::Take(size_t nIndex, PTL::CKernelHandle& file, const std::function<bool()>& fnStopped)
+{
+    if (!m_thread.IsValid())
+    {
+        // No thread: the worker opens the file itself.
+        CUploadFile own;
+        own.Open(m_paths[nIndex].c_str());
+        file = own.Detach();
+        return true;
+    }
+    {
+        CExclusive lock(m_lock);
+        m_nTaken = nIndex;
+    }
+    WakeAllConditionVariable(&m_changed);
+    CExclusive lock(m_lock);
+    while (m_nOpened <= nIndex)
+    {
+        SleepConditionVariableSRW(&m_changed, &m_lock, STOP_LOOK_MS, 0);
+        if (m_nOpened <= nIndex && fnStopped())
+            return false;
+    }
+    file = std::move(m_files[nIndex]);
+    m_nTaken = nIndex + 1;
+    return true;
+}
+
+void CFileOpener::Give(PTL::CKernelHandle file)
+{
+    if (!m_thread.IsValid())
+        return;  // closed here, as the handle goes
+    {
+        CExclusive lock(m_lock);
+        m_done.push_back(std::move(file));
+    }
+    WakeAllConditionVariable(&m_changed);
+}

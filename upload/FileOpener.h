@@ -1,0 +1,48 @@
+// Opens the files of one attempt ahead of the upload's worker, and closes the ones it has sent,
+// on a thread of its own. Opening and closing a file each take a call into the system's file
+// layer that costs more than reading a small file (a round trip to the server process under
+// Wine); done here, they overlap the worker's network writes instead of coming between them.
+// A file opened ahead is held as the file being sent is (other programs may read it, not write
+// it) until it has been sent; FILES_AHEAD bounds how many are held so.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ptl/Handle.h"
+
+class CFileOpener
+{
+public:
+    // Starts opening the paths in order, never more than FILES_AHEAD beyond the last one taken.
+    explicit CFileOpener(std::vector<std::wstring> paths);
+    // Stops the thread (cancelling an open that blocks) and closes every file it holds.
+    ~CFileOpener();
+    CFileOpener(const CFileOpener&) = delete;
+    CFileOpener& operator=(const CFileOpener&) = delete;
+
+    // The file at nIndex, taken in order: opened as CUploadFile::Open opens it, or an invalid
+    // handle when it could not be. While it is not ready, fnStopped is asked every few tens of
+    // milliseconds; false when it said stop first.
+    bool Take(size_t nIndex, PTL::CKernelHandle& file, const std::function<bool()>& fnStopped);
+    // A file the worker is done with, closed on the opener's thread.
+    void Give(PTL::CKernelHandle file);
+
+    static constexpr size_t FILES_AHEAD = 64;
+
+private:
+    static unsigned __stdcall ThreadProc(void* pParam);
+    void Run();
+
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE m_changed = CONDITION_VARIABLE_INIT;
+    std::vector<std::wstring> m_paths;
+    std::vector<PTL::CKernelHandle> m_files;  // by index, valid once opened and until taken
+    size_t m_nOpened = 0;                     // files [0, m_nOpened) have been tried
+    size_t m_nTaken = 0;                      // files [0, m_nTaken) belong to the worker
+    std::vector<PTL::CKernelHandle> m_done;   // given back, to be closed
+    bool m_bStop = false;
+    PTL::CKernelHandle m_thread;
+};
