@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "Pelora5_h.h"
 
 using namespace Host;
@@ -102,6 +104,34 @@ TEST(PageRunner, ScriptsRunInDocumentOrderAndSeeObjectsCreatedBefore)
     const std::vector<std::wstring> expected = {L"undefined true", L"object 6 C:\\pages\\sub\\f.txt"};
     EXPECT_EQ(expected, fixture.out);
     EXPECT_TRUE(fixture.err.empty()) << Narrow(fixture.Errors());
+}
+
+TEST(PageRunner, ScriptFilesRunWhereTheirTagsStand)
+{
+    CPageFixture fixture;
+    wchar_t szTemp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, szTemp);
+    fixture.strFolder = std::wstring(szTemp) + L"pl5_host_src";
+    CreateDirectoryW(fixture.strFolder.c_str(), nullptr);
+    std::ofstream(Narrow(fixture.strFolder + L"\\lib.js")) << "host.Print('file sees', before);\nvar fromFile = 2;\n";
+    std::ofstream(Narrow(fixture.strFolder + L"\\lib.vbs")) << "host.Print \"vbscript file\"\n";
+    std::ofstream(Narrow(fixture.strFolder + L"\\bad.js")) << "\n  missingFunction();\n";
+    // The tag's own text gives way to the file; the page's language rules choose the engine.
+    EXPECT_EQ(ExitCode::Script,
+              fixture.Run(L"<script>var before = 1</script>\n<script src=\"lib.js\">host.Print('not run')</script>\n"
+                          L"<script>host.Print('page sees', fromFile)</script>\n"
+                          L"<script language=VBScript src=./lib.vbs></script>\n<script src=bad.js></script>"));
+    const std::vector<std::wstring> expected = {L"file sees 1", L"page sees 2", L"vbscript file"};
+    EXPECT_EQ(expected, fixture.out);
+    ASSERT_FALSE(fixture.err.empty());
+    EXPECT_EQ(0u, fixture.err[0].find(fixture.strFolder + L"\\bad.js:2:3: script error: ")) << Narrow(fixture.Errors());
+    // A file that is not there ends the page at its tag.
+    CPageFixture missing;
+    missing.strFolder = fixture.strFolder;
+    EXPECT_EQ(ExitCode::Page, missing.Run(L"<script>host.Print(1)</script>\n<script src=missing.js></script>"));
+    EXPECT_EQ(1u, missing.out.size());
+    EXPECT_NE(std::wstring::npos, missing.Errors().find(L"test.html:2: error: cannot read the script 'missing.js'"))
+        << Narrow(missing.Errors());
 }
 
 TEST(PageRunner, FailuresEndThePageWithTheirLine)

@@ -5,6 +5,7 @@
 
 #include "ptl/Text.h"
 #include "tools/host/DialogWatcher.h"
+#include "tools/host/PageModel.h"
 #include "tools/host/XInput.h"
 
 namespace Host
@@ -227,15 +228,10 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         std::wstring strRelative;
         if (!args.empty() && !PTL::VariantToText(*args[0], strRelative))
             return Fail(pExcepInfo, L"Path takes a text");
-        for (auto& ch : strRelative)
-            if (ch == L'/')
-                ch = L'\\';
-        const std::wstring strJoined = m_page.PageFolder() + L"\\" + strRelative;
-        wchar_t szFull[MAX_PATH * 4];
-        const DWORD nLen = GetFullPathNameW(strJoined.c_str(), MAX_PATH * 4, szFull, nullptr);
-        if (nLen == 0 || nLen >= MAX_PATH * 4)
+        const std::wstring strFull = PageFilePath(m_page.PageFolder(), strRelative);
+        if (strFull.empty())
             return Fail(pExcepInfo, L"no full path for " + strRelative);
-        result = PTL::CComVariant(std::wstring(szFull, nLen));
+        result = PTL::CComVariant(strFull);
         return S_OK;
     }
     case DISPID_ARCH: result = PTL::CComVariant(sizeof(void*) == 8 ? L"x64" : L"x86"); return S_OK;
