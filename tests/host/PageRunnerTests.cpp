@@ -134,6 +134,14 @@ TEST(PageRunner, ScriptFilesRunWhereTheirTagsStand)
         << Narrow(missing.Errors());
 }
 
+TEST(PageRunner, WaitForPaintReturnsOnceThePageIsPaintedAgain)
+{
+    CPageFixture fixture;
+    EXPECT_EQ(0, fixture.Run(L"<p id=t>a</p><script>document.getElementById('t').innerText = 'b';\n"
+                             L"host.Print(host.WaitForPaint(20000))</script>"));
+    EXPECT_EQ(std::vector<std::wstring>{L"true"}, fixture.out) << Narrow(fixture.Errors());
+}
+
 TEST(PageRunner, FailuresEndThePageWithTheirLine)
 {
     // A run-time error, a failed check and a class that cannot be made are run as whole pages by
