@@ -125,13 +125,6 @@ TEST(PageRunner, ScriptFilesRunWhereTheirTagsStand)
     EXPECT_EQ(expected, fixture.out);
     ASSERT_FALSE(fixture.err.empty());
     EXPECT_EQ(0u, fixture.err[0].find(fixture.strFolder + L"\\bad.js:2:3: script error: ")) << Narrow(fixture.Errors());
-    // A file that is not there ends the page at its tag.
-    CPageFixture missing;
-    missing.strFolder = fixture.strFolder;
-    EXPECT_EQ(ExitCode::Page, missing.Run(L"<script>host.Print(1)</script>\n<script src=missing.js></script>"));
-    EXPECT_EQ(1u, missing.out.size());
-    EXPECT_NE(std::wstring::npos, missing.Errors().find(L"test.html:2: error: cannot read the script 'missing.js'"))
-        << Narrow(missing.Errors());
 }
 
 TEST(PageRunner, WaitForPaintReturnsOnceThePageIsPaintedAgain)
@@ -164,6 +157,8 @@ TEST(PageRunner, FailuresEndThePageWithTheirLine)
         {std::wstring(FAKE_OBJECT) + L"<script for=ctl event=\"OnUploadError()\">\n  return (;\n</script>",
          ExitCode::Script, L": script error: "},
         {L"<script>host.QueueDialogAnswer('push:OK')</script>", ExitCode::Script, L"test.html:1:"},
+        {L"<script>1</script>\n<script src=missing.js></script>", ExitCode::Page,
+         L"test.html:2: error: cannot read the script 'missing.js'"},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
