@@ -29,3 +29,15 @@ bool MeasureFile(const wchar_t* szPath, ULONGLONG& liLength)
     liLength = static_cast<ULONGLONG>(liSize.QuadPart);
     return true;
 }
+
+bool ReadFileLength(const wchar_t* szPath, ULONGLONG& nLength)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!szPath || !*szPath || !GetFileAttributesExW(szPath, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+        return false;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return MeasureFile(szPath, nLength);
+    nLength = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}

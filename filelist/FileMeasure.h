@@ -13,3 +13,9 @@ PTL::CKernelHandle OpenFileForReading(const wchar_t* szPath);
 // liLength untouched, for anything that cannot be opened or measured as an ordinary disk file:
 // a missing path, a folder, a device, a file locked against readers.
 bool MeasureFile(const wchar_t* szPath, ULONGLONG& liLength);
+
+// The length of a listed file from its directory entry, without opening it: each open and close
+// is a round trip to the file system, and the file is opened again when it is sent. False for
+// what is not an ordinary file; a link or other reparse point, whose entry does not carry its
+// target's length, is measured as MeasureFile does.
+bool ReadFileLength(const wchar_t* szPath, ULONGLONG& nLength);

@@ -29,6 +29,9 @@ enum : UINT
 const UINT RETRY_TICK_MS = 250;
 
 const UINT REFRESH_MS = 500;
+// An upload still running after this long gets its dialog; a shorter one ends without a window.
+const DWORD DIALOG_DELAY_MS = 500;
+
 // Files and stages are shown at most this often: small files can begin a thousand times a
 // second, and redrawing the texts and rows for each would take the worker's processor time.
 const ULONGLONG NEWS_MS = 100;
@@ -183,18 +186,29 @@ bool CUploadDlg::DoModal(HWND hOwner)
     // while an upload is counted.
     PL5Lang::BeginUpload();
     bool bRan = false;
-    if (bSilent || PartCount() == 0)
-        bRan = RunWithoutWindow(hOwner);
-    else if (const PL5Lang::CLangBlock* pBlock = PL5Lang::FindDialog(IDD_UPLOAD))
+    const bool bShown = !bSilent && PartCount() > 0;
+    const PL5Lang::CLangBlock* pBlock = bShown ? PL5Lang::FindDialog(IDD_UPLOAD) : nullptr;
+    if (!bShown || (pBlock && !pBlock->data.empty()))
     {
-        // The worker starts first: making and showing the dialog takes longer than a small
-        // upload, and the dialog catches up with what the worker did meanwhile.
-        if (!pBlock->data.empty())
+        // The page is held as a modal dialog holds it: its window disabled, its messages served.
+        const HWND hRoot = hOwner ? GetAncestor(hOwner, GA_ROOT) : nullptr;
+        const bool bDisabled = hRoot && !EnableWindow(hRoot, FALSE);
+        StartRun();
+        // Making and showing the dialog takes longer than a small upload: it is made only for
+        // an upload still running after DIALOG_DELAY_MS, and then catches up with the worker.
+        const EHold nHold = HoldPage(bShown ? DIALOG_DELAY_MS : INFINITE);
+        if (nHold == EHold::Ended)
         {
-            StartRun();
+            FinishRun();
+            bRan = true;
+        }
+        else if (nHold == EHold::Running)
+        {
             const INT_PTR nResult = CTemplateDialogImpl::DoModal(pBlock->data.data(), hOwner);
             bRan = nResult != -1 && nResult != 0;
         }
+        if (bDisabled)
+            EnableWindow(hRoot, TRUE);
     }
     PL5Lang::EndUpload();
     // A dialog that ended before its worker (its window was taken down from outside) must
@@ -204,52 +218,51 @@ bool CUploadDlg::DoModal(HWND hOwner)
     return bRan;
 }
 
-bool CUploadDlg::RunWithoutWindow(HWND hOwner)
+CUploadDlg::EHold CUploadDlg::HoldPage(DWORD nLimitMs)
 {
-    // Nothing to show (silent, or only form fields): no window is made, yet the page is held
-    // as a modal dialog holds it, its owner disabled and its messages served until the end.
-    const HWND hRoot = hOwner ? GetAncestor(hOwner, GA_ROOT) : nullptr;
-    const bool bDisabled = hRoot && !EnableWindow(hRoot, FALSE);
-    StartRun();
-    bool bQuit = false;
-    WPARAM nQuitCode = 0;
-    while (!bQuit)
+    const ULONGLONG nStart = GetTickCount64();
+    for (;;)
     {
         const HANDLE handles[] = {m_engine.Thread(), m_evQuestion.Get()};
         if (!handles[0])
-            break;
-        const DWORD nWait = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_ALLINPUT);
+            return EHold::Ended;
+        // Painting waits for the first DIALOG_DELAY_MS, as it waits while a script runs: a
+        // short upload returns before the page's drawing could take its time. After that the
+        // page is painted as under any modal dialog.
+        const ULONGLONG nElapsed = GetTickCount64() - nStart;
+        const bool bPaint = nElapsed >= DIALOG_DELAY_MS;
+        if (nLimitMs != INFINITE && nElapsed >= nLimitMs)
+            return EHold::Running;
+        ULONGLONG nWaitMs = nLimitMs == INFINITE ? INFINITE : nLimitMs - nElapsed;
+        if (!bPaint)
+            nWaitMs = std::min<ULONGLONG>(nWaitMs, DIALOG_DELAY_MS - nElapsed);
+        const DWORD nWait = MsgWaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(nWaitMs),
+                                                      bPaint ? QS_ALLINPUT : QS_ALLINPUT & ~QS_PAINT);
+        if (nWait == WAIT_OBJECT_0)
+            return EHold::Ended;
         if (nWait == WAIT_OBJECT_0 + 1)
         {
-            // Nothing to show: the wait before another attempt passes silently, but the page
-            // is still asked.
+            // No window yet: the page is asked about another attempt from here.
             AnswerRetryQuestion();
             continue;
         }
+        if (nWait == WAIT_TIMEOUT)
+            continue;
         if (nWait != WAIT_OBJECT_0 + 2)
-            break;
-        for (MSG msg; !bQuit && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
+            return EHold::Ended;
+        const UINT nFilter = bPaint ? 0 : PM_QS_INPUT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | nFilter);)
         {
             if (msg.message == WM_QUIT)
             {
-                bQuit = true;
-                nQuitCode = msg.wParam;
-                break;
+                // As a modal dialog does: the quit ends the run and is left for the outer loop.
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return EHold::Quit;
             }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
     }
-    if (bDisabled)
-        EnableWindow(hRoot, TRUE);
-    if (bQuit)
-    {
-        // As a modal dialog does: the quit ends the run and is left for the outer loop.
-        PostQuitMessage(static_cast<int>(nQuitCode));
-        return false;
-    }
-    FinishRun();
-    return true;
 }
 
 void CUploadDlg::SetRequestOptions(bool bUseUnicode, bool bVerifyCertificates, UploadAnswerStep answerStep)

@@ -3,8 +3,9 @@
 // It holds the upload engine and observes it. The control owns one for its life.
 //
 // Modal: StartUpload prepares the upload (PrepareUpload) and runs it (DoModal): the worker
-// starts, then the dialog is made and shows what the worker has done so far; the dialog ends
-// when the worker has ended. A silent upload, or one without files, makes no window at all.
+// starts and the page is held; an upload still running after half a second gets its dialog,
+// which shows what the worker has done so far and ends when the worker has ended. A silent
+// upload, one without files and one that ends sooner make no window at all.
 // Child: the dialog is created once inside the control's window (Create); StartChildUpload
 // starts each upload and the end is reported to the parent window as WM_USER+1 (complete),
 // WM_USER+2 (cancel) or WM_USER+3 (error).
@@ -97,7 +98,8 @@ public:
     void PrepareUpload(const std::vector<FileEntry>& files, bool bInputTypeArray, bool bInputNameFixed,
                        const std::wstring& strPageUrl, const std::wstring& strActionUrl);
     // Runs the upload until it has ended, shown in the dialog from template 102 of the active
-    // language pack, or without any window when silent or without files. False when the dialog
+    // language pack once it has run for half a second, or without any window when silent or
+    // without files. False when the dialog
     // could not be made (the worker is stopped then) or a quit message ended the wait.
     bool DoModal(HWND hOwner);
 
@@ -148,7 +150,15 @@ private:
     void FinishRun();
     // Starts the worker; with the window made, also the refresh timer.
     void StartRun();
-    bool RunWithoutWindow(HWND hOwner);
+    // Serves the page's messages while the worker runs, for at most nLimitMs (INFINITE: until
+    // it ends); Quit when a quit message came, which is posted again for the outer loop.
+    enum class EHold
+    {
+        Ended,
+        Running,
+        Quit,
+    };
+    EHold HoldPage(DWORD nLimitMs);
     // The window made while the worker runs takes up what the worker did before it existed.
     void CatchUpWithRun();
     void StopWorker();

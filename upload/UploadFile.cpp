@@ -5,6 +5,10 @@
 bool CUploadFile::Open(const wchar_t* szPath)
 {
     m_file = OpenFileForReading(szPath);
+    // Measured from its directory entry only: whatever now stands at the path is read only if
+    // it is a disk file (a pipe or device could block the read).
+    if (m_file.IsValid() && GetFileType(m_file.Get()) != FILE_TYPE_DISK)
+        m_file.Close();
     return m_file.IsValid();
 }
 

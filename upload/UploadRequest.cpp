@@ -83,8 +83,10 @@ UploadPart MakeUploadPart(const wchar_t* szFieldName, const wchar_t* szFilePath,
         part.szFieldName.resize(MAX_FIELD_NAME);
     part.szFilePath = szFilePath ? szFilePath : L"";
     part.szContentType = pContentType ? *pContentType : GetContentType(part.szFilePath.c_str());
-    // A file that cannot be measured now is sent as empty.
-    if (!MeasureFile(part.szFilePath.c_str(), part.nSize))
+    // A file that cannot be measured now is sent as empty. One that is measured but cannot be
+    // opened when it is sent (held by a program that lets nobody read it) fails the upload:
+    // its length is declared by then, and sending it empty would lose it unnoticed.
+    if (!ReadFileLength(part.szFilePath.c_str(), part.nSize))
         part.nSize = 0;
     part.szPartHeader = MakeFilePartHeader(part.szFieldName, part.szFilePath, part.szContentType);
     return part;

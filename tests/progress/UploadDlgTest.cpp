@@ -254,6 +254,33 @@ TEST_F(UploadDialog, SilentOrFieldOnlyUploadsMakeNoWindow)
     }
 }
 
+namespace
+{
+int g_nDialogsMade = 0;
+LRESULT CALLBACK CountDialogsMade(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    wchar_t szClass[16] = L"";
+    if (nCode == HCBT_CREATEWND && GetClassNameW(reinterpret_cast<HWND>(wParam), szClass, 16) &&
+        wcscmp(szClass, L"#32770") == 0)
+        ++g_nDialogsMade;
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+}  // namespace
+
+// An upload that ends within half a second is over before its dialog would be worth making.
+TEST_F(UploadDialog, ShortUploadMakesNoWindow)
+{
+    List(L"quick.txt", "quick");
+    CUploadDlg dlg;
+    g_nDialogsMade = 0;
+    const HHOOK hHook = SetWindowsHookExW(WH_CBT, CountDialogsMade, nullptr, GetCurrentThreadId());
+    ASSERT_TRUE(hHook);
+    const double dWall = Run(dlg, RecordUrl(L"/quick"), [] {});
+    UnhookWindowsHookEx(hHook);
+    ASSERT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome);
+    EXPECT_EQ(0, g_nDialogsMade) << "the upload took " << dWall << " s";
+}
+
 TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)
 {
     List(L"w.txt", "waiting");

@@ -298,10 +298,10 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         const char* szChange;
         const char* szOutcome;
     } cases[] = {
-        {"shrink", "failed"},
-        {"remove", "failed"},
+        {"shrink", "failed"},       {"remove", "failed"},
         {"grow", "received"},        // the bytes counted when listed are sent, no more
         {"empty-gone", "received"},  // counted as empty and gone: header and line end only
+        {"locked", "failed"},        // held by a program that lets nobody read: not sent as empty
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
@@ -310,13 +310,17 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         const std::string strChange = cases[i].szChange;
         const std::wstring strPath =
             List(L"c" + std::to_wstring(i) + L".pl5txt", strChange == "empty-gone" ? std::string() : strContent);
+        CKernelHandle lock;
+        if (strChange == "locked")
+            lock.Reset(CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_EQ(strChange == "locked", lock.IsValid()) << "case " << i;
         CRecordingDlg dlg;
         Prepare(dlg, RecordUrl(L"/changed"));
         if (strChange == "shrink")
             m_dir.WriteFile(L"c" + std::to_wstring(i) + L".pl5txt", strContent.substr(0, 100000));
         else if (strChange == "grow")
             m_dir.WriteFile(L"c" + std::to_wstring(i) + L".pl5txt", strContent + "more");
-        else
+        else if (!lock.IsValid())
             DeleteFileW(strPath.c_str());
         dlg.Run();
 
