@@ -115,55 +115,6 @@ TEST(Registration, KeysValuesAndCategories)
     EXPECT_TRUE(KeyExists(std::wstring(TYPELIB_KEY) + L"\\1.1"));
 }
 
-TEST(SecondInterface, ExtendsTheFirstForCompiledAndScriptClients)
-{
-    CComPtr<IPL5Ctrl2> p2;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IPL5Ctrl2,
-                                     reinterpret_cast<void**>(&p2)));
-    // A client compiled against the first interface gets the same object and vtable.
-    CComPtr<IPL5Ctrl> p1;
-    ASSERT_EQ(S_OK, p2->QueryInterface(IID_IPL5Ctrl, reinterpret_cast<void**>(&p1)));
-    EXPECT_EQ(S_OK, p1->put_MaxFileCount(7));
-    ULONG n = 0;
-    EXPECT_EQ(S_OK, p2->get_MaxFileCount(&n));
-    EXPECT_EQ(7u, n);
-    EXPECT_EQ(S_OK, p2->put_RetryCount(3));
-
-    // Script: IDispatch names the members of both interfaces; its type is the second interface.
-    CComPtr<IDispatch> pDispatch;
-    ASSERT_EQ(S_OK, p1->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pDispatch)));
-    const struct
-    {
-        const wchar_t* szName;
-        DISPID dispid;
-        VARTYPE vt;
-        const wchar_t* szValue;
-    } members[] = {
-        {L"MaxFileCount", 101, VT_UI4, L"7"},     {L"IDVAL", 999, VT_UI4, nullptr},
-        {L"ShowThumbnails", 1001, VT_BOOL, L"0"}, {L"RetryCount", 1002, VT_UI4, L"3"},
-        {L"RetryDelay", 1003, VT_UI4, L"1000"},
-    };
-    for (const auto& m : members)
-    {
-        LPOLESTR pszName = const_cast<LPOLESTR>(m.szName);
-        DISPID dispid = DISPID_UNKNOWN;
-        EXPECT_EQ(S_OK, pDispatch->GetIDsOfNames(IID_NULL, &pszName, 1, 0, &dispid)) << PTL::EncodeText(m.szName);
-        EXPECT_EQ(m.dispid, dispid) << PTL::EncodeText(m.szName);
-        DISPPARAMS none = {};
-        PTL::CComVariant value;
-        ASSERT_EQ(S_OK, pDispatch->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr));
-        EXPECT_EQ(m.vt, value.vt) << PTL::EncodeText(m.szName);
-        if (m.szValue && SUCCEEDED(value.ChangeType(VT_BSTR)))
-            EXPECT_EQ(PTL::EncodeText(m.szValue), PTL::EncodeText(value.bstrVal)) << PTL::EncodeText(m.szName);
-    }
-    CComPtr<ITypeInfo> pInfo;
-    ASSERT_EQ(S_OK, pDispatch->GetTypeInfo(0, 0, &pInfo));
-    TYPEATTR* pAttr = nullptr;
-    ASSERT_EQ(S_OK, pInfo->GetTypeAttr(&pAttr));
-    EXPECT_TRUE(pAttr->guid == IID_IPL5Ctrl2);
-    pInfo->ReleaseTypeAttr(pAttr);
-}
-
 TEST(Registration, BothArchitecturesLiveSideBySide)
 {
     const std::wstring strServer = std::wstring(CLSID_KEY) + L"\\InprocServer32";

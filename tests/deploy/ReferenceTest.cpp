@@ -187,14 +187,31 @@ TEST(Reference, RowsGiveTheResultsTheySay)
                 return IDCANCEL;
         return IDOK;
     });
+    // Made by a client compiled against the second interface; script reaches the same object.
+    PTL::CComPtr<IPL5Ctrl2> p2;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IPL5Ctrl2,
+                                     reinterpret_cast<void**>(&p2)));
     PTL::CComPtr<IDispatch> p;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                     reinterpret_cast<void**>(&p)));
+    ASSERT_EQ(S_OK, p2->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&p)));
+    // Script finds each member by its name, whichever interface brought it: its type is the second.
+    const auto DispidByName = [&p](const std::string& strName) {
+        std::wstring strWide(strName.begin(), strName.end());
+        LPOLESTR psz = &strWide[0];
+        DISPID nId = DISPID_UNKNOWN;
+        return SUCCEEDED(p->GetIDsOfNames(IID_NULL, &psz, 1, 0, &nId)) ? nId : DISPID_UNKNOWN;
+    };
+    PTL::CComPtr<ITypeInfo> pInfo;
+    TYPEATTR* pAttr = nullptr;
+    ASSERT_EQ(S_OK, p->GetTypeInfo(0, 0, &pInfo));
+    ASSERT_EQ(S_OK, pInfo->GetTypeAttr(&pAttr));
+    EXPECT_TRUE(pAttr->guid == IID_IPL5Ctrl2);
+    pInfo->ReleaseTypeAttr(pAttr);
     const std::string strDoc = ReadReference();
     const auto properties = TableRows(strDoc, "## Properties");
     ASSERT_EQ(28u, properties.size());
     for (const auto& [strName, row] : properties)
     {
+        EXPECT_EQ(std::stoi(row[1]), DispidByName(strName)) << strName;
         PTL::CComVariant value;
         ASSERT_EQ(S_OK, Call(p, std::stoi(row[1]), DISPATCH_PROPERTYGET, {}, value)) << strName;
         EXPECT_TRUE(types.count(row[2]) && types.at(row[2]).count(value.vt)) << strName << " is not " << row[2];
@@ -267,13 +284,25 @@ TEST(Reference, RowsGiveTheResultsTheySay)
     // S_FALSE reaches only a caller of the interface itself: IDispatch::Invoke answers S_OK for
     // every success code.
     PTL::CComPtr<IPL5Ctrl> pCtrl;
-    ASSERT_EQ(S_OK, p->QueryInterface(IID_IPL5Ctrl, reinterpret_cast<void**>(&pCtrl)));
+    ASSERT_EQ(S_OK, p2->QueryInterface(IID_IPL5Ctrl, reinterpret_cast<void**>(&pCtrl)));
     EXPECT_EQ(S_FALSE, pCtrl->AddTempFile(PTL::CComBSTR(L"huge.bin"), 3000000000u, PTL::CComBSTR(L"doc-18")));
     const std::set<std::string> refused = {"AddTempFile"};
     for (const auto& [strName, row] : methods)
     {
         EXPECT_TRUE(called.count(strName)) << strName << " is not called here";
+        EXPECT_EQ(std::stoi(row[1]), DispidByName(strName)) << strName;
         EXPECT_EQ(refused.count(strName) != 0, row[3].find("S_FALSE") != std::string::npos)
             << strName << ": the row and the control disagree on S_FALSE";
     }
+    // The second interface extends the first's vtable: what a client of either puts, the other
+    // and script read back.
+    EXPECT_EQ(S_OK, pCtrl->put_MaxFileCount(7));
+    EXPECT_EQ(S_OK, p2->put_RetryCount(3));
+    ULONG nCount = 0;
+    EXPECT_EQ(S_OK, p2->get_MaxFileCount(&nCount));
+    EXPECT_EQ(7u, nCount);
+    PTL::CComVariant maxCount, retryCount;
+    EXPECT_EQ(S_OK, Call(p, DispidByName("MaxFileCount"), GET, {}, maxCount));
+    EXPECT_EQ(S_OK, Call(p, DispidByName("RetryCount"), GET, {}, retryCount));
+    EXPECT_TRUE(maxCount.vt == VT_UI4 && V_UI4(&maxCount) == 7 && retryCount.vt == VT_UI4 && V_UI4(&retryCount) == 3);
 }

@@ -27,6 +27,7 @@ struct CPageFixture
     std::unique_ptr<CPageRunner> pRunner;
     CPage page;
     std::wstring strUrl = L"http://127.0.0.1/pages/test.html";
+    std::wstring strFolder = L"C:\\pages";
     bool bBrowserService = true;
 
     int Run(const std::wstring& strPage)
@@ -34,7 +35,7 @@ struct CPageFixture
         page = ParsePage(strPage);
         CRunOptions options;
         options.strPageName = L"test.html";
-        options.strPageFolder = L"C:\\pages";
+        options.strPageFolder = strFolder;
         options.strUrl = strUrl;
         options.bBrowserService = bBrowserService;
         options.factory = [this](const CLSID& clsid, IUnknown** pp) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "Pelora5_h.h"
 
 using namespace Host;
@@ -104,6 +106,35 @@ TEST(PageRunner, ScriptsRunInDocumentOrderAndSeeObjectsCreatedBefore)
     EXPECT_TRUE(fixture.err.empty()) << Narrow(fixture.Errors());
 }
 
+TEST(PageRunner, ScriptFilesRunWhereTheirTagsStand)
+{
+    CPageFixture fixture;
+    wchar_t szTemp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, szTemp);
+    fixture.strFolder = std::wstring(szTemp) + L"pl5_host_src";
+    CreateDirectoryW(fixture.strFolder.c_str(), nullptr);
+    std::ofstream(Narrow(fixture.strFolder + L"\\lib.js")) << "host.Print('file sees', before);\nvar fromFile = 2;\n";
+    std::ofstream(Narrow(fixture.strFolder + L"\\lib.vbs")) << "host.Print \"vbscript file\"\n";
+    std::ofstream(Narrow(fixture.strFolder + L"\\bad.js")) << "\n  missingFunction();\n";
+    // The tag's own text gives way to the file; the page's language rules choose the engine.
+    EXPECT_EQ(ExitCode::Script,
+              fixture.Run(L"<script>var before = 1</script>\n<script src=\"lib.js\">host.Print('not run')</script>\n"
+                          L"<script>host.Print('page sees', fromFile)</script>\n"
+                          L"<script language=VBScript src=./lib.vbs></script>\n<script src=bad.js></script>"));
+    const std::vector<std::wstring> expected = {L"file sees 1", L"page sees 2", L"vbscript file"};
+    EXPECT_EQ(expected, fixture.out);
+    ASSERT_FALSE(fixture.err.empty());
+    EXPECT_EQ(0u, fixture.err[0].find(fixture.strFolder + L"\\bad.js:2:3: script error: ")) << Narrow(fixture.Errors());
+}
+
+TEST(PageRunner, WaitForPaintReturnsOnceThePageIsPaintedAgain)
+{
+    CPageFixture fixture;
+    EXPECT_EQ(0, fixture.Run(L"<p id=t>a</p><script>document.getElementById('t').innerText = 'b';\n"
+                             L"host.Print(host.WaitForPaint(20000))</script>"));
+    EXPECT_EQ(std::vector<std::wstring>{L"true"}, fixture.out) << Narrow(fixture.Errors());
+}
+
 TEST(PageRunner, FailuresEndThePageWithTheirLine)
 {
     // A run-time error, a failed check and a class that cannot be made are run as whole pages by
@@ -126,6 +157,8 @@ TEST(PageRunner, FailuresEndThePageWithTheirLine)
         {std::wstring(FAKE_OBJECT) + L"<script for=ctl event=\"OnUploadError()\">\n  return (;\n</script>",
          ExitCode::Script, L": script error: "},
         {L"<script>host.QueueDialogAnswer('push:OK')</script>", ExitCode::Script, L"test.html:1:"},
+        {L"<script>1</script>\n<script src=missing.js></script>", ExitCode::Page,
+         L"test.html:2: error: cannot read the script 'missing.js'"},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <climits>
 
+#include "ptl/Handle.h"
 #include "ptl/Text.h"
 #include "tools/host/DialogWatcher.h"
+#include "tools/host/PageModel.h"
 #include "tools/host/XInput.h"
 
 namespace Host
@@ -35,6 +37,7 @@ enum : DISPID
     DISPID_DOUBLE_CLICK,
     DISPID_KEYS,
     DISPID_TYPE,
+    DISPID_WAIT_PAINT,
 };
 
 const struct
@@ -63,7 +66,28 @@ const struct
     {L"DoubleClick", DISPID_DOUBLE_CLICK},
     {L"Keys", DISPID_KEYS},
     {L"Type", DISPID_TYPE},
+    {L"WaitForPaint", DISPID_WAIT_PAINT},
 };
+
+// The paints the page's thread has handled while WaitForPaint watches: those its message loops
+// take from the queue (the host's own, a menu's, a control's) and those sent at once (UpdateWindow).
+ULONG g_nPaints = 0;
+
+LRESULT CALLBACK CountQueuedPaint(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    if (nCode == HC_ACTION && wParam == PM_REMOVE && reinterpret_cast<const MSG*>(lParam)->message == WM_PAINT)
+        ++g_nPaints;
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+LRESULT CALLBACK CountSentPaint(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    if (nCode == HC_ACTION && reinterpret_cast<const CWPRETSTRUCT*>(lParam)->message == WM_PAINT)
+        ++g_nPaints;
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+using CHook = PTL::CHandle<PTL::CHandleKind<HHOOK, UnhookWindowsHookEx>>;
 
 }  // namespace
 
@@ -216,26 +240,18 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         LONG nMilliseconds = 0;
         if (args.empty() || !PTL::VariantToInt(*args[0], nMilliseconds) || nMilliseconds < 0)
             return Fail(pExcepInfo, L"Wait takes a time in milliseconds");
-        int nQuitCode = -1;
-        const bool bTimeUp = PumpMessages(
-            DWORD(nMilliseconds), [this] { return m_page.Ending(); }, &nQuitCode);
-        if (nQuitCode >= 0)
-            m_page.End(nQuitCode);  // the thread was told to quit: so is the page
-        return bTimeUp ? S_OK : Stop(pExcepInfo);
+        bool bDone = false;
+        return WaitUntil(
+            DWORD(nMilliseconds), [] { return false; }, bDone, pExcepInfo);
     }
     case DISPID_PATH: {
         std::wstring strRelative;
         if (!args.empty() && !PTL::VariantToText(*args[0], strRelative))
             return Fail(pExcepInfo, L"Path takes a text");
-        for (auto& ch : strRelative)
-            if (ch == L'/')
-                ch = L'\\';
-        const std::wstring strJoined = m_page.PageFolder() + L"\\" + strRelative;
-        wchar_t szFull[MAX_PATH * 4];
-        const DWORD nLen = GetFullPathNameW(strJoined.c_str(), MAX_PATH * 4, szFull, nullptr);
-        if (nLen == 0 || nLen >= MAX_PATH * 4)
+        const std::wstring strFull = PageFilePath(m_page.PageFolder(), strRelative);
+        if (strFull.empty())
             return Fail(pExcepInfo, L"no full path for " + strRelative);
-        result = PTL::CComVariant(std::wstring(szFull, nLen));
+        result = PTL::CComVariant(strFull);
         return S_OK;
     }
     case DISPID_ARCH: result = PTL::CComVariant(sizeof(void*) == 8 ? L"x64" : L"x86"); return S_OK;
@@ -258,15 +274,26 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
             nMilliseconds < 0)
             return Fail(pExcepInfo, L"WaitForDialogs takes a count and a time in milliseconds");
         CDialogWatcher& watcher = m_page.Watcher();
-        int nQuitCode = -1;
-        PumpMessages(
-            DWORD(nMilliseconds), [&] { return m_page.Ending() || watcher.Count() >= size_t(nCount); }, &nQuitCode);
-        if (nQuitCode >= 0)
-            m_page.End(nQuitCode);
-        if (m_page.Ending())
-            return Stop(pExcepInfo);
-        result = PTL::CComVariant::FromBool(watcher.Count() >= size_t(nCount));
-        return S_OK;
+        bool bDone = false;
+        const HRESULT hr = WaitUntil(
+            DWORD(nMilliseconds), [&] { return watcher.Count() >= size_t(nCount); }, bDone, pExcepInfo);
+        result = PTL::CComVariant::FromBool(bDone);
+        return hr;
+    }
+    case DISPID_WAIT_PAINT: {
+        LONG nMilliseconds = 0;
+        if (args.empty() || !PTL::VariantToInt(*args[0], nMilliseconds) || nMilliseconds < 0)
+            return Fail(pExcepInfo, L"WaitForPaint takes a time in milliseconds");
+        const CHook queued(SetWindowsHookExW(WH_GETMESSAGE, CountQueuedPaint, nullptr, GetCurrentThreadId()));
+        const CHook sent(SetWindowsHookExW(WH_CALLWNDPROCRET, CountSentPaint, nullptr, GetCurrentThreadId()));
+        if (!queued.IsValid() || !sent.IsValid())
+            return Fail(pExcepInfo, L"cannot watch the page's paints");
+        const ULONG nBefore = g_nPaints;
+        bool bDone = false;
+        const HRESULT hr = WaitUntil(
+            DWORD(nMilliseconds), [nBefore] { return g_nPaints != nBefore; }, bDone, pExcepInfo);
+        result = PTL::CComVariant::FromBool(bDone);
+        return hr;
     }
     case DISPID_SET_PROPERTY: return SetProperty(args, pExcepInfo);
     case DISPID_ELEMENT_RECT: {
@@ -350,6 +377,22 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
     }
     }
     return DISP_E_MEMBERNOTFOUND;
+}
+
+// A message loop for the page's script: a queued message is handled completely (also by a loop it
+// starts, such as a menu's) before done() is asked again.
+HRESULT CHostObject::WaitUntil(DWORD nMilliseconds, const std::function<bool()>& done, bool& bDone,
+                               EXCEPINFO* pExcepInfo)
+{
+    int nQuitCode = -1;
+    PumpMessages(
+        nMilliseconds, [&] { return m_page.Ending() || done(); }, &nQuitCode);
+    if (nQuitCode >= 0)
+        m_page.End(nQuitCode);  // the thread was told to quit: so is the page
+    if (m_page.Ending())
+        return Stop(pExcepInfo);
+    bDone = done();
+    return S_OK;
 }
 
 // A Windows path as given, or relative to the page's folder.

@@ -10,6 +10,8 @@
 //   host.Dialogs                  the dialogs seen so far: list of records with Caption, Text,
 //                                 Buttons, Controls (Id, Class, Text, Texts, Visible), Answer, Open
 //   host.WaitForDialogs(n, ms)    wait (pumping) until n dialogs were seen; true if they were
+//   host.WaitForPaint(ms)         wait (pumping) until a window of the page's thread has handled a
+//                                 WM_PAINT after the call; true if one has
 //   host.ElementRect(id)          "left,top,right,bottom" of a page element in screen pixels
 //   host.SaveScreenshot(path)     a PNG of the page window (path relative to the page's folder)
 //   host.ColorBox(left, top, right, bottom, "#rrggbb")
@@ -78,6 +80,9 @@ protected:
 
 private:
     HRESULT Stop(EXCEPINFO* pExcepInfo);
+    // Pumps messages until done() or the time is up; bDone is what done() says then. Stops the
+    // script when the page has ended meanwhile.
+    HRESULT WaitUntil(DWORD nMilliseconds, const std::function<bool()>& done, bool& bDone, EXCEPINFO* pExcepInfo);
     HRESULT ReadSteps(const std::vector<const VARIANT*>& args, std::vector<CDialogStep>& steps, EXCEPINFO* pExcepInfo);
     PTL::CComPtr<IDispatch> DialogList();
     HRESULT SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo);

@@ -58,6 +58,7 @@ struct CPageScript
     int nTextLine = 0;                      // line on which strText starts
     int nTextColumn = 0;                    // and its column there, from 0
     std::wstring strLanguage = L"JScript";  // the engine that runs it: "JScript" or "VBScript"
+    std::wstring strSrc;                    // a script file's path relative to the page ("" inline)
     // Event handlers (<script for="id" event="OnEvent(a, b)">): both set, otherwise both empty.
     std::wstring strFor;
     std::wstring strEvent;             // event name without the parameter list
@@ -114,5 +115,12 @@ int LayOutPage(CPage& page, int nBodyWidth);
 // Turns the bytes of a page file into text: UTF-16 with a byte order mark, else UTF-8 (with or
 // without its mark), else the ANSI code page.
 std::wstring DecodePageBytes(const std::string& bytes);
+
+// Reads a page or script file as text (DecodePageBytes); false with the system's error if it cannot.
+bool ReadPageFile(const std::wstring& strPath, std::wstring& strText, DWORD& nError);
+
+// The full Windows path of a path relative to the page's folder ("/" or "\\" between names); empty
+// when there is none.
+std::wstring PageFilePath(const std::wstring& strFolder, std::wstring strRelative);
 
 }  // namespace Host

@@ -532,7 +532,16 @@ private:
             throw CPageError(tag.nLine, L"script language '" + tag.Get(tag.Has(L"type") ? L"type" : L"language") +
                                             L"' is not supported; only JScript and VBScript run here");
         if (tag.Has(L"src"))
-            throw CPageError(tag.nLine, L"<script src> is not supported");
+        {
+            // A file of the page's own, found from the page's folder: no server, drive or root.
+            script.strSrc = Trim(tag.Get(L"src"));
+            if (script.strSrc.empty() || script.strSrc.find(L':') != std::wstring::npos || script.strSrc[0] == L'/' ||
+                script.strSrc[0] == L'\\')
+                throw CPageError(tag.nLine, L"script src '" + script.strSrc +
+                                                L"' is not a path relative to the page; only its own files load here");
+            if (tag.Has(L"for") || tag.Has(L"event"))
+                throw CPageError(tag.nLine, L"an event handler's script stands in the page, not in a src file");
+        }
         script.nLine = tag.nLine;
         script.nTextLine = m_nLine;
         script.nTextColumn = int(m_nPos - m_nLineStart);
@@ -675,6 +684,44 @@ const CPageObject* CPage::FindObject(const std::wstring& strId) const
 }
 
 CPage ParsePage(const std::wstring& strText) { return CPageReader(strText).Read(); }
+
+bool ReadPageFile(const std::wstring& strPath, std::wstring& strText, DWORD& nError)
+{
+    const PTL::CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+    {
+        nError = GetLastError();
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 64 * 1024 * 1024)
+    {
+        nError = ERROR_FILE_TOO_LARGE;
+        return false;
+    }
+    std::string bytes(size_t(size.QuadPart), '\0');
+    DWORD nRead = 0;
+    if (!bytes.empty() &&
+        (!ReadFile(file.Get(), &bytes[0], DWORD(bytes.size()), &nRead, nullptr) || nRead != bytes.size()))
+    {
+        nError = GetLastError();
+        return false;
+    }
+    strText = DecodePageBytes(bytes);
+    return true;
+}
+
+std::wstring PageFilePath(const std::wstring& strFolder, std::wstring strRelative)
+{
+    for (auto& ch : strRelative)
+        if (ch == L'/')
+            ch = L'\\';
+    const std::wstring strJoined = strFolder + L"\\" + strRelative;
+    wchar_t szFull[MAX_PATH * 4];
+    const DWORD nLen = GetFullPathNameW(strJoined.c_str(), MAX_PATH * 4, szFull, nullptr);
+    return nLen == 0 || nLen >= MAX_PATH * 4 ? std::wstring() : std::wstring(szFull, nLen);
+}
 
 std::wstring DecodePageBytes(const std::string& bytes)
 {

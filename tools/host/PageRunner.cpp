@@ -44,7 +44,12 @@ int CPageRunner::ReportScriptError()
 {
     m_bErrorReported = true;
     const CScriptError& error = FailedEngine() ? FailedEngine()->Error() : CScriptError();
-    std::wstring strWhere = m_options.strPageName + L":";
+    // An error in a script file names the file and its line.
+    const size_t nScript = size_t(error.nContext) - 1;
+    const bool bFile = m_pPage && nScript < m_pPage->scripts.size() && !m_pPage->scripts[nScript].strSrc.empty();
+    std::wstring strWhere =
+        (bFile ? PageFilePath(m_options.strPageFolder, m_pPage->scripts[nScript].strSrc) : m_options.strPageName) +
+        L":";
     if (error.nLine > 0)
         strWhere += std::to_wstring(error.nLine) + L":";
     if (error.nLine > 0 && error.nColumn >= 0)
@@ -295,7 +300,24 @@ int CPageRunner::RunScript(const CPageScript& script, size_t nIndex)
     size_t nEngine = 0;
     if (const int nResult = Engine(script.strLanguage, nEngine))
         return nResult;
-    m_engines[nEngine].pSite->Run(script.strText, DWORD(nIndex + 1), ULONG(script.nTextLine), LONG(script.nTextColumn));
+    if (script.strSrc.empty())
+    {
+        m_engines[nEngine].pSite->Run(script.strText, DWORD(nIndex + 1), ULONG(script.nTextLine),
+                                      LONG(script.nTextColumn));
+    }
+    else
+    {
+        // A script file is read when the page reaches its tag, as a browser loads it, and runs
+        // instead of the tag's own text.
+        std::wstring strText;
+        DWORD nError = 0;
+        if (!ReadPageFile(PageFilePath(m_options.strPageFolder, script.strSrc), strText, nError))
+            return Report(script.nLine,
+                          L"cannot read the script '" + script.strSrc + L"': " +
+                              PTL::DescribeHResult(HRESULT_FROM_WIN32(nError)),
+                          ExitCode::Page);
+        m_engines[nEngine].pSite->Run(strText, DWORD(nIndex + 1), 1, 0);
+    }
     if (m_engines[nEngine].pSite->Error().bSet)
         return ReportScriptError();
     return 0;

@@ -94,32 +94,6 @@ private:
     HRESULT m_hr;
 };
 
-bool ReadWholeFile(const std::wstring& strPath, std::string& bytes, DWORD& nError)
-{
-    const PTL::CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid())
-    {
-        nError = GetLastError();
-        return false;
-    }
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 64 * 1024 * 1024)
-    {
-        nError = ERROR_FILE_TOO_LARGE;
-        return false;
-    }
-    bytes.resize(size_t(size.QuadPart));
-    DWORD nRead = 0;
-    if (!bytes.empty() &&
-        (!ReadFile(file.Get(), &bytes[0], DWORD(bytes.size()), &nRead, nullptr) || nRead != bytes.size()))
-    {
-        nError = GetLastError();
-        return false;
-    }
-    return true;
-}
-
 const wchar_t USAGE[] =
     L"usage: host [--timeout SECONDS] [--url ADDRESS] [--no-browser-service] page.html\n"
     L"Shows the page and runs its OBJECT elements (in place in the page) and JScript blocks; exits\n"
@@ -176,9 +150,9 @@ int RunHost(int argc, wchar_t** argv)
         return ExitCode::Usage;
     }
 
-    std::string bytes;
+    std::wstring strText;
     DWORD nError = 0;
-    if (!ReadWholeFile(strPage, bytes, nError))
+    if (!ReadPageFile(strPage, strText, nError))
     {
         PrintError(strPage + L": error: cannot read the page: " + PTL::DescribeHResult(HRESULT_FROM_WIN32(nError)));
         return ExitCode::Page;
@@ -186,7 +160,7 @@ int RunHost(int argc, wchar_t** argv)
     CPage page;
     try
     {
-        page = ParsePage(DecodePageBytes(bytes));
+        page = ParsePage(strText);
     }
     catch (const CPageError& error)
     {
