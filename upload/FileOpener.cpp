@@ -2,6 +2,8 @@
 
 #include <process.h>
 
+#include <algorithm>
+
 #include "upload/UploadFile.h"
 
 namespace
@@ -23,8 +25,15 @@ private:
 };
 }  // namespace
 
-CFileOpener::CFileOpener(std::vector<std::wstring> paths) : m_paths(std::move(paths)), m_files(m_paths.size())
+CFileOpener::CFileOpener(std::vector<std::wstring> paths, const std::vector<ULONGLONG>& sizes)
+    : m_paths(std::move(paths)), m_files(m_paths.size())
 {
+    ULONGLONG nStart = 0;
+    for (size_t i = 0; i < m_paths.size(); ++i)
+    {
+        m_starts.push_back(nStart);
+        nStart += i < sizes.size() ? sizes[i] : 0;
+    }
     unsigned nId = 0;
     m_thread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CFileOpener::ThreadProc, this, 0, &nId)));
     if (!m_thread.IsValid())
@@ -60,12 +69,12 @@ void CFileOpener::Run()
         size_t nNext = 0;
         {
             CExclusive lock(m_lock);
-            while (!m_bStop && m_done.empty() && (m_nOpened == m_paths.size() || m_nOpened >= m_nTaken + FILES_AHEAD))
+            while (!m_bStop && m_done.empty() && !MayOpen())
                 SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
-            if (m_bStop)
-                return;
             done.swap(m_done);
-            nNext = m_nOpened < m_paths.size() && m_nOpened < m_nTaken + FILES_AHEAD ? m_nOpened : m_paths.size();
+            if (m_bStop)
+                return;  // after closing what was given back
+            nNext = MayOpen() ? m_nOpened : m_paths.size();
         }
         done.clear();  // the closes, outside the lock
         if (nNext == m_paths.size())
@@ -81,6 +90,25 @@ void CFileOpener::Run()
     }
 }
 
+bool CFileOpener::MayOpen() const
+{
+    // The file the worker waits for begins where it has got to (Take moves m_nSent there).
+    return m_nOpened < m_paths.size() && m_nOpened < m_nTaken + FILES_AHEAD &&
+           m_starts[m_nOpened] <= m_nSent + m_nBytesAhead;
+}
+
+void CFileOpener::Sent(ULONGLONG nBytes)
+{
+    {
+        CExclusive lock(m_lock);
+        m_nSent = nBytes;
+        const ULONGLONG nElapsed = GetTickCount64() - m_nStartTick;
+        if (nElapsed > 0)
+            m_nBytesAhead = std::max(FIRST_BYTES_AHEAD, nBytes / nElapsed * HOLD_MS);
+    }
+    WakeAllConditionVariable(&m_changed);
+}
+
 bool CFileOpener::Take(size_t nIndex, PTL::CKernelHandle& file, const std::function<bool()>& fnStopped)
 {
     if (!m_thread.IsValid())
@@ -94,6 +122,7 @@ bool CFileOpener::Take(size_t nIndex, PTL::CKernelHandle& file, const std::funct
     {
         CExclusive lock(m_lock);
         m_nTaken = nIndex;
+        m_nSent = std::max(m_nSent, m_starts[nIndex]);
     }
     WakeAllConditionVariable(&m_changed);
     CExclusive lock(m_lock);

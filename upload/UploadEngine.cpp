@@ -337,6 +337,10 @@ private:
     PTL::CHttpFile m_request;
     PTL::CUrlComponents m_url = {};
 
+    // With many files, the attempt's files are opened ahead and closed after by another thread;
+    // it lives to the attempt's end, so that closing the last files overlaps the answer.
+    std::unique_ptr<CFileOpener> m_pOpener;
+
     // Bytes waiting for the next network write: part texts and chunks of content.
     std::unique_ptr<BYTE[]> m_pBlock;
     DWORD m_nBlock = 0;
@@ -486,6 +490,17 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     try
     {
         m_nStage = EUploadStage::Connecting;
+        if (m_parts.size() >= FILES_OPENED_AHEAD_FROM)
+        {
+            std::vector<std::wstring> paths;
+            std::vector<ULONGLONG> sizes;
+            for (const UploadPart& part : m_parts)
+            {
+                paths.push_back(part.szFilePath);
+                sizes.push_back(part.nSize);
+            }
+            m_pOpener.reset(new CFileOpener(std::move(paths), sizes));
+        }
         StartRequest(body);
         m_nStage = EUploadStage::SendingFile;
         SendFileParts(body);
@@ -542,6 +557,7 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
         nResult = EAttempt::Unauthorized;
     }
     m_request.Close();
+    m_pOpener.reset();
     return nResult;
 }
 
@@ -739,15 +755,8 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
     m_bSendingFiles = true;
     if (!m_pBlock)
         m_pBlock.reset(new BYTE[BLOCK_CAPACITY]);
-    // With many files, another thread opens them ahead and closes them after.
-    std::unique_ptr<CFileOpener> pOpener;
-    if (m_parts.size() >= FILES_OPENED_AHEAD_FROM)
-    {
-        std::vector<std::wstring> paths;
-        for (const UploadPart& part : m_parts)
-            paths.push_back(part.szFilePath);
-        pOpener.reset(new CFileOpener(std::move(paths)));
-    }
+    CFileOpener* const pOpener = m_pOpener.get();
+    ULONGLONG nContent = 0;  // file bytes read so far
     for (size_t i = 0; i < m_parts.size(); ++i)
     {
         const UploadPart& part = m_parts[i];
@@ -788,8 +797,13 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
                 m_nBlock += nChunk;
                 Notify([nChunk](IUploadObserver& o) { o.OnProgress(nChunk); });
                 nRemaining -= nChunk;
+                nContent += nChunk;
                 if (m_nBlock >= UPLOAD_WRITE_BLOCK)
+                {
                     Flush();
+                    if (pOpener)
+                        pOpener->Sent(nContent);
+                }
             }
             if (pOpener)
                 pOpener->Give(file.Detach());

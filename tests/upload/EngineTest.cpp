@@ -16,6 +16,7 @@
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
 #include "response/InlineRewrite.h"
+#include "upload/FileOpener.h"
 #include "upload/UploadRequest.h"
 
 namespace
@@ -150,6 +151,34 @@ TEST_F(UploadEngine, WritesLargeBlocksWhileReportingEveryChunk)
 // Each case stalls the upload at one stage. The stop gives the caller back within its bound of a
 // second, long before the session's time-out (the control going away must not hang the page); a worker that the platform keeps inside a
 // blocked call ends by itself at the session's time-out, cancelled and calling nobody.
+// Files opened ahead are held against writers, so only those the upload will soon reach are:
+// behind a file the rate does not yet let the worker get past, the next stays free.
+TEST(FileOpener, HoldsOnlyFilesTheUploadWillSoonReach)
+{
+    CTempDir dir;
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < 3; ++i)
+        paths.push_back(dir.WriteFile(L"o" + std::to_wstring(i) + L".bin", std::string(10, 'a' + i)));
+    auto writable = [&](size_t i) {
+        return CKernelHandle(CreateFileW(paths[i].c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
+            .IsValid();
+    };
+    // The first file counts 1 GiB: the second begins far beyond what may be opened ahead.
+    CFileOpener opener(paths, {1ULL << 30, 10, 10});
+    CKernelHandle first;
+    ASSERT_TRUE(opener.Take(0, first, [] { return false; }));
+    EXPECT_TRUE(first.IsValid());
+    EXPECT_TRUE(writable(1)) << "held long before the upload reaches it";
+    // Most of the first file went out at once: the rest is near, the next file opens ahead.
+    opener.Sent((1ULL << 30) - 1000);
+    CKernelHandle second;
+    ASSERT_TRUE(opener.Take(1, second, [] { return false; }));
+    EXPECT_TRUE(second.IsValid());
+    EXPECT_FALSE(writable(1)) << "the file being sent is held";
+    opener.Give(std::move(first));
+    opener.Give(std::move(second));
+}
+
 TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
 {
     // A listener whose queue is full: the next connection is never taken.
