@@ -55,9 +55,8 @@ function drag(x, y, files, strButton) {
     var cmd = '"' + strTool + '" --done "' + strDone + '" --at ' + x + "," + y + (strButton == "right" ? " --right" : "");
     for (var i = 0; i < files.length; ++i) cmd += ' "' + files[i] + '"';
     if (fso.FileExists(strDone)) fso.DeleteFile(strDone);
-    shell.Run(cmd, 1, false);  // shown: the drag starts on the source's own window
-    for (var t = 0; !fso.FileExists(strDone) && t < 400; ++t) host.Wait(50);
-    check(fso.FileExists(strDone), "the drag ended");
+    var nExit = host.Run(cmd, 20000);  // the page is served while the drag runs; 1: nothing took it
+    check(nExit >= 0 && fso.FileExists(strDone), "the drag ended: " + nExit);
     var done = fso.OpenTextFile(strDone), strEffect = done.ReadLine();
     done.Close();
     return strEffect;

@@ -38,6 +38,7 @@ enum : DISPID
     DISPID_KEYS,
     DISPID_TYPE,
     DISPID_WAIT_PAINT,
+    DISPID_RUN,
 };
 
 const struct
@@ -67,6 +68,7 @@ const struct
     {L"Keys", DISPID_KEYS},
     {L"Type", DISPID_TYPE},
     {L"WaitForPaint", DISPID_WAIT_PAINT},
+    {L"Run", DISPID_RUN},
 };
 
 // The paints the page's thread has handled while WaitForPaint watches: those its message loops
@@ -293,6 +295,29 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         const HRESULT hr = WaitUntil(
             DWORD(nMilliseconds), [nBefore] { return g_nPaints != nBefore; }, bDone, pExcepInfo);
         result = PTL::CComVariant::FromBool(bDone);
+        return hr;
+    }
+    case DISPID_RUN: {
+        std::wstring strCommand;
+        LONG nMilliseconds = 0;
+        if (args.size() < 2 || !PTL::VariantToText(*args[0], strCommand) ||
+            !PTL::VariantToInt(*args[1], nMilliseconds) || nMilliseconds < 0)
+            return Fail(pExcepInfo, L"Run takes a command line and a time in milliseconds");
+        STARTUPINFOW startup = {sizeof(startup)};
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessW(nullptr, &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+            return Fail(pExcepInfo,
+                        L"cannot run " + strCommand + L": " + PTL::DescribeHResult(HRESULT_FROM_WIN32(GetLastError())));
+        const PTL::CKernelHandle process(info.hProcess), thread(info.hThread);
+        bool bDone = false;
+        const HRESULT hr = WaitUntil(
+            DWORD(nMilliseconds), [&] { return WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0; }, bDone,
+            pExcepInfo);
+        DWORD nExit = 0;
+        if (!bDone)
+            TerminateProcess(process.Get(), 1);
+        GetExitCodeProcess(process.Get(), &nExit);
+        result = PTL::CComVariant::FromInt(bDone ? LONG(nExit) : -1L);
         return hr;
     }
     case DISPID_SET_PROPERTY: return SetProperty(args, pExcepInfo);

@@ -12,6 +12,8 @@
 //   host.WaitForDialogs(n, ms)    wait (pumping) until n dialogs were seen; true if they were
 //   host.WaitForPaint(ms)         wait (pumping) until a window of the page's thread has handled a
 //                                 WM_PAINT after the call; true if one has
+//   host.Run(command, ms)         run a program and serve the page until it ends; its exit code,
+//                                 -1 (and the program ended) when it outlasts the time
 //   host.ElementRect(id)          "left,top,right,bottom" of a page element in screen pixels
 //   host.SaveScreenshot(path)     a PNG of the page window (path relative to the page's folder)
 //   host.ColorBox(left, top, right, bottom, "#rrggbb")
