@@ -229,6 +229,7 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         {"waiting", R"([{"delay":8}])", false, "wait", 1, false},
         {"reading", R"([{"fault":"stall_answer","seconds":8}])", false, "stage reading", 1, false},
         {"inline", nullptr, true, "stage decoding", 2, false},
+        {"retry wait", R"([{"status":503,"headers":[["Retry-After","30"]]}])", false, "retry", 1, true},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
@@ -245,6 +246,8 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         CRecordingDlg dlg;
         if (cases[i].bInline)
             dlg.state.AnswerStep = MakeInlineAnswerStep(false, std::wstring());
+        if (!strcmp(cases[i].szReached, "retry"))
+            dlg.state.nRetryCount = 2;  // its wait is 30 s
         dlg.state.nConnectTimeoutMs = dlg.state.nSendTimeoutMs = dlg.state.nReceiveTimeoutMs = TIMEOUT_MS;
         Prepare(dlg, strAction);
         std::atomic<bool> bReached{false}, bCalledAfter{false}, bStopped{false};

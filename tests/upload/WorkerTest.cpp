@@ -537,24 +537,3 @@ TEST_F(UploadWorker, RetriesFailuresThatMayPass)
                 << "case " << i << " request " << n;
     }
 }
-
-TEST_F(UploadWorker, CancelEndsTheWaitBeforeARetry)
-{
-    List(L"w.pl5txt", "waiting");
-    CRecordingDlg dlg;
-    dlg.state.nRetryCount = 2;
-    Prepare(dlg, RecordServer::ScriptedUrl(R"([{"status":503,"headers":[["Retry-After","30"]]}])", L"/wait"));
-    CKernelHandle evWaiting(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    dlg.onCall = [&](CRecordingDlg&, const std::string& strCall) {
-        if (strCall == "retry")
-            SetEvent(evWaiting.Get());
-    };
-    ASSERT_TRUE(dlg.StartWorker());
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evWaiting.Get(), 20000));
-    const ULONGLONG nStart = GetTickCount64();
-    dlg.engine.Cancel();
-    dlg.JoinWorker();
-    EXPECT_LT(GetTickCount64() - nStart, 2000u) << "the 30 s wait ended at the stop";
-    EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome()));
-    EXPECT_EQ(EUploadStage::Cancelled, dlg.stages.back());
-}
