@@ -127,14 +127,6 @@ TEST(PageRunner, ScriptFilesRunWhereTheirTagsStand)
     EXPECT_EQ(0u, fixture.err[0].find(fixture.strFolder + L"\\bad.js:2:3: script error: ")) << Narrow(fixture.Errors());
 }
 
-TEST(PageRunner, WaitForPaintReturnsOnceThePageIsPaintedAgain)
-{
-    CPageFixture fixture;
-    EXPECT_EQ(0, fixture.Run(L"<p id=t>a</p><script>document.getElementById('t').innerText = 'b';\n"
-                             L"host.Print(host.WaitForPaint(20000))</script>"));
-    EXPECT_EQ(std::vector<std::wstring>{L"true"}, fixture.out) << Narrow(fixture.Errors());
-}
-
 TEST(PageRunner, FailuresEndThePageWithTheirLine)
 {
     // A run-time error, a failed check and a class that cannot be made are run as whole pages by

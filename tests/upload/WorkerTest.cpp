@@ -303,17 +303,16 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         {"empty-gone", "received"},  // counted as empty and gone: header and line end only
         {"locked", "failed"},        // held by a program that lets nobody read: not sent as empty
     };
-    // Alone, and followed by enough files for them to be opened ahead on another thread.
-    for (size_t nRun = 0; nRun < 2 * std::size(cases); ++nRun)
+    // Each followed by enough files for them to be opened ahead on another thread.
+    for (size_t i = 0; i < std::size(cases); ++i)
     {
-        const size_t i = nRun % std::size(cases);
         RecordServer::Reset();
         m_entries.clear();
         const std::string strChange = cases[i].szChange;
-        const std::wstring strName = L"c" + std::to_wstring(nRun) + L".pl5txt";
+        const std::wstring strName = L"c" + std::to_wstring(i) + L".pl5txt";
         const std::wstring strPath = List(strName, strChange == "empty-gone" ? std::string() : strContent);
         std::vector<CExpectedFile> others;
-        for (int n = 0; nRun >= std::size(cases) && n < 8; ++n)
+        for (int n = 0; n < 8; ++n)
         {
             const std::string strOther = PatternBytes(100 + n, n);
             const std::wstring strOtherPath = List(strName + std::to_wstring(n), strOther);
@@ -323,7 +322,7 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
         CKernelHandle lock;
         if (strChange == "locked")
             lock.Reset(CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_EQ(strChange == "locked", lock.IsValid()) << "case " << nRun;
+        ASSERT_EQ(strChange == "locked", lock.IsValid()) << "case " << i;
         CRecordingDlg dlg;
         Prepare(dlg, RecordUrl(L"/changed"));
         if (strChange == "shrink")
@@ -334,19 +333,19 @@ TEST_F(UploadWorker, FilesChangedAfterListing)
             DeleteFileW(strPath.c_str());
         dlg.Run();
 
-        EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << nRun;
+        EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << i;
         if (strcmp(cases[i].szOutcome, "received") == 0)
         {
             const CRecordedRequest request = RecordServer::Request(0);
             const std::string strSent = strChange == "grow" ? strContent : std::string();
             std::vector<CExpectedFile> files = {{"file1", PTL::EncodeText(strPath), "text/plain", strSent}};
             files.insert(files.end(), others.begin(), others.end());
-            EXPECT_EQ(ExpectedBody(request.Boundary(), files, {}), request.strBody) << "case " << nRun;
+            EXPECT_EQ(ExpectedBody(request.Boundary(), files, {}), request.strBody) << "case " << i;
         }
         else
         {
-            EXPECT_EQ(0, dlg.Count("end 0")) << "case " << nRun;
-            EXPECT_EQ(EUploadStage::Failed, dlg.stages.back()) << "case " << nRun;
+            EXPECT_EQ(0, dlg.Count("end 0")) << "case " << i;
+            EXPECT_EQ(EUploadStage::Failed, dlg.stages.back()) << "case " << i;
         }
     }
 }
@@ -493,6 +492,8 @@ TEST_F(UploadWorker, RetriesFailuresThatMayPass)
     const char* const RESETS = R"([{"fault":"reset"},{"fault":"reset"},{"body":"third"}])";
     const char* const BUSY = R"([{"status":503,"headers":[["Retry-After","1"]],"body":"busy"},
                                  {"status":503,"headers":[["Retry-After","1"]],"body":"busy"},{"body":"third"}])";
+    const char* const DATED = R"([{"status":503,"headers":[["Retry-After","Wed, 21 Oct 2015 07:28:00 GMT"]]},
+                                  {"body":"now"}])";
     static const struct
     {
         const char* szScript;  // null: nothing listens
@@ -506,13 +507,7 @@ TEST_F(UploadWorker, RetriesFailuresThatMayPass)
         {RESETS, 0, "failed", L"", {}, 0, 0},
         {BUSY, 3, "received", L"third", {"2/4 status", "3/4 status"}, 1000, 1000},
         {BUSY, 0, "received", L"busy", {}, 0, 0},  // the answer reaches the page, as it always did
-        {R"([{"status":503,"headers":[["Retry-After","Wed, 21 Oct 2015 07:28:00 GMT"]]},{"body":"now"}])",
-         1,
-         "received",
-         L"now",
-         {"2/2 status"},
-         0,
-         0},
+        {DATED, 1, "received", L"now", {"2/2 status"}, 0, 0},
         {R"([{"status":404,"body":"not here"},{"body":"never"}])", 3, "received", L"not here", {}, 0, 0},
         {nullptr, 1, "failed", L"", {"2/2 connect"}, 80, 120},
     };
