@@ -25,14 +25,13 @@ private:
 };
 }  // namespace
 
-CFileOpener::CFileOpener(std::vector<std::wstring> paths, const std::vector<ULONGLONG>& sizes)
-    : m_paths(std::move(paths)), m_files(m_paths.size())
+CFileOpener::CFileOpener(const std::vector<UploadPart>& parts) : m_parts(parts), m_files(parts.size())
 {
     ULONGLONG nStart = 0;
-    for (size_t i = 0; i < m_paths.size(); ++i)
+    for (const UploadPart& part : m_parts)
     {
         m_starts.push_back(nStart);
-        nStart += i < sizes.size() ? sizes[i] : 0;
+        nStart += part.nSize;
     }
     unsigned nId = 0;
     m_thread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CFileOpener::ThreadProc, this, 0, &nId)));
@@ -74,13 +73,13 @@ void CFileOpener::Run()
             done.swap(m_done);
             if (m_bStop)
                 return;  // after closing what was given back
-            nNext = MayOpen() ? m_nOpened : m_paths.size();
+            nNext = MayOpen() ? m_nOpened : m_parts.size();
         }
         done.clear();  // the closes, outside the lock
-        if (nNext == m_paths.size())
+        if (nNext == m_parts.size())
             continue;
         CUploadFile file;
-        file.Open(m_paths[nNext].c_str());
+        file.Open(m_parts[nNext].szFilePath.c_str());
         {
             CExclusive lock(m_lock);
             m_files[nNext] = file.Detach();
@@ -93,7 +92,7 @@ void CFileOpener::Run()
 bool CFileOpener::MayOpen() const
 {
     // The file the worker waits for begins where it has got to (Take moves m_nSent there).
-    return m_nOpened < m_paths.size() && m_nOpened < m_nTaken + FILES_AHEAD &&
+    return m_nOpened < m_parts.size() && m_nOpened < m_nTaken + FILES_AHEAD &&
            m_starts[m_nOpened] <= m_nSent + m_nBytesAhead;
 }
 
@@ -115,7 +114,7 @@ bool CFileOpener::Take(size_t nIndex, PTL::CKernelHandle& file, const std::funct
     {
         // No thread: the worker opens the file itself.
         CUploadFile own;
-        own.Open(m_paths[nIndex].c_str());
+        own.Open(m_parts[nIndex].szFilePath.c_str());
         file = own.Detach();
         return true;
     }

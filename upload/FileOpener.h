@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "ptl/Handle.h"
+#include "upload/UploadRequest.h"
 
 class CFileOpener
 {
 public:
-    // Starts opening the paths in order; sizes are the files' lengths as they are sent.
-    CFileOpener(std::vector<std::wstring> paths, const std::vector<ULONGLONG>& sizes);
+    // Starts opening the parts' files in order. The parts stay unchanged while it lives.
+    explicit CFileOpener(const std::vector<UploadPart>& parts);
     // Stops the thread (cancelling an open that blocks) and closes every file it holds.
     ~CFileOpener();
     CFileOpener(const CFileOpener&) = delete;
@@ -47,7 +48,7 @@ private:
 
     SRWLOCK m_lock = SRWLOCK_INIT;
     CONDITION_VARIABLE m_changed = CONDITION_VARIABLE_INIT;
-    std::vector<std::wstring> m_paths;
+    const std::vector<UploadPart>& m_parts;
     std::vector<PTL::CKernelHandle> m_files;  // by index, valid once opened and until taken
     size_t m_nOpened = 0;                     // files [0, m_nOpened) have been tried
     size_t m_nTaken = 0;                      // files [0, m_nTaken) belong to the worker

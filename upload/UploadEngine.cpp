@@ -491,16 +491,7 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     {
         m_nStage = EUploadStage::Connecting;
         if (m_parts.size() >= FILES_OPENED_AHEAD_FROM)
-        {
-            std::vector<std::wstring> paths;
-            std::vector<ULONGLONG> sizes;
-            for (const UploadPart& part : m_parts)
-            {
-                paths.push_back(part.szFilePath);
-                sizes.push_back(part.nSize);
-            }
-            m_pOpener.reset(new CFileOpener(std::move(paths), sizes));
-        }
+            m_pOpener.reset(new CFileOpener(m_parts));
         StartRequest(body);
         m_nStage = EUploadStage::SendingFile;
         SendFileParts(body);

@@ -156,15 +156,19 @@ TEST_F(UploadEngine, WritesLargeBlocksWhileReportingEveryChunk)
 TEST(FileOpener, HoldsOnlyFilesTheUploadWillSoonReach)
 {
     CTempDir dir;
-    std::vector<std::wstring> paths;
+    // The first file counts 1 GiB: the second begins far beyond what may be opened ahead.
+    std::vector<UploadPart> parts(3);
     for (int i = 0; i < 3; ++i)
-        paths.push_back(dir.WriteFile(L"o" + std::to_wstring(i) + L".bin", std::string(10, 'a' + i)));
+    {
+        parts[i].szFilePath = dir.WriteFile(L"o" + std::to_wstring(i) + L".bin", std::string(10, 'a' + i));
+        parts[i].nSize = i == 0 ? 1ULL << 30 : 10;
+    }
     auto writable = [&](size_t i) {
-        return CKernelHandle(CreateFileW(paths[i].c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
+        return CKernelHandle(
+                   CreateFileW(parts[i].szFilePath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
             .IsValid();
     };
-    // The first file counts 1 GiB: the second begins far beyond what may be opened ahead.
-    CFileOpener opener(paths, {1ULL << 30, 10, 10});
+    CFileOpener opener(parts);
     CKernelHandle first;
     ASSERT_TRUE(opener.Take(0, first, [] { return false; }));
     EXPECT_TRUE(first.IsValid());
