@@ -271,35 +271,17 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
 TEST(ControlPersistence, StreamOfTheFirstLayoutLoadsWithDefaultsForLaterProperties)
 {
     // What a control of the first layout (0x0100) saved: the extent, then the 24 properties of
-    // IPL5Ctrl in map order, each as its VARTYPE and value.
-    const struct
-    {
-        VARTYPE vt;
-        ULONG n;
-        const wchar_t* sz;
-    } saved[] = {{VT_BSTR, 0, L"en"},   {VT_BSTR, 0, L"Shop"}, {VT_BOOL, 0},
-                 {VT_BOOL, 0xFFFF},     {VT_UI4, 9},           {VT_UI4, 1000},
-                 {VT_UI4, 5000},        {VT_BSTR, 0, L"/up"},  {VT_BSTR, 0, L"attach"},
-                 {VT_BOOL, 0},          {VT_BOOL, 0},          {VT_BSTR, 0, L""},
-                 {VT_BOOL, 0xFFFF},     {VT_BOOL, 0xFFFF},     {VT_BSTR, 0, L""},
-                 {VT_BSTR, 0, L"list"}, {VT_BOOL, 0},          {VT_BOOL, 0xFFFF},
-                 {VT_I2, 120},          {VT_I2, 0xFFFF},       {VT_BOOL, 0xFFFF},
-                 {VT_BOOL, 0xFFFF},     {VT_BOOL, 0xFFFF},     {VT_BOOL, 0xFFFF}};
+    // IPL5Ctrl in map order, each as its VARTYPE and value (Language "en", ProgramTitle "Shop",
+    // SilentMode true, MaxFileCount 9, MaxUnitFileSize 1000, MaxTotalFileSize 5000, Action "/up",
+    // InputName "attach", ..., ListStyle "list", ItemWidth 120, DialogListHeight -1, ...).
+    const std::string strHex =
+        "00010000ec090000f604000008000200000065006e00080004000000530068006f0070000b0000000b00ffff13000900"
+        "00001300e80300001300881300000800030000002f00750070000800060000006100740074006100630068000b000000"
+        "0b0000000800000000000b00ffff0b00ffff0800000000000800040000006c006900730074000b0000000b00ffff0200"
+        "78000200ffff0b00ffff0b00ffff0b00ffff0b00ffff";
     std::vector<BYTE> bytes;
-    const auto Put = [&bytes](const void* pv, size_t cb) {
-        bytes.insert(bytes.end(), static_cast<const BYTE*>(pv), static_cast<const BYTE*>(pv) + cb);
-    };
-    const ULONG header[] = {0x0100, 2540, 1270};
-    Put(header, sizeof(header));
-    for (const auto& value : saved)
-    {
-        Put(&value.vt, sizeof(VARTYPE));
-        const ULONG nChars = value.sz ? ULONG(wcslen(value.sz)) : 0;
-        if (value.vt == VT_BSTR)
-            Put(&nChars, sizeof(nChars)), Put(value.sz, nChars * sizeof(wchar_t));
-        else
-            Put(&value.n, value.vt == VT_UI4 ? 4 : 2);
-    }
+    for (size_t i = 0; i + 1 < strHex.size(); i += 2)
+        bytes.push_back(BYTE(std::stoul(strHex.substr(i, 2), nullptr, 16)));
 
     CComPtr<IStream> pStream;
     ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &pStream));

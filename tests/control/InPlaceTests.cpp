@@ -186,16 +186,16 @@ void ServePending()
 class CSizedFile
 {
 public:
-    CSizedFile(const wchar_t* szName, DWORD nBytes)
+    CSizedFile(const wchar_t* szName, DWORD nBytes) : CSizedFile(szName, std::string(nBytes, 'x')) {}
+    CSizedFile(const wchar_t* szName, const std::string& strBytes)
     {
         wchar_t szFolder[MAX_PATH] = L"";
         GetTempPathW(MAX_PATH, szFolder);
         strPath = std::wstring(szFolder) + szName;
         const PTL::CKernelHandle file(
             CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        const std::string strBytes(nBytes, 'x');
         DWORD nWritten = 0;
-        WriteFile(file.Get(), strBytes.data(), nBytes, &nWritten, nullptr);
+        WriteFile(file.Get(), strBytes.data(), DWORD(strBytes.size()), &nWritten, nullptr);
     }
     ~CSizedFile() { DeleteFileW(strPath.c_str()); }
     std::wstring strPath;
@@ -239,14 +239,8 @@ std::set<DWORD> ProcessThreads()
 TEST(InPlace, ThumbnailWorkerEndsWithTheControl)
 {
     // A GIF of one pixel.
-    const CSizedFile picture(L"pl5-thumb.gif", 0);
-    {
-        const char gif[] = "GIF89a\1\0\1\0\x80\0\0\xFF\0\0\0\0\0,\0\0\0\0\1\0\1\0\0\2\2D\1\0;";
-        const HANDLE h = CreateFileW(picture.strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD n = 0;
-        WriteFile(h, gif, sizeof(gif) - 1, &n, nullptr);
-        CloseHandle(h);
-    }
+    const char gif[] = "GIF89a\1\0\1\0\x80\0\0\xFF\0\0\0\0\0,\0\0\0\0\1\0\1\0\0\2\2D\1\0;";
+    const CSizedFile picture(L"pl5-thumb.gif", std::string(gif, sizeof(gif) - 1));
     const std::set<DWORD> before = ProcessThreads();
     std::set<DWORD> during;
     {
