@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """A TCP proxy on 127.0.0.1 that passes requests to a target port at a limited rate, so that an
 upload to the receiver behind it takes long enough for a person (or a test) to watch it and stop
-it while file content is being sent. Answers come back unthrottled.
+it while file content is being sent. Answers come back unthrottled. A request whose address
+carries "?rate=N" goes at N bytes per second instead.
 
   throttle_proxy.py --target PORT --rate BYTES_PER_SECOND --port-file FILE
 """
 import argparse
 import os
+import re
 import socket
 import sys
 import threading
@@ -18,11 +20,18 @@ CHUNK = 8192
 def pump_throttled(src, dst, rate):
     start = time.monotonic()
     sent = 0
+    first = True
     try:
         while True:
             data = src.recv(CHUNK)
             if not data:
                 break
+            if first:
+                # A request may name its own rate in its address ("?rate=BYTES_PER_SECOND").
+                first = False
+                asked = re.search(rb"^[A-Z]+ [^ ]*[?&]rate=([0-9]+)", data)
+                if asked and int(asked.group(1)) > 0:
+                    rate = float(asked.group(1))
             dst.sendall(data)
             sent += len(data)
             # Sleep until the bytes so far fit the rate.
