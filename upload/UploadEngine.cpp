@@ -388,6 +388,9 @@ private:
     // written quickly doubles it, up to UPLOAD_WRITE_BLOCK, and a slow write halves it, so that
     // the progress shown and the stop stay close to what the network takes on any link.
     DWORD m_nWriteAt = UPLOAD_FIRST_WRITE_BLOCK;
+    ULONGLONG m_nBlockSince = 0;  // tick count at which the block's first byte was queued
+    // True when the block has waited long enough to be written before it is full.
+    bool BlockOverdue() const { return m_nBlock > 0 && GetTickCount64() - m_nBlockSince >= UPLOAD_BLOCK_HOLD_MS; }
     struct CNote
     {
         ENote nKind;
@@ -825,6 +828,8 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
         const std::string strHeader = body.FilePartHeader(part);
         Note(ENote::BeginFile, i);
         Queue(strHeader);
+        if (BlockOverdue())
+            Flush();
 
         CUploadFile file;
         if (!pOpener)
@@ -851,6 +856,8 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
                     break;
                 if (m_nBlock + nChunk > BLOCK_CAPACITY)
                     Flush();
+                if (m_nBlock == 0)
+                    m_nBlockSince = GetTickCount64();
                 // The declared length counted nSize bytes; a file that now ends sooner
                 // cannot be sent truthfully.
                 if (file.Read(m_pBlock.get() + m_nBlock, nChunk) != nChunk)
@@ -859,7 +866,7 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
                 Note(ENote::Content, nChunk);
                 nRemaining -= nChunk;
                 nContent += nChunk;
-                if (m_nBlock >= m_nWriteAt)
+                if (m_nBlock >= m_nWriteAt || BlockOverdue())
                 {
                     Flush();
                     if (pOpener)
@@ -897,6 +904,8 @@ void CUploadRun::Queue(const std::string& strBytes)
     size_t nLeft = strBytes.size();
     while (nLeft > 0)
     {
+        if (m_nBlock == 0)
+            m_nBlockSince = GetTickCount64();
         const DWORD nTake = static_cast<DWORD>(std::min<size_t>(nLeft, BLOCK_CAPACITY - m_nBlock));
         memcpy(m_pBlock.get() + m_nBlock, pBytes, nTake);
         m_nBlock += nTake;

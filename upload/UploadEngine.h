@@ -32,8 +32,11 @@ constexpr DWORD UPLOAD_WRITE_BLOCK = 4 * 1024 * 1024;
 // The first write's block; it doubles after each full block written within UPLOAD_QUICK_WRITE_MS
 // and halves after a write slower than UPLOAD_SLOW_WRITE_MS.
 constexpr DWORD UPLOAD_FIRST_WRITE_BLOCK = 64 * 1024;
-constexpr ULONGLONG UPLOAD_QUICK_WRITE_MS = 100;
-constexpr ULONGLONG UPLOAD_SLOW_WRITE_MS = 400;
+constexpr ULONGLONG UPLOAD_QUICK_WRITE_MS = 250;
+constexpr ULONGLONG UPLOAD_SLOW_WRITE_MS = 1000;
+// Bytes wait in the block at most this long before they are written, however slowly the files
+// open or read, so that the progress shown never stands still behind them.
+constexpr ULONGLONG UPLOAD_BLOCK_HOLD_MS = 100;
 constexpr int UPLOAD_MAX_ATTEMPTS = 4;
 // Runs of up to UPLOAD_MAX_ATTEMPTS attempts each: only a run whose every attempt was answered
 // 401 is followed by another, with a session of its own.

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "lang/LangIds.h"
+#include "tests/common/KnownDifference.h"
 #include "progress/LabelFit.h"
 #include "ptl/Handle.h"
 #include "ptl/Text.h"
@@ -267,9 +268,10 @@ TEST(Keyboard, TabReachesTheListAndTheMenuWorksWithoutTheMouse)
         LONG nCount = -1;
         EXPECT_TRUE(page.PumpUntil([&] { return pUp->get_GetCount(&nCount), bDone && nCount == menu.nCountAfter; }))
             << PTL::EncodeText(menu.szOpen) << " " << PTL::EncodeText(menu.szChoose) << ": " << nCount;
-        // Known platform difference: Wine without a window manager may leave no window active
-        // when the file dialog closes, where Windows activates its owner. Activated, the page
-        // gives the keyboard back to the list.
+        // Windows activates the file dialog's owner when the dialog closes; Wine without a window
+        // manager may leave no window active. Activated, the page gives the keyboard back to the list.
+        PL5_EXPECT_TRUE_TODO_WINE_IF(true, GetForegroundWindow() == hPage,
+                                     "without a window manager no window may be active after the file dialog");
         if (GetForegroundWindow() != hPage)
             SetForegroundWindow(hPage);
         EXPECT_TRUE(page.PumpUntil([&] { return GetFocus() == hList; }));

@@ -299,10 +299,11 @@ TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)
 
 TEST_F(UploadDialog, EscapeWhileSendingAsksNoGoesOnYesCancels)
 {
-    // The whole body fits one write block: what the network has taken is all the bars may show,
-    // and the question is there until its last byte is written.
+    // What the network has taken is all the bars may show, and the question is there until the
+    // body's last byte is written. (The system's buffers of one connection take up to 4 MiB at
+    // once: the file outlasts them.)
     List(L"done.txt", "sent before");
-    List(L"big.bin", PatternBytes(3 * 1024 * 1024, 3));
+    List(L"big.bin", PatternBytes(8 * 1024 * 1024, 3));
     List(L"never.txt", "not reached");
     const DWORD QUESTION_MS = 2500;
     for (const int nAnswer : {IDNO, IDYES})

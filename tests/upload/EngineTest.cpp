@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/common/KnownDifference.h"
 #include "tests/upload/ImportSlot.h"
 #include "tests/upload/RecordingDialog.h"
 #include "tests/upload/TestServers.h"
@@ -297,12 +298,11 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         // Back before the session's own time-out could have ended the stalled call.
         EXPECT_LT(nMs, TIMEOUT_MS) << "case " << i << " " << cases[i].szStage;
 
-        // However the platform ends the blocked call, the worker is gone by the time-out. (Wine
-        // keeps a connect to a host that never accepts for its own time-out, not ours.)
-        if (!strcmp(cases[i].szStage, "connecting"))
-            continue;
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread.Get(), TIMEOUT_MS + 3000))
-            << "case " << i << " " << cases[i].szStage;
+        // However the platform ends the blocked call, the worker is gone by the time-out.
+        PL5_EXPECT_TRUE_TODO_WINE_IF(
+            !strcmp(cases[i].szStage, "connecting"),
+            WaitForSingleObject(hThread.Get(), TIMEOUT_MS + 3000) == WAIT_OBJECT_0,
+            "Wine keeps a connect to a host that never accepts for its own time-out, not ours");
         if (cases[i].bUserCancel)
         {
             // The user's cancel ends the upload where it stood: no new attempt, the cancel status.
