@@ -205,7 +205,7 @@ function receive(req, res) {
   if (key !== undefined) {
     const match = keyPattern.exec(key.trim());
     if (!match) {
-      const text = 'error: the Idempotency-Key is not a quoted key of up to 128 letters, digits and ._:+/=-\n';
+      const text = 'error: the Idempotency-Key is not a quoted key of up to 128 letters, digits and marks\n';
       return answerAfterBody(req, res, 400, Buffer.from(text), textType('utf-8'));
     }
     key = match[1];
@@ -312,7 +312,7 @@ function receive(req, res) {
   });
   parser.on('error', (e) => {
     log(`malformed request: ${e.message}`);
-    abandon(400, 'the request is not a whole multipart/form-data body');
+    abandon(400, 'the request is not a whole multipart body');
     req.resume();  // the rest is read and dropped, so that the client hears the answer
   });
   parser.on('close', () => finish());
@@ -327,6 +327,14 @@ const server = http.createServer((req, res) => {
     log(`failed: ${e.stack}`);
     answer(res, 500, `error: ${storeFailed}\n`);
   }
+});
+// A request the HTTP parser cannot read, one cut short among them, is answered as every other.
+server.on('clientError', (error, socket) => {
+  if (!socket.writable) return socket.destroy();
+  const [status, reason] = error.code === 'ERR_HTTP_REQUEST_TIMEOUT' ? [408, 'Request Timeout'] : [400, 'Bad Request'];
+  const text = 'error: the request is not a whole HTTP request\n';
+  socket.end(`HTTP/1.1 ${status} ${reason}\r\nContent-Type: ${textType('utf-8')}\r\nContent-Length: ${text.length}\r\n` +
+             `X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n${text}`);
 });
 server.listen(Number(process.env.PORT || 8080), process.env.HOST || '127.0.0.1', () => {
   if (process.env.PL5_PORT_FILE) {

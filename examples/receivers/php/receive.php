@@ -375,7 +375,7 @@ function read_body(string $boundary, Upload $upload, int $maxRequest): void
                 continue;
             }
             if (strlen($buffer) > MAX_PART_HEADERS) {
-                throw new Refused(400, 'the request is not a whole multipart/form-data body');
+                throw new Refused(400, "a part's headers are longer than " . MAX_PART_HEADERS . ' bytes');
             }
         }
         $chunk = fread($input, 65536);
@@ -417,7 +417,7 @@ try {
     }
     $header = $_SERVER['HTTP_IDEMPOTENCY_KEY'] ?? null;
     if ($header !== null && !preg_match(KEY_PATTERN, trim($header), $keyMatch)) {
-        throw new Refused(400, 'the Idempotency-Key is not a quoted key of up to 128 letters, digits and ._:+/=-');
+        throw new Refused(400, 'the Idempotency-Key is not a quoted key of up to 128 letters, digits and marks');
     }
     if (!is_dir($uploadDir) && !@mkdir($uploadDir, 0700, true) && !is_dir($uploadDir)) {
         throw new Refused(500, STORE_FAILED, "cannot create the upload folder $uploadDir");

@@ -348,7 +348,7 @@ def store(body, boundary, settings, remember):
             raise
         except Exception as error:  # the parser's complaint about a malformed body
             log("malformed request: %r" % error)
-            raise Refused(400, "the request is not a whole multipart/form-data body")
+            raise Refused(400, "the request is not a whole multipart body")
         if None in upload.lines:
             raise Refused(400, "the request ended inside a part")
         charset = settings["legacy"] if upload.legacy_seen else "utf-8"
@@ -380,7 +380,7 @@ def receive(environ, settings, keys):
     key = KEY.fullmatch(header.strip()) if header is not None else None
     if header is not None and key is None:
         body.drain()
-        raise Refused(400, "the Idempotency-Key is not a quoted key of up to 128 letters, digits and ._:+/=-")
+        raise Refused(400, "the Idempotency-Key is not a quoted key of up to 128 letters, digits and marks")
     if key is None:
         return store(body, params[b"boundary"], settings, lambda answer: None)
     key = key.group(1)
