@@ -210,7 +210,8 @@ def run_case(receiver, case):
                  if os.path.exists(os.path.join(DIR, n)) or os.path.exists(os.path.join(os.path.dirname(DIR), n))]
     status, text, head = post(receiver, [file_part("next.txt", b"next")])
     if status != 200 or not text.endswith(" next.txt\n") or not NOSNIFF.search(head):
-        problems.append("the next request was answered %s (nosniff: %s): %s" % (status, bool(NOSNIFF.search(head)), text[:200]))
+        problems.append("the next request was answered %s (nosniff: %s): %s"
+                        % (status, bool(NOSNIFF.search(head)), text[:200]))
     return problems
 
 

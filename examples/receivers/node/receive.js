@@ -104,7 +104,8 @@ const keys = {
   path(key) {
     return path.join(this.folder, crypto.createHash('sha256').update(key).digest('hex'));
   },
-  // The key's remembered answer, or null once this request holds the key.
+  // The key's remembered answer, { busy: true } while another request holds it, or null once this
+  // request holds it.
   claim(key) {
     const file = this.path(key);
     for (let tries = 0; tries < 2; ++tries) {  // a key released between the two looks is tried again
@@ -125,7 +126,7 @@ const keys = {
       if (record.length) return JSON.parse(record);
       break;
     }
-    return { status: 409 };
+    return { busy: true };
   },
   async settle(key, length, status, type, body) {
     const file = this.path(key);
@@ -162,11 +163,20 @@ const keys = {
   },
 };
 
-// Answers once the client has sent the whole body, so that it is still listening.
+// Answers once the client has sent the whole body (read and dropped, up to the request limit), so
+// that it is still listening.
 function answerAfterBody(req, res, status, body, type) {
+  let received = 0;
+  req.on('data', (chunk) => {
+    received += chunk.length;
+    if (received > maxRequest) req.destroy();
+  });
   req.on('end', () => send(res, status, body, type));
   req.resume();
 }
+
+const refuseAfterBody = (req, res, status, text) =>
+  answerAfterBody(req, res, status, Buffer.from(`error: ${text}\n`), textType('utf-8'));
 
 // Turns every part file into its stored file and side file: all of them, or none.
 async function keep(files) {
@@ -196,7 +206,8 @@ function receive(req, res) {
   let parser;
   try {
     parser = busboy({ headers: req.headers, defParamCharset: 'latin1', defCharset: 'latin1', preservePath: true,
-                      limits: { fileSize: maxFile, files: maxFiles, fields: maxFields, fieldSize: maxFieldBytes + 1 } });
+                      limits: { fileSize: maxFile, files: maxFiles, fields: maxFields,
+                                fieldSize: maxFieldBytes + 1 } });
   } catch (e) {
     return answer(res, 400, 'error: send the files as multipart/form-data\n');
   }
@@ -205,18 +216,19 @@ function receive(req, res) {
   if (key !== undefined) {
     const match = keyPattern.exec(key.trim());
     if (!match) {
-      const text = 'error: the Idempotency-Key is not a quoted key of up to 128 letters, digits and marks\n';
-      return answerAfterBody(req, res, 400, Buffer.from(text), textType('utf-8'));
+      return refuseAfterBody(req, res, 400,
+                             'the Idempotency-Key is not a quoted key of up to 128 letters, digits and marks');
     }
     key = match[1];
     const remembered = keys.claim(key);
-    if (remembered) {  // stored before: its answer again, and nothing kept; or still being received
-      const refusal = remembered.status === 409 ? 'an upload with this key is still being received'
-                      : remembered.length !== length ? 'this key came with another upload' : null;
-      return refusal ? answerAfterBody(req, res, remembered.status === 409 ? 409 : 422,
-                                       Buffer.from(`error: ${refusal}\n`), textType('utf-8'))
-                     : answerAfterBody(req, res, remembered.status, Buffer.from(remembered.body, 'base64'),
-                                       remembered.type);
+    if (remembered && remembered.busy) {
+      return refuseAfterBody(req, res, 409, 'an upload with this key is still being received');
+    }
+    if (remembered && remembered.length !== length) {
+      return refuseAfterBody(req, res, 422, 'this key came with another upload');
+    }
+    if (remembered) {  // stored before: its answer again, and nothing kept
+      return answerAfterBody(req, res, remembered.status, Buffer.from(remembered.body, 'base64'), remembered.type);
     }
   }
   const upload = { legacy: false };
@@ -333,8 +345,8 @@ server.on('clientError', (error, socket) => {
   if (!socket.writable) return socket.destroy();
   const [status, reason] = error.code === 'ERR_HTTP_REQUEST_TIMEOUT' ? [408, 'Request Timeout'] : [400, 'Bad Request'];
   const text = 'error: the request is not a whole HTTP request\n';
-  socket.end(`HTTP/1.1 ${status} ${reason}\r\nContent-Type: ${textType('utf-8')}\r\nContent-Length: ${text.length}\r\n` +
-             `X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n${text}`);
+  socket.end(`HTTP/1.1 ${status} ${reason}\r\nContent-Type: ${textType('utf-8')}\r\n` +
+             `Content-Length: ${text.length}\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n${text}`);
 });
 server.listen(Number(process.env.PORT || 8080), process.env.HOST || '127.0.0.1', () => {
   if (process.env.PL5_PORT_FILE) {

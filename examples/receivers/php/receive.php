@@ -165,7 +165,8 @@ final class Keys
     {
         $path = $this->path($key);
         $temporary = "$path." . bin2hex(random_bytes(8)) . '.tmp';
-        $record = json_encode(['status' => $status, 'length' => $length, 'type' => $type, 'body' => base64_encode($body)]);
+        $record = json_encode(['status' => $status, 'length' => $length, 'type' => $type,
+                               'body' => base64_encode($body)]);
         $handle = @fopen($temporary, 'x');
         if ($handle === false || !chmod($temporary, 0600) || fwrite($handle, $record) !== strlen($record)
             || !fclose($handle) || !rename($temporary, $path)) {
