@@ -162,21 +162,18 @@ void CPL5Ctrl::NavigatePage(const std::wstring& strUrl)
     m_pageLink.Navigate(strUrl);
 }
 
-LRESULT CPL5Ctrl::OnUploadReport(UINT uMsg)
+LRESULT CPL5Ctrl::OnUploadReport(UINT /*uMsg*/)
 {
-    try
-    {
-        const std::wstring strResponse = m_uploadDlg.Response();
-        if (uMsg == WM_UPLOAD_COMPLETE)
-            Fire_OnUploadComplete(strResponse.c_str());
-        else if (uMsg == WM_UPLOAD_CANCEL)
-            Fire_OnUploadCancel();
-        else if (uMsg == WM_UPLOAD_ERROR)
-            Fire_OnUploadError();
-    }
-    catch (const std::bad_alloc&)
-    {
+    // The report carries its run's own answer: a handler or a timer may start the next upload
+    // before this message is handled.
+    CUploadDlg::CChildReport report;
+    if (!m_uploadDlg.TakeChildReport(report))
+        return 0;  // the child window went meanwhile, and its reports with it
+    if (report.nMessage == WM_UPLOAD_COMPLETE)
+        Fire_OnUploadComplete(report.strResponse.c_str());
+    else if (report.nMessage == WM_UPLOAD_CANCEL)
+        Fire_OnUploadCancel();
+    else
         Fire_OnUploadError();
-    }
     return 0;
 }

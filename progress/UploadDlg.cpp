@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <new>
 #include <initializer_list>
 #include <utility>
 
@@ -23,6 +24,7 @@ enum : UINT
     WM_PL5_NEWS = WM_APP + 0x51,   // files begun or ended, a new stage
     WM_PL5_WAIT = WM_APP + 0x54,   // wParam 1: the answer is awaited, 0: it came
     WM_PL5_RETRY = WM_APP + 0x55,  // wParam 0: a question waits for an answer, 1: the wait begins
+    WM_PL5_ENDED = WM_APP + 0x56,  // the worker has ended (or never started)
 };
 
 // How often the count down of the wait before another attempt is redrawn.
@@ -322,6 +324,7 @@ bool CUploadDlg::DestroyChild()
     const bool bEnded = m_bRunPending;
     m_bRunPending = false;
     m_bCloseDeferred = false;
+    m_childReports.clear();
     // No window will take the worker's last message: it is stopped here, not waited for later.
     StopWorker();
     DestroyWindow();
@@ -332,13 +335,28 @@ bool CUploadDlg::DestroyChild()
 
 bool CUploadDlg::StartChildUpload(const std::wstring& strPageUrl, const std::wstring& strActionUrl)
 {
-    if (IsRunning() || !IsChild() || m_bRunPending)
+    if (IsRunning() || !IsChild())
+        return false;
+    // The worker has ended and its close is still on its way: the run's report goes first,
+    // from the run's own outcome and answer, before the next run replaces them.
+    if (m_bRunPending && !m_bAsking)
+        FinishRun();
+    if (m_bRunPending)
         return false;
     m_engine.State().szPageUrl = strPageUrl;
     m_engine.State().szActionUrl = strActionUrl;
     ResetProgress();
     m_list.RedrawAll();
     StartRun();
+    return true;
+}
+
+bool CUploadDlg::TakeChildReport(CChildReport& report)
+{
+    if (m_childReports.empty())
+        return false;
+    report = std::move(m_childReports.front());
+    m_childReports.pop_front();
     return true;
 }
 
@@ -380,9 +398,9 @@ void CUploadDlg::StartRun()
     }
     if (!m_engine.Start() && hWnd)
     {
-        // No thread: the run ends at once, as failed, through the usual close.
+        // No thread: the run ends at once, as failed, through the usual end.
         KillTimer(hWnd, UPLOAD_TIMER_REFRESH);
-        PostMessageW(hWnd, WM_CLOSE, 0, 0);
+        PostMessageW(hWnd, WM_PL5_ENDED, 0, 0);
     }
 }
 
@@ -404,7 +422,7 @@ void CUploadDlg::CatchUpWithRun()
     if (m_bRetryWaiting)
         ShowRetryWait();
     if (!IsRunning())
-        PostMessageW(hWnd, WM_CLOSE, 0, 0);
+        PostMessageW(hWnd, WM_PL5_ENDED, 0, 0);
 }
 
 void CUploadDlg::StopWorker()
@@ -458,6 +476,7 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
             return TRUE;  // Enter does nothing
         return ReflectNotifications(uMsg, wParam, lParam, lResult);
     case WM_PL5_NEWS: OnWorkerNews(); return TRUE;
+    case WM_PL5_ENDED: OnRunEnded(); return TRUE;
     case WM_PL5_WAIT:
         if (wParam)
         {
@@ -550,14 +569,20 @@ void CUploadDlg::OnCloseRequest()
     if (IsRunning())
     {
         // The worker may still send to this window, so it is never waited for here. Only while
-        // file content goes out or another attempt is awaited can the user stop it; the
-        // worker's own WM_CLOSE ends the dialog.
-        if (!m_bAsking && !m_engine.State().bStopRequested && (m_engine.IsSendingFiles() || m_bRetryWaiting))
+        // the body goes out, another attempt is awaited or the answer is overdue can the user
+        // stop it; the worker's own WM_PL5_ENDED ends the dialog.
+        if (!m_bAsking && !m_engine.State().bStopRequested && (m_engine.MayStop() || m_bRetryWaiting))
             AskToCancel();
         return;
     }
-    if (!m_bRunPending)
-        return;  // a late WM_CLOSE of a run already handled
+    OnRunEnded();
+}
+
+void CUploadDlg::OnRunEnded()
+{
+    // A late message of a run already handled (a child run finished early for the next one).
+    if (IsRunning() || !m_bRunPending)
+        return;
     if (m_bAsking)
     {
         m_bCloseDeferred = true;  // finish once the question is answered
@@ -599,7 +624,7 @@ void CUploadDlg::FinishRun()
         KillTimer(hWnd, UPLOAD_TIMER_NEWS);
         KillTimer(hWnd, UPLOAD_TIMER_RETRY);
     }
-    // bRunning is clear: the worker only posts WM_CLOSE before it ends.
+    // bRunning is clear: the worker only posts WM_PL5_ENDED before it ends.
     m_engine.Join();
     if (m_bLangHeld)
     {
@@ -613,7 +638,20 @@ void CUploadDlg::FinishRun()
     if (!hWnd)
         return;
     if (IsModeless())
-        PostMessageW(GetParent(hWnd), ChildReport(), 0, 0);
+    {
+        CChildReport report;
+        report.nMessage = ChildReport();
+        try
+        {
+            report.strResponse = Response();
+            m_childReports.push_back(std::move(report));
+        }
+        catch (const std::bad_alloc&)
+        {
+            report.nMessage = WM_UPLOAD_ERROR;  // an answer that cannot be kept is not delivered
+        }
+        PostMessageW(GetParent(hWnd), report.nMessage, 0, 0);
+    }
     else
         EndDialog(1);
 }
@@ -683,7 +721,7 @@ void CUploadDlg::OnWaitEnd()
     Post(WM_PL5_WAIT, 0);
 }
 
-void CUploadDlg::OnFinished() { Post(WM_CLOSE, 0); }
+void CUploadDlg::OnFinished() { Post(WM_PL5_ENDED, 0); }
 
 void CUploadDlg::OnAttempt()
 {

@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -117,10 +118,18 @@ public:
     // engine's bound, the language table released), then the window is destroyed and the list
     // emptied. True when a run was ended so, whose outcome no report will give.
     bool DestroyChild();
-    // Starts an upload of the parts as they stand; false when one runs or no child exists.
+    // Starts an upload of the parts as they stand; false when one runs or no child exists. A
+    // run that has ended but whose end was not yet handled is reported first.
     bool StartChildUpload(const std::wstring& strPageUrl, const std::wstring& strActionUrl);
-    // Which of WM_UPLOAD_COMPLETE, _CANCEL or _ERROR reports the last child-mode upload.
-    UINT ChildReport() const;
+    // A child-mode upload's end as it was when its run ended: the report message
+    // (WM_UPLOAD_COMPLETE, _CANCEL or _ERROR) and the answer, whatever starts next.
+    struct CChildReport
+    {
+        UINT nMessage = WM_UPLOAD_ERROR;
+        std::wstring strResponse;
+    };
+    // The oldest report not yet taken, in the order of the messages; false when none is left.
+    bool TakeChildReport(CChildReport& report);
     // Stops a child-mode upload without a question (script's UploadCancel): before the next
     // chunk, or at once when a write blocks; the end is reported as usual.
     void Cancel() { m_engine.Cancel(); }
@@ -142,12 +151,15 @@ private:
     // Names the texts and bars for assistive technology after their captions.
     void LabelForAssistiveTechnology();
     void OnCloseRequest();
+    void OnRunEnded();
     void AskToCancel();
     void OnWaitTick();
     void OnWorkerNews();
     void ShowWorkerNews();
     void ShowBars();
     void FinishRun();
+    // Which report message the run that ended gets.
+    UINT ChildReport() const;
     // Starts the worker; with the window made, also the refresh timer.
     void StartRun();
     // Serves the page's messages while the worker runs, for at most nLimitMs (INFINITE: until
@@ -183,7 +195,8 @@ private:
     void ShowRetryWait();
     void PostNews();
 
-    std::vector<DWORD> m_childTemplate;  // restyled copy of template 102 for child mode
+    std::vector<DWORD> m_childTemplate;       // restyled copy of template 102 for child mode
+    std::deque<CChildReport> m_childReports;  // posted to the control, not yet taken
     CUploadListCtrl m_list;
     CUploadProgress m_progress;
     std::wstring strRateText;           // the last rate text shown

@@ -77,6 +77,24 @@ std::wstring MakeBoundary()
     return strBoundary;
 }
 
+std::wstring MakeIdempotencyKey()
+{
+    BYTE ab[16];
+    SystemRandom(ab, sizeof(ab));
+    ab[6] = static_cast<BYTE>((ab[6] & 0x0F) | 0x40);  // version 4: random
+    ab[8] = static_cast<BYTE>((ab[8] & 0x3F) | 0x80);  // the RFC 4122 variant
+    static const wchar_t HEX[] = L"0123456789abcdef";
+    std::wstring strKey = L"\"";
+    for (int i = 0; i < 16; ++i)
+    {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            strKey += L'-';
+        strKey += HEX[ab[i] >> 4];
+        strKey += HEX[ab[i] & 0x0F];
+    }
+    return strKey + L'"';
+}
+
 std::wstring MakeFieldPartText(const std::wstring& strName, const std::wstring& strValue)
 {
     return L"\r\nContent-Disposition: form-data; name=" + QuotedHeaderValue(strName) + L"\r\n\r\n" + strValue + L"\r\n";

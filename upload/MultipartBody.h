@@ -15,6 +15,10 @@ constexpr size_t BOUNDARY_LENGTH = 39;
 // when the system has none to give.
 std::wstring MakeBoundary();
 
+// A fresh Idempotency-Key value: a random UUID as a quoted string ("\"8e03978e-...\""), sent on
+// every attempt of one upload so that a receiver can answer a repeat without storing it again.
+std::wstring MakeIdempotencyKey();
+
 // "\r\nContent-Disposition: form-data; name=\"NAME\"\r\n\r\nVALUE\r\n"; in NAME (and in FIELD and PATH
 // below) a quote, CR and LF are written as %22, %0D and %0A.
 std::wstring MakeFieldPartText(const std::wstring& strName, const std::wstring& strValue);

@@ -176,6 +176,8 @@ public:
         m_nReceiveMs = S().nReceiveTimeoutMs;
         m_nRetryCount = S().nRetryCount;
         m_nRetryDelayMs = S().nRetryDelayMs;
+        m_nAnswerDeadlineMs = S().nAnswerDeadlineMs;
+        m_strIdempotencyKey = MakeIdempotencyKey();
         m_cancel.Add(m_session);
         m_cancel.Add(m_connection);
         m_cancel.Add(m_request);
@@ -200,8 +202,9 @@ public:
         S().bStopRequested = true;
         SetEvent(m_evStop.Get());
         Resume();
-        // A write blocked on a server that no longer reads would not reach the next chunk.
-        if (!m_bSendingFiles)
+        // A write blocked on a server that no longer reads would not reach the next chunk, nor
+        // would a read from a server that trickles its answer.
+        if (!MayStop())
             return false;
         m_cancel.Cancel();
         return true;
@@ -216,7 +219,15 @@ public:
         Resume();
     }
 
-    bool IsSendingFiles() const { return m_bSendingFiles; }
+    // True while the user or the page may stop the run: until the last byte of the body is
+    // written, and once the answer has been awaited longer than the receive time-out.
+    bool MayStop() const
+    {
+        if (m_bSendingBody)
+            return true;
+        const ULONGLONG nSince = m_nAnswerAwaitedSince;
+        return nSince != 0 && GetTickCount64() - nSince >= m_nReceiveMs;
+    }
 
     // No observer call (nor the outcome's writing) starts after this returns; one under way is
     // waited for, serving the messages it may be sending to this thread (it never blocks on
@@ -287,6 +298,17 @@ private:
         Refused,  // any other scheme: the attempt fails
     };
     ERedirect TakeRedirect();
+    // What the observer hears of the bytes in the write block, once the write that carries them
+    // has returned: progress is what the network took, not what was read from the files.
+    enum class ENote
+    {
+        Stage,
+        BeginFile,
+        Content,
+        EndFile,
+    };
+    void Note(ENote nKind, size_t nValue) { m_notes.push_back({nKind, nValue}); }
+    void TellWritten();
     void Queue(const std::string& strBytes);
     void Flush();
     void Write(const BYTE* pBytes, DWORD nLength);
@@ -299,8 +321,16 @@ private:
     std::atomic<bool> m_bDetached{false};
     std::atomic<int> m_nInCall{0};
     std::atomic<bool> m_bAbort{false};
-    // Set while file content goes out: a stop then also cuts the network under a blocked write.
-    std::atomic<bool> m_bSendingFiles{false};
+    // Set until the body's last byte is written: a stop then also cuts the network under a
+    // blocked write.
+    std::atomic<bool> m_bSendingBody{false};
+    // Tick count at which the body was out and the answer began to be awaited, 0 outside.
+    std::atomic<ULONGLONG> m_nAnswerAwaitedSince{0};
+    // The attempt failed on the network (a lost or refused connection, a failed write or read,
+    // a time-out), at whatever stage: such a failure may pass.
+    bool m_bNetworkFailure = false;
+    // Sent on every attempt of this upload, so that a receiver can tell a repeat from a new one.
+    std::wstring m_strIdempotencyKey;
     PTL::CKernelHandle m_evRunnable;  // signalled while the worker may go on
     PTL::CKernelHandle m_evStop;      // signalled by a stop: ends a wait before a retry
     // Looked at before every chunk; only when it is set does the worker wait for the event,
@@ -325,6 +355,7 @@ private:
     DWORD m_nReceiveMs = 0;
     ULONG m_nRetryCount = 0;
     DWORD m_nRetryDelayMs = 0;
+    DWORD m_nAnswerDeadlineMs = 0;
 
     // While a retry is left, a passing status ends the attempt without reading the answer;
     // m_nRetryAfterMs is then what the answer's Retry-After asked for, or MAXDWORD for nothing.
@@ -345,6 +376,16 @@ private:
     std::unique_ptr<BYTE[]> m_pBlock;
     DWORD m_nBlock = 0;
     static constexpr DWORD BLOCK_CAPACITY = UPLOAD_WRITE_BLOCK + UPLOAD_CHUNK_SIZE;
+    // The block is written once it holds this many bytes. It follows the link: a full block
+    // written quickly doubles it, up to UPLOAD_WRITE_BLOCK, and a slow write halves it, so that
+    // the progress shown and the stop stay close to what the network takes on any link.
+    DWORD m_nWriteAt = UPLOAD_FIRST_WRITE_BLOCK;
+    struct CNote
+    {
+        ENote nKind;
+        size_t nValue;
+    };
+    std::vector<CNote> m_notes;  // for the bytes in the block, in the order they were queued
 
     // For the outcome and the trace of a failed or cancelled upload.
     EUploadStage m_nStage = EUploadStage::Connecting;
@@ -405,7 +446,7 @@ void CUploadRun::Execute()
 
 EAttempt CUploadRun::RunUpload()
 {
-    m_bSendingFiles = false;
+    m_bSendingBody = false;
     S().szResponse.clear();
     S().strRawResponse.clear();
     S().szLocation.clear();
@@ -486,20 +527,27 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     m_nStatus = 0;
     m_nError = 0;
     m_nRetryAfterMs = MAXDWORD;
+    m_bNetworkFailure = false;
+    m_notes.clear();
     EAttempt nResult = EAttempt::Failed;
     try
     {
         m_nStage = EUploadStage::Connecting;
+        m_bSendingBody = true;
         if (m_parts.size() >= FILES_OPENED_AHEAD_FROM)
             m_pOpener.reset(new CFileOpener(m_parts));
         StartRequest(body);
         m_nStage = EUploadStage::SendingFile;
         SendFileParts(body);
         SendFormFields(body);
-        Notify([](IUploadObserver& o) { o.OnWaitBegin(); });
         Queue(body.Closing());
         Flush();
+        // The last byte is written: from here the server has the whole upload, and only an
+        // answer that is overdue may still be stopped.
+        m_nAnswerAwaitedSince = GetTickCount64();
+        m_bSendingBody = false;
         m_nStage = EUploadStage::Waiting;
+        Notify([](IUploadObserver& o) { o.OnWaitBegin(); });
         if (!HttpEndRequestW(m_request, nullptr, 0, 0))
             throw PTL::CInternetException(m_request, L"Failed to end of http request");
         Notify([](IUploadObserver& o) { o.OnWaitEnd(); });
@@ -533,15 +581,25 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     {
         nResult = EAttempt::Cancelled;
     }
-    catch (...)  // EWriteError, EBodyError, out of memory
+    catch (const EWriteError&)
+    {
+        // The peer took nothing more: the connection is gone, as with a failed write.
+        m_nStatus = StatusCode();
+        m_bNetworkFailure = true;
+        nResult = m_cancel.IsCancelled() ? EAttempt::Cancelled : EAttempt::Failed;
+    }
+    catch (...)  // EBodyError, out of memory
     {
         m_nStatus = StatusCode();
         nResult = m_cancel.IsCancelled() ? EAttempt::Cancelled : EAttempt::Failed;
     }
     Notify([](IUploadObserver& o) { o.OnWaitEnd(); });
-    // An attempt that broke off inside the file parts is no longer sending them.
-    m_bSendingFiles = false;
+    // An attempt that broke off inside the body is no longer sending it; what its block held
+    // never reached the network, so nobody hears of it.
+    m_bSendingBody = false;
+    m_nAnswerAwaitedSince = 0;
     m_nBlock = 0;
+    m_notes.clear();
     if (nResult != EAttempt::Cancelled && StatusCode() == 401)
     {
         m_nStatus = 401;
@@ -556,9 +614,10 @@ EAttempt CUploadRun::AfterInternetFailure(const PTL::CInternetException& e)
 {
     m_nError = e.dwError;
     // Handles closed by a stop from the other thread make the blocked call fail: that is the
-    // stop, not a network failure.
+    // stop, not a network failure. Once the body was out the server may have kept the upload,
+    // so the user's stop of an overdue answer ends it as failed, not as if nothing was sent.
     if (m_cancel.IsCancelled())
-        return EAttempt::Cancelled;
+        return m_nAnswerAwaitedSince != 0 && !m_bAbort ? EAttempt::Failed : EAttempt::Cancelled;
     m_nStatus = StatusCode();
     if (m_nStatus == 302)
     {
@@ -568,6 +627,7 @@ EAttempt CUploadRun::AfterInternetFailure(const PTL::CInternetException& e)
     }
     if (m_nStatus == 401)
         return EAttempt::Unauthorized;
+    m_bNetworkFailure = true;
     return EAttempt::Failed;
 }
 
@@ -579,20 +639,17 @@ bool CUploadRun::MayRetry(EAttempt nResult, EUploadRetryReason& nReason) const
         return true;
     }
     // A failure with an answer's status (a refused redirect) would fail again; so would a file
-    // that changed, which has no internet error.
-    if (nResult != EAttempt::Failed || m_nStatus != 0 || m_cancel.IsCancelled())
+    // that changed or an answer over its bound, which are no network failures.
+    if (nResult != EAttempt::Failed || !m_bNetworkFailure || m_cancel.IsCancelled())
         return false;
+    // Whatever the platform calls it and wherever it happened (connecting, writing the head, the
+    // files or the fields, waiting or reading), the connection failed: the next may pass.
     if (m_nError == ERROR_INTERNET_TIMEOUT)
         nReason = EUploadRetryReason::Timeout;
-    else if (m_nError == ERROR_INTERNET_CANNOT_CONNECT)
+    else if (m_nError == ERROR_INTERNET_CANNOT_CONNECT || m_nError == ERROR_INTERNET_NAME_NOT_RESOLVED)
         nReason = EUploadRetryReason::Connect;
-    // The body went out and no answer came: whatever the platform calls it, the peer went away.
-    else if (m_nError == ERROR_INTERNET_CONNECTION_ABORTED || m_nError == ERROR_INTERNET_CONNECTION_RESET ||
-             m_nError == ERROR_HTTP_INVALID_SERVER_RESPONSE || m_nStage == EUploadStage::Waiting ||
-             m_nStage == EUploadStage::Reading)
-        nReason = EUploadRetryReason::Lost;
     else
-        return false;
+        nReason = EUploadRetryReason::Lost;
     return true;
 }
 
@@ -728,8 +785,8 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
     BOOL bDecode = TRUE;
     InternetSetOptionW(m_request, INTERNET_OPTION_HTTP_DECODING, &bDecode, sizeof(bDecode));
 
-    const std::wstring strHeaders =
-        L"Content-type: multipart/form-data; boundary=" + body.Boundary() + L"\r\nAccept-Encoding: gzip, deflate";
+    const std::wstring strHeaders = L"Content-type: multipart/form-data; boundary=" + body.Boundary() +
+                                    L"\r\nAccept-Encoding: gzip, deflate\r\nIdempotency-Key: " + m_strIdempotencyKey;
     INTERNET_BUFFERSW buffers = {};
     buffers.dwStructSize = sizeof(buffers);
     buffers.lpcszHeader = strHeaders.c_str();
@@ -743,7 +800,6 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
 
 void CUploadRun::SendFileParts(const CMultipartBody& body)
 {
-    m_bSendingFiles = true;
     if (!m_pBlock)
         m_pBlock.reset(new BYTE[BLOCK_CAPACITY]);
     CFileOpener* const pOpener = m_pOpener.get();
@@ -751,9 +807,9 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
     for (size_t i = 0; i < m_parts.size(); ++i)
     {
         const UploadPart& part = m_parts[i];
-        SetStatus(EUploadStage::PreparingFile);
+        Note(ENote::Stage, static_cast<size_t>(EUploadStage::PreparingFile));
         const std::string strHeader = body.FilePartHeader(part);
-        Notify([i](IUploadObserver& o) { o.OnBeginFile(i); });
+        Note(ENote::BeginFile, i);
         Queue(strHeader);
 
         CUploadFile file;
@@ -767,7 +823,7 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
             file.Attach(std::move(opened));
         }
         const bool bOpen = file.IsOpen();
-        SetStatus(EUploadStage::SendingFile);
+        Note(ENote::Stage, static_cast<size_t>(EUploadStage::SendingFile));
         if (bOpen)
         {
             ULONGLONG nRemaining = part.nSize;
@@ -786,10 +842,10 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
                 if (file.Read(m_pBlock.get() + m_nBlock, nChunk) != nChunk)
                     throw EBodyError();
                 m_nBlock += nChunk;
-                Notify([nChunk](IUploadObserver& o) { o.OnProgress(nChunk); });
+                Note(ENote::Content, nChunk);
                 nRemaining -= nChunk;
                 nContent += nChunk;
-                if (m_nBlock >= UPLOAD_WRITE_BLOCK)
+                if (m_nBlock >= m_nWriteAt)
                 {
                     Flush();
                     if (pOpener)
@@ -807,15 +863,14 @@ void CUploadRun::SendFileParts(const CMultipartBody& body)
             // Counted when the part was built but gone now.
             throw EBodyError();
         }
-        Notify([i](IUploadObserver& o) { o.OnEndFile(i); });
+        Note(ENote::EndFile, i);
         Queue("\r\n");
     }
 }
 
 void CUploadRun::SendFormFields(const CMultipartBody& body)
 {
-    m_bSendingFiles = false;
-    SetStatus(EUploadStage::SendingFields);
+    Note(ENote::Stage, static_cast<size_t>(EUploadStage::SendingFields));
     for (const PostField& field : m_fields)
         Queue(body.FieldPart(field));
 }
@@ -833,16 +888,50 @@ void CUploadRun::Queue(const std::string& strBytes)
         m_nBlock += nTake;
         pBytes += nTake;
         nLeft -= nTake;
-        if (m_nBlock >= UPLOAD_WRITE_BLOCK)
+        if (m_nBlock >= m_nWriteAt)
             Flush();
     }
 }
 
 void CUploadRun::Flush()
 {
+    // The user's question holds the worker here too, so that a Yes given while the last block
+    // waits still stops the upload before the server has all of it.
+    if (m_bPaused)
+        WaitForSingleObject(m_evRunnable.Get(), INFINITE);
+    if (S().bStopRequested)
+        throw ECancel();
     if (m_nBlock > 0)
+    {
+        const ULONGLONG nStart = GetTickCount64();
         Write(m_pBlock.get(), m_nBlock);
+        const ULONGLONG nMs = GetTickCount64() - nStart;
+        if (nMs < UPLOAD_QUICK_WRITE_MS && m_nBlock >= m_nWriteAt)
+            m_nWriteAt = std::min(m_nWriteAt * 2, UPLOAD_WRITE_BLOCK);
+        else if (nMs > UPLOAD_SLOW_WRITE_MS)
+            m_nWriteAt = std::max(m_nWriteAt / 2, UPLOAD_FIRST_WRITE_BLOCK);
+    }
     m_nBlock = 0;
+    TellWritten();
+}
+
+void CUploadRun::TellWritten()
+{
+    for (const CNote& note : m_notes)
+    {
+        const size_t nValue = note.nValue;
+        switch (note.nKind)
+        {
+        case ENote::Stage:
+            m_nStage = static_cast<EUploadStage>(nValue);
+            SetStatus(m_nStage);
+            break;
+        case ENote::BeginFile: Notify([nValue](IUploadObserver& o) { o.OnBeginFile(nValue); }); break;
+        case ENote::Content: Notify([nValue](IUploadObserver& o) { o.OnProgress(static_cast<DWORD>(nValue)); }); break;
+        case ENote::EndFile: Notify([nValue](IUploadObserver& o) { o.OnEndFile(nValue); }); break;
+        }
+    }
+    m_notes.clear();
 }
 
 // Writes every byte, continuing after partial writes.
@@ -870,6 +959,14 @@ void CUploadRun::ReadResponse()
     size_t nAnswerBytes = 0;  // zero bytes included, so an answer of zeros is bounded too
     for (;;)
     {
+        // A server that trickles its answer stays within the receive time-out of every read:
+        // the whole answer has a deadline of its own.
+        if (GetTickCount64() - m_nAnswerAwaitedSince > m_nAnswerDeadlineMs)
+        {
+            SetLastError(ERROR_INTERNET_TIMEOUT);
+            throw PTL::CInternetException(nullptr, L"The answer took longer than %lu ms",
+                                          static_cast<unsigned long>(m_nAnswerDeadlineMs));
+        }
         DWORD nAvailable = 0;
         if (!InternetQueryDataAvailable(m_request, &nAvailable, 0, 0))
             throw PTL::CInternetException(m_request, L"Failed to query available data length");
@@ -1025,7 +1122,7 @@ void CUploadEngine::Join()
     m_pRun.reset();
 }
 
-bool CUploadEngine::IsSendingFiles() const { return m_pRun && m_pRun->IsSendingFiles(); }
+bool CUploadEngine::MayStop() const { return m_pRun && m_pRun->MayStop(); }
 
 void CUploadEngine::Cancel()
 {

@@ -4,10 +4,11 @@
 // dialog, a test, the benchmark) and owns its thread: the start, the join and the abort all live
 // here.
 //
-// Speed: file content is read in 51200-byte chunks, each reported and each preceded by a look
-// at the stop request, but the chunks and the part texts between them go to the network in
-// blocks of at least UPLOAD_WRITE_BLOCK bytes: a write call costs about the same whatever its
-// size, so fewer and larger writes are what makes the transfer fast.
+// Speed: file content is read in 51200-byte chunks, each preceded by a look at the stop request,
+// but the chunks and the part texts between them go to the network in blocks of up to
+// UPLOAD_WRITE_BLOCK bytes: a write call costs about the same whatever its size, so fewer and
+// larger writes are what makes the transfer fast. Each chunk is reported once the write that
+// carries it has returned, so the progress shown is what the network took.
 //
 // Stopping: Abort (and the destructor) closes the internet handles from the calling thread and
 // cancels the worker's pending I/O, which ends a connect, write or read that blocks on them
@@ -28,6 +29,11 @@
 
 constexpr DWORD UPLOAD_CHUNK_SIZE = 51200;
 constexpr DWORD UPLOAD_WRITE_BLOCK = 4 * 1024 * 1024;
+// The first write's block; it doubles after each full block written within UPLOAD_QUICK_WRITE_MS
+// and halves after a write slower than UPLOAD_SLOW_WRITE_MS.
+constexpr DWORD UPLOAD_FIRST_WRITE_BLOCK = 64 * 1024;
+constexpr ULONGLONG UPLOAD_QUICK_WRITE_MS = 100;
+constexpr ULONGLONG UPLOAD_SLOW_WRITE_MS = 400;
 constexpr int UPLOAD_MAX_ATTEMPTS = 4;
 // Runs of up to UPLOAD_MAX_ATTEMPTS attempts each: only a run whose every attempt was answered
 // 401 is followed by another, with a session of its own.
@@ -40,6 +46,8 @@ constexpr size_t UPLOAD_MAX_ANSWER = 64u << 20;
 constexpr DWORD UPLOAD_CONNECT_TIMEOUT_MS = 30000;
 constexpr DWORD UPLOAD_SEND_TIMEOUT_MS = 60000;
 constexpr DWORD UPLOAD_RECEIVE_TIMEOUT_MS = 120000;
+// The whole answer must have come within this time of the body's end, however it trickles.
+constexpr DWORD UPLOAD_ANSWER_DEADLINE_MS = 10 * 60000;
 // Automatic retry of a failed attempt, when asked for: the first wait, doubled for each retry up
 // to the longest, each spread by up to a fifth either way so that many clients do not return
 // together. A server's Retry-After sets the wait instead, up to its own bound.
@@ -163,6 +171,7 @@ struct CUploadState
     DWORD nConnectTimeoutMs = UPLOAD_CONNECT_TIMEOUT_MS;
     DWORD nSendTimeoutMs = UPLOAD_SEND_TIMEOUT_MS;
     DWORD nReceiveTimeoutMs = UPLOAD_RECEIVE_TIMEOUT_MS;
+    DWORD nAnswerDeadlineMs = UPLOAD_ANSWER_DEADLINE_MS;
     // Attempts after a failed one (0: a failure ends the upload) and the first wait before one.
     ULONG nRetryCount = 0;
     DWORD nRetryDelayMs = UPLOAD_RETRY_DELAY_MS;
@@ -199,11 +208,13 @@ public:
     bool HasWorker() const { return m_hThread.IsValid(); }
     HANDLE Thread() const { return m_hThread.Get(); }
 
-    // True while file content goes out: the only stage at which the user is asked about a stop.
-    bool IsSendingFiles() const;
+    // True while the user may be asked about a stop: until the body's last byte is written, and
+    // once the answer is overdue (awaited longer than the receive time-out).
+    bool MayStop() const;
 
-    // The user's or script's stop: the worker stops before its next chunk. While file content
-    // goes out, a write that blocks is abandoned too. Outside the file parts the run goes on.
+    // The user's or script's stop: the worker stops before its next chunk. While MayStop, a
+    // write or read that blocks is abandoned too; a stop of an overdue answer ends the run as
+    // failed, since the server may have kept the upload. Otherwise the run goes on.
     void Cancel();
     // Ends the run at whatever stage it is, waiting at most nWaitMs for the worker; the outcome
     // is cancelled. True when the worker has ended.

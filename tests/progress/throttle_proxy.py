@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A TCP proxy on 127.0.0.1 that passes requests to a target port at a limited rate, so that an
 upload to the receiver behind it takes long enough for a person (or a test) to watch it and stop
-it while file content is being sent. Answers come back unthrottled.
+it while file content is being sent. Answers come back unthrottled. A request whose address
+carries "?rate=N" goes at N bytes per second instead.
 
 With --lose-answers N, the first N connections lose their answer: the request reaches the target
 whole, and once the target answers, the client's connection is closed instead, as when a network
@@ -24,11 +25,18 @@ CHUNK = 8192
 def pump_throttled(src, dst, rate):
     start = time.monotonic()
     sent = 0
+    first = True
     try:
         while True:
             data = src.recv(CHUNK)
             if not data:
                 break
+            if first:
+                # A request may name its own rate in its address ("?rate=BYTES_PER_SECOND").
+                first = False
+                asked = re.search(rb"^[A-Z]+ [^ ]*[?&]rate=([0-9]+)", data)
+                if asked and int(asked.group(1)) > 0:
+                    rate = float(asked.group(1))
             dst.sendall(data)
             sent += len(data)
             # Sleep until the bytes so far fit the rate.

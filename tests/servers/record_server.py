@@ -18,8 +18,9 @@ An answer is a JSON object with any of:
   fault: "reset" (after reading `after` body bytes, default all, the connection is reset
   without an answer) or "close" (closed normally without an answer), "stall" (after reading
   `after` body bytes, default none, the server neither reads nor answers for `seconds`,
-  default 60, then closes) or "stall_answer" (the body is read, the head of an answer and a few
-  bytes of its body are sent, then nothing for `seconds`).
+  default 60, then closes), "stall_answer" (the body is read, the head of an answer and a few
+  bytes of its body are sent, then nothing for `seconds`) or "trickle" (the body is read, then the
+  head of an answer and one byte of its body every `interval` seconds, for `seconds`).
 Without a scripted answer the server answers 200 with "received N bytes".
 
 With --discard the server records nothing and only counts the bytes it reads (benchmark).
@@ -167,6 +168,17 @@ class Handler(socketserver.BaseRequestHandler):
             return
         if fault == "stall_answer":
             sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\npartial")
+        if fault == "trickle":
+            sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n")
+            end = time.monotonic() + float(answer.get("seconds", 60))
+            try:
+                while time.monotonic() < end:
+                    sock.sendall(b"x")
+                    time.sleep(float(answer.get("interval", 0.5)))
+            except OSError:
+                pass
+            sock.close()
+            return
         if fault in ("stall", "stall_answer"):
             time.sleep(float(answer.get("seconds", 60)))
             sock.close()

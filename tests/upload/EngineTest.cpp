@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -109,7 +110,7 @@ bool WaitFor(const std::function<bool()>& fnDone, DWORD nMilliseconds)
 
 TEST_F(UploadEngine, WritesLargeBlocksWhileReportingEveryChunk)
 {
-    const size_t nBig = 2 * UPLOAD_WRITE_BLOCK + 12345;
+    const size_t nBig = 3 * UPLOAD_WRITE_BLOCK + 12345;
     List(L"big.bin", PatternBytes(nBig, 21));
     for (int i = 0; i < 30; ++i)
         List(L"s" + std::to_wstring(i) + L".bin", PatternBytes(1000 + 997 * i, 22 + i));
@@ -126,17 +127,21 @@ TEST_F(UploadEngine, WritesLargeBlocksWhileReportingEveryChunk)
     ASSERT_STREQ("received", OutcomeName(dlg.Outcome()));
     const CRecordedRequest request = RecordServer::Request(0);
 
-    // Every write but the last is a full block; together they are the body.
+    // The writes start small and grow while the link takes them quickly, up to full blocks;
+    // every write but the last carries at least the first block, and together they are the body.
     ASSERT_GE(writes.size(), 2u);
     size_t nWritten = 0;
+    DWORD nLargest = 0;
     for (size_t i = 0; i < writes.size(); ++i)
     {
         nWritten += writes[i];
+        nLargest = std::max(nLargest, writes[i]);
         if (i + 1 < writes.size())
         {
-            EXPECT_GE(writes[i], UPLOAD_WRITE_BLOCK) << "write " << i;
+            EXPECT_GE(writes[i], UPLOAD_FIRST_WRITE_BLOCK) << "write " << i;
         }
     }
+    EXPECT_GE(nLargest, UPLOAD_WRITE_BLOCK);
     EXPECT_EQ(request.strBody.size(), nWritten);
     EXPECT_EQ(std::to_string(nWritten), request.Header("Content-Length"));
 
@@ -226,6 +231,7 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         const char* szReached;  // the observer call after which the upload is stalled
         int nStalled;           // requests the server has taken when it stalls (it records them then)
         bool bUserCancel;       // the user's Yes rather than the control going away
+        const char* szOutcome = "cancelled";
     } cases[] = {
         {"connecting", nullptr, false, "stage connecting", 0, false},
         {"sending", R"([{"fault":"stall","after":100000,"seconds":8}])", false, "progress 51200", 1, true},
@@ -234,6 +240,9 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         {"reading", R"([{"fault":"stall_answer","seconds":8}])", false, "stage reading", 1, false},
         {"inline", nullptr, true, "stage decoding", 2, false},
         {"retry wait", R"([{"status":503,"headers":[["Retry-After","30"]]}])", false, "retry", 1, true},
+        // An answer that trickles within every read's time-out: once it is overdue the user may
+        // stop it, and the upload fails, since the server has the whole of it.
+        {"overdue", R"([{"fault":"trickle","interval":0.3,"seconds":20}])", false, "stage reading", 1, true, "failed"},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
@@ -267,6 +276,10 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         ASSERT_TRUE(WaitFor([&] { return bReached.load() && RecordServer::Count() >= cases[i].nStalled; }, 20000))
             << "case " << i;
         ASSERT_TRUE(dlg.bRunning) << "case " << i << " ended before the stop";
+        if (!strcmp(cases[i].szStage, "overdue"))
+        {
+            ASSERT_TRUE(WaitFor([&] { return dlg.engine.MayStop(); }, TIMEOUT_MS + 2000)) << "case " << i;
+        }
 
         CKernelHandle hThread;
         HANDLE hDuplicate = nullptr;
@@ -295,9 +308,11 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
             // The user's cancel ends the upload where it stood: no new attempt, the cancel status.
             dlg.JoinWorker();
             EXPECT_EQ(1, dlg.Count("attempt")) << "case " << i;
-            EXPECT_EQ(EUploadStage::Cancelled, dlg.stages.back()) << "case " << i;
+            EXPECT_EQ(strcmp(cases[i].szOutcome, "failed") ? EUploadStage::Cancelled : EUploadStage::Failed,
+                      dlg.stages.back())
+                << "case " << i;
         }
-        EXPECT_STREQ("cancelled", OutcomeName(dlg.Outcome())) << "case " << i << " " << cases[i].szStage;
+        EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << i << " " << cases[i].szStage;
         EXPECT_FALSE(dlg.bRunning) << "case " << i;
         EXPECT_FALSE(bCalledAfter) << "case " << i << " no chunk after the stop";
     }
@@ -328,6 +343,10 @@ TEST_F(UploadEngine, FailuresLeaveOneDebugLine)
          "answered with an error while reading the answer: internet error 0 (none), HTTP status 500",
          EUploadOutcome::Completed, true, EUploadStage::Reading, 0, 500},
         {R"([{"status":200,"body":"fine"}])", nullptr, EUploadOutcome::Completed, true, EUploadStage::Reading, 0, 200},
+        // Each read comes within its time-out, the whole answer not within its deadline.
+        {R"([{"fault":"trickle","interval":0.2,"seconds":30}])",
+         "failed while reading the answer: internet error 12002 (", EUploadOutcome::Failed, true, EUploadStage::Reading,
+         12002, 200},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
     {
@@ -337,6 +356,7 @@ TEST_F(UploadEngine, FailuresLeaveOneDebugLine)
             s_debugLines.clear();
         }
         CRecordingDlg dlg;
+        dlg.state.nAnswerDeadlineMs = 1500;
         Prepare(dlg, strAction);
         dlg.Run();
         const CUploadResult& result = dlg.state.Result;
