@@ -2,7 +2,7 @@
 """A TCP proxy on 127.0.0.1 that passes requests to a target port at a limited rate, so that an
 upload to the receiver behind it takes long enough for a person (or a test) to watch it and stop
 it while file content is being sent. Answers come back unthrottled. A request whose address
-carries "?rate=N" goes at N bytes per second instead.
+carries "?rate=N" goes at N bytes per second instead; without --rate or "?rate", at full speed.
 
 With --lose-answers N, the first N connections lose their answer: the request reaches the target
 whole, and once the target answers, the client's connection is closed instead, as when a network
@@ -22,13 +22,33 @@ import time
 CHUNK = 8192
 
 
-def pump_throttled(src, dst, rate):
+def read_head(src):
+    """The request's first bytes, up to the end of its head."""
+    head = b""
+    while b"\r\n\r\n" not in head and len(head) < 65536:
+        data = src.recv(CHUNK)
+        if not data:
+            break
+        head += data
+    return head
+
+
+def note_key(head, keys):
+    match = re.search(rb"^idempotency-key:[ \t]*([^\r\n]*?)[ \t]*\r?$", head.split(b"\r\n\r\n")[0], re.I | re.M)
+    with KEYS_LOCK, open(keys, "a", encoding="latin1") as f:
+        f.write((match.group(1).decode("latin1") if match else "-") + "\n")
+
+
+KEYS_LOCK = threading.Lock()
+
+
+def pump_throttled(src, dst, rate, keys=None):
     start = time.monotonic()
     sent = 0
     first = True
     try:
         while True:
-            data = src.recv(CHUNK)
+            data = read_head(src) if first and keys else src.recv(CHUNK)
             if not data:
                 break
             if first:
@@ -37,6 +57,8 @@ def pump_throttled(src, dst, rate):
                 asked = re.search(rb"^[A-Z]+ [^ ]*[?&]rate=([0-9]+)", data)
                 if asked and int(asked.group(1)) > 0:
                     rate = float(asked.group(1))
+                if keys:
+                    note_key(data, keys)
             dst.sendall(data)
             sent += len(data)
             # Sleep until the bytes so far fit the rate.
@@ -69,34 +91,15 @@ def lose(src, dst):
         pass
 
 
-def pass_head(client, upstream, keys):
-    """Passes the request's head on and writes down its Idempotency-Key."""
-    head = b""
-    while b"\r\n\r\n" not in head and len(head) < 65536:
-        data = client.recv(CHUNK)
-        if not data:
-            break
-        head += data
-    upstream.sendall(head)
-    match = re.search(rb"^idempotency-key:[ \t]*([^\r\n]*?)[ \t]*\r?$", head.split(b"\r\n\r\n")[0], re.I | re.M)
-    with KEYS_LOCK, open(keys, "a", encoding="latin1") as f:
-        f.write((match.group(1).decode("latin1") if match else "-") + "\n")
-
-
-KEYS_LOCK = threading.Lock()
-
-
 def serve(client, target, rate, keys, losing):
     try:
         upstream = socket.create_connection(("127.0.0.1", target))
-        if keys:
-            pass_head(client, upstream, keys)
     except OSError:
         client.close()
         return
     down = threading.Thread(target=lose if losing else pump, args=(upstream, client), daemon=True)
     down.start()
-    pump_throttled(client, upstream, rate)
+    pump_throttled(client, upstream, rate, keys)
     down.join()
     for s in (upstream, client):
         try:
