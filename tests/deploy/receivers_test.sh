@@ -49,9 +49,10 @@ timeout 240 $EMULATOR "$HOST" --timeout 200 "$HERE/pages/receivers.html" </dev/n
 for receiver in "${receivers[@]}"; do
     keys=()
     [ -f "$WORK/$receiver.keys" ] && mapfile -t keys <"$WORK/$receiver.keys"
-    [ "${#keys[@]}" = 2 ] && [ "${keys[0]}" = "${keys[1]}" ] &&
-        [[ ${keys[0]} =~ ^\"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\"$ ]] ||
+    if [ "${#keys[@]}" != 2 ] || [ "${keys[0]}" != "${keys[1]}" ] ||
+        ! [[ ${keys[0]} =~ ^\"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\"$ ]]; then
         fail "$receiver: the attempts through the proxy carried the keys ${keys[*]}"
+    fi
 done
 
 # Every receiver stored the three uploads once each (the one whose answer was lost too), each file
