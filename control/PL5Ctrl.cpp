@@ -294,10 +294,12 @@ bool CPL5Ctrl::PageMayReach(const std::wstring& strUrl)
 {
     if (!ZoneGuarded())
         return true;
-    if (PTL::IsHttpUrl(strUrl) && !PTL::RaisesZone(strUrl, PageUrl()))
-        return true;
-    OutputDebugStringW(L"Pelora5: refused, the page named an address outside http(s) or in a more trusted zone\n");
-    return false;
+    if (!PTL::IsHttpUrl(strUrl) || PTL::RaisesZone(strUrl, PageUrl()))
+    {
+        OutputDebugStringW(L"Pelora5: refused, the page named an address outside http(s) or in a more trusted zone\n");
+        return false;
+    }
+    return true;
 }
 
 // ---- ExcuteLocalFile ----------------------------------------------------------------------

@@ -86,6 +86,7 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
             m_props.bMakeInlineResponse
                 ? MakeInlineAnswerStep(m_policy.bVerifyCertificates, ZoneGuarded() ? strPageUrl : std::wstring())
                 : UploadAnswerStep());
+        m_uploadDlg.SetPrivateNetworkRule(ZoneGuarded());
         m_uploadDlg.SetRetry(m_props.nRetryCount, m_props.nRetryDelay, [this](const CUploadRetryWait& wait) {
             return PageAllowsRetry(wait.nAttempt, wait.nDelayMs, PageRetryReason(wait));
         });

@@ -10,6 +10,7 @@
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "ptl/Accessible.h"
+#include "ptl/AddressSpace.h"
 #include "ptl/Dpi.h"
 #include "ptl/InternetUrl.h"
 #include "ptl/Reflect.h"
@@ -442,7 +443,9 @@ void CPL5Ctrl::RefreshBackground()
         else
         {
             strUrl = ResolveActionUrl(strPicture.c_str(), m_strPageUrl.c_str());
-            if (!PageMayReach(strUrl))
+            // The list loads the picture itself: its address is checked against the page's
+            // network here, where the list's own load would block the page too.
+            if (!PageMayReach(strUrl) || (ZoneGuarded() && !PTL::PrivateNetworkAllows(strUrl, m_strPageUrl)))
                 strUrl.clear();
         }
         // An address the list's buffer cannot hold is refused rather than cut to another one.

@@ -70,6 +70,9 @@ public:
     // For the uploads that start from now on: the texts' encoding, whether the server's
     // certificate must be valid, and the step after the answer (empty for none).
     void SetRequestOptions(bool bUseUnicode, bool bVerifyCertificates, UploadAnswerStep answerStep);
+    // For the uploads that start from now on: whether the action may not be in a more private
+    // network than the page's (a page its zone guards).
+    void SetPrivateNetworkRule(bool bApplies) { m_engine.State().bPrivateNetworkRule = bApplies; }
     // For the uploads that start from now on: the attempts after a failed one, the first wait,
     // and who is asked before each wait (empty: nobody, the upload goes on).
     void SetRetry(ULONG nCount, DWORD nDelayMs, UploadRetryQuestion ask);

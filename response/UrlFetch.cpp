@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ptl/InternetHandle.h"
+#include "ptl/AddressSpace.h"
 #include "ptl/InternetUrl.h"
 #include "ptl/UrlZone.h"
 #include "ptl/Text.h"
@@ -115,6 +116,9 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
             OutputDebugStringW(L"Pelora5: an inline fetch to a more trusted zone than the page's was refused\n");
             return std::wstring();
         }
+        // Every hop, redirects included, is checked against the page's network.
+        if (!limits.strZoneUrl.empty() && !PTL::PrivateNetworkAllows(strCurrent, limits.strZoneUrl))
+            return std::wstring();
         const DWORD nTimeout = RemainingMs(limits);
         if (nTimeout == 0)
             return std::wstring();

@@ -27,7 +27,8 @@ struct CFetchLimits
     // origin is always verified.
     bool bVerifyCertificates = true;
     // The page that asked for the fetch: no hop may go to a more trusted zone than its own (an
-    // internet page's answer naming an intranet server or a local one). Empty: no zone check.
+    // internet page's answer naming an intranet server or a local one), nor to a more private
+    // network (PTL::PrivateNetworkAllows). Empty: neither check.
     std::wstring strZoneUrl;
 };
 

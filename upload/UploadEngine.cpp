@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "ptl/AddressSpace.h"
 #include "ptl/InternetException.h"
 #include "ptl/InternetHandle.h"
 #include "ptl/InternetUrl.h"
@@ -159,6 +160,10 @@ public:
     class EBodyError
     {
     };
+    // The action's address is in a network the page may not reach.
+    class ERefused
+    {
+    };
 
     CUploadRun(std::shared_ptr<CUploadState> pState, IUploadObserver& observer)
         : m_pState(std::move(pState)), m_pObserver(&observer), m_evRunnable(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
@@ -170,6 +175,7 @@ public:
         m_strActionUrl = S().szActionUrl;
         m_bUnicode = S().bUseUnicode;
         m_bVerify = S().bVerifyCertificates;
+        m_bPrivateNetworkRule = S().bPrivateNetworkRule;
         m_answerStep = S().AnswerStep;
         m_nConnectMs = S().nConnectTimeoutMs;
         m_nSendMs = S().nSendTimeoutMs;
@@ -329,6 +335,7 @@ private:
     // The attempt failed on the network (a lost or refused connection, a failed write or read,
     // a time-out), at whatever stage: such a failure may pass.
     bool m_bNetworkFailure = false;
+    bool m_bRefused = false;  // the action's network was refused: nothing was sent
     // Sent on every attempt of this upload, so that a receiver can tell a repeat from a new one.
     std::wstring m_strIdempotencyKey;
     PTL::CKernelHandle m_evRunnable;  // signalled while the worker may go on
@@ -349,6 +356,7 @@ private:
     std::wstring m_strActionUrl;
     bool m_bUnicode = false;
     bool m_bVerify = false;
+    bool m_bPrivateNetworkRule = false;
     UploadAnswerStep m_answerStep;
     DWORD m_nConnectMs = 0;
     DWORD m_nSendMs = 0;
@@ -533,6 +541,12 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
     try
     {
         m_nStage = EUploadStage::Connecting;
+        // Resolved afresh before every attempt, the closer to the platform's own look-up.
+        if (m_bPrivateNetworkRule && !PTL::PrivateNetworkAllows(m_strActionUrl, m_strPageUrl))
+        {
+            m_bRefused = true;  // the refusal has written its own line
+            throw ERefused();
+        }
         m_bSendingBody = true;
         if (m_parts.size() >= FILES_OPENED_AHEAD_FROM)
             m_pOpener.reset(new CFileOpener(m_parts));
@@ -1024,6 +1038,8 @@ CUploadRun::ERedirect CUploadRun::TakeRedirect()
 // error status, so that whoever watches with a debugger sees where and why.
 void CUploadRun::Trace(EAttempt nResult)
 {
+    if (m_bRefused)
+        return;
     const wchar_t* szOutcome = nullptr;
     const EUploadOutcome nOutcome = OutcomeOf(nResult);
     if (nOutcome == EUploadOutcome::Cancelled)

@@ -20,10 +20,12 @@ function port(strName) {
     return strPort;
 }
 
-// The recording server's /_control/ requests (tests/servers/record_server.py).
-function control(strWhat, strBody) {
+// The recording server's /_control/ requests (tests/servers/record_server.py); strServer
+// ("address:port") names another one than that of with_servers.sh.
+function control(strWhat, strBody, strServer) {
     var request = new ActiveXObject("WinHttp.WinHttpRequest.5.1");
-    request.Open(strBody ? "POST" : "GET", "http://127.0.0.1:" + port("PL5_RECORD_PORT") + "/_control/" + strWhat, false);
+    strServer = strServer || "127.0.0.1:" + port("PL5_RECORD_PORT");
+    request.Open(strBody ? "POST" : "GET", "http://" + strServer + "/_control/" + strWhat, false);
     request.Send(strBody || "");
     check(request.Status == 200, "the recording server answered " + strWhat + " with " + request.Status);
     return request.ResponseText;

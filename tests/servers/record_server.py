@@ -257,15 +257,16 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--discard", action="store_true")
+    parser.add_argument("--host", default="127.0.0.1", help="the address to serve on")
     args = parser.parse_args()
     DISCARD = args.discard
 
-    servers = [Server(("127.0.0.1", 0), Handler)]
+    servers = [Server((args.host, 0), Handler)]
     write_port(args.port_file, servers[0].server_address[1])
     if args.tls_port_file:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args.cert, args.key)
-        servers.append(TlsServer(("127.0.0.1", 0), Handler, context))
+        servers.append(TlsServer((args.host, 0), Handler, context))
         write_port(args.tls_port_file, servers[1].server_address[1])
     for server in servers[1:]:
         threading.Thread(target=server.serve_forever, daemon=True).start()

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ptl/AddressSpace.h"
 #include "ptl/ComPtr.h"
 #include "ptl/InternetException.h"
 #include "ptl/InternetUrl.h"
@@ -199,6 +200,72 @@ TEST(InternetLayer, CrackUrl)
         EXPECT_EQ(cases[i].szExtra, std::wstring(url.szExtraInfo)) << "case " << i;
         EXPECT_EQ(cases[i].szUser, std::wstring(url.szUserName)) << "case " << i;
     }
+}
+
+// Which network an address is in, as the platform resolves it for a connection: every spelling
+// of loopback, the private ranges and their edges. Only literals and the machine's own name are
+// named, so nothing asks a name server.
+TEST(InternetLayer, AddressSpaces)
+{
+    using PTL::EAddressSpace;
+    static const struct
+    {
+        const wchar_t* szHost;
+        EAddressSpace nSpace;
+    } cases[] = {
+        {L"127.0.0.1", EAddressSpace::Loopback},
+        {L"127.1", EAddressSpace::Loopback},
+        {L"2130706433", EAddressSpace::Loopback},
+        {L"0x7f.0.0.1", EAddressSpace::Loopback},
+        {L"0.0.0.0", EAddressSpace::Loopback},
+        {L"::1", EAddressSpace::Loopback},
+        {L"[::1]", EAddressSpace::Loopback},
+        {L"::", EAddressSpace::Loopback},
+        {L"::ffff:127.0.0.1", EAddressSpace::Loopback},
+        {L"localhost", EAddressSpace::Loopback},
+        {L"10.0.0.1", EAddressSpace::Private},
+        {L"172.16.0.1", EAddressSpace::Private},
+        {L"172.31.255.255", EAddressSpace::Private},
+        {L"192.168.1.1", EAddressSpace::Private},
+        {L"169.254.10.1", EAddressSpace::Private},
+        {L"fc00::1", EAddressSpace::Private},
+        {L"fd12:3456::1", EAddressSpace::Private},
+        {L"fe80::1", EAddressSpace::Private},
+        {L"::ffff:192.168.0.1", EAddressSpace::Private},
+        {L"172.32.0.1", EAddressSpace::Public},
+        {L"172.15.255.255", EAddressSpace::Public},
+        {L"11.0.0.1", EAddressSpace::Public},
+        {L"198.51.100.7", EAddressSpace::Public},
+        {L"2001:db8::1", EAddressSpace::Public},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        std::wstring strHost = cases[i].szHost;
+        if (strHost.front() == L'[')
+            strHost = strHost.substr(1, strHost.size() - 2);
+        EAddressSpace nSpace = EAddressSpace::Public;
+        ASSERT_TRUE(PTL::ResolveAddressSpace(strHost, nSpace)) << "case " << i;
+        EXPECT_EQ(cases[i].nSpace, nSpace) << "case " << i;
+    }
+    // From a page that the Internet zone holds (unmapped addresses are there), by the networks
+    // of page and target.
+    static const struct
+    {
+        const wchar_t* szTarget;
+        const wchar_t* szPage;
+        bool bAllowed;
+    } rules[] = {
+        {L"http://127.0.0.1/up", L"http://198.51.100.7/p.html", false},
+        {L"http://[::1]:8080/up", L"http://198.51.100.7/p.html", false},
+        {L"http://10.1.2.3/up", L"http://198.51.100.7/p.html", false},
+        {L"http://198.51.100.8/up", L"http://198.51.100.7/p.html", true},
+        {L"http://127.0.0.1/up", L"http://10.1.2.3/p.html", false},
+        {L"http://10.9.9.9/up", L"http://10.1.2.3/p.html", true},
+        {L"http://198.51.100.8/up", L"http://10.1.2.3/p.html", true},
+        {L"http://10.1.2.3/up", L"http://127.0.0.1/p.html", true},
+    };
+    for (size_t i = 0; i < std::size(rules); ++i)
+        EXPECT_EQ(rules[i].bAllowed, PTL::PrivateNetworkAllows(rules[i].szTarget, rules[i].szPage)) << "rule " << i;
 }
 
 TEST(InternetLayer, ExceptionMessages)
