@@ -9,11 +9,7 @@ EMULATOR=$1 HOST=$2
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pl5-receivers.XXXXXX")
 PROXIES=()
-cleanup() {
-    for pid in "${PROXIES[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+trap 'kill "${PROXIES[@]}" 2>/dev/null; rm -rf "$WORK"' EXIT
 trap 'exit 130' INT TERM
 fail() { echo "FAIL: $*"; exit 1; }
 

@@ -22,21 +22,15 @@ import time
 CHUNK = 8192
 
 
-def read_head(src):
-    """The request's first bytes, up to the end of its head."""
+def read_head(src, keys):
+    """The request's first bytes, up to the end of its head, whose Idempotency-Key is written down."""
     head = b""
-    while b"\r\n\r\n" not in head and len(head) < 65536:
-        data = src.recv(CHUNK)
-        if not data:
-            break
+    while b"\r\n\r\n" not in head and len(head) < 65536 and (data := src.recv(CHUNK)):
         head += data
-    return head
-
-
-def note_key(head, keys):
-    match = re.search(rb"^idempotency-key:[ \t]*([^\r\n]*?)[ \t]*\r?$", head.split(b"\r\n\r\n")[0], re.I | re.M)
+    key = re.search(rb"^idempotency-key:[ \t]*([^\r\n]*?)[ \t]*\r?$", head.split(b"\r\n\r\n")[0], re.I | re.M)
     with KEYS_LOCK, open(keys, "a", encoding="latin1") as f:
-        f.write((match.group(1).decode("latin1") if match else "-") + "\n")
+        f.write((key.group(1).decode("latin1") if key else "-") + "\n" if head else "")
+    return head
 
 
 KEYS_LOCK = threading.Lock()
@@ -48,7 +42,7 @@ def pump_throttled(src, dst, rate, keys=None):
     first = True
     try:
         while True:
-            data = read_head(src) if first and keys else src.recv(CHUNK)
+            data = read_head(src, keys) if first and keys else src.recv(CHUNK)
             if not data:
                 break
             if first:
@@ -57,8 +51,6 @@ def pump_throttled(src, dst, rate, keys=None):
                 asked = re.search(rb"^[A-Z]+ [^ ]*[?&]rate=([0-9]+)", data)
                 if asked and int(asked.group(1)) > 0:
                     rate = float(asked.group(1))
-                if keys:
-                    note_key(data, keys)
             dst.sendall(data)
             sent += len(data)
             # Sleep until the bytes so far fit the rate.
