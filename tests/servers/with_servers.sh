@@ -7,7 +7,8 @@
 # With PL5_EXAMPLE_RECEIVERS=1 also the receivers of examples/receivers, each storing under its
 # own folder below PL5_RECEIVER_DIR (made for this run unless given: node/, python/, and for PHP
 # pelora5-uploads/ beside its document root site/) and refusing files above PL5_RECEIVER_MAX_FILE
-# bytes (1 MB unless given) and requests above PL5_RECEIVER_MAX_REQUEST (4 MB unless given):
+# bytes (1 MB unless given) and requests above PL5_RECEIVER_MAX_REQUEST (4 MB unless given), and
+# remembering at most PL5_RECEIVER_MAX_KEYS idempotency keys (8 unless given):
 #     -> PL5_RECEIVER_PHP_PORT, PL5_RECEIVER_NODE_PORT, PL5_RECEIVER_PYTHON_PORT
 # With PL5_KOREAN_LOCALE=1 a ko_KR.UTF-8 locale is generated into a private LOCPATH (once) and
 # the command runs under it, so Wine takes code page 949 as the ANSI code page.
@@ -65,13 +66,13 @@ done
 if [ "${PL5_EXAMPLE_RECEIVERS:-0}" = 1 ]; then
     RECEIVERS=$(cd "$HERE/../../examples/receivers" && pwd)
     export PL5_RECEIVER_DIR=${PL5_RECEIVER_DIR:-$WORK/received} PL5_RECEIVER_MAX_FILE=${PL5_RECEIVER_MAX_FILE:-1048576}
-    export PL5_RECEIVER_MAX_REQUEST=${PL5_RECEIVER_MAX_REQUEST:-4194304}
+    export PL5_RECEIVER_MAX_REQUEST=${PL5_RECEIVER_MAX_REQUEST:-4194304} PL5_RECEIVER_MAX_KEYS=${PL5_RECEIVER_MAX_KEYS:-8}
     mkdir -p "$PL5_RECEIVER_DIR"/{node,python,site}
     # The PHP receiver runs as a site would: its folder the document root (a copy, so that its
     # default upload folder beside it, $PL5_RECEIVER_DIR/pelora5-uploads, is this run's own).
     cp "$RECEIVERS/php/receive.php" "$RECEIVERS/php/.user.ini" "$PL5_RECEIVER_DIR/site/"
     port=$(free_port)
-    PL5_MAX_FILE=$PL5_RECEIVER_MAX_FILE PL5_MAX_REQUEST=$PL5_RECEIVER_MAX_REQUEST php -d enable_post_data_reading=0 \
+    PL5_MAX_FILE=$PL5_RECEIVER_MAX_FILE PL5_MAX_REQUEST=$PL5_RECEIVER_MAX_REQUEST PL5_MAX_KEYS=$PL5_RECEIVER_MAX_KEYS php -d enable_post_data_reading=0 \
         -S "127.0.0.1:$port" -t "$PL5_RECEIVER_DIR/site" >"$WORK/rphp.log" 2>&1 &
     PIDS+=($!)
     export PL5_RECEIVER_PHP_PORT=$port
@@ -81,11 +82,11 @@ if [ "${PL5_EXAMPLE_RECEIVERS:-0}" = 1 ]; then
             { echo "with_servers: npm ci failed" >&2; exit 1; }
     fi
     PORT=0 PL5_PORT_FILE=$WORK/rnode.port PL5_UPLOAD_DIR=$PL5_RECEIVER_DIR/node PL5_MAX_FILE=$PL5_RECEIVER_MAX_FILE \
-        PL5_MAX_REQUEST=$PL5_RECEIVER_MAX_REQUEST node "$RECEIVERS/node/receive.js" >"$WORK/rnode.log" 2>&1 &
+        PL5_MAX_REQUEST=$PL5_RECEIVER_MAX_REQUEST PL5_MAX_KEYS=$PL5_RECEIVER_MAX_KEYS node "$RECEIVERS/node/receive.js" >"$WORK/rnode.log" 2>&1 &
     PIDS+=($!)
     /usr/bin/python3 "$RECEIVERS/python/receive.py" --port 0 --port-file "$WORK/rpython.port" \
         --folder "$PL5_RECEIVER_DIR/python" --max-file "$PL5_RECEIVER_MAX_FILE" \
-        --max-request "$PL5_RECEIVER_MAX_REQUEST" >"$WORK/rpython.log" 2>&1 &
+        --max-request "$PL5_RECEIVER_MAX_REQUEST" --max-keys "$PL5_RECEIVER_MAX_KEYS" >"$WORK/rpython.log" 2>&1 &
     PIDS+=($!)
     wait_for_file "$WORK/rnode.port" "the Node receiver"
     wait_for_file "$WORK/rpython.port" "the Python receiver"

@@ -3,9 +3,16 @@
 // Stores every uploaded file in the upload folder under a generated name ("<32 hex digits>", no
 // extension) with a side file "<name>.json" that keeps the client's file name (made safe), its
 // field, size and SHA-256 as data; answers with a short plain text the page can show: one line per
-// stored file ("stored SIZE SHA256 NAME") and per field ("field NAME = VALUE"). A request over one
-// of the limits is answered 413, a request that is not a whole multipart body 400, a folder that
-// cannot take the files 500; in every such case nothing of the request is kept.
+// stored file ("stored SIZE SHA256 NAME") and per field ("field SIZE NAME": the value is not
+// echoed). A request over one of the limits is answered 413, a request that is not a whole
+// multipart body 400, a folder that cannot take the files 500; in every such case nothing of the
+// request is kept.
+//
+// A request with an Idempotency-Key header (a quoted key: "8e03978e-40d5-43e8-bc93-6894a57f9324")
+// is stored once: its answer is remembered for a day, and the same key again, as a client sends it
+// when the answer was lost, gets that answer and stores nothing. A key whose request is still being
+// received is answered 409, a key sent again with a request of another length 422, a malformed key
+// 400.
 //
 //   npm ci && PORT=8080 node receive.js
 //
@@ -14,6 +21,8 @@
 //                       script (never under it), created readable by this user only
 //   PL5_MAX_FILE        bytes per file (64 MiB)        PL5_MAX_FILES    files per request (100)
 //   PL5_MAX_FIELDS      fields per request (100)       PL5_MAX_REQUEST  bytes per request (256 MiB)
+//   PL5_MAX_FIELD_BYTES bytes of all field values together (64 KiB)
+//   PL5_MAX_KEYS        idempotency keys remembered (10,000; past that, the oldest are forgotten)
 //   PL5_LEGACY_CHARSET  the code page of names that are not UTF-8 (cp949)
 //   HOST, PORT          where to listen (127.0.0.1:8080): put a proxy in front, not this process
 'use strict';
@@ -30,11 +39,14 @@ const maxFile = Number(setting('PL5_MAX_FILE', 64 * 1024 * 1024));
 const maxFiles = Number(setting('PL5_MAX_FILES', 100));
 const maxFields = Number(setting('PL5_MAX_FIELDS', 100));
 const maxRequest = Number(setting('PL5_MAX_REQUEST', 256 * 1024 * 1024));
+const maxFieldBytes = Number(setting('PL5_MAX_FIELD_BYTES', 64 * 1024));
+const maxKeys = Number(setting('PL5_MAX_KEYS', 10000));
 const legacy = setting('PL5_LEGACY_CHARSET', 'cp949');
 // A stored client name is data, but it is still kept short enough for any file system.
 const nameBytes = 255;
-// A field's value is kept in memory until the answer.
-const maxFieldValue = 1024 * 1024;
+// An Idempotency-Key is a structured-field string: quoted, of characters safe anywhere.
+const keyPattern = /^"([A-Za-z0-9._:+/=-]{1,128})"$/;
+const keySeconds = 24 * 3600;
 const utf8 = new TextDecoder('utf-8', { fatal: true });
 const storeFailed = 'the upload could not be stored';
 
@@ -54,12 +66,15 @@ function textOf(latin1, upload) {
   }
 }
 
+// A name shown in the answer: one line, whatever it holds.
+const safeText = (text) => text.replace(/[\x00-\x1f\x7f]/g, '_');
+
 // The last part of the client's path (either separator), without control characters and the
 // characters that file systems or shells give a meaning; never empty, "." or ".."; at most
 // nameBytes bytes in UTF-8, never cut inside a character.
 function safeName(name) {
   name = name.split(/[\\/]/).pop();
-  name = name.replace(/[\x00-\x1f\x7f<>:"|?*]/g, '_').replace(/^[ .]+|[ .]+$/g, '') || 'file';
+  name = safeText(name).replace(/[<>:"|?*]/g, '_').replace(/^[ .]+|[ .]+$/g, '') || 'file';
   let kept = '';
   for (const character of name) {
     if (Buffer.byteLength(kept + character) > nameBytes) break;
@@ -68,13 +83,100 @@ function safeName(name) {
   return kept;
 }
 
-function answer(res, status, text, charset = 'utf-8') {
+const textType = (charset) => `text/plain; charset=${charset}`;
+
+function send(res, status, body, type) {
   if (res.headersSent) return;
-  const body = charset === 'utf-8' ? Buffer.from(text) : iconv.encode(text, charset);
-  res.writeHead(status, { 'Content-Type': `text/plain; charset=${charset}`, 'Content-Length': body.length,
+  res.writeHead(status, { 'Content-Type': type, 'Content-Length': body.length, 'X-Content-Type-Options': 'nosniff',
                           Connection: 'close' });
   res.end(body);
 }
+
+const answer = (res, status, text) => send(res, status, Buffer.from(text), textType('utf-8'));
+
+// The answers of stored requests by their Idempotency-Key, each remembered for a day in
+// "<upload folder>/keys/<SHA-256 of the key>": an empty file while its request is received, then
+// the answer. Creating that file is the lock: of two requests with one key (in this process or
+// another), one creates it and the other is answered 409. At most maxKeys are kept; past that, the
+// oldest are forgotten.
+const keys = {
+  folder: path.join(folder, 'keys'),
+  path(key) {
+    return path.join(this.folder, crypto.createHash('sha256').update(key).digest('hex'));
+  },
+  // The key's remembered answer, { busy: true } while another request holds it, or null once this
+  // request holds it.
+  claim(key) {
+    const file = this.path(key);
+    for (let tries = 0; tries < 2; ++tries) {  // a key released between the two looks is tried again
+      try {
+        fs.mkdirSync(this.folder, { recursive: true, mode: 0o700 });
+        fs.closeSync(fs.openSync(file, 'wx', 0o600));
+        return null;
+      } catch (e) {
+        if (e.code !== 'EEXIST') throw e;
+      }
+      let record;
+      try {
+        record = fs.readFileSync(file);
+      } catch (e) {
+        if (e.code === 'ENOENT') continue;
+        throw e;
+      }
+      if (record.length) return JSON.parse(record);
+      break;
+    }
+    return { busy: true };
+  },
+  async settle(key, length, status, type, body) {
+    const file = this.path(key);
+    const temporary = `${file}.${crypto.randomBytes(8).toString('hex')}.tmp`;
+    const record = { status, length, type, body: body.toString('base64') };
+    try {
+      await fs.promises.writeFile(temporary, JSON.stringify(record), { flag: 'wx', mode: 0o600 });
+      await fs.promises.rename(temporary, file);
+    } catch (e) {
+      await this.forget(temporary);
+      throw e;
+    }
+    await this.prune().catch((e) => log(`cannot forget old keys: ${e.message}`));
+  },
+  release(key) {
+    return this.forget(this.path(key));
+  },
+  forget(file) {
+    return fs.promises.rm(file, { force: true }).catch((e) => log(`cannot remove: ${e.message}`));
+  },
+  // Forgets the keys older than a day, then the oldest past the limit.
+  async prune() {
+    const entries = [];
+    for (const name of await fs.promises.readdir(this.folder)) {
+      const file = path.join(this.folder, name);
+      const stat = await fs.promises.stat(file).catch(() => null);
+      if (stat) entries.push([stat.mtimeMs, file]);
+    }
+    entries.sort((a, b) => a[0] - b[0]);
+    const expired = Date.now() - keySeconds * 1000;
+    for (const [index, [mtime, file]] of entries.entries()) {
+      if (index < entries.length - maxKeys || mtime < expired) await this.forget(file);
+    }
+  },
+};
+
+// Answers once the client has sent the whole body (read and dropped, up to the request limit), so
+// that it is still listening.
+function answerAfterBody(req, res, status, body, type) {
+  let received = 0;
+  req.on('data', (chunk) => {
+    received += chunk.length;
+    if (received > maxRequest) req.destroy();
+  });
+  req.on('end', () => send(res, status, body, type));
+  req.resume();
+}
+
+const refuseAfterBody = (req, res, status, text) =>
+  answerAfterBody(req, res, status, Buffer.from(`error: ${text}\n`), textType('utf-8'));
 
 // Turns every part file into its stored file and side file: all of them, or none.
 async function keep(files) {
@@ -104,14 +206,36 @@ function receive(req, res) {
   let parser;
   try {
     parser = busboy({ headers: req.headers, defParamCharset: 'latin1', defCharset: 'latin1', preservePath: true,
-                      limits: { fileSize: maxFile, files: maxFiles, fields: maxFields, fieldSize: maxFieldValue } });
+                      limits: { fileSize: maxFile, files: maxFiles, fields: maxFields,
+                                fieldSize: maxFieldBytes + 1 } });
   } catch (e) {
     return answer(res, 400, 'error: send the files as multipart/form-data\n');
+  }
+  const length = req.headers['content-length'] === undefined ? null : Number(req.headers['content-length']);
+  let key = req.headers['idempotency-key'];
+  if (key !== undefined) {
+    const match = keyPattern.exec(key.trim());
+    if (!match) {
+      return refuseAfterBody(req, res, 400,
+                             'the Idempotency-Key is not a quoted key of up to 128 letters, digits and marks');
+    }
+    key = match[1];
+    const remembered = keys.claim(key);
+    if (remembered && remembered.busy) {
+      return refuseAfterBody(req, res, 409, 'an upload with this key is still being received');
+    }
+    if (remembered && remembered.length !== length) {
+      return refuseAfterBody(req, res, 422, 'this key came with another upload');
+    }
+    if (remembered) {  // stored before: its answer again, and nothing kept
+      return answerAfterBody(req, res, remembered.status, Buffer.from(remembered.body, 'base64'), remembered.type);
+    }
   }
   const upload = { legacy: false };
   const lines = [];
   const files = [];
   const writes = [];
+  let fieldBytes = 0;
   let refusal = null;  // [status, text]: the first one counts
   let finished = false;
   const refuse = (status, text) => { refusal = refusal || [status, text]; };
@@ -120,15 +244,20 @@ function receive(req, res) {
     finished = true;
     await Promise.all(writes);
     if (!refusal) {
+      // The files are kept once the answer is ready, and count as stored once it is remembered.
+      const charset = upload.legacy ? legacy : 'utf-8';
+      const body = iconv.encode(lines.join('\n') + '\n', charset);
       try {
         await keep(files);
-        return answer(res, 200, lines.join('\n') + '\n', upload.legacy ? legacy : 'utf-8');
+        if (key !== undefined) await keys.settle(key, length, 200, textType(charset), body);
+        return send(res, 200, body, textType(charset));
       } catch (e) {
         log(`cannot store: ${e.message}`);
         refuse(500, storeFailed);
       }
     }
     await discard(files);
+    if (key !== undefined) await keys.release(key);
     answer(res, refusal[0], `error: ${refusal[1]}\n`);
   };
 
@@ -155,9 +284,11 @@ function receive(req, res) {
     if (!req.complete) abandon(400, 'the request ended before its end');
   });
 
-  parser.on('field', (name, value, info) => {
-    if (info.valueTruncated) refuse(413, `a field is longer than ${maxFieldValue} bytes`);
-    lines.push(`field ${textOf(name, upload)} = ${textOf(value, upload)}`);
+  parser.on('field', (name, value) => {
+    // Counted, never kept: the answer names the field and its size (latin1: a byte a character).
+    fieldBytes += value.length;
+    if (fieldBytes > maxFieldBytes) refuse(413, `the fields are longer than ${maxFieldBytes} bytes`);
+    lines.push(`field ${value.length} ${safeText(textOf(name, upload))}`);
   });
   parser.on('fieldsLimit', () => refuse(413, `more than ${maxFields} fields`));
   parser.on('filesLimit', () => refuse(413, `more than ${maxFiles} files`));
@@ -193,7 +324,7 @@ function receive(req, res) {
   });
   parser.on('error', (e) => {
     log(`malformed request: ${e.message}`);
-    abandon(400, 'the request is not a whole multipart/form-data body');
+    abandon(400, 'the request is not a whole multipart body');
     req.resume();  // the rest is read and dropped, so that the client hears the answer
   });
   parser.on('close', () => finish());
@@ -208,6 +339,14 @@ const server = http.createServer((req, res) => {
     log(`failed: ${e.stack}`);
     answer(res, 500, `error: ${storeFailed}\n`);
   }
+});
+// A request the HTTP parser cannot read, one cut short among them, is answered as every other.
+server.on('clientError', (error, socket) => {
+  if (!socket.writable) return socket.destroy();
+  const [status, reason] = error.code === 'ERR_HTTP_REQUEST_TIMEOUT' ? [408, 'Request Timeout'] : [400, 'Bad Request'];
+  const text = 'error: the request is not a whole HTTP request\n';
+  socket.end(`HTTP/1.1 ${status} ${reason}\r\nContent-Type: ${textType('utf-8')}\r\n` +
+             `Content-Length: ${text.length}\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n${text}`);
 });
 server.listen(Number(process.env.PORT || 8080), process.env.HOST || '127.0.0.1', () => {
   if (process.env.PL5_PORT_FILE) {

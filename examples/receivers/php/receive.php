@@ -4,9 +4,15 @@
 // Stores every uploaded file in the upload folder under a generated name ("<32 hex digits>", no
 // extension) with a side file "<name>.json" that keeps the client's file name (made safe), its
 // field, size and SHA-256 as data; answers with a short plain text the page can show: one line per
-// stored file ("stored SIZE SHA256 NAME") and per field ("field NAME = VALUE"). A request over one
-// of the limits is answered 413, a request that did not arrive whole 400, a folder that cannot take
-// the files 500; in every such case nothing of the request is kept.
+// stored file ("stored SIZE SHA256 NAME") and per field ("field SIZE NAME": the value is not
+// echoed). A request over one of the limits is answered 413, a request that did not arrive whole
+// 400, a folder that cannot take the files 500; in every such case nothing of the request is kept.
+//
+// A request with an Idempotency-Key header (a quoted key: "8e03978e-40d5-43e8-bc93-6894a57f9324")
+// is stored once: its answer is remembered for a day, and the same key again, as a client sends it
+// when the answer was lost, gets that answer and stores nothing. A key whose request is still being
+// received is answered 409, a key sent again with a request of another length 422, a malformed key
+// 400.
 //
 //   cd examples/receivers/php && php -d enable_post_data_reading=0 -S 127.0.0.1:8080 receive.php
 //
@@ -21,6 +27,8 @@
 //                       folder inside the web server's document root is refused.
 //   PL5_MAX_FILE        bytes per file (64 MiB)        PL5_MAX_FILES    files per request (100)
 //   PL5_MAX_FIELDS      fields per request (100)       PL5_MAX_REQUEST  bytes per request (256 MiB)
+//   PL5_MAX_FIELD_BYTES bytes of all field values together (64 KiB)
+//   PL5_MAX_KEYS        idempotency keys remembered (10,000; past that, the oldest are forgotten)
 //   PL5_LEGACY_CHARSET  the code page of names that are not UTF-8 (CP949)
 $setting = fn(string $name, $fallback) => getenv($name) === false || getenv($name) === '' ? $fallback : getenv($name);
 $uploadDir = $setting('PL5_UPLOAD_DIR', dirname(__DIR__) . '/pelora5-uploads');
@@ -28,12 +36,16 @@ $maxFile = (int)$setting('PL5_MAX_FILE', 64 * 1024 * 1024);
 $maxFiles = (int)$setting('PL5_MAX_FILES', 100);
 $maxFields = (int)$setting('PL5_MAX_FIELDS', 100);
 $maxRequest = (int)$setting('PL5_MAX_REQUEST', 256 * 1024 * 1024);
+$maxFieldBytes = (int)$setting('PL5_MAX_FIELD_BYTES', 64 * 1024);
+$maxKeys = (int)$setting('PL5_MAX_KEYS', 10000);
 $legacyCharset = $setting('PL5_LEGACY_CHARSET', 'CP949');
 // A stored client name is data, but it is still kept short enough for any file system.
 const NAME_BYTES = 255;
-// A field's value is kept in memory until the answer; a part's headers likewise.
-const MAX_FIELD_VALUE = 1024 * 1024;
+// A part's headers are kept in memory until they end.
 const MAX_PART_HEADERS = 16 * 1024;
+// An Idempotency-Key is a structured-field string: quoted, of characters safe anywhere.
+const KEY_PATTERN = '#^"([A-Za-z0-9._:+/=-]{1,128})"$#';
+const KEY_SECONDS = 24 * 3600;
 const STORE_FAILED = 'the upload could not be stored';
 
 // Set when a name came in the legacy code page: the answer then goes back in it too, because the
@@ -51,13 +63,19 @@ function utf8_text(string $text): string
     return $converted === false ? '' : $converted;
 }
 
+// A name shown in the answer: one line, whatever it holds.
+function safe_text(string $text): string
+{
+    return preg_replace('/[\x00-\x1f\x7f]/', '_', $text);
+}
+
 // The last part of the client's path (either separator), without control characters and the
 // characters that file systems or shells give a meaning; never empty, "." or ".."; at most
 // NAME_BYTES bytes in UTF-8, never cut inside a character.
 function safe_name(string $name): string
 {
     $name = preg_replace('/^.*[\\\\\\/]/su', '', $name);
-    $name = trim(preg_replace('/[\x00-\x1f\x7f<>:"|?*]/u', '_', $name), ' .');
+    $name = trim(preg_replace('/[<>:"|?*]/u', '_', safe_text($name)), ' .');
     $name = substr($name === '' ? 'file' : $name, 0, NAME_BYTES);
     while (preg_match('//u', $name) !== 1) {
         $name = substr($name, 0, -1);  // the end of a character cut in two
@@ -77,17 +95,117 @@ final class Refused extends Exception
     }
 }
 
-function answer(int $status, array $lines): void
+// The answer's content type and bytes: in the legacy code page when the names came in it.
+function answer_of(int $status, array $lines): array
 {
     global $legacySeen, $legacyCharset;
     $text = implode("\n", $lines) . "\n";
-    http_response_code($status);
     if ($legacySeen && $status === 200) {
-        header('Content-Type: text/plain; charset=' . $legacyCharset);
-        echo iconv('UTF-8', $legacyCharset . '//IGNORE', $text);
-    } else {
-        header('Content-Type: text/plain; charset=utf-8');
-        echo $text;
+        return ['text/plain; charset=' . $legacyCharset, iconv('UTF-8', $legacyCharset . '//IGNORE', $text)];
+    }
+    return ['text/plain; charset=utf-8', $text];
+}
+
+function send(int $status, string $type, string $body): void
+{
+    http_response_code($status);
+    header("Content-Type: $type");
+    header('X-Content-Type-Options: nosniff');
+    echo $body;
+}
+
+// The answers of stored requests by their Idempotency-Key, each remembered for a day in
+// "<upload folder>/keys/<SHA-256 of the key>": an empty file while its request is received, then
+// the answer. Creating that file is the lock: of two requests with one key, one creates it and
+// the other is answered 409. At most $limit are kept; past that, the oldest are forgotten.
+final class Keys
+{
+    private string $folder;
+
+    public function __construct(string $uploadFolder, private int $limit)
+    {
+        $this->folder = "$uploadFolder/keys";
+    }
+
+    private function path(string $key): string
+    {
+        return $this->folder . '/' . hash('sha256', $key);
+    }
+
+    // The key's remembered answer, or null once this request holds the key.
+    public function claim(string $key): ?array
+    {
+        $path = $this->path($key);
+        for ($try = 0; $try < 2; ++$try) {  // a key released between the two looks is tried again
+            if (!is_dir($this->folder) && !@mkdir($this->folder, 0700) && !is_dir($this->folder)) {
+                throw new Refused(500, STORE_FAILED, "cannot create {$this->folder}");
+            }
+            $handle = @fopen($path, 'x');
+            if ($handle !== false) {
+                fclose($handle);
+                chmod($path, 0600);
+                return null;
+            }
+            $record = @file_get_contents($path);
+            if ($record === false) {
+                if ($try === 0 && !file_exists($path)) {
+                    continue;
+                }
+                throw new Refused(500, STORE_FAILED, "cannot create or read $path");
+            }
+            if ($record !== '') {
+                return json_decode($record, true, 4, JSON_THROW_ON_ERROR);
+            }
+            break;
+        }
+        throw new Refused(409, 'an upload with this key is still being received');
+    }
+
+    public function settle(string $key, int $length, int $status, string $type, string $body): void
+    {
+        $path = $this->path($key);
+        $temporary = "$path." . bin2hex(random_bytes(8)) . '.tmp';
+        $record = json_encode(['status' => $status, 'length' => $length, 'type' => $type,
+                               'body' => base64_encode($body)]);
+        $handle = @fopen($temporary, 'x');
+        if ($handle === false || !chmod($temporary, 0600) || fwrite($handle, $record) !== strlen($record)
+            || !fclose($handle) || !rename($temporary, $path)) {
+            $this->forget($temporary);
+            throw new Refused(500, STORE_FAILED, "cannot remember the answer in $path");
+        }
+        $this->prune($path);
+    }
+
+    public function release(string $key): void
+    {
+        $this->forget($this->path($key));
+    }
+
+    private function forget(string $path): void
+    {
+        if (file_exists($path) && !@unlink($path) && file_exists($path)) {
+            error_log("receive.php: cannot remove $path");
+        }
+    }
+
+    // Forgets the keys older than a day, then the oldest past the limit; never the one just
+    // remembered, which the clock's whole seconds cannot tell from others of the same second.
+    private function prune(string $kept): void
+    {
+        $entries = [];
+        foreach (scandir($this->folder) ?: [] as $name) {
+            $mtime = @filemtime("{$this->folder}/$name");
+            if ($name !== '.' && $name !== '..' && $mtime !== false && "{$this->folder}/$name" !== $kept) {
+                $entries["{$this->folder}/$name"] = $mtime;
+            }
+        }
+        asort($entries);
+        $excess = count($entries) + 1 - $this->limit;
+        foreach ($entries as $path => $mtime) {
+            if ($excess-- > 0 || $mtime < time() - KEY_SECONDS) {
+                $this->forget($path);
+            }
+        }
     }
 }
 
@@ -98,6 +216,7 @@ final class Upload
     public array $lines = [];
     private array $files = [];
     private int $fields = 0;
+    private int $fieldBytes = 0;
     private ?array $part = null;
 
     public function __construct(private string $folder, private array $limits)
@@ -119,7 +238,7 @@ final class Upload
             if (++$this->fields > $this->limits['fields']) {
                 throw new Refused(413, "more than {$this->limits['fields']} fields");
             }
-            $this->part = ['field' => $field, 'value' => ''];
+            $this->part = ['field' => $field, 'size' => 0];
         } elseif ($found['filename'] === '') {
             $this->part = ['skip' => true];  // an empty file input of a form: its content is dropped
         } else {
@@ -144,10 +263,11 @@ final class Upload
         if (isset($this->part['skip']) || $chunk === '') {
             return;
         }
-        if (!isset($this->part['handle'])) {
-            $this->part['value'] .= $chunk;
-            if (strlen($this->part['value']) > MAX_FIELD_VALUE) {
-                throw new Refused(413, 'a field is longer than ' . MAX_FIELD_VALUE . ' bytes');
+        if (!isset($this->part['handle'])) {  // counted, never kept: the answer names the field and its size
+            $this->part['size'] += strlen($chunk);
+            $this->fieldBytes += strlen($chunk);
+            if ($this->fieldBytes > $this->limits['fieldBytes']) {
+                throw new Refused(413, "the fields are longer than {$this->limits['fieldBytes']} bytes");
             }
             return;
         }
@@ -173,7 +293,7 @@ final class Upload
             $part['sha256'] = hash_final($part['hash']);
             $this->lines[$part['line']] = sprintf('stored %d %s %s', $part['size'], $part['sha256'], $part['name']);
         } elseif (isset($part['field'])) {
-            $this->lines[] = 'field ' . $part['field'] . ' = ' . utf8_text($part['value']);
+            $this->lines[] = 'field ' . $part['size'] . ' ' . safe_text($part['field']);
         }
         unset($this->part);
         $this->part = null;
@@ -256,7 +376,7 @@ function read_body(string $boundary, Upload $upload, int $maxRequest): void
                 continue;
             }
             if (strlen($buffer) > MAX_PART_HEADERS) {
-                throw new Refused(400, 'the request is not a whole multipart/form-data body');
+                throw new Refused(400, "a part's headers are longer than " . MAX_PART_HEADERS . ' bytes');
             }
         }
         $chunk = fread($input, 65536);
@@ -271,7 +391,17 @@ function read_body(string $boundary, Upload $upload, int $maxRequest): void
     }
 }
 
-$upload = null;
+// A request that PHP ends on its own (its memory or time limit) leaves nothing behind either.
+$upload = $keys = $key = null;
+$answered = false;
+register_shutdown_function(function () use (&$upload, &$keys, &$key, &$answered) {
+    if (!$answered) {
+        $upload?->discard();
+        if ($key !== null) {
+            $keys->release($key);
+        }
+    }
+});
 try {
     if ($_SERVER['REQUEST_METHOD'] !== 'POST') {
         throw new Refused(405, 'send the files with POST');
@@ -282,8 +412,13 @@ try {
     if (!preg_match('#^multipart/form-data;.*\bboundary=(?:"([^"]+)"|([^;\s]+))#i', $_SERVER['CONTENT_TYPE'] ?? '', $m)) {
         throw new Refused(400, 'send the files as multipart/form-data');
     }
-    if ((int)($_SERVER['CONTENT_LENGTH'] ?? 0) > $maxRequest) {
+    $length = (int)($_SERVER['CONTENT_LENGTH'] ?? 0);
+    if ($length > $maxRequest) {
         throw new Refused(413, "the upload is larger than $maxRequest bytes");
+    }
+    $header = $_SERVER['HTTP_IDEMPOTENCY_KEY'] ?? null;
+    if ($header !== null && !preg_match(KEY_PATTERN, trim($header), $keyMatch)) {
+        throw new Refused(400, 'the Idempotency-Key is not a quoted key of up to 128 letters, digits and marks');
     }
     if (!is_dir($uploadDir) && !@mkdir($uploadDir, 0700, true) && !is_dir($uploadDir)) {
         throw new Refused(500, STORE_FAILED, "cannot create the upload folder $uploadDir");
@@ -293,20 +428,42 @@ try {
     if ($folder === false || ($root !== false && $root !== '' && strpos("$folder/", rtrim($root, '/') . '/') === 0)) {
         throw new Refused(500, STORE_FAILED, "the upload folder $uploadDir is missing or inside the document root $root");
     }
-    $upload = new Upload($folder, ['file' => $maxFile, 'files' => $maxFiles, 'fields' => $maxFields]);
+    if ($header !== null) {
+        $keys = new Keys($folder, $maxKeys);
+        $remembered = $keys->claim($keyMatch[1]);
+        if ($remembered !== null) {  // stored before: its answer again, and nothing kept
+            if ($remembered['length'] !== $length) {
+                throw new Refused(422, 'this key came with another upload');
+            }
+            send($remembered['status'], $remembered['type'], base64_decode($remembered['body']));
+            $answered = true;
+            exit;
+        }
+        $key = $keyMatch[1];
+    }
+    $upload = new Upload($folder, ['file' => $maxFile, 'files' => $maxFiles, 'fields' => $maxFields,
+                                   'fieldBytes' => $maxFieldBytes]);
     read_body($m[1] !== '' ? $m[1] : $m[2], $upload, $maxRequest);
     if (in_array(null, $upload->lines, true)) {
         throw new Refused(400, 'the request ended inside a part');
     }
+    // The files are kept once the answer is ready, and count as stored once it is remembered.
+    [$type, $body] = answer_of(200, $upload->lines);
     $upload->keep();
-    answer(200, $upload->lines);
+    if ($key !== null) {
+        $keys->settle($key, $length, 200, $type, $body);
+    }
+    $answered = true;
+    send(200, $type, $body);
 } catch (Throwable $error) {
-    if ($upload !== null) {
-        $upload->discard();
+    $upload?->discard();
+    if ($key !== null) {
+        $keys->release($key);
     }
     if (!$error instanceof Refused) {  // never a trace or a path in the answer
         error_log('receive.php: ' . $error);
         $error = new Refused(500, STORE_FAILED);
     }
-    answer($error->status, ['error: ' . $error->getMessage()]);
+    $answered = true;
+    send($error->status, ...answer_of($error->status, ['error: ' . $error->getMessage()]));
 }
