@@ -1,22 +1,25 @@
 #!/usr/bin/python3
 """A hostile client's requests against each example receiver started by with_servers.sh
-(PL5_EXAMPLE_RECEIVERS=1): one table, every case once against every receiver. After each case
-the folder holds only generated names (nothing a web server would run, nothing half written),
-exactly what the case expects is kept, and the receiver still answers the next request."""
+(PL5_EXAMPLE_RECEIVERS=1): one table, every case once against every receiver it applies to.
+After each case the folder holds only generated names (nothing a web server would run, nothing
+half written), exactly what the case expects is kept, and the receiver still answers the next
+request."""
 import json
 import os
 import re
 import secrets
+import shutil
 import socket
 import sys
 import time
 
 DIR = os.environ["PL5_RECEIVER_DIR"]
 MAX_FILE, MAX_REQUEST = int(os.environ["PL5_RECEIVER_MAX_FILE"]), int(os.environ["PL5_RECEIVER_MAX_REQUEST"])
-RECEIVERS = [  # name, port, path, upload folder
-    ("php", int(os.environ["PL5_RECEIVER_PHP_PORT"]), "/receive.php", os.path.join(DIR, "pelora5-uploads")),
-    ("node", int(os.environ["PL5_RECEIVER_NODE_PORT"]), "/", os.path.join(DIR, "node")),
-    ("python", int(os.environ["PL5_RECEIVER_PYTHON_PORT"]), "/", os.path.join(DIR, "python")),
+RECEIVERS = [  # name, port, path, upload folder, document root (None: it serves no files)
+    ("php", int(os.environ["PL5_RECEIVER_PHP_PORT"]), "/receive.php", os.path.join(DIR, "pelora5-uploads"),
+     os.path.join(DIR, "site")),
+    ("node", int(os.environ["PL5_RECEIVER_NODE_PORT"]), "/", os.path.join(DIR, "node"), None),
+    ("python", int(os.environ["PL5_RECEIVER_PYTHON_PORT"]), "/", os.path.join(DIR, "python"), None),
 ]
 HANGUL = "\uac00" * 200 + ".txt"  # about 600 bytes in UTF-8
 
@@ -77,24 +80,36 @@ CASES = [  # name, send, parts, expected status (None: any), client names kept (
     ("path traversal", post, [file_part("..\\..\\x", b"1"), file_part("/etc/passwd", b"2"),
                               file_part("../../y", b"3"), file_part("..", b"4")], 200, ["x", "passwd", "y", "file"]),
     ("a folder that cannot be written", post, small, 500, []),
+    ("a folder inside the document root", post, small, 500, []),  # last: see run_case
 ]
 
 
 def run_case(receiver, case):
-    name, port, path, folder = receiver
+    name, port, path, folder, root = receiver
     title, send, parts, want_status, want_names = case
+    inside = os.path.join(root, "uploads") if root and title == "a folder inside the document root" else None
+    if title == "a folder inside the document root" and not inside:
+        return []  # a receiver that serves no files has no document root to keep out of
     before = set(os.listdir(folder)) if os.path.isdir(folder) else set()  # PHP makes it on first use
-    failing = title == "a folder that cannot be written"
-    if failing:  # the upload folder is a plain file while the request runs
+    problems = []
+    failing = title == "a folder that cannot be written" or inside
+    if failing:  # the upload folder is a plain file, or a link into the document root, while the request runs
         os.rename(folder, folder + ".away")
-        open(folder, "w").close()
+        if inside:
+            os.mkdir(inside)
+            os.symlink(inside, folder)
+        else:
+            open(folder, "w").close()
     try:
         status, text = send(port, path, parts)
     finally:
         if failing:
             os.remove(folder)
             os.rename(folder + ".away", folder)
-    problems = []
+        if inside:
+            if os.listdir(inside):
+                problems.append("stored inside the document root: %s" % sorted(os.listdir(inside))[:5])
+            shutil.rmtree(inside)
     if send is post and status != want_status:
         problems.append("answered %s, expected %s: %s" % (status, want_status, text[:200]))
     if send is post and (status or 0) >= 400 and ("/" in text or not re.fullmatch(r"error: [^\n]*\n", text)):
@@ -128,6 +143,8 @@ def run_case(receiver, case):
         problems.append("names in the folder that are not generated: %s" % strange[:5])
     problems += ["a file named %s left the folder" % n for n in ("x", "y", "passwd")
                  if os.path.exists(os.path.join(DIR, n)) or os.path.exists(os.path.join(os.path.dirname(DIR), n))]
+    if inside:
+        return problems  # PHP keeps the link's target (its realpath cache) and refuses for a while yet
     status, text = post(port, path, [file_part("next.txt", b"next")])
     if status != 200 or not text.endswith(" next.txt\n"):
         problems.append("the next request was answered %s: %s" % (status, text[:200]))
