@@ -111,16 +111,18 @@ HWND Dialog(HWND hControl) { return FindWindowExW(hControl, nullptr, L"#32770", 
 // Page pixels (the OBJECT's box, ItemWidth, DialogListHeight) and the control's own sizes are
 // shown at the screen's DPI, what script gave reads back unchanged; the control, its list and
 // status bar, the progress dialog's bars and texts are named as the system's accessibility finds
-// them, in both packs, and the OBJECT's title names the control.
+// them, in both packs, and the OBJECT's title names the control; the name follows a change of
+// language unless the title gives it.
 TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
 {
     ASSERT_EQ(static_cast<int>(DPI), GetDeviceCaps(PTL::CWindowDC(nullptr).Get(), LOGPIXELSX))
         << "the prefix's DPI did not take";
-    const wchar_t* cases[][6] = {
-        // language, title, name, file bar, total bar, rate text
-        {L"en", L"", L"Files to upload", L"Current File", L"All files", L"Transfer Rate"},
-        {L"ko", L"", L"업로드할 파일", L"현재파일", L"전체파일", L"전송속도"},
-        {L"en", L"Holiday pictures", L"Holiday pictures", L"Current File", L"All files", L"Transfer Rate"},
+    const wchar_t* cases[][8] = {
+        // language, title, name, file bar, total bar, rate text, the other language, its name
+        {L"en", L"", L"Files to upload", L"Current File", L"All files", L"Transfer Rate", L"ko", L"업로드할 파일"},
+        {L"ko", L"", L"업로드할 파일", L"현재파일", L"전체파일", L"전송속도", L"en", L"Files to upload"},
+        {L"en", L"Holiday pictures", L"Holiday pictures", L"Current File", L"All files", L"Transfer Rate", L"ko",
+         L"Holiday pictures"},
     };
     for (const auto& c : cases)
     {
@@ -190,6 +192,10 @@ TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
         EXPECT_EQ(c[3] + std::wstring(L"|48|40%"), Accessible(GetDlgItem(hDialog, 1202)));
         EXPECT_EQ(c[4] + std::wstring(L"|48|0%"), Accessible(GetDlgItem(hDialog, 1203)));
         EXPECT_EQ(c[5] + std::wstring(L"|41|12.50KB/s"), Accessible(GetDlgItem(hDialog, 1205)));
+
+        EXPECT_EQ(S_OK, pUp->put_Language(CComBSTR(c[6])));
+        EXPECT_EQ(c[7] + std::wstring(L"|20|"), Accessible(hControl)) << "in " << PTL::EncodeText(c[6]);
+        EXPECT_EQ(c[7] + std::wstring(L"|10|"), Accessible(hList)) << "in " << PTL::EncodeText(c[6]);
     }
 }
 

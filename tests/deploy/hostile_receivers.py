@@ -1,15 +1,16 @@
 #!/usr/bin/python3
 """A hostile client's requests against each example receiver started by with_servers.sh
-(PL5_EXAMPLE_RECEIVERS=1): one table, every case once against every receiver. After each case
-the folder holds only generated names (nothing a web server would run, nothing half written),
-exactly what the case expects is kept, every answer says nosniff, and the receiver still answers
-the next request. Then each receiver's memory of idempotency keys is checked for its bound and its
-day."""
+(PL5_EXAMPLE_RECEIVERS=1): one table, every case once against every receiver it applies to.
+After each case the folder holds only generated names (nothing a web server would run, nothing
+half written), exactly what the case expects is kept, every answer says nosniff, and the receiver
+still answers the next request. Then each receiver's memory of idempotency keys is checked for its
+bound and its day."""
 import hashlib
 import json
 import os
 import re
 import secrets
+import shutil
 import socket
 import sys
 import time
@@ -17,10 +18,11 @@ import time
 DIR = os.environ["PL5_RECEIVER_DIR"]
 MAX_FILE, MAX_REQUEST = int(os.environ["PL5_RECEIVER_MAX_FILE"]), int(os.environ["PL5_RECEIVER_MAX_REQUEST"])
 MAX_KEYS = int(os.environ["PL5_RECEIVER_MAX_KEYS"])
-RECEIVERS = [  # name, port, path, upload folder
-    ("php", int(os.environ["PL5_RECEIVER_PHP_PORT"]), "/receive.php", os.path.join(DIR, "pelora5-uploads")),
-    ("node", int(os.environ["PL5_RECEIVER_NODE_PORT"]), "/", os.path.join(DIR, "node")),
-    ("python", int(os.environ["PL5_RECEIVER_PYTHON_PORT"]), "/", os.path.join(DIR, "python")),
+RECEIVERS = [  # name, port, path, upload folder, document root (None: it serves no files)
+    ("php", int(os.environ["PL5_RECEIVER_PHP_PORT"]), "/receive.php", os.path.join(DIR, "pelora5-uploads"),
+     os.path.join(DIR, "site")),
+    ("node", int(os.environ["PL5_RECEIVER_NODE_PORT"]), "/", os.path.join(DIR, "node"), None),
+    ("python", int(os.environ["PL5_RECEIVER_PYTHON_PORT"]), "/", os.path.join(DIR, "python"), None),
 ]
 NOSNIFF = re.compile(r"^x-content-type-options:[ \t]*nosniff[ \t]*\r?$", re.I | re.M)
 HANGUL = "\uac00" * 200 + ".txt"  # about 600 bytes in UTF-8
@@ -136,17 +138,26 @@ CASES = [  # name, send, parts, expected status (None: any), client names kept (
     ("a key whose request was cut", post_after_cut, small, 200, ["ok.txt"]),
     ("a key whose request is being received", post_while_received, small, 409, []),
     ("a malformed key", lambda r, p: post(r, p, key='"a key/with a space"'), small, 400, []),
+    ("a folder inside the document root", post, small, 500, []),  # last: see run_case
 ]
 
 
 def run_case(receiver, case):
-    name, port, path, folder = receiver
+    name, port, path, folder, root = receiver
     title, send, parts, want_status, want_names = case
+    inside = os.path.join(root, "uploads") if root and title == "a folder inside the document root" else None
+    if title == "a folder inside the document root" and not inside:
+        return []  # a receiver that serves no files has no document root to keep out of
     before = set(os.listdir(folder)) if os.path.isdir(folder) else set()  # PHP makes it on first use
-    failing = title == "a folder that cannot be written"
-    if failing:  # the upload folder is a plain file while the request runs
+    problems = []
+    failing = title == "a folder that cannot be written" or inside
+    if failing:  # the upload folder is a plain file, or a link into the document root, while the request runs
         os.rename(folder, folder + ".away")
-        open(folder, "w").close()
+        if inside:
+            os.mkdir(inside)
+            os.symlink(inside, folder)
+        else:
+            open(folder, "w").close()
     started = time.time()
     try:
         status, text, head = send(receiver, parts)
@@ -154,7 +165,10 @@ def run_case(receiver, case):
         if failing:
             os.remove(folder)
             os.rename(folder + ".away", folder)
-    problems = []
+        if inside:
+            if os.listdir(inside):
+                problems.append("stored inside the document root: %s" % sorted(os.listdir(inside))[:5])
+            shutil.rmtree(inside)
     if time.time() - started > 20:
         problems.append("answered after %.0f s" % (time.time() - started))
     if want_status is not None and status != want_status:
@@ -193,6 +207,8 @@ def run_case(receiver, case):
         problems.append("names in the folder that are not generated: %s" % strange[:5])
     problems += ["a file named %s left the folder" % n for n in ("x", "y", "passwd")
                  if os.path.exists(os.path.join(DIR, n)) or os.path.exists(os.path.join(os.path.dirname(DIR), n))]
+    if inside:
+        return problems  # PHP keeps the link's target (its realpath cache) and refuses for a while yet
     status, text, _ = post(receiver, [file_part("next.txt", b"next")])
     if status != 200 or not text.endswith(" next.txt\n"):
         problems.append("the next request was answered %s: %s" % (status, text[:200]))

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include "control/PL5CtrlObject.h"
 #include "filelist/ThumbnailDecoder.h"
+#include "filelist/Thumbnails.h"
 #include "tests/filelist/FileListTestSupport.h"
 #include "ptl/ClassFactory.h"
 
@@ -66,4 +67,77 @@ TEST(ListedFiles, PictureOrientationIsReadWithinItsHeaderOnly)
         const std::vector<BYTE> bytes(c.strBytes.begin(), c.strBytes.end());
         EXPECT_EQ(c.nExpected, PictureOrientation(bytes.data(), bytes.size())) << c.szCase;
     }
+}
+
+// Each orientation tag shows the stored pixels as the tag's definition says: 6 turns the picture
+// a quarter to the right, 8 a quarter to the left, 5 and 7 mirror across a diagonal.
+TEST(ListedFiles, PictureOrientationTurnsThePixels)
+{
+    // Stored 3 by 2: 0 1 2 over 3 4 5. Expected: the rows as shown, top first.
+    const struct
+    {
+        UINT nOrientation, nWidth;
+        std::vector<DWORD> shown;
+    } cases[] = {
+        {1, 3, {0, 1, 2, 3, 4, 5}}, {2, 3, {2, 1, 0, 5, 4, 3}}, {3, 3, {5, 4, 3, 2, 1, 0}}, {4, 3, {3, 4, 5, 0, 1, 2}},
+        {5, 2, {0, 3, 1, 4, 2, 5}}, {6, 2, {3, 0, 4, 1, 5, 2}}, {7, 2, {5, 2, 4, 1, 3, 0}}, {8, 2, {2, 5, 1, 4, 0, 3}},
+    };
+    for (const auto& c : cases)
+    {
+        CThumbnail thumbnail;
+        thumbnail.nWidth = 3;
+        thumbnail.nHeight = 2;
+        thumbnail.pixels = {0, 1, 2, 3, 4, 5};
+        ApplyOrientation(thumbnail, c.nOrientation);
+        EXPECT_EQ(c.nWidth, thumbnail.nWidth) << "orientation " << c.nOrientation;
+        EXPECT_EQ(6 / c.nWidth, thumbnail.nHeight) << "orientation " << c.nOrientation;
+        EXPECT_EQ(c.shown, thumbnail.pixels) << "orientation " << c.nOrientation;
+    }
+}
+
+// The thumbnail cache gives memory back past its limit, the least recently used first.
+TEST(ListedFiles, ThumbnailCacheStaysWithinItsLimit)
+{
+    CTempFolder folder;
+    // Pictures of 32 by 32 pixels: 4 KB each as thumbnails; the limit holds three.
+    const UINT EDGE = 32;
+    const size_t nRow = EDGE * 3;
+    BITMAPFILEHEADER head = {};
+    BITMAPINFOHEADER info = {};
+    head.bfType = 0x4D42;
+    head.bfOffBits = sizeof(head) + sizeof(info);
+    head.bfSize = static_cast<DWORD>(head.bfOffBits + nRow * EDGE);
+    info.biSize = sizeof(info);
+    info.biWidth = info.biHeight = EDGE;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    CThumbnailLoader loader(3 * 5000);
+    loader.SetEdge(EDGE);
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < 6; ++i)
+    {
+        paths.push_back(folder.File(L"picture" + std::to_wstring(i) + L".bmp", 0));
+        std::string strBytes(reinterpret_cast<const char*>(&head), sizeof(head));
+        strBytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
+        strBytes.append(nRow * EDGE, static_cast<char>(40 * i));
+        {
+            const PTL::CKernelHandle file(
+                CreateFileW(paths.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            DWORD nWritten = 0;
+            ASSERT_TRUE(
+                WriteFile(file.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &nWritten, nullptr));
+        }
+
+        EXPECT_EQ(nullptr, loader.Find(paths.back(), true)) << "case " << i;
+        std::shared_ptr<const CThumbnail> pMade;
+        for (const ULONGLONG nEnd = GetTickCount64() + 10000;
+             !(pMade = loader.Find(paths.back(), false)) && GetTickCount64() < nEnd;)
+            Sleep(5);
+        ASSERT_TRUE(pMade && !pMade->Empty()) << "case " << i << ": no thumbnail within 10 s";
+        EXPECT_EQ(EDGE * EDGE, pMade->pixels.size()) << "case " << i;
+        EXPECT_LE(loader.CacheBytes(), loader.CacheLimit()) << "case " << i << ", " << loader.CacheCount() << " kept";
+    }
+    EXPECT_EQ(3u, loader.CacheCount());
+    EXPECT_EQ(nullptr, loader.Find(paths[2], false)) << "the oldest go first";
+    EXPECT_NE(nullptr, loader.Find(paths[3], false)) << "the newest stay";
 }

@@ -68,14 +68,15 @@ protected:
     }
 
     // Runs one modal upload while fnDriver watches from a second thread; returns the wall time.
-    double Run(CUploadDlg& dlg, const std::wstring& strAction, const std::function<void()>& fnDriver)
+    double Run(CUploadDlg& dlg, const std::wstring& strAction, const std::function<void()>& fnDriver,
+               HWND hOwner = nullptr)
     {
         dlg.PrepareUpload(m_files, false, false, L"http://127.0.0.1/page.html", strAction);
         LARGE_INTEGER liStart, liEnd, liFrequency;
         QueryPerformanceFrequency(&liFrequency);
         QueryPerformanceCounter(&liStart);
         std::thread driver(fnDriver);
-        const bool bRan = dlg.DoModal(nullptr);
+        const bool bRan = dlg.DoModal(hOwner);
         QueryPerformanceCounter(&liEnd);
         driver.join();
         EXPECT_TRUE(bRan);
@@ -221,9 +222,15 @@ LRESULT CALLBACK CountDialogsMade(int nCode, WPARAM wParam, LPARAM lParam)
 }  // namespace
 
 // A silent or field-only upload makes no window however long it runs; a shown one makes its
-// dialog only when it still runs after half a second.
+// dialog only when it still runs after half a second. Without a window the upload still holds
+// the page as a modal dialog would: the page's window is disabled until the upload ends.
 TEST_F(UploadDialog, SilentFieldOnlyAndShortUploadsMakeNoWindow)
 {
+    const HWND hPage =
+        CreateWindowExW(0, L"Static", L"page", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+    const HWND hControl =
+        CreateWindowExW(0, L"Static", L"control", WS_CHILD, 0, 0, 200, 100, hPage, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(hPage && hControl);
     const struct
     {
         bool bSilent, bFiles, bHeld;
@@ -240,23 +247,30 @@ TEST_F(UploadDialog, SilentFieldOnlyAndShortUploadsMakeNoWindow)
         dlg.bSilent = cases[i].bSilent;
         dlg.strTitle = L" - Pelora";
         dlg.FormFields().Append(L"k", L"v");
-        bool bArrived = false;
+        bool bArrived = false, bPageHeld = false;
         g_nDialogsMade = 0;
         const HHOOK hHook = SetWindowsHookExW(WH_CBT, CountDialogsMade, nullptr, GetCurrentThreadId());
         ASSERT_TRUE(hHook);
-        const double dWall = Run(dlg, RecordUrl(L"/silent"), [&] {
-            // The whole request is in; a held answer is let go once a dialog would have come.
-            bArrived = Driver::WaitUntil([] { return RecordServer::Count() > 0; }, 10000);
-            if (cases[i].bHeld)
-                Driver::WaitForProgressDialog(1500);
-            RecordServer::Release();
-        });
+        const double dWall = Run(
+            dlg, RecordUrl(L"/silent"),
+            [&] {
+                // The whole request is in; a held answer is let go once a dialog would have come.
+                bArrived = Driver::WaitUntil([] { return RecordServer::Count() > 0; }, 10000);
+                bPageHeld = !IsWindowEnabled(hPage);
+                if (cases[i].bHeld)
+                    Driver::WaitForProgressDialog(1500);
+                RecordServer::Release();
+            },
+            hControl);
         UnhookWindowsHookEx(hHook);
         EXPECT_TRUE(bArrived) << "case " << i;
+        EXPECT_TRUE(bPageHeld || !cases[i].bHeld) << "case " << i << ": the page took input during the upload";
+        EXPECT_TRUE(IsWindowEnabled(hPage)) << "case " << i << ": the page stays disabled after the upload";
         EXPECT_EQ(0, g_nDialogsMade) << "case " << i << ", " << dWall << " s";
         EXPECT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome) << "case " << i;
         EXPECT_EQ(L"stored", dlg.Response()) << "case " << i;
     }
+    DestroyWindow(hPage);
 }
 
 TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)

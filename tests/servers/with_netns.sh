@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs a command with a test network of its own, so that pages can be tried from and against
 # addresses that are neither loopback nor anybody else's: a network namespace joined to this one by
-# a veth pair, holding a public address (from 198.51.100.0/24, kept for documentation) and a
-# private one (from 10.251.0.0/16), with a recording server on both (tests/servers/record_server.py).
-# Only these two addresses are routed to the namespace, and the namespace has no route out.
+# a veth pair, holding two public addresses (from 198.51.100.0/24, kept for documentation) and a
+# private one (from 10.251.0.0/16), with a recording server on all (tests/servers/record_server.py).
+# Only these addresses are routed to the namespace, and the namespace has no route out.
 #   PL5_NET_PUBLIC    the namespace's public address
+#   PL5_NET_TRUSTED   a second public address, for a site mapped to another zone than the first
 #   PL5_NET_PRIVATE   its private address
-#   PL5_NET_PORT      the recording server's port on both
+#   PL5_NET_PORT      the recording server's port on all three
 # Needs root. Runs at the same time take different addresses; everything made goes at the end.
 set -u
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -25,10 +26,10 @@ trap 'exit 130' INT TERM
 [ "$(id -u)" -eq 0 ] || { echo "with_netns: needs root (ip netns)" >&2; exit 1; }
 command -v ip >/dev/null || { echo "with_netns: ip (iproute2) is missing" >&2; exit 1; }
 
-# One /30 of 198.51.100.0/24 and one /24 of 10.251.0.0/16 per run, numbered by a free slot.
+# One /29 of 198.51.100.0/24 and one /24 of 10.251.0.0/16 per run, numbered by a free slot.
 exec 9>/tmp/pl5-netns.lock
 flock 9
-for slot in $(seq 1 62); do
+for slot in $(seq 1 30); do
     if ! ip netns list 2>/dev/null | grep -qw "pl5net$slot"; then
         NS=pl5net$slot
         ip netns add "$NS" || { NS=; echo "with_netns: ip netns add failed" >&2; exit 1; }
@@ -39,16 +40,18 @@ flock -u 9
 [ -n "$NS" ] || { echo "with_netns: no free slot" >&2; exit 1; }
 VETH=pl5v$slot
 PEER=pl5p$slot
-OUTER=198.51.100.$((slot * 4 + 1))
-export PL5_NET_PUBLIC=198.51.100.$((slot * 4 + 2)) PL5_NET_PRIVATE=10.251.$slot.2
+OUTER=198.51.100.$((slot * 8 + 1))
+export PL5_NET_PUBLIC=198.51.100.$((slot * 8 + 2)) PL5_NET_TRUSTED=198.51.100.$((slot * 8 + 3))
+export PL5_NET_PRIVATE=10.251.$slot.2
 
 ip link add "$VETH" type veth peer name "$PEER" || exit 1
 ip link set "$PEER" netns "$NS" || exit 1
-ip addr add "$OUTER/30" dev "$VETH"
+ip addr add "$OUTER/29" dev "$VETH"
 ip link set "$VETH" up
 ip route add "$PL5_NET_PRIVATE/32" dev "$VETH"
 ip netns exec "$NS" ip link set lo up
-ip netns exec "$NS" ip addr add "$PL5_NET_PUBLIC/30" dev "$PEER"
+ip netns exec "$NS" ip addr add "$PL5_NET_PUBLIC/29" dev "$PEER"
+ip netns exec "$NS" ip addr add "$PL5_NET_TRUSTED/29" dev "$PEER"
 ip netns exec "$NS" ip addr add "$PL5_NET_PRIVATE/32" dev "$PEER"
 ip netns exec "$NS" ip link set "$PEER" up
 # The namespace answers only this side: no default route leaves it.

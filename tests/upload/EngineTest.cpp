@@ -154,33 +154,65 @@ TEST_F(UploadEngine, WritesLargeBlocksWhileReportingEveryChunk)
     EXPECT_EQ(static_cast<int>(nBig / UPLOAD_CHUNK_SIZE), dlg.Count("progress 51200"));
 }
 
-// Each case stalls the upload at one stage. The stop gives the caller back within its bound of a
-// second, long before the session's time-out (the control going away must not hang the page); a worker that the platform keeps inside a
-// blocked call ends by itself at the session's time-out, cancelled and calling nobody.
 // Files opened ahead are held against writers, so only those the upload will soon reach are:
-// behind a file the rate does not yet let the worker get past, the next stays free.
+// at the rate sent so far, a file four seconds away stays free and one a second away is opened.
 TEST(FileOpener, HoldsOnlyFilesTheUploadWillSoonReach)
 {
     CTempDir dir;
     // The first file counts 1 GiB: the second begins far beyond what may be opened ahead.
+    const ULONGLONG nFirst = 1ULL << 30;
     std::vector<UploadPart> parts(3);
     for (int i = 0; i < 3; ++i)
     {
         parts[i].szFilePath = dir.WriteFile(L"o" + std::to_wstring(i) + L".bin", std::string(10, 'a' + i));
-        parts[i].nSize = i == 0 ? 1ULL << 30 : 10;
+        parts[i].nSize = i == 0 ? nFirst : 10;
     }
-    auto writable = [&](size_t i) {
-        return CKernelHandle(
-                   CreateFileW(parts[i].szFilePath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
-            .IsValid();
+    const std::wstring strProbe = dir.WriteFile(L"probe.bin", "p");
+    auto open = [](const std::wstring& strPath, DWORD nAccess) {
+        return CKernelHandle(CreateFileW(strPath.c_str(), nAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     };
+    auto writable = [&](size_t i) { return open(parts[i].szFilePath, GENERIC_WRITE).IsValid(); };
+    const ULONGLONG nBefore = GetTickCount64();
     CFileOpener opener(parts);
+    const ULONGLONG nMade = GetTickCount64();
+    // The opener closes what it is given on its own thread, in the turn that also opens what
+    // may be opened: once a second file given after the first is closed, the opener has done
+    // all it was going to do with what it was told before.
+    auto settled = [&] {
+        for (int i = 0; i < 2; ++i)
+        {
+            CKernelHandle probe = open(strProbe, GENERIC_READ);
+            ASSERT_TRUE(probe.IsValid());
+            opener.Give(std::move(probe));
+            bool bClosed = false;
+            for (const ULONGLONG nEnd = GetTickCount64() + 5000;
+                 !(bClosed = open(strProbe, GENERIC_READ).IsValid()) && GetTickCount64() < nEnd;)
+                Sleep(5);
+            ASSERT_TRUE(bClosed) << "the opener closes what it is given";
+        }
+    };
     CKernelHandle first;
     ASSERT_TRUE(opener.Take(0, first, [] { return false; }));
     EXPECT_TRUE(first.IsValid());
+    settled();
     EXPECT_TRUE(writable(1)) << "held long before the upload reaches it";
-    // Most of the first file went out at once: the rest is near, the next file opens ahead.
-    opener.Sent((1ULL << 30) - 1000);
+    // A rate needs time to pass: a quarter of a second.
+    while (GetTickCount64() < nMade + 250)
+        Sleep(10);
+    // Counted from after the opener began, the rate is at least the opener's own.
+    ULONGLONG nElapsed = GetTickCount64() - nMade;
+    const ULONGLONG nFourSecondsAway = nFirst * nElapsed / (nElapsed + 4000);
+    opener.Sent(nFourSecondsAway);
+    settled();
+    EXPECT_TRUE(writable(1)) << "held four seconds before the upload reaches it, at " << nFourSecondsAway
+                             << " bytes in " << nElapsed << " ms";
+    // Counted from before it began, at most the opener's own.
+    nElapsed = GetTickCount64() - nBefore;
+    const ULONGLONG nOneSecondAway = nFirst * nElapsed / (nElapsed + 1000);
+    opener.Sent(nOneSecondAway);
+    settled();
+    EXPECT_FALSE(writable(1)) << "not opened a second before the upload reaches it, at " << nOneSecondAway
+                              << " bytes in " << nElapsed << " ms";
     CKernelHandle second;
     ASSERT_TRUE(opener.Take(1, second, [] { return false; }));
     EXPECT_TRUE(second.IsValid());
@@ -189,6 +221,9 @@ TEST(FileOpener, HoldsOnlyFilesTheUploadWillSoonReach)
     opener.Give(std::move(second));
 }
 
+// Each case stalls the upload at one stage. The stop gives the caller back within its bound of a
+// second, long before the session's time-out (the control going away must not hang the page); a worker that the platform keeps inside a
+// blocked call ends by itself at the session's time-out, cancelled and calling nobody.
 TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
 {
     // A listener whose queue is full: the next connection is never taken.
