@@ -237,13 +237,12 @@ def check_key_memory(receiver):
 def main():
     failures = 0
     for receiver in RECEIVERS:
-        for case in CASES:
-            for problem in run_case(receiver, case):
+        # The key memory before the last case, after which PHP refuses for a while.
+        for case in CASES[:-1] + [("the keys' memory", None)] + CASES[-1:]:
+            problems = check_key_memory(receiver) if case[1] is None else run_case(receiver, case)
+            for problem in problems:
                 failures += 1
                 print("FAIL: %s, %s: %s" % (receiver[0], case[0], problem))
-        for problem in check_key_memory(receiver):
-            failures += 1
-            print("FAIL: %s, the keys' memory: %s" % (receiver[0], problem))
     print("hostile requests: %d cases against %d receivers, %d failures" % (len(CASES), len(RECEIVERS), failures))
     return 1 if failures else 0
 
