@@ -102,14 +102,14 @@ bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstri
     {
         // A path longer than an entry holds would be cut to another name, and the upload would
         // send some other file or none: such a path is left out like one that cannot be opened.
-        ULONGLONG liLength = 0;
-        if (strPath.size() >= MAX_FILE_PATH || !MeasureFile(strPath.c_str(), liLength))
+        ULONGLONG liLength = 0, nWriteTime = 0;
+        if (strPath.size() >= MAX_FILE_PATH || !MeasureFile(strPath.c_str(), liLength, &nWriteTime))
             continue;
         if (liLength > m_props.nMaxUnitFileSize)
-            oversize.push_back({strPath, liLength});
+            oversize.push_back({strPath, liLength, nWriteTime});
         else
         {
-            candidates.push_back({strPath, liLength});
+            candidates.push_back({strPath, liLength, nWriteTime});
             liBatchTotal += liLength;
         }
     }
@@ -148,7 +148,8 @@ bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstri
     {
         // Kept lengths are at most MaxUnitFileSize, so they fit 32 bits.
         const ULONG nSize = static_cast<ULONG>(file.liLength);
-        const FileEntry entry = MakeFileEntry(file.strPath.c_str(), nSize, strInputName.c_str(), nullptr);
+        FileEntry entry = MakeFileEntry(file.strPath.c_str(), nSize, strInputName.c_str(), nullptr);
+        entry.nWriteTime = file.nWriteTime;
         m_list.AppendEntry(entry, bChosenByUser);
         m_nListedTotal += nSize;
         // Child mode: the embedded dialog's upload list, the request's file part, the grand total.
