@@ -197,6 +197,7 @@ public:
     // True when the network was cut too: the caller then also ends the blocked call.
     bool Cancel()
     {
+        m_bCancelled = true;
         S().bStopRequested = true;
         SetEvent(m_evStop.Get());
         Resume();
@@ -299,6 +300,9 @@ private:
     std::atomic<bool> m_bDetached{false};
     std::atomic<int> m_nInCall{0};
     std::atomic<bool> m_bAbort{false};
+    // The user stopped the upload: unlike bStopRequested, which also marks a failed run, no
+    // second run after 401 clears it.
+    std::atomic<bool> m_bCancelled{false};
     // Set while file content goes out: a stop then also cuts the network under a blocked write.
     std::atomic<bool> m_bSendingFiles{false};
     PTL::CKernelHandle m_evRunnable;  // signalled while the worker may go on
@@ -387,7 +391,13 @@ void CUploadRun::Execute()
             SetStatus(EUploadStage::Failed);
             nResult = EAttempt::Failed;
         }
-        // Only a run whose attempts were all answered 401 earns the second run.
+        // Only a run whose attempts were all answered 401 earns the second run, unless the user
+        // stopped the upload meanwhile: it then ends as cancelled.
+        if (nResult == EAttempt::Unauthorized && m_bCancelled && !m_bAbort)
+        {
+            SetStatus(EUploadStage::Cancelled);
+            nResult = EAttempt::Cancelled;
+        }
         if (nResult != EAttempt::Unauthorized || m_bAbort)
             break;
     }
@@ -410,7 +420,7 @@ EAttempt CUploadRun::RunUpload()
     S().strRawResponse.clear();
     S().szLocation.clear();
     S().bRunning = true;
-    if (!m_bAbort)
+    if (!m_bAbort && !m_bCancelled)
     {
         S().bStopRequested = false;  // a second run after 401 starts afresh
         ResetEvent(m_evStop.Get());
