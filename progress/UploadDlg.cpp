@@ -192,7 +192,7 @@ bool CUploadDlg::DoModal(HWND hOwner)
     {
         // The page is held as a modal dialog holds it: its window disabled, its messages served.
         const HWND hRoot = hOwner ? GetAncestor(hOwner, GA_ROOT) : nullptr;
-        const bool bDisabled = hRoot && !EnableWindow(hRoot, FALSE);
+        m_hHeldPage = hRoot && !EnableWindow(hRoot, FALSE) ? hRoot : nullptr;
         StartRun();
         // Making and showing the dialog takes longer than a small upload: it is made only for
         // an upload still running after DIALOG_DELAY_MS, and then catches up with the worker.
@@ -207,8 +207,7 @@ bool CUploadDlg::DoModal(HWND hOwner)
             const INT_PTR nResult = CTemplateDialogImpl::DoModal(pBlock->data.data(), hOwner);
             bRan = nResult != -1 && nResult != 0;
         }
-        if (bDisabled)
-            EnableWindow(hRoot, TRUE);
+        ReleasePage();
     }
     PL5Lang::EndUpload();
     // A dialog that ended before its worker (its window was taken down from outside) must
@@ -615,7 +614,19 @@ void CUploadDlg::FinishRun()
     if (IsModeless())
         PostMessageW(GetParent(hWnd), ChildReport(), 0, 0);
     else
+    {
+        // The page is enabled while the dialog still stands: the activation then goes back to
+        // the page as the dialog goes, not to another application's window.
+        ReleasePage();
         EndDialog(1);
+    }
+}
+
+void CUploadDlg::ReleasePage()
+{
+    if (m_hHeldPage)
+        EnableWindow(m_hHeldPage, TRUE);
+    m_hHeldPage = nullptr;
 }
 
 void CUploadDlg::OnWaitTick()

@@ -148,6 +148,8 @@ private:
     void ShowWorkerNews();
     void ShowBars();
     void FinishRun();
+    // Enables the page window a modal run disabled.
+    void ReleasePage();
     // Starts the worker; with the window made, also the refresh timer.
     void StartRun();
     // Serves the page's messages while the worker runs, for at most nLimitMs (INFINITE: until
@@ -203,6 +205,7 @@ private:
     UINT m_nShownStatus = 0;
     int m_nFileBarPos = -1;  // positions last given to the bars
     int m_nTotalBarPos = -1;
+    HWND m_hHeldPage = nullptr;     // the page's window, disabled by a modal run
     bool m_bLangHeld = false;       // the language table is kept for a run
     bool m_bRunPending = false;     // a run was started whose end is not yet handled
     bool m_bAsking = false;         // the cancel question is open

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <algorithm>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -61,18 +62,26 @@ protected:
         m_contents.push_back(strContent);
     }
 
-    // Runs one modal upload while fnDriver watches from a second thread; returns the wall time.
+    // Runs one modal upload over an active page window while fnDriver watches from a second
+    // thread; returns the wall time. The page is the active window again afterwards.
     double Run(CUploadDlg& dlg, const std::wstring& strAction, const std::function<void()>& fnDriver)
     {
+        const std::unique_ptr<HWND__, decltype(&DestroyWindow)> page(
+            CreateWindowExW(0, L"Static", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr, nullptr,
+                            nullptr, nullptr),
+            &DestroyWindow);
+        EXPECT_TRUE(page && SetForegroundWindow(page.get()));
         dlg.PrepareUpload(m_files, false, false, L"http://127.0.0.1/page.html", strAction);
         LARGE_INTEGER liStart, liEnd, liFrequency;
         QueryPerformanceFrequency(&liFrequency);
         QueryPerformanceCounter(&liStart);
         std::thread driver(fnDriver);
-        const bool bRan = dlg.DoModal(nullptr);
+        const bool bRan = dlg.DoModal(page.get());
         QueryPerformanceCounter(&liEnd);
         driver.join();
         EXPECT_TRUE(bRan);
+        EXPECT_EQ(page.get(), GetActiveWindow()) << "the activation went elsewhere";
+        EXPECT_TRUE(IsWindowEnabled(page.get()));
         return static_cast<double>(liEnd.QuadPart - liStart.QuadPart) / static_cast<double>(liFrequency.QuadPart);
     }
 
