@@ -166,6 +166,8 @@ private:
     void StopWorker();
     void HidePoweredBy();
     void ResizeDialogBy(int nDelta);
+    // Child mode: spreads the template's layout over the whole client area of cx by cy pixels.
+    void FillChild(int cx, int cy);
     void SetItemText(int nId, const std::wstring& strText);
     static LONGLONG Now();
 
@@ -210,6 +212,10 @@ private:
     bool m_bRunPending = false;     // a run was started whose end is not yet handled
     bool m_bAsking = false;         // the cancel question is open
     bool m_bCloseDeferred = false;  // the worker ended while the question was open
+    // Child mode: the template's margins right of and below the list, in pixels; -1 before the
+    // dialog is made.
+    int m_nRightMargin = -1;
+    int m_nBottomMargin = -1;
 
     // The wait before another attempt: the question the worker waits on (written by the worker
     // before it raises m_bQuestionPending), the answer, and what the status line counts down.
