@@ -51,6 +51,8 @@ public:
                                          OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;
     // Control ids of the children.
     static constexpr int ID_FILE_LIST = 50001;
+    // Posted to the control window when the uploads that refused its pack change are over.
+    static constexpr UINT WM_LANGUAGE_RETRY = WM_APP + 0x40;
 
     CPL5Ctrl();
     ~CPL5Ctrl() override;
@@ -291,7 +293,7 @@ private:
     std::wstring m_strConsentPage;
     ULONG m_nIdVal;
     bool m_bWindowCreated = false;   // latch: set once at window creation, never cleared
-    bool m_bLanguageLoaded = false;  // this control has loaded (or tried) its pack
+    bool m_bLanguageLoaded = false;  // this control has loaded (or tried) its pack, or waits to
     SHORT m_nStatusWidths[3] = {180, 125, -1};
     bool m_bDirty = false;
 

@@ -102,14 +102,14 @@ bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstri
     {
         // A path longer than an entry holds would be cut to another name, and the upload would
         // send some other file or none: such a path is left out like one that cannot be opened.
-        ULONGLONG liLength = 0;
-        if (strPath.size() >= MAX_FILE_PATH || !MeasureFile(strPath.c_str(), liLength))
+        ULONGLONG liLength = 0, nWriteTime = 0;
+        if (strPath.size() >= MAX_FILE_PATH || !MeasureFile(strPath.c_str(), liLength, &nWriteTime))
             continue;
         if (liLength > m_props.nMaxUnitFileSize)
-            oversize.push_back({strPath, liLength});
+            oversize.push_back({strPath, liLength, nWriteTime});
         else
         {
-            candidates.push_back({strPath, liLength});
+            candidates.push_back({strPath, liLength, nWriteTime});
             liBatchTotal += liLength;
         }
     }
@@ -148,7 +148,8 @@ bool CPL5Ctrl::AddFiles(const std::vector<std::wstring>& paths, const std::wstri
     {
         // Kept lengths are at most MaxUnitFileSize, so they fit 32 bits.
         const ULONG nSize = static_cast<ULONG>(file.liLength);
-        const FileEntry entry = MakeFileEntry(file.strPath.c_str(), nSize, strInputName.c_str(), nullptr);
+        FileEntry entry = MakeFileEntry(file.strPath.c_str(), nSize, strInputName.c_str(), nullptr);
+        entry.nWriteTime = file.nWriteTime;
         m_list.AppendEntry(entry, bChosenByUser);
         m_nListedTotal += nSize;
         // Child mode: the embedded dialog's upload list, the request's file part, the grand total.
@@ -326,24 +327,21 @@ STDMETHODIMP CPL5Ctrl::RemoveSelectedFiles()
         if (vbRemove != VARIANT_FALSE)
             marked.push_back(nIndex);
     }
-    // A handler that shortened the list meanwhile leaves indices that are gone: those are
-    // skipped. The rest go in one pass (a long list is not moved once per removed entry); the
-    // page then hears of them from the highest index down, as if removed one by one.
-    std::vector<size_t> gone;
-    std::vector<std::wstring> paths;
-    for (size_t nIndex : marked)
-    {
-        if (nIndex >= list.Count())
-            break;
-        gone.push_back(nIndex);
-        paths.push_back(list.At(nIndex).szFilePath);
-        m_nListedTotal -= list.At(nIndex).nFileSize;
-    }
-    list.EraseMany(gone);
+    // The entries go from the highest index down, each heard of by the page right after it
+    // went: a handler sees the list as it is at that step, and the indices below it still name
+    // the same entries. A handler that shortened the list meanwhile leaves indices that are
+    // gone: those are skipped.
     list.ClearSelection();
+    for (auto it = marked.rbegin(); it != marked.rend(); ++it)
+    {
+        if (*it >= list.Count())
+            continue;
+        const std::wstring strPath = list.At(*it).szFilePath;
+        m_nListedTotal -= list.At(*it).nFileSize;
+        list.EraseFalling(*it);
+        Fire_OnAfterRemoveItem(strPath.c_str());
+    }
     FollowListInChildMode();
-    for (auto it = paths.rbegin(); it != paths.rend(); ++it)
-        Fire_OnAfterRemoveItem(it->c_str());
     AfterListChange();
     return S_OK;
 }

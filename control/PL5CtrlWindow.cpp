@@ -129,12 +129,22 @@ std::wstring CPL5Ctrl::DefaultBackgroundUrl() const
 
 void CPL5Ctrl::LoadLanguagePack()
 {
+    // While an upload runs anywhere in the process the pack stays; the window is told when the
+    // uploads are over and loads the pack Language names then. A control without a window
+    // loads it when it next needs a text.
+    const HWND hWnd = ControlWindow();
+    const PL5Lang::CRetryNotice notice{hWnd, WM_LANGUAGE_RETRY};
     m_bLanguageLoaded = true;
-    PL5Lang::LoadLanguage(m_props.strLanguage.c_str(), [this] {
-        PL5Lang::ApplyColumnTitles(m_list.Window());
-        NameForAssistiveTechnology();
-        AfterListChange();
-    });
+    const bool bLoaded = PL5Lang::LoadLanguage(
+        m_props.strLanguage.c_str(),
+        [this] {
+            PL5Lang::ApplyColumnTitles(m_list.Window());
+            NameForAssistiveTechnology();
+            AfterListChange();
+        },
+        notice);
+    if (!bLoaded && !hWnd && PL5Lang::UploadsRun())
+        m_bLanguageLoaded = false;
 }
 
 void CPL5Ctrl::NameForAssistiveTechnology()
@@ -177,6 +187,7 @@ HWND CPL5Ctrl::MessageOwner() const
 
 void CPL5Ctrl::OnDestroy()
 {
+    PL5Lang::ForgetRetryNotice(ControlWindow());
     m_pageLink.Disconnect();
     // A child-mode upload ends with the window that would hear of its end: the page is told it
     // failed, once the control is idle again (a control being released tells no one).
@@ -203,6 +214,7 @@ BOOL CPL5Ctrl::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         Layout();  // at the new DPI
         return TRUE;
     case WM_SETFOCUS: OnSetFocus(); return TRUE;
+    case WM_LANGUAGE_RETRY: LoadLanguagePack(); return TRUE;
     case WM_CONTEXTMENU: ShowListMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}); return TRUE;
     case WM_UPLOAD_COMPLETE:
     case WM_UPLOAD_CANCEL:

@@ -20,6 +20,7 @@ struct FileEntry
     WCHAR szInputName[129];
     WCHAR szFileID[129];
     volatile LONG nUploadState;  // written by the upload worker, read by the dialog
+    ULONGLONG nWriteTime;        // the file's last-write time when listed (FILETIME units); 0 if unknown
 };
 
 // Copies src into a fixed-size field, cutting it to the field's length.

@@ -22,37 +22,57 @@ FileEntry MakeFileEntry(const wchar_t* szPath, ULONG nFileSize, const wchar_t* s
     return entry;
 }
 
+std::vector<FileEntry> CFileList::Entries() const
+{
+    std::vector<FileEntry> entries;
+    entries.reserve(Count());
+    entries.assign(m_entries.begin(), m_entries.begin() + static_cast<ptrdiff_t>(m_nGapAt));
+    entries.insert(entries.end(), m_entries.begin() + static_cast<ptrdiff_t>(m_nGapAt + m_nGap), m_entries.end());
+    return entries;
+}
+
+void CFileList::CloseGap()
+{
+    if (m_nGap == 0)
+        return;
+    for (size_t i = m_nGapAt + m_nGap; i < m_entries.size(); ++i)
+    {
+        m_entries[i - m_nGap] = m_entries[i];
+        m_chosenByUser[i - m_nGap] = m_chosenByUser[i];
+    }
+    m_entries.resize(m_entries.size() - m_nGap);
+    m_chosenByUser.resize(m_entries.size());
+    m_nGapAt = m_nGap = 0;
+}
+
+void CFileList::EraseFalling(size_t nIndex)
+{
+    if (nIndex >= m_nGapAt)
+        CloseGap();
+    if (m_nGap == 0)
+        m_nGapAt = nIndex + 1;
+    // The entries between this one and the gap move up across it; the gap then starts here.
+    for (size_t i = m_nGapAt; i-- > nIndex + 1;)
+    {
+        m_entries[i + m_nGap] = m_entries[i];
+        m_chosenByUser[i + m_nGap] = m_chosenByUser[i];
+    }
+    m_nGapAt = nIndex;
+    ++m_nGap;
+}
+
 void CFileList::Append(const FileEntry& entry, bool bChosenByUser)
 {
+    CloseGap();
     m_entries.push_back(entry);
     m_chosenByUser.push_back(bChosenByUser ? 1 : 0);
 }
 
 void CFileList::Erase(size_t nIndex)
 {
+    CloseGap();
     m_entries.erase(m_entries.begin() + static_cast<ptrdiff_t>(nIndex));
     m_chosenByUser.erase(m_chosenByUser.begin() + static_cast<ptrdiff_t>(nIndex));
-}
-
-void CFileList::EraseMany(const std::vector<size_t>& indices)
-{
-    size_t nNext = 0, nKept = 0;
-    for (size_t i = 0; i < m_entries.size(); ++i)
-    {
-        if (nNext < indices.size() && indices[nNext] == i)
-        {
-            ++nNext;
-            continue;
-        }
-        if (nKept != i)
-        {
-            m_entries[nKept] = m_entries[i];
-            m_chosenByUser[nKept] = m_chosenByUser[i];
-        }
-        ++nKept;
-    }
-    m_entries.resize(nKept);
-    m_chosenByUser.resize(nKept);
 }
 
 void CFileList::EraseKeepingSelection(size_t nIndex)
@@ -67,6 +87,7 @@ void CFileList::EraseKeepingSelection(size_t nIndex)
 
 void CFileList::Clear()
 {
+    m_nGapAt = m_nGap = 0;
     m_entries.clear();
     m_chosenByUser.clear();
     m_selected.clear();
@@ -77,6 +98,7 @@ bool CFileList::Move(LONG nIndex, LONG nOffset)
     const LONGLONG nTarget = static_cast<LONGLONG>(nIndex) + nOffset;
     if (nOffset == 0 || !Has(nIndex) || !Has(nTarget))
         return false;
+    CloseGap();
     const size_t nFrom = static_cast<size_t>(nIndex);
     const size_t nTo = static_cast<size_t>(nTarget);
     const FileEntry entry = m_entries[nFrom];
@@ -110,6 +132,6 @@ void CFileList::SelectRange(size_t nFirst, size_t nLast)
 {
     if (nFirst > nLast)
         std::swap(nFirst, nLast);
-    for (size_t n = nFirst; n <= nLast && n < m_entries.size(); ++n)
+    for (size_t n = nFirst; n <= nLast && n < Count(); ++n)
         m_selected.insert(n);
 }

@@ -16,24 +16,26 @@ FileEntry MakeFileEntry(const wchar_t* szPath, ULONG nFileSize, const wchar_t* s
 class CFileList
 {
 public:
-    size_t Count() const { return m_entries.size(); }
-    bool Empty() const { return m_entries.empty(); }
+    size_t Count() const { return m_entries.size() - m_nGap; }
+    bool Empty() const { return Count() == 0; }
     // Whether a script index names an entry.
-    bool Has(LONGLONG nIndex) const { return nIndex >= 0 && static_cast<ULONGLONG>(nIndex) < m_entries.size(); }
-    const FileEntry& At(size_t nIndex) const { return m_entries[nIndex]; }
-    FileEntry& At(size_t nIndex) { return m_entries[nIndex]; }
-    const std::vector<FileEntry>& Entries() const { return m_entries; }
+    bool Has(LONGLONG nIndex) const { return nIndex >= 0 && static_cast<ULONGLONG>(nIndex) < Count(); }
+    const FileEntry& At(size_t nIndex) const { return m_entries[Slot(nIndex)]; }
+    FileEntry& At(size_t nIndex) { return m_entries[Slot(nIndex)]; }
+    // A copy of the entries in order.
+    std::vector<FileEntry> Entries() const;
 
     // bChosenByUser: the user picked the file (file dialog, drop), as opposed to script naming
     // a path. Only such entries may be handed to the shell at the page's request.
     void Append(const FileEntry& entry, bool bChosenByUser);
-    bool ChosenByUser(size_t nIndex) const { return m_chosenByUser[nIndex] != 0; }
+    bool ChosenByUser(size_t nIndex) const { return m_chosenByUser[Slot(nIndex)] != 0; }
 
     // Erases one entry; later entries move up. The selection set is not touched.
     void Erase(size_t nIndex);
-    // Erases the entries at the given ascending, distinct indices in one pass (later entries move
-    // up once, however many go). The selection set is not touched.
-    void EraseMany(const std::vector<size_t>& indices);
+    // Erases one entry as Erase does, cheaply when called with falling indices: only the entries
+    // between two erased ones move, and the rest move once, when the list is next changed
+    // otherwise. The selection set is not touched.
+    void EraseFalling(size_t nIndex);
     // Erases one entry and keeps the selection with the entries: the erased index leaves the
     // set and every selected index above it moves down by one.
     void EraseKeepingSelection(size_t nIndex);
@@ -62,8 +64,15 @@ public:
     void SetUpdateEachAppend(bool b) { m_bUpdateEachAppend = b; }
 
 private:
+    // Where an index's entry is stored: past the gap EraseFalling leaves, when there is one.
+    size_t Slot(size_t nIndex) const { return nIndex < m_nGapAt ? nIndex : nIndex + m_nGap; }
+    void CloseGap();
+
     std::vector<FileEntry> m_entries;
     std::vector<BYTE> m_chosenByUser;  // parallel to m_entries
+    // Stored slots [m_nGapAt, m_nGapAt + m_nGap) hold erased entries.
+    size_t m_nGapAt = 0;
+    size_t m_nGap = 0;
     std::set<size_t> m_selected;
     size_t m_nAnchor = 0;
     bool m_bUpdateEachAppend = true;

@@ -16,7 +16,7 @@ PTL::CKernelHandle OpenFileForReading(const wchar_t* szPath)
     return file;
 }
 
-bool MeasureFile(const wchar_t* szPath, ULONGLONG& liLength)
+bool MeasureFile(const wchar_t* szPath, ULONGLONG& liLength, ULONGLONG* pWriteTime)
 {
     const PTL::CKernelHandle file = OpenFileForReading(szPath);
     // Only ordinary files: a device (NUL, CON, a pipe) has no length to upload, and reading one
@@ -27,6 +27,11 @@ bool MeasureFile(const wchar_t* szPath, ULONGLONG& liLength)
         liSize.QuadPart < 0)
         return false;
     liLength = static_cast<ULONGLONG>(liSize.QuadPart);
+    FILETIME ftWrite = {};
+    if (pWriteTime)
+        *pWriteTime = GetFileTime(file.Get(), nullptr, nullptr, &ftWrite)
+                          ? (static_cast<ULONGLONG>(ftWrite.dwHighDateTime) << 32) | ftWrite.dwLowDateTime
+                          : 0;
     return true;
 }
 

@@ -9,10 +9,11 @@
 // nothing could be opened.
 PTL::CKernelHandle OpenFileForReading(const wchar_t* szPath);
 
-// The length of a file in bytes, 64-bit, opened as OpenFileForReading does. False, with
-// liLength untouched, for anything that cannot be opened or measured as an ordinary disk file:
-// a missing path, a folder, a device, a file locked against readers.
-bool MeasureFile(const wchar_t* szPath, ULONGLONG& liLength);
+// The length of a file in bytes, 64-bit, opened as OpenFileForReading does, and with pWriteTime
+// its last-write time (FILETIME units). False, with liLength untouched, for anything that cannot
+// be opened or measured as an ordinary disk file: a missing path, a folder, a device, a file
+// locked against readers.
+bool MeasureFile(const wchar_t* szPath, ULONGLONG& liLength, ULONGLONG* pWriteTime = nullptr);
 
 // The length of a listed file from its directory entry, without opening it: each open and close
 // is a round trip to the file system, and the file is opened again when it is sent. False for

@@ -10,6 +10,7 @@ struct CMeasuredFile
 {
     std::wstring strPath;
     ULONGLONG liLength;
+    ULONGLONG nWriteTime = 0;  // FILETIME units
 };
 
 // Formats a pack text with the system's wide-character printf rules; the result is cut to fit

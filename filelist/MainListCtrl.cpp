@@ -271,7 +271,9 @@ std::shared_ptr<const CThumbnail> CMainListCtrl::RowThumbnail(size_t nRow, bool 
 {
     if (!ThumbnailsShown() || nRow >= m_list.Count() || m_list.At(nRow).bTempFile)
         return nullptr;
-    std::shared_ptr<const CThumbnail> pThumbnail = m_thumbnails.Find(m_list.At(nRow).szFilePath, bRequest);
+    const FileEntry& entry = m_list.At(nRow);
+    std::shared_ptr<const CThumbnail> pThumbnail =
+        m_thumbnails.Find(entry.szFilePath, entry.nFileSize, entry.nWriteTime, bRequest);
     return pThumbnail && !pThumbnail->Empty() ? pThumbnail : nullptr;
 }
 

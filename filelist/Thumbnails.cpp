@@ -1,5 +1,12 @@
 #include "filelist/Thumbnails.h"
 #include <process.h>
+#include <condition_variable>
+#include <deque>
+#include <iterator>
+#include <list>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 #include "ptl/ComPtr.h"
 
 namespace
@@ -7,136 +14,208 @@ namespace
 // A screen of large icons holds a few hundred rows; older requests are for rows scrolled away
 // and are asked again if they come back.
 const size_t MAX_QUEUED = 512;
-// What an entry costs beside its pixels and its path: list and map nodes, the shared block.
+// What an entry costs beside its pixels and its key: list and map nodes, the shared block.
 const size_t ENTRY_OVERHEAD = 128;
 
-size_t EntryBytes(const std::wstring& strPath, const CThumbnail& thumbnail)
+// A file's version in the cache: its path, then its size and last-write time when listed. A
+// path never holds '|', so the path is what comes before the first one.
+std::wstring CacheKey(const std::wstring& strPath, ULONGLONG nSize, ULONGLONG nWriteTime)
 {
-    return ENTRY_OVERHEAD + strPath.size() * sizeof(wchar_t) + thumbnail.pixels.size() * sizeof(DWORD);
+    return strPath + L'|' + std::to_wstring(nSize) + L'|' + std::to_wstring(nWriteTime);
+}
+
+std::wstring PathOfKey(const std::wstring& strKey) { return strKey.substr(0, strKey.find(L'|')); }
+
+struct CCached
+{
+    std::wstring strKey;
+    std::shared_ptr<const CThumbnail> pThumbnail;
+    ULONGLONG nMadeTick;
+};
+
+size_t EntryBytes(const CCached& cached)
+{
+    return ENTRY_OVERHEAD + cached.strKey.size() * sizeof(wchar_t) + cached.pThumbnail->pixels.size() * sizeof(DWORD);
 }
 }  // namespace
 
+struct CThumbnailLoader::CWork
+{
+    explicit CWork(size_t nLimit) : nCacheLimit(nLimit) {}
+
+    // With the lock held: keeps a result, dropping the least recently used over the limit.
+    void Keep(const std::wstring& strKey, std::shared_ptr<const CThumbnail> pThumbnail)
+    {
+        const auto found = cache.find(strKey);
+        if (found != cache.end())
+            Drop(found->second);
+        recent.push_front({strKey, std::move(pThumbnail), GetTickCount64()});
+        nCacheBytes += EntryBytes(recent.front());
+        cache[strKey] = recent.begin();
+        while (nCacheBytes > nCacheLimit && recent.size() > 1)
+            Drop(std::prev(recent.end()));
+    }
+    void Drop(std::list<CCached>::iterator it)
+    {
+        nCacheBytes -= EntryBytes(*it);
+        cache.erase(it->strKey);
+        recent.erase(it);
+    }
+    void ForgetQueue()
+    {
+        for (const std::wstring& strKey : queue)
+            inWork.erase(strKey);
+        queue.clear();
+    }
+    void ForgetAll()
+    {
+        recent.clear();
+        cache.clear();
+        nCacheBytes = 0;
+        ForgetQueue();
+    }
+
+    const size_t nCacheLimit;
+    std::mutex mutex;
+    std::condition_variable wake;
+    // Guarded by mutex:
+    std::deque<std::wstring> queue;           // keys, newest last, served first
+    std::unordered_set<std::wstring> inWork;  // queued or being decoded
+    std::list<CCached> recent;                // the cache, most recently used first
+    std::unordered_map<std::wstring, std::list<CCached>::iterator> cache;
+    size_t nCacheBytes = 0;
+    UINT nEdge = 0;
+    // The worker of this number is the current one; any other ends at its next look.
+    unsigned nWorker = 0;
+    HWND hTarget = nullptr;
+    UINT uMsg = 0;
+    bool bPosted = false;
+};
+
+CThumbnailLoader::CThumbnailLoader(size_t nCacheBytes)
+    : m_nCacheLimit(nCacheBytes), m_pWork(std::make_shared<CWork>(nCacheBytes))
+{
+}
+
 void CThumbnailLoader::SetTarget(HWND hWnd, UINT uMsg)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_hTarget = hWnd;
-    m_uMsg = uMsg;
-    m_bPosted = false;
+    std::lock_guard<std::mutex> lock(m_pWork->mutex);
+    m_pWork->hTarget = hWnd;
+    m_pWork->uMsg = uMsg;
+    m_pWork->bPosted = false;
 }
 
 void CThumbnailLoader::SetEdge(UINT nEdge)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (nEdge == m_nEdge)
+    std::lock_guard<std::mutex> lock(m_pWork->mutex);
+    if (nEdge == m_pWork->nEdge)
         return;
-    m_nEdge = nEdge;
-    ForgetAll();
+    m_pWork->nEdge = nEdge;
+    m_pWork->ForgetAll();
 }
 
-std::shared_ptr<const CThumbnail> CThumbnailLoader::Find(const std::wstring& strPath, bool bRequest)
+std::shared_ptr<const CThumbnail> CThumbnailLoader::Find(const std::wstring& strPath, ULONGLONG nSize,
+                                                         ULONGLONG nWriteTime, bool bRequest)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_cache.find(strPath);
-    if (found != m_cache.end())
+    CWork& work = *m_pWork;
+    const std::wstring strKey = CacheKey(strPath, nSize, nWriteTime);
+    std::lock_guard<std::mutex> lock(work.mutex);
+    const auto found = work.cache.find(strKey);
+    if (found != work.cache.end())
     {
-        m_recent.splice(m_recent.begin(), m_recent, found->second);
-        return found->second->second;
+        const CCached& cached = *found->second;
+        // A file that made no thumbnail may have been unreadable for a moment only.
+        if (!cached.pThumbnail->Empty() || GetTickCount64() - cached.nMadeTick < FAILED_RETRY_MS)
+        {
+            work.recent.splice(work.recent.begin(), work.recent, found->second);
+            return cached.pThumbnail;
+        }
+        if (bRequest)
+            work.Drop(found->second);
     }
-    if (!bRequest || m_nEdge == 0 || !m_inWork.insert(strPath).second)
+    if (!bRequest || work.nEdge == 0 || !work.inWork.insert(strKey).second)
         return nullptr;
-    m_queue.push_back(strPath);
-    if (m_queue.size() > MAX_QUEUED)
+    work.queue.push_back(strKey);
+    if (work.queue.size() > MAX_QUEUED)
     {
-        m_inWork.erase(m_queue.front());
-        m_queue.pop_front();
+        work.inWork.erase(work.queue.front());
+        work.queue.pop_front();
     }
     if (!m_thread.IsValid())
     {
-        m_bStop = false;
+        std::unique_ptr<CWorkerStart> pStart(new CWorkerStart{m_pWork, ++work.nWorker});
         unsigned nId = 0;
-        m_thread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ThreadProc, this, 0, &nId)));
-        if (!m_thread.IsValid())
+        m_thread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ThreadProc, pStart.get(), 0, &nId)));
+        if (m_thread.IsValid())
+            pStart.release();  // the thread owns it now
+        else
             OutputDebugStringW(L"Pelora5: no thread for thumbnails; files keep their icons\n");
     }
-    m_wake.notify_one();
+    work.wake.notify_one();
     return nullptr;
 }
 
 void CThumbnailLoader::Arrived()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bPosted = false;
+    std::lock_guard<std::mutex> lock(m_pWork->mutex);
+    m_pWork->bPosted = false;
 }
 
 void CThumbnailLoader::Stop(bool bForget)
 {
+    CWork& work = *m_pWork;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bStop = true;
-        for (const std::wstring& strPath : m_queue)
-            m_inWork.erase(strPath);
-        m_queue.clear();
+        std::lock_guard<std::mutex> lock(work.mutex);
+        ++work.nWorker;  // the running worker, if any, is no longer the current one
+        work.ForgetQueue();
         if (bForget)
-            ForgetAll();
+            work.ForgetAll();
     }
-    m_wake.notify_all();
-    // The worker only posts to the list's thread, never sends: waiting here cannot deadlock.
-    if (m_thread.IsValid())
-        WaitForSingleObject(m_thread.Get(), INFINITE);
+    work.wake.notify_all();
+    // The worker only posts to the list's thread, never sends: waiting here cannot deadlock. A
+    // decode held up by a file that does not answer (a network path, a file another program
+    // holds) is not waited for: the worker drops its result and ends when the file lets it go.
+    if (m_thread.IsValid() && WaitForSingleObject(m_thread.Get(), STOP_WAIT_MS) != WAIT_OBJECT_0)
+        OutputDebugStringW(L"Pelora5: a picture's file does not answer; its thumbnail worker ends on its own\n");
     m_thread.Close();
 }
 
 size_t CThumbnailLoader::CacheBytes() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_nCacheBytes;
+    std::lock_guard<std::mutex> lock(m_pWork->mutex);
+    return m_pWork->nCacheBytes;
 }
 
 size_t CThumbnailLoader::CacheCount() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_cache.size();
-}
-
-void CThumbnailLoader::ForgetAll()
-{
-    m_recent.clear();
-    m_cache.clear();
-    m_nCacheBytes = 0;
-    for (const std::wstring& strPath : m_queue)
-        m_inWork.erase(strPath);
-    m_queue.clear();
-}
-
-void CThumbnailLoader::Keep(const std::wstring& strPath, std::shared_ptr<const CThumbnail> pThumbnail)
-{
-    m_nCacheBytes += EntryBytes(strPath, *pThumbnail);
-    m_recent.emplace_front(strPath, std::move(pThumbnail));
-    m_cache[strPath] = m_recent.begin();
-    while (m_nCacheBytes > m_nCacheLimit && m_recent.size() > 1)
-    {
-        const CEntry& oldest = m_recent.back();
-        m_nCacheBytes -= EntryBytes(oldest.first, *oldest.second);
-        m_cache.erase(oldest.first);
-        m_recent.pop_back();
-    }
+    std::lock_guard<std::mutex> lock(m_pWork->mutex);
+    return m_pWork->cache.size();
 }
 
 unsigned __stdcall CThumbnailLoader::ThreadProc(void* pParam)
 {
-    // Nothing leaves a thread as an exception; without memory for the cache the worker ends.
-    try
+    // The module stays loaded while this thread runs, even if its control is gone.
+    HMODULE hModule = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CThumbnailLoader::ThreadProc),
+                       &hModule);
     {
-        static_cast<CThumbnailLoader*>(pParam)->Run();
+        const std::unique_ptr<CWorkerStart> pStart(static_cast<CWorkerStart*>(pParam));
+        // Nothing leaves a thread as an exception; without memory for the cache the worker ends.
+        try
+        {
+            Run(*pStart->pWork, pStart->nWorker);
+        }
+        catch (...)
+        {
+            OutputDebugStringW(L"Pelora5: the thumbnail worker ran out of memory\n");
+        }
     }
-    catch (...)
-    {
-        OutputDebugStringW(L"Pelora5: the thumbnail worker ran out of memory\n");
-    }
+    if (hModule)
+        FreeLibraryAndExitThread(hModule, 0);
     return 0;
 }
 
-void CThumbnailLoader::Run()
+void CThumbnailLoader::Run(CWork& work, unsigned nWorker)
 {
     const HRESULT hrCom = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
@@ -145,23 +224,23 @@ void CThumbnailLoader::Run()
             OutputDebugStringW(L"Pelora5: no imaging component; files keep their icons\n");
         for (;;)
         {
-            std::wstring strPath;
+            std::wstring strKey;
             UINT nEdge = 0;
             {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
-                if (m_bStop)
+                std::unique_lock<std::mutex> lock(work.mutex);
+                work.wake.wait(lock, [&] { return work.nWorker != nWorker || !work.queue.empty(); });
+                if (work.nWorker != nWorker)
                     break;
-                strPath = std::move(m_queue.back());
-                m_queue.pop_back();
-                nEdge = m_nEdge;
+                strKey = std::move(work.queue.back());
+                work.queue.pop_back();
+                nEdge = work.nEdge;
             }
-            // A picture that cannot be made is kept as an empty thumbnail: its file keeps its icon
-            // and is not tried again.
+            // A picture that cannot be made is kept as an empty thumbnail for a while: its file
+            // keeps its icon and is not tried again at every paint.
             auto pThumbnail = std::make_shared<CThumbnail>();
             try
             {
-                *pThumbnail = MakeThumbnail(pFactory.Get(), strPath, nEdge);
+                *pThumbnail = MakeThumbnail(pFactory.Get(), PathOfKey(strKey), nEdge);
             }
             catch (const std::bad_alloc&)
             {
@@ -170,21 +249,23 @@ void CThumbnailLoader::Run()
             HWND hPostTo = nullptr;
             UINT uMsg = 0;
             {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_inWork.erase(strPath);
-                if (nEdge == m_nEdge)
-                    Keep(strPath, std::move(pThumbnail));
-                if (!m_bPosted && m_hTarget)
+                std::lock_guard<std::mutex> lock(work.mutex);
+                work.inWork.erase(strKey);
+                if (work.nWorker != nWorker)
+                    break;  // stopped meanwhile: the result is not wanted
+                if (nEdge == work.nEdge)
+                    work.Keep(strKey, std::move(pThumbnail));
+                if (!work.bPosted && work.hTarget)
                 {
-                    m_bPosted = true;
-                    hPostTo = m_hTarget;
-                    uMsg = m_uMsg;
+                    work.bPosted = true;
+                    hPostTo = work.hTarget;
+                    uMsg = work.uMsg;
                 }
             }
             if (hPostTo && !PostMessageW(hPostTo, uMsg, 0, 0))
             {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_bPosted = false;
+                std::lock_guard<std::mutex> lock(work.mutex);
+                work.bPosted = false;
             }
         }
     }

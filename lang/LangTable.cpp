@@ -1,6 +1,7 @@
 #include "lang/LangTable.h"
 
 #include <commctrl.h>
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -28,6 +29,8 @@ struct CLangState
     std::wstring strCaption;
     std::wstring strProgramTitle = L"Pelora";
     long nUploads = 0;
+    // Windows refused a pack change while uploads ran, told when the last one ends.
+    std::vector<CRetryNotice> notices;
 };
 
 CLangState& State()
@@ -108,15 +111,33 @@ const CLangTable* PackTable(UINT nPack)
     return State().packs.emplace(nPack, std::move(pRead)).first->second.get();
 }
 
-bool LoadLanguageCore(const wchar_t* szCode)
+// With the lock held exclusively: true when uploads run, after noting who to tell at their end.
+bool RefusedForUploads(const CRetryNotice& notice)
+{
+    if (State().nUploads == 0)
+        return false;
+    if (notice.hWnd)
+    {
+        std::vector<CRetryNotice>& notices = State().notices;
+        const auto it = std::find_if(notices.begin(), notices.end(),
+                                     [&notice](const CRetryNotice& n) { return n.hWnd == notice.hWnd; });
+        if (it == notices.end())
+            notices.push_back(notice);
+        else
+            it->nMsg = notice.nMsg;
+    }
+    return true;
+}
+
+bool LoadLanguageCore(const wchar_t* szCode, const CRetryNotice& notice)
 {
     std::wstring strCode = szCode ? szCode : L"";
     if (strCode.size() > 2)
         strCode.resize(2);
     const UINT nPack = EqualNoCase(strCode, L"ko") ? IDR_LANG_KO : IDR_LANG_EN;
     {
-        CSharedLock lock;
-        if (State().nUploads > 0)
+        CExclusiveLock lock;
+        if (RefusedForUploads(notice))
             return false;
     }
 
@@ -134,7 +155,7 @@ bool LoadLanguageCore(const wchar_t* szCode)
     // The table, its caption and the upload check change together: one pack change at a time,
     // and none once an upload on any thread has begun.
     CExclusiveLock lock;
-    if (State().nUploads > 0)
+    if (RefusedForUploads(notice))
         return false;
     if (!State().strProgramTitle.empty())
         strCaption += L" - " + State().strProgramTitle;
@@ -146,12 +167,12 @@ bool LoadLanguageCore(const wchar_t* szCode)
 
 bool LoadLanguage(const wchar_t* szCode) { return LoadLanguage(szCode, std::function<void()>()); }
 
-bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivated)
+bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivated, const CRetryNotice& notice)
 {
     bool bLoaded = false;
     try
     {
-        bLoaded = LoadLanguageCore(szCode);
+        bLoaded = LoadLanguageCore(szCode, notice);
     }
     catch (...)
     {
@@ -225,9 +246,33 @@ void BeginUpload()
 void EndUpload()
 {
     // An unmatched call must not leave the counter negative and the table unguarded later.
+    std::vector<CRetryNotice> notices;
+    {
+        CExclusiveLock lock;
+        if (State().nUploads > 0)
+            --State().nUploads;
+        if (State().nUploads == 0)
+            notices.swap(State().notices);
+    }
+    // Posted, not sent: each window asks again on its own thread, and may find a new upload
+    // begun meanwhile, which notes it again.
+    for (const CRetryNotice& notice : notices)
+        PostMessageW(notice.hWnd, notice.nMsg, 0, 0);
+}
+
+bool UploadsRun()
+{
+    CSharedLock lock;
+    return State().nUploads > 0;
+}
+
+void ForgetRetryNotice(HWND hWnd)
+{
     CExclusiveLock lock;
-    if (State().nUploads > 0)
-        --State().nUploads;
+    std::vector<CRetryNotice>& notices = State().notices;
+    notices.erase(
+        std::remove_if(notices.begin(), notices.end(), [hWnd](const CRetryNotice& n) { return n.hWnd == hWnd; }),
+        notices.end());
 }
 
 void ApplyColumnTitles(HWND hListView)

@@ -34,9 +34,23 @@ struct CLangTable
 // an upload runs.
 bool LoadLanguage(const wchar_t* szCode);
 
+// A window to tell when a pack change refused because uploads run may be asked again: it is
+// posted nMsg once the last upload of the process has ended.
+struct CRetryNotice
+{
+    HWND hWnd = nullptr;
+    UINT nMsg = 0;
+};
+
 // The same, then calls fnActivated after a pack was made active: the asking control sets its
-// column titles and refreshes its status texts there. fnActivated must not throw.
-bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivated);
+// column titles and refreshes its status texts there. fnActivated must not throw. When the
+// change is refused because an upload runs, the notice's window (if any) is told when the
+// uploads are over; a window is told once however often it asked.
+bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivated,
+                  const CRetryNotice& notice = CRetryNotice());
+
+// Drops the notices of a window that goes away.
+void ForgetRetryNotice(HWND hWnd);
 
 // The active table's text for an id, or the empty text. Never inserts.
 std::wstring GetString(UINT nId);
@@ -60,6 +74,7 @@ std::wstring ProgramTitle();
 // it has ended.
 void BeginUpload();
 void EndUpload();
+bool UploadsRun();
 
 // Sets columns 0 and 1 of a report list view to strings 101 and 102.
 void ApplyColumnTitles(HWND hListView);

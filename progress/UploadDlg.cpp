@@ -157,12 +157,17 @@ void CUploadDlg::SetListHeight(SHORT nHeight)
 
 void CUploadDlg::ResizeDialogBy(int nDelta)
 {
-    // A child dialog fills the control: its size is the control's layout. Shrunk from the
-    // control's height instead of its template's, it would cut off its own list.
-    if (IsModeless())
-        return;
+    // A child dialog fills the control: its size is the control's layout, and its controls
+    // take what was given up. Shrunk from the control's height instead of its template's, it
+    // would cut off its own list.
     const HWND hWnd = m_hWnd;
     RECT rc = {};
+    if (IsModeless())
+    {
+        GetClientRect(hWnd, &rc);
+        FillChild(rc.right, rc.bottom);
+        return;
+    }
     GetWindowRect(hWnd, &rc);
     int nHeight = rc.bottom - rc.top + nDelta;
     if (nHeight < 0)
@@ -194,7 +199,7 @@ bool CUploadDlg::DoModal(HWND hOwner)
     {
         // The page is held as a modal dialog holds it: its window disabled, its messages served.
         const HWND hRoot = hOwner ? GetAncestor(hOwner, GA_ROOT) : nullptr;
-        const bool bDisabled = hRoot && !EnableWindow(hRoot, FALSE);
+        m_hHeldPage = hRoot && !EnableWindow(hRoot, FALSE) ? hRoot : nullptr;
         StartRun();
         // Making and showing the dialog takes longer than a small upload: it is made only for
         // an upload still running after DIALOG_DELAY_MS, and then catches up with the worker.
@@ -209,8 +214,7 @@ bool CUploadDlg::DoModal(HWND hOwner)
             const INT_PTR nResult = CTemplateDialogImpl::DoModal(pBlock->data.data(), hOwner);
             bRan = nResult != -1 && nResult != 0;
         }
-        if (bDisabled)
-            EnableWindow(hRoot, TRUE);
+        ReleasePage();
     }
     PL5Lang::EndUpload();
     // A dialog that ended before its worker (its window was taken down from outside) must
@@ -281,6 +285,47 @@ void CUploadDlg::SetRetry(ULONG nCount, DWORD nDelayMs, UploadRetryQuestion ask)
     s.nRetryCount = nCount;
     s.nRetryDelayMs = nDelayMs;
     m_askRetry = std::move(ask);
+}
+
+void CUploadDlg::FillChild(int cx, int cy)
+{
+    const HWND hWnd = m_hWnd;
+    const HWND hList = m_list.Handle();
+    if (!hWnd || !hList || m_nRightMargin < 0)
+        return;
+    // Dialog units do not grow exactly with the DPI, so the template's layout rarely fits the
+    // control's box: the texts, bars and list take the width it has, and the list its height
+    // unless the page set one.
+    const RECT rcList = ChildRect(hWnd, hList);
+    const HWND hPowered = GetDlgItem(hWnd, IDC_POWERED_BY);
+    const bool bPowered = hPowered && (GetWindowLongPtrW(hPowered, GWL_STYLE) & WS_VISIBLE);
+    const int dx = cx - m_nRightMargin - rcList.right;
+    const int dy = nListHeight < 0 ? cy - m_nBottomMargin - (bPowered ? ChildRect(hWnd, hPowered) : rcList).bottom : 0;
+    if (dx == 0 && dy == 0)
+        return;
+    static const int WIDER[] = {IDC_CURRENT_FILE, IDC_TRANSFER_RATE, IDC_FILE_BYTES,     IDC_FILE_PROGRESS,
+                                IDC_FILE_COUNT,   IDC_TOTAL_BYTES,   IDC_TOTAL_PROGRESS, IDC_STATUS_TEXT};
+    static const int RIGHT[] = {IDC_FILE_TIME_LEFT, IDC_TOTAL_TIME_LEFT, IDC_HIDE_LIST};
+    static const int CORNER[] = {IDOK, IDCANCEL, IDC_POWERED_BY};
+    const auto Shift = [hWnd](int nId, int nLeft, int nTop, int nWidth, int nHeight) {
+        const HWND hChild = GetDlgItem(hWnd, nId);
+        if (!hChild)
+            return;
+        const RECT rc = ChildRect(hWnd, hChild);
+        SetWindowPos(hChild, nullptr, rc.left + nLeft, rc.top + nTop, std::max(0, int(rc.right - rc.left) + nWidth),
+                     std::max(0, int(rc.bottom - rc.top) + nHeight), SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    for (int nId : WIDER)
+        Shift(nId, 0, 0, dx, 0);
+    for (int nId : RIGHT)
+        Shift(nId, dx, 0, 0, 0);
+    for (int nId : CORNER)
+        Shift(nId, dx, dy, 0, 0);
+    Shift(IDC_UPLOAD_LIST, 0, 0, dx, dy);
+    // The name column takes the width the list gained or gave up.
+    const int nName = static_cast<int>(SendMessageW(hList, LVM_GETCOLUMNWIDTH, 0, 0));
+    SendMessageW(hList, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(std::max(0, nName + dx), 0));
+    InvalidateRect(hWnd, nullptr, TRUE);
 }
 
 HWND CUploadDlg::Create(HWND hParent)
@@ -499,6 +544,10 @@ BOOL CUploadDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lPa
         else
             AnswerRetryQuestion();
         return TRUE;
+    case WM_SIZE:
+        if (IsModeless())
+            FillChild(LOWORD(lParam), HIWORD(lParam));
+        return FALSE;
     case WM_DESTROY: m_list.Detach(); return FALSE;
     default: return ReflectNotifications(uMsg, wParam, lParam, lResult);
     }
@@ -514,6 +563,15 @@ void CUploadDlg::OnInitDialog()
     m_nTotalBarPos = -1;
 
     m_list.Attach(GetDlgItem(hWnd, IDC_UPLOAD_LIST));
+    if (IsModeless())
+    {
+        RECT rcClient = {};
+        GetClientRect(hWnd, &rcClient);
+        const RECT rcList = ChildRect(hWnd, m_list.Handle());
+        const HWND hPowered = GetDlgItem(hWnd, IDC_POWERED_BY);
+        m_nRightMargin = rcClient.right - rcList.right;
+        m_nBottomMargin = rcClient.bottom - (hPowered ? ChildRect(hWnd, hPowered) : rcList).bottom;
+    }
     FitDialogLabels(hWnd);
     LabelForAssistiveTechnology();
     SetTitle(strTitle);
@@ -653,7 +711,19 @@ void CUploadDlg::FinishRun()
         PostMessageW(GetParent(hWnd), report.nMessage, 0, 0);
     }
     else
+    {
+        // The page is enabled while the dialog still stands: the activation then goes back to
+        // the page as the dialog goes, not to another application's window.
+        ReleasePage();
         EndDialog(1);
+    }
+}
+
+void CUploadDlg::ReleasePage()
+{
+    if (m_hHeldPage)
+        EnableWindow(m_hHeldPage, TRUE);
+    m_hHeldPage = nullptr;
 }
 
 void CUploadDlg::OnWaitTick()

@@ -163,6 +163,8 @@ private:
     void FinishRun();
     // Which report message the run that ended gets.
     UINT ChildReport() const;
+    // Enables the page window a modal run disabled.
+    void ReleasePage();
     // Starts the worker; with the window made, also the refresh timer.
     void StartRun();
     // Serves the page's messages while the worker runs, for at most nLimitMs (INFINITE: until
@@ -179,6 +181,8 @@ private:
     void StopWorker();
     void HidePoweredBy();
     void ResizeDialogBy(int nDelta);
+    // Child mode: spreads the template's layout over the whole client area of cx by cy pixels.
+    void FillChild(int cx, int cy);
     void SetItemText(int nId, const std::wstring& strText);
     static LONGLONG Now();
 
@@ -219,10 +223,15 @@ private:
     UINT m_nShownStatus = 0;
     int m_nFileBarPos = -1;  // positions last given to the bars
     int m_nTotalBarPos = -1;
+    HWND m_hHeldPage = nullptr;     // the page's window, disabled by a modal run
     bool m_bLangHeld = false;       // the language table is kept for a run
     bool m_bRunPending = false;     // a run was started whose end is not yet handled
     bool m_bAsking = false;         // the cancel question is open
     bool m_bCloseDeferred = false;  // the worker ended while the question was open
+    // Child mode: the template's margins right of and below the list, in pixels; -1 before the
+    // dialog is made.
+    int m_nRightMargin = -1;
+    int m_nBottomMargin = -1;
 
     // The wait before another attempt: the question the worker waits on (written by the worker
     // before it raises m_bQuestionPending), the answer, and what the status line counts down.

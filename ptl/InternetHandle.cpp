@@ -6,6 +6,24 @@
 
 namespace PTL
 {
+namespace
+{
+// The time-out of that name configured for the platform's internet functions, the user's before
+// the machine's; nDefault when none is.
+DWORD ConfiguredTimeout(const wchar_t* szName, DWORD nDefault)
+{
+    static const wchar_t szKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    for (const HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+    {
+        DWORD nValue = 0, nSize = sizeof(nValue);
+        if (RegGetValueW(hRoot, szKey, szName, RRF_RT_REG_DWORD, nullptr, &nValue, &nSize) == ERROR_SUCCESS &&
+            nValue != 0)
+            return nValue;
+    }
+    return nDefault;
+}
+}  // namespace
+
 void CInternetHandle::SetOption(DWORD nOption, void* pBuffer, DWORD nLength)
 {
     if (!InternetSetOptionW(Handle(), nOption, pBuffer, nLength))
@@ -15,6 +33,9 @@ void CInternetHandle::SetOption(DWORD nOption, void* pBuffer, DWORD nLength)
 void CInternetHandle::SetTimeouts(DWORD nConnectMs, DWORD nSendMs, DWORD nReceiveMs)
 {
     // A level that does not take an option keeps what it inherited: no failure here.
+    nConnectMs = ConfiguredTimeout(L"ConnectTimeout", nConnectMs);
+    nSendMs = ConfiguredTimeout(L"SendTimeout", nSendMs);
+    nReceiveMs = ConfiguredTimeout(L"ReceiveTimeout", nReceiveMs);
     InternetSetOptionW(Handle(), INTERNET_OPTION_CONNECT_TIMEOUT, &nConnectMs, sizeof(nConnectMs));
     InternetSetOptionW(Handle(), INTERNET_OPTION_SEND_TIMEOUT, &nSendMs, sizeof(nSendMs));
     InternetSetOptionW(Handle(), INTERNET_OPTION_RECEIVE_TIMEOUT, &nReceiveMs, sizeof(nReceiveMs));

@@ -31,6 +31,8 @@ public:
     // InternetSetOptionW on this handle; throws "Failed to set an internet option (%u)".
     void SetOption(DWORD nOption, void* pBuffer, DWORD nLength);
     // Connect, send and receive time-outs in milliseconds, each where the platform takes it.
+    // A time-out the user or an administrator configured for the platform (ConnectTimeout,
+    // SendTimeout, ReceiveTimeout under Internet Settings) is set instead of the one given.
     void SetTimeouts(DWORD nConnectMs, DWORD nSendMs, DWORD nReceiveMs);
 
     HINTERNET Handle() const { return m_hInternet; }

@@ -205,6 +205,7 @@ public:
     // True when the network was cut too: the caller then also ends the blocked call.
     bool Cancel()
     {
+        m_bCancelled = true;
         S().bStopRequested = true;
         SetEvent(m_evStop.Get());
         Resume();
@@ -338,6 +339,9 @@ private:
     bool m_bRefused = false;  // the action's network was refused: nothing was sent
     // Sent on every attempt of this upload, so that a receiver can tell a repeat from a new one.
     std::wstring m_strIdempotencyKey;
+    // The user stopped the upload: unlike bStopRequested, which also marks a failed run, no
+    // second run after 401 clears it.
+    std::atomic<bool> m_bCancelled{false};
     PTL::CKernelHandle m_evRunnable;  // signalled while the worker may go on
     PTL::CKernelHandle m_evStop;      // signalled by a stop: ends a wait before a retry
     // Looked at before every chunk; only when it is set does the worker wait for the event,
@@ -439,7 +443,13 @@ void CUploadRun::Execute()
             SetStatus(EUploadStage::Failed);
             nResult = EAttempt::Failed;
         }
-        // Only a run whose attempts were all answered 401 earns the second run.
+        // Only a run whose attempts were all answered 401 earns the second run, unless the user
+        // stopped the upload meanwhile: it then ends as cancelled.
+        if (nResult == EAttempt::Unauthorized && m_bCancelled && !m_bAbort)
+        {
+            SetStatus(EUploadStage::Cancelled);
+            nResult = EAttempt::Cancelled;
+        }
         if (nResult != EAttempt::Unauthorized || m_bAbort)
             break;
     }
@@ -462,7 +472,7 @@ EAttempt CUploadRun::RunUpload()
     S().strRawResponse.clear();
     S().szLocation.clear();
     S().bRunning = true;
-    if (!m_bAbort)
+    if (!m_bAbort && !m_bCancelled)
     {
         S().bStopRequested = false;  // a second run after 401 starts afresh
         ResetEvent(m_evStop.Get());

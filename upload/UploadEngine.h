@@ -44,8 +44,8 @@ constexpr int UPLOAD_MAX_RUNS = 2;
 // Longest answer taken: a server that sends more (or never stops) fails the upload instead of
 // exhausting the page's memory.
 constexpr size_t UPLOAD_MAX_ANSWER = 64u << 20;
-// Time-outs of the upload's session. The answer may take a while: the server processes the
-// whole upload before it answers.
+// Time-outs of the upload's session, where none is configured for the platform. The answer may
+// take a while: the server processes the whole upload before it answers.
 constexpr DWORD UPLOAD_CONNECT_TIMEOUT_MS = 30000;
 constexpr DWORD UPLOAD_SEND_TIMEOUT_MS = 60000;
 constexpr DWORD UPLOAD_RECEIVE_TIMEOUT_MS = 120000;

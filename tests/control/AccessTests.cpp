@@ -160,6 +160,12 @@ TEST(Page, LaidOutAtTheScreensDpiAndNamedForAssistiveTechnology)
         GetClientRect(hUploadList, &rc);  // the columns fit beside a vertical scroll bar
         EXPECT_EQ(Scaled(110), ColumnWidth(hUploadList, 1));
         EXPECT_GE(rc.right - GetSystemMetrics(SM_CXVSCROLL), ColumnWidth(hUploadList, 0) + Scaled(110) + Scaled(65));
+        // The child dialog's layout fills the control's box: the template's margins left of the
+        // list, right of it and below the last line are alike.
+        GetClientRect(hDialog, &rc);
+        const RECT rcChildList = RectIn(hDialog, hUploadList), rcLast = RectIn(hDialog, GetDlgItem(hDialog, 1213));
+        EXPECT_NEAR(rcChildList.left, rc.right - rcChildList.right, 1) << "right of the list";
+        EXPECT_NEAR(rcChildList.left, rc.bottom - rcLast.bottom, 1) << "below the last line";
         pChild->put_DialogListHeight(100);
         EXPECT_EQ(100, (pChild->get_DialogListHeight(&nRead), nRead));
         EXPECT_EQ(Scaled(100), RectIn(hDialog, hUploadList).bottom - RectIn(hDialog, hUploadList).top);

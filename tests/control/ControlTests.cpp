@@ -10,6 +10,7 @@
 #include "control/PL5CtrlObject.h"
 #include "tests/control/EventSink.h"
 #include "tests/common/InProcessControl.h"
+#include "tests/common/TextBag.h"
 #include "ptl/ClassFactory.h"
 
 using PTL::CComPtr;
@@ -121,49 +122,6 @@ TEST(ControlProperties, ProgramTitleIsProcessWideAndResetByEveryNewControl)
 }
 
 // ---- persistence ---------------------------------------------------------------------------
-
-namespace
-{
-// A property bag holding texts, as an object tag's PARAMs; it converts to the type asked for
-// and remembers the order of the reads.
-class CTextBag : public IPropertyBag
-{
-public:
-    std::vector<std::pair<std::wstring, std::wstring>> values;
-    std::vector<std::wstring> reads;
-    std::vector<std::pair<std::wstring, CComVariant>> written;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (riid == IID_IUnknown || riid == IID_IPropertyBag)
-        {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP Read(LPCOLESTR szName, VARIANT* pVar, IErrorLog*) override
-    {
-        reads.emplace_back(szName);
-        for (const auto& v : values)
-            if (_wcsicmp(v.first.c_str(), szName) == 0)
-            {
-                const VARTYPE vt = pVar->vt;
-                CComVariant text(v.second.c_str());
-                return VariantChangeType(pVar, &text, 0, vt == VT_EMPTY ? VT_BSTR : vt);
-            }
-        return E_INVALIDARG;
-    }
-    STDMETHODIMP Write(LPCOLESTR szName, VARIANT* pVar) override
-    {
-        written.emplace_back(szName, CComVariant(*pVar));
-        return S_OK;
-    }
-};
-}  // namespace
 
 TEST(ControlPersistence, PropertyBagReadsInMapOrderAndSavesEveryEntry)
 {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
@@ -19,6 +20,7 @@
 #include "tests/common/DialogWatcher.h"
 #include "tests/common/InProcessControl.h"
 #include "tests/common/ListViewText.h"
+#include "tests/upload/ImportSlot.h"
 
 namespace
 {
@@ -236,6 +238,37 @@ std::set<DWORD> ProcessThreads()
     return ids;
 }
 
+// A file system that does not answer for some files (a network path, say): a look at a file
+// named with g_szHeldName, made on any thread but the test's, waits until g_evRelease is set.
+using GetAttributesFn = BOOL(WINAPI*)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
+GetAttributesFn g_pRealGetAttributes = nullptr;
+const wchar_t* g_szHeldName = L"pl5-held";
+DWORD g_nTestThread = 0;
+HANDLE g_evHeld = nullptr, g_evRelease = nullptr;
+BOOL WINAPI HeldGetAttributes(LPCWSTR szPath, GET_FILEEX_INFO_LEVELS nLevel, LPVOID pData)
+{
+    if (GetCurrentThreadId() != g_nTestThread && szPath && wcsstr(szPath, g_szHeldName))
+    {
+        SetEvent(g_evHeld);
+        WaitForSingleObject(g_evRelease, 60000);
+    }
+    return g_pRealGetAttributes(szPath, nLevel, pData);
+}
+
+// Serves the control's window until a worker is held reading a file; at most 10 s.
+bool UntilHeld(HWND hList)
+{
+    for (int i = 0; i < 200; ++i)
+    {
+        InvalidateRect(hList, nullptr, FALSE);
+        UpdateWindow(hList);
+        if (MsgWaitForMultipleObjects(1, &g_evHeld, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0)
+            return true;
+        ServePending();
+    }
+    return false;
+}
+
 TEST(InPlace, ThumbnailWorkerEndsWithTheControl)
 {
     // A GIF of one pixel.
@@ -272,6 +305,49 @@ TEST(InPlace, ThumbnailWorkerEndsWithTheControl)
         }
     EXPECT_LE(1u, nNew) << "the worker ran";
     EXPECT_EQ(0, PTL::CModule::LockCount());
+
+    // Held up reading a picture, the worker holds up neither turning thumbnails off nor closing
+    // the control; it ends once the file answers.
+    const CSizedFile first(L"pl5-held1.gif", std::string(gif, sizeof(gif) - 1));
+    const CSizedFile second(L"pl5-held2.gif", std::string(gif, sizeof(gif) - 1));
+    const PTL::CKernelHandle evHeld(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    const PTL::CKernelHandle evRelease(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_evHeld = evHeld.Get();
+    g_evRelease = evRelease.Get();
+    g_nTestThread = GetCurrentThreadId();
+    const CImportSwap swap("kernel32.dll", "GetFileAttributesExW", reinterpret_cast<void*>(&HeldGetAttributes));
+    ASSERT_TRUE(swap.Installed());
+    g_pRealGetAttributes = swap.Original<GetAttributesFn>();
+    {
+        CActiveControl active({0, 0, 300, 200}, [&](CPL5Ctrl& control) {
+            control.put_ListStyle(Bstr(L"large icon"));
+            control.put_ShowThumbnails(VARIANT_TRUE);
+            control.AddFile(Bstr(first.strPath.c_str()), nullptr);
+            control.AddFile(Bstr(second.strPath.c_str()), nullptr);
+        });
+        ASSERT_TRUE(UntilHeld(active.List())) << "no worker read the first file";
+        ULONGLONG nStart = GetTickCount64();
+        static_cast<CPL5Ctrl*>(active.pControl.Get())->put_ShowThumbnails(VARIANT_FALSE);
+        EXPECT_LT(GetTickCount64() - nStart, 1000u) << "turning thumbnails off waited for the file";
+        // On again: a new worker takes the other file and is held too.
+        static_cast<CPL5Ctrl*>(active.pControl.Get())->put_ShowThumbnails(VARIANT_TRUE);
+        ASSERT_TRUE(UntilHeld(active.List())) << "no worker read the second file";
+        nStart = GetTickCount64();
+        EXPECT_EQ(S_OK, active.Deactivate());
+        EXPECT_LT(GetTickCount64() - nStart, 1000u) << "closing the control waited for the file";
+    }
+    std::vector<PTL::CKernelHandle> workers;
+    std::vector<HANDLE> handles;
+    for (DWORD id : ProcessThreads())
+        if (!before.count(id))
+        {
+            workers.emplace_back(OpenThread(SYNCHRONIZE, FALSE, id));
+            handles.push_back(workers.back().Get());
+        }
+    EXPECT_EQ(2u, handles.size()) << "the two held workers outlive the control";
+    SetEvent(evRelease.Get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(DWORD(handles.size()), handles.data(), TRUE, 10000))
+        << "the workers went on after their files answered";
 }
 
 TEST(InPlace, StatusBarTextsFollowTheListAndTheLanguage)

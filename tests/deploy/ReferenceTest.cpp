@@ -11,11 +11,13 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 #include "Pelora5_h.h"
 #include "control/PL5Properties.h"
 #include "ptl/ComPtr.h"
 #include "tests/common/DialogWatcher.h"
+#include "tests/common/TextBag.h"
 
 namespace
 {
@@ -305,4 +307,40 @@ TEST(Reference, RowsGiveTheResultsTheySay)
     EXPECT_EQ(S_OK, Call(p, DispidByName("MaxFileCount"), GET, {}, maxCount));
     EXPECT_EQ(S_OK, Call(p, DispidByName("RetryCount"), GET, {}, retryCount));
     EXPECT_TRUE(maxCount.vt == VT_UI4 && V_UI4(&maxCount) == 7 && retryCount.vt == VT_UI4 && V_UI4(&retryCount) == 3);
+}
+
+// What the reference says a flag's PARAM text stores is what a tag's PARAM stores in every flag.
+TEST(Reference, FlagParamsStoreWhatTheTableSays)
+{
+    const std::vector<std::vector<std::string>> rows = OrderedRows(ReadReference(), "| PARAM value | Stores |");
+    ASSERT_EQ(5u, rows.size());
+#define PL5_FLAG_NAME(name, dispid, kind, ...)                                                                         \
+    std::is_same<PL5Script::kind, PL5Script::Flag>::value ? L"" #name : nullptr,
+    const wchar_t* const names[] = {PL5_PROPERTIES(PL5_FLAG_NAME, PL5_FLAG_NAME)};
+#undef PL5_FLAG_NAME
+    for (size_t i = 0; i < rows.size(); ++i)
+    {
+        const std::wstring strText(rows[i][0].begin(), rows[i][0].end());
+        for (const wchar_t* szName : names)
+        {
+            if (!szName)
+                continue;
+            PTL::CComPtr<IDispatch> p;
+            ASSERT_EQ(S_OK, CoCreateInstance(CLSID_PL5Ctrl, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                             reinterpret_cast<void**>(&p)));
+            PTL::CComPtr<IPersistPropertyBag> pPersist;
+            ASSERT_EQ(S_OK, p->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&pPersist)));
+            CTextBag bag;
+            bag.values = {{szName, strText}};
+            ASSERT_EQ(S_OK, pPersist->Load(&bag, nullptr));
+            std::wstring strName = szName;
+            LPOLESTR psz = &strName[0];
+            DISPID dispid = DISPID_UNKNOWN;
+            ASSERT_EQ(S_OK, p->GetIDsOfNames(IID_NULL, &psz, 1, 0, &dispid));
+            PTL::CComVariant value;
+            ASSERT_EQ(S_OK, Call(p, dispid, DISPATCH_PROPERTYGET, {}, value));
+            EXPECT_EQ(rows[i][1], value.vt == VT_BOOL && value.boolVal ? "true" : "false")
+                << "case " << i << ": " << rows[i][0] << " in " << std::string(strName.begin(), strName.end());
+        }
+    }
 }

@@ -352,4 +352,23 @@ TEST_F(ChildModeUpload, OutcomesReachThePageAsEventsAndTheDialogTakesTheFocus)
             EXPECT_STREQ(c.szAnswer, m_sink.calls.back().args[0].bstrVal) << c.szCase;
         }
     }
+
+    // A pack change asked for while the upload runs is made once the upload has ended.
+    const HWND hList = GetDlgItem(m_pActive->hWnd, CPL5Ctrl::ID_FILE_LIST);
+    RecordServer::Reset();
+    RecordServer::Script(R"([{"hold": 20, "body": "held"}])");
+    SetText(m_pActive->pControl, &IPL5Ctrl::put_Action, RecordUrl(L"/held"));
+    const size_t nBefore = m_sink.calls.size();
+    PTL::CComBSTR bstrResult;
+    ASSERT_EQ(S_OK, m_pActive->pControl->StartUpload(&bstrResult));
+    for (const ULONGLONG nEnd = GetTickCount64() + 20000; RecordServer::Count() == 0 && GetTickCount64() < nEnd;)
+        WaitForEvents(m_sink, nBefore + 1, 50);
+    SetText(m_pActive->pControl, &IPL5Ctrl::put_Language, L"ko");
+    EXPECT_EQ(L"Name", ListColumnTitle(hList, 0)) << "the pack stays while the upload runs";
+    RecordServer::Release();
+    ASSERT_TRUE(WaitForEvents(m_sink, nBefore + 1));
+    for (const ULONGLONG nEnd = GetTickCount64() + 5000;
+         ListColumnTitle(hList, 0) != L"파일 이름" && GetTickCount64() < nEnd;)
+        WaitForEvents(m_sink, nBefore + 2, 50);
+    EXPECT_EQ(L"파일 이름", ListColumnTitle(hList, 0));
 }

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <algorithm>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -67,19 +68,31 @@ protected:
         m_contents.push_back(strContent);
     }
 
-    // Runs one modal upload while fnDriver watches from a second thread; returns the wall time.
-    double Run(CUploadDlg& dlg, const std::wstring& strAction, const std::function<void()>& fnDriver,
-               HWND hOwner = nullptr)
+    // Runs one modal upload over an active page window (its owner is a control window inside the
+    // page, m_hPage while it runs) while fnDriver watches from a second thread; returns the wall
+    // time. The page is the active window again afterwards.
+    double Run(CUploadDlg& dlg, const std::wstring& strAction, const std::function<void()>& fnDriver)
     {
+        const std::unique_ptr<HWND__, decltype(&DestroyWindow)> page(
+            CreateWindowExW(0, L"Static", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr, nullptr,
+                            nullptr, nullptr),
+            &DestroyWindow);
+        const HWND hControl =
+            CreateWindowExW(0, L"Static", L"control", WS_CHILD, 0, 0, 200, 100, page.get(), nullptr, nullptr, nullptr);
+        EXPECT_TRUE(page && hControl && SetForegroundWindow(page.get()));
+        m_hPage = page.get();
         dlg.PrepareUpload(m_files, false, false, L"http://127.0.0.1/page.html", strAction);
         LARGE_INTEGER liStart, liEnd, liFrequency;
         QueryPerformanceFrequency(&liFrequency);
         QueryPerformanceCounter(&liStart);
         std::thread driver(fnDriver);
-        const bool bRan = dlg.DoModal(hOwner);
+        const bool bRan = dlg.DoModal(hControl);
         QueryPerformanceCounter(&liEnd);
         driver.join();
         EXPECT_TRUE(bRan);
+        EXPECT_EQ(page.get(), GetActiveWindow()) << "the activation went elsewhere";
+        EXPECT_TRUE(IsWindowEnabled(page.get())) << "the page stays disabled after the upload";
+        m_hPage = nullptr;
         return static_cast<double>(liEnd.QuadPart - liStart.QuadPart) / static_cast<double>(liFrequency.QuadPart);
     }
 
@@ -102,6 +115,7 @@ protected:
     CTempDir m_dir;
     std::vector<FileEntry> m_files;
     std::vector<std::string> m_contents;
+    std::atomic<HWND> m_hPage{nullptr};
 };
 }  // namespace
 
@@ -226,11 +240,6 @@ LRESULT CALLBACK CountDialogsMade(int nCode, WPARAM wParam, LPARAM lParam)
 // the page as a modal dialog would: the page's window is disabled until the upload ends.
 TEST_F(UploadDialog, SilentFieldOnlyAndShortUploadsMakeNoWindow)
 {
-    const HWND hPage =
-        CreateWindowExW(0, L"Static", L"page", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
-    const HWND hControl =
-        CreateWindowExW(0, L"Static", L"control", WS_CHILD, 0, 0, 200, 100, hPage, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(hPage && hControl);
     const struct
     {
         bool bSilent, bFiles, bHeld;
@@ -251,26 +260,21 @@ TEST_F(UploadDialog, SilentFieldOnlyAndShortUploadsMakeNoWindow)
         g_nDialogsMade = 0;
         const HHOOK hHook = SetWindowsHookExW(WH_CBT, CountDialogsMade, nullptr, GetCurrentThreadId());
         ASSERT_TRUE(hHook);
-        const double dWall = Run(
-            dlg, RecordUrl(L"/silent"),
-            [&] {
-                // The whole request is in; a held answer is let go once a dialog would have come.
-                bArrived = Driver::WaitUntil([] { return RecordServer::Count() > 0; }, 10000);
-                bPageHeld = !IsWindowEnabled(hPage);
-                if (cases[i].bHeld)
-                    Driver::WaitForProgressDialog(1500);
-                RecordServer::Release();
-            },
-            hControl);
+        const double dWall = Run(dlg, RecordUrl(L"/silent"), [&] {
+            // The whole request is in; a held answer is let go once a dialog would have come.
+            bArrived = Driver::WaitUntil([] { return RecordServer::Count() > 0; }, 10000);
+            bPageHeld = !IsWindowEnabled(m_hPage);
+            if (cases[i].bHeld)
+                Driver::WaitForProgressDialog(1500);
+            RecordServer::Release();
+        });
         UnhookWindowsHookEx(hHook);
         EXPECT_TRUE(bArrived) << "case " << i;
         EXPECT_TRUE(bPageHeld || !cases[i].bHeld) << "case " << i << ": the page took input during the upload";
-        EXPECT_TRUE(IsWindowEnabled(hPage)) << "case " << i << ": the page stays disabled after the upload";
         EXPECT_EQ(0, g_nDialogsMade) << "case " << i << ", " << dWall << " s";
         EXPECT_EQ(EUploadOutcome::Completed, dlg.Result().nOutcome) << "case " << i;
         EXPECT_EQ(L"stored", dlg.Response()) << "case " << i;
     }
-    DestroyWindow(hPage);
 }
 
 TEST_F(UploadDialog, WaitForTheAnswerBlinksAndIgnoresEscape)

@@ -18,14 +18,32 @@ std::wstring Url(const wchar_t* szPath, const wchar_t* szPortVariable = L"PL5_RE
     return std::wstring(L"http://127.0.0.1:") + szPort + szPath;
 }
 std::wstring Url2(const wchar_t* szPath) { return Url(szPath, L"PL5_RESOURCE_PORT2"); }
+
+// The receive time-out configured for the platform's internet functions while it lives; none
+// (0) leaves the value out.
+class CConfiguredReceiveTimeout
+{
+public:
+    explicit CConfiguredReceiveTimeout(DWORD nMs)
+    {
+        if (nMs)
+            RegSetKeyValueW(HKEY_CURRENT_USER, KEY, L"ReceiveTimeout", REG_DWORD, &nMs, sizeof(nMs));
+    }
+    ~CConfiguredReceiveTimeout() { RegDeleteKeyValueW(HKEY_CURRENT_USER, KEY, L"ReceiveTimeout"); }
+    CConfiguredReceiveTimeout(const CConfiguredReceiveTimeout&) = delete;
+    CConfiguredReceiveTimeout& operator=(const CConfiguredReceiveTimeout&) = delete;
+
+private:
+    static constexpr const wchar_t* KEY = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+};
 }  // namespace
 
 TEST(FetchUrlText, StatusBodyAndLimits)
 {
     ASSERT_NE(L"http://127.0.0.1:/", Url(L"/")) << "run under resource_server.py";
-    CFetchLimits small, quick, late;
+    CFetchLimits small, quick, late, oneSecond;
     small.nMaxBytes = 65536;
-    quick.nTimeoutMs = 1000;
+    quick.nTimeoutMs = oneSecond.nTimeoutMs = 1000;
     quick.nDeadlineTick = GetTickCount64() + 3000;
     late.nDeadlineTick = GetTickCount64() - 1;
     const struct
@@ -33,6 +51,7 @@ TEST(FetchUrlText, StatusBodyAndLimits)
         std::wstring strUrl;
         CFetchLimits limits;
         std::wstring strExpected;
+        DWORD nConfiguredReceiveMs = 0;  // set for the platform by the user or an administrator
     } cases[] = {
         {Url(L"/up/a.js"), {}, L"var a = 1;"},
         {Url(L"/missing.js"), {}, L""},           // 404, although it has a body
@@ -47,9 +66,15 @@ TEST(FetchUrlText, StatusBodyAndLimits)
         {Url(L"/slow.js"), quick, L""},     // no answer within the time-out
         {Url(L"/trickle.js"), quick, L""},  // answers, but not within the deadline
         {Url(L"/a.js"), late, L""},
+        // The platform's configured time-out holds, shorter or longer than the fetch's own.
+        {Url(L"/slow.js"), {}, L"", 1000},
+        {Url(L"/slow.js"), oneSecond, L"late", 10000},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        const CConfiguredReceiveTimeout configured(cases[i].nConfiguredReceiveMs);
         EXPECT_EQ(cases[i].strExpected, FetchUrlText(cases[i].strUrl, cases[i].limits)) << "case " << i;
+    }
     EXPECT_NE(std::wstring::npos, FetchUrlText(Url(L"/echo")).find(L"|agent=Marlune"));
 }
 

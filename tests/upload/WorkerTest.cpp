@@ -278,19 +278,41 @@ TEST_F(UploadWorker, OutcomesOfAnswersAndFaults)
     }
 }
 
+// Answered 401 every time, the upload fails after two runs; a stop asked for while the first
+// answer is awaited holds, and no second run starts.
 TEST_F(UploadWorker, UnauthorizedOnEveryAttemptEndsFailedAfterTwoRuns)
 {
-    RecordServer::Script(R"([{"status":401},{"status":401},{"status":401},{"status":401},
-                             {"status":401},{"status":401},{"status":401},{"status":401},
-                             {"status":200,"body":"too late"}])");
+    const struct
+    {
+        bool bCancel;
+        const char* szOutcome;
+        int nRequests;
+        int nRuns;
+    } cases[] = {{false, "failed", 8, 2}, {true, "cancelled", 1, 1}};
     List(L"x.pl5txt", "data");
-    CRecordingDlg dlg;
-    Prepare(dlg, RecordUrl(L"/auth"));
-    dlg.Run();
-    EXPECT_STREQ("failed", OutcomeName(dlg.Outcome()));
-    EXPECT_EQ(8, RecordServer::Count());
-    EXPECT_EQ(8, dlg.Count("attempt"));
-    EXPECT_EQ(2, dlg.Count("stage preparing"));  // two runs, each opening its own session
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        RecordServer::Reset();
+        RecordServer::Script(R"([{"status":401,"delay":1},{"status":401},{"status":401},{"status":401},
+                                 {"status":401},{"status":401},{"status":401},{"status":401},
+                                 {"status":200,"body":"too late"}])");
+        CRecordingDlg dlg;
+        CKernelHandle evWaiting(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        dlg.onCall = [&evWaiting](CRecordingDlg&, const std::string& strCall) {
+            if (strCall == "wait")
+                SetEvent(evWaiting.Get());
+        };
+        Prepare(dlg, RecordUrl(L"/auth"));
+        ASSERT_TRUE(dlg.StartWorker()) << "case " << i;
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(evWaiting.Get(), 20000)) << "case " << i;
+        if (cases[i].bCancel)
+            dlg.engine.Cancel();
+        dlg.JoinWorker();
+        EXPECT_STREQ(cases[i].szOutcome, OutcomeName(dlg.Outcome())) << "case " << i;
+        EXPECT_EQ(cases[i].nRequests, RecordServer::Count()) << "case " << i;
+        EXPECT_EQ(cases[i].nRequests, dlg.Count("attempt")) << "case " << i;
+        EXPECT_EQ(cases[i].nRuns, dlg.Count("stage preparing")) << "case " << i;  // each run opens its own session
+    }
 }
 
 TEST_F(UploadWorker, FilesChangedAfterListing)
