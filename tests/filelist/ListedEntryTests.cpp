@@ -111,6 +111,9 @@ TEST(ListedFiles, ThumbnailCacheStaysWithinItsLimit)
     info.biWidth = info.biHeight = EDGE;
     info.biPlanes = 1;
     info.biBitCount = 24;
+    // The cache keys a picture by path, size and write time: the same size and time stand for
+    // each file here.
+    const ULONGLONG SIZE = head.bfSize;
     CThumbnailLoader loader(3 * 5000);
     loader.SetEdge(EDGE);
     std::vector<std::wstring> paths;
@@ -128,16 +131,16 @@ TEST(ListedFiles, ThumbnailCacheStaysWithinItsLimit)
                 WriteFile(file.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &nWritten, nullptr));
         }
 
-        EXPECT_EQ(nullptr, loader.Find(paths.back(), true)) << "case " << i;
+        EXPECT_EQ(nullptr, loader.Find(paths.back(), SIZE, 0, true)) << "case " << i;
         std::shared_ptr<const CThumbnail> pMade;
         for (const ULONGLONG nEnd = GetTickCount64() + 10000;
-             !(pMade = loader.Find(paths.back(), false)) && GetTickCount64() < nEnd;)
+             !(pMade = loader.Find(paths.back(), SIZE, 0, false)) && GetTickCount64() < nEnd;)
             Sleep(5);
         ASSERT_TRUE(pMade && !pMade->Empty()) << "case " << i << ": no thumbnail within 10 s";
         EXPECT_EQ(EDGE * EDGE, pMade->pixels.size()) << "case " << i;
         EXPECT_LE(loader.CacheBytes(), loader.CacheLimit()) << "case " << i << ", " << loader.CacheCount() << " kept";
     }
     EXPECT_EQ(3u, loader.CacheCount());
-    EXPECT_EQ(nullptr, loader.Find(paths[2], false)) << "the oldest go first";
-    EXPECT_NE(nullptr, loader.Find(paths[3], false)) << "the newest stay";
+    EXPECT_EQ(nullptr, loader.Find(paths[2], SIZE, 0, false)) << "the oldest go first";
+    EXPECT_NE(nullptr, loader.Find(paths[3], SIZE, 0, false)) << "the newest stay";
 }
