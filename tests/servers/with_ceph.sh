@@ -21,6 +21,7 @@ cleanup() {
         for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         kill -9 "$pid" 2>/dev/null
     done
+    wait
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -43,7 +44,7 @@ wait_until() {
 }
 
 MON_PORT=$(free_port) RGW_PORT=$(free_port)
-FSID=$(uuidgen)
+FSID=$(cat /proc/sys/kernel/random/uuid)
 mkdir -p "$WORK"/{run,log,mon,osd,rgw}
 cat >"$CONF" <<EOF
 [global]
@@ -58,7 +59,6 @@ auth client required = none
 # their login for minutes.
 ms mon client mode = crc
 run dir = $WORK/run
-pid file = $WORK/run/\$name.pid
 admin socket = $WORK/run/\$name.asok
 log file = $WORK/log/\$name.log
 # One OSD: one copy of everything, few placement groups, and nobody to change their number.
@@ -99,21 +99,26 @@ monmaptool --create --addv a "[v1:127.0.0.1:$MON_PORT]" --fsid "$FSID" "$WORK/mo
     { say "monmaptool failed"; exit 1; }
 ceph-mon -c "$CONF" -i a --mkfs --monmap "$WORK/monmap" >"$WORK/log/mkfs-mon.out" 2>&1 ||
     { say "the monitor could not be made"; cat "$WORK/log/mkfs-mon.out" >&2; exit 1; }
-ceph-mon -c "$CONF" -i a || { say "the monitor did not start"; exit 1; }
+# Each daemon stays in the foreground, a child of this script with its PID file written here: a
+# test runner that ends the script's process group ends them too.
+ceph-mon -c "$CONF" -i a -f >"$WORK/log/mon.out" 2>&1 &
+echo $! >"$WORK/run/mon.a.pid"
 wait_until 300 ceph_cmd mon stat || { say "the monitor does not answer"; tail -20 "$WORK/log/mon.a.log" >&2; exit 1; }
 
 # The OSD is put into the maps here: its own commands at start may leave before it knows the
 # cluster's id, and the monitor refuses them.
-OSD_UUID=$(uuidgen)
+OSD_UUID=$(cat /proc/sys/kernel/random/uuid)
 [ "$(ceph_cmd osd new "$OSD_UUID")" = 0 ] || { say "the OSD could not be added"; exit 1; }
 ceph_cmd osd crush add osd.0 1 root=default >/dev/null 2>&1 || { say "the OSD could not be placed"; exit 1; }
 ceph-osd -c "$CONF" -i 0 --mkfs --osd-uuid "$OSD_UUID" >"$WORK/log/mkfs-osd.out" 2>&1 ||
     { say "the OSD could not be made"; tail -20 "$WORK/log/mkfs-osd.out" >&2; exit 1; }
-ceph-osd -c "$CONF" -i 0 2>/dev/null || { say "the OSD did not start"; tail -20 "$WORK/log/osd.0.log" >&2; exit 1; }
+ceph-osd -c "$CONF" -i 0 -f >"$WORK/log/osd.out" 2>&1 &
+echo $! >"$WORK/run/osd.0.pid"
 osd_up() { ceph_cmd osd dump | grep -q '^osd.0 up'; }
 wait_until 600 osd_up || { say "the OSD did not come up"; tail -20 "$WORK/log/osd.0.log" >&2; exit 1; }
 
-radosgw -c "$CONF" -n client.rgw || { say "the gateway did not start"; exit 1; }
+radosgw -c "$CONF" -n client.rgw -f >"$WORK/log/rgw.out" 2>&1 &
+echo $! >"$WORK/run/client.rgw.pid"
 ENDPOINT=http://127.0.0.1:$RGW_PORT
 wait_until 900 curl -sf "$ENDPOINT/" || { say "the gateway does not answer"; tail -20 "$WORK/log/client.rgw.log" >&2; exit 1; }
 
