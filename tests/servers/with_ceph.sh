@@ -120,7 +120,8 @@ wait_until 600 osd_up || { say "the OSD did not come up"; tail -20 "$WORK/log/os
 radosgw -c "$CONF" -n client.rgw -f >"$WORK/log/rgw.out" 2>&1 &
 echo $! >"$WORK/run/client.rgw.pid"
 ENDPOINT=http://127.0.0.1:$RGW_PORT
-wait_until 900 curl -sf "$ENDPOINT/" || { say "the gateway does not answer"; tail -20 "$WORK/log/client.rgw.log" >&2; exit 1; }
+wait_until 900 curl -sf "$ENDPOINT/" ||
+    { say "the gateway does not answer"; tail -20 "$WORK/log/client.rgw.log" >&2; exit 1; }
 
 ACCESS=pl5$(head -c 8 /dev/urandom | od -An -tx1 | tr -d ' \n') SECRET=$(head -c 24 /dev/urandom | base64 | tr -d '/+=')
 radosgw-admin -c "$CONF" user create --uid=pl5 --display-name=pl5 --access-key="$ACCESS" --secret="$SECRET" \

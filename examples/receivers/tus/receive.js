@@ -335,7 +335,9 @@ function receiveForm(req, res) {
     if (remembered && remembered.length !== length) {
       return refuseAfterBody(req, res, 422, 'this key came with another form');
     }
-    if (remembered) return answerAfterBody(req, res, remembered.status, Buffer.from(remembered.body, 'base64'), textType);
+    if (remembered) {  // handled before: its answer again
+      return answerAfterBody(req, res, remembered.status, Buffer.from(remembered.body, 'base64'), textType);
+    }
   }
 
   const lines = [];
@@ -378,7 +380,9 @@ function receiveForm(req, res) {
   });
   parser.on('field', (name, value, info) => {
     fieldBytes += Buffer.byteLength(value);
-    if (fieldBytes > maxFieldBytes || info.valueTruncated) refuse(413, `the fields are longer than ${maxFieldBytes} bytes`);
+    if (fieldBytes > maxFieldBytes || info.valueTruncated) {
+      refuse(413, `the fields are longer than ${maxFieldBytes} bytes`);
+    }
     const upload = /^file([1-9]\d{0,5})_(url|name|size)$/.exec(name);
     if (upload) {
       const entry = uploads[upload[1]] = uploads[upload[1]] || {};
