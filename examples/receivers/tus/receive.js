@@ -76,6 +76,11 @@ process.umask(0o077);
 function makeStore() {
   const s3 = ['ENDPOINT', 'BUCKET', 'ACCESS_KEY', 'SECRET_KEY'].map((name) => process.env[`PL5_S3_${name}`]);
   const expirationPeriodInMilliseconds = expireHours * 3600 * 1000;
+  if (s3.some((value) => value) && !s3.every((value) => value)) {
+    // Uploads meant for the object store never land on this machine's disk by mistake.
+    log('set all of PL5_S3_ENDPOINT, PL5_S3_BUCKET, PL5_S3_ACCESS_KEY and PL5_S3_SECRET_KEY, or none');
+    process.exit(2);
+  }
   if (s3.every((value) => value)) {
     const { S3Store } = require('@tus/s3-store');
     const [endpoint, bucket, accessKeyId, secretAccessKey] = s3;
@@ -423,9 +428,10 @@ const server = http.createServer((req, res) => {
     answer(res, 500, `error: ${storeFailed}\n`);
   }
 });
-// Unfinished uploads past their expiry are removed once an hour.
-setInterval(() => tus.cleanUpExpiredUploads().catch((e) => log(`cannot remove expired uploads: ${e.message}`)),
-            3600 * 1000).unref();
+// Unfinished uploads past their expiry are removed at start and then once an hour.
+const removeExpired = () => tus.cleanUpExpiredUploads().catch((e) => log(`cannot remove expired uploads: ${e.message}`));
+removeExpired();
+setInterval(removeExpired, 3600 * 1000).unref();
 server.listen(Number(process.env.PORT || 8080), process.env.HOST || '127.0.0.1', () => {
   if (process.env.PL5_PORT_FILE) {
     fs.writeFileSync(process.env.PL5_PORT_FILE + '.tmp', String(server.address().port));
