@@ -6,10 +6,6 @@
 
 namespace PTL
 {
-namespace
-{
-// The time-out of that name configured for the platform's internet functions, the user's before
-// the machine's; nDefault when none is.
 DWORD ConfiguredTimeout(const wchar_t* szName, DWORD nDefault)
 {
     static const wchar_t szKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
@@ -22,7 +18,6 @@ DWORD ConfiguredTimeout(const wchar_t* szName, DWORD nDefault)
     }
     return nDefault;
 }
-}  // namespace
 
 void CInternetHandle::SetOption(DWORD nOption, void* pBuffer, DWORD nLength)
 {

@@ -14,6 +14,10 @@
 
 namespace PTL
 {
+// The time-out of that name ("ConnectTimeout", "SendTimeout", "ReceiveTimeout") configured for
+// the platform's internet functions, the user's before the machine's; nDefault when none is.
+DWORD ConfiguredTimeout(const wchar_t* szName, DWORD nDefault);
+
 class CInternetHandle
 {
 public:

@@ -179,7 +179,8 @@ public:
         m_answerStep = S().AnswerStep;
         m_nConnectMs = S().nConnectTimeoutMs;
         m_nSendMs = S().nSendTimeoutMs;
-        m_nReceiveMs = S().nReceiveTimeoutMs;
+        // What the receive time-out is in force: an administrator's setting before ours.
+        m_nReceiveMs = PTL::ConfiguredTimeout(L"ReceiveTimeout", S().nReceiveTimeoutMs);
         m_nRetryCount = S().nRetryCount;
         m_nRetryDelayMs = S().nRetryDelayMs;
         m_nAnswerDeadlineMs = S().nAnswerDeadlineMs;
@@ -317,7 +318,8 @@ private:
     void Note(ENote nKind, size_t nValue) { m_notes.push_back({nKind, nValue}); }
     void TellWritten();
     void Queue(const std::string& strBytes);
-    void Flush();
+    // Writes the block, then tells the observer of what it carried; bLast: the body's end.
+    void Flush(bool bLast = false);
     void Write(const BYTE* pBytes, DWORD nLength);
     void ThrowIfCancelled(PTL::CInternetHandle& handle, const wchar_t* szWhat);
     DWORD StatusCode() const;
@@ -568,11 +570,7 @@ EAttempt CUploadRun::Attempt(const CMultipartBody& body)
         SendFileParts(body);
         SendFormFields(body);
         Queue(body.Closing());
-        Flush();
-        // The last byte is written: from here the server has the whole upload, and only an
-        // answer that is overdue may still be stopped.
-        m_nAnswerAwaitedSince = GetTickCount64();
-        m_bSendingBody = false;
+        Flush(true);
         m_nStage = EUploadStage::Waiting;
         Notify([](IUploadObserver& o) { o.OnWaitBegin(); });
         if (!HttpEndRequestW(m_request, nullptr, 0, 0))
@@ -926,7 +924,7 @@ void CUploadRun::Queue(const std::string& strBytes)
     }
 }
 
-void CUploadRun::Flush()
+void CUploadRun::Flush(bool bLast)
 {
     // The user's question holds the worker here too, so that a Yes given while the last block
     // waits still stops the upload before the server has all of it.
@@ -945,6 +943,13 @@ void CUploadRun::Flush()
             m_nWriteAt = std::max(m_nWriteAt / 2, UPLOAD_FIRST_WRITE_BLOCK);
     }
     m_nBlock = 0;
+    if (bLast)
+    {
+        // The last byte is written: from here the server has the whole upload, and only an
+        // answer that is overdue may still be stopped. Set before the dialog hears of it.
+        m_nAnswerAwaitedSince = GetTickCount64();
+        m_bSendingBody = false;
+    }
     TellWritten();
 }
 
@@ -994,6 +999,12 @@ void CUploadRun::ReadResponse()
     {
         // A server that trickles its answer stays within the receive time-out of every read:
         // the whole answer has a deadline of its own.
+        // A stop asked for while the answer was awaited takes effect once it is overdue.
+        if (S().bStopRequested && MayStop())
+        {
+            SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+            throw PTL::CInternetException(nullptr, L"The overdue answer was stopped");
+        }
         if (GetTickCount64() - m_nAnswerAwaitedSince > m_nAnswerDeadlineMs)
         {
             SetLastError(ERROR_INTERNET_TIMEOUT);

@@ -18,6 +18,7 @@
 #include "ptl/Text.h"
 #include "tests/progress/DialogDriver.h"
 #include "tests/upload/ImportSlot.h"
+#include "tests/common/ConfiguredTimeout.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
 
@@ -491,6 +492,68 @@ UINT WaitForReport(HWND hParent, DWORD nMilliseconds)
     return 0;
 }
 }  // namespace
+
+// An answer that trickles in within every read's time-out: once the receive time-out (an
+// administrator's, here) has passed, the user's Escape asks and Yes ends the upload, and in child
+// mode UploadCancel does; it ends as failed, since the server has the whole upload.
+TEST_F(UploadDialog, AnOverdueAnswerIsStoppedAsAFailure)
+{
+    List(L"o.txt", "overdue");
+    const CConfiguredReceiveTimeout configured(1000);
+    const HWND hParent = CreateWindowExW(0, L"Static", L"control", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+                                         nullptr, nullptr, nullptr);
+    for (const bool bChild : {false, true})
+    {
+        RecordServer::Script(R"([{"fault":"trickle","interval":0.3,"seconds":60}])");
+        CUploadDlg dlg;
+        dlg.strTitle = L" - Pelora";
+        bool bBox = false;
+        ULONGLONG nStoppedAt = 0;
+        if (!bChild)
+        {
+            // Escape is ignored until the answer is overdue, then asks.
+            Run(dlg, RecordUrl(L"/overdue"), [&] {
+                const HWND hDlg = Driver::WaitForProgressDialog(10000);
+                HWND hBox = nullptr;
+                for (const ULONGLONG nEnd = GetTickCount64() + 15000; hDlg && !hBox && GetTickCount64() < nEnd;)
+                {
+                    Driver::PressKey(hDlg, VK_ESCAPE);
+                    hBox = Driver::WaitForMessageBox(hDlg, 300);
+                }
+                if (!(bBox = hBox != nullptr))
+                    return;
+                nStoppedAt = GetTickCount64();
+                Driver::PressButton(hBox, IDYES);
+            });
+            EXPECT_TRUE(bBox) << "the question while the answer is overdue";
+        }
+        else
+        {
+            // UploadCancel while the answer is awaited takes effect once it is overdue.
+            const HWND hChild = dlg.Create(hParent);
+            ASSERT_NE(nullptr, hChild);
+            for (const FileEntry& entry : m_files)
+                dlg.AppendFile(entry);
+            ASSERT_TRUE(dlg.StartChildUpload(L"", RecordUrl(L"/overdue")));
+            // The answer is being read: the status line says so.
+            const std::wstring strReading = PL5Lang::GetString(IDS_STAGE_ASKING);
+            ASSERT_TRUE(Driver::WaitUntil(
+                [&] {
+                    MSG msg;
+                    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                        DispatchMessageW(&msg);
+                    return Driver::Text(hChild, IDC_STATUS_TEXT) == strReading;
+                },
+                10000));
+            nStoppedAt = GetTickCount64();
+            dlg.Cancel();
+            EXPECT_EQ(WM_UPLOAD_ERROR, WaitForReport(hParent, 10000));
+        }
+        EXPECT_EQ(EUploadOutcome::Failed, dlg.Result().nOutcome) << "child " << bChild;
+        EXPECT_LT(GetTickCount64() - nStoppedAt, 4000u) << "child " << bChild << ": ended long after the stop";
+    }
+    DestroyWindow(hParent);
+}
 
 TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
 {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "response/InlineRewrite.h"
+#include "tests/common/ConfiguredTimeout.h"
 #include "response/UrlFetch.h"
 
 namespace
@@ -19,23 +20,6 @@ std::wstring Url(const wchar_t* szPath, const wchar_t* szPortVariable = L"PL5_RE
 }
 std::wstring Url2(const wchar_t* szPath) { return Url(szPath, L"PL5_RESOURCE_PORT2"); }
 
-// The receive time-out configured for the platform's internet functions while it lives; none
-// (0) leaves the value out.
-class CConfiguredReceiveTimeout
-{
-public:
-    explicit CConfiguredReceiveTimeout(DWORD nMs)
-    {
-        if (nMs)
-            RegSetKeyValueW(HKEY_CURRENT_USER, KEY, L"ReceiveTimeout", REG_DWORD, &nMs, sizeof(nMs));
-    }
-    ~CConfiguredReceiveTimeout() { RegDeleteKeyValueW(HKEY_CURRENT_USER, KEY, L"ReceiveTimeout"); }
-    CConfiguredReceiveTimeout(const CConfiguredReceiveTimeout&) = delete;
-    CConfiguredReceiveTimeout& operator=(const CConfiguredReceiveTimeout&) = delete;
-
-private:
-    static constexpr const wchar_t* KEY = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-};
 }  // namespace
 
 TEST(FetchUrlText, StatusBodyAndLimits)
