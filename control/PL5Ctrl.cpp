@@ -97,7 +97,7 @@ CPL5Ctrl::CPL5Ctrl()
       m_nIdVal(CInstanceNumbers::Draw())
 {
     PL5Lang::SetProgramTitle(DEFAULT_PROGRAM_TITLE);
-    m_list.fnViewUpdate = [this] { UpdateListView(); };
+    m_list.SetViewOwner(this);
 }
 
 CPL5Ctrl::~CPL5Ctrl()

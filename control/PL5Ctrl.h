@@ -42,7 +42,8 @@ class CPL5Ctrl : public PTL::CComObjectRoot,
                  public CProxy_IPL5CtrlEvents<CPL5Ctrl>,
                  public IDropTarget,
                  private IDropSite,
-                 private IListPage
+                 private IListPage,
+                 private IListViewOwner
 {
 public:
     // Recompose on resize, no links inside, inside-out, active when visible, and the client site
@@ -227,6 +228,7 @@ public:
     // The deferred part: status bar texts and their page mirrors, then the background. Each does
     // nothing while the control has no window.
     void UpdateListView();
+    void OnListViewUpdate() override { UpdateListView(); }
 
     // ---- what the user does to the list in the control's window (control/PL5CtrlList.cpp) ----
     // The status texts for the list as it is.

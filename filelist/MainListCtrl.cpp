@@ -61,8 +61,8 @@ void CMainListCtrl::UpdateSoon()
 {
     if (!HasWindow())
     {
-        if (fnViewUpdate)
-            fnViewUpdate();
+        if (m_pViewOwner)
+            m_pViewOwner->OnListViewUpdate();
         return;
     }
     m_bUpdateDue = true;
@@ -78,8 +78,8 @@ void CMainListCtrl::FlushUpdate()
         return;
     m_bUpdateDue = false;
     SetRowCount();
-    if (fnViewUpdate)
-        fnViewUpdate();
+    if (m_pViewOwner)
+        m_pViewOwner->OnListViewUpdate();
 }
 
 bool CMainListCtrl::ProcessWindowMessage(UINT uMsg, WPARAM, LPARAM, LRESULT& lResult)

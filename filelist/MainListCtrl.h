@@ -9,6 +9,17 @@
 #include "filelist/Thumbnails.h"
 #include "ptl/CustomDrawListView.h"
 
+// Told when the list's deferred view update runs, to refresh what shows the list's state (the
+// status texts, the background picture of an empty list).
+class IListViewOwner
+{
+public:
+    virtual void OnListViewUpdate() = 0;
+
+protected:
+    ~IListViewOwner() = default;
+};
+
 class CMainListCtrl : public PTL::CCustomDrawListView<CMainListCtrl>
 {
     friend class PTL::CCustomDrawListView<CMainListCtrl>;
@@ -32,14 +43,14 @@ public:
     // ---- view updates (nothing without a window) ----
     // Tells the owner-data view how many rows the model has, now.
     void SetRowCount();
-    // The row count and fnViewUpdate, once, when the page's thread next serves its messages:
+    // The row count and the owner's update, once, when the page's thread next serves its messages:
     // a script that adds or removes files one call at a time changes the list thousands of
     // times in a row, and each row count or status text costs the view a re-measure and a
-    // redraw. Without a window fnViewUpdate runs at once.
+    // redraw. Without a window the owner's update runs at once.
     void UpdateSoon();
     // Does a pending UpdateSoon now (before the view's own state is read).
     void FlushUpdate();
-    std::function<void()> fnViewUpdate;
+    void SetViewOwner(IListViewOwner* pOwner) { m_pViewOwner = pOwner; }
     // Marks the view for repainting; with bNow it repaints before returning.
     void Invalidate(bool bNow);
     void RedrawRows(size_t nFirst, size_t nLast);
@@ -83,5 +94,6 @@ private:
     CThumbnailLoader m_thumbnails;
     std::vector<DWORD> m_composed;  // one thumbnail over the background, as it goes to the screen
     bool m_bUpdateDue = false;      // UpdateSoon was asked for
-    bool m_bUpdatePosted = false;   // and its message is on its way
+    IListViewOwner* m_pViewOwner = nullptr;
+    bool m_bUpdatePosted = false;  // and its message is on its way
 };

@@ -169,11 +169,18 @@ int wmain(int argc, wchar_t** argv)
         Pump();
     };
     // The list's deferred update also writes this window's status bar, as the control's own does.
-    const auto refresh = [pCtrl, hStatus] {
-        pCtrl->UpdateListView();
-        ShowStatusTexts(pCtrl->StatusTexts(), hStatus, nullptr, L"");
-    };
-    pCtrl->MainList().fnViewUpdate = refresh;
+    struct CRefresh : IListViewOwner
+    {
+        CPL5Ctrl* pCtrl;
+        HWND hStatus;
+        CRefresh(CPL5Ctrl* p, HWND h) : pCtrl(p), hStatus(h) {}
+        void OnListViewUpdate() override
+        {
+            pCtrl->UpdateListView();
+            ShowStatusTexts(pCtrl->StatusTexts(), hStatus, nullptr, L"");
+        }
+    } refresh(pCtrl, hStatus);
+    pCtrl->MainList().SetViewOwner(&refresh);
     Pump();
 
     double dPassMs = 0;
