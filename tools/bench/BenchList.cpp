@@ -205,7 +205,7 @@ int wmain(int argc, wchar_t** argv)
         p->put_ShowThumbnails(bThumbnails ? VARIANT_TRUE : VARIANT_FALSE);
         step(L"add-batch", [&] { pCtrl->AddFiles(paths, L"file", true); });
         step(L"select-all", [&] { pCtrl->MainList().SelectAll(); });
-        step(L"status-refresh", refresh);
+        step(L"status-refresh", [&] { refresh.OnListViewUpdate(); });
         step(L"scroll-to-end", [&] { SendMessageW(hList, LVM_ENSUREVISIBLE, nFiles - 1, FALSE); });
         step(L"remove-selected-vetoing-10pct", [&] { p->RemoveSelectedFiles(); });
         step(L"remove-all", [&] { p->RemoveAllFiles(); });
