@@ -160,7 +160,10 @@ void CPL5Ctrl::EnsureLanguage()
 
 const std::wstring& CPL5Ctrl::PageUrl()
 {
-    if (!m_pageLink.IsConnected() && m_pageLink.Connect(ClientSite(), ControlWindow()))
+    // An OBJECT finds its page through its client site, an object script made through the
+    // site the browser gave it.
+    if (!m_pageLink.IsConnected() && (ClientSite() || !m_pObjectSite ? m_pageLink.Connect(ClientSite(), ControlWindow())
+                                                                     : m_pageLink.ConnectToSite(m_pObjectSite)))
         m_strPageUrl = m_pageLink.PageUrl();
     return m_strPageUrl;
 }

@@ -69,6 +69,9 @@ public:
     // For the uploads that start from now on: the texts' encoding, whether the server's
     // certificate must be valid, and the step after the answer (empty for none).
     void SetRequestOptions(bool bUseUnicode, bool bVerifyCertificates, UploadAnswerStep answerStep);
+    // For the uploads that start from now on: false sends them without the user's cookies and
+    // without logging on automatically (a page's upload to a site other than its own).
+    void SetSendCredentials(bool bSend) { m_engine.State().bSendCredentials = bSend; }
     // For the uploads that start from now on: the attempts after a failed one, the first wait,
     // and who is asked before each wait (empty: nobody, the upload goes on).
     void SetRetry(ULONG nCount, DWORD nDelayMs, UploadRetryQuestion ask);
@@ -136,6 +139,10 @@ public:
     const CUploadListCtrl& UploadList() const { return m_list; }
 
     BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
+    // The owner held while the dialog handles a message (its retry question calls page script,
+    // which may take the owner off the page); set by the owner, empty for none.
+    void SetOwnerHold(std::function<PTL::CComPtr<IUnknown>()> hold) { m_holdOwner = std::move(hold); }
+    PTL::CComPtr<IUnknown> HoldOwner() { return m_holdOwner ? m_holdOwner() : PTL::CComPtr<IUnknown>(); }
 
 private:
     void OnInitDialog();
@@ -183,6 +190,7 @@ private:
     void ShowRetryWait();
     void PostNews();
 
+    std::function<PTL::CComPtr<IUnknown>()> m_holdOwner;
     std::vector<DWORD> m_childTemplate;  // restyled copy of template 102 for child mode
     CUploadListCtrl m_list;
     CUploadProgress m_progress;

@@ -52,6 +52,36 @@ bool IsHttpUrl(const std::wstring& strUrl)
     return _wcsnicmp(strUrl.c_str(), L"http://", 7) == 0 || _wcsnicmp(strUrl.c_str(), L"https://", 8) == 0;
 }
 
+bool RebuildWebAddress(const std::wstring& strGiven, std::wstring& strUrl)
+{
+    strUrl.clear();
+    if (!IsHttpUrl(strGiven))
+        return false;
+    for (wchar_t c : strGiven)
+        if (c <= L' ' || c == L'"' || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029)
+            return false;
+    CUrlComponents parts;
+    if (!CrackUrl(strGiven.c_str(), parts) || !parts.szHostName[0] || parts.szUserName[0] || parts.szPassword[0] ||
+        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
+        return false;
+    const std::wstring strHost = parts.szHostName;
+    const bool bBracketed = strHost.size() > 2 && strHost.front() == L'[' && strHost.back() == L']';
+    for (size_t i = bBracketed ? 1 : 0; i < strHost.size() - (bBracketed ? 1 : 0); ++i)
+    {
+        const wchar_t c = strHost[i];
+        const bool bLetterOrDigit = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
+        if (!bLetterOrDigit && c != L'.' && c != L'-' && !(bBracketed && c == L':'))
+            return false;
+    }
+    const bool bHttps = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    strUrl = std::wstring(bHttps ? L"https://" : L"http://") + strHost;
+    if (parts.nPort != (bHttps ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT))
+        strUrl += L":" + std::to_wstring(parts.nPort);
+    strUrl += parts.szUrlPath[0] == L'/' ? parts.szUrlPath : L"/";
+    strUrl += parts.szExtraInfo;
+    return true;
+}
+
 bool IsSameOrigin(const std::wstring& strUrl, const std::wstring& strOther)
 {
     if (!IsHttpUrl(strUrl) || !IsHttpUrl(strOther))

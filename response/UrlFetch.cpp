@@ -110,7 +110,7 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
     {
         if (!PTL::IsHttpUrl(strCurrent))
             return std::wstring();
-        if (!limits.strZoneUrl.empty() && PTL::RaisesZone(strCurrent, limits.strZoneUrl))
+        if (limits.nPageZone != PTL::NO_ZONE && PTL::RaisesZone(strCurrent, limits.nPageZone))
         {
             OutputDebugStringW(L"Pelora5: an inline fetch to a more trusted zone than the page's was refused\n");
             return std::wstring();

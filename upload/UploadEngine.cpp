@@ -170,6 +170,7 @@ public:
         m_strActionUrl = S().szActionUrl;
         m_bUnicode = S().bUseUnicode;
         m_bVerify = S().bVerifyCertificates;
+        m_bCredentials = S().bSendCredentials;
         m_answerStep = S().AnswerStep;
         m_nConnectMs = S().nConnectTimeoutMs;
         m_nSendMs = S().nSendTimeoutMs;
@@ -319,6 +320,7 @@ private:
     std::wstring m_strActionUrl;
     bool m_bUnicode = false;
     bool m_bVerify = false;
+    bool m_bCredentials = true;
     UploadAnswerStep m_answerStep;
     DWORD m_nConnectMs = 0;
     DWORD m_nSendMs = 0;
@@ -711,6 +713,8 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
                    INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (bSecure)
         nFlags |= INTERNET_FLAG_SECURE;
+    if (!m_bCredentials)
+        nFlags |= INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
     const std::wstring strObject = std::wstring(m_url.szUrlPath) + m_url.szExtraInfo;
     m_request.OpenRequest(m_connection, L"POST", strObject.c_str(), L"HTTP/1.0",
                           m_strPageUrl.empty() ? nullptr : m_strPageUrl.c_str(), ACCEPT_TYPES, nFlags);

@@ -1,10 +1,12 @@
 # Runs one page through the host and checks the exit code and the output against the test's
 # expectations (see pl5_page_test).
 separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
-# Host options; @PHP_PORT@ stands for the receiver's port of tests/servers/with_servers.sh.
+# Host options; @PHP_PORT@ and @RECORD_PORT@ stand for the receiver's and the recording server's
+# ports of tests/servers/with_servers.sh.
 set(host_args "")
 if(DEFINED HOST_ARGS)
   string(REPLACE "@PHP_PORT@" "$ENV{PL5_PHP_PORT}" expanded "${HOST_ARGS}")
+  string(REPLACE "@RECORD_PORT@" "$ENV{PL5_RECORD_PORT}" expanded "${expanded}")
   separate_arguments(host_args UNIX_COMMAND "${expanded}")
 endif()
 execute_process(COMMAND ${emulator} ${HOST} --timeout 120 ${host_args} ${PAGE} INPUT_FILE /dev/null
