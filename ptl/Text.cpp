@@ -23,6 +23,13 @@ UINT CodePageOf(ECharset nCharset)
     return nCodePage;
 }
 
+DWORD NoBestFitFlagFor(UINT nCodePage)
+{
+    const bool bNoFlags = nCodePage == CP_UTF8 || nCodePage == CP_UTF7 || nCodePage == 42 || nCodePage == 54936 ||
+                          (nCodePage >= 50220 && nCodePage <= 50229) || (nCodePage >= 57002 && nCodePage <= 57011);
+    return bNoFlags ? 0 : WC_NO_BEST_FIT_CHARS;
+}
+
 bool EncodeInCodePage(const std::wstring& strText, UINT nCodePage, std::string& strBytes)
 {
     strBytes.clear();
@@ -30,9 +37,7 @@ bool EncodeInCodePage(const std::wstring& strText, UINT nCodePage, std::string& 
         return true;
     if (nCodePage == CP_THREAD_ACP)
         nCodePage = CodePageOf(ECharset::Ansi);
-    const bool bNoFlags = nCodePage == CP_UTF8 || nCodePage == CP_UTF7 || nCodePage == 42 || nCodePage == 54936 ||
-                          (nCodePage >= 50220 && nCodePage <= 50229) || (nCodePage >= 57002 && nCodePage <= 57011);
-    const DWORD nFlags = bNoFlags ? 0 : WC_NO_BEST_FIT_CHARS;
+    const DWORD nFlags = NoBestFitFlagFor(nCodePage);
     const int nChars = static_cast<int>(strText.size());
     const int nBytes = WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, nullptr, 0, nullptr, nullptr);
     if (nBytes <= 0)

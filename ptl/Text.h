@@ -25,6 +25,9 @@ std::string EncodeText(const std::wstring& strText, ECharset nCharset = ECharset
 // pages and the symbol page reject the flag, and the conversion would fail. False (and no bytes)
 // when the system cannot encode the text, so that no caller mistakes a failure for empty text.
 bool EncodeInCodePage(const std::wstring& strText, UINT nCodePage, std::string& strBytes);
+// WC_NO_BEST_FIT_CHARS for a code page that takes it, 0 for one whose conversions fail with
+// any flag (Windows rejects them with ERROR_INVALID_FLAGS; Wine lets them pass).
+DWORD NoBestFitFlagFor(UINT nCodePage);
 // The code page the charset stands for on this thread.
 UINT CodePageOf(ECharset nCharset);
 std::wstring DecodeText(const std::string& strBytes, ECharset nCharset = ECharset::Utf8);
