@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 #include "filelist/PathSafety.h"
 #include "control/ScriptValues.h"
 #include "filelist/LimitMessages.h"
@@ -116,7 +117,7 @@ CPL5Ctrl::~CPL5Ctrl()
     CInstanceNumbers::Release(m_nIdVal);
 }
 
-const QITAB* CPL5Ctrl::InterfaceTable()
+const QITAB* CPL5Ctrl::InterfaceTable() const
 {
     static const QITAB qit[] = {
         QITABENT(CPL5Ctrl, IPL5Ctrl2),
@@ -138,11 +139,19 @@ const QITAB* CPL5Ctrl::InterfaceTable()
         QITABENT(CPL5Ctrl, IViewObjectEx),
         QITABENTMULTI(CPL5Ctrl, IViewObject2, IViewObjectEx),
         QITABENTMULTI(CPL5Ctrl, IViewObject, IViewObjectEx),
-        QITABENT(CPL5Ctrl, IObjectWithSite),
         QITABENT(CPL5Ctrl, IDropTarget),
         {nullptr, 0},
     };
-    return qit;
+    // IObjectWithSite is offered once a container has marked the object safe for untrusted
+    // callers or data, as a browser does with an object its page's script made before it hands
+    // the object its site. Script hosts that never mark it (cscript, wscript) give no site, and
+    // some of them refuse to make an object that would take one they do not have.
+    static const std::vector<QITAB> withSite = [] {
+        std::vector<QITAB> table(std::begin(qit), std::end(qit));
+        table.insert(table.end() - 1, QITABENT(CPL5Ctrl, IObjectWithSite));
+        return table;
+    }();
+    return EnabledSafetyOptions() ? withSite.data() : qit;
 }
 
 const PTL::PropMapEntry* CPL5Ctrl::PropertyMap()

@@ -59,7 +59,7 @@ public:
     CPL5Ctrl(const CPL5Ctrl&) = delete;
     CPL5Ctrl& operator=(const CPL5Ctrl&) = delete;
 
-    static const QITAB* InterfaceTable();
+    const QITAB* InterfaceTable() const;
     static const PTL::PropMapEntry* PropertyMap();
     PTL::CPersistTarget PersistTarget();
 
