@@ -1,5 +1,6 @@
 #include "ptl/InternetUrl.h"
 
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -64,15 +65,19 @@ bool RebuildWebAddress(const std::wstring& strGiven, std::wstring& strUrl)
     if (!CrackUrl(strGiven.c_str(), parts) || !parts.szHostName[0] || parts.szUserName[0] || parts.szPassword[0] ||
         (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
         return false;
-    const std::wstring strHost = parts.szHostName;
-    const bool bBracketed = strHost.size() > 2 && strHost.front() == L'[' && strHost.back() == L']';
-    for (size_t i = bBracketed ? 1 : 0; i < strHost.size() - (bBracketed ? 1 : 0); ++i)
+    // An IPv6 address comes out of the split with or without its brackets; it goes back with them.
+    std::wstring strHost = parts.szHostName;
+    if (strHost.size() > 2 && strHost.front() == L'[' && strHost.back() == L']')
+        strHost = strHost.substr(1, strHost.size() - 2);
+    const bool bIpv6 = strHost.find(L':') != std::wstring::npos;
+    for (wchar_t c : strHost)
     {
-        const wchar_t c = strHost[i];
         const bool bLetterOrDigit = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
-        if (!bLetterOrDigit && c != L'.' && c != L'-' && !(bBracketed && c == L':'))
+        if (bIpv6 ? !iswxdigit(c) && c != L':' && c != L'.' : !bLetterOrDigit && c != L'.' && c != L'-')
             return false;
     }
+    if (bIpv6)
+        strHost = L"[" + strHost + L"]";
     const bool bHttps = parts.nScheme == INTERNET_SCHEME_HTTPS;
     strUrl = std::wstring(bHttps ? L"https://" : L"http://") + strHost;
     if (parts.nPort != (bHttps ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT))
