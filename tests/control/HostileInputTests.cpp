@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <ocidl.h>
+#include <shlobj.h>
 
 #include <functional>
 #include <limits>
@@ -14,6 +15,7 @@
 
 #include "tests/common/FakeScriptArray.h"
 #include "tests/common/InProcessControl.h"
+#include "filelist/DropTarget.h"
 #include "filelist/FilterList.h"
 #include "filelist/PathSafety.h"
 #include "ptl/InternetUrl.h"
@@ -398,4 +400,33 @@ TEST(HostilePaths, DeviceNamesLocalFilesShownTextsAndWebAddresses)
             << "case " << i;
         EXPECT_EQ(addresses[i].szRebuilt ? addresses[i].szRebuilt : L"", strUrl) << "case " << i;
     }
+}
+
+TEST(HostilePaths, DroppedShortcutsToNetworkOrDevicePaths)
+{
+    wchar_t szTemp[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, szTemp));
+    const std::wstring strLocal = std::wstring(szTemp) + L"pl5-target.txt", strLink = std::wstring(szTemp) + L"pl5.lnk";
+    CloseHandle(CreateFileW(strLocal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const struct
+    {
+        std::wstring strTarget, strExpected;
+    } cases[] = {
+        {strLocal, strLocal},
+        {L"\\\\127.0.0.1\\share\\x.txt", L""},
+        {L"\\\\.\\PhysicalDrive0", L""},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        CComPtr<IShellLinkW> pLink;
+        CComPtr<IPersistFile> pFile;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                         reinterpret_cast<void**>(&pLink)));
+        ASSERT_TRUE(SUCCEEDED(pLink->SetPath(cases[i].strTarget.c_str()))) << "case " << i;  // S_FALSE: not there
+        ASSERT_EQ(S_OK, pLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile)));
+        ASSERT_EQ(S_OK, pFile->Save(strLink.c_str(), TRUE)) << "case " << i;
+        EXPECT_EQ(cases[i].strExpected, ResolveShellLink(strLink)) << "case " << i;
+    }
+    DeleteFileW(strLink.c_str());
+    DeleteFileW(strLocal.c_str());
 }
