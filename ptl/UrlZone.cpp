@@ -54,7 +54,8 @@ DWORD ContainerZone(IUnknown* pSite)
         return NO_ZONE;
     DWORD nZone = NO_ZONE;
     memcpy(&nZone, abId + cbId - sizeof(DWORD), sizeof(DWORD));
-    return nZone;
+    // Anything but one of the five zones is no answer this code can read.
+    return nZone <= URLZONE_UNTRUSTED ? nZone : NO_ZONE;
 }
 }  // namespace
 
