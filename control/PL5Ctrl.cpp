@@ -275,7 +275,10 @@ DWORD CPL5Ctrl::PageZone()
     const std::wstring& strPage = PageUrl();
     if (strPage.empty())
         return URLZONE_INTERNET;
-    return PTL::PageZone(strPage, ClientSite() ? static_cast<IUnknown*>(ClientSite()) : m_pObjectSite.Get());
+    // A page whose zone the system cannot tell is taken for an Internet page.
+    const DWORD nZone =
+        PTL::PageZone(strPage, ClientSite() ? static_cast<IUnknown*>(ClientSite()) : m_pObjectSite.Get());
+    return nZone == PTL::NO_ZONE ? static_cast<DWORD>(URLZONE_INTERNET) : nZone;
 }
 
 bool CPL5Ctrl::ScriptPathReachable(const std::wstring& strPath)

@@ -208,7 +208,7 @@ private:
     // (and script hosts and programs without a page) work as they always did.
     bool ZoneGuarded();
     // The page's zone as its security context gives it (PTL::PageZone); Internet for a guarded
-    // control without a page.
+    // control without a page and for a page whose zone cannot be told.
     DWORD PageZone();
     // A guarded page in the Internet or Restricted sites zone.
     bool ZoneLimited() { return ZoneGuarded() && PTL::IsLimitedZone(PageZone()); }
