@@ -4,7 +4,8 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include "control/PathSafety.h"
+#include <vector>
+#include "filelist/PathSafety.h"
 #include "control/ScriptValues.h"
 #include "filelist/LimitMessages.h"
 #include "lang/LangIds.h"
@@ -98,6 +99,10 @@ CPL5Ctrl::CPL5Ctrl()
 {
     PL5Lang::SetProgramTitle(DEFAULT_PROGRAM_TITLE);
     m_list.SetViewOwner(this);
+    // The dialog calls page script (OnUploadRetry) from its own window's messages: the control
+    // stays alive until such a message is handled, whatever the script does to its element.
+    m_uploadDlg.SetOwnerHold(
+        [this] { return InFinalRelease() ? PTL::CComPtr<IUnknown>() : PTL::CComPtr<IUnknown>(ControllingUnknown()); });
 }
 
 CPL5Ctrl::~CPL5Ctrl()
@@ -112,7 +117,7 @@ CPL5Ctrl::~CPL5Ctrl()
     CInstanceNumbers::Release(m_nIdVal);
 }
 
-const QITAB* CPL5Ctrl::InterfaceTable()
+const QITAB* CPL5Ctrl::InterfaceTable() const
 {
     static const QITAB qit[] = {
         QITABENT(CPL5Ctrl, IPL5Ctrl2),
@@ -137,7 +142,16 @@ const QITAB* CPL5Ctrl::InterfaceTable()
         QITABENT(CPL5Ctrl, IDropTarget),
         {nullptr, 0},
     };
-    return qit;
+    // IObjectWithSite is offered once a container has marked the object safe for untrusted
+    // callers or data, as a browser does with an object its page's script made before it hands
+    // the object its site. Script hosts that never mark it (cscript, wscript) give no site, and
+    // some of them refuse to make an object that would take one they do not have.
+    static const std::vector<QITAB> withSite = [] {
+        std::vector<QITAB> table(std::begin(qit), std::end(qit));
+        table.insert(table.end() - 1, QITABENT(CPL5Ctrl, IObjectWithSite));
+        return table;
+    }();
+    return EnabledSafetyOptions() ? withSite.data() : qit;
 }
 
 const PTL::PropMapEntry* CPL5Ctrl::PropertyMap()
@@ -251,22 +265,44 @@ bool CPL5Ctrl::SiteAllowed()
 bool CPL5Ctrl::ZoneGuarded()
 {
     const std::wstring& strPage = PageUrl();
-    return !strPage.empty() && !(m_siteLock.InForce() && m_siteLock.Allows(strPage));
+    if (strPage.empty())
+        return (EnabledSafetyOptions() & INTERFACESAFE_FOR_UNTRUSTED_CALLER) != 0;
+    return !(m_siteLock.InForce() && m_siteLock.Allows(strPage));
+}
+
+DWORD CPL5Ctrl::PageZone()
+{
+    const std::wstring& strPage = PageUrl();
+    if (strPage.empty())
+        return URLZONE_INTERNET;
+    // A page whose zone the system cannot tell is taken for an Internet page.
+    const DWORD nZone =
+        PTL::PageZone(strPage, ClientSite() ? static_cast<IUnknown*>(ClientSite()) : m_pObjectSite.Get());
+    return nZone == PTL::NO_ZONE ? static_cast<DWORD>(URLZONE_INTERNET) : nZone;
+}
+
+bool CPL5Ctrl::ScriptPathReachable(const std::wstring& strPath)
+{
+    if (!IsNetworkOrDevicePath(strPath) && !NamesDevice(strPath))
+        return true;
+    OutputDebugStringW(L"Pelora5: refused, the page named a network or device path\n");
+    return false;
 }
 
 bool CPL5Ctrl::ScriptPathAllowed(const std::wstring& strPath)
 {
-    if (IsNetworkOrDevicePath(strPath))
+    if (!ScriptPathReachable(strPath))
+        return false;
+    if (!ZoneLimited())
+        return true;
+    // What the user is asked about must be what would be read: a whole path to a file on a disk.
+    // A relative path would resolve against whatever folder the browser is in.
+    if (!IsPlainLocalFile(strPath, sizeof(FileEntry::szFilePath) / sizeof(WCHAR)))
     {
-        OutputDebugStringW(L"Pelora5: refused, the page named a network or device path\n");
+        OutputDebugStringW(L"Pelora5: refused, the page named no existing local file by its full path\n");
         return false;
     }
-    if (!ZoneGuarded())
-        return true;
     const std::wstring strPage = PageUrl();
-    const LONG nZone = static_cast<LONG>(PTL::UrlZone(strPage));  // -1 when the system cannot tell
-    if (nZone >= URLZONE_LOCAL_MACHINE && nZone <= URLZONE_TRUSTED)
-        return true;
     if (m_strConsentPage != strPage)
     {
         m_strConsentPage = strPage;
@@ -275,10 +311,13 @@ bool CPL5Ctrl::ScriptPathAllowed(const std::wstring& strPath)
     if (m_nConsent == EConsent::Unasked)
     {
         // Asked once per control and page; a call made while the question is open is refused.
+        // The path is shown cleaned and shortened, so the page cannot push the question out of
+        // the box with a long path or write lines of its own into it.
         m_nConsent = EConsent::Asking;
         EnsureLanguage();
+        const std::wstring strHost = strPage.empty() ? std::wstring() : HostOfUrl(strPage);
         const std::wstring strText = FormatPackText(PL5Lang::GetString(IDS_CONSENT_QUESTION).c_str(),
-                                                    HostOfUrl(strPage).c_str(), strPath.c_str());
+                                                    ShownText(strHost).c_str(), ShownText(strPath).c_str());
         const std::wstring strCaption = PL5Lang::MessageCaption();
         const int nAnswer =
             MessageBoxW(MessageOwner(), strText.c_str(), strCaption.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
@@ -294,12 +333,36 @@ bool CPL5Ctrl::PageMayReach(const std::wstring& strUrl)
 {
     if (!ZoneGuarded())
         return true;
-    if (!PTL::IsHttpUrl(strUrl) || PTL::RaisesZone(strUrl, PageUrl()))
+    if (PTL::IsHttpUrl(strUrl) && !PTL::RaisesZone(strUrl, PageZone()))
+        return true;
+    OutputDebugStringW(L"Pelora5: refused, the page named an address outside http(s) or in a more trusted zone\n");
+    return false;
+}
+
+// ---- IObjectWithSite ----------------------------------------------------------------------
+
+STDMETHODIMP CPL5Ctrl::SetSite(IUnknown* pUnkSite)
+{
+    // A new site is a new page: what was found through the old one is forgotten.
+    if (!ClientSite())
     {
-        OutputDebugStringW(L"Pelora5: refused, the page named an address outside http(s) or in a more trusted zone\n");
-        return false;
+        m_pageLink.Disconnect();
+        m_strPageUrl.clear();
     }
-    return true;
+    m_pObjectSite = pUnkSite;
+    if (pUnkSite && !ClientSite() && m_pageLink.ConnectToSite(pUnkSite))
+        m_strPageUrl = m_pageLink.PageUrl();
+    return S_OK;
+}
+
+STDMETHODIMP CPL5Ctrl::GetSite(REFIID riid, void** ppvSite)
+{
+    if (!ppvSite)
+        return E_POINTER;
+    *ppvSite = nullptr;
+    if (!m_pObjectSite)
+        return E_FAIL;
+    return m_pObjectSite->QueryInterface(riid, ppvSite);
 }
 
 // ---- ExcuteLocalFile ----------------------------------------------------------------------
@@ -317,7 +380,22 @@ STDMETHODIMP CPL5Ctrl::ExcuteLocalFile(BSTR bstrFileName, VARIANT_BOOL* pVal)
     *pVal = VARIANT_FALSE;
     if (!SiteAllowed())
         return S_OK;
-    const std::wstring strPath = TextOf(bstrFileName);
+    std::wstring strPath = TextOf(bstrFileName);
+    // A web address reaches the shell only as rebuilt from its parts, and only where the page
+    // may reach it.
+    if (PTL::IsHttpUrl(strPath))
+    {
+        std::wstring strUrl;
+        const bool bParsed = PTL::RebuildWebAddress(strPath, strUrl);
+        if (!bParsed)
+            OutputDebugStringW(L"Pelora5: refused, the page asked to open a malformed web address\n");
+        if (!bParsed || !PageMayReach(strUrl))
+        {
+            ShowSystemMessage(ERROR_ACCESS_DENIED);
+            return S_OK;
+        }
+        strPath = strUrl;
+    }
     if (!MayExecute(strPath.c_str()))
     {
         ShowSystemMessage(ERROR_ACCESS_DENIED);

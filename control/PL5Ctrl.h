@@ -30,6 +30,7 @@
 #include "ptl/Persist.h"
 #include "ptl/ProvideClassInfo.h"
 #include "ptl/TypeLib.h"
+#include "ptl/UrlZone.h"
 
 class CPL5Ctrl : public PTL::CComObjectRoot,
                  public PTL::IDispatchImpl<IPL5Ctrl2, &IID_IPL5Ctrl2>,
@@ -40,6 +41,7 @@ class CPL5Ctrl : public PTL::CComObjectRoot,
                  public PTL::IProvideClassInfo2Impl<&CLSID_PL5Ctrl, &DIID__IPL5CtrlEvents>,
                  public PTL::IObjectSafetyImpl<CPL5Ctrl>,
                  public CProxy_IPL5CtrlEvents<CPL5Ctrl>,
+                 public IObjectWithSite,
                  public IDropTarget,
                  private IDropSite,
                  private IListPage,
@@ -60,7 +62,7 @@ public:
     CPL5Ctrl(const CPL5Ctrl&) = delete;
     CPL5Ctrl& operator=(const CPL5Ctrl&) = delete;
 
-    static const QITAB* InterfaceTable();
+    const QITAB* InterfaceTable() const;
     static const PTL::PropMapEntry* PropertyMap();
     PTL::CPersistTarget PersistTarget();
 
@@ -114,6 +116,11 @@ public:
 
     // The object's own IUnknown, for a reference the control takes on itself.
     IUnknown* ControllingUnknown() { return static_cast<IPL5Ctrl*>(this); }
+
+    // ---- IObjectWithSite: the site a browser gives an object its page's script made, through
+    // which the control finds its page as through a client site ----
+    STDMETHODIMP SetSite(IUnknown* pUnkSite) override;
+    STDMETHODIMP GetSite(REFIID riid, void** ppvSite) override;
 
     // ---- IDropTarget: the object answers as the drop target registered on its window, which
     // it hands each call to (control/PL5CtrlList.cpp) ----
@@ -199,12 +206,22 @@ private:
     bool SiteAllowed();
     // The page has an address and no administrator's site list covers it: its security zone
     // bounds what it may reach (Action, BkImgURL, the inline fetches) and, outside the trusted
-    // zones, the user is asked before script lists a file. Other pages work as they always did.
+    // zones, the user is asked before script lists a file. A control that a browser marked safe
+    // for untrusted callers but that knows no page is guarded as an Internet page. Other pages
+    // (and script hosts and programs without a page) work as they always did.
     bool ZoneGuarded();
-    // Whether a path named by script may enter the list: never a network or device path; on a
-    // page outside the Local Machine, Local intranet and Trusted sites zones, only once the user
-    // allowed this page to add files. A refusal writes one line to the debug output.
+    // The page's zone as its security context gives it (PTL::PageZone); Internet for a guarded
+    // control without a page and for a page whose zone cannot be told.
+    DWORD PageZone();
+    // A guarded page in the Internet or Restricted sites zone.
+    bool ZoneLimited() { return ZoneGuarded() && PTL::IsLimitedZone(PageZone()); }
+    // Whether a path named by script may enter the list: never a network or device path nor a
+    // device name; on a limited page only a plain local file (an absolute path to an existing
+    // file on a disk), and only once the user allowed this page to add files. A refusal writes
+    // one line to the debug output.
     bool ScriptPathAllowed(const std::wstring& strPath);
+    // Never a network or device path nor a device name, on any page.
+    bool ScriptPathReachable(const std::wstring& strPath);
     // Whether the page may send or point the control to an address: http or https, in no more
     // trusted zone than its own.
     bool PageMayReach(const std::wstring& strUrl);
@@ -300,6 +317,8 @@ private:
     bool m_bDirty = false;
 
     // ---- window ----
+    // The site a browser gave the object script made (IObjectWithSite); null for an OBJECT.
+    PTL::CComPtr<IUnknown> m_pObjectSite;
     CPageLink m_pageLink;
     std::wstring m_strOwnElementId;
     std::wstring m_strOwnTitle;   // the title attribute of that element
@@ -326,6 +345,9 @@ private:
 
     // The caption suffix of the progress dialog for the current program title.
     static std::wstring UploadTitleSuffix();
+    // A StartUpload that the site list or the zone rule refused ends as a failed one: the page
+    // hears OnUploadError (in child mode, once StartUpload has returned).
+    void RefuseUpload();
     // Sends the page to a redirect answer's address; nothing without a document.
     void NavigatePage(const std::wstring& strUrl);
     // Child mode: the control window's handler of WM_UPLOAD_COMPLETE, _CANCEL and _ERROR

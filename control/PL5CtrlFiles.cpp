@@ -1,6 +1,6 @@
 // The control's file list methods: adding, removing, moving and reading back files.
 #include "control/PL5Ctrl.h"
-#include "control/PathSafety.h"
+#include "filelist/PathSafety.h"
 #include "control/ScriptValues.h"
 #include "filelist/FileDialog.h"
 #include "filelist/FileMeasure.h"
@@ -230,7 +230,12 @@ STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR bstrFileName, ULONG nFileSize, BSTR bstr
     if (m_props.bChildMode)
         return S_OK;
     const std::wstring strPath = TextOf(bstrFileName);
-    if (!SiteAllowed() || !ScriptPathAllowed(strPath))
+    if (!SiteAllowed())
+        return S_FALSE;
+    // On a limited page the entry is a name the page gives, nothing more: its part is sent
+    // without content, so nothing of the user's disk is read and there is nothing to ask about.
+    const bool bNameOnly = ZoneLimited();
+    if (bNameOnly ? !ScriptPathReachable(strPath) : !ScriptPathAllowed(strPath))
         return S_FALSE;
     const CFileList& list = m_list.List();
     if (m_props.nMaxFileCount != NO_COUNT_LIMIT && list.Count() >= m_props.nMaxFileCount)
@@ -240,7 +245,8 @@ STDMETHODIMP CPL5Ctrl::AddTempFile(BSTR bstrFileName, ULONG nFileSize, BSTR bstr
     if (static_cast<ULONGLONG>(m_nListedTotal) + nFileSize > m_props.nMaxTotalFileSize)
         return S_FALSE;
     const std::wstring strId = TextOf(bstrFileID);
-    const FileEntry entry = MakeFileEntry(strPath.c_str(), nFileSize, L"", bstrFileID ? strId.c_str() : nullptr);
+    FileEntry entry = MakeFileEntry(strPath.c_str(), nFileSize, L"", bstrFileID ? strId.c_str() : nullptr);
+    entry.bNameOnly = bNameOnly ? 1 : 0;
     m_list.AppendEntry(entry, false);
     m_nListedTotal += nFileSize;
     AfterListChange();

@@ -8,6 +8,7 @@
 
 #include "control/ScriptValues.h"
 #include "lang/LangTable.h"
+#include "ptl/InternetUrl.h"
 #include "response/InlineRewrite.h"
 #include "upload/UploadRequest.h"
 
@@ -67,8 +68,13 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
     // Written only for a complete outcome; an [out] string starts as none.
     if (pVal)
         *pVal = nullptr;
-    if (m_bUploadActive || m_uploadDlg.IsRunning() || !SiteAllowed())
+    if (m_bUploadActive || m_uploadDlg.IsRunning())
         return S_OK;
+    if (!SiteAllowed())
+    {
+        RefuseUpload();
+        return S_OK;
+    }
     // The dialog's template and texts come from the pack.
     EnsureLanguage();
 
@@ -79,14 +85,21 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
         const std::wstring strPageUrl = PageUrl();
         const std::wstring strAction = ResolveActionUrl(m_props.strAction.c_str(), strPageUrl.c_str());
         if (!PageMayReach(strAction))
+        {
+            RefuseUpload();
             return S_OK;
+        }
         // The inline fetches may not rise above the page's zone unless a site list covers it.
-        m_uploadDlg.SetRequestOptions(
-            m_props.bUseUnicode, m_policy.bVerifyCertificates,
-            m_props.bMakeInlineResponse
-                ? MakeInlineAnswerStep(m_policy.bVerifyCertificates, ZoneGuarded() ? strPageUrl : std::wstring())
-                : UploadAnswerStep());
-        m_uploadDlg.SetPrivateNetworkRule(ZoneGuarded());
+        const DWORD nGuardZone = ZoneGuarded() ? PageZone() : PTL::NO_ZONE;
+        m_uploadDlg.SetRequestOptions(m_props.bUseUnicode, m_policy.bVerifyCertificates,
+                                      m_props.bMakeInlineResponse
+                                          ? MakeInlineAnswerStep(m_policy.bVerifyCertificates, nGuardZone, strPageUrl)
+                                          : UploadAnswerStep());
+        // A limited page's upload to another site goes without the user's cookies and logon: the
+        // page reads the answer, which must not be one only the user's credentials would get.
+        const bool bLimited = nGuardZone != PTL::NO_ZONE && PTL::IsLimitedZone(nGuardZone);
+        m_uploadDlg.SetPrivateNetworkRule(bLimited);
+        m_uploadDlg.SetSendCredentials(!(bLimited && !PTL::IsSameOrigin(strAction, strPageUrl)));
         m_uploadDlg.SetRetry(m_props.nRetryCount, m_props.nRetryDelay, [this](const CUploadRetryWait& wait) {
             return PageAllowsRetry(wait.nAttempt, wait.nDelayMs, PageRetryReason(wait));
         });
@@ -139,6 +152,14 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
     case EUploadOutcome::Failed: Fire_OnUploadError(); break;
     }
     return S_OK;
+}
+
+void CPL5Ctrl::RefuseUpload()
+{
+    // A child-mode page hears of its uploads once StartUpload has returned, and so of this one.
+    if (m_uploadDlg.IsChild() && ControlWindow() && PostMessageW(ControlWindow(), WM_UPLOAD_ERROR, 0, 0))
+        return;
+    Fire_OnUploadError();
 }
 
 bool CPL5Ctrl::PageAllowsRetry(ULONG nAttempt, ULONG nDelayMs, ULONG nReason)

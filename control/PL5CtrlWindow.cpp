@@ -171,7 +171,10 @@ void CPL5Ctrl::EnsureLanguage()
 
 const std::wstring& CPL5Ctrl::PageUrl()
 {
-    if (!m_pageLink.IsConnected() && m_pageLink.Connect(ClientSite(), ControlWindow()))
+    // An OBJECT finds its page through its client site, an object script made through the
+    // site the browser gave it.
+    if (!m_pageLink.IsConnected() && (ClientSite() || !m_pObjectSite ? m_pageLink.Connect(ClientSite(), ControlWindow())
+                                                                     : m_pageLink.ConnectToSite(m_pObjectSite)))
         m_strPageUrl = m_pageLink.PageUrl();
     return m_strPageUrl;
 }
@@ -457,7 +460,7 @@ void CPL5Ctrl::RefreshBackground()
             strUrl = ResolveActionUrl(strPicture.c_str(), m_strPageUrl.c_str());
             // The list loads the picture itself: its address is checked against the page's
             // network here, where the list's own load would block the page too.
-            if (!PageMayReach(strUrl) || (ZoneGuarded() && !PTL::PrivateNetworkAllows(strUrl, m_strPageUrl)))
+            if (!PageMayReach(strUrl) || (ZoneLimited() && !PTL::PrivateNetworkAllows(strUrl, m_strPageUrl)))
                 strUrl.clear();
         }
         // An address the list's buffer cannot hold is refused rather than cut to another one.

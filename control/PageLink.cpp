@@ -1,5 +1,6 @@
 #include "control/PageLink.h"
 
+#include <docobj.h>
 #include <exdispid.h>
 #include <servprov.h>
 #include <shlguid.h>
@@ -71,6 +72,47 @@ bool CPageLink::Connect(IOleClientSite* pSite, HWND hWndControl)
     }
     m_bConnected = true;
     return true;
+}
+
+bool CPageLink::ConnectToSite(IUnknown* pSite)
+{
+    if (m_bConnected)
+        return true;
+    if (!pSite)
+        return false;
+    PTL::CComPtr<IOleClientSite> pClientSite;
+    bool bFound = SUCCEEDED(pSite->QueryInterface(IID_IOleClientSite, reinterpret_cast<void**>(&pClientSite))) &&
+                  pClientSite && ConnectBrowser(pClientSite);
+    if (!bFound)
+    {
+        Disconnect();
+        bFound = ConnectServices(pSite);
+    }
+    if (!bFound)
+    {
+        Disconnect();
+        return false;
+    }
+    m_bConnected = true;
+    return true;
+}
+
+bool CPageLink::ConnectServices(IUnknown* pSite)
+{
+    PTL::CComPtr<IServiceProvider> pServices;
+    if (FAILED(pSite->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&pServices))) || !pServices)
+        return false;
+    PTL::CComPtr<IDispatch> pDocument;
+    if (SUCCEEDED(
+            pServices->QueryService(SID_SContainerDispatch, IID_IDispatch, reinterpret_cast<void**>(&pDocument))) &&
+        pDocument && SUCCEEDED(pDocument.QueryInterface(&m_pDocument)) && m_pDocument)
+        return true;
+    m_pDocument.Release();
+    pDocument.Release();
+    if (FAILED(pServices->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, reinterpret_cast<void**>(&m_pBrowser))) ||
+        !m_pBrowser || FAILED(m_pBrowser->get_Document(&pDocument)) || !pDocument)
+        return false;
+    return SUCCEEDED(pDocument.QueryInterface(&m_pDocument)) && m_pDocument;
 }
 
 bool CPageLink::ConnectBrowser(IOleClientSite* pSite)

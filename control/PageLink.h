@@ -27,6 +27,9 @@ public:
     // most 1000 ms). The browser is connected to whenever one is found. The browser's events are advised with a
     // sink that acts on none of them. A failed attempt is tried again on the next call.
     bool Connect(IOleClientSite* pSite, HWND hWndControl);
+    // The same for an object that script made: its site (IObjectWithSite) is a client site, or
+    // offers the document as the container's service (SID_SContainerDispatch) or the browser.
+    bool ConnectToSite(IUnknown* pSite);
     // Drops the browser-event connection and every reference; the next Connect starts afresh.
     void Disconnect();
     bool IsConnected() const { return m_bConnected; }
@@ -59,6 +62,7 @@ private:
     // A text property of the element with that id, or "".
     std::wstring ElementString(const std::wstring& strId, HRESULT (STDMETHODCALLTYPE IHTMLElement::*get)(BSTR*)) const;
     bool ConnectBrowser(IOleClientSite* pSite);
+    bool ConnectServices(IUnknown* pSite);
     bool ConnectThroughWindow(HWND hWndControl);
     void AdviseBrowserEvents();
 

@@ -1,6 +1,7 @@
 #include "filelist/DropTarget.h"
 #include <shellapi.h>
 #include <shlobj.h>
+#include "filelist/PathSafety.h"
 #include "ptl/ComPtr.h"
 
 namespace
@@ -76,6 +77,13 @@ std::wstring ResolveShellLink(const std::wstring& strPath)
     WCHAR szTarget[MAX_PATH] = L"";
     if (pLink->GetPath(szTarget, MAX_PATH, nullptr, SLGP_UNCPRIORITY) != S_OK || !szTarget[0])
         return strPath;
+    // The user dropped the link, not what it points to: a target on another machine or a device
+    // is not opened on the link's say-so, as a page's path is not.
+    if (IsNetworkOrDevicePath(szTarget) || NamesDevice(szTarget))
+    {
+        OutputDebugStringW(L"Pelora5: refused, a dropped shortcut points to a network or device path\n");
+        return std::wstring();
+    }
     return szTarget;
 }
 
@@ -148,6 +156,8 @@ STDMETHODIMP CDropTarget::Drop(IDataObject* pData, DWORD grfKeyState, POINTL pt,
     for (const std::wstring& strName : names)
     {
         const std::wstring strPath = ResolveShellLink(strName);
+        if (strPath.empty())
+            continue;
         if (!m_pSite || !pSite->BeforeDrop(strPath, strInputName))
             return S_OK;  // one veto abandons the whole drop, OnAfterDrop included
         kept.push_back(strPath);

@@ -30,7 +30,8 @@ bool DroppedFileNames(IDataObject* pData, std::vector<std::wstring>& names);
 // Whether every name is a readable file: a folder, a device or a name whose attributes cannot
 // be read refuses the whole selection, as does an empty one.
 bool AllPlainFiles(const std::vector<std::wstring>& names);
-// The target of a shell link, or the name itself when it is no link or its target is empty.
+// The target of a shell link, or the name itself when it is no link or its target is empty;
+// "" when the target is a network or device path, which a drop never lists.
 std::wstring ResolveShellLink(const std::wstring& strPath);
 
 class CDropTarget : public IDropTarget, public PTL::CUncountedObjectRoot

@@ -13,6 +13,9 @@ enum : LONG
 struct FileEntry
 {
     BYTE bTempFile;  // 1 for AddTempFile entries (known to the page by an id only)
+    // 1 for a temporary entry of a page that may not read the user's files: its part carries
+    // the name and no content, and the path is never opened.
+    BYTE bNameOnly;
     int nIconIndex;  // system image list index, from the name alone
     WCHAR szFilePath[261];
     ULONG nFileSize;

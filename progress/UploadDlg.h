@@ -73,6 +73,9 @@ public:
     // For the uploads that start from now on: whether the action may not be in a more private
     // network than the page's (a page its zone guards).
     void SetPrivateNetworkRule(bool bApplies) { m_engine.State().bPrivateNetworkRule = bApplies; }
+    // For the uploads that start from now on: false sends them without the user's cookies and
+    // without logging on automatically (a page's upload to a site other than its own).
+    void SetSendCredentials(bool bSend) { m_engine.State().bSendCredentials = bSend; }
     // For the uploads that start from now on: the attempts after a failed one, the first wait,
     // and who is asked before each wait (empty: nobody, the upload goes on).
     void SetRetry(ULONG nCount, DWORD nDelayMs, UploadRetryQuestion ask);
@@ -148,6 +151,10 @@ public:
     const CUploadListCtrl& UploadList() const { return m_list; }
 
     BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
+    // The owner held while the dialog handles a message (its retry question calls page script,
+    // which may take the owner off the page); set by the owner, empty for none.
+    void SetOwnerHold(std::function<PTL::CComPtr<IUnknown>()> hold) { m_holdOwner = std::move(hold); }
+    PTL::CComPtr<IUnknown> HoldOwner() { return m_holdOwner ? m_holdOwner() : PTL::CComPtr<IUnknown>(); }
 
 private:
     void OnInitDialog();
@@ -202,6 +209,7 @@ private:
     void ShowRetryWait();
     void PostNews();
 
+    std::function<PTL::CComPtr<IUnknown>()> m_holdOwner;
     std::vector<DWORD> m_childTemplate;       // restyled copy of template 102 for child mode
     std::deque<CChildReport> m_childReports;  // posted to the control, not yet taken
     CUploadListCtrl m_list;

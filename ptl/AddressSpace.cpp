@@ -1,9 +1,6 @@
 #include "ptl/AddressSpace.h"
 
-#include <urlmon.h>
-
 #include "ptl/InternetUrl.h"
-#include "ptl/UrlZone.h"
 
 namespace PTL
 {
@@ -30,8 +27,6 @@ std::wstring HostOf(const std::wstring& strUrl)
         strHost = strHost.substr(1, strHost.size() - 2);
     return strHost;
 }
-
-void Refused(const wchar_t* szWhy) { OutputDebugStringW(szWhy); }
 }  // namespace
 
 EAddressSpace SpaceOfAddress(const sockaddr* pAddress)
@@ -81,9 +76,6 @@ bool ResolveAddressSpace(const std::wstring& strHost, EAddressSpace& nSpace)
 
 bool PrivateNetworkAllows(const std::wstring& strTarget, const std::wstring& strPage)
 {
-    const LONG nZone = static_cast<LONG>(UrlZone(strPage));  // -1 when the system cannot tell
-    if (nZone >= URLZONE_LOCAL_MACHINE && nZone <= URLZONE_TRUSTED)
-        return true;
     EAddressSpace nPage = EAddressSpace::Public;
     if (!ResolveAddressSpace(HostOf(strPage), nPage))
         nPage = EAddressSpace::Public;
@@ -92,12 +84,12 @@ bool PrivateNetworkAllows(const std::wstring& strTarget, const std::wstring& str
     EAddressSpace nTarget = EAddressSpace::Public;
     if (!ResolveAddressSpace(HostOf(strTarget), nTarget))
     {
-        Refused(L"Pelora5: refused, the address's host does not resolve, so its network cannot be told\n");
+        OutputDebugStringW(L"Pelora5: refused, the address's host does not resolve, so its network cannot be told\n");
         return false;
     }
     if (nTarget > nPage)
     {
-        Refused(L"Pelora5: refused, the page named an address in a more private network than its own\n");
+        OutputDebugStringW(L"Pelora5: refused, the page named an address in a more private network than its own\n");
         return false;
     }
     return true;

@@ -26,10 +26,9 @@ EAddressSpace SpaceOfAddress(const sockaddr* pAddress);
 // resolve.
 bool ResolveAddressSpace(const std::wstring& strHost, EAddressSpace& nSpace);
 
-// The private-network rule: from a page in the Internet or Restricted zone (or one whose zone
-// cannot be told), an http(s) target whose host resolves to a space more private than the
-// page's own, or does not resolve, is refused. A page whose host does not resolve is public;
-// a page on loopback is not limited; pages of the other zones are not limited. Writes one
-// debug line when it refuses.
+// The private-network rule, for a page its zone limits (the caller tells: PTL::IsLimitedZone): an
+// http(s) target whose host resolves to a space more private than the page's own, or does not
+// resolve, is refused. A page whose host does not resolve (a local file among them) is public;
+// a page on loopback is not limited. Writes one debug line when it refuses.
 bool PrivateNetworkAllows(const std::wstring& strTarget, const std::wstring& strPage);
 }  // namespace PTL

@@ -1,5 +1,6 @@
 #include "ptl/InternetUrl.h"
 
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,40 @@ bool CrackUrl(const wchar_t* szUrl, CUrlComponents& components)
 bool IsHttpUrl(const std::wstring& strUrl)
 {
     return _wcsnicmp(strUrl.c_str(), L"http://", 7) == 0 || _wcsnicmp(strUrl.c_str(), L"https://", 8) == 0;
+}
+
+bool RebuildWebAddress(const std::wstring& strGiven, std::wstring& strUrl)
+{
+    strUrl.clear();
+    if (!IsHttpUrl(strGiven))
+        return false;
+    for (wchar_t c : strGiven)
+        if (c <= L' ' || c == L'"' || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029)
+            return false;
+    CUrlComponents parts;
+    if (!CrackUrl(strGiven.c_str(), parts) || !parts.szHostName[0] || parts.szUserName[0] || parts.szPassword[0] ||
+        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
+        return false;
+    // An IPv6 address comes out of the split with or without its brackets; it goes back with them.
+    std::wstring strHost = parts.szHostName;
+    if (strHost.size() > 2 && strHost.front() == L'[' && strHost.back() == L']')
+        strHost = strHost.substr(1, strHost.size() - 2);
+    const bool bIpv6 = strHost.find(L':') != std::wstring::npos;
+    for (wchar_t c : strHost)
+    {
+        const bool bLetterOrDigit = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
+        if (bIpv6 ? !iswxdigit(c) && c != L':' && c != L'.' : !bLetterOrDigit && c != L'.' && c != L'-')
+            return false;
+    }
+    if (bIpv6)
+        strHost = L"[" + strHost + L"]";
+    const bool bHttps = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    strUrl = std::wstring(bHttps ? L"https://" : L"http://") + strHost;
+    if (parts.nPort != (bHttps ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT))
+        strUrl += L":" + std::to_wstring(parts.nPort);
+    strUrl += parts.szUrlPath[0] == L'/' ? parts.szUrlPath : L"/";
+    strUrl += parts.szExtraInfo;
+    return true;
 }
 
 bool IsSameOrigin(const std::wstring& strUrl, const std::wstring& strOther)

@@ -30,6 +30,13 @@ bool CrackUrl(const wchar_t* szUrl, CUrlComponents& components);
 // True for an absolute http:// or https:// address.
 bool IsHttpUrl(const std::wstring& strUrl);
 
+// A web address a page hands on to another program, rebuilt from its parts: http or https, a
+// host of letters, digits, dots and hyphens (or an IPv6 address in brackets), the port when it is
+// not the scheme's own, then the path and query. False for anything else, and for an address
+// with a user name, quotes, blanks or control characters: those would let the address be read
+// as more than one argument, or as a host other than the one shown.
+bool RebuildWebAddress(const std::wstring& strGiven, std::wstring& strUrl);
+
 // True when both addresses are http(s) with equal scheme, host (ignoring case) and port.
 bool IsSameOrigin(const std::wstring& strUrl, const std::wstring& strOther);
 }  // namespace PTL

@@ -44,6 +44,10 @@ public:
         return S_OK;
     }
 
+    // The options a container enabled on any interface: a browser enables "safe for untrusted
+    // callers" on an object its pages' script may drive.
+    DWORD EnabledSafetyOptions() const { return m_dwEnabled; }
+
 private:
     bool Supports(REFIID riid)
     {

@@ -5,7 +5,8 @@
 // T derives from CTemplateDialogImpl<T> and provides
 //   BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
 // which returns TRUE for a message it handled (lResult is then the message's result), and may
-// provide OnFinalMessage(HWND), called after the window's last message. Notifications that T
+// provide OnFinalMessage(HWND), called after the window's last message, and HoldOwner(), a
+// reference to the COM object the dialog belongs to, held while each message is handled. Notifications that T
 // does not handle can be passed to ReflectNotifications, which sends them back to the child
 // control that sent them (as OCM_* messages, olectl.h), so a control answers its own notifications.
 #pragma once
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ptl/ComPtr.h"
 #include "ptl/Module.h"
 #include "ptl/Reflect.h"
 
@@ -159,6 +161,10 @@ public:
     bool IsModeless() const { return m_bModeless; }
 
     void OnFinalMessage(HWND) {}
+    // None by default. A dialog whose handlers call page script returns its owner: the script
+    // may drop the owner's last other reference, and the owner (with the dialog in it) must
+    // outlive the handler.
+    CComPtr<IUnknown> HoldOwner() { return CComPtr<IUnknown>(); }
 
 protected:
     ~CTemplateDialogImpl()
@@ -193,6 +199,8 @@ private:
         T* pThis = reinterpret_cast<T*>(GetWindowLongPtrW(hWnd, DWLP_USER));
         if (!pThis)
             return FALSE;
+        // Released last, when the object is no longer touched.
+        const CComPtr<IUnknown> pHold = pThis->HoldOwner();
 
         LRESULT lResult = 0;
         BOOL bHandled = FALSE;

@@ -10,18 +10,52 @@ namespace
 const int MAX_REFERENCE_DEPTH = 16;
 }  // namespace
 
-std::string EncodeText(const std::wstring& strText, ECharset nCharset)
+UINT CodePageOf(ECharset nCharset)
 {
+    if (nCharset == ECharset::Utf8)
+        return CP_UTF8;
+    // The thread's ANSI code page as a number, so that the flags can be chosen for it.
+    DWORD nCodePage = 0;
+    if (!GetLocaleInfoW(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                        reinterpret_cast<LPWSTR>(&nCodePage), sizeof(nCodePage) / sizeof(WCHAR)) ||
+        nCodePage == CP_ACP)
+        nCodePage = GetACP();
+    return nCodePage;
+}
+
+DWORD NoBestFitFlagFor(UINT nCodePage)
+{
+    const bool bNoFlags = nCodePage == CP_UTF8 || nCodePage == CP_UTF7 || nCodePage == 42 || nCodePage == 54936 ||
+                          (nCodePage >= 50220 && nCodePage <= 50229) || (nCodePage >= 57002 && nCodePage <= 57011);
+    return bNoFlags ? 0 : WC_NO_BEST_FIT_CHARS;
+}
+
+bool EncodeInCodePage(const std::wstring& strText, UINT nCodePage, std::string& strBytes)
+{
+    strBytes.clear();
     if (strText.empty())
-        return std::string();
-    const UINT nCodePage = nCharset == ECharset::Utf8 ? CP_UTF8 : CP_THREAD_ACP;
-    const DWORD nFlags = nCharset == ECharset::Utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+        return true;
+    if (nCodePage == CP_THREAD_ACP)
+        nCodePage = CodePageOf(ECharset::Ansi);
+    const DWORD nFlags = NoBestFitFlagFor(nCodePage);
     const int nChars = static_cast<int>(strText.size());
     const int nBytes = WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, nullptr, 0, nullptr, nullptr);
     if (nBytes <= 0)
-        return std::string();
-    std::string strBytes(static_cast<size_t>(nBytes), '\0');
-    WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, &strBytes[0], nBytes, nullptr, nullptr);
+        return false;
+    strBytes.assign(static_cast<size_t>(nBytes), '\0');
+    if (WideCharToMultiByte(nCodePage, nFlags, strText.data(), nChars, &strBytes[0], nBytes, nullptr, nullptr) !=
+        nBytes)
+    {
+        strBytes.clear();
+        return false;
+    }
+    return true;
+}
+
+std::string EncodeText(const std::wstring& strText, ECharset nCharset)
+{
+    std::string strBytes;
+    EncodeInCodePage(strText, CodePageOf(nCharset), strBytes);
     return strBytes;
 }
 

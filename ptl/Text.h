@@ -18,7 +18,18 @@ enum class ECharset
 };
 inline ECharset CharsetFor(bool bUtf8) { return bUtf8 ? ECharset::Utf8 : ECharset::Ansi; }
 
+// The text in that encoding; empty when it cannot be encoded (EncodeInCodePage).
 std::string EncodeText(const std::wstring& strText, ECharset nCharset = ECharset::Utf8);
+// The text in a code page (CP_UTF8, CP_THREAD_ACP or a number), without best-fit look-alikes
+// where the code page allows that choice: UTF-8, UTF-7, GB 18030, the ISO-2022 and ISCII code
+// pages and the symbol page reject the flag, and the conversion would fail. False (and no bytes)
+// when the system cannot encode the text, so that no caller mistakes a failure for empty text.
+bool EncodeInCodePage(const std::wstring& strText, UINT nCodePage, std::string& strBytes);
+// WC_NO_BEST_FIT_CHARS for a code page that takes it, 0 for one whose conversions fail with
+// any flag (Windows rejects them with ERROR_INVALID_FLAGS; Wine lets them pass).
+DWORD NoBestFitFlagFor(UINT nCodePage);
+// The code page the charset stands for on this thread.
+UINT CodePageOf(ECharset nCharset);
 std::wstring DecodeText(const std::string& strBytes, ECharset nCharset = ECharset::Utf8);
 
 // The system's message for an HRESULT ("0x80070002 The system cannot find the file

@@ -8,11 +8,32 @@
 
 namespace PTL
 {
-// The zone the system puts strUrl in, or URLZONE_INVALID when it cannot tell.
-DWORD UrlZone(const std::wstring& strUrl);
+// A zone the system could not tell.
+constexpr DWORD NO_ZONE = static_cast<DWORD>(URLZONE_INVALID);
 
-// True when strTarget lies in a more trusted zone than strPage (a lower zone number): an
-// internet page reaching an intranet server or a local file. A target whose zone cannot be told
-// counts as more trusted; a page whose zone cannot be told, as the Internet.
-bool RaisesZone(const std::wstring& strTarget, const std::wstring& strPage);
+// The zone the system puts strUrl in, or NO_ZONE when it cannot tell. dwFlags as MapUrlToZone
+// takes them (MUTZ_REQUIRESAVEDFILECHECK also reads a local file's record of where it came from).
+DWORD UrlZone(const std::wstring& strUrl, DWORD dwFlags = 0);
+
+// The zone of a page, from everything that says where its content came from:
+//   - the container's own word, where it offers a host security manager (pSite may be null);
+//   - a local page's "saved from" mark (the comment a browser writes into a page it saves, or the
+//     system's record of a downloaded file): the page is in the zone of the address it names;
+//   - a page on any scheme other than http, https or file is an Internet page.
+DWORD PageZone(const std::wstring& strPageUrl, IUnknown* pSite);
+
+// The address a page saved from the web names in its "saved from url=(NNNN)ADDRESS" mark, read
+// from the start of the file; "" when it carries none.
+std::wstring SavedFromUrl(const std::wstring& strFilePath);
+
+// Internet and Restricted sites, and zones the system cannot tell: pages there are limited in
+// what they may reach. Local Machine, Local intranet and Trusted sites pages are not.
+bool IsLimitedZone(DWORD nZone);
+
+// True when a page in zone nPageZone, being limited, may not reach strTarget: its zone is more
+// trusted than the page's (an Internet page reaching an intranet or trusted server or a local
+// file), or cannot be told. Trust runs as the system orders it for elevation: Local Machine,
+// Trusted sites, Local intranet, Internet, Restricted sites. Pages outside the limited zones
+// raise nothing: a trusted page may reach the intranet.
+bool RaisesZone(const std::wstring& strTarget, DWORD nPageZone);
 }  // namespace PTL

@@ -250,11 +250,12 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, co
 }
 
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel,
-                   DWORD nTimeoutMs, bool bVerifyCertificates, const std::wstring& strZoneUrl,
-                   const CRewriteBudget& budget)
+                   DWORD nTimeoutMs, bool bVerifyCertificates, DWORD nPageZone, const CRewriteBudget& budget,
+                   const std::wstring& strPageUrl)
 {
     CFetchLimits limits;
-    limits.strZoneUrl = strZoneUrl;
+    limits.nPageZone = nPageZone;
+    limits.strPageUrl = strPageUrl;
     limits.pCancel = pCancel;
     limits.nTimeoutMs = nTimeoutMs;
     limits.strCredentialOrigin = szActionUrl;
@@ -280,11 +281,11 @@ void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PT
         goOn);
 }
 
-InlineAnswerStep MakeInlineAnswerStep(bool bVerifyCertificates, const std::wstring& strZoneUrl)
+InlineAnswerStep MakeInlineAnswerStep(bool bVerifyCertificates, DWORD nPageZone, const std::wstring& strPageUrl)
 {
-    return [bVerifyCertificates, strZoneUrl](std::wstring& strAnswer, const std::wstring& strActionUrl,
-                                             PTL::CInternetCancel& cancel, DWORD nReceiveTimeoutMs) {
+    return [bVerifyCertificates, nPageZone, strPageUrl](std::wstring& strAnswer, const std::wstring& strActionUrl,
+                                                        PTL::CInternetCancel& cancel, DWORD nReceiveTimeoutMs) {
         RewriteInline(strAnswer, strActionUrl, &cancel, std::min<DWORD>(nReceiveTimeoutMs, FETCH_TIMEOUT_MS),
-                      bVerifyCertificates, strZoneUrl);
+                      bVerifyCertificates, nPageZone, CRewriteBudget(), strPageUrl);
     };
 }

@@ -40,16 +40,19 @@ struct CRewriteBudget
 // origin that receives credentials, within the budget for the whole answer, which the scan keeps
 // as well as the fetches. A cancel from another thread ends the fetch under way and the scan;
 // each fetch's connect, send and receive wait at most nTimeoutMs. bVerifyCertificates as for the
-// upload itself; strZoneUrl, when given, the page no fetch may reach above in zone (CFetchLimits).
+// upload itself; nPageZone, when given, the page's zone, above which no fetch may reach, and
+// strPageUrl the page's address, whose network a limited page's fetches may not leave for a more
+// private one (CFetchLimits).
 void RewriteInline(std::wstring& szResponse, const std::wstring& szActionUrl, PTL::CInternetCancel* pCancel = nullptr,
-                   DWORD nTimeoutMs = FETCH_TIMEOUT_MS, bool bVerifyCertificates = true,
-                   const std::wstring& strZoneUrl = std::wstring(), const CRewriteBudget& budget = CRewriteBudget());
+                   DWORD nTimeoutMs = FETCH_TIMEOUT_MS, bool bVerifyCertificates = true, DWORD nPageZone = PTL::NO_ZONE,
+                   const CRewriteBudget& budget = CRewriteBudget(), const std::wstring& strPageUrl = std::wstring());
 
 // The rewriting as the step an upload takes after its answer: the form above, with each fetch's
 // waits bounded by the upload's receive time-out where that is shorter than FETCH_TIMEOUT_MS.
 using InlineAnswerStep = std::function<void(std::wstring& strAnswer, const std::wstring& strActionUrl,
                                             PTL::CInternetCancel& cancel, DWORD nReceiveTimeoutMs)>;
-InlineAnswerStep MakeInlineAnswerStep(bool bVerifyCertificates, const std::wstring& strZoneUrl);
+InlineAnswerStep MakeInlineAnswerStep(bool bVerifyCertificates, DWORD nPageZone,
+                                      const std::wstring& strPageUrl = std::wstring());
 
 // An attribute value as taken from a tag (up to the nearer blank or ">", one pair of enclosing
 // quote characters removed) combined with the base address in browser mode. False when

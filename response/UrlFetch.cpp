@@ -111,13 +111,14 @@ std::wstring Fetch(const std::wstring& strUrl, const CFetchLimits& limits)
     {
         if (!PTL::IsHttpUrl(strCurrent))
             return std::wstring();
-        if (!limits.strZoneUrl.empty() && PTL::RaisesZone(strCurrent, limits.strZoneUrl))
+        if (limits.nPageZone != PTL::NO_ZONE && PTL::RaisesZone(strCurrent, limits.nPageZone))
         {
             OutputDebugStringW(L"Pelora5: an inline fetch to a more trusted zone than the page's was refused\n");
             return std::wstring();
         }
         // Every hop, redirects included, is checked against the page's network.
-        if (!limits.strZoneUrl.empty() && !PTL::PrivateNetworkAllows(strCurrent, limits.strZoneUrl))
+        if (limits.nPageZone != PTL::NO_ZONE && PTL::IsLimitedZone(limits.nPageZone) &&
+            !PTL::PrivateNetworkAllows(strCurrent, limits.strPageUrl))
             return std::wstring();
         const DWORD nTimeout = RemainingMs(limits);
         if (nTimeout == 0)

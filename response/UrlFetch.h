@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ptl/InternetHandle.h"
+#include "ptl/UrlZone.h"
 
 // How long each of a fetch's connect, send and receive may wait.
 constexpr DWORD FETCH_TIMEOUT_MS = 30000;
@@ -26,10 +27,13 @@ struct CFetchLimits
     // origin's certificate problems are let pass, as they were for the upload to it. Every other
     // origin is always verified.
     bool bVerifyCertificates = true;
-    // The page that asked for the fetch: no hop may go to a more trusted zone than its own (an
-    // internet page's answer naming an intranet server or a local one), nor to a more private
-    // network (PTL::PrivateNetworkAllows). Empty: neither check.
-    std::wstring strZoneUrl;
+    // The zone of the page that asked for the fetch: no hop may go to a more trusted zone than
+    // its own (an internet page's answer naming an intranet server or a local one). NO_ZONE: no
+    // zone check.
+    DWORD nPageZone = PTL::NO_ZONE;
+    // The page's own address: from a page its zone limits, no hop may go to a more private
+    // network than the page's (PTL::PrivateNetworkAllows).
+    std::wstring strPageUrl;
 };
 
 // The body of a GET of strUrl, decoded from the thread's ANSI code page; each block read ends at

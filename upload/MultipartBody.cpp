@@ -107,17 +107,25 @@ std::wstring MakeFilePartHeader(const std::wstring& strFieldName, const std::wst
            QuotedHeaderValue(strFilePath) + L"\r\nContent-Type: " + strContentType + L"\r\n\r\n";
 }
 
+std::string CMultipartBody::Encode(const std::wstring& strText) const
+{
+    std::string strBytes;
+    if (!PTL::EncodeInCodePage(strText, m_nCodePage, strBytes))
+        throw EEncoding();
+    return strBytes;
+}
+
 std::string CMultipartBody::FilePartHeader(const UploadPart& part) const
 {
-    return PTL::EncodeText(L"--" + m_strBoundary + part.szPartHeader, m_nCharset);
+    return Encode(L"--" + m_strBoundary + part.szPartHeader);
 }
 
 std::string CMultipartBody::FieldPart(const PostField& field) const
 {
-    return PTL::EncodeText(L"--" + m_strBoundary + field.szPartText, m_nCharset);
+    return Encode(L"--" + m_strBoundary + field.szPartText);
 }
 
-std::string CMultipartBody::Closing() const { return PTL::EncodeText(L"--" + m_strBoundary + L"--\r\n", m_nCharset); }
+std::string CMultipartBody::Closing() const { return Encode(L"--" + m_strBoundary + L"--\r\n"); }
 
 ULONGLONG CMultipartBody::ContentLength(const std::vector<UploadPart>& parts,
                                         const std::vector<PostField>& fields) const

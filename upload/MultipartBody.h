@@ -2,6 +2,7 @@
 // declared length, which is computed from the very texts that are written.
 #pragma once
 #include <windows.h>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,12 +32,25 @@ std::wstring MakeFilePartHeader(const std::wstring& strFieldName, const std::wst
 class CMultipartBody
 {
 public:
+    // A text the encoding in force cannot carry: the body cannot be written truthfully, and the
+    // upload fails rather than send parts whose texts went missing.
+    class EEncoding : public std::runtime_error
+    {
+    public:
+        EEncoding() : std::runtime_error("the body's text cannot be encoded") {}
+    };
+
     CMultipartBody(std::wstring strBoundary, bool bUseUnicode)
-        : m_strBoundary(std::move(strBoundary)), m_nCharset(PTL::CharsetFor(bUseUnicode))
+        : CMultipartBody(std::move(strBoundary), PTL::CodePageOf(PTL::CharsetFor(bUseUnicode)))
+    {
+    }
+    // In a given code page (CP_UTF8, an ANSI code page).
+    CMultipartBody(std::wstring strBoundary, UINT nCodePage)
+        : m_strBoundary(std::move(strBoundary)), m_nCodePage(nCodePage)
     {
     }
 
-    // "--" + boundary + header, encoded.
+    // "--" + boundary + header, encoded. Each of these throws EEncoding when the text cannot be.
     std::string FilePartHeader(const UploadPart& part) const;
     // "--" + boundary + part text, encoded.
     std::string FieldPart(const PostField& field) const;
@@ -50,6 +64,8 @@ public:
     const std::wstring& Boundary() const { return m_strBoundary; }
 
 private:
+    std::string Encode(const std::wstring& strText) const;
+
     std::wstring m_strBoundary;
-    PTL::ECharset m_nCharset;
+    UINT m_nCodePage;
 };

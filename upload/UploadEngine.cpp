@@ -176,6 +176,7 @@ public:
         m_bUnicode = S().bUseUnicode;
         m_bVerify = S().bVerifyCertificates;
         m_bPrivateNetworkRule = S().bPrivateNetworkRule;
+        m_bCredentials = S().bSendCredentials;
         m_answerStep = S().AnswerStep;
         m_nConnectMs = S().nConnectTimeoutMs;
         m_nSendMs = S().nSendTimeoutMs;
@@ -363,6 +364,7 @@ private:
     bool m_bUnicode = false;
     bool m_bVerify = false;
     bool m_bPrivateNetworkRule = false;
+    bool m_bCredentials = true;
     UploadAnswerStep m_answerStep;
     DWORD m_nConnectMs = 0;
     DWORD m_nSendMs = 0;
@@ -793,6 +795,8 @@ void CUploadRun::StartRequest(const CMultipartBody& body)
                    INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (bSecure)
         nFlags |= INTERNET_FLAG_SECURE;
+    if (!m_bCredentials)
+        nFlags |= INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
     const std::wstring strObject = std::wstring(m_url.szUrlPath) + m_url.szExtraInfo;
     m_request.OpenRequest(m_connection, L"POST", strObject.c_str(), L"HTTP/1.0",
                           m_strPageUrl.empty() ? nullptr : m_strPageUrl.c_str(), ACCEPT_TYPES, nFlags);

@@ -170,9 +170,12 @@ struct CUploadState
     // Set by the machine's policy: an HTTPS target must present a valid certificate. Without it
     // certificate problems do not stop the upload (intranet servers with their own certificates).
     bool bVerifyCertificates = false;
-    // Set for a page that its zone guards: the action may not be in a more private network than
+    // Set for a page its zone limits: the action may not be in a more private network than
     // the page (PTL::PrivateNetworkAllows), checked before every attempt connects.
     bool bPrivateNetworkRule = false;
+    // False: the request goes without the user's cookies and without automatic logon, as a
+    // page's request to a site other than its own must.
+    bool bSendCredentials = true;
     UploadAnswerStep AnswerStep;  // empty: the answer is taken as it came
     DWORD nConnectTimeoutMs = UPLOAD_CONNECT_TIMEOUT_MS;
     DWORD nSendTimeoutMs = UPLOAD_SEND_TIMEOUT_MS;

@@ -124,8 +124,18 @@ LONGLONG BuildUploadParts(const FileEntry* pEntries, size_t nCount, bool bInputT
         auto type = types.find(szExtension);
         if (type == types.end())
             type = types.emplace(szExtension, GetContentType(entry.szFilePath)).first;
-        parts.push_back(MakeUploadPart(strField.c_str(), entry.szFilePath, &type->second));
-        nTotal += static_cast<LONG>(entry.nFileSize);
+        if (entry.bNameOnly)
+        {
+            // The name goes in the part's header; with no path to open, the part stays empty.
+            UploadPart part = MakeUploadPart(strField.c_str(), L"", &type->second);
+            part.szPartHeader = MakeFilePartHeader(part.szFieldName, entry.szFilePath, part.szContentType);
+            parts.push_back(std::move(part));
+        }
+        else
+        {
+            parts.push_back(MakeUploadPart(strField.c_str(), entry.szFilePath, &type->second));
+            nTotal += static_cast<LONG>(entry.nFileSize);
+        }
         ++nCounter;
     }
     return nTotal;

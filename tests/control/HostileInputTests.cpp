@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <ocidl.h>
+#include <shlobj.h>
 
 #include <functional>
 #include <limits>
@@ -14,7 +15,10 @@
 
 #include "tests/common/FakeScriptArray.h"
 #include "tests/common/InProcessControl.h"
+#include "filelist/DropTarget.h"
 #include "filelist/FilterList.h"
+#include "filelist/PathSafety.h"
+#include "ptl/InternetUrl.h"
 #include "ptl/ScriptArray.h"
 #include "upload/UploadRequest.h"
 
@@ -331,4 +335,91 @@ TEST(HostileProperties, WrongTypesHugeTextsAndNuls)
         EXPECT_EQ(S_OK, pLoaded->get_GetCount(&nCount)) << "value " << i;
         EXPECT_EQ(0, nCount);
     }
+}
+
+TEST(HostilePaths, DeviceNamesLocalFilesShownTextsAndWebAddresses)
+{
+    wchar_t szTemp[MAX_PATH] = L"", szFile[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, szTemp));
+    ASSERT_NE(0u, GetTempFileNameW(szTemp, L"pl5", 0, szFile));
+    const std::wstring strFile = szFile, strDir = szTemp;
+    const struct
+    {
+        std::wstring strPath;
+        bool bDevice, bPlainFile;
+    } paths[] = {
+        {strFile, false, true},
+        {L"\\\\?\\" + strFile, false, true},
+        {strFile + L".missing", false, false},
+        {strDir, false, false},  // a folder
+        {L"tax.pdf", false, false},
+        {strDir + L"nul.txt", true, false},
+        {L"C:\\x\\lpt9 .log", true, false},
+        {L"C:\\x\\aux", true, false},
+        {L"C:\\x\\com10.txt", false, false},
+        {L"C:\\x\\console.txt", false, false},
+        {strDir + std::wstring(261 - strDir.size(), L'a'), false, false},  // longer than an entry holds
+    };
+    for (size_t i = 0; i < std::size(paths); ++i)
+    {
+        EXPECT_EQ(paths[i].bDevice, NamesDevice(paths[i].strPath)) << "case " << i;
+        EXPECT_EQ(paths[i].bPlainFile, IsPlainLocalFile(paths[i].strPath, 261)) << "case " << i;
+    }
+    DeleteFileW(szFile);
+
+    // What a question shows of a page's text: no control or direction characters, and the middle
+    // of a long one elided, its start and end kept.
+    const std::wstring strLong = L"C:\\" + std::wstring(150, L'x') + L"\\invoice.pdf";
+    const std::wstring strShown = ShownText(strLong);
+    EXPECT_EQ(L"C:\\" + std::wstring(28, L'x') + L"\x2026" + std::wstring(36, L'x') + L"\\invoice.pdf", strShown);
+    EXPECT_EQ(L"C:\\a.pdf Yes", ShownText(L"C:\\a\r\n.pdf\t\x202E Yes\x200B"));
+
+    const struct
+    {
+        const wchar_t* szGiven;
+        const wchar_t* szRebuilt;  // nullptr: refused
+    } addresses[] = {
+        {L"http://example.com:8080/a/b?c=1", L"http://example.com:8080/a/b?c=1"},
+        {L"https://example.com:443", L"https://example.com/"},
+        {L"http://user:pw@x/", nullptr},
+        {L"http://ex%41mple.com/", nullptr},
+        {L"javascript:alert(1)", nullptr},
+        {L"file:///C:/x.exe", nullptr},
+    };
+    for (size_t i = 0; i < std::size(addresses); ++i)
+    {
+        std::wstring strUrl;
+        EXPECT_EQ(addresses[i].szRebuilt != nullptr, PTL::RebuildWebAddress(addresses[i].szGiven, strUrl))
+            << "case " << i;
+        EXPECT_EQ(addresses[i].szRebuilt ? addresses[i].szRebuilt : L"", strUrl) << "case " << i;
+    }
+}
+
+TEST(HostilePaths, DroppedShortcutsToNetworkOrDevicePaths)
+{
+    wchar_t szTemp[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, szTemp));
+    const std::wstring strLocal = std::wstring(szTemp) + L"pl5-target.txt", strLink = std::wstring(szTemp) + L"pl5.lnk";
+    CloseHandle(CreateFileW(strLocal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const struct
+    {
+        std::wstring strTarget, strExpected;
+    } cases[] = {
+        {strLocal, strLocal},
+        {L"\\\\127.0.0.1\\share\\x.txt", L""},
+        {L"\\\\.\\PhysicalDrive0", L""},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        CComPtr<IShellLinkW> pLink;
+        CComPtr<IPersistFile> pFile;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                         reinterpret_cast<void**>(&pLink)));
+        ASSERT_TRUE(SUCCEEDED(pLink->SetPath(cases[i].strTarget.c_str()))) << "case " << i;  // S_FALSE: not there
+        ASSERT_EQ(S_OK, pLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile)));
+        ASSERT_EQ(S_OK, pFile->Save(strLink.c_str(), TRUE)) << "case " << i;
+        EXPECT_EQ(cases[i].strExpected, ResolveShellLink(strLink)) << "case " << i;
+    }
+    DeleteFileW(strLink.c_str());
+    DeleteFileW(strLocal.c_str());
 }

@@ -1,11 +1,13 @@
 # Runs one page through the host and checks the exit code and the output against the test's
 # expectations (see pl5_page_test).
 separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
-# Host options; @PHP_PORT@ stands for the receiver's port of tests/servers/with_servers.sh,
-# @NET_PUBLIC@ and @NET_PRIVATE@ for the addresses of tests/servers/with_netns.sh.
+# Host options; @PHP_PORT@ and @RECORD_PORT@ stand for the receiver's and the recording server's
+# ports of tests/servers/with_servers.sh, @NET_PUBLIC@ and @NET_PRIVATE@ for the addresses of
+# tests/servers/with_netns.sh.
 set(host_args "")
 if(DEFINED HOST_ARGS)
   string(REPLACE "@PHP_PORT@" "$ENV{PL5_PHP_PORT}" expanded "${HOST_ARGS}")
+  string(REPLACE "@RECORD_PORT@" "$ENV{PL5_RECORD_PORT}" expanded "${expanded}")
   string(REPLACE "@NET_PUBLIC@" "$ENV{PL5_NET_PUBLIC}" expanded "${expanded}")
   string(REPLACE "@NET_PRIVATE@" "$ENV{PL5_NET_PRIVATE}" expanded "${expanded}")
   separate_arguments(host_args UNIX_COMMAND "${expanded}")

@@ -115,7 +115,7 @@ TEST(FetchUrlText, RewriteStaysWithinTheWholeAnswersBudget)
     std::wstring strAnswer;
     for (int i = 0; i < 3; ++i)
         strAnswer += L"<script src=\"bytes?n=100&i=" + std::to_wstring(i) + L"\"></script>";
-    RewriteInline(strAnswer, strAction, nullptr, FETCH_TIMEOUT_MS, true, L"", budget);
+    RewriteInline(strAnswer, strAction, nullptr, FETCH_TIMEOUT_MS, true, PTL::NO_ZONE, budget);
     const std::wstring strHundred(100, L'x');
     size_t nInlined = 0;
     for (size_t n = strAnswer.find(strHundred); n != std::wstring::npos; n = strAnswer.find(strHundred, n + 100))
@@ -129,7 +129,7 @@ TEST(FetchUrlText, RewriteStaysWithinTheWholeAnswersBudget)
     budget.nMs = 1000;
     strAnswer = L"<script src=\"slow.js\"></script><script src=\"a.js\"></script>";
     const ULONGLONG nStart = GetTickCount64();
-    RewriteInline(strAnswer, strAction, nullptr, FETCH_TIMEOUT_MS, true, L"", budget);
+    RewriteInline(strAnswer, strAction, nullptr, FETCH_TIMEOUT_MS, true, PTL::NO_ZONE, budget);
     EXPECT_LT(GetTickCount64() - nStart, 3500u) << "slow.js answers after 4 s";
     EXPECT_NE(std::wstring::npos, strAnswer.find(L"<script src=\"slow.js\"></script><script src=\"a.js\"></script>"));
 }

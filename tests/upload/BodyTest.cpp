@@ -111,6 +111,55 @@ TEST(MultipartBody, EncodingDecidesBytesAndLength)
               ansi.ContentLength(parts, fields.Fields()));
 }
 
+TEST(MultipartBody, CodePagesThatRejectTheBestFitFlag)
+{
+    // Under the system's UTF-8 setting the ANSI code page is 65001, which rejects
+    // WC_NO_BEST_FIT_CHARS: the flag goes only to the pages that take it. Before, every part text
+    // came out empty and the request went out without them; a text that truly cannot be encoded
+    // now stops the body.
+    const UploadPart part = Part(L"f", L"\xE9\xFF02.txt", L"text/plain", 0);
+    // Wine converts under 65001 whatever the flags: which code pages get the flag is checked on
+    // its own.
+    const struct
+    {
+        UINT nCodePage;
+        DWORD nFlags;
+    } flags[] = {{65001, 0},
+                 {65000, 0},
+                 {50220, 0},
+                 {54936, 0},
+                 {42, 0},
+                 {1252, WC_NO_BEST_FIT_CHARS},
+                 {949, WC_NO_BEST_FIT_CHARS},
+                 {932, WC_NO_BEST_FIT_CHARS}};
+    for (size_t i = 0; i < std::size(flags); ++i)
+        EXPECT_EQ(flags[i].nFlags, PTL::NoBestFitFlagFor(flags[i].nCodePage)) << "code page " << flags[i].nCodePage;
+
+    const struct
+    {
+        UINT nCodePage;
+        const char* szFileName;  // nullptr: the body cannot be written
+    } cases[] = {
+        {65001, "filename=\"\xC3\xA9\xEF\xBC\x82.txt\""},
+        {1252, "filename=\"\xE9?.txt\""},  // no look-alike quote for the fullwidth one
+        {12345, nullptr},                  // a code page the system lacks
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        const CMultipartBody body(BOUNDARY, cases[i].nCodePage);
+        std::string strHeader = "(cannot be encoded)";
+        try
+        {
+            strHeader = body.FilePartHeader(part);
+        }
+        catch (const CMultipartBody::EEncoding&)
+        {
+        }
+        EXPECT_NE(std::string::npos, strHeader.find(cases[i].szFileName ? cases[i].szFileName : "(cannot be encoded)"))
+            << "case " << i << ": " << strHeader;
+    }
+}
+
 TEST(MultipartBody, BoundaryFormAndFreshness)
 {
     // Made within well under a second: every boundary differs, and over all of them every letter

@@ -294,7 +294,7 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
 
         CRecordingDlg dlg;
         if (cases[i].bInline)
-            dlg.state.AnswerStep = MakeInlineAnswerStep(false, std::wstring());
+            dlg.state.AnswerStep = MakeInlineAnswerStep(false, PTL::NO_ZONE);
         if (!strcmp(cases[i].szReached, "retry"))
             dlg.state.nRetryCount = 2;  // its wait is 30 s
         dlg.state.nConnectTimeoutMs = dlg.state.nSendTimeoutMs = dlg.state.nReceiveTimeoutMs = TIMEOUT_MS;

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <climits>
 
+#include <ocidl.h>
+
 #include "ptl/Handle.h"
+#include "ptl/ObjectSafety.h"
 #include "ptl/Text.h"
 #include "tools/host/DialogWatcher.h"
 #include "tools/host/PageModel.h"
@@ -39,6 +42,7 @@ enum : DISPID
     DISPID_TYPE,
     DISPID_WAIT_PAINT,
     DISPID_RUN,
+    DISPID_AS_BROWSER_MADE,
 };
 
 const struct
@@ -69,6 +73,7 @@ const struct
     {L"Type", DISPID_TYPE},
     {L"WaitForPaint", DISPID_WAIT_PAINT},
     {L"Run", DISPID_RUN},
+    {L"AsBrowserMade", DISPID_AS_BROWSER_MADE},
 };
 
 // The paints the page's thread has handled while WaitForPaint watches: those its message loops
@@ -321,6 +326,7 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
         return hr;
     }
     case DISPID_SET_PROPERTY: return SetProperty(args, pExcepInfo);
+    case DISPID_AS_BROWSER_MADE: return AsBrowserMade(args, pExcepInfo);
     case DISPID_ELEMENT_RECT: {
         std::wstring strId;
         RECT rc = {};
@@ -457,6 +463,25 @@ HRESULT CHostObject::SetProperty(const std::vector<const VARIANT*>& args, EXCEPI
     SysFreeString(info.bstrHelpFile);
     if (FAILED(hr))
         return Fail(pExcepInfo, L"putting " + strName + L" failed: " + strReason);
+    return S_OK;
+}
+
+HRESULT CHostObject::AsBrowserMade(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo)
+{
+    if (args.empty() || V_VT(args[0]) != VT_DISPATCH || !V_DISPATCH(args[0]) ||
+        (args.size() > 1 && (V_VT(args[1]) != VT_DISPATCH || !V_DISPATCH(args[1]))))
+        return Fail(pExcepInfo, L"AsBrowserMade takes an object and, optionally, its site");
+    PTL::CComPtr<IObjectSafety> pSafety;
+    const DWORD nSafe = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+    if (FAILED(V_DISPATCH(args[0])->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&pSafety))) ||
+        FAILED(pSafety->SetInterfaceSafetyOptions(IID_IDispatch, nSafe, nSafe)))
+        return Fail(pExcepInfo, L"the object is not safe for untrusted callers");
+    if (args.size() < 2)
+        return S_OK;
+    PTL::CComPtr<IObjectWithSite> pWithSite;
+    if (FAILED(V_DISPATCH(args[0])->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&pWithSite))) ||
+        FAILED(pWithSite->SetSite(V_DISPATCH(args[1]))))
+        return Fail(pExcepInfo, L"the object takes no site");
     return S_OK;
 }
 

@@ -30,6 +30,11 @@
 //   host.SetProperty(object, name, index..., value)
 //                                 put an indexed property, which JScript cannot write itself
 //                                 (obj.SelectState(0) = true is VBScript only)
+//   host.AsBrowserMade(object [, site])
+//                                 what a browser does to an object its page's script made: marks
+//                                 it safe for untrusted callers and data (IObjectSafety) and, when
+//                                 a site is given (the page's document), hands it that site
+//                                 (IObjectWithSite)
 #pragma once
 
 #include "tools/host/DialogWatcher.h"
@@ -88,6 +93,7 @@ private:
     HRESULT ReadSteps(const std::vector<const VARIANT*>& args, std::vector<CDialogStep>& steps, EXCEPINFO* pExcepInfo);
     PTL::CComPtr<IDispatch> DialogList();
     HRESULT SetProperty(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo);
+    HRESULT AsBrowserMade(const std::vector<const VARIANT*>& args, EXCEPINFO* pExcepInfo);
     std::wstring PagePath(const std::wstring& strPath) const;
 
     IPageControl& m_page;

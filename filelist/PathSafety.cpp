@@ -1,4 +1,4 @@
-#include "control/PathSafety.h"
+#include "filelist/PathSafety.h"
 
 #include <shlwapi.h>
 
@@ -68,6 +68,63 @@ bool IsNetworkOrDevicePath(const std::wstring& strPath)
     const bool bLongLocal = strPath.size() >= 7 && strPath[2] == L'?' && IsSeparator(strPath[3]) &&
                             iswalpha(strPath[4]) && strPath[5] == L':' && IsSeparator(strPath[6]);
     return !bLongLocal;
+}
+
+bool NamesDevice(const std::wstring& strPath)
+{
+    static const wchar_t* const DEVICES[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    static const wchar_t* const NUMBERED[] = {L"COM", L"LPT"};
+    const size_t nStart = strPath.find_last_of(L"\\/:");
+    std::wstring strName = strPath.substr(nStart == std::wstring::npos ? 0 : nStart + 1);
+    // "nul.txt" and "COM1 " are the device as much as "NUL" and "COM1".
+    strName = strName.substr(0, strName.find(L'.'));
+    while (!strName.empty() && (strName.back() == L' ' || strName.back() == L'\t'))
+        strName.pop_back();
+    for (const wchar_t* szDevice : DEVICES)
+        if (_wcsicmp(strName.c_str(), szDevice) == 0)
+            return true;
+    for (const wchar_t* szPrefix : NUMBERED)
+        if (strName.size() == 4 && StartsWithNoCase(strName, szPrefix) && strName[3] >= L'1' && strName[3] <= L'9')
+            return true;
+    return false;
+}
+
+bool IsPlainLocalFile(const std::wstring& strPath, size_t nMaxChars)
+{
+    if (strPath.empty() || strPath.size() >= nMaxChars || IsNetworkOrDevicePath(strPath) || NamesDevice(strPath))
+        return false;
+    const size_t nDrive = StartsWithNoCase(strPath, L"\\\\?\\") ? 4 : 0;
+    if (strPath.size() < nDrive + 3 || !iswalpha(strPath[nDrive]) || strPath[nDrive + 1] != L':' ||
+        !IsSeparator(strPath[nDrive + 2]))
+        return false;
+    // Only a fixed or removable disk: not a mapped network drive, which is a server by another name.
+    const wchar_t szRoot[] = {strPath[nDrive], L':', L'\\', L'\0'};
+    const UINT nType = GetDriveTypeW(szRoot);
+    if (nType != DRIVE_FIXED && nType != DRIVE_REMOVABLE && nType != DRIVE_CDROM && nType != DRIVE_RAMDISK)
+        return false;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    return GetFileAttributesExW(strPath.c_str(), GetFileExInfoStandard, &data) &&
+           !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
+std::wstring ShownText(const std::wstring& strText, size_t nMaxChars)
+{
+    std::wstring strClean;
+    for (wchar_t c : strText)
+    {
+        WORD nType = 0;
+        // Control and format characters (C0, C1, bidi marks and overrides, zero widths).
+        if (c < L' ' || (c >= 0x7F && c < 0xA0) || (GetStringTypeW(CT_CTYPE1, &c, 1, &nType) && (nType & C1_CNTRL)) ||
+            (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF)
+            continue;
+        strClean += c;
+    }
+    if (strClean.size() <= nMaxChars || nMaxChars < 3)
+        return strClean;
+    // Both ends kept; the start a little shorter, since the file's name at the end matters most.
+    const size_t nKeep = nMaxChars - 1;
+    const size_t nHead = nKeep * 2 / 5;
+    return strClean.substr(0, nHead) + L"\x2026" + strClean.substr(strClean.size() - (nKeep - nHead));
 }
 
 bool IsDangerousToOpen(const std::wstring& strPath)
