@@ -247,8 +247,7 @@ TEST(InternetLayer, AddressSpaces)
         ASSERT_TRUE(PTL::ResolveAddressSpace(strHost, nSpace)) << "case " << i;
         EXPECT_EQ(cases[i].nSpace, nSpace) << "case " << i;
     }
-    // From a page that the Internet zone holds (unmapped addresses are there), by the networks
-    // of page and target.
+    // From a page its zone limits, by the networks of page and target.
     static const struct
     {
         const wchar_t* szTarget;
