@@ -157,7 +157,7 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
 void CPL5Ctrl::RefuseUpload()
 {
     // A child-mode page hears of its uploads once StartUpload has returned, and so of this one.
-    if (m_uploadDlg.IsChild() && ControlWindow() && PostMessageW(ControlWindow(), WM_UPLOAD_ERROR, 0, 0))
+    if (m_uploadDlg.IsChild() && m_uploadDlg.PostChildReport(WM_UPLOAD_ERROR))
         return;
     Fire_OnUploadError();
 }

@@ -396,6 +396,26 @@ bool CUploadDlg::StartChildUpload(const std::wstring& strPageUrl, const std::wst
     return true;
 }
 
+bool CUploadDlg::PostChildReport(UINT nMessage, const std::wstring& strResponse)
+{
+    const HWND hWnd = m_hWnd;
+    CChildReport report;
+    report.nMessage = nMessage;
+    try
+    {
+        report.strResponse = strResponse;
+        m_childReports.push_back(std::move(report));
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;  // an answer that cannot be kept is not delivered
+    }
+    if (hWnd && PostMessageW(GetParent(hWnd), nMessage, 0, 0))
+        return true;
+    m_childReports.pop_back();
+    return false;
+}
+
 bool CUploadDlg::TakeChildReport(CChildReport& report)
 {
     if (m_childReports.empty())
@@ -696,20 +716,7 @@ void CUploadDlg::FinishRun()
     if (!hWnd)
         return;
     if (IsModeless())
-    {
-        CChildReport report;
-        report.nMessage = ChildReport();
-        try
-        {
-            report.strResponse = Response();
-            m_childReports.push_back(std::move(report));
-        }
-        catch (const std::bad_alloc&)
-        {
-            report.nMessage = WM_UPLOAD_ERROR;  // an answer that cannot be kept is not delivered
-        }
-        PostMessageW(GetParent(hWnd), report.nMessage, 0, 0);
-    }
+        PostChildReport(ChildReport(), Response());
     else
     {
         // The page is enabled while the dialog still stands: the activation then goes back to

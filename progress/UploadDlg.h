@@ -134,6 +134,8 @@ public:
         UINT nMessage = WM_UPLOAD_ERROR;
         std::wstring strResponse;
     };
+    // Queues a report and posts its message to the control's window; false when neither was done.
+    bool PostChildReport(UINT nMessage, const std::wstring& strResponse = std::wstring());
     // The oldest report not yet taken, in the order of the messages; false when none is left.
     bool TakeChildReport(CChildReport& report);
     // Stops a child-mode upload without a question (script's UploadCancel): before the next
