@@ -30,6 +30,19 @@ struct CPageFixture
     std::wstring strFolder = L"C:\\pages";
     bool bBrowserService = true;
 
+    // The page gone, each fake is held by the fixture alone: a reference the host kept is a leak.
+    ~CPageFixture()
+    {
+        pRunner.reset();
+        if (pFake)
+            EXPECT_EQ(1u, References(pFake.Get())) << "the first fake";
+        for (size_t i = 0; i < more.size(); ++i)
+            EXPECT_EQ(1u, References(more[i].Get())) << "fake " << i + 1;
+    }
+    CPageFixture() = default;
+    CPageFixture(const CPageFixture&) = delete;
+    CPageFixture& operator=(const CPageFixture&) = delete;
+
     int Run(const std::wstring& strPage)
     {
         page = ParsePage(strPage);
@@ -66,6 +79,11 @@ struct CPageFixture
     }
 
 private:
+    static ULONG References(IDispatch* p)
+    {
+        p->AddRef();
+        return p->Release();
+    }
     bool m_bFirstMade = false;
 };
 
