@@ -2,6 +2,8 @@
 // the control's class is pFake, later ones get fakes of their own (in more).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include "ptl/Text.h"
 #include "tests/host/FakeControl.h"
 #include "tools/host/PageRunner.h"
@@ -79,11 +81,6 @@ struct CPageFixture
     }
 
 private:
-    static ULONG References(IDispatch* p)
-    {
-        p->AddRef();
-        return p->Release();
-    }
     bool m_bFirstMade = false;
 };
 
