@@ -6,11 +6,14 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include "control/PL5CtrlObject.h"
 #include "tests/control/EventSink.h"
 #include "tests/common/InProcessControl.h"
 #include "tests/common/PropertyIds.h"
+#include "tests/common/TestData.h"
 #include "tests/common/TextBag.h"
 #include "ptl/ClassFactory.h"
 
@@ -234,11 +237,9 @@ TEST(ControlPersistence, StreamOfTheFirstLayoutLoadsWithDefaultsForLaterProperti
     // IPL5Ctrl in map order, each as its VARTYPE and value (Language "en", ProgramTitle "Shop",
     // SilentMode true, MaxFileCount 9, MaxUnitFileSize 1000, MaxTotalFileSize 5000, Action "/up",
     // InputName "attach", ..., ListStyle "list", ItemWidth 120, DialogListHeight -1, ...).
-    const std::string strHex =
-        "00010000ec090000f604000008000200000065006e00080004000000530068006f0070000b0000000b00ffff13000900"
-        "00001300e80300001300881300000800030000002f00750070000800060000006100740074006100630068000b000000"
-        "0b0000000800000000000b00ffff0b00ffff0800000000000800040000006c006900730074000b0000000b00ffff0200"
-        "78000200ffff0b00ffff0b00ffff0b00ffff0b00ffff";
+    std::string strHex = TestData("control_stream_first_layout.hex");
+    strHex.erase(std::remove_if(strHex.begin(), strHex.end(), [](unsigned char c) { return std::isspace(c) != 0; }),
+                 strHex.end());
     std::vector<BYTE> bytes;
     for (size_t i = 0; i + 1 < strHex.size(); i += 2)
         bytes.push_back(BYTE(std::stoul(strHex.substr(i, 2), nullptr, 16)));
