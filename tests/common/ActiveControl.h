@@ -7,9 +7,10 @@
 
 #include <functional>
 
+#include "tests/common/CountedFake.h"
 #include "tests/common/InProcessControl.h"
 
-class CTestSite : public IOleClientSite, public IOleInPlaceSite, public IOleControlSite
+class CTestSite : public CCountedFake<IOleClientSite, IOleInPlaceSite, IOleControlSite>
 {
 public:
     explicit CTestSite(HWND hWnd) : m_hWnd(hWnd) {}
@@ -29,10 +30,9 @@ public:
             *ppv = static_cast<IOleControlSite*>(this);
         else
             return E_NOINTERFACE;
+        AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     // IOleClientSite
     STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
     STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }

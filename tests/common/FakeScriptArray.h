@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "ptl/ComPtr.h"
+#include "tests/common/CountedFake.h"
 
-class CFakeArray : public IDispatch
+class CFakeArray : public CCountedFake<IDispatch>
 {
 public:
     std::function<HRESULT(VARIANT*)> fnLength;  // none: the object has no "length"
@@ -27,8 +28,6 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
-    STDMETHODIMP_(ULONG) Release() override { return --m_nRef; }
     STDMETHODIMP GetTypeInfoCount(UINT* p) override { return *p = 0, S_OK; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* pNames, UINT, LCID, DISPID* pId) override
@@ -56,9 +55,6 @@ public:
             return fnElement(nIndex, pResult);
         return VariantCopy(pResult, &elements[nIndex]);
     }
-
-private:
-    ULONG m_nRef = 1;  // owned by the test
 };
 
 inline HRESULT Count(VARIANT* p, LONG n)
@@ -68,12 +64,12 @@ inline HRESULT Count(VARIANT* p, LONG n)
     return S_OK;
 }
 
-// An array of these elements, its length told truly; live until the program ends.
+// An array of these elements, its length told truly; it lives until the end of the test.
 inline CFakeArray* ArrayOf(std::vector<PTL::CComVariant> elements)
 {
-    static std::vector<std::unique_ptr<CFakeArray>> s_arrays;
-    s_arrays.emplace_back(new CFakeArray);
-    CFakeArray* p = s_arrays.back().get();
+    auto pOwned = std::make_shared<CFakeArray>();
+    PL5Test::AtTestEnd().push_back([pOwned]() mutable { pOwned.reset(); });
+    CFakeArray* p = pOwned.get();
     const LONG n = static_cast<LONG>(elements.size());
     p->elements = std::move(elements);
     p->fnLength = [n](VARIANT* pv) { return Count(pv, n); };

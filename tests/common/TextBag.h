@@ -5,10 +5,11 @@
 #include <utility>
 #include <vector>
 #include "ptl/ComPtr.h"
+#include "tests/common/CountedFake.h"
 
 // A property bag holding texts, as an object tag's PARAMs; it converts to the type asked for
 // and remembers the order of the reads.
-class CTextBag : public IPropertyBag
+class CTextBag : public CCountedFake<IPropertyBag>
 {
 public:
     std::vector<std::pair<std::wstring, std::wstring>> values;
@@ -20,13 +21,12 @@ public:
         if (riid == IID_IUnknown || riid == IID_IPropertyBag)
         {
             *ppv = this;
+            AddRef();
             return S_OK;
         }
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Read(LPCOLESTR szName, VARIANT* pVar, IErrorLog*) override
     {
         reads.emplace_back(szName);

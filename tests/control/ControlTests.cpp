@@ -6,15 +6,20 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include "control/PL5CtrlObject.h"
 #include "tests/control/EventSink.h"
 #include "tests/common/InProcessControl.h"
+#include "tests/common/PropertyIds.h"
+#include "tests/common/TestData.h"
 #include "tests/common/TextBag.h"
 #include "ptl/ClassFactory.h"
 
 using PTL::CComPtr;
 using PTL::CComVariant;
+using namespace PropertyId;
 
 namespace
 {
@@ -73,32 +78,56 @@ TEST(ControlProperties, PutRules)
         DISPID dispidRead;
         const wchar_t* szExpected;
     } cases[] = {
-        {"bool 1 is not true", {{109, Number(VT_BOOL, 1)}}, 109, L"false"},
-        {"bool -1 is true", {{110, Number(VT_BOOL, -1)}}, 110, L"true"},
-        {"bool 0 clears a default true", {{204, Number(VT_BOOL, 0)}}, 204, L"false"},
-        {"bool 2 clears a default true", {{207, Number(VT_BOOL, 2)}}, 207, L"false"},
-        {"unit size at the limit", {{102, Number(VT_UI4, static_cast<LONG>(0x80000000))}}, 102, L"2147483648"},
-        {"unit size below the limit", {{102, Number(VT_UI4, 0x7FFFFFFF)}}, 102, L"2147483647"},
-        {"total size clamps", {{103, Number(VT_UI4, static_cast<LONG>(0x80000001))}}, 103, L"2147483648"},
-        {"file count unclamped", {{101, Number(VT_UI4, 0)}}, 101, L"0"},
-        {"language of one character", {{3, Text(L"k")}}, 3, L"k"},
-        {"array type sets the array flag", {{108, Text(L"ARRAY")}}, 106, L"true"},
-        {"fixed type sets fixed", {{108, Text(L"Fixed")}}, 107, L"true"},
-        {"fixed type keeps the array flag", {{106, Number(VT_BOOL, -1)}, {108, Text(L"fixed")}}, 106, L"true"},
+        {"bool 1 is not true", {{UseUnicode, Number(VT_BOOL, 1)}}, UseUnicode, L"false"},
+        {"bool -1 is true", {{MakeInlineResponse, Number(VT_BOOL, -1)}}, MakeInlineResponse, L"true"},
+        {"bool 0 clears a default true", {{ShowStatus, Number(VT_BOOL, 0)}}, ShowStatus, L"false"},
+        {"bool 2 clears a default true", {{Scrolling, Number(VT_BOOL, 2)}}, Scrolling, L"false"},
+        {"unit size at the limit",
+         {{MaxUnitFileSize, Number(VT_UI4, static_cast<LONG>(0x80000000))}},
+         MaxUnitFileSize,
+         L"2147483648"},
+        {"unit size below the limit", {{MaxUnitFileSize, Number(VT_UI4, 0x7FFFFFFF)}}, MaxUnitFileSize, L"2147483647"},
+        {"total size clamps",
+         {{MaxTotalFileSize, Number(VT_UI4, static_cast<LONG>(0x80000001))}},
+         MaxTotalFileSize,
+         L"2147483648"},
+        {"file count unclamped", {{MaxFileCount, Number(VT_UI4, 0)}}, MaxFileCount, L"0"},
+        {"language of one character", {{Language, Text(L"k")}}, Language, L"k"},
+        {"array type sets the array flag", {{InputType, Text(L"ARRAY")}}, InputTypeArray, L"true"},
+        {"fixed type sets fixed", {{InputType, Text(L"Fixed")}}, InputNameFixed, L"true"},
+        {"fixed type keeps the array flag",
+         {{InputTypeArray, Number(VT_BOOL, -1)}, {InputType, Text(L"fixed")}},
+         InputTypeArray,
+         L"true"},
         {"ordernum clears both",
-         {{106, Number(VT_BOOL, -1)}, {107, Number(VT_BOOL, -1)}, {108, Text(L"ordernum")}},
-         107,
+         {{InputTypeArray, Number(VT_BOOL, -1)}, {InputNameFixed, Number(VT_BOOL, -1)}, {InputType, Text(L"ordernum")}},
+         InputNameFixed,
          L"false"},
-        {"ordernum clears array", {{106, Number(VT_BOOL, -1)}, {108, Text(L"ordernum")}}, 106, L"false"},
-        {"flags free while the type is empty", {{108, Text(L"")}, {107, Number(VT_BOOL, -1)}}, 107, L"true"},
-        {"unknown type clears the input name", {{105, Text(L"upfile")}, {108, Text(L"other")}}, 105, L""},
-        {"unknown type leaves the flags", {{106, Number(VT_BOOL, -1)}, {108, Text(L"other")}}, 106, L"true"},
-        {"unknown type keeps blocking", {{108, Text(L"other")}, {107, Number(VT_BOOL, -1)}}, 107, L"false"},
-        {"empty program title", {{4, Text(L"")}}, 4, L""},
-        {"item width negative", {{205, Number(VT_I2, -5)}}, 205, L"-5"},
-        {"dialog list height", {{206, Number(VT_I2, 120)}}, 206, L"120"},
+        {"ordernum clears array",
+         {{InputTypeArray, Number(VT_BOOL, -1)}, {InputType, Text(L"ordernum")}},
+         InputTypeArray,
+         L"false"},
+        {"flags free while the type is empty",
+         {{InputType, Text(L"")}, {InputNameFixed, Number(VT_BOOL, -1)}},
+         InputNameFixed,
+         L"true"},
+        {"unknown type clears the input name",
+         {{InputName, Text(L"upfile")}, {InputType, Text(L"other")}},
+         InputName,
+         L""},
+        {"unknown type leaves the flags",
+         {{InputTypeArray, Number(VT_BOOL, -1)}, {InputType, Text(L"other")}},
+         InputTypeArray,
+         L"true"},
+        {"unknown type keeps blocking",
+         {{InputType, Text(L"other")}, {InputNameFixed, Number(VT_BOOL, -1)}},
+         InputNameFixed,
+         L"false"},
+        {"empty program title", {{ProgramTitle, Text(L"")}}, ProgramTitle, L""},
+        {"item width negative", {{ItemWidth, Number(VT_I2, -5)}}, ItemWidth, L"-5"},
+        {"dialog list height", {{DialogListHeight, Number(VT_I2, 120)}}, DialogListHeight, L"120"},
         // Before the window exists ChildMode is free to set; the child-mode page checks it is fixed after.
-        {"child mode before the window", {{5, Number(VT_BOOL, -1)}}, 5, L"true"},
+        {"child mode before the window", {{ChildMode, Number(VT_BOOL, -1)}}, ChildMode, L"true"},
     };
     int i = 0;
     for (const auto& c : cases)
@@ -114,11 +143,11 @@ TEST(ControlProperties, PutRules)
 TEST(ControlProperties, ProgramTitleIsProcessWideAndResetByEveryNewControl)
 {
     CComPtr<IPL5Ctrl> pFirst = NewControl();
-    EXPECT_EQ(S_OK, PutProperty(pFirst, 4, Text(L"Shop")));
+    EXPECT_EQ(S_OK, PutProperty(pFirst, ProgramTitle, Text(L"Shop")));
     CComPtr<IPL5Ctrl> pSecond = NewControl();
-    EXPECT_EQ(L"Pelora", Show(Get(pFirst, 4)));
-    EXPECT_EQ(S_OK, PutProperty(pSecond, 4, Text(L"Mail")));
-    EXPECT_EQ(L"Mail", Show(Get(pFirst, 4)));
+    EXPECT_EQ(L"Pelora", Show(Get(pFirst, ProgramTitle)));
+    EXPECT_EQ(S_OK, PutProperty(pSecond, ProgramTitle, Text(L"Mail")));
+    EXPECT_EQ(L"Mail", Show(Get(pFirst, ProgramTitle)));
 }
 
 // ---- persistence ---------------------------------------------------------------------------
@@ -134,35 +163,9 @@ TEST(ControlPersistence, PropertyBagReadsInMapOrderAndSavesEveryEntry)
     bag.values = {{L"MaxUnitFileSize", L"4294967295"}, {L"_cx", L"1234"}};
     ASSERT_EQ(S_OK, pBag->Load(&bag, nullptr));
 
-    const std::vector<std::wstring> expectedOrder = {L"_cx",
-                                                     L"_cy",
-                                                     L"Language",
-                                                     L"ProgramTitle",
-                                                     L"ChildMode",
-                                                     L"SilentMode",
-                                                     L"MaxFileCount",
-                                                     L"MaxUnitFileSize",
-                                                     L"MaxTotalFileSize",
-                                                     L"Action",
-                                                     L"InputName",
-                                                     L"InputTypeArray",
-                                                     L"InputNameFixed",
-                                                     L"InputType",
-                                                     L"UseUnicode",
-                                                     L"MakeInlineResponse",
-                                                     L"BkImgURL",
-                                                     L"ListStyle",
-                                                     L"ShowFullPath",
-                                                     L"ShowStatus",
-                                                     L"ItemWidth",
-                                                     L"DialogListHeight",
-                                                     L"Scrolling",
-                                                     L"UseDragDrop",
-                                                     L"UseDeleteKey",
-                                                     L"UseContextMenu",
-                                                     L"ShowThumbnails",
-                                                     L"RetryCount",
-                                                     L"RetryDelay"};
+    // The extent first, then the property table's rows in order.
+    std::vector<std::wstring> expectedOrder = {L"_cx", L"_cy"};
+    expectedOrder.insert(expectedOrder.end(), Names.begin(), Names.end());
     ASSERT_EQ(expectedOrder.size(), bag.reads.size());
     for (size_t i = 0; i < expectedOrder.size(); ++i)
         EXPECT_EQ(expectedOrder[i], bag.reads[i]) << "read " << i;
@@ -184,10 +187,12 @@ TEST(ControlPersistence, StreamRoundTripCarriesEveryProperty)
         DISPID dispid;
         CComVariant value;
     } puts[] = {
-        {104, Text(L"upload.php?a=1")}, {105, Text(L"attach")},          {101, Number(VT_UI4, 7)},
-        {102, Number(VT_UI4, 1000)},    {109, Number(VT_BOOL, -1)},      {204, Number(VT_BOOL, 0)},
-        {205, Number(VT_I2, -3)},       {201, Text(L"http://x/bg.png")}, {106, Number(VT_BOOL, -1)},
-        {1001, Number(VT_BOOL, -1)},    {1002, Number(VT_UI4, 4)},       {1003, Number(VT_UI4, 250)},
+        {Action, Text(L"upload.php?a=1")},     {InputName, Text(L"attach")},
+        {MaxFileCount, Number(VT_UI4, 7)},     {MaxUnitFileSize, Number(VT_UI4, 1000)},
+        {UseUnicode, Number(VT_BOOL, -1)},     {ShowStatus, Number(VT_BOOL, 0)},
+        {ItemWidth, Number(VT_I2, -3)},        {BkImgURL, Text(L"http://x/bg.png")},
+        {InputTypeArray, Number(VT_BOOL, -1)}, {ShowThumbnails, Number(VT_BOOL, -1)},
+        {RetryCount, Number(VT_UI4, 4)},       {RetryDelay, Number(VT_UI4, 250)},
     };
     for (const auto& put : puts)
         ASSERT_EQ(S_OK, PutProperty(pSource, put.dispid, put.value));
@@ -232,11 +237,9 @@ TEST(ControlPersistence, StreamOfTheFirstLayoutLoadsWithDefaultsForLaterProperti
     // IPL5Ctrl in map order, each as its VARTYPE and value (Language "en", ProgramTitle "Shop",
     // SilentMode true, MaxFileCount 9, MaxUnitFileSize 1000, MaxTotalFileSize 5000, Action "/up",
     // InputName "attach", ..., ListStyle "list", ItemWidth 120, DialogListHeight -1, ...).
-    const std::string strHex =
-        "00010000ec090000f604000008000200000065006e00080004000000530068006f0070000b0000000b00ffff13000900"
-        "00001300e80300001300881300000800030000002f00750070000800060000006100740074006100630068000b000000"
-        "0b0000000800000000000b00ffff0b00ffff0800000000000800040000006c006900730074000b0000000b00ffff0200"
-        "78000200ffff0b00ffff0b00ffff0b00ffff0b00ffff";
+    std::string strHex = TestData("control_stream_first_layout.hex");
+    strHex.erase(std::remove_if(strHex.begin(), strHex.end(), [](unsigned char c) { return std::isspace(c) != 0; }),
+                 strHex.end());
     std::vector<BYTE> bytes;
     for (size_t i = 0; i + 1 < strHex.size(); i += 2)
         bytes.push_back(BYTE(std::stoul(strHex.substr(i, 2), nullptr, 16)));
@@ -254,8 +257,10 @@ TEST(ControlPersistence, StreamOfTheFirstLayoutLoadsWithDefaultsForLaterProperti
     {
         DISPID dispid;
         const wchar_t* szExpected;
-    } expected[] = {{3, L"en"},    {6, L"true"},   {101, L"9"},      {103, L"5000"}, {105, L"attach"}, {202, L"list"},
-                    {205, L"120"}, {303, L"true"}, {1001, L"false"}, {1002, L"0"},   {1003, L"1000"}};
+    } expected[] = {{Language, L"en"},           {SilentMode, L"true"},     {MaxFileCount, L"9"},
+                    {MaxTotalFileSize, L"5000"}, {InputName, L"attach"},    {ListStyle, L"list"},
+                    {ItemWidth, L"120"},         {UseContextMenu, L"true"}, {ShowThumbnails, L"false"},
+                    {RetryCount, L"0"},          {RetryDelay, L"1000"}};
     for (const auto& e : expected)
         EXPECT_EQ(e.szExpected, Show(Get(p, e.dispid))) << "dispid " << e.dispid;
     // Saved again, it is written in the current layout.
@@ -276,7 +281,7 @@ TEST(ControlPersistence, InitNewMarksDirtyAndChangesNothing)
     EXPECT_EQ(S_FALSE, pInit->IsDirty());
     EXPECT_EQ(S_OK, pInit->InitNew());
     EXPECT_EQ(S_OK, pInit->IsDirty());
-    EXPECT_EQ(L"file", Show(Get(p, 105)));
+    EXPECT_EQ(L"file", Show(Get(p, InputName)));
     CLSID clsid = {};
     EXPECT_EQ(S_OK, pInit->GetClassID(&clsid));
     EXPECT_TRUE(clsid == CLSID_PL5Ctrl);
@@ -286,8 +291,8 @@ TEST(ControlPersistence, InitNewMarksDirtyAndChangesNothing)
 
 TEST(ControlEvents, ArgumentsGoOutReversedWithTheirTypes)
 {
+    CRecordingSink sink;  // outlives the control that holds it
     CComPtr<IPL5Ctrl> p = NewControl();
-    CRecordingSink sink;
     AdviseSink(p, &sink);
     Impl(p)->Fire_OnAddFile(L"C:\\a.txt", 0xFFFFFFF0u);
     Impl(p)->Fire_OnBeforeDrop(L"C:\\b.txt", L"zone", nullptr);
@@ -333,8 +338,8 @@ TEST(ControlEvents, VetoIsReadOnlyFromBooleanResultsAndTheLastOneWins)
     int i = 0;
     for (const auto& c : cases)
     {
+        CRecordingSink first, second;  // outlive the control that holds them
         CComPtr<IPL5Ctrl> p = NewControl();
-        CRecordingSink first, second;
         first.onCall = Returns(c.vtFirst, c.nFirst);
         second.onCall = Returns(c.vtSecond, c.nSecond);
         AdviseSink(p, &first);
@@ -351,8 +356,8 @@ TEST(ControlEvents, VetoIsReadOnlyFromBooleanResultsAndTheLastOneWins)
 
 TEST(ControlEvents, UploadCompleteReachesOnlyTheFirstOccupiedSlot)
 {
+    CRecordingSink a, b, c, d;  // outlive the control that holds them
     CComPtr<IPL5Ctrl> p = NewControl();
-    CRecordingSink a, b, c;
     const DWORD dwA = AdviseSink(p, &a);
     const DWORD dwB = AdviseSink(p, &b);
     AdviseSink(p, &c);
@@ -373,7 +378,6 @@ TEST(ControlEvents, UploadCompleteReachesOnlyTheFirstOccupiedSlot)
     EXPECT_EQ(1u, c.calls.size());
 
     // The freed first slot is reused, and the cookie names it again.
-    CRecordingSink d;
     EXPECT_EQ(dwA, AdviseSink(p, &d));
     Impl(p)->Fire_OnUploadComplete(L"third");
     EXPECT_EQ(1u, d.calls.size());
@@ -382,6 +386,7 @@ TEST(ControlEvents, UploadCompleteReachesOnlyTheFirstOccupiedSlot)
 
 TEST(ControlEvents, ConnectionBookkeeping)
 {
+    CRecordingSink a, b;  // outlive the control that holds them
     CComPtr<IPL5Ctrl> p = NewControl();
     CComPtr<IConnectionPointContainer> pContainer;
     ASSERT_EQ(S_OK, p.QueryInterface(&pContainer));
@@ -389,7 +394,6 @@ TEST(ControlEvents, ConnectionBookkeeping)
     EXPECT_EQ(CONNECT_E_NOCONNECTION, pContainer->FindConnectionPoint(IID_IDispatch, &pPoint));
     ASSERT_EQ(S_OK, pContainer->FindConnectionPoint(DIID__IPL5CtrlEvents, &pPoint));
 
-    CRecordingSink a, b;
     DWORD dwA = 0, dwB = 0;
     ASSERT_EQ(S_OK, pPoint->Advise(&a, &dwA));
     ASSERT_EQ(S_OK, pPoint->Advise(&b, &dwB));

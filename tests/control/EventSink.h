@@ -6,8 +6,9 @@
 #include <vector>
 #include "Pelora5_h.h"
 #include "ptl/ComPtr.h"
+#include "tests/common/CountedFake.h"
 
-class CRecordingSink : public IDispatch
+class CRecordingSink : public CCountedFake<IDispatch>
 {
 public:
     struct CCall
@@ -32,8 +33,6 @@ public:
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_nRef; }
-    STDMETHODIMP_(ULONG) Release() override { return --m_nRef; }
     STDMETHODIMP GetTypeInfoCount(UINT* p) override
     {
         *p = 0;
@@ -52,11 +51,6 @@ public:
             onCall(dispid, pResult);
         return wFlags == DISPATCH_METHOD ? S_OK : E_INVALIDARG;
     }
-
-    ULONG RefCount() const { return m_nRef; }
-
-private:
-    ULONG m_nRef = 1;  // owned by the test, never freed through Release
 };
 
 // Sets a handler's result.

@@ -17,6 +17,7 @@
 #include "ptl/Handle.h"
 #include "progress/LabelFit.h"
 #include "tests/common/ActiveControl.h"
+#include "tests/common/CountedFake.h"
 #include "tests/common/DialogWatcher.h"
 #include "tests/common/InProcessControl.h"
 #include "tests/common/ListViewText.h"
@@ -29,16 +30,14 @@ PTL::CComBSTR Bstr(const wchar_t* sz) { return PTL::CComBSTR(sz); }
 void ChildMode(CPL5Ctrl& control) { control.put_ChildMode(VARIANT_TRUE); }
 
 // A drop target that takes nothing; only its registration matters here.
-class CNoDropTarget : public IDropTarget
+class CNoDropTarget : public CCountedFake<IDropTarget>
 {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
         *ppv = (riid == IID_IUnknown || riid == IID_IDropTarget) ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP DragEnter(IDataObject*, DWORD, POINTL, DWORD* pdwEffect) override { return *pdwEffect = 0, S_OK; }
     STDMETHODIMP DragOver(DWORD, POINTL, DWORD* pdwEffect) override { return *pdwEffect = 0, S_OK; }
     STDMETHODIMP DragLeave() override { return S_OK; }

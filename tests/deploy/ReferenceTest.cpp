@@ -15,6 +15,7 @@
 #include <vector>
 #include "Pelora5_h.h"
 #include "control/PL5Properties.h"
+#include "tests/common/PropertyIds.h"
 #include "ptl/ComPtr.h"
 #include "tests/common/DialogWatcher.h"
 #include "tests/common/TextBag.h"
@@ -267,7 +268,7 @@ TEST(Reference, RowsGiveTheResultsTheySay)
     const auto methods = TableRows(strDoc, "## Methods");
     ASSERT_EQ(24u, methods.size());
     PTL::CComVariant unused;
-    ASSERT_EQ(S_OK, Call(p, 6, PUT, {PTL::CComVariant::FromBool(true)}, unused));  // SilentMode
+    ASSERT_EQ(S_OK, Call(p, PropertyId::SilentMode, PUT, {PTL::CComVariant::FromBool(true)}, unused));
     std::set<std::string> called;
     for (const CCase& c : cases)
     {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include "filelist/DropZones.h"
+#include "tests/common/CountedFake.h"
 #include "tests/filelist/FileListTestSupport.h"
 
 namespace
@@ -31,12 +32,10 @@ public:
 };
 
 // Any IDispatch stands for an element object.
-class CElement : public IDispatch
+class CElement : public CCountedFake<IDispatch>
 {
 public:
-    STDMETHODIMP QueryInterface(REFIID, void** ppv) override { return *ppv = this, S_OK; }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++nRef; }
-    STDMETHODIMP_(ULONG) Release() override { return --nRef; }
+    STDMETHODIMP QueryInterface(REFIID, void** ppv) override { return *ppv = this, AddRef(), S_OK; }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -44,7 +43,6 @@ public:
     {
         return E_NOTIMPL;
     }
-    ULONG nRef = 0;
 };
 }  // namespace
 
@@ -100,6 +98,6 @@ TEST(DropZones, FirstRegisteredZoneUnderTheScrolledPointWins)
             EXPECT_EQ(cases[i].szExpected, strInput) << "case " << i;
     }
     zones.Clear();
-    EXPECT_EQ(1u, element.nRef) << "only the test's own reference is left";
+    EXPECT_EQ(2u, element.RefCount()) << "only the test's own and its variant's references are left";
     DestroyWindow(hPage);
 }

@@ -140,4 +140,12 @@ private:
     std::vector<PTL::CComPtr<IDispatch>> m_sinks;  // a slot per cookie - 1; empty after Unadvise
 };
 
+// How many references the fake has: once what used it is gone, the test's own is the only one,
+// and any other is a leak.
+inline ULONG References(PTL::CComObject<CFakeControl>* p)
+{
+    p->AddRef();
+    return p->Release();
+}
+
 }  // namespace HostTest

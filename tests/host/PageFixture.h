@@ -2,6 +2,8 @@
 // the control's class is pFake, later ones get fakes of their own (in more).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include "ptl/Text.h"
 #include "tests/host/FakeControl.h"
 #include "tools/host/PageRunner.h"
@@ -29,6 +31,19 @@ struct CPageFixture
     std::wstring strUrl = L"http://127.0.0.1/pages/test.html";
     std::wstring strFolder = L"C:\\pages";
     bool bBrowserService = true;
+
+    // The page gone, each fake is held by the fixture alone: a reference the host kept is a leak.
+    ~CPageFixture()
+    {
+        pRunner.reset();
+        if (pFake)
+            EXPECT_EQ(1u, References(pFake.Get())) << "the first fake";
+        for (size_t i = 0; i < more.size(); ++i)
+            EXPECT_EQ(1u, References(more[i].Get())) << "fake " << i + 1;
+    }
+    CPageFixture() = default;
+    CPageFixture(const CPageFixture&) = delete;
+    CPageFixture& operator=(const CPageFixture&) = delete;
 
     int Run(const std::wstring& strPage)
     {

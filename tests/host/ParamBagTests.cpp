@@ -106,6 +106,8 @@ TEST(ObjectSite, LoadsParamsThroughTheBagOrInitNew)
             EXPECT_EQ(E_INVALIDARG, pFake->answers[2].hr);
         }
         pSite->Close();
+        pSite.Release();
+        EXPECT_EQ(1u, References(pFake.Get()));
     }
 }
 

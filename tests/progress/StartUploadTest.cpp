@@ -17,6 +17,7 @@
 #include "tests/control/EventSink.h"
 #include "tests/common/InProcessControl.h"
 #include "ptl/ClassFactory.h"
+#include "tests/common/TestData.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
 
@@ -52,8 +53,8 @@ protected:
         return UploadTo(m_p, RecordUrl(strPath), pbResult);
     }
 
+    CRecordingSink m_sink;  // outlives the control that holds it
     CComPtr<IPL5Ctrl> m_p;
-    CRecordingSink m_sink;
 };
 
 TEST_F(StartUpload, RedirectAnswerGivesNoEventAndNoResult)
@@ -101,15 +102,7 @@ TEST_F(StartUpload, InlineResponseReachesResultAndEvent)
     // The answer names a script and a style sheet on the same server, a script the server does
     // not have, and a script of another origin (PHP's receiver on its own port).
     const std::string strOther = "http://127.0.0.1:" + std::to_string(PhpPort()) + "/receive.php";
-    RecordServer::Script("[{\"headers\": [[\"Content-Type\", \"text/html\"]], \"body\": \"<html><head>"
-                         "<script src=\\\"app.js\\\"></script><script src=\\\"missing.js\\\"></script>"
-                         "<script src=\\\"" +
-                         strOther +
-                         "\\\"></script>"
-                         "<link rel=\\\"stylesheet\\\" href=\\\"site.css\\\"></head><body>done</body></html>\"}, "
-                         "{\"body\": \"var nInlined = 1;\"}, "
-                         "{\"status\": 404, \"body\": \"not here\"}, "
-                         "{\"body\": \"body { color: navy }\"}]");
+    RecordServer::Script(TestData("start_inline_response.json", {{"OTHER_SCRIPT", strOther}}));
     const std::wstring strResult = Upload(L"/form/post");
 
     EXPECT_NE(std::wstring::npos, strResult.find(L"var nInlined = 1;")) << strResult;

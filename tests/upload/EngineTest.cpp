@@ -262,7 +262,7 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
     static const struct
     {
         const char* szStage;
-        const char* szScript;  // null: the full queue, or the inline case's own script
+        const char* szScript;  // null: the full queue
         bool bInline;
         const char* szReached;  // the observer call after which the upload is stalled
         int nStalled;           // requests the server has taken when it stalls (it records them then)
@@ -270,11 +270,11 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
         const char* szOutcome = "cancelled";
     } cases[] = {
         {"connecting", nullptr, false, "stage connecting", 0, false},
-        {"sending", R"([{"fault":"stall","after":100000,"seconds":8}])", false, "progress 51200", 1, true},
-        {"sending", R"([{"fault":"stall","after":100000,"seconds":8}])", false, "progress 51200", 1, false},
+        {"sending", "engine_stall_while_sending.json", false, "progress 51200", 1, true},
+        {"sending", "engine_stall_while_sending.json", false, "progress 51200", 1, false},
         {"waiting", R"([{"delay":8}])", false, "wait", 1, false},
         {"reading", R"([{"fault":"stall_answer","seconds":8}])", false, "stage reading", 1, false},
-        {"inline", nullptr, true, "stage decoding", 2, false},
+        {"inline", "engine_inline_script_never_answers.json", true, "stage decoding", 2, false},
         {"retry wait", R"([{"status":503,"headers":[["Retry-After","30"]]}])", false, "retry", 1, true},
         // An answer that trickles within every read's time-out: once it is overdue the user may
         // stop it, and the upload fails, since the server has the whole of it.
@@ -284,10 +284,7 @@ TEST_F(UploadEngine, StopReleasesEveryStageWithinASecond)
     {
         RecordServer::Reset();
         std::wstring strAction = RecordUrl(L"/stall");
-        if (cases[i].bInline)
-            RecordServer::Script(R"([{"status":200,"body":"<html><script src=\"/never.js\"></script></html>"},
-                                     {"delay":8}])");
-        else if (cases[i].szScript)
+        if (cases[i].szScript)
             RecordServer::Script(cases[i].szScript);
         else
             strAction = strFullQueue;

@@ -2,6 +2,7 @@
 #include <ws2tcpip.h>
 
 #include "tests/upload/TestServers.h"
+#include "tests/common/TestData.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -75,12 +76,12 @@ int UnusedPort()
 
 std::wstring RecordUrl(const std::wstring& strPath) { return Url(L"http", RecordPort(), strPath); }
 
-std::wstring RecordServer::ScriptedUrl(const char* szJson, const std::wstring& strPath)
+std::wstring RecordServer::ScriptedUrl(const char* szScript, const std::wstring& strPath)
 {
     Reset();
-    if (!szJson)
+    if (!szScript)
         return Url(L"http", UnusedPort(), strPath);
-    Script(szJson);
+    Script(szScript);
     return RecordUrl(strPath);
 }
 std::wstring RecordTlsUrl(const std::wstring& strPath) { return Url(L"https", RecordTlsPort(), strPath); }
@@ -127,7 +128,13 @@ bool CRecordedRequest::HasHeader(const std::string& strName) const
 namespace RecordServer
 {
 void Reset() { Exchange("POST", "/_control/reset", ""); }
-void Script(const std::string& strJson) { Exchange("POST", "/_control/script", strJson); }
+void Script(const std::string& strScript)
+{
+    const std::string strSuffix = ".json";
+    const bool bFile = strScript.size() > strSuffix.size() &&
+                       strScript.compare(strScript.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
+    Exchange("POST", "/_control/script", bFile ? TestData(strScript) : strScript);
+}
 int Count() { return atoi(Exchange("GET", "/_control/count", "").c_str()); }
 void Release() { Exchange("POST", "/_control/release", ""); }
 

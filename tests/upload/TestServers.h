@@ -34,15 +34,16 @@ namespace RecordServer
 {
 // Forgets recorded requests and scripted answers.
 void Reset();
-// Answers for the next requests, as a JSON list (see record_server.py).
-void Script(const std::string& strJson);
+// Answers for the next requests: a JSON list (see record_server.py), or the name of a file in
+// tests/data that holds one (a name ending in ".json").
+void Script(const std::string& strScript);
 int Count();
 CRecordedRequest Request(int nIndex);
 // Lets an answer scripted with "hold" go.
 void Release();
-// Forgets what was recorded and scripts the answers: the recording server's address for the
-// path, or, without a script, an address on which nothing listens.
-std::wstring ScriptedUrl(const char* szJson, const std::wstring& strPath);
+// Forgets what was recorded and scripts the answers (as Script takes them): the recording
+// server's address for the path, or, without a script, an address on which nothing listens.
+std::wstring ScriptedUrl(const char* szScript, const std::wstring& strPath);
 }  // namespace RecordServer
 
 // A test against these servers: it fails when the program runs without them (a run that cannot

@@ -7,6 +7,7 @@
 #include <regex>
 #include <set>
 
+#include "tests/common/TestData.h"
 #include "tests/upload/ImportSlot.h"
 #include "tests/upload/RecordingDialog.h"
 #include "tests/upload/TestServers.h"
@@ -97,11 +98,11 @@ TEST_F(UploadWorker, SendsExactBytesHeadersAndStages)
     EXPECT_EQ("POST /up/load.php?x=1&y=2 HTTP/1.0", request.RequestLine());
     const std::string strBoundary = request.Boundary();
     ASSERT_EQ(39u, strBoundary.size()) << request.strHead;
-    const std::string strExpected =
-        ExpectedBody(strBoundary,
-                     {{"pic1", PTL::EncodeText(strBig16), "image/x-pl5", strBig},
-                      {"pic2", PTL::EncodeText(strSmall16), "text/plain", "hello"}},
-                     {{"a", "1"}, {"say %22hi%22", "x,y"}});  // a quote in a name goes as %22
+    // A quote in a name goes as %22.
+    const std::string strExpected = TestData("worker_exact_bytes.body", {{"BOUNDARY", strBoundary},
+                                                                         {"BIG_PATH", PTL::EncodeText(strBig16)},
+                                                                         {"BIG_BYTES", strBig},
+                                                                         {"SMALL_PATH", PTL::EncodeText(strSmall16)}});
     EXPECT_TRUE(strExpected == request.strBody)
         << "body differs; got " << request.strBody.size() << " bytes, expected " << strExpected.size();
     EXPECT_EQ(std::to_string(strExpected.size()), request.Header("Content-Length"));
@@ -155,19 +156,8 @@ TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
     {
         bool bArray;
         bool bFixed;
-        const char* szExpected;
-    } cases[] = {
-        {false, false,
-         "files: 3\n"
-         "  doc1: name=\"d1.pl5txt\" full_path=\"\" type=\"text/plain\" size=70000 md5=* error=0\n"
-         "  img1: name=\"i1.pl5img\" full_path=\"\" type=\"image/x-pl5\" size=3 md5=* error=0\n"
-         "  doc2: name=\"d2.bin\" full_path=\"\" type=\"application/octet-stream\" size=0 md5=* error=0\n"},
-        {true, false,
-         "files: 3\n"
-         "  doc[0]: name=\"d1.pl5txt\" full_path=\"\" type=\"text/plain\" size=70000 md5=* error=0\n"
-         "  doc[1]: name=\"d2.bin\" full_path=\"\" type=\"application/octet-stream\" size=0 md5=* error=0\n"
-         "  img[0]: name=\"i1.pl5img\" full_path=\"\" type=\"image/x-pl5\" size=3 md5=* error=0\n"},
-    };
+        const char* szExpected;  // the files as PHP lists them
+    } cases[] = {{false, false, "worker_php_numbered.txt"}, {true, false, "worker_php_array.txt"}};
     for (size_t i = 0; i < std::size(cases); ++i)
     {
         CRecordingDlg dlg;
@@ -197,7 +187,8 @@ TEST_F(UploadWorker, PhpParsesNamesFilesAndFields)
                     strLine.replace(nMd5 + 4, strLine.find(' ', nMd5) - (nMd5 + 4), "*");
                 strNormalised += strLine + "\n";
             }
-            EXPECT_NE(std::string::npos, strNormalised.find(cases[i].szExpected)) << "case " << i << "\n" << strAnswer;
+            EXPECT_NE(std::string::npos, strNormalised.find(TestData(cases[i].szExpected))) << "case " << i << "\n"
+                                                                                            << strAnswer;
             EXPECT_NE(std::string::npos, strNormalised.find("fields: 1\n  title = \"again\"\n"))
                 << "case " << i << " run " << nRun << "\n"
                 << strAnswer;
@@ -227,9 +218,7 @@ TEST_F(UploadWorker, OutcomesOfAnswersAndFaults)
         {R"([{"status":200,"body":"fine"}])", false, "received", 1, L"fine", L""},
         {R"([{"status":404,"body":"not here"}])", false, "received", 1, L"not here", L""},
         {R"([{"status":500,"body":"<h1>boom</h1>"}])", false, "received", 1, L"<h1>boom</h1>", L""},
-        {R"([{"status":401,"headers":[["WWW-Authenticate","Basic realm=\"pl5\""]],"body":"who"},
-            {"status":200,"body":"second"}])",
-         false, "received", 2, L"second", L""},
+        {"worker_unauthorized_then_fine.json", false, "received", 2, L"second", L""},
         {R"([{"status":302,"headers":[["Location","/next?a=1"]]}])", false, "redirected", 1, nullptr, L"/next?a=1"},
         {R"([{"status":303,"headers":[["Location","http://example.test/done"]]}])", false, "redirected", 1, nullptr,
          L"http://example.test/done"},
@@ -238,9 +227,7 @@ TEST_F(UploadWorker, OutcomesOfAnswersAndFaults)
         {R"([{"status":308,"headers":[["Location","/kept"]]}])", false, "redirected", 1, nullptr, L"/kept"},
         {R"([{"status":302,"body":"nowhere"}])", false, "received", 1, L"nowhere", L""},
         {R"([{"status":200,"body_hex":"6265666f7265006166746572"}])", false, "received", 1, L"before", L""},
-        {R"([{"status":200,"headers":[["Content-Encoding","gzip"]],
-              "body_hex":"1f8b08000000000002034bcecf2d284a2d2e4e4d5148cc2b2e4f2d02002ef374fc11000000"}])",
-         false, "received", 1, L"compressed answer", L""},
+        {"worker_gzip_answer.json", false, "received", 1, L"compressed answer", L""},
         {R"([{"fault":"reset","after":1000}])", true, "failed", 1, L"", L""},
         {R"([{"fault":"reset"}])", false, "failed", 1, L"", L""},
         {R"([{"fault":"close"}])", false, "failed", 1, L"", L""},
@@ -293,9 +280,7 @@ TEST_F(UploadWorker, UnauthorizedOnEveryAttemptEndsFailedAfterTwoRuns)
     for (size_t i = 0; i < std::size(cases); ++i)
     {
         RecordServer::Reset();
-        RecordServer::Script(R"([{"status":401,"delay":1},{"status":401},{"status":401},{"status":401},
-                                 {"status":401},{"status":401},{"status":401},{"status":401},
-                                 {"status":200,"body":"too late"}])");
+        RecordServer::Script("worker_unauthorized_every_time.json");
         CRecordingDlg dlg;
         CKernelHandle evWaiting(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         dlg.onCall = [&evWaiting](CRecordingDlg&, const std::string& strCall) {
@@ -516,14 +501,9 @@ TEST_F(UploadWorker, RetriesFailuresThatMayPass)
 {
     const std::string strContent = PatternBytes(70000, 12);
     const std::wstring strPath = List(L"r.pl5txt", strContent);
-    const char* const RESETS = R"([{"fault":"reset"},{"fault":"reset"},{"body":"third"}])";
-    const char* const BUSY = R"([{"status":503,"headers":[["Retry-After","1"]],"body":"busy"},
-                                 {"status":503,"headers":[["Retry-After","1"]],"body":"busy"},{"body":"third"}])";
-    const char* const DATED = R"([{"status":503,"headers":[["Retry-After","Wed, 21 Oct 2015 07:28:00 GMT"]]},
-                                  {"body":"now"}])";
     static const struct
     {
-        const char* szScript;  // null: nothing listens
+        const char* szScript;  // in tests/data; null: nothing listens
         ULONG nRetries;
         const char* szOutcome;
         const wchar_t* szResponse;
@@ -531,38 +511,17 @@ TEST_F(UploadWorker, RetriesFailuresThatMayPass)
         DWORD nMinDelay, nMaxDelay;  // of every wait
         int nRounds = 1;             // a row whose result must not depend on timing runs often
     } cases[] = {
-        {RESETS, 3, "received", L"third", {"2/4 lost", "3/4 lost"}, 80, 240},
+        {"retry_resets.json", 3, "received", L"third", {"2/4 lost", "3/4 lost"}, 80, 240},
         // The connection lost at every stage of the request: right after its head, in the
         // middle of the body, and closed without an answer once the body is in.
-        {R"([{"fault":"reset","after":0},{"fault":"reset","after":0},{"body":"third"}])",
-         3,
-         "received",
-         L"third",
-         {"2/4 lost", "3/4 lost"},
-         80,
-         240,
-         5},
-        {R"([{"fault":"reset","after":30000},{"fault":"reset","after":30000},{"body":"third"}])",
-         3,
-         "received",
-         L"third",
-         {"2/4 lost", "3/4 lost"},
-         80,
-         240,
-         5},
-        {R"([{"fault":"close"},{"fault":"close"},{"body":"third"}])",
-         3,
-         "received",
-         L"third",
-         {"2/4 lost", "3/4 lost"},
-         80,
-         240,
-         5},
-        {RESETS, 0, "failed", L"", {}, 0, 0},
-        {BUSY, 3, "received", L"third", {"2/4 status", "3/4 status"}, 1000, 1000},
-        {BUSY, 0, "received", L"busy", {}, 0, 0},  // the answer reaches the page, as it always did
-        {DATED, 1, "received", L"now", {"2/2 status"}, 0, 0},
-        {R"([{"status":404,"body":"not here"},{"body":"never"}])", 3, "received", L"not here", {}, 0, 0},
+        {"retry_resets_after_head.json", 3, "received", L"third", {"2/4 lost", "3/4 lost"}, 80, 240, 5},
+        {"retry_resets_mid_body.json", 3, "received", L"third", {"2/4 lost", "3/4 lost"}, 80, 240, 5},
+        {"retry_closes.json", 3, "received", L"third", {"2/4 lost", "3/4 lost"}, 80, 240, 5},
+        {"retry_resets.json", 0, "failed", L"", {}, 0, 0},
+        {"retry_busy.json", 3, "received", L"third", {"2/4 status", "3/4 status"}, 1000, 1000},
+        {"retry_busy.json", 0, "received", L"busy", {}, 0, 0},  // the answer reaches the page, as it always did
+        {"retry_busy_until_a_date.json", 1, "received", L"now", {"2/2 status"}, 0, 0},
+        {"retry_not_found.json", 3, "received", L"not here", {}, 0, 0},
         {nullptr, 1, "failed", L"", {"2/2 connect"}, 80, 120},
     };
     std::set<std::string> keys;
@@ -586,7 +545,7 @@ TEST_F(UploadWorker, RetriesFailuresThatMayPass)
             for (int n = 0; n < RecordServer::Count(); ++n)
             {
                 const CRecordedRequest request = RecordServer::Request(n);
-                if (!strstr(cases[i].szScript, "\"after\""))
+                if (TestData(cases[i].szScript).find("\"after\"") == std::string::npos)
                 {
                     EXPECT_TRUE(ExpectedBody(request.Boundary(),
                                              {{"file1", PTL::EncodeText(strPath), "text/plain", strContent}},
