@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/CountedFake.h"
 #include "tests/common/FakeScriptArray.h"
+#include "tests/common/PropertyIds.h"
 #include "tests/common/InProcessControl.h"
 #include "filelist/DropTarget.h"
 #include "filelist/FilterList.h"
@@ -249,22 +251,25 @@ TEST(ScriptArrays, LengthsAndElementsThatThrowLieOrCallBack)
 
 namespace
 {
-const DISPID PROPERTIES[] = {3,   4,   5,   6,   101, 102, 103, 104, 105, 106, 107, 108,
-                             109, 110, 201, 202, 203, 204, 205, 206, 207, 301, 302, 303};
-const DISPID TEXT_PROPERTIES[] = {4, 104, 105, 108, 201, 202};
+// Every property of the table; those that keep any text whole (the language keeps two characters).
+#define PL5_TEST_DISPID(name, dispid, ...) dispid,
+const DISPID PROPERTIES[] = {PL5_PROPERTIES(PL5_TEST_DISPID, PL5_TEST_DISPID)};
+#undef PL5_TEST_DISPID
+const DISPID TEXT_PROPERTIES[] = {PropertyId::ProgramTitle, PropertyId::Action,   PropertyId::InputName,
+                                  PropertyId::InputType,    PropertyId::BkImgURL, PropertyId::ListStyle};
 
 // Hands every property the same hostile value, whatever type was asked for.
-class CHostileBag : public IPropertyBag
+class CHostileBag : public CCountedFake<IPropertyBag>
 {
 public:
     explicit CHostileBag(const VARIANT& value) : m_value(value) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
         *ppv = (riid == IID_IUnknown || riid == IID_IPropertyBag) ? static_cast<IPropertyBag*>(this) : nullptr;
+        if (*ppv)
+            AddRef();
         return *ppv ? S_OK : E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Read(LPCOLESTR, VARIANT* pVar, IErrorLog*) override
     {
         VariantClear(pVar);
