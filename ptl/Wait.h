@@ -27,6 +27,8 @@ enum class EWaitEnd
     TimedOut,   // the bound passed first (or a handle could not be waited on)
     Quit,       // AllMessages took a WM_QUIT (QuitCode() holds its code; it was not dispatched)
 };
+// A WM_QUIT taken by a wait is gone from the queue: a caller inside an outer loop posts it again
+// (PostQuitMessage) when that loop must end too.
 
 class CWaitResult
 {
