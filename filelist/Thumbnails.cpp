@@ -1,5 +1,4 @@
 #include "filelist/Thumbnails.h"
-#include <process.h>
 #include <condition_variable>
 #include <deque>
 #include <iterator>
@@ -141,16 +140,10 @@ std::shared_ptr<const CThumbnail> CThumbnailLoader::Find(const std::wstring& str
         work.inWork.erase(work.queue.front());
         work.queue.pop_front();
     }
-    if (!m_thread.IsValid())
-    {
-        std::unique_ptr<CWorkerStart> pStart(new CWorkerStart{m_pWork, ++work.nWorker});
-        unsigned nId = 0;
-        m_thread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ThreadProc, pStart.get(), 0, &nId)));
-        if (m_thread.IsValid())
-            pStart.release();  // the thread owns it now
-        else
-            OutputDebugStringW(L"Pelora5: no thread for thumbnails; files keep their icons\n");
-    }
+    // The worker holds its own reference to the state: one left behind by Stop still has it
+    // after the loader is gone.
+    if (!m_thread.IsValid() && !m_thread.Start([pWork = m_pWork, nWorker = ++work.nWorker] { Work(*pWork, nWorker); }))
+        OutputDebugStringW(L"Pelora5: no thread for thumbnails; files keep their icons\n");
     work.wake.notify_one();
     return nullptr;
 }
@@ -175,9 +168,9 @@ void CThumbnailLoader::Stop(bool bForget)
     // The worker only posts to the list's thread, never sends: waiting here cannot deadlock. A
     // decode held up by a file that does not answer (a network path, a file another program
     // holds) is not waited for: the worker drops its result and ends when the file lets it go.
-    if (m_thread.IsValid() && WaitForSingleObject(m_thread.Get(), STOP_WAIT_MS) != WAIT_OBJECT_0)
+    if (!m_thread.Join(STOP_WAIT_MS))
         OutputDebugStringW(L"Pelora5: a picture's file does not answer; its thumbnail worker ends on its own\n");
-    m_thread.Close();
+    m_thread.Release();
 }
 
 size_t CThumbnailLoader::CacheBytes() const
@@ -192,27 +185,17 @@ size_t CThumbnailLoader::CacheCount() const
     return m_pWork->cache.size();
 }
 
-unsigned __stdcall CThumbnailLoader::ThreadProc(void* pParam)
+void CThumbnailLoader::Work(CWork& work, unsigned nWorker)
 {
-    // The module stays loaded while this thread runs, even if its control is gone.
-    HMODULE hModule = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CThumbnailLoader::ThreadProc),
-                       &hModule);
+    // Nothing leaves a thread as an exception; without memory for the cache the worker ends.
+    try
     {
-        const std::unique_ptr<CWorkerStart> pStart(static_cast<CWorkerStart*>(pParam));
-        // Nothing leaves a thread as an exception; without memory for the cache the worker ends.
-        try
-        {
-            Run(*pStart->pWork, pStart->nWorker);
-        }
-        catch (...)
-        {
-            OutputDebugStringW(L"Pelora5: the thumbnail worker ran out of memory\n");
-        }
+        Run(work, nWorker);
     }
-    if (hModule)
-        FreeLibraryAndExitThread(hModule, 0);
-    return 0;
+    catch (...)
+    {
+        OutputDebugStringW(L"Pelora5: the thumbnail worker ran out of memory\n");
+    }
 }
 
 void CThumbnailLoader::Run(CWork& work, unsigned nWorker)

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 #include "filelist/ThumbnailDecoder.h"
-#include "ptl/Handle.h"
+#include "ptl/Thread.h"
 
 class CThumbnailLoader
 {
@@ -50,18 +50,12 @@ private:
     // What the worker shares with the loader; the worker holds its own reference, so a worker
     // left behind by Stop still has it after the loader is gone.
     struct CWork;
-    // A new worker's state and the number it runs under; a worker whose number is no longer the
-    // state's current one ends.
-    struct CWorkerStart
-    {
-        std::shared_ptr<CWork> pWork;
-        unsigned nWorker;
-    };
-    static unsigned __stdcall ThreadProc(void* pParam);
+    // A worker runs under a number; one whose number is no longer the state's current one ends.
+    static void Work(CWork& work, unsigned nWorker);
     static void Run(CWork& work, unsigned nWorker);
 
     const size_t m_nCacheLimit;
     std::shared_ptr<CWork> m_pWork;
     // The list's thread only:
-    PTL::CKernelHandle m_thread;
+    PTL::CThread m_thread;
 };

@@ -7,6 +7,7 @@
 
 #include "lang/LangIds.h"
 #include "lang/ResourceReader.h"
+#include "ptl/Lock.h"
 #include "resources/resource.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -15,6 +16,8 @@ namespace PL5Lang
 {
 namespace
 {
+using PTL::CLock;
+
 const wchar_t szPackTag[] = L"PELORA5";
 
 // Process-wide state, made on first use so that no other module-level object can reach it
@@ -38,24 +41,6 @@ CLangState& State()
     static CLangState s_state;
     return s_state;
 }
-
-class CSharedLock
-{
-public:
-    CSharedLock() { AcquireSRWLockShared(&State().lock); }
-    ~CSharedLock() { ReleaseSRWLockShared(&State().lock); }
-    CSharedLock(const CSharedLock&) = delete;
-    CSharedLock& operator=(const CSharedLock&) = delete;
-};
-
-class CExclusiveLock
-{
-public:
-    CExclusiveLock() { AcquireSRWLockExclusive(&State().lock); }
-    ~CExclusiveLock() { ReleaseSRWLockExclusive(&State().lock); }
-    CExclusiveLock(const CExclusiveLock&) = delete;
-    CExclusiveLock& operator=(const CExclusiveLock&) = delete;
-};
 
 HMODULE ThisModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
@@ -96,7 +81,7 @@ std::unique_ptr<const CLangTable> Activate(CLangTable& scratch)
 const CLangTable* PackTable(UINT nPack)
 {
     {
-        CSharedLock lock;
+        CLock lock(State().lock, CLock::Shared);
         const auto it = State().packs.find(nPack);
         if (it != State().packs.end())
             return it->second.get();
@@ -106,7 +91,7 @@ const CLangTable* PackTable(UINT nPack)
     if (!ReadPack(ThisModule(), nPack, scratch))
         return nullptr;
     std::unique_ptr<const CLangTable> pRead = Activate(scratch);
-    CExclusiveLock lock;
+    CLock lock(State().lock);
     // Another thread may have read the same pack meanwhile; the first table stays.
     return State().packs.emplace(nPack, std::move(pRead)).first->second.get();
 }
@@ -136,7 +121,7 @@ bool LoadLanguageCore(const wchar_t* szCode, const CRetryNotice& notice)
         strCode.resize(2);
     const UINT nPack = EqualNoCase(strCode, L"ko") ? IDR_LANG_KO : IDR_LANG_EN;
     {
-        CExclusiveLock lock;
+        CLock lock(State().lock);
         if (RefusedForUploads(notice))
             return false;
     }
@@ -154,7 +139,7 @@ bool LoadLanguageCore(const wchar_t* szCode, const CRetryNotice& notice)
 
     // The table, its caption and the upload check change together: one pack change at a time,
     // and none once an upload on any thread has begun.
-    CExclusiveLock lock;
+    CLock lock(State().lock);
     if (RefusedForUploads(notice))
         return false;
     if (!State().strProgramTitle.empty())
@@ -195,7 +180,7 @@ bool LoadLanguage(const wchar_t* szCode, const std::function<void()>& fnActivate
 
 std::wstring GetString(UINT nId)
 {
-    CSharedLock lock;
+    CLock lock(State().lock, CLock::Shared);
     const std::wstring* pText = State().pActive ? FindString(*State().pActive, nId) : nullptr;
     return pText ? *pText : std::wstring();
 }
@@ -204,7 +189,7 @@ namespace
 {
 const CLangBlock* FindBlock(std::map<UINT, CLangBlock> CLangTable::*pMap, UINT nId)
 {
-    CSharedLock lock;
+    CLock lock(State().lock, CLock::Shared);
     if (!State().pActive)
         return nullptr;
     const std::map<UINT, CLangBlock>& blocks = State().pActive->*pMap;
@@ -219,7 +204,7 @@ const CLangBlock* FindDialog(UINT nId) { return FindBlock(&CLangTable::dialogs, 
 
 std::wstring MessageCaption()
 {
-    CSharedLock lock;
+    CLock lock(State().lock, CLock::Shared);
     return State().strCaption;
 }
 
@@ -227,19 +212,19 @@ void SetProgramTitle(const wchar_t* szTitle) { SetProgramTitle(std::wstring(szTi
 
 void SetProgramTitle(std::wstring strTitle)
 {
-    CExclusiveLock lock;
+    CLock lock(State().lock);
     State().strProgramTitle.swap(strTitle);
 }
 
 std::wstring ProgramTitle()
 {
-    CSharedLock lock;
+    CLock lock(State().lock, CLock::Shared);
     return State().strProgramTitle;
 }
 
 void BeginUpload()
 {
-    CExclusiveLock lock;
+    CLock lock(State().lock);
     ++State().nUploads;
 }
 
@@ -248,7 +233,7 @@ void EndUpload()
     // An unmatched call must not leave the counter negative and the table unguarded later.
     std::vector<CRetryNotice> notices;
     {
-        CExclusiveLock lock;
+        CLock lock(State().lock);
         if (State().nUploads > 0)
             --State().nUploads;
         if (State().nUploads == 0)
@@ -262,13 +247,13 @@ void EndUpload()
 
 bool UploadsRun()
 {
-    CSharedLock lock;
+    CLock lock(State().lock, CLock::Shared);
     return State().nUploads > 0;
 }
 
 void ForgetRetryNotice(HWND hWnd)
 {
-    CExclusiveLock lock;
+    CLock lock(State().lock);
     std::vector<CRetryNotice>& notices = State().notices;
     notices.erase(
         std::remove_if(notices.begin(), notices.end(), [hWnd](const CRetryNotice& n) { return n.hWnd == hWnd; }),

@@ -1,5 +1,4 @@
-// Owners of the system's handles, one kind each: move-only, closing what they hold when they go,
-// and a wait that keeps a window thread answering.
+// Owners of the system's handles, one kind each: move-only, closing what they hold when they go.
 #pragma once
 #include <windows.h>
 #include <memory>
@@ -108,28 +107,4 @@ private:
     HWND m_hWnd;
     HDC m_hdc;
 };
-
-// Waits up to nMilliseconds for hObject while serving the messages other threads send to this
-// thread's windows, so that a thread caught inside such a call can still finish. True when the
-// object was signalled.
-inline bool WaitServingSentMessages(HANDLE hObject, DWORD nMilliseconds)
-{
-    const ULONGLONG nStart = GetTickCount64();
-    for (;;)
-    {
-        DWORD nLeft = INFINITE;
-        if (nMilliseconds != INFINITE)
-        {
-            const ULONGLONG nSpent = GetTickCount64() - nStart;
-            nLeft = nSpent >= nMilliseconds ? 0 : static_cast<DWORD>(nMilliseconds - nSpent);
-        }
-        const DWORD nResult = MsgWaitForMultipleObjects(1, &hObject, FALSE, nLeft, QS_SENDMESSAGE);
-        if (nResult == WAIT_OBJECT_0)
-            return true;
-        if (nResult != WAIT_OBJECT_0 + 1)
-            return false;
-        MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
 }  // namespace PTL

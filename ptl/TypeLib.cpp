@@ -1,4 +1,5 @@
 #include "ptl/TypeLib.h"
+#include "ptl/Lock.h"
 #include "ptl/Module.h"
 
 namespace PTL
@@ -9,15 +10,6 @@ namespace
 // and two threads may ask for the library at once.
 SRWLOCK g_lock = SRWLOCK_INIT;
 ITypeLib* g_pTypeLib = nullptr;
-
-class CGuard
-{
-public:
-    CGuard() { AcquireSRWLockExclusive(&g_lock); }
-    ~CGuard() { ReleaseSRWLockExclusive(&g_lock); }
-    CGuard(const CGuard&) = delete;
-    CGuard& operator=(const CGuard&) = delete;
-};
 }  // namespace
 
 HRESULT CTypeLib::Get(ITypeLib** ppTypeLib)
@@ -25,7 +17,7 @@ HRESULT CTypeLib::Get(ITypeLib** ppTypeLib)
     if (!ppTypeLib)
         return E_POINTER;
     *ppTypeLib = nullptr;
-    CGuard guard;
+    CLock guard(g_lock);
     if (!g_pTypeLib)
     {
         const HRESULT hr = LoadTypeLibEx(CModule::Path().c_str(), REGKIND_NONE, &g_pTypeLib);
@@ -51,7 +43,7 @@ HRESULT CTypeLib::GetTypeInfo(REFGUID guid, ITypeInfo** ppTypeInfo)
 
 void CTypeLib::Release()
 {
-    CGuard guard;
+    CLock guard(g_lock);
     if (g_pTypeLib)
     {
         g_pTypeLib->Release();

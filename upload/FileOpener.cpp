@@ -1,29 +1,17 @@
 #include "upload/FileOpener.h"
 
-#include <process.h>
-
 #include <algorithm>
 
+#include "ptl/Lock.h"
 #include "upload/UploadFile.h"
 
 namespace
 {
 // How long the worker waits for a file before it looks at its stop request again.
 const DWORD STOP_LOOK_MS = 50;
-
-// Holds the lock for a scope.
-class CExclusive
-{
-public:
-    explicit CExclusive(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
-    ~CExclusive() { ReleaseSRWLockExclusive(&m_lock); }
-    CExclusive(const CExclusive&) = delete;
-    CExclusive& operator=(const CExclusive&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
 }  // namespace
+
+using PTL::CLock;
 
 CFileOpener::CFileOpener(const std::vector<UploadPart>& parts) : m_parts(parts), m_files(parts.size())
 {
@@ -33,31 +21,18 @@ CFileOpener::CFileOpener(const std::vector<UploadPart>& parts) : m_parts(parts),
         m_starts.push_back(nStart);
         nStart += part.nSize;
     }
-    unsigned nId = 0;
-    m_thread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CFileOpener::ThreadProc, this, 0, &nId)));
-    if (!m_thread.IsValid())
-        m_thread.Close();
+    m_thread.Start([this] { Run(); });
 }
 
 CFileOpener::~CFileOpener()
 {
     {
-        CExclusive lock(m_lock);
+        CLock lock(m_lock);
         m_bStop = true;
     }
     WakeAllConditionVariable(&m_changed);
-    if (m_thread.IsValid())
-    {
-        // An open of a file on a network share may block; cancel it rather than wait it out.
-        while (WaitForSingleObject(m_thread.Get(), STOP_LOOK_MS) == WAIT_TIMEOUT)
-            CancelSynchronousIo(m_thread.Get());
-    }
-}
-
-unsigned __stdcall CFileOpener::ThreadProc(void* pParam)
-{
-    static_cast<CFileOpener*>(pParam)->Run();
-    return 0;
+    // An open of a file on a network share may block; cancel it rather than wait it out.
+    m_thread.Join(INFINITE, PTL::EServe::Nothing, true);
 }
 
 void CFileOpener::Run()
@@ -67,7 +42,7 @@ void CFileOpener::Run()
         std::vector<PTL::CKernelHandle> done;
         size_t nNext = 0;
         {
-            CExclusive lock(m_lock);
+            CLock lock(m_lock);
             while (!m_bStop && m_done.empty() && !MayOpen())
                 SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
             done.swap(m_done);
@@ -81,7 +56,7 @@ void CFileOpener::Run()
         CUploadFile file;
         file.Open(m_parts[nNext].szFilePath.c_str());
         {
-            CExclusive lock(m_lock);
+            CLock lock(m_lock);
             m_files[nNext] = file.Detach();
             m_nOpened = nNext + 1;
         }
@@ -99,7 +74,7 @@ bool CFileOpener::MayOpen() const
 void CFileOpener::Sent(ULONGLONG nBytes)
 {
     {
-        CExclusive lock(m_lock);
+        CLock lock(m_lock);
         m_nSent = nBytes;
         const ULONGLONG nElapsed = GetTickCount64() - m_nStartTick;
         if (nElapsed > 0)
@@ -119,12 +94,12 @@ bool CFileOpener::Take(size_t nIndex, PTL::CKernelHandle& file, const std::funct
         return true;
     }
     {
-        CExclusive lock(m_lock);
+        CLock lock(m_lock);
         m_nTaken = nIndex;
         m_nSent = std::max(m_nSent, m_starts[nIndex]);
     }
     WakeAllConditionVariable(&m_changed);
-    CExclusive lock(m_lock);
+    CLock lock(m_lock);
     while (m_nOpened <= nIndex)
     {
         SleepConditionVariableSRW(&m_changed, &m_lock, STOP_LOOK_MS, 0);
@@ -141,7 +116,7 @@ void CFileOpener::Give(PTL::CKernelHandle file)
     if (!m_thread.IsValid())
         return;  // closed here, as the handle goes
     {
-        CExclusive lock(m_lock);
+        CLock lock(m_lock);
         m_done.push_back(std::move(file));
     }
     WakeAllConditionVariable(&m_changed);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ptl/Handle.h"
+#include "ptl/Thread.h"
 #include "upload/UploadRequest.h"
 
 class CFileOpener
@@ -41,7 +42,6 @@ public:
     static constexpr ULONGLONG FIRST_BYTES_AHEAD = 1024 * 1024;
 
 private:
-    static unsigned __stdcall ThreadProc(void* pParam);
     void Run();
     // Under the lock: whether the next file may be opened now.
     bool MayOpen() const;
@@ -58,5 +58,5 @@ private:
     ULONGLONG m_nStartTick = GetTickCount64();
     std::vector<PTL::CKernelHandle> m_done;  // given back, to be closed
     bool m_bStop = false;
-    PTL::CKernelHandle m_thread;
+    PTL::CThread m_thread;  // last: it is joined before the state it uses goes
 };

@@ -17,6 +17,7 @@
 #include "progress/LabelFit.h"
 #include "ptl/Handle.h"
 #include "ptl/Text.h"
+#include "ptl/Wait.h"
 #include "tests/common/XInput.h"
 #include "tests/filelist/FileListTestSupport.h"
 #include "tools/host/PageRunner.h"
@@ -58,16 +59,12 @@ struct CTestPage
     HWND Window(const wchar_t* szId) const { return pRunner->Site(szId)->ObjectWindow(); }
     bool PumpUntil(const std::function<bool()>& fnDone)
     {
-        const ULONGLONG nEnd = GetTickCount64() + 10000;
-        for (MSG msg; !fnDone(); MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT))
-        {
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-                if (!pRunner->PreTranslate(msg))
-                    DispatchMessageW(&msg);
-            if (GetTickCount64() >= nEnd)
-                return fnDone();
-        }
-        return true;
+        return PTL::CWait(10000)
+            .Until(fnDone)
+            .Serving(PTL::EServe::AllMessages)
+            .Taking([this](MSG& msg) { return pRunner->PreTranslate(msg); })
+            .Run()
+            .Done();
     }
     Host::CPage page;
     std::unique_ptr<Host::CPageRunner> pRunner;

@@ -15,6 +15,7 @@
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "ptl/Handle.h"
+#include "ptl/Wait.h"
 #include "progress/LabelFit.h"
 #include "tests/common/ActiveControl.h"
 #include "tests/common/CountedFake.h"
@@ -172,17 +173,6 @@ TEST(InPlace, AutomaticFirstColumnWidth)
     }
 }
 
-// Serves what is waiting for this thread: the list's deferred view update among it.
-void ServePending()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-    {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
 // A file of this many bytes in the temporary folder, removed with the object.
 class CSizedFile
 {
@@ -257,13 +247,13 @@ BOOL WINAPI HeldGetAttributes(LPCWSTR szPath, GET_FILEEX_INFO_LEVELS nLevel, LPV
 // Serves the control's window until a worker is held reading a file; at most 10 s.
 bool UntilHeld(HWND hList)
 {
+    // Painted every 50 ms: the paint is what asks for the thumbnails.
     for (int i = 0; i < 200; ++i)
     {
         InvalidateRect(hList, nullptr, FALSE);
         UpdateWindow(hList);
-        if (MsgWaitForMultipleObjects(1, &g_evHeld, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0)
+        if (PTL::CWait(50).For(g_evHeld).Serving(PTL::EServe::AllMessages).Run().Signalled())
             return true;
-        ServePending();
     }
     return false;
 }
@@ -284,13 +274,13 @@ TEST(InPlace, ThumbnailWorkerEndsWithTheControl)
         // Once its thumbnail is there, the row asks the view to draw no icon.
         LVITEMW item = {};
         item.mask = LVIF_IMAGE;
-        for (int i = 0; i < 200 && item.iImage != I_IMAGENONE; ++i)
-        {
-            UpdateWindow(active.List());
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-            ServePending();
-            SendMessageW(active.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        }
+        PTL::PumpUntil(
+            [&] {
+                UpdateWindow(active.List());
+                SendMessageW(active.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                return item.iImage == I_IMAGENONE;
+            },
+            10000);
         ASSERT_EQ(I_IMAGENONE, item.iImage) << "no thumbnail within 10 s";
         during = ProcessThreads();
     }
@@ -357,7 +347,7 @@ TEST(InPlace, StatusBarTextsFollowTheListAndTheLanguage)
         control.put_MaxFileCount(10);
     });
     auto part = [&active](int nPart) {
-        ServePending();
+        PTL::ServePendingMessages();
         wchar_t sz[256] = L"";
         SendMessageW(active.StatusBar(), SB_GETTEXTW, static_cast<WPARAM>(nPart), reinterpret_cast<LPARAM>(sz));
         return std::wstring(sz);
@@ -413,10 +403,10 @@ TEST(InPlace, PictureOfThePackShownWhileTheListIsEmpty)
         g_pListProc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrW(active.List(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordPicture)));
         active.pControl->AddFile(Bstr(file.strPath.c_str()), nullptr);
-        ServePending();
+        PTL::ServePendingMessages();
         EXPECT_EQ(L"", g_strPicture) << "hidden once a file is listed";
         active.pControl->RemoveAllFiles();
-        ServePending();
+        PTL::ServePendingMessages();
         EXPECT_EQ(0u, g_strPicture.find(L"res://")) << g_strPicture;
         EXPECT_EQ(g_strPicture.size() - 6, g_strPicture.rfind(pack.second)) << g_strPicture;
         SetWindowLongPtrW(active.List(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_pListProc));

@@ -7,6 +7,7 @@
 #include "filelist/Thumbnails.h"
 #include "tests/filelist/FileListTestSupport.h"
 #include "ptl/ClassFactory.h"
+#include "ptl/Wait.h"
 
 TEST(ListedFiles, EntriesCarrySizeTextAndTheBatchsInputName)
 {
@@ -133,9 +134,10 @@ TEST(ListedFiles, ThumbnailCacheStaysWithinItsLimit)
 
         EXPECT_EQ(nullptr, loader.Find(paths.back(), SIZE, 0, true)) << "case " << i;
         std::shared_ptr<const CThumbnail> pMade;
-        for (const ULONGLONG nEnd = GetTickCount64() + 10000;
-             !(pMade = loader.Find(paths.back(), SIZE, 0, false)) && GetTickCount64() < nEnd;)
-            Sleep(5);
+        PTL::CWait(10000)
+            .Until([&] { return (pMade = loader.Find(paths.back(), SIZE, 0, false)) != nullptr; })
+            .Polling(5)
+            .Run();
         ASSERT_TRUE(pMade && !pMade->Empty()) << "case " << i << ": no thumbnail within 10 s";
         EXPECT_EQ(EDGE * EDGE, pMade->pixels.size()) << "case " << i;
         EXPECT_LE(loader.CacheBytes(), loader.CacheLimit()) << "case " << i << ", " << loader.CacheCount() << " kept";

@@ -4,6 +4,7 @@
 #include "tests/host/PageFixture.h"
 #include "ptl/ElementRect.h"
 #include "ptl/Text.h"
+#include "ptl/Wait.h"
 #include "tests/common/XInput.h"
 #include "tools/host/EventSink.h"
 
@@ -164,18 +165,11 @@ TEST(Container, KeysGoToTheActiveObjectFirst)
     ASSERT_TRUE(XInput::Keys(L"a b"));
     // Input that xdotool refuses is reported, not taken as sent.
     EXPECT_FALSE(XInput::Run(L"no-such-command"));
-    const ULONGLONG nEnd = GetTickCount64() + 2000;
-    while (GetTickCount64() < nEnd && fixture.pFake->calls.size() < 8)
-    {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            if (!fixture.pRunner->PreTranslate(msg))
-            {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-        Sleep(10);
-    }
+    PTL::CWait(2000)
+        .Until([&] { return fixture.pFake->calls.size() >= 8; })
+        .Serving(PTL::EServe::AllMessages)
+        .Taking([&](MSG& msg) { return fixture.pRunner->PreTranslate(msg); })
+        .Run();
     const std::vector<std::wstring> typed(fixture.pFake->calls.begin() + 6, fixture.pFake->calls.end());
     EXPECT_EQ((std::vector<std::wstring>{L"TranslateAccelerator 65", L"TranslateAccelerator 66"}), typed);
 

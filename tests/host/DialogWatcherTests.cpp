@@ -1,9 +1,13 @@
 // The dialog watcher answers real message boxes and dialogs of the process by the policy, and
-// records what they showed.
+// records what they showed; the wait that it and every test's loop use ends for what it was asked.
+#include "ptl/Handle.h"
 #include "ptl/Text.h"
+#include "ptl/Wait.h"
 #include "tools/host/DialogWatcher.h"
 
 #include <gtest/gtest.h>
+#include <functional>
+#include <thread>
 
 using namespace Host;
 
@@ -226,6 +230,89 @@ TEST(DialogWatcher, TypesIntoAFieldThenPresses)
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(L"Type here", records[0].strCaption);
     EXPECT_EQ(L"type:100:C:\\files\\\xC54C\xB9BC.txt, press:OK", records[0].strAnswer);
+}
+
+// What reached the window below: messages dispatched to it, and sent ones answered.
+int g_nDispatched = 0;
+LRESULT CALLBACK CountingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_APP)
+    {
+        ++g_nDispatched;
+        return 1;
+    }
+    return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+// Another thread acts while this one waits; the wait must end for the reason the case gives.
+TEST(Wait, EndsOnWhatItWasAskedFor)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = CountingProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"PL5WaitTest";
+    RegisterClassW(&wc);
+    const HWND hWnd = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    ASSERT_TRUE(hWnd);
+    const DWORD nThread = GetCurrentThreadId();
+    PTL::CKernelHandle events[2] = {PTL::CKernelHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+                                    PTL::CKernelHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+    bool bTaken = false;
+    const struct
+    {
+        const char* szCase;
+        PTL::EServe nServe;
+        bool bTake;                    // the wait takes WM_APP itself
+        std::function<void()> fnAct;   // on the other thread
+        std::function<bool()> fnDone;  // null: no condition
+        PTL::EWaitEnd nEnd;
+        DWORD nIndex;
+        int nDispatched;
+    } cases[] = {
+        {"the second handle", PTL::EServe::Nothing, false, [&] { SetEvent(events[1].Get()); }, nullptr,
+         PTL::EWaitEnd::Signalled, 1, 0},
+        // The sender is held until the wait serves it: a wait that does not would see no signal.
+        {"a sent message, then the handle", PTL::EServe::SentMessages, false,
+         [&] {
+             DWORD_PTR nAnswer = 0;
+             if (SendMessageTimeoutW(hWnd, WM_APP, 0, 0, SMTO_BLOCK, 5000, &nAnswer) && nAnswer == 1)
+                 SetEvent(events[0].Get());
+         },
+         nullptr, PTL::EWaitEnd::Signalled, 0, 1},
+        {"a posted message makes the condition hold", PTL::EServe::AllMessages, false,
+         [&] { PostMessageW(hWnd, WM_APP, 0, 0); }, [] { return g_nDispatched == 1; }, PTL::EWaitEnd::Done, 0, 1},
+        {"a taken message is not dispatched", PTL::EServe::AllMessages, true, [&] { PostMessageW(hWnd, WM_APP, 0, 0); },
+         [&] { return bTaken; }, PTL::EWaitEnd::Done, 0, 0},
+        {"a quit ends the loop", PTL::EServe::AllMessages, false, [&] { PostThreadMessageW(nThread, WM_QUIT, 7, 0); },
+         nullptr, PTL::EWaitEnd::Quit, 7, 0},
+        {"nothing comes", PTL::EServe::AllMessages, false, [] {}, [] { return false; }, PTL::EWaitEnd::TimedOut, 0, 0},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        const auto& c = cases[i];
+        for (auto& ev : events)
+            ResetEvent(ev.Get());
+        g_nDispatched = 0;
+        bTaken = false;
+        PTL::CWait wait(c.nEnd == PTL::EWaitEnd::TimedOut ? 200 : 10000);
+        wait.For(events[0].Get()).For(events[1].Get()).Serving(c.nServe);
+        if (c.fnDone)
+            wait.Until(c.fnDone);
+        if (c.bTake)
+            wait.Taking([&](MSG& msg) { return bTaken = msg.message == WM_APP; });
+        std::thread other(c.fnAct);
+        const ULONGLONG nStart = GetTickCount64();
+        const PTL::CWaitResult result = wait.Run();
+        const ULONGLONG nTook = GetTickCount64() - nStart;
+        other.join();
+        EXPECT_EQ(c.nEnd, result.End()) << "case " << i << ": " << c.szCase;
+        EXPECT_EQ(c.nIndex, c.nEnd == PTL::EWaitEnd::Quit ? DWORD(result.QuitCode()) : result.Index())
+            << "case " << i << ": " << c.szCase;
+        EXPECT_EQ(c.nDispatched, g_nDispatched) << "case " << i << ": " << c.szCase;
+        if (c.nEnd == PTL::EWaitEnd::TimedOut)
+            EXPECT_TRUE(nTook >= 190 && nTook < 2000) << "case " << i << ": " << nTook << " ms";
+    }
+    DestroyWindow(hWnd);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "tests/common/InProcessControl.h"
 #include "ptl/ClassFactory.h"
 #include "tests/common/TestData.h"
+#include "ptl/Wait.h"
 #include "tests/upload/TestServers.h"
 #include "tests/upload/UploadTestFiles.h"
 
@@ -173,18 +174,7 @@ std::vector<std::wstring> ChildRows(HWND hWnd)
 // Serves the thread's messages until the sink has heard nCalls events; at most nMs.
 bool WaitForEvents(const CRecordingSink& sink, size_t nCalls, DWORD nMs = 20000)
 {
-    const ULONGLONG nEnd = GetTickCount64() + nMs;
-    while (sink.calls.size() < nCalls && GetTickCount64() < nEnd)
-    {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return sink.calls.size() >= nCalls;
+    return PTL::PumpUntil([&] { return sink.calls.size() >= nCalls; }, nMs);
 }
 
 // The file names (without their folder) of a recorded multipart body, in order.
@@ -267,8 +257,7 @@ TEST_F(ChildModeUpload, DeactivationEndsTheRunAndTheControlUploadsAgainWhenShown
     RecordServer::Script("[{\"delay\": 20, \"body\": \"late\"}]");
     PTL::CComBSTR bstrResult;
     ASSERT_EQ(S_OK, m_pActive->pControl->StartUpload(&bstrResult));
-    for (const ULONGLONG nEnd = GetTickCount64() + 20000; RecordServer::Count() == 0 && GetTickCount64() < nEnd;)
-        WaitForEvents(m_sink, 1, 50);
+    PTL::PumpUntil([] { return RecordServer::Count() != 0; }, 20000);
     ASSERT_EQ(1, RecordServer::Count());
 
     const ULONGLONG nStart = GetTickCount64();
@@ -330,9 +319,7 @@ TEST_F(ChildModeUpload, OutcomesReachThePageAsEventsAndTheDialogTakesTheFocus)
         ASSERT_EQ(S_OK, m_pActive->pControl->StartUpload(&bstrResult)) << c.szCase;
         if (c.bCancelAfterTheBody)
         {
-            for (const ULONGLONG nEnd = GetTickCount64() + 20000;
-                 RecordServer::Count() == 0 && GetTickCount64() < nEnd;)
-                WaitForEvents(m_sink, nBefore + 1, 50);
+            PTL::PumpUntil([] { return RecordServer::Count() != 0; }, 20000);
             EXPECT_EQ(S_OK, m_pActive->pControl->UploadCancel());
             RecordServer::Release();
         }
@@ -354,14 +341,11 @@ TEST_F(ChildModeUpload, OutcomesReachThePageAsEventsAndTheDialogTakesTheFocus)
     const size_t nBefore = m_sink.calls.size();
     PTL::CComBSTR bstrResult;
     ASSERT_EQ(S_OK, m_pActive->pControl->StartUpload(&bstrResult));
-    for (const ULONGLONG nEnd = GetTickCount64() + 20000; RecordServer::Count() == 0 && GetTickCount64() < nEnd;)
-        WaitForEvents(m_sink, nBefore + 1, 50);
+    PTL::PumpUntil([] { return RecordServer::Count() != 0; }, 20000);
     SetText(m_pActive->pControl, &IPL5Ctrl::put_Language, L"ko");
     EXPECT_EQ(L"Name", ListColumnTitle(hList, 0)) << "the pack stays while the upload runs";
     RecordServer::Release();
     ASSERT_TRUE(WaitForEvents(m_sink, nBefore + 1));
-    for (const ULONGLONG nEnd = GetTickCount64() + 5000;
-         ListColumnTitle(hList, 0) != L"파일 이름" && GetTickCount64() < nEnd;)
-        WaitForEvents(m_sink, nBefore + 2, 50);
+    PTL::PumpUntil([&] { return ListColumnTitle(hList, 0) == L"파일 이름"; }, 5000);
     EXPECT_EQ(L"파일 이름", ListColumnTitle(hList, 0));
 }

@@ -16,6 +16,7 @@
 #include "lang/LangIds.h"
 #include "lang/LangTable.h"
 #include "ptl/Text.h"
+#include "ptl/Wait.h"
 #include "tests/progress/DialogDriver.h"
 #include "tests/upload/ImportSlot.h"
 #include "tests/common/ConfiguredTimeout.h"
@@ -476,20 +477,17 @@ namespace
 // Pumps the thread's messages until one of the child dialog's reports reaches hParent.
 UINT WaitForReport(HWND hParent, DWORD nMilliseconds)
 {
-    const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
-    while (GetTickCount64() < nEnd)
-    {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        {
+    UINT nReport = 0;
+    PTL::CWait(nMilliseconds)
+        .Serving(PTL::EServe::AllMessages)
+        .Taking([&](MSG& msg) {
             if (msg.hwnd == hParent && msg.message >= WM_UPLOAD_COMPLETE && msg.message <= WM_UPLOAD_ERROR)
-                return msg.message;
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return 0;
+                nReport = msg.message;
+            return nReport != 0;
+        })
+        .Until([&] { return nReport != 0; })
+        .Run();
+    return nReport;
 }
 }  // namespace
 
@@ -604,13 +602,8 @@ TEST_F(UploadDialog, ChildDialogRunsUploadsWithoutBlockingAndReportsThem)
 
         // A stop request while the big file goes out (what UploadCancel does).
         ASSERT_TRUE(dlg.StartChildUpload(L"", SlowUrl()));
-        EXPECT_TRUE(Driver::WaitUntil(
-            [&] {
-                MSG msg;
-                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-                    DispatchMessageW(&msg);
-                return dlg.Progress().nFileSent.load() > 0 && dlg.UploadList().Entries()[1].nUploadState == 1;
-            },
+        EXPECT_TRUE(PTL::PumpUntil(
+            [&] { return dlg.Progress().nFileSent.load() > 0 && dlg.UploadList().Entries()[1].nUploadState == 1; },
             10000));
         dlg.Cancel();
         EXPECT_EQ(WM_UPLOAD_CANCEL, WaitForReport(hParent, 30000));

@@ -20,6 +20,7 @@
 #include "response/InlineRewrite.h"
 #include "upload/FileOpener.h"
 #include "upload/UploadRequest.h"
+#include "ptl/Wait.h"
 
 namespace
 {
@@ -98,14 +99,7 @@ protected:
 
 bool WaitFor(const std::function<bool()>& fnDone, DWORD nMilliseconds)
 {
-    const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
-    while (!fnDone())
-    {
-        if (GetTickCount64() >= nEnd)
-            return false;
-        Sleep(10);
-    }
-    return true;
+    return PTL::CWait(nMilliseconds).Until(fnDone).Polling(10).Run().Done();
 }
 }  // namespace
 
@@ -184,11 +178,8 @@ TEST(FileOpener, HoldsOnlyFilesTheUploadWillSoonReach)
             CKernelHandle probe = open(strProbe, GENERIC_READ);
             ASSERT_TRUE(probe.IsValid());
             opener.Give(std::move(probe));
-            bool bClosed = false;
-            for (const ULONGLONG nEnd = GetTickCount64() + 5000;
-                 !(bClosed = open(strProbe, GENERIC_READ).IsValid()) && GetTickCount64() < nEnd;)
-                Sleep(5);
-            ASSERT_TRUE(bClosed) << "the opener closes what it is given";
+            ASSERT_TRUE(WaitFor([&] { return open(strProbe, GENERIC_READ).IsValid(); }, 5000))
+                << "the opener closes what it is given";
         }
     };
     CKernelHandle first;

@@ -18,6 +18,7 @@
 #include "ptl/ClassFactory.h"
 #include "ptl/Dpi.h"
 #include "ptl/Handle.h"
+#include "ptl/Wait.h"
 
 namespace
 {
@@ -67,13 +68,6 @@ double Now()
     QueryPerformanceCounter(&li);
     QueryPerformanceFrequency(&liFrequency);
     return 1000.0 * static_cast<double>(li.QuadPart) / static_cast<double>(liFrequency.QuadPart);
-}
-
-void Pump()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
 }
 
 // A 96 by 64 BMP of one colour.
@@ -166,7 +160,7 @@ int wmain(int argc, wchar_t** argv)
         SendMessageW(hList, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
         column.cx = 110;
         SendMessageW(hList, LVM_INSERTCOLUMNW, 1, reinterpret_cast<LPARAM>(&column));
-        Pump();
+        PTL::ServePendingMessages();
     };
     // The list's deferred update also writes this window's status bar, as the control's own does.
     struct CRefresh : IListViewOwner
@@ -181,7 +175,7 @@ int wmain(int argc, wchar_t** argv)
         }
     } refresh(pCtrl, hStatus);
     pCtrl->MainList().SetViewOwner(&refresh);
-    Pump();
+    PTL::ServePendingMessages();
 
     double dPassMs = 0;
     std::wstring strPrefix;
@@ -192,7 +186,7 @@ int wmain(int argc, wchar_t** argv)
         UpdateWindow(hParent);
         UpdateWindow(hList);
         const double t1 = Now();
-        Pump();
+        PTL::ServePendingMessages();
         dPassMs += t1 - t0;
         wprintf(L"step %ls%ls ms %.1f rows %ld\n", strPrefix.c_str(), szName, t1 - t0,
                 static_cast<long>(pCtrl->MainList().List().Count()));

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 #include "ptl/Handle.h"
+#include "ptl/Wait.h"
 
 namespace
 {
@@ -304,24 +305,8 @@ int wmain(int argc, wchar_t** argv)
         }
         SendMouse(dwUp);
     });
-    MSG msg;
-    const DWORD dwDeadline = GetTickCount() + 15000;
-    while (GetTickCount() < dwDeadline)
-    {
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT) == WAIT_TIMEOUT &&
-            !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE))
-            continue;
-        bool bQuit = false;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        {
-            if (msg.message == WM_QUIT)
-                bQuit = true;
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (bQuit)
-            break;
-    }
+    // The window's loop, until the drop quits it.
+    PTL::CWait(15000).Serving(PTL::EServe::AllMessages).Run();
     hand.join();
     DestroyWindow(hWnd);
     if (!g_drag.bRan)

@@ -1,4 +1,5 @@
 #include "tools/host/DialogWatcher.h"
+#include "ptl/Wait.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -117,15 +118,7 @@ std::wstring WindowText(HWND hWnd) { return TextOf(hWnd); }
 
 bool WaitUntil(const std::function<bool()>& fnDone, DWORD nMilliseconds)
 {
-    const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
-    for (;;)
-    {
-        if (fnDone())
-            return true;
-        if (GetTickCount64() >= nEnd)
-            return false;
-        Sleep(POLL_MS);
-    }
+    return PTL::CWait(nMilliseconds).Until(fnDone).Polling(POLL_MS).Run().Done();
 }
 
 HWND WaitForDialog(const std::function<bool(HWND)>& fnWanted, DWORD nMilliseconds)

@@ -1,4 +1,5 @@
 #include "tools/host/DispatchObjects.h"
+#include "ptl/ExcepInfo.h"
 #include "ptl/Text.h"
 
 #include <cwctype>
@@ -80,10 +81,7 @@ HRESULT CDispatchObject::Fail(EXCEPINFO* pExcepInfo, const std::wstring& strMess
 {
     if (!pExcepInfo)
         return E_INVALIDARG;
-    *pExcepInfo = EXCEPINFO();
-    pExcepInfo->bstrSource = SysAllocString(L"host");
-    pExcepInfo->bstrDescription = SysAllocStringLen(strMessage.data(), UINT(strMessage.size()));
-    pExcepInfo->scode = E_INVALIDARG;
+    PTL::FillExcepInfo(pExcepInfo, E_INVALIDARG, L"host", strMessage);
     return DISP_E_EXCEPTION;
 }
 

@@ -5,9 +5,11 @@
 
 #include <ocidl.h>
 
+#include "ptl/ExcepInfo.h"
 #include "ptl/Handle.h"
 #include "ptl/ObjectSafety.h"
 #include "ptl/Text.h"
+#include "ptl/Wait.h"
 #include "tools/host/DialogWatcher.h"
 #include "tools/host/PageModel.h"
 #include "tools/host/XInput.h"
@@ -98,39 +100,6 @@ using CHook = PTL::CHandle<PTL::CHandleKind<HHOOK, UnhookWindowsHookEx>>;
 
 }  // namespace
 
-bool CHostObject::PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done, int* pnQuitCode)
-{
-    *pnQuitCode = -1;
-    const ULONGLONG nEnd = GetTickCount64() + nMilliseconds;
-    for (;;)
-    {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        {
-            if (msg.message == WM_QUIT)
-            {
-                *pnQuitCode = int(msg.wParam);
-                return false;
-            }
-            if (!m_page.PreTranslate(msg))
-            {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-            if (done())
-                return false;
-        }
-        if (done())
-            return false;
-        const ULONGLONG nNow = GetTickCount64();
-        if (nNow >= nEnd)
-            return true;
-        // Wake at least every 20 ms: the end of the page may come from another thread.
-        const DWORD nSlice = DWORD(std::min<ULONGLONG>(nEnd - nNow, 20));
-        MsgWaitForMultipleObjectsEx(0, nullptr, nSlice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    }
-}
-
 DISPID CHostObject::FindMember(const std::wstring& strName)
 {
     for (const auto& member : g_members)
@@ -148,10 +117,7 @@ HRESULT CHostObject::Stop(EXCEPINFO* pExcepInfo)
 {
     if (pExcepInfo)
     {
-        *pExcepInfo = EXCEPINFO();
-        pExcepInfo->bstrSource = SysAllocString(L"host");
-        pExcepInfo->bstrDescription = SysAllocString(L"the page has ended");
-        pExcepInfo->scode = HOST_E_PAGE_ENDED;
+        PTL::FillExcepInfo(pExcepInfo, HOST_E_PAGE_ENDED, L"host", L"the page has ended");
         return DISP_E_EXCEPTION;
     }
     return HOST_E_PAGE_ENDED;
@@ -415,11 +381,15 @@ HRESULT CHostObject::InvokeMember(DISPID nId, WORD, const std::vector<const VARI
 HRESULT CHostObject::WaitUntil(DWORD nMilliseconds, const std::function<bool()>& done, bool& bDone,
                                EXCEPINFO* pExcepInfo)
 {
-    int nQuitCode = -1;
-    PumpMessages(
-        nMilliseconds, [&] { return m_page.Ending() || done(); }, &nQuitCode);
-    if (nQuitCode >= 0)
-        m_page.End(nQuitCode);  // the thread was told to quit: so is the page
+    // Woken at least every 20 ms: the end of the page may come from another thread.
+    const PTL::CWaitResult waited = PTL::CWait(nMilliseconds)
+                                        .Until([&] { return m_page.Ending() || done(); })
+                                        .Serving(PTL::EServe::AllMessages)
+                                        .Taking([this](MSG& msg) { return m_page.PreTranslate(msg); })
+                                        .Polling(20)
+                                        .Run();
+    if (waited.End() == PTL::EWaitEnd::Quit)
+        m_page.End(waited.QuitCode());  // the thread was told to quit: so is the page
     if (m_page.Ending())
         return Stop(pExcepInfo);
     bDone = done();
@@ -455,14 +425,10 @@ HRESULT CHostObject::SetProperty(const std::vector<const VARIANT*>& args, EXCEPI
         reversed.push_back(*args[i - 1]);
     DISPID nPut = DISPID_PROPERTYPUT;
     DISPPARAMS params = {reversed.data(), &nPut, UINT(reversed.size()), 1};
-    EXCEPINFO info = {};
+    PTL::CExcepInfo info;
     hr = pObject->Invoke(nId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &info, nullptr);
-    std::wstring strReason = info.bstrDescription ? info.bstrDescription : PTL::DescribeHResult(hr);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
     if (FAILED(hr))
-        return Fail(pExcepInfo, L"putting " + strName + L" failed: " + strReason);
+        return Fail(pExcepInfo, L"putting " + strName + L" failed: " + info.DescriptionOr(PTL::DescribeHResult(hr)));
     return S_OK;
 }
 

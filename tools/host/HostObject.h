@@ -75,10 +75,6 @@ public:
     explicit CHostObject(IPageControl& page) : m_page(page) {}
     void Detach() { m_bDetached = true; }
 
-    // Pumps messages until nMilliseconds have passed (true), or until done() or a WM_QUIT
-    // (false; *pnQuitCode then holds the quit's code, otherwise -1).
-    bool PumpMessages(DWORD nMilliseconds, const std::function<bool()>& done, int* pnQuitCode);
-
 protected:
     DISPID FindMember(const std::wstring& strName) override;
     HRESULT InvokeMember(DISPID nId, WORD wFlags, const std::vector<const VARIANT*>& args, PTL::CComVariant& result,

@@ -1,4 +1,5 @@
 #include "tools/host/PageRunner.h"
+#include "ptl/ExcepInfo.h"
 #include "ptl/Text.h"
 
 namespace Host
@@ -434,26 +435,23 @@ bool CPageRunner::InvokeHandler(size_t nEngine, DISPID nFunction, int nLine, DIS
     if (m_bEnding)
         return false;
     result.Clear();
-    EXCEPINFO info = {};
+    PTL::CExcepInfo info;
     UINT nArgError = 0;
     const HRESULT hr = m_engines[nEngine].pGlobal->Invoke(nFunction, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
                                                           &params, &result, &info, &nArgError);
-    if (FAILED(hr) && info.pfnDeferredFillIn)
-        info.pfnDeferredFillIn(&info);
+    if (FAILED(hr))
+        info.FillIn();
     if (FAILED(hr) && !m_bEnding)
     {
         // The engine reports most errors to the site itself, with their line; what it only
         // returns is reported at the handler's line.
         CScriptError error;
-        error.hr = info.scode ? info.scode : hr;
-        error.strText = info.bstrDescription ? info.bstrDescription : PTL::DescribeHResult(error.hr);
+        error.hr = info.Code(hr);
+        error.strText = info.DescriptionOr(PTL::DescribeHResult(error.hr));
         error.nLine = ULONG(nLine);
         m_engines[nEngine].pSite->KeepError(error);
         End(ExitCode::Script);
     }
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
     return SUCCEEDED(hr);
 }
 

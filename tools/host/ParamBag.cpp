@@ -1,4 +1,5 @@
 #include "tools/host/ParamBag.h"
+#include "ptl/ExcepInfo.h"
 
 namespace Host
 {
@@ -35,11 +36,10 @@ STDMETHODIMP CParamBag::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pE
         {
             if (pErrorLog)
             {
-                EXCEPINFO info = {};
+                PTL::CExcepInfo info;
                 info.scode = hr;
                 info.bstrSource = SysAllocString(L"PARAM");
                 pErrorLog->AddError(pszPropName, &info);
-                SysFreeString(info.bstrSource);
             }
             return hr;
         }

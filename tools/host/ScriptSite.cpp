@@ -1,4 +1,5 @@
 #include "tools/host/ScriptSite.h"
+#include "ptl/ExcepInfo.h"
 #include "ptl/Text.h"
 
 namespace Host
@@ -33,21 +34,18 @@ HRESULT CScriptSite::AddItem(const std::wstring& strName, IUnknown* pObject, boo
 HRESULT CScriptSite::Run(const std::wstring& strCode, DWORD nContext, ULONG nFirstLine, LONG nFirstColumn)
 {
     m_contexts[nContext] = {nFirstLine, nFirstColumn};
-    EXCEPINFO info = {};
+    PTL::CExcepInfo info;
     const HRESULT hr = m_pParse->ParseScriptText(strCode.c_str(), nullptr, nullptr, nullptr, nContext, nFirstLine - 1,
                                                  SCRIPTTEXT_ISVISIBLE, nullptr, &info);
     if (FAILED(hr) && !m_error.bSet && !m_bEnding)
     {
         CScriptError error;
-        error.hr = info.scode ? info.scode : hr;
-        error.strText = info.bstrDescription ? info.bstrDescription : PTL::DescribeHResult(error.hr);
+        error.hr = info.Code(hr);
+        error.strText = info.DescriptionOr(PTL::DescribeHResult(error.hr));
         error.nContext = nContext;
         error.nLine = nFirstLine;  // the engine named no line: the block's first
         KeepError(error);
     }
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
     return hr;
 }
 
@@ -138,19 +136,14 @@ STDMETHODIMP CScriptSite::OnScriptError(IActiveScriptError* pError)
         if (m_error.bSet || m_bEnding)
             return S_OK;
         CScriptError error;
-        EXCEPINFO info = {};
+        PTL::CExcepInfo info;
         if (SUCCEEDED(pError->GetExceptionInfo(&info)))
         {
-            if (info.pfnDeferredFillIn)
-                info.pfnDeferredFillIn(&info);
+            info.FillIn();
             error.hr = info.scode;
-            if (info.bstrDescription)
-                error.strText = info.bstrDescription;
-            if (error.strText.empty() && info.bstrSource)
-                error.strText = info.bstrSource;
-            SysFreeString(info.bstrSource);
-            SysFreeString(info.bstrDescription);
-            SysFreeString(info.bstrHelpFile);
+            error.strText = info.Description();
+            if (error.strText.empty())
+                error.strText = info.Source();
         }
         if (error.strText.empty())
             error.strText = PTL::DescribeHResult(error.hr);

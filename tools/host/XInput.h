@@ -11,6 +11,7 @@
 
 #include <windows.h>
 #include "ptl/Handle.h"
+#include "ptl/Wait.h"
 
 #include <atomic>
 #include <string>
@@ -71,13 +72,12 @@ inline bool Run(const std::wstring& strArgs, DWORD nTimeoutMs = 10000)
     const PTL::CKernelHandle thread(pi.hThread), process(pi.hProcess);  // the marker says when it ended
     // No messages are pumped here: the input the X server delivers stays queued for the
     // caller's message loop, which offers keys to the active control before dispatching them.
-    const ULONGLONG nEnd = GetTickCount64() + nTimeoutMs;
-    while (GetFileAttributesW(strMarkerDos.c_str()) == INVALID_FILE_ATTRIBUTES)
-    {
-        if (GetTickCount64() >= nEnd)
-            return false;
-        Sleep(10);
-    }
+    if (!PTL::CWait(nTimeoutMs)
+             .Until([&] { return GetFileAttributesW(strMarkerDos.c_str()) != INVALID_FILE_ATTRIBUTES; })
+             .Polling(10)
+             .Run()
+             .Done())
+        return false;
     char szStatus[8] = "";
     DWORD nRead = 0;
     {
