@@ -1,6 +1,5 @@
 #include "upload/UploadEngine.h"
 
-#include <process.h>
 #include <wininet.h>
 
 #include <cstdio>
@@ -165,6 +164,9 @@ public:
     {
     };
 
+    // The whole upload, on the worker thread: up to two runs of attempts, then the outcome.
+    void Execute();
+
     CUploadRun(std::shared_ptr<CUploadState> pState, IUploadObserver& observer)
         : m_pState(std::move(pState)), m_pObserver(&observer), m_evRunnable(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
           m_evStop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_pS(m_pState.get())
@@ -190,8 +192,6 @@ public:
         m_cancel.Add(m_connection);
         m_cancel.Add(m_request);
     }
-
-    static unsigned __stdcall ThreadProc(void* pParam);
 
     void Pause()
     {
@@ -251,14 +251,11 @@ public:
             m_pS = m_pLeftAlone.get();
         }
         m_bDetached = true;
-        while (m_nInCall > 0)
-        {
-            if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE) == WAIT_OBJECT_0)
-            {
-                MSG msg;
-                PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-            }
-        }
+        PTL::CWait(INFINITE)
+            .Until([this] { return m_nInCall == 0; })
+            .Serving(PTL::EServe::SentMessages)
+            .Polling(10)
+            .Run();
     }
 
 private:
@@ -281,7 +278,6 @@ private:
         Notify([nStage](IUploadObserver& o) { o.OnStatus(nStage); });
     }
 
-    void Execute();
     EAttempt RunUpload();
     EAttempt Attempt(const CMultipartBody& body);
     EAttempt AfterInternetFailure(const PTL::CInternetException& e);
@@ -412,21 +408,6 @@ private:
     DWORD m_nStatus = 0;
     std::wstring m_strRefusedScheme;  // of a redirect that was not followed
 };
-
-unsigned __stdcall CUploadRun::ThreadProc(void* pParam)
-{
-    HMODULE hModule = nullptr;
-    {
-        std::unique_ptr<std::shared_ptr<CUploadRun>> pRun(static_cast<std::shared_ptr<CUploadRun>*>(pParam));
-        // The module stays loaded while this thread runs, even if its engine was left behind.
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CUploadRun::ThreadProc),
-                           &hModule);
-        (*pRun)->Execute();
-    }
-    if (hModule)
-        FreeLibraryAndExitThread(hModule, 0);
-    return 0;
-}
 
 void CUploadRun::Execute()
 {
@@ -1116,7 +1097,7 @@ void CUploadEngine::Abandon()
     if (!m_pRun)
         return;
     m_pRun->Detach();
-    m_hThread.Close();
+    m_thread.Release();
     m_pRun.reset();
     // The run ends here for whoever looks at the state: cancelled, as an abort leaves it, and a
     // new run may start at once.
@@ -1134,12 +1115,10 @@ bool CUploadEngine::Start()
     Join();
     s.Result = CUploadResult();
     auto markFailed = [&s] { s.Result.nOutcome = EUploadOutcome::Failed; };
-    std::shared_ptr<CUploadRun>* pParam = nullptr;
     // Called from window procedures and COM methods: nothing may be thrown from here.
     try
     {
         m_pRun = std::make_shared<CUploadRun>(m_pState, m_observer);
-        pParam = new std::shared_ptr<CUploadRun>(m_pRun);
     }
     catch (...)
     {
@@ -1150,25 +1129,20 @@ bool CUploadEngine::Start()
     s.bStopRequested = false;
     // Set before the thread exists so that a second start in the meantime does nothing.
     s.bRunning = true;
-    unsigned nId = 0;
-    const uintptr_t hNew = _beginthreadex(nullptr, 0, &CUploadRun::ThreadProc, pParam, 0, &nId);
-    if (!hNew)
+    // The thread holds the run, so a thread left behind by an abort still owns what it touches.
+    if (!m_thread.Start([pRun = m_pRun] { pRun->Execute(); }))
     {
-        delete pParam;
         m_pRun.reset();
         s.bRunning = false;
         markFailed();
         return false;
     }
-    m_hThread.Reset(reinterpret_cast<HANDLE>(hNew));
     return true;
 }
 
 void CUploadEngine::Join()
 {
-    if (m_hThread.IsValid())
-        PTL::WaitServingSentMessages(m_hThread.Get(), INFINITE);
-    m_hThread.Close();
+    m_thread.Join(INFINITE, PTL::EServe::SentMessages);
     m_pRun.reset();
 }
 
@@ -1181,8 +1155,8 @@ void CUploadEngine::Cancel()
         m_pState->bStopRequested = true;
         return;
     }
-    if (m_pRun->Cancel() && m_hThread.IsValid())
-        CancelSynchronousIo(m_hThread.Get());
+    if (m_pRun->Cancel())
+        m_thread.CancelIo();
 }
 
 bool CUploadEngine::Abort(DWORD nWaitMs)
@@ -1190,24 +1164,12 @@ bool CUploadEngine::Abort(DWORD nWaitMs)
     if (!m_pRun)
         return true;
     m_pRun->Abort();
-    if (m_hThread.IsValid())
-    {
-        // Closed handles end a blocked call where the platform's internet library checks them;
-        // where it does not, the call is still a wait on a socket of the worker's own, which
-        // cancelling the worker's pending synchronous I/O ends. The worker may step into one
-        // more call before it sees the stop, so this repeats until it has ended.
-        const ULONGLONG nEnd = GetTickCount64() + nWaitMs;
-        for (;;)
-        {
-            CancelSynchronousIo(m_hThread.Get());
-            const ULONGLONG nNow = GetTickCount64();
-            const DWORD nSlice = nNow >= nEnd ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(nEnd - nNow, 50));
-            if (PTL::WaitServingSentMessages(m_hThread.Get(), nSlice))
-                break;
-            if (nSlice == 0)
-                return false;
-        }
-    }
+    // Closed handles end a blocked call where the platform's internet library checks them;
+    // where it does not, the call is still a wait on a socket of the worker's own, which
+    // cancelling the worker's pending synchronous I/O ends, again while the worker may step
+    // into one more call before it sees the stop.
+    if (!m_thread.Join(nWaitMs, PTL::EServe::SentMessages, true))
+        return false;
     Join();
     return true;
 }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "ptl/Handle.h"
+#include "ptl/Thread.h"
 #include "upload/UploadRequest.h"
 
 constexpr DWORD UPLOAD_CHUNK_SIZE = 51200;
@@ -214,8 +215,8 @@ public:
     // Waits for the worker to end, serving messages sent to this thread's windows, and
     // releases it. For a worker known to be ending (it has called OnFinished) or in tests.
     void Join();
-    bool HasWorker() const { return m_hThread.IsValid(); }
-    HANDLE Thread() const { return m_hThread.Get(); }
+    bool HasWorker() const { return m_thread.IsValid(); }
+    HANDLE Thread() const { return m_thread.Handle(); }
 
     // True while the user may be asked about a stop: until the body's last byte is written, and
     // once the answer is overdue (awaited longer than the receive time-out).
@@ -242,5 +243,5 @@ private:
     std::shared_ptr<CUploadState> m_pState;
     std::shared_ptr<CUploadRun> m_pRun;
     IUploadObserver& m_observer;
-    PTL::CKernelHandle m_hThread;
+    PTL::CThread m_thread;
 };
