@@ -75,11 +75,10 @@ if [ "${PL5_EXAMPLE_RECEIVERS:-0}" = 1 ]; then
         -S "127.0.0.1:$port" -t "$PL5_RECEIVER_DIR/site" >"$WORK/rphp.log" 2>&1 &
     PIDS+=($!)
     export PL5_RECEIVER_PHP_PORT=$port
-    # The Node receiver's packages come from the npm registry, as its users install them.
-    if [ ! -d "$RECEIVERS/node/node_modules" ]; then
-        (cd "$RECEIVERS/node" && npm ci --no-audit --no-fund >/dev/null 2>&1) ||
-            { echo "with_servers: npm ci failed" >&2; exit 1; }
-    fi
+    # The Node receiver's packages come from the npm registry, as its users install them: once,
+    # by the first of the runs that may start at the same time (the two architectures' suites).
+    (cd "$RECEIVERS/node" && flock 9 && { [ -d node_modules ] || npm ci --no-audit --no-fund >/dev/null 2>&1; }) 9<"$RECEIVERS/node" ||
+        { echo "with_servers: npm ci failed" >&2; exit 1; }
     PORT=0 PL5_PORT_FILE=$WORK/rnode.port PL5_UPLOAD_DIR=$PL5_RECEIVER_DIR/node PL5_MAX_FILE=$PL5_RECEIVER_MAX_FILE \
         PL5_MAX_REQUEST=$PL5_RECEIVER_MAX_REQUEST node "$RECEIVERS/node/receive.js" >"$WORK/rnode.log" 2>&1 &
     PIDS+=($!)
