@@ -1,5 +1,5 @@
 // The registered control in a page of the page host as people meet it on today's screens, with
-// a screen reader or the keyboard alone: sizes in page pixels shown at the screen's DPI (with_dpi.sh
+// a screen reader or the keyboard alone: sizes in page pixels shown at the screen's DPI (with_desktop.sh
 // runs the page test at 144 and 192 DPI), what AccessibleObjectFromWindow finds, and Tab, the
 // menu key and Shift+F10 pressed through the X server.
 #include <windows.h>

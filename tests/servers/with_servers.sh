@@ -44,24 +44,33 @@ PIDS+=($!)
 wait_for_file "$WORK/tls.port" "the recording server"
 export PL5_RECORD_PORT=$(cat "$WORK/record.port") PL5_RECORD_TLS_PORT=$(cat "$WORK/tls.port")
 
-# The built-in server takes a port of our choosing; retry on the rare clash with another process.
-for _ in 1 2 3 4 5; do
-    port=$(free_port)
-    php -d upload_max_filesize=256M -d post_max_size=256M -d max_file_uploads=1000 \
-        -d max_input_vars=10000 -S "127.0.0.1:$port" "$HERE/receive.php" >"$WORK/php.log" 2>&1 &
-    pid=$!
-    for _ in $(seq 100); do
-        python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.05
+# PHP's built-in server takes a port of our choosing; tests running at the same time may take the
+# same one first, so it is tried again on another.
+start_php() {   # start_php LOG php-arguments... (without -S): sets PHP_PORT once it accepts connections
+    local log=$1 port pid
+    shift
+    PHP_PORT=
+    for _ in 1 2 3 4 5; do
+        port=$(free_port)
+        php -S "127.0.0.1:$port" "$@" >"$log" 2>&1 &
+        pid=$!
+        for _ in $(seq 100); do
+            python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        if kill -0 "$pid" 2>/dev/null; then
+            PIDS+=("$pid")
+            PHP_PORT=$port
+            return 0
+        fi
     done
-    if kill -0 "$pid" 2>/dev/null; then
-        PIDS+=("$pid")
-        export PL5_PHP_PORT=$port
-        break
-    fi
-done
-[ -n "${PL5_PHP_PORT:-}" ] || { echo "with_servers: php -S did not start" >&2; exit 1; }
+    echo "with_servers: php -S did not start" >&2
+    exit 1
+}
+start_php "$WORK/php.log" -d upload_max_filesize=256M -d post_max_size=256M -d max_file_uploads=1000 \
+    -d max_input_vars=10000 "$HERE/receive.php"
+export PL5_PHP_PORT=$PHP_PORT
 
 if [ "${PL5_EXAMPLE_RECEIVERS:-0}" = 1 ]; then
     RECEIVERS=$(cd "$HERE/../../examples/receivers" && pwd)
@@ -71,16 +80,13 @@ if [ "${PL5_EXAMPLE_RECEIVERS:-0}" = 1 ]; then
     # The PHP receiver runs as a site would: its folder the document root (a copy, so that its
     # default upload folder beside it, $PL5_RECEIVER_DIR/pelora5-uploads, is this run's own).
     cp "$RECEIVERS/php/receive.php" "$RECEIVERS/php/.user.ini" "$PL5_RECEIVER_DIR/site/"
-    port=$(free_port)
-    PL5_MAX_FILE=$PL5_RECEIVER_MAX_FILE PL5_MAX_REQUEST=$PL5_RECEIVER_MAX_REQUEST PL5_MAX_KEYS=$PL5_RECEIVER_MAX_KEYS php -d enable_post_data_reading=0 \
-        -S "127.0.0.1:$port" -t "$PL5_RECEIVER_DIR/site" >"$WORK/rphp.log" 2>&1 &
-    PIDS+=($!)
-    export PL5_RECEIVER_PHP_PORT=$port
-    # The Node receiver's packages come from the npm registry, as its users install them.
-    if [ ! -d "$RECEIVERS/node/node_modules" ]; then
-        (cd "$RECEIVERS/node" && npm ci --no-audit --no-fund >/dev/null 2>&1) ||
-            { echo "with_servers: npm ci failed" >&2; exit 1; }
-    fi
+    PL5_MAX_FILE=$PL5_RECEIVER_MAX_FILE PL5_MAX_REQUEST=$PL5_RECEIVER_MAX_REQUEST PL5_MAX_KEYS=$PL5_RECEIVER_MAX_KEYS start_php "$WORK/rphp.log" -d enable_post_data_reading=0 \
+        -t "$PL5_RECEIVER_DIR/site"
+    export PL5_RECEIVER_PHP_PORT=$PHP_PORT
+    # The Node receiver's packages come from the npm registry, as its users install them: once,
+    # by the first of the runs that may start at the same time (the two architectures' suites).
+    (cd "$RECEIVERS/node" && flock 9 && { [ -d node_modules ] || npm ci --no-audit --no-fund >/dev/null 2>&1; }) 9<"$RECEIVERS/node" ||
+        { echo "with_servers: npm ci failed" >&2; exit 1; }
     PORT=0 PL5_PORT_FILE=$WORK/rnode.port PL5_UPLOAD_DIR=$PL5_RECEIVER_DIR/node PL5_MAX_FILE=$PL5_RECEIVER_MAX_FILE \
         PL5_MAX_REQUEST=$PL5_RECEIVER_MAX_REQUEST PL5_MAX_KEYS=$PL5_RECEIVER_MAX_KEYS node "$RECEIVERS/node/receive.js" >"$WORK/rnode.log" 2>&1 &
     PIDS+=($!)
@@ -91,10 +97,6 @@ if [ "${PL5_EXAMPLE_RECEIVERS:-0}" = 1 ]; then
     wait_for_file "$WORK/rnode.port" "the Node receiver"
     wait_for_file "$WORK/rpython.port" "the Python receiver"
     export PL5_RECEIVER_NODE_PORT=$(cat "$WORK/rnode.port") PL5_RECEIVER_PYTHON_PORT=$(cat "$WORK/rpython.port")
-    for _ in $(seq 100); do
-        python3 -c "import socket; socket.create_connection(('127.0.0.1', $PL5_RECEIVER_PHP_PORT), 0.2)" 2>/dev/null && break
-        sleep 0.05
-    done
 fi
 
 if [ "${PL5_KOREAN_LOCALE:-0}" = 1 ]; then
