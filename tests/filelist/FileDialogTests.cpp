@@ -14,6 +14,20 @@ std::vector<CComVariant> Texts(std::vector<const wchar_t*> texts)
 }
 }  // namespace
 
+namespace
+{
+// The control's message boxes the watcher has answered. (The file dialog, which the user's
+// thread answers, may come and go between two of the watcher's looks.)
+std::vector<CSeenDialog> Boxes(const CDialogWatcher& watcher)
+{
+    std::vector<CSeenDialog> boxes;
+    for (const CSeenDialog& dialog : watcher.Seen())
+        if (dialog.strCaption == L"Alert - Pelora")
+            boxes.push_back(dialog);
+    return boxes;
+}
+}  // namespace
+
 TEST(OpenFile, TypedNamesArriveAsFolderPlusNameInTheDialogsOrder)
 {
     CTempFolder folder;
@@ -36,7 +50,7 @@ TEST(OpenFile, TypedNamesArriveAsFolderPlusNameInTheDialogsOrder)
         EXPECT_FALSE(user.Seen().bLeftOpen);
         EXPECT_EQ(c.expected, Names(p));
         EXPECT_EQ(c.expected.size() * 2, sink.calls.size());
-        EXPECT_EQ(1u, watcher.Seen().size());  // the file dialog, no message
+        EXPECT_TRUE(Boxes(watcher).empty());  // no message
         for (LONG n = 0; n < static_cast<LONG>(c.expected.size()); ++n)
         {
             CComBSTR bstr;
@@ -133,9 +147,7 @@ TEST(OpenFile, OneBatchMeetsTheLimitsTogether)
         CRecordingSink sink;
         size_t nBoxesWhenAsked = 0;
         sink.onCall = [&](DISPID, VARIANT* pResult) {  // vetoes veto.txt
-            // The message boxes seen so far (the watcher may not have seen the file dialog yet).
-            for (const CSeenDialog& d : watcher.Seen())
-                nBoxesWhenAsked += d.strCaption == L"Alert - Pelora";
+            nBoxesWhenAsked += Boxes(watcher).size();
             pResult->vt = VT_BOOL;
             pResult->boolVal = sink.calls.size() == 2 ? VARIANT_FALSE : VARIANT_TRUE;
         };
@@ -147,10 +159,9 @@ TEST(OpenFile, OneBatchMeetsTheLimitsTogether)
         p->OpenFile(nullptr);
         EXPECT_EQ(0u, nBoxesWhenAsked);
         EXPECT_EQ(c.expectedNames, Names(p));
-        const std::vector<CSeenDialog> seen = watcher.Seen();
-        ASSERT_EQ(2u, seen.size());
-        EXPECT_EQ(L"Alert - Pelora", seen[1].strCaption);
-        EXPECT_EQ(c.szExpectedBox, seen[1].MessageText());
+        const std::vector<CSeenDialog> seen = Boxes(watcher);
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(c.szExpectedBox, seen[0].MessageText());
     }
 }
 
