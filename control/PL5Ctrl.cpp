@@ -101,8 +101,7 @@ CPL5Ctrl::CPL5Ctrl()
     m_list.SetViewOwner(this);
     // The dialog calls page script (OnUploadRetry) from its own window's messages: the control
     // stays alive until such a message is handled, whatever the script does to its element.
-    m_uploadDlg.SetOwnerHold(
-        [this] { return InFinalRelease() ? PTL::CComPtr<IUnknown>() : PTL::CComPtr<IUnknown>(ControllingUnknown()); });
+    m_uploadDlg.SetOwner(this);
 }
 
 CPL5Ctrl::~CPL5Ctrl()

@@ -45,7 +45,8 @@ class CPL5Ctrl : public PTL::CComObjectRoot,
                  public IDropTarget,
                  private IDropSite,
                  private IListPage,
-                 private IListViewOwner
+                 private IListViewOwner,
+                 private IUploadDlgOwner
 {
 public:
     // Recompose on resize, no links inside, inside-out, active when visible, and the client site
@@ -246,6 +247,10 @@ public:
     // nothing while the control has no window.
     void UpdateListView();
     void OnListViewUpdate() override { UpdateListView(); }
+    // IUploadDlgOwner (control/PL5CtrlUpload.cpp): the page's OnUploadRetry, and the control held
+    // while the dialog's messages may run page script.
+    bool AllowRetry(const CUploadRetryWait& wait) override;
+    PTL::CComPtr<IUnknown> HoldForScript() override;
 
     // ---- what the user does to the list in the control's window (control/PL5CtrlList.cpp) ----
     // The status texts for the list as it is.

@@ -100,9 +100,7 @@ STDMETHODIMP CPL5Ctrl::StartUpload(BSTR* pVal)
         const bool bLimited = nGuardZone != PTL::NO_ZONE && PTL::IsLimitedZone(nGuardZone);
         m_uploadDlg.SetPrivateNetworkRule(bLimited);
         m_uploadDlg.SetSendCredentials(!(bLimited && !PTL::IsSameOrigin(strAction, strPageUrl)));
-        m_uploadDlg.SetRetry(m_props.nRetryCount, m_props.nRetryDelay, [this](const CUploadRetryWait& wait) {
-            return PageAllowsRetry(wait.nAttempt, wait.nDelayMs, PageRetryReason(wait));
-        });
+        m_uploadDlg.SetRetry(m_props.nRetryCount, m_props.nRetryDelay, true);
         if (m_uploadDlg.IsChild())
         {
             // What is listed now is sent; the outcome arrives later, through OnUploadReport.
@@ -160,6 +158,16 @@ void CPL5Ctrl::RefuseUpload()
     if (m_uploadDlg.IsChild() && m_uploadDlg.PostChildReport(WM_UPLOAD_ERROR))
         return;
     Fire_OnUploadError();
+}
+
+bool CPL5Ctrl::AllowRetry(const CUploadRetryWait& wait)
+{
+    return PageAllowsRetry(wait.nAttempt, wait.nDelayMs, PageRetryReason(wait));
+}
+
+PTL::CComPtr<IUnknown> CPL5Ctrl::HoldForScript()
+{
+    return InFinalRelease() ? PTL::CComPtr<IUnknown>() : PTL::CComPtr<IUnknown>(ControllingUnknown());
 }
 
 bool CPL5Ctrl::PageAllowsRetry(ULONG nAttempt, ULONG nDelayMs, ULONG nReason)

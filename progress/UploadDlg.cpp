@@ -279,12 +279,12 @@ void CUploadDlg::SetRequestOptions(bool bUseUnicode, bool bVerifyCertificates, U
     s.AnswerStep = std::move(answerStep);
 }
 
-void CUploadDlg::SetRetry(ULONG nCount, DWORD nDelayMs, UploadRetryQuestion ask)
+void CUploadDlg::SetRetry(ULONG nCount, DWORD nDelayMs, bool bAskOwner)
 {
     CUploadState& s = m_engine.State();
     s.nRetryCount = nCount;
     s.nRetryDelayMs = nDelayMs;
-    m_askRetry = std::move(ask);
+    m_bAskRetry = bAskOwner;
 }
 
 void CUploadDlg::FillChild(int cx, int cy)
@@ -810,7 +810,7 @@ bool CUploadDlg::OnRetryWait(const CUploadRetryWait& wait)
 {
     // The user may stop the upload from here on, while the page is asked too.
     m_bRetryWaiting = true;
-    if (m_askRetry)
+    if (m_bAskRetry && m_pOwner)
     {
         // The page answers on the dialog's thread; this thread waits for it, or for a stop.
         m_question = wait;
@@ -845,7 +845,7 @@ void CUploadDlg::AnswerRetryQuestion()
     if (!m_bQuestionPending.exchange(false))
         return;  // answered already, or the worker was stopped meanwhile
     const CUploadRetryWait wait = m_question;
-    m_bRetryAllowed = m_askRetry(wait);
+    m_bRetryAllowed = !m_pOwner || m_pOwner->AllowRetry(wait);
     SetEvent(m_evAnswer.Get());
 }
 

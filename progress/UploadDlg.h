@@ -48,9 +48,19 @@ enum : UINT_PTR
     UPLOAD_TIMER_RETRY = 12,  // the count down of the wait before another attempt
 };
 
-// Asked on the dialog's thread before each wait for another attempt; false ends the upload as
-// failed.
-using UploadRetryQuestion = std::function<bool(const CUploadRetryWait& wait)>;
+// What the dialog asks of the control that owns it, on the dialog's thread: the page's word
+// before each wait for another attempt (false ends the upload as failed), and a reference that
+// keeps the owner alive while a message the dialog handles may call page script, which may take
+// the owner off its page (null while the owner is going).
+class IUploadDlgOwner
+{
+public:
+    virtual bool AllowRetry(const CUploadRetryWait& wait) = 0;
+    virtual PTL::CComPtr<IUnknown> HoldForScript() = 0;
+
+protected:
+    ~IUploadDlgOwner() = default;
+};
 
 class CUploadDlg : public PTL::CTemplateDialogImpl<CUploadDlg>, private IUploadObserver
 {
@@ -78,7 +88,9 @@ public:
     void SetSendCredentials(bool bSend) { m_engine.State().bSendCredentials = bSend; }
     // For the uploads that start from now on: the attempts after a failed one, the first wait,
     // and who is asked before each wait (empty: nobody, the upload goes on).
-    void SetRetry(ULONG nCount, DWORD nDelayMs, UploadRetryQuestion ask);
+    void SetRetry(ULONG nCount, DWORD nDelayMs, bool bAskOwner);
+    // The control that owns the dialog, for as long as the dialog lives.
+    void SetOwner(IUploadDlgOwner* pOwner) { m_pOwner = pOwner; }
     size_t PartCount() const { return m_engine.State().UploadParts.size(); }
     bool IsRunning() const { return m_engine.State().bRunning; }
     // How the last upload ended, its answer and the address a redirect named; read while no
@@ -153,10 +165,8 @@ public:
     const CUploadListCtrl& UploadList() const { return m_list; }
 
     BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
-    // The owner held while the dialog handles a message (its retry question calls page script,
-    // which may take the owner off the page); set by the owner, empty for none.
-    void SetOwnerHold(std::function<PTL::CComPtr<IUnknown>()> hold) { m_holdOwner = std::move(hold); }
-    PTL::CComPtr<IUnknown> HoldOwner() { return m_holdOwner ? m_holdOwner() : PTL::CComPtr<IUnknown>(); }
+    // The owner held while the dialog handles a message (its retry question calls page script).
+    PTL::CComPtr<IUnknown> HoldOwner() { return m_pOwner ? m_pOwner->HoldForScript() : PTL::CComPtr<IUnknown>(); }
 
 private:
     void OnInitDialog();
@@ -211,7 +221,7 @@ private:
     void ShowRetryWait();
     void PostNews();
 
-    std::function<PTL::CComPtr<IUnknown>()> m_holdOwner;
+    IUploadDlgOwner* m_pOwner = nullptr;
     std::vector<DWORD> m_childTemplate;       // restyled copy of template 102 for child mode
     std::deque<CChildReport> m_childReports;  // posted to the control, not yet taken
     CUploadListCtrl m_list;
@@ -245,7 +255,7 @@ private:
 
     // The wait before another attempt: the question the worker waits on (written by the worker
     // before it raises m_bQuestionPending), the answer, and what the status line counts down.
-    UploadRetryQuestion m_askRetry;
+    bool m_bAskRetry = false;  // the owner is asked before each wait
     CUploadRetryWait m_question;
     std::atomic<bool> m_bQuestionPending{false};
     std::atomic<bool> m_bRetryAllowed{true};

@@ -401,7 +401,7 @@ TEST_F(UploadDialog, EscapeDuringTheWaitForARetryCancels)
 {
     List(L"lost.txt", "nowhere to go");
     CUploadDlg dlg;
-    dlg.SetRetry(3, 60000, nullptr);
+    dlg.SetRetry(3, 60000, false);
     bool bBoxAppeared = false;
     const double dWall = Run(dlg, L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/receive.php", [&] {
         const HWND hDlg = Driver::WaitForProgressDialog(10000);
