@@ -277,12 +277,17 @@ TEST(Keyboard, TabReachesTheListAndTheMenuWorksWithoutTheMouse)
         LONG nCount = -1;
         EXPECT_TRUE(page.PumpUntil([&] { return pUp->get_GetCount(&nCount), bDone && nCount == menu.nCountAfter; }))
             << PTL::EncodeText(menu.szOpen) << " " << PTL::EncodeText(menu.szChoose) << ": " << nCount;
-        // Windows activates the file dialog's owner when the dialog closes; Wine without a window
-        // manager may leave no window active. Activated, the page gives the keyboard back to the list.
-        PL5_EXPECT_TRUE_TODO_WINE_IF(true, GetForegroundWindow() == hPage,
-                                     "without a window manager no window may be active after the file dialog");
-        if (GetForegroundWindow() != hPage)
+        // Windows activates the file dialog's owner when the dialog closes, and the page gives the
+        // keyboard back to the list. Wine without a window manager may leave no window active, or
+        // the keyboard elsewhere: the test then gives it back, as the user's click would.
+        const bool bBack = page.PumpUntil([&] { return GetForegroundWindow() == hPage && GetFocus() == hList; });
+        PL5_EXPECT_TRUE_TODO_WINE_IF(true, bBack,
+                                     "without a window manager the keyboard may not return after the file dialog");
+        if (!bBack)
+        {
             SetForegroundWindow(hPage);
+            SetFocus(hList);
+        }
         EXPECT_TRUE(page.PumpUntil([&] { return GetFocus() == hList; }));
         user.join();
         EXPECT_EQ(*menu.szChoose == L'f', bDialog);
