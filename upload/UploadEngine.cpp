@@ -942,6 +942,9 @@ void CUploadRun::TellWritten()
 {
     for (const CNote& note : m_notes)
     {
+        // A stopped upload reports nothing more, not even a write that ended as the stop came.
+        if (S().bStopRequested)
+            break;
         const size_t nValue = note.nValue;
         switch (note.nKind)
         {
